@@ -1,0 +1,34 @@
+# Helpers shared by every directory of the build.
+
+# zf_add_program(NAME SOURCES src... [LIBS lib...])
+# A program on the common entry: its sources hold its application class and
+# the ZF_APP_MAIN line; it links the foundation library.
+function(zf_add_program name)
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE zfound ${P_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endfunction()
+
+# zf_add_test_dir(SUBSYSTEM DIR [LIBS lib...])
+# One GoogleTest executable for the tests of one source directory, named
+# <subsystem>_<dir>_tests; its cases are registered with CTest under the
+# prefix "<subsystem>.<dir>." and the label <subsystem>, so that
+# `ctest -R foundation` or `ctest -L foundation` selects them.
+function(zf_add_test_dir subsystem dir)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  set(exe ${subsystem}_${dir}_tests)
+  add_executable(${exe} ${srcs})
+  target_link_libraries(${exe} PRIVATE zftestsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
+  set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${exe}
+    TEST_PREFIX "${subsystem}.${dir}."
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${subsystem}
+               ENVIRONMENT "DATADIR=${ZF_DATA_DIR};LANGUAGE=english;ZF_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ZF_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()
