@@ -15,9 +15,11 @@
 // Start-up calls, in this order: _initMsgTables() then _initHandlers().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <zfound/AnyValue.h>
+#include <zfound/Format.h>
 #include <zfound/String.h>
 
 // A report handler: flags, title and text as NUL-terminated strings.
@@ -85,20 +87,49 @@ int displayError(String const& text);
 int fatalError(String const& text);
 
 // The formatted reports: `fmt` is a format of the system's formatting engine
-// (a catalogue text may be used; conversions without a matching argument
-// print nothing). Arguments are those of the engine (int, long with "l",
-// char const* for %s, String const* for %S, double, Num const* for %N ...).
+// (Format.h), often a catalogue text. The arguments travel as a counted list
+// (FmtArg: integers, double, char const*, String const*, Num const*), so a
+// conversion without a matching argument, or with one of another kind,
+// prints nothing.
 //   error:   fatal-error handler, title "ERROR", flags | 8; then stops.
 //   notice:  display handler, title "NOTICE", flags | 64.
 //   warning: display-error handler, title "WARNING", flags | 64.
 //   ariError: arithmetic-error handler, title "ERROR", flags | 16.
-int error(String const& fmt, ...);
-int notice(String const& fmt, ...);
-int warning(String const& fmt, ...);
-int ariError(String const& fmt, ...);
+int errorList(String const& fmt, FmtArg const* list, size_t count);
+int noticeList(String const& fmt, FmtArg const* list, size_t count);
+int warningList(String const& fmt, FmtArg const* list, size_t count);
+int ariErrorList(String const& fmt, FmtArg const* list, size_t count);
+
+inline int error(String const& fmt) { return errorList(fmt, nullptr, 0); }
+inline int notice(String const& fmt) { return noticeList(fmt, nullptr, 0); }
+inline int warning(String const& fmt) { return warningList(fmt, nullptr, 0); }
+inline int ariError(String const& fmt) { return ariErrorList(fmt, nullptr, 0); }
+
+template <class... A>
+int error(String const& fmt, A const&... a) {
+  FmtArg list[] = {FmtArg(a)...};
+  return errorList(fmt, list, sizeof...(A));
+}
+template <class... A>
+int notice(String const& fmt, A const&... a) {
+  FmtArg list[] = {FmtArg(a)...};
+  return noticeList(fmt, list, sizeof...(A));
+}
+template <class... A>
+int warning(String const& fmt, A const&... a) {
+  FmtArg list[] = {FmtArg(a)...};
+  return warningList(fmt, list, sizeof...(A));
+}
+template <class... A>
+int ariError(String const& fmt, A const&... a) {
+  FmtArg list[] = {FmtArg(a)...};
+  return ariErrorList(fmt, list, sizeof...(A));
+}
 
 extern "C" {
-// Plain-function twins of error, notice, warning and ariError.
+// Plain-function twins of error, notice, warning and ariError, for code of
+// the plain-function interface: their arguments are a C variable list, which
+// the format must match.
 int Error(char const* fmt, ...);
 int Notice(char const* fmt, ...);
 int Warning(char const* fmt, ...);
