@@ -1,0 +1,113 @@
+// Environment variables: the lookup with built-in defaults, putting texts
+// into the process environment, the environment file and the plain-function
+// lookup with its missing-variable handler.
+//
+// Every text handed to putenv is a copy that stays alive (and reachable)
+// for the life of the process. The environment file reader keeps each line
+// within 2047 characters and each "$" name within 31; anything longer stops
+// the reading with -1, the lines before it staying in effect.
+#include "zfound/Environ.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zfound/Message.h"
+#include "zfound/String.h"
+
+DefaultEnvEntry const DefaultEnv[] = {
+    {"PATH", ":/bin:/usr/zephra/bin"},
+    {"ZEPHRA", "/usr/zephra"},
+    {"CORVANE", "/usr/local/corvane"},
+    {"LANGUAGE", "english"},
+    {"MAXFILES", "16"},
+    {nullptr, nullptr},
+};
+
+namespace {
+
+// The copies given to putenv; never freed.
+std::vector<char*>* putTexts = nullptr;
+
+ReadEnvHandler readEnvHandler = defaultReadEnvHandler;
+
+}  // namespace
+
+char const* readEnvVar(char const* name) {
+  if (name == nullptr) return nullptr;
+  if (char const* v = std::getenv(name)) return v;
+  for (DefaultEnvEntry const* e = DefaultEnv; e->name != nullptr; ++e)
+    if (std::strcmp(e->name, name) == 0) return e->value;
+  return nullptr;
+}
+
+void putEnvVar(char const* text) {
+  if (text == nullptr || *text == '\0') return;
+  size_t n = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(std::malloc(n));
+  if (copy == nullptr) return;
+  std::memcpy(copy, text, n);
+  if (putTexts == nullptr) putTexts = new std::vector<char*>;
+  putTexts->push_back(copy);
+  putenv(copy);
+}
+
+int setEnvironment(char const* file) {
+  if (file == nullptr || *file == '\0') file = kDefaultEnvFile;
+  FILE* f = std::fopen(file, "r");
+  if (f == nullptr) return -1;
+  std::string line;
+  int rc = 0;
+  for (;;) {
+    int c = std::getc(f);
+    if (c == '$') {
+      std::string name;
+      for (;;) {
+        c = std::getc(f);
+        if (c == EOF || c == '\n' || c == ':' || c == '/') break;
+        if (name.size() >= size_t(kEnvNameMax)) {
+          rc = -1;
+          break;
+        }
+        name += char(c);
+      }
+      if (rc != 0) break;
+      char const* v = name.empty() ? nullptr : std::getenv(name.c_str());
+      if (v != nullptr) line += v;
+      if (c == ':' || c == '/') line += char(c);
+    } else if (c != EOF && c != '\n') {
+      line += char(c);
+    }
+    if (line.size() > size_t(kEnvLineMax)) {
+      rc = -1;
+      break;
+    }
+    if (c == EOF || c == '\n') {
+      if (!line.empty() && line[0] != '#') putEnvVar(line.c_str());
+      line.clear();
+      if (c == EOF) break;
+    }
+  }
+  std::fclose(f);
+  return rc;
+}
+
+void defaultReadEnvHandler(char const* name, char const* file, int line) {
+  String fmt = msgTablesReady() ? String(libMsg("NOENV", "")) : String();
+  if (fmt.isNull()) fmt = "%s(%d): environment variable %s is not set.\n";
+  Error(toCharPtr(fmt), file ? file : "", line, name ? name : "");
+}
+
+extern "C" char const* def_ReadEnv(char const* name, char const* file, int line) {
+  char const* v = readEnvVar(name);
+  if (v == nullptr && readEnvHandler != nullptr) readEnvHandler(name, file, line);
+  return readEnvVar(name);
+}
+
+extern "C" ReadEnvHandler SetReadEnvHandler(ReadEnvHandler handler) {
+  ReadEnvHandler old = readEnvHandler;
+  readEnvHandler = handler;
+  return old;
+}
