@@ -94,6 +94,8 @@ public:
   // Lookups in another section of the same file.
   String find(String const& sect, String const& key, bool q) const;
   String find(String const& sect, String const& key) const;
+  // (A character-string key must not be taken for the quiet flag.)
+  String find(String const& sect, char const* key) const { return find(sect, String(key)); }
 
   // The text as a Message.
   Message operator()(String const& key) const;
