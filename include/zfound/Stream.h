@@ -286,3 +286,8 @@ private:
   OsFile* file_;
   bool owned_;
 };
+
+// The message stream: what stdMsg_address points to, or stdErr while it is
+// null. Programs may point it at a stream of their own.
+extern OutputStream* stdMsg_address;
+OutputStream& stdMsg();
