@@ -179,6 +179,7 @@ char const* groupName(int64_t gid) {
 int64_t _osTimeZoneAdj(int64_t t) {
   time_t tt = time_t(t);
   tm local{};
+  tzset();  // follow a changed TZ as well
   if (!localtime_r(&tt, &local)) return t;
   return t + int64_t(local.tm_gmtoff);
 }
