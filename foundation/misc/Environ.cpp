@@ -95,8 +95,9 @@ int setEnvironment(char const* file) {
 }
 
 void defaultReadEnvHandler(char const* name, char const* file, int line) {
+  // Before the catalogues are open the same text is used literally.
   String fmt = msgTablesReady() ? String(libMsg("NOENV", "")) : String();
-  if (fmt.isNull()) fmt = "%s(%d): environment variable %s is not set.\n";
+  if (fmt.isNull()) fmt = "%s(%d): environment variable %s is not set.";
   Error(toCharPtr(fmt), file ? file : "", line, name ? name : "");
 }
 

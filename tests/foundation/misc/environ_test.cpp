@@ -3,6 +3,7 @@
 // file) and the plain-function lookup with its handler.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "TestSupport.h"
 #include "zfound/Environ.h"
+#include "zfound/Message.h"
 
 namespace {
 
@@ -125,6 +127,23 @@ TEST(Environ, PlainLookupCallsTheHandler) {
   EXPECT_EQ(def_ReadEnv("ZF_ENV_MISSING", "f.c", 9), nullptr);
   EXPECT_EQ(handlerCalls.size(), 1u);
   SetReadEnvHandler(old);
+}
+
+int printingFatalHandler(int, char const*, char const* text) {
+  std::fprintf(stderr, "FATAL<%s>\n", text);
+  return 0;
+}
+
+TEST(EnvironDeathTest, DefaultHandlerIsAFatalReport) {
+  zftest::ScopedEnv u("ZF_ENV_MISSING", "", true);
+  EXPECT_DEATH(
+      {
+        fatalErrorHandler(printingFatalHandler);
+        SetReadEnvHandler(defaultReadEnvHandler);
+        def_ReadEnv("ZF_ENV_MISSING", "f.c", 7);
+        std::exit(0);  // not reached when the report stops the process
+      },
+      "FATAL<f.c\\(7\\): environment variable ZF_ENV_MISSING is not set.");
 }
 
 }  // namespace
