@@ -13,12 +13,10 @@
 #include <zfound/Config.h>
 #include <zfound/EditMask.h>
 #include <zfound/Environ.h>
+#include <zfound/Boolean.h>
 #include <zfound/Message.h>
-#include <zfound/String.h>
-#if __has_include(<zfound/Num.h>)
 #include <zfound/Num.h>
-#define ZF_FORMAT_HAS_NUM 1
-#endif
+#include <zfound/String.h>
 
 #include <cmath>
 #include <cstdint>
@@ -141,23 +139,15 @@ char const* environmentVar(int, char const*& fmt, char, int32_t&, FmtArgs& args,
   return toWork(work, value ? value : "");
 }
 
-// %B: the true or false text of the catalogue mask "BOOLMASK".
+// %B: the true or false text of the catalogue mask "BOOLMASK" (its own
+// text while the catalogues are not open yet); null gives the empty text.
 char const* boolConversion(int, char const*&, char, int32_t&, FmtArgs& args, char* work,
                            char const*, int32_t&) {
-  static String mask;  // fetched once, when the catalogues are open
   int32_t v = 0;
   if (!args.nextInt(v)) return nullptr;
   if (v < 0) return toWork(work, "");
-  if (mask.isNull() && msgTablesReady()) mask = libMsg("BOOLMASK");
-  std::string m = mask ? toCharPtr(mask) : "TRUE\nFALSE\n";
-  size_t nl = m.find('\n');
-  std::string yes = m.substr(0, nl);
-  std::string no;
-  if (nl != std::string::npos) {
-    size_t nl2 = m.find('\n', nl + 1);
-    no = m.substr(nl + 1, nl2 == std::string::npos ? std::string::npos : nl2 - nl - 1);
-  }
-  return toWork(work, (v ? yes : no).c_str());
+  Boolean b(v);
+  return toWork(work, msgTablesReady() ? b.format(static_cast<char const*>(nullptr)) : b.format("TRUE\nFALSE\n"));
 }
 
 // Puts the configured decimal point in place of "." or, with implied
@@ -185,11 +175,7 @@ char const* numConversion(int c, char const*&, char, int32_t& precision, FmtArgs
     void const* p = nullptr;
     if (!args.nextPtr(p)) return nullptr;
     if (!p) return toWork(work, "");
-#ifdef ZF_FORMAT_HAS_NUM
     toWork(work, toCharPtr(*static_cast<Num const*>(p), 255, prec));
-#else
-    return toWork(work, "");
-#endif
   } else {
     double d = 0;
     if (!args.nextDouble(d)) return nullptr;

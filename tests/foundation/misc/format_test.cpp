@@ -5,6 +5,7 @@
 
 #include <zfound/Config.h>
 #include <zfound/Format.h>
+#include <zfound/Num.h>
 #include <zfound/String.h>
 
 #include "TestSupport.h"
@@ -168,11 +169,22 @@ TEST_F(FormatTest, EnvironmentConversion) {
 
 TEST_F(FormatTest, BooleanConversion) {
   EXPECT_EQ(fmt("[%B]", -1), "[]");
-  std::string t = fmt("%B", 1), f = fmt("%B", 0);
-  EXPECT_FALSE(t.empty());
-  EXPECT_FALSE(f.empty());
-  EXPECT_NE(t, f);
-  EXPECT_EQ(fmt("%B", 7), t);
+  EXPECT_EQ(fmt("%B/%B/%B", 1, 0, 7), "TRUE/FALSE/TRUE");
+  EXPECT_EQ(fmt("%-6B|%<B", 1, 0), "TRUE  |false");
+}
+
+TEST_F(FormatTest, NumConversion) {
+  Num n("12.5"), neg("-1234.5"), none;
+  EXPECT_EQ(fmt("%N", &n), "12.5000000");
+  EXPECT_EQ(fmt("%.2N", &n), "12.50");
+  EXPECT_EQ(fmt("%.0N", &n), "13");
+  EXPECT_EQ(fmt("%08.1N", &neg), "-01234.5");
+  EXPECT_EQ(fmt("[%N]", &none), "[]");
+  EXPECT_EQ(fmt("[%N]", static_cast<Num const*>(nullptr)), "[]");
+  Num big("-123456.7");
+  EXPECT_EQ(fmt("%.1#,1N", &big), "-12,345.67");
+  useSettings(",\n.\n");
+  EXPECT_EQ(fmt("%.2N", &n), "12,50");
 }
 
 TEST_F(FormatTest, CountedArgumentsPrintNothingWhenMissingOrMismatched) {
