@@ -38,36 +38,19 @@ void invalidArgument(char const* arg, String const& name) {
   fatalText(String(arg) + " argument not valid for " + name + " option.");
 }
 
-// Reads a whole word as a 32-bit number: optional white space and "-", then
-// "0x"/"0X" and hexadecimal digits, "0" and octal digits, or decimal digits,
-// and nothing after them. False for anything else or a value out of range.
+// Reads a whole word as a 32-bit decimal number: optional white space, an
+// optional sign, digits and nothing after them. False for anything else or
+// a value outside the 32-bit range.
 bool readNumber(char const* s, int32_t& out) {
   if (!s) return false;
   while (std::isspace(static_cast<unsigned char>(*s))) ++s;
   bool neg = false;
-  if (*s == '-') {
-    neg = true;
-    ++s;
-  }
-  int base = 10;
-  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    s += 2;
-  } else if (s[0] == '0' && s[1] != '\0') {
-    base = 8;
-    ++s;
-  }
+  if (*s == '-' || *s == '+') neg = *s++ == '-';
   if (!*s) return false;
   int64_t v = 0;
   for (; *s; ++s) {
-    int d;
-    unsigned char c = static_cast<unsigned char>(*s);
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    if (d >= base) return false;
-    v = v * base + d;
+    if (*s < '0' || *s > '9') return false;
+    v = v * 10 + (*s - '0');
     if (v > int64_t(INT32_MAX) + 1) return false;
   }
   if (neg) v = -v;

@@ -139,8 +139,8 @@ TEST_F(OptionParserTest, ArgumentsAttachedSeparateAndBundled) {
   EXPECT_EQ(num, 5);
   EXPECT_EQ(parseErr({"p", "-n6"}), "option arguments should be separated by white space\n");
   EXPECT_EQ(num, 6);
-  EXPECT_EQ(parseErr({"p", "-n", "0x1f"}), "");
-  EXPECT_EQ(num, 31);
+  EXPECT_EQ(parseErr({"p", "-n", "+012"}), "");
+  EXPECT_EQ(num, 12);
   EXPECT_EQ(parseErr({"p", "-n", "-0"}), "");
   EXPECT_EQ(num, 0);
 }
@@ -196,6 +196,8 @@ TEST_F(OptionParserTest, CommandLineErrorsEndTheProgram) {
       {{"p", "-l", "12x"}, "^12x argument not valid for level option\\.\n$"},
       {{"p", "-l", ""}, "^ argument not valid for level option\\.\n$"},
       {{"p", "-n", "99999999999"}, "^99999999999 argument not valid for num option\\.\n$"},
+      {{"p", "-n", "0x1f"}, "^0x1f argument not valid for num option\\.\n$"},
+      {{"p", "-n", "-"}, "^- argument not valid for num option\\.\n$"},
       {{"p", "--mode", "text"}, "^text argument not valid for mode option\\.\n$"},
       {{"p", "--h"}, "^Invalid option: --h\n$"},  // help or hide-banner
   };
