@@ -153,7 +153,8 @@ String formatText(char const* fmt, A const&... a) {
   }
 }
 
-// --- the printf family -------------------------------------------------------
+// --- the printf family (plain functions with unmangled names) ------------------
+extern "C" {
 // To standard output / the given stream; the count of characters or -1.
 int zfPrintf(char const* fmt, ...);
 int zfFprintf(FILE* f, char const* fmt, ...);
@@ -167,6 +168,7 @@ int zfSnprintf(char* buf, size_t size, char const* fmt, ...);
 int zfVsnprintf(char* buf, size_t size, char const* fmt, va_list ap);
 // To f, each character through the national-to-ASCII translation.
 int aprintf(FILE* f, char const* fmt, ...);
+}  // extern "C"
 
 // --- small conversions ---------------------------------------------------
 // Buffers of these hold at least kFmtSmallBuffer bytes.

@@ -105,6 +105,15 @@ TEST_F(FormatTest, TextCharactersAndCaseMarks) {
   for (auto const& c : cases) EXPECT_EQ(c.got, c.want);
 }
 
+TEST_F(FormatTest, LongTextsAreNotCut) {
+  std::string longText(300, 'x');
+  longText += "end";
+  EXPECT_EQ(fmt("%s", longText.c_str()), longText);
+  EXPECT_EQ(fmt("%.250s", longText.c_str()), longText.substr(0, 250));
+  EXPECT_EQ(fmt("%.300c", 'y'), std::string(300, 'y'));
+  EXPECT_EQ(fmt("%.254d", 7), std::string(253, '0') + "7");
+}
+
 TEST_F(FormatTest, ImpliedDecimalsAndThousands) {
   struct Case {
     std::string got, want;
