@@ -32,9 +32,13 @@ bool abortChosen = false;
 // the tables are not open.
 String title(char const* key) { return _libMsg ? _libMsg->find(key) : String(key); }
 
+// The characters handed to a handler: the highest String shows as
+// "(high value)" (its character pointer is the sentinel 1, not a text).
+char const* chars(String const& s) { return s.isHighest() ? "(high value)" : toCharPtr(s); }
+
 int callHandler(MsgHandler h, int32_t flags, String const& t, String const& text) {
   if (!h) return -1;
-  return h(int(pres_flag | flags), toCharPtr(t), toCharPtr(text));
+  return h(int(pres_flag | flags), chars(t), chars(text));
 }
 
 // Hands a fatal report to the fatal-error handler and, when it returns,

@@ -34,6 +34,9 @@ protected:
 
   TempDir dir;
   ScopedEnv lang{"LANGUAGE", "english"};
+  // The later entries of the search path point into the private directory.
+  ScopedEnv zephra{"ZEPHRA", dir.path() + "/zephra"};
+  ScopedEnv corvane{"CORVANE", dir.path() + "/corvane"};
 };
 
 TEST_F(MsgTableTest, MissingKeyShowsItsFullNameOrTheQuietMarker) {
@@ -195,8 +198,11 @@ TEST_F(MsgTableTest, DamagedFilesNeverReadPastTheirEnd) {
         EXPECT_EQ(str(got), name + ".main." + key + ": Message not found.");
       }
     }
-    if (c.bytes.size() > 2 && std::string(c.what) != "text length past the end")
+    // Texts are read on demand, so only damage in the map or index is
+    // reported when the file opens.
+    if (std::string(c.what) != "text length past the end") {
       EXPECT_NE(err.find("damaged message file"), std::string::npos) << err;
+    }
   }
 }
 

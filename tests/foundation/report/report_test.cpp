@@ -96,6 +96,8 @@ TEST_F(ReportTest, EachReportReachesItsHandlerWithTitleAndFlags) {
       {ariErrorHandler, [] { return ariError("a %d", 1); }, "Error", 2 | 16, "a 1"},
       {displayHandler, [] { return Message("m").display(Message("MT")); }, "MT", 2 | 64, "m"},
       {displayHandler, [] { return Notice("plain %s", "x"); }, "Notice", 2 | 64, "plain x"},
+      {displayHandler, [] { return display(String(), String(reinterpret_cast<char const*>(1))); },
+       "", 2 | 64, "(high value)"},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.text);
