@@ -4,6 +4,7 @@
 // on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <zfound/LibraryInfo.h>
 #include <zfound/OsServ.h>
 
 #include "TestSupport.h"
@@ -48,6 +49,11 @@ TEST(OsServ, SignalsInterruptBlockingCalls) {
 
   EXPECT_EQ(Signal(SIGALRM, before), onSignal);
   EXPECT_EQ(Signal(SIGKILL, onSignal), SIG_ERR);
+}
+
+TEST(OsServ, RegistersItsBuildStamp) {
+  std::string all = toCharPtr(LibraryInfo::libraries());
+  EXPECT_NE(all.find("\n> libzext <\nUser: "), std::string::npos) << all;
 }
 
 TEST(OsServ, MachineByteOrder) {
