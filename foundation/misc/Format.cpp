@@ -707,17 +707,15 @@ char* floatToStr(double v, char* out, size_t outSize, int32_t precision, int mod
     return out;
   }
   int prec = clampNum(precision);
-  int n;
   if (mode == 1) {
-    n = std::snprintf(out, outSize, "%.*f", prec, v);
-    if (n < 0 || size_t(n) >= outSize) n = std::snprintf(out, outSize, "%.*e", prec, v);
+    int n = std::snprintf(out, outSize, "%.*f", prec, v);
+    if (n < 0 || size_t(n) >= outSize) std::snprintf(out, outSize, "%.*e", prec, v);
   } else if (mode == 0) {
     int sig = prec + 6 > kNumLimit ? kNumLimit : prec + 6;
-    n = std::snprintf(out, outSize, "%.*e", sig - 1, v);
+    std::snprintf(out, outSize, "%.*e", sig - 1, v);
   } else {
-    n = std::snprintf(out, outSize, "%.*g", prec < 1 ? 1 : prec, v);
+    std::snprintf(out, outSize, "%.*g", prec < 1 ? 1 : prec, v);
   }
-  (void)n;
   trimZeros(out);
   return out;
 }

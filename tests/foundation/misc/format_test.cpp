@@ -324,6 +324,8 @@ TEST_F(FormatTest, SmallConversions) {
   EXPECT_STREQ(FToStr(-2.6, b), "-3");
   EXPECT_STREQ(FmtFloat(w, -1e50, 6), "");
   EXPECT_STREQ(FmtFloat(w, 3.5, 6), "   3.5");
+  EXPECT_STREQ(floatToStr(1e300, b, 16, 7, 1), "1e+300");  // too wide: exponent form
+  EXPECT_STREQ(floatToStr(-0.5, b, sizeof b, 3, 1), "-0.5");
 
   char n[64];
   EXPECT_STREQ(FmtNum(n, sizeof n, "1234567", 0, 2, true), "12,345.67");
