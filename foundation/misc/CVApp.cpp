@@ -1,0 +1,51 @@
+// The application base class, the argument parsing step of the common entry
+// and FramedObject, whose windowed and request-processing hooks answer that
+// those modes are not available in this system.
+#include <zfound/CVApp.h>
+
+#include <zfound/Assert.h>
+#include <zfound/Message.h>
+#include <zfound/OptionParser.h>
+#include <zfound/Process.h>
+
+CVApp::~CVApp() = default;
+
+void* CVApp::mainObject() { return nullptr; }
+
+int32_t CVApp::execute() { return UserMain(argCnt(), argRefVal()); }
+
+int parseAppArgs() {
+  OptionParser* parser = getAppCmdLine();
+  if (!parser) return 0;
+  parser->compileData(getAppCompileData());
+  return parser->parse(argRefCnt(), argRefVal());
+}
+
+bool crackerClient() { return procCrackerClient() != 0; }
+extern "C" bool CrackerClient() { return crackerClient(); }
+
+FramedObject::FramedObject() : remoteId_(-1), mainFrame_(nullptr) {}
+
+FramedObject::~FramedObject() {
+  if (!(remoteId() == (-1))) _assert("remoteId()==(-1)", __FILE__, __LINE__);
+  if (!(!mainFrame())) _assert("!mainFrame()", __FILE__, __LINE__);
+}
+
+bool FramedObject::canUseWxWindows() const { return false; }
+void FramedObject::wxWindowsCreate() { _abnormal(__FILE__, __LINE__); }
+void FramedObject::wxWindowsDestroy() { _abnormal(__FILE__, __LINE__); }
+int32_t FramedObject::wxWindowsMainLoop() { return INT32_MIN; }
+bool FramedObject::canUseCracker() const { return false; }
+void FramedObject::crackerCreate(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
+void FramedObject::crackerDestroy(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
+void FramedObject::processRequest(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
+
+void FramedObject::setRemoteId(int32_t id) {
+  if (!(id == (-1) || remoteId() == (-1))) _assert("id==(-1) || remoteId()==(-1)", __FILE__, __LINE__);
+  remoteId_ = id;
+}
+
+void FramedObject::setMainFrame(wxFrame* frame) {
+  if (!(!mainFrame() || !frame)) _assert("!mainFrame() || !frame", __FILE__, __LINE__);
+  mainFrame_ = frame;
+}
