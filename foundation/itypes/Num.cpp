@@ -456,28 +456,48 @@ int32_t toInt(Num const& n) {
 }
 
 // ---- plain functions ------------------------------------------------------------
+// A null pointer fails the assertion and the call does nothing (the report
+// returns only before start-up).
+
+namespace {
+
+bool checkA(void const* a) {
+  if (a != nullptr) return true;
+  _assert("a != ((void *)0)", __FILE__, __LINE__);
+  return false;
+}
+
+bool checkN(void const* n) {
+  if (n != nullptr) return true;
+  _assert("n != ((void *)0)", __FILE__, __LINE__);
+  return false;
+}
+
+bool checkShift(Num const* a) {
+  if (a != nullptr && a->count() <= 7) return true;
+  _assert("a != (0) && a->len <= 7", "itypes/numshift", __LINE__);
+  return false;
+}
+
+}  // namespace
 
 void NumAdd(Num* a, Num const* b) {
-  ZF_ASSERT(a != nullptr && b != nullptr);
-  if (a == nullptr || b == nullptr) return;
+  if (!checkA(a) || !checkA(b)) return;
   *a += *b;
 }
 
 void NumSub(Num* a, Num const* b) {
-  ZF_ASSERT(a != nullptr && b != nullptr);
-  if (a == nullptr || b == nullptr) return;
+  if (!checkA(a) || !checkA(b)) return;
   *a -= *b;
 }
 
 void NumMul(Num* a, Num const* b) {
-  ZF_ASSERT(a != nullptr && b != nullptr);
-  if (a == nullptr || b == nullptr) return;
+  if (!checkA(a) || !checkA(b)) return;
   *a *= *b;
 }
 
 void NumDiv(Num* a, Num const* b) {
-  ZF_ASSERT(a != nullptr && b != nullptr);
-  if (a == nullptr || b == nullptr) return;
+  if (!checkA(a) || !checkA(b)) return;
   *a /= *b;
 }
 
@@ -491,8 +511,7 @@ void NumMulF(Num* a, double b) { Num t(b); NumMul(a, &t); }
 void NumDivF(Num* a, double b) { Num t(b); NumDiv(a, &t); }
 
 int32_t NumCmp(Num const* a, Num const* b) {
-  ZF_ASSERT(a != nullptr && b != nullptr);
-  if (a == nullptr || b == nullptr) return 0;
+  if (!checkA(a) || !checkA(b)) return 0;
   return NumImpl::cmp(*a, *b);
 }
 
@@ -500,8 +519,7 @@ int32_t NumCmpL(Num const* a, int32_t b) { Num t(b); return NumCmp(a, &t); }
 int32_t NumCmpF(Num const* a, double b) { Num t(b); return NumCmp(a, &t); }
 
 void NumNorm(Num* a) {
-  ZF_ASSERT(a != nullptr && a->count() <= 7);
-  if (a == nullptr) return;
+  if (!checkShift(a)) return;
   uint16_t d[Num::kDigits];
   for (int i = 0; i < Num::kDigits; ++i) d[i] = a->digit(i);
   // Trailing zeros may have left the count at a digit that is 0.
@@ -513,27 +531,24 @@ void NumNorm(Num* a) {
 }
 
 void NumShift(Num* a, int32_t n) {
-  ZF_ASSERT(a != nullptr && a->count() <= 7);
-  if (a == nullptr) return;
+  if (!checkShift(a)) return;
   a->shift(n);
 }
 
 void NumTrunc(Num* n, int32_t dec, bool up) {
-  ZF_ASSERT(n != nullptr);
-  if (n == nullptr) return;
+  if (!checkN(n)) return;
   NumImpl::trunc(*n, dec, up);
 }
 
 void NumRound(Num* n, int32_t dec) {
-  ZF_ASSERT(n != nullptr);
-  if (n == nullptr) return;
+  if (!checkN(n)) return;
   if (dec > NumImpl::kShiftBound) return;  // no digit lies that far out
   if (dec < -NumImpl::kShiftBound) dec = -NumImpl::kShiftBound;
   NumImpl::trunc(*n, dec, n->nthDig(-dec) >= 5);
 }
 
 int32_t NumTotDigits(Num const* n, int32_t* nint, int32_t* ndec) {
-  ZF_ASSERT(n != nullptr);
+  checkN(n);
   int32_t i = 0, d = 0, sum = n ? n->totDigits(i, d) : 0;
   if (nint) *nint = i;
   if (ndec) *ndec = d;
@@ -541,23 +556,19 @@ int32_t NumTotDigits(Num const* n, int32_t* nint, int32_t* ndec) {
 }
 
 int32_t NumToL(Num const* n) {
-  ZF_ASSERT(n != nullptr);
-  return n ? toInt(*n) : INT32_MIN;
+  return checkN(n) ? toInt(*n) : INT32_MIN;
 }
 
 void LToNum(int32_t v, Num* n) {
-  ZF_ASSERT(n != nullptr);
-  if (n) *n = Num(v);
+  if (checkN(n)) *n = Num(v);
 }
 
 void LToNum(int32_t v, Num& n) { n = Num(v); }
 
 void IToNum(int16_t v, Num* n) {
-  ZF_ASSERT(n != nullptr);
-  if (n) *n = toNum(v);
+  if (checkN(n)) *n = toNum(v);
 }
 
 void ByteToNum(signed char v, Num* n) {
-  ZF_ASSERT(n != nullptr);
-  if (n) *n = toNum(static_cast<char>(v));
+  if (checkN(n)) *n = toNum(static_cast<char>(v));
 }

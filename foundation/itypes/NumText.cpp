@@ -228,9 +228,11 @@ Num::Num(char const* s) : dig{}, exp(0), len(0) { NumImpl::parse(*this, s); }
 Num::Num(String const& s) : dig{}, exp(0), len(0) { NumImpl::parse(*this, toCharPtr(s)); }
 
 Num::Num(double v) : dig{}, exp(0), len(0) {
-  if (std::isnan(v) || v <= -1e50) {
+  // -1e50 and 1e50 are the double images of null and highest; other values
+  // beyond them are numbers too (a Num reaches about 1e196).
+  if (std::isnan(v) || v == -1e50 || v == -HUGE_VAL) {
     NumImpl::setNull(*this);
-  } else if (v >= 1e50) {
+  } else if (v == 1e50 || v == HUGE_VAL) {
     NumImpl::setHigh(*this);
   } else if (v == 0.0) {
     NumImpl::setZero(*this);
@@ -273,23 +275,23 @@ char* NumToStr(Num const* n, int32_t width, int32_t precision) {
 }
 
 void NumExpFmt(Num const* n, char* buffer, int32_t width) {
-  ZF_ASSERT(n != nullptr && buffer != nullptr);
+  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
   if (n == nullptr || buffer == nullptr) return;
   if (width < 1) width = 1;
   expForm(*n, buffer, width);
 }
 
 double NumToF(Num const* n) {
-  ZF_ASSERT(n != nullptr);
+  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
   return n ? toDouble(*n) : -1e50;
 }
 
 void StrToNum(char const* s, Num* n) {
-  ZF_ASSERT(n != nullptr);
+  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
   if (n) NumImpl::parse(*n, s);
 }
 
 void FToNum(double v, Num* n) {
-  ZF_ASSERT(n != nullptr);
+  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
   if (n) *n = Num(v);
 }

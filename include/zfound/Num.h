@@ -58,8 +58,8 @@ public:
   Num(int v);
   // As Num(int) for -2147483648 and 2147483647; any other 64-bit value exactly.
   Num(long v);
-  // 0.0 gives zero; -1e50 (or below, or NaN) null; 1e50 (or above) highest;
-  // else the 15 significant digits of v.
+  // 0.0 gives zero; -1e50, minus infinity and NaN null; 1e50 and plus
+  // infinity highest; else the 15 significant digits of v.
   Num(double v);
   // The text form (see toNum(char const*)).
   Num(char const* s);

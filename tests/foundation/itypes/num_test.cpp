@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -385,6 +386,11 @@ TEST(NumConversion, Doubles) {
   EXPECT_TRUE(Num(-1e50).isNull());
   EXPECT_TRUE(Num(1e50).isMax());
   EXPECT_TRUE(Num(0.0).isZero());
+  EXPECT_TRUE(Num(-HUGE_VAL).isNull());
+  EXPECT_TRUE(Num(std::nan("")).isNull());
+  EXPECT_EQ(numText(Num(1e60)), "1" + std::string(60, '0'));
+  EXPECT_TRUE(Num(1e250).isMax());
+  EXPECT_DOUBLE_EQ(toDouble(Num(-2.5e60)), -2.5e60);
   EXPECT_DOUBLE_EQ(toDouble(Num("1.25")), 1.25);
   EXPECT_DOUBLE_EQ(toDouble(Num("-1e100")), -1e100);
   EXPECT_EQ(toDouble(Num(INT32_MAX)), 1e50);
@@ -622,6 +628,29 @@ TEST(NumArithmetic, RandomOperandsMatchTheExactModel) {
     Num r = apply(op, Num(a.c_str()), Num(b.c_str()));
     ASSERT_EQ(numText(r), model(op, exactText(a), exactText(b))) << a << " " << op << " " << b;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Before start-up a failed assertion only reports; the plain functions then
+// leave everything untouched instead of following the null pointer.
+TEST(NumPlainFunctions, NullPointersAreRefused) {
+  Num b(2);
+  NumAdd(nullptr, &b);
+  NumShift(nullptr, 3);
+  NumRound(nullptr, 1);
+  EXPECT_EQ(NumCmp(nullptr, &b), 0);
+  EXPECT_EQ(NumToL(nullptr), INT32_MIN);
+  EXPECT_STREQ(NumToStr(nullptr, 255, 2), "");
+  Num a(1);
+  NumMul(&a, nullptr);
+  EXPECT_EQ(toInt(a), 1);
+  LToNum(7, a);
+  NumAddL(&a, 3);
+  NumDivL(&a, 4);
+  EXPECT_STREQ(NumToStr(&a, 255, Num::kMaxPrecision), "2.5");
 }
 
 }  // namespace
