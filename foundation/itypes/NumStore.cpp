@@ -135,7 +135,7 @@ char const* Num::_load(char const* p, int32_t length, int32_t decimals) {
     return nullptr;
   }
   unsigned char const* b = reinterpret_cast<unsigned char const*>(p);
-  uint32_t w[(kMaxFieldDigits + 3) / 4 + 1];
+  uint32_t w[(kMaxFieldDigits + 3) / 4 + 2];  // room for the longest declaration (65 words)
   bool restZero = true;
   for (int32_t i = 0; i < words; ++i) {
     w[i] = ldushort(b + 2 * i);
