@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstring>
 
+static_assert(sizeof(Num) == 16, "a Num is seven 16-bit digits, the exponent byte and the count");
+
 // ---- NumImpl ----------------------------------------------------------------------
 
 void NumImpl::setZero(Num& n) {
