@@ -284,3 +284,33 @@ TEST(ConnectionWords, LengthAndCountWordsGoThroughTheIntegerOperators) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transport that grants neither room nor data: words are dropped and reads
+// give 0, with the channel marked bad, instead of touching stray memory.
+class DeadTransport : public Connection {
+public:
+  int32_t flushes = 0, fills = 0;
+  void _flush() override { ++flushes; }
+  void _fill() override { ++fills; }
+};
+
+TEST(ConnectionDiscipline, ATransportWithoutRoomOrDataMarksTheChannelBad) {
+  DeadTransport c;
+  EXPECT_EQ(c.retValue(), 0);
+  c.setRetValue(5);  // no buffer: nothing to store into
+  c << int32_t(1) << String("abcdef");
+  EXPECT_TRUE(c.bad());
+  EXPECT_EQ(c.flushes, 4);
+  c.clearBad();
+  String s("x");
+  int32_t w = 9;
+  c >> w >> s;
+  EXPECT_EQ(w, 0);
+  EXPECT_TRUE(s.isNull());
+  EXPECT_TRUE(c.bad());
+  EXPECT_EQ(int32_t(c), 0);
+}
+
+}  // namespace
