@@ -317,8 +317,10 @@ bool RegExp::advance(unsigned char const* pc, int64_t tp) {
   int64_t len = text_.length();
   for (;;) {
     unsigned char op = *pc;
-    unsigned char base = baseOf(op);
-    int rep = op & 3;
+    // Items that never repeat are told by their whole opcode (2 and 22 share
+    // low bits with repetition marks).
+    unsigned char base = (op == OP_END || op == OP_GOPEN || op == OP_DOL) ? op : baseOf(op);
+    int rep = base == op ? 0 : op & 3;
     switch (base) {
       case OP_END:
         if (wholeText_ && tp != len) return false;
