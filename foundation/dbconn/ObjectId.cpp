@@ -8,8 +8,6 @@
 #include "zfound/Portable.h"
 #include "zfound/String.h"
 
-ObjectId const MAX_DBOBJECT(0xFFFFFFFFu, 0xFFFFFFFFu);
-
 ObjectId::ObjectId(String const& s) : classId_(0), instId_(static_cast<uint32_t>(toInt(s, 0))) {}
 
 ObjectId toObjectId(String const& s) { return ObjectId(s); }
@@ -56,7 +54,7 @@ char const* toCharPtr(ObjectId const& id) {
   static char text[24];
   if (id.isNull()) {
     text[0] = '\0';
-  } else if (id == MAX_DBOBJECT) {
+  } else if (id == ObjectId(MAX_DBOBJECT)) {
     zfSnprintf(text, sizeof text, "%s", "(high value)");
   } else {
     zfSnprintf(text, sizeof text, "%08X.%08X", static_cast<unsigned>(id.classId()),

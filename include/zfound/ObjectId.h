@@ -4,12 +4,15 @@
 // Invariants:
 //  - two unsigned 32-bit words, the class id then the instance id;
 //  - the null id has both words 0 (and only that id is null); the highest id
-//    (MAX_DBOBJECT) has both words all ones;
+//    has both words all ones: MAX_DBOBJECT, the object id of the plain-function
+//    interface (CharClass.h), which converts to an ObjectId;
 //  - the stored form is 8 bytes, each word most significant byte first;
 //    on a Connection the two words travel as two longs, class id first;
 //  - ids are ordered by class id, then instance id, both unsigned, so ids
 //    far apart still order correctly.
 #pragma once
+
+#include <zfound/CharClass.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +30,8 @@ public:
   ObjectId() : classId_(0), instId_(0) {}
   // The id (classId, instId).
   ObjectId(uint32_t classId, uint32_t instId) : classId_(classId), instId_(instId) {}
+  // The same pair as an object id of the plain-function interface.
+  ObjectId(DbObject const& o) : classId_(o.classId), instId_(o.instId) {}
   ObjectId(ObjectId const& o) = default;
   // Class id 0, instance id the integer value of the text (toInt, base 0).
   explicit ObjectId(String const& s);
@@ -72,9 +77,6 @@ private:
   uint32_t classId_;  // class id
   uint32_t instId_;   // instance id
 };
-
-// The highest id: both words all ones.
-extern ObjectId const MAX_DBOBJECT;
 
 // ObjectId(s).
 ObjectId toObjectId(String const& s);
