@@ -171,6 +171,7 @@ void PhysFile::free(int64_t offset, int64_t length) {
     lockCount_ = 0;
   else if (lockCount_ > 0)
     --lockCount_;
+  if (lockCount_ == 0) closeParked(dev_, ino_);
 }
 
 int64_t PhysFile::read(void* buffer, int64_t offset, int64_t length, int32_t mode) {

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 PhysFile* PhysFile::first_sd = nullptr;
 int32_t PhysFile::openFiles_sd = 0;
@@ -124,13 +125,7 @@ int PhysFile::osError(char const* op, int tries) {
   return answer;
 }
 
-bool PhysFile::closable() const {
-  for (PhysFile* p = first_sd; p; p = p->next_) {
-    if (p != this && p->fd_ >= 0 && p->lockCount_ > 0 && p->dev_ == dev_ && p->ino_ == ino_) return false;
-    if (p->next_ == first_sd) break;
-  }
-  return true;
-}
+bool PhysFile::closable() const { return !lockedElsewhere(dev_, ino_, this); }
 
 bool PhysFile::freeAnFd(char const* op) {
   if (first_sd == nullptr) return false;
@@ -204,13 +199,51 @@ bool PhysFile::updateFd(char const* op, bool quiet) {
   }
 }
 
+namespace {
+
+// Descriptors whose closing had to wait because another part of the same file
+// held locks (closing any descriptor of a file drops all of the process's
+// locks on it). They are closed once no part of that file holds locks.
+struct Parked {
+  int fd;
+  dev_t dev;
+  ino_t ino;
+};
+std::vector<Parked> parked_sd;
+
+}  // namespace
+
+bool PhysFile::lockedElsewhere(dev_t dev, ino_t ino, PhysFile const* self) {
+  for (PhysFile* p = first_sd; p; p = p->next_) {
+    if (p != self && p->fd_ >= 0 && p->lockCount_ > 0 && p->dev_ == dev && p->ino_ == ino) return true;
+    if (p->next_ == first_sd) break;
+  }
+  return false;
+}
+
+void PhysFile::closeParked(dev_t dev, ino_t ino) {
+  if (parked_sd.empty() || lockedElsewhere(dev, ino, nullptr)) return;
+  for (size_t i = 0; i < parked_sd.size();) {
+    if (parked_sd[i].dev == dev && parked_sd[i].ino == ino) {
+      ::close(parked_sd[i].fd);
+      parked_sd.erase(parked_sd.begin() + static_cast<long>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
 void PhysFile::close() {
   if (fd_ < 0) return;
-  ::close(fd_);
+  if (lockCount_ == 0 && lockedElsewhere(dev_, ino_, this))
+    parked_sd.push_back(Parked{fd_, dev_, ino_});
+  else
+    ::close(fd_);
   fd_ = -1;
   lockCount_ = 0;
   --openFiles_sd;
   unlinkRing();
+  closeParked(dev_, ino_);
 }
 
 int PhysFile::fd() {

@@ -10,7 +10,9 @@
 //    freeing the least recently used first;
 //  - the pool never closes a descriptor while a part of the same file (same
 //    device and inode) holds record locks, since closing any descriptor of a
-//    file drops all of the process's locks on it;
+//    file drops all of the process's locks on it; an explicit close of a part
+//    without locks of its own in that situation keeps the descriptor aside
+//    until the file's last lock goes;
 //  - offsets are 64-bit throughout.
 #pragma once
 
@@ -105,6 +107,8 @@ private:
   void linkHead();
   bool freeAnFd(char const* op);
   bool closable() const;
+  static bool lockedElsewhere(dev_t dev, ino_t ino, PhysFile const* self);
+  static void closeParked(dev_t dev, ino_t ino);
   void renameTo(String const& dir, String const& name, String const& ext);
 
   String path_;

@@ -525,7 +525,23 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       return probe.lock(0, 10, OsFile::LockTest) == 1 ? 0 : 1;
     });
     for (OsFile* o : others) delete o;
-    return child == 0 ? 0 : 5;
+    if (child != 0) return 5;
+    // Closing the other file object explicitly keeps the lock too, until the
+    // locker lets it go.
+    reader.read(b, 0, 1);
+    reader.close();
+    if (inChild([&]() -> int {
+          OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
+          return probe.lock(0, 10, OsFile::LockTest) == 1 ? 0 : 1;
+        }) != 0)
+      return 6;
+    locker.free(0, 0);
+    if (inChild([&]() -> int {
+          OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
+          return probe.lock(0, 10, OsFile::LockTest) == 0 ? 0 : 1;
+        }) != 0)
+      return 7;
+    return 0;
   });
   EXPECT_EQ(0, st);
 }
