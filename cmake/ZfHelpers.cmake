@@ -14,7 +14,9 @@ endfunction()
 # One GoogleTest executable for the tests of one source directory, named
 # <subsystem>_<dir>_tests; its cases are registered with CTest under the
 # prefix "<subsystem>.<dir>." and the label <subsystem>, so that
-# `ctest -R foundation` or `ctest -L foundation` selects them.
+# `ctest -R foundation` or `ctest -L foundation` selects them. The shared
+# test main (tests/support/TestMain.cpp) points DATADIR, LANGUAGE,
+# ZF_BIN_DIR and ZF_SOURCE_DIR at the build and source trees.
 function(zf_add_test_dir subsystem dir)
   cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
@@ -23,12 +25,11 @@ function(zf_add_test_dir subsystem dir)
   endif()
   set(exe ${subsystem}_${dir}_tests)
   add_executable(${exe} ${srcs})
-  target_link_libraries(${exe} PRIVATE zftestsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${exe} PRIVATE zftestsupport ${T_LIBS} GTest::gtest)
   set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${exe}
     TEST_PREFIX "${subsystem}.${dir}."
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${subsystem}
-               ENVIRONMENT "DATADIR=${ZF_DATA_DIR};LANGUAGE=english;ZF_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ZF_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES LABELS ${subsystem})
 endfunction()
