@@ -8,6 +8,7 @@
 #include <zfound/Environ.h>
 #include <zfound/Process.h>
 #include <zfound/StartArgs.h>
+#include <zfound/StdStreams.h>
 #include <zfound/Time.h>
 
 #include <fcntl.h>
@@ -265,6 +266,21 @@ TEST(Stop, StopFromAHookReturnsAndTheFirstCodeStands) {
   });
   EXPECT_EQ(r.out, "reenter back ");
   EXPECT_EQ(r.status, 3);
+}
+
+TEST(Stop, PendingStandardStreamOutputIsFlushed) {
+  for (int32_t code : {0, -1}) {
+    RunResult r = runInChild([code] {
+      Args a({"prog"});
+      startUp(String("prog"), a.argc, a.argv);
+      stdOut << "to out";
+      stdErr << "to err";
+      stop(code);
+      return 0;
+    });
+    EXPECT_EQ(r.out, "to out") << code;
+    EXPECT_EQ(r.err, "to err") << code;
+  }
 }
 
 TEST(Stop, AbnormalStopWritesTheFailureRecord) {
