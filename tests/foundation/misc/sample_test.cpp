@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 
+using zftest::binPath;
 using zftest::RunResult;
 using zftest::runProgram;
 using zftest::TempDir;
@@ -17,18 +18,6 @@ using zftest::TempDir;
 namespace {
 
 bool has(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
-
-// The sample program in the build's bin directory: ZF_BIN_DIR when the test
-// environment gives it, else the bin directory beside this test program's
-// directory.
-std::string binPath(std::string const& program) {
-  if (std::getenv("ZF_BIN_DIR")) return zftest::binPath(program);
-  char exe[4096];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  std::string self(exe, n > 0 ? size_t(n) : 0);
-  std::string testDir = self.substr(0, self.rfind('/'));
-  return testDir.substr(0, testDir.rfind('/')) + "/bin/" + program;
-}
 
 }  // namespace
 
