@@ -23,6 +23,7 @@
 #include <zfound/LibraryInfo.h>
 #include <zfound/Message.h>
 #include <zfound/OsServ.h>
+#include <zfound/StartArgs.h>
 #include <zfound/Time.h>
 
 #include <fcntl.h>
@@ -34,11 +35,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
-
-#include <zfound/StartArgs.h>
 
 namespace {
 
