@@ -281,6 +281,13 @@ TEST(OsFileTest, OpenNamesAndRemoval) {
   f.unLink();  // a file that is gone: no report
   EXPECT_TRUE(f.ok());
   EXPECT_EQ(-1, ::access(dir.file("other.e2").c_str(), F_OK));
+
+  OsFile e(S(dir.path()), "full", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
+  EXPECT_EQ(4, e.write("data", 0, 4));
+  e.empty();
+  EXPECT_TRUE(e.ok());
+  EXPECT_EQ(0, e.size());
+  EXPECT_TRUE(e.isOpen());
 }
 
 TEST(OsFileTest, ErrorsWithoutATerminalGiveUp) {
@@ -290,8 +297,10 @@ TEST(OsFileTest, ErrorsWithoutATerminalGiveUp) {
     int nul = ::open("/dev/null", O_RDONLY);
     dup2(nul, 0);  // no terminal to answer from
     static int calls = 0;
+    static std::string lastReport;
     OsFile::setHandler([](char const* report, int err) -> int {
       ++calls;
+      lastReport = report;
       return 0;  // always "retry"
     });
     OsFile f(S(path), "missing", "dat", OsFile::Read);
@@ -299,6 +308,7 @@ TEST(OsFileTest, ErrorsWithoutATerminalGiveUp) {
     if (f.read(b, 0, 4) != -1) return 2;
     if (f.errNo() != ENOENT) return 3;
     if (calls < 1 || calls > 10) return 4;
+    if (lastReport != "read:  (2)\n\tOsFile: " + path + "/missing.dat\n") return 6;
     OsFile::setHandler(nullptr);
     // Without a handler the report goes to the arithmetic-error handler,
     // which is not installed here: the operation gives up at once.

@@ -5,6 +5,7 @@
 #include <zfound/Portable.h>
 #include <zfound/Stream.h>
 #include <zfound/String.h>
+#include <zfound/Time.h>
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,71 @@ TEST(FileStreamTest, DirectoryListSearch) {
   EXPECT_EQ("found", str(s));
   InputFile none(dir.file("a").c_str(), "target", "cfg");
   EXPECT_TRUE(none.withError());
+}
+
+}  // namespace
+
+namespace {
+
+// Runs pause(a, b) (or pause() when a is null) in a child whose standard input
+// holds `keys`; returns the child's answer and what it wrote.
+int pauseWith(char const* a, char const* b, std::string const& keys, std::string& out) {
+  zftest::TempDir dir;
+  std::string outFile = dir.file("out");
+  int in[2];
+  if (pipe(in) != 0) return -100;
+  ssize_t w = ::write(in[1], keys.data(), keys.size());
+  (void)w;
+  ::close(in[1]);
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    OutputFdFile o(fd, 64);
+    int r = a ? o.pause(String(a), String(b)) : o.pause();
+    _exit(r & 0xff);
+  }
+  ::close(in[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  out = zftest::readFile(outFile);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+TEST(OutputFdFileTest, PauseAnswers) {
+  std::string out;
+  EXPECT_EQ(0, pauseWith("yes", "no", "xqy", out));
+  EXPECT_EQ("yes no\n", out);
+  EXPECT_EQ(1, pauseWith("yes", "no", "zn", out));
+  EXPECT_EQ(1, pauseWith("yes", "no", "", out));  // no more input: no endless wait
+  EXPECT_EQ('k', pauseWith(nullptr, nullptr, "k", out));
+  EXPECT_NE(std::string::npos, out.find("HITANY"));
+}
+
+TEST(FileStreamTest, CaptureSyncAndModificationTime) {
+  zftest::TempDir dir;
+  String base = String(dir.path().c_str()) + "/cap";
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    OutputFile o(base, "log", true);  // append: both writers add at the end
+    if (o.capture(1) != 0) _exit(2);
+    ssize_t w = ::write(1, "via fd 1\n", 9);
+    (void)w;
+    o << "via stream\n";
+    _exit(o.sync() == 0 ? 0 : 3);
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_NE(std::string::npos, zftest::readFile(dir.file("cap.log")).find("via fd 1"));
+  EXPECT_NE(std::string::npos, zftest::readFile(dir.file("cap.log")).find("via stream"));
+  InputFile in(base, "log");
+  EXPECT_FALSE(in.mtime().isNull());
+  OutputFile none;
+  EXPECT_EQ(-1, none.capture(5));
+  EXPECT_EQ(0, none.sync());
 }
 
 }  // namespace
