@@ -76,6 +76,15 @@ TEST(Sample, CompileInfoShowsTheBuildText) {
   EXPECT_FALSE(has(r.out, "name:"));  // the program did not run on
 }
 
+TEST(Sample, HelpComesFromTheProgramsCatalogue) {
+  RunResult r = runProgram({binPath("zsample"), "--help"});
+  EXPECT_EQ(r.status, 1);  // help is a fatal report: the program does not run on
+  EXPECT_TRUE(has(r.err, "Usage: zsample")) << r.err;
+  EXPECT_TRUE(has(r.err, "-x, --exit num : end with this exit code\n")) << r.err;
+  EXPECT_TRUE(has(r.err, "-s, --show str : show this environment variable\n")) << r.err;
+  EXPECT_FALSE(has(r.err, "Message not found")) << r.err;
+}
+
 TEST(Sample, BadInputIsRefusedWithAClearError) {
   TempDir dir;
   std::string longEnv = dir.write("long.env", "X=" + std::string(4000, 'v') + "\n");
