@@ -318,6 +318,11 @@ public:
   // 32-bit operand at p (two units, host order) and its writer.
   static int32_t readLong(uint16_t const* p);
   static void writeLong(uint16_t* p, int32_t v);
+  // The 16-byte natural form of a Num held in 8 units (unit k holds bytes
+  // 2k and 2k+1, the first in its high half); readNum gives false (n null)
+  // for a malformed form.
+  static bool readNum(uint16_t const* p, Num& n);
+  static void writeNum(uint16_t* p, Num const& n);
   // The text operand at p (a string-table index).
   String const& readString(uint16_t const* p) const { return stringAt(readLong(p)); }
 
