@@ -15,7 +15,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -303,6 +305,8 @@ TEST(OsFileTest, ErrorsWithoutATerminalGiveUp) {
       lastReport = report;
       return 0;  // always "retry"
     });
+    OsFile quiet(S(path), "missing", "dat", OsFile::Read | OsFile::OpenNow);
+    if (quiet.ok() || calls != 0) return 7;  // opening now fails quietly
     OsFile f(S(path), "missing", "dat", OsFile::Read);
     char b[4];
     if (f.read(b, 0, 4) != -1) return 2;
@@ -384,6 +388,46 @@ TEST(OsFileTest, PoolOfOneOrNoDescriptors) {
     int last = ::open("/dev/null", O_RDONLY);
     if (last < 0) return 7;
     if (a.read(buf, 0, 2) != -1 || a.errNo() != EMFILE) return 8;
+    return 0;
+  });
+  EXPECT_EQ(0, st);
+}
+
+TEST(OsFileTest, APoolOfLockedFilesSaysSo) {
+  zftest::TempDir dir;
+  std::string path = dir.path();
+  int st = inChild([&]() -> int {
+    int nul = ::open("/dev/null", O_RDONLY);
+    dup2(nul, 0);
+    ::close(nul);
+    struct rlimit rl = {16, 16};
+    if (setrlimit(RLIMIT_NOFILE, &rl) != 0) return 2;
+    static std::vector<int> errs;
+    OsFile::setHandler([](char const*, int err) -> int {
+      errs.push_back(err);
+      return 0;
+    });
+    {
+      std::vector<std::unique_ptr<OsFile>> warm;  // learn the pool size
+      for (int i = 0; i < 30; ++i) {
+        warm.emplace_back(new OsFile(S(path), S("w" + std::to_string(i)), "dat",
+                                     OsFile::Read | OsFile::Write | OsFile::Create));
+        if (warm.back()->write("w", 0, 1) != 1) return 3;
+      }
+    }
+    if (PhysFile::maxFiles() < 1) return 4;
+    std::vector<std::unique_ptr<OsFile>> locked;
+    for (int i = 0; i < PhysFile::maxFiles(); ++i) {
+      locked.emplace_back(new OsFile(S(path), S("l" + std::to_string(i)), "dat",
+                                     OsFile::Read | OsFile::Write | OsFile::Create));
+      if (locked.back()->lock(0, 1, OsFile::LockNoWait) != 0) return 5;
+    }
+    if (!errs.empty()) return 6;
+    OsFile extra(S(path), "extra", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
+    extra.write("x", 0, 1);
+    if (std::find(errs.begin(), errs.end(), ENOLCK) == errs.end()) return 7;
+    for (auto& l : locked)  // every lock is still held
+      if (l->pfiles(0).lockCount() != 1 || !l->isOpen()) return 8;
     return 0;
   });
   EXPECT_EQ(0, st);
