@@ -192,9 +192,8 @@ namespace {
 
 bool statPart(PhysFile& p, char const* op, struct stat& st) {
   for (int tries = 0;;) {
-    int fd = p.isOpen() ? p.fd() : (p.updateFd(op) ? p.fd() : -1);
-    if (fd < 0) return false;
-    if (::fstat(fd, &st) == 0) return true;
+    if (!p.updateFd(op)) return false;
+    if (::fstat(p.fd(), &st) == 0) return true;
     if (!p.osError(op, tries++)) return false;
   }
 }

@@ -67,7 +67,7 @@ bool InputFile::open(String const& name, String const& ext) {
 int InputFile::fill() {
   if ((state_ & ErrorBit) || file_ == nullptr || bsize_ == 0) {
     count_ = 0;
-    if (file_ == nullptr) addState(ErrorBit);
+    addState(ErrorBit);
     return 0;
   }
   cur_ = buf_;
