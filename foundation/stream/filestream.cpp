@@ -14,17 +14,17 @@
 
 // ---- InputFile ------------------------------------------------------------------
 
-InputFile::InputFile(int32_t size) : InputStream(size), file_(nullptr), owned_(false) {}
+InputFile::InputFile(int32_t size) : InputStream(size > 0 ? size : 1), file_(nullptr), owned_(false) {}
 
-InputFile::InputFile(OsFile& f, int32_t size) : InputStream(size), file_(&f), owned_(false) {}
+InputFile::InputFile(OsFile& f, int32_t size) : InputStream(size > 0 ? size : 1), file_(&f), owned_(false) {}
 
 InputFile::InputFile(String const& name, String const& ext, int32_t size)
-    : InputStream(size), file_(nullptr), owned_(false) {
+    : InputStream(size > 0 ? size : 1), file_(nullptr), owned_(false) {
   open(name, ext);
 }
 
 InputFile::InputFile(char const* dirList, String const& name, String const& ext, int32_t size)
-    : InputStream(size), file_(nullptr), owned_(false) {
+    : InputStream(size > 0 ? size : 1), file_(nullptr), owned_(false) {
   String list = dirList ? String(dirList) : String("PATH").getEnv();
   file_ = new OsFile;
   owned_ = true;
@@ -112,12 +112,12 @@ Time InputFile::mtime() { return file_ ? file_->mtime() : Time(); }
 
 // ---- OutputFile ------------------------------------------------------------------
 
-OutputFile::OutputFile(int32_t size) : OutputStream(size), file_(nullptr), owned_(false) {}
+OutputFile::OutputFile(int32_t size) : OutputStream(size > 0 ? size : 1), file_(nullptr), owned_(false) {}
 
-OutputFile::OutputFile(OsFile& f, int32_t size) : OutputStream(size), file_(&f), owned_(false) {}
+OutputFile::OutputFile(OsFile& f, int32_t size) : OutputStream(size > 0 ? size : 1), file_(&f), owned_(false) {}
 
 OutputFile::OutputFile(String const& name, String const& ext, bool append, int32_t size)
-    : OutputStream(size), file_(nullptr), owned_(false) {
+    : OutputStream(size > 0 ? size : 1), file_(nullptr), owned_(false) {
   open(name, ext, append);
 }
 

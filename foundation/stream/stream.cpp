@@ -143,7 +143,7 @@ void store(OutputStream& os, unsigned char c) { os.put(static_cast<char>(c)); }
 
 // ---- descriptor streams ------------------------------------------------------
 
-InputFdFile::InputFdFile(int fd, int32_t size) : InputStream(size), fd_(fd) {}
+InputFdFile::InputFdFile(int fd, int32_t size) : InputStream(size > 0 ? size : 1), fd_(fd) {}
 InputFdFile::~InputFdFile() = default;
 
 int InputFdFile::fill() {
@@ -181,7 +181,7 @@ static bool writeAll(int fd, char const* p, size_t n) {
   return true;
 }
 
-OutputFdFile::OutputFdFile(int fd, int32_t size) : OutputStream(size), fd_(fd) {}
+OutputFdFile::OutputFdFile(int fd, int32_t size) : OutputStream(size > 0 ? size : 1), fd_(fd) {}
 
 OutputFdFile::~OutputFdFile() { flush(); }
 

@@ -13,7 +13,9 @@
 //    make room (error, no buffer) the byte is dropped, never written outside
 //    the buffer;
 //  - sizes and counts are 32-bit, so buffers and lines past 32,767 bytes do
-//    not wrap; positions are 64-bit file offsets.
+//    not wrap; positions are 64-bit file offsets;
+//  - descriptor and file streams always have a buffer (a size below 1 gives
+//    a buffer of one byte).
 //
 // The binary forms of multi-byte values on streams (load/store of shorts,
 // longs, doubles, Strings, Nums) are declared in Portable.h.
