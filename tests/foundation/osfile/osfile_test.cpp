@@ -7,6 +7,7 @@
 #include <zfound/OsFile.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/Process.h>
+#include <zfound/Stream.h>
 #include <zfound/String.h>
 
 #include <gtest/gtest.h>
@@ -258,6 +259,20 @@ TEST(OsFileTest, OffsetsPastFourGigabytesDoNotWrap) {
   EXPECT_EQ(1, f.read(buf, 0, 1));
   EXPECT_EQ('A', buf[0]);  // the start is untouched
   EXPECT_EQ(far + 4, f.size());
+
+  // The streams over the file keep 64-bit positions as well.
+  {
+    OutputFile o(f, 512);
+    EXPECT_EQ(far + 4, o.seek(far + 4));
+    o << "tail";
+    EXPECT_EQ(far + 8, o.tell());
+  }
+  InputFile in(f, 512);
+  EXPECT_EQ(far, in.seek(far));
+  std::string got;
+  for (int i = 0; i < 8; ++i) got += in.getc();
+  EXPECT_EQ("hightail", got);
+  EXPECT_EQ(far + 8, in.tell());
 }
 
 TEST(OsFileTest, OpenNamesAndRemoval) {
