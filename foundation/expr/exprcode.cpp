@@ -13,6 +13,8 @@
 #include <zfound/Time.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "exprmsg.h"
 
@@ -117,7 +119,7 @@ void Expr::installCode(std::vector<uint16_t> const& units) {
 bool Expr::checkAndBind(String& why) {
   if (code_ == nullptr || len_ == 0) return true;
   std::vector<bool> boundary(size_t(len_), false);
-  std::vector<int32_t> addresses;
+  std::vector<std::pair<int32_t, long>> addresses;  // address and its instruction
   long recent[3] = {-1, -1, -1};  // the last three non-pad instruction positions
   int32_t depth = 0;              // argument lists opened and not closed
   int32_t flagsSeen = 0;
@@ -167,14 +169,14 @@ bool Expr::checkAndBind(String& why) {
         break;
       }
       case Instruction::if_inst:
-        addresses.push_back(op[0]);
-        if (op[1] != 0) addresses.push_back(op[1]);
-        addresses.push_back(op[2]);
+        addresses.push_back({op[0], i});
+        if (op[1] != 0) addresses.push_back({op[1], i});
+        addresses.push_back({op[2], i});
         break;
       case Instruction::while_inst:
       case Instruction::foreach_inst:
-        addresses.push_back(op[0]);
-        addresses.push_back(op[1]);
+        addresses.push_back({op[0], i});
+        addresses.push_back({op[1], i});
         break;
       case Instruction::function:
       case Instruction::method:
@@ -234,8 +236,10 @@ bool Expr::checkAndBind(String& why) {
     why = damaged("argument list without end", len_ - 1);
     return false;
   }
-  for (int32_t a : addresses) {
-    if (a <= 0 || a >= len_ || !boundary[size_t(a)]) {
+  // Blocks lie after their statement, so running code only ever moves forward
+  // except for the loop that a while statement itself makes.
+  for (auto const& [a, from] : addresses) {
+    if (a <= from || a >= len_ || !boundary[size_t(a)]) {
       why = damaged("address", a);
       return false;
     }

@@ -157,6 +157,7 @@ AnyValue Expr::eval() {
   // the outer one's state.
   AnyValue* savedStack = myStack;
   bool savedFlags[4] = {returning, breaking, continuing, failed_};
+  int32_t savedDepth = execDepth_;
   returning = breaking = continuing = failed_ = false;
   assignStack();
   Datum pc{code_};
@@ -170,6 +171,7 @@ AnyValue Expr::eval() {
   bool fails = failed_;
   bool nested = savedStack != nullptr;
   myStack = savedStack;
+  execDepth_ = savedDepth;
   returning = savedFlags[0];
   breaking = savedFlags[1];
   continuing = savedFlags[2];
@@ -189,6 +191,17 @@ Datum Expr::goTo(Datum const& addr) {
 }
 
 long Expr::execute(Datum& pc) {
+  if (execDepth_ >= kMaxDepth) {
+    fault(exprMsg("EXPRBADCODE", "The expression code cannot run: %s.", "nesting too deep"));
+    return 1;
+  }
+  ++execDepth_;
+  long r = executeLoop(pc);
+  --execDepth_;
+  return r;
+}
+
+long Expr::executeLoop(Datum& pc) {
   uint16_t u;
   for (;;) {
     u = *pc.s;

@@ -13,7 +13,8 @@
 //    16-byte natural stored form of a Num in 8 units; in memory the 32-bit
 //    operands are host order, in the stored form big-endian;
 //  - `if_inst` has 3 address units (then, else or 0, next), `while_inst` and
-//    `foreach_inst` 2 (body, next); an address is a unit index, 0 < a < length;
+//    `foreach_inst` 2 (body, next); an address is a unit index, 0 < a < length,
+//    that lies past its instruction and on an instruction;
 //  - the code of a non-null expression ends with exactly one `null` unit.
 //
 // Stored form (Expr::store / Expr::load), integers most significant byte
@@ -268,6 +269,8 @@ public:
   static constexpr int32_t kGlobalObjId = 2222;
   // Most code units a stored or wire form may bring.
   static constexpr int32_t kMaxUnits = 1 << 20;
+  // Deepest nesting of blocks and call arguments that an evaluation runs.
+  static constexpr int32_t kMaxDepth = 1000;
 
   // --- life -----------------------------------------------------------------
   // No code, null text, the default functions registered.
@@ -548,11 +551,12 @@ protected:
   bool continuing = false;
   bool failed_ = false;          // the current evaluation met a fault
   AnyValue* myStack = nullptr;   // stack position when the evaluation began
+  int32_t execDepth_ = 0;        // nested execute calls of the current evaluation
 
 private:
   friend class ExprStack;
   friend class ExprObject;
-  bool binaryOperands(AnyValue& a, AnyValue& b);
+  long executeLoop(Datum& pc);
   void compare(int how);
   void assignOp(int how);
   void likeOrMatch(bool fromBeginning);
