@@ -255,6 +255,11 @@ char* MemHeap::grow(size_t b) {
   if (nregions == kMaxRegions) return nullptr;
   size_t reserve = g > kReserve ? g : kReserve;
   void* m = ::mmap(nullptr, reserve, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  while (m == MAP_FAILED && reserve > g) {
+    // Address space is limited: reserve less, down to what this step needs.
+    reserve = reserve / 2 > g ? (reserve / 2) & ~(kGrowStep - 1) : g;
+    m = ::mmap(nullptr, reserve, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  }
   if (m == MAP_FAILED) return nullptr;
   char* base = static_cast<char*>(m);
   if (::mprotect(base, g, PROT_READ | PROT_WRITE) != 0) {
