@@ -521,6 +521,17 @@ TEST(FileLockTest, BusyRangesTestsAndOwner) {
   EXPECT_EQ(0u, f.pfiles(0).lockCount());
   f.free(0, 0);
   EXPECT_EQ(0u, f.pfiles(0).lockCount());
+
+  // A locking read that fails (a write-only descriptor) lets its range go.
+  OsFile w(S(dir.path()), "locked", "dat", OsFile::Write);
+  char buf[10];
+  EXPECT_EQ(-1, w.read(buf, 0, 10, OsFile::LockNoWait));
+  EXPECT_EQ(0u, w.pfiles(0).lockCount());
+  std::string path = dir.path();
+  EXPECT_EQ(0, inChild([&]() -> int {
+              OsFile probe(S(path), "locked", "dat", OsFile::Read | OsFile::Write);
+              return probe.lock(0, 10, OsFile::LockTest);
+            }));
 }
 
 TEST(FileLockTest, WaitingLockShowsNoticeAndKeepsAPendingAlarm) {
