@@ -299,7 +299,12 @@ void Expr::execMethod(Datum& pc) {
     fault(exprMsg("EXPRBADCODE", "The expression code cannot run: %s.", "method"));
     return;
   }
-  if (obj.hasRow()) obj.row(toInt(pop()));
+  if (obj.hasRow()) {
+    // The row lies below the call's name text, which stays as the call's value.
+    AnyValue name = pop();
+    obj.row(toInt(pop()));
+    push(name);
+  }
   if (!m || !m->run) {
     fault(exprMsg2("UNBOUND_METHOD", "Method %s is not bound in expression %s.", m ? toCharPtr(m->name) : "?",
                    toCharPtr(text_)));
