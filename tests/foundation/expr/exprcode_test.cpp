@@ -6,6 +6,7 @@
 #include <zfound/Expr.h>
 #include <zfound/LoopConnection.h>
 #include <zfound/Portable.h>
+#include <zfound/Process.h>
 
 #include <cstring>
 #include <string>
@@ -350,6 +351,94 @@ TEST_F(Code, ListingShowsEveryKindOfElement) {
   for (char const* part : {"0:INST(pad) \n ", "1:1.5 \n ", "11:-3 \n ", "15:01/01/1984 \n ", "19:01:01:01 \n ",
                            "22:INST(add) \n ", "23:while () ", ":body ", ":next \n "})
     EXPECT_NE(l.find(part), std::string::npos) << part << " in " << l;
+}
+
+// ---- compiled sources ------------------------------------------------------------
+
+class NamedValues : public Properties {
+public:
+  AnyValue* lookup(String const& name) override { return name == "k" ? &k : nullptr; }
+  AnyValue k{5};
+};
+
+int bumps = 0;
+void firstArg(ExprStack& s) { s.push(s.value()); }
+void bump(ExprStack& s) {
+  ++bumps;
+  s.push(AnyValue(bumps));
+}
+
+class Compiled : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    if (startUpDone()) return;
+    static char arg0[] = "exprcode";
+    static char* argv[] = {arg0, nullptr};
+    int argc = 1;
+    char** av = argv;
+    startUp("exprcode", argc, av);
+  }
+  void TearDown() override { EXPECT_EQ(Expr::last(), Expr::stack()); }
+  // Binds what a program binds after compiling or loading, and evaluates.
+  std::string run(Expr& e) {
+    e.setProperties(&props);
+    e.addFunction("first", firstArg);
+    e.addFunction("bump", bump);
+    bumps = 0;
+    AnyValue v = e.eval();
+    EXPECT_FALSE(e.failed()) << toCharPtr(e.errorDescr());
+    return std::to_string(v.getType()) + ":" + text(v);
+  }
+  NamedValues props;
+};
+
+TEST_F(Compiled, StoredAndSentCodeIsTheSameAndRunsTheSame) {
+  char const* sources[] = {
+      "1 + 2 * 3 - -4",
+      "object i = 0; while (i < 5) { i += 1; if (i == 3) continue; } i",
+      "object s = 'x'; if (s like 'x') s = s + (today - today); else s = 'n'; s",
+      "k in (1, 2, 5) ? 'in' : 'out'",
+      "first(10, bump()) + k",
+      "year(date(0)) between 1980 and 1990",
+      "object n = 3; n *= 2; return n - 1;",
+      "'a' when 1 == 2 'b'",
+      "12.5 / 4; k = k + 1;",
+      "string(monthname(date(40)))",
+  };
+  for (char const* src : sources) {
+    Expr e{String(src)};
+    ASSERT_FALSE(e.isNull()) << src;
+    e.setProperties(&props);
+    e.addFunction("first", firstArg);
+    e.addFunction("bump", bump);
+    ASSERT_TRUE(e.resolveObjects()) << src << ": " << toCharPtr(e.errorDescr());
+    std::string want = run(e);
+    props.k = AnyValue(5);
+    std::vector<char> bytes = stored(e);
+
+    Expr loaded;
+    ASSERT_TRUE(loaded.load(bytes.data(), int32_t(bytes.size()))) << src << ": " << toCharPtr(loaded.errorDescr());
+    EXPECT_TRUE(sameCode(e, loaded)) << src;
+    EXPECT_EQ(stored(loaded), bytes) << src;
+    EXPECT_EQ(run(loaded), want) << src;
+    props.k = AnyValue(5);
+    // Binding the loaded code again changes nothing.
+    ASSERT_TRUE(loaded.resolveObjects()) << src << ": " << toCharPtr(loaded.errorDescr());
+    EXPECT_EQ(stored(loaded), bytes) << src;
+    EXPECT_EQ(run(loaded), want) << src;
+    props.k = AnyValue(5);
+
+    LoopConnection c(16);
+    c << e;
+    c.rewind();
+    Expr sent;
+    c >> sent;
+    EXPECT_FALSE(c.bad()) << src;
+    EXPECT_TRUE(sameCode(e, sent)) << src;
+    EXPECT_EQ(stored(sent), bytes) << src;
+    EXPECT_EQ(run(sent), want) << src;
+    props.k = AnyValue(5);
+  }
 }
 
 }  // namespace
