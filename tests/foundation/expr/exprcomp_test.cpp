@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <zfound/Expr.h>
+#include <zfound/LoopConnection.h>
 #include <zfound/ExprCompile.h>
 #include <zfound/Message.h>
 #include <zfound/Num.h>
@@ -73,6 +74,20 @@ public:
 class TestExpr : public Expr {
 public:
   explicit TestExpr(String const& text) : Expr(text, isMsgTable, colors) {}
+  // Foreign objects: "o" is object 9 of class 4, "tab.fld" object 77 of class 5.
+  bool resolveForeignObj(String const& name, int32_t& id, int32_t& classId) override {
+    if (str(name) == "o") {
+      id = 9;
+      classId = 4;
+      return true;
+    }
+    if (str(name) == "tab.fld") {
+      id = 77;
+      classId = 5;
+      return true;
+    }
+    return false;
+  }
   String getMsg(String const& table, String const& section, String const& key) override {
     return String((str(table) + "/" + str(section) + "/" + str(key) + ": #1 after #0").c_str());
   }
@@ -198,6 +213,8 @@ TEST_F(ExprComp, SourcesGiveTheirValues) {
       {"g * 2", "N:42"},
       {"g = g + 1; g", "N:22"},
       {"'Hi ' + name", "S:Hi Ann"},
+      {"g[1 + 1] * 2 + g[0]", "N:66"},  // g is 22 after the row before
+      {"g[5] = 3; g", "N:3"},
       {"$ZFXEXPRVAR", "S:from the environment"},
       // default functions, messages, lazy arguments
       {"string(12) + 'a'", "S:12a"},
@@ -394,6 +411,110 @@ TEST_F(ExprComp, CopiesAndRepeatedBinding) {
   TestExpr unbound{String("nothing(1)")};
   EXPECT_FALSE(unbound.resolveObjects());
   EXPECT_FALSE(unbound.errorDescr().isNull());
+}
+
+// Method "twice": the object's id times 100 plus twice the first argument.
+void twiceRun(ExprObject& o, ExprStack& st) {
+  AnyValue v = st.value();
+  v *= AnyValue(2);
+  v += AnyValue(100 * o.id());
+  st.push(v);
+}
+// The resolve callback of "twice": binds the object in the code itself.
+bool bindObject(ExprObject& o, ExprStack&) {
+  o.id(9);
+  return true;
+}
+
+TEST_F(ExprComp, MethodsAndForeignObjectsAreBoundByTheExpressionKind) {
+  TestExpr m{String("o.twice(21, bump())")};
+  m.addMethod("twice", twiceRun, bindObject);
+  m.addFunction("bump", bump);
+  ASSERT_TRUE(m.resolveObjects()) << str(m.errorDescr());
+  bumps = 0;
+  EXPECT_EQ(show(m.eval()), "N:942");
+  EXPECT_EQ(bumps, 0);
+
+  // A method without a resolve callback cannot be bound.
+  TestExpr noCheck{String("o.twice(1)")};
+  noCheck.addMethod("twice", twiceRun);
+  EXPECT_FALSE(noCheck.resolveObjects());
+  EXPECT_TRUE(noCheck.isNull());
+
+  // The object a field expression begins with.
+  TestExpr field{String("tab.fld")};
+  EXPECT_EQ(field.address(), -1);
+  ASSERT_TRUE(field.resolveObjects());
+  EXPECT_EQ(field.address(), 77);
+  EXPECT_EQ(str(field.symAddress()), "tab.fld");
+  TestExpr plain{String("1 + 2")};
+  EXPECT_EQ(plain.address(), -1);
+  EXPECT_TRUE(plain.symAddress().isNull());
+
+  TestExpr unknown{String("tab.other + 1")};
+  EXPECT_FALSE(unknown.resolveObjects());
+  EXPECT_EQ(str(unknown.errorDescr()), "Unknown object tab.other.");
+
+  // A for-each loop compiles to its header, the index name, the table and
+  // the three argument lists; the base kind cannot bind it.
+  TestExpr loop{String("for each tab by byname from (1) to (2, 3) using (tab.fld) ;")};
+  ASSERT_FALSE(loop.isNull()) << str(loop.errorDescr());
+  std::vector<std::string> l = listing(loop);
+  uint16_t const* c = loop.code();
+  EXPECT_EQ(l[0], "0 foreach_inst");
+  EXPECT_EQ(l[1], "3 string_type \"byname\"");
+  EXPECT_EQ(l[3], "7 string_type \"tab\"");
+  EXPECT_EQ(c[c[1]], Instruction::resetStack);  // the body
+  EXPECT_EQ(c[c[2] - 1], Instruction::stop);
+  EXPECT_FALSE(loop.resolveObjects());
+  TestExpr brk{String("for each tab break;")};
+  EXPECT_FALSE(brk.isNull()) << "break is allowed inside a for-each loop";
+}
+
+// The stored form of e (storeLength() bytes).
+std::vector<char> stored(Expr const& e) {
+  std::vector<char> buf(size_t(e.storeLength()) + 8, '\x55');
+  EXPECT_EQ(e.store(buf.data()), e.storeLength());
+  buf.resize(size_t(e.storeLength()));
+  return buf;
+}
+
+TEST_F(ExprComp, CompiledCodeStoredAndSentIsTheSameAndEvaluatesTheSame) {
+  props.values["g"] = AnyValue(4);
+  char const* src =
+      "object i = 0; object s = '';\n"
+      "while (i < g) { i += 1; if (i in (2, 3)) continue; s += string(i) + msgs('K')(i); }\n"
+      "s + first(date(2) - date(1), bump())";
+  TestExpr e{String(src)};
+  ASSERT_FALSE(e.isNull()) << str(e.errorDescr());
+  std::vector<char> form = stored(e);
+
+  TestExpr fromStore{String()};
+  ASSERT_TRUE(fromStore.load(form.data(), int32_t(form.size()))) << str(fromStore.errorDescr());
+  EXPECT_EQ(stored(fromStore), form);
+
+  LoopConnection c(16);
+  c << e;
+  c.rewind();
+  TestExpr fromWire{String()};
+  c >> fromWire;
+  ASSERT_FALSE(c.bad());
+  EXPECT_EQ(stored(fromWire), form);
+
+  for (TestExpr* x : {&e, &fromStore, &fromWire}) {
+    x->setProperties(&props);
+    x->addFunction("first", first);
+    x->addFunction("bump", bump);
+    ASSERT_TRUE(x->resolveObjects()) << str(x->errorDescr());
+    bumps = 0;
+    EXPECT_EQ(show(x->eval()), "S:1msgs//K:  after 14msgs//K:  after 41");
+    EXPECT_EQ(bumps, 0);
+  }
+
+  // A cut stored form is refused.
+  TestExpr cut{String()};
+  EXPECT_FALSE(cut.load(form.data(), int32_t(form.size()) - 3));
+  EXPECT_TRUE(cut.isNull());
 }
 
 }  // namespace
