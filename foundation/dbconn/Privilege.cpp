@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "zfound/Connection.h"
+#include "zfound/Format.h"
 
 Privilege::Privilege() : perms(0, 8) {}
 
@@ -80,8 +81,8 @@ void Privilege::print() const {
   for (long i = 0; i < perms.dim(); ++i) {
     PrivPerm const* p = perms.at(i);
     if (p == nullptr) continue;
-    std::fprintf(stderr, "id %ld, idtype %ld, priv %ld\n", long(p->id()), long(p->idType()),
-                 long(p->priv()));
+    zfFprintf(stderr, "id %ld, idtype %ld, priv %ld\n", int32_t(p->id()), int32_t(p->idType()),
+              int32_t(p->priv()));
   }
 }
 

@@ -44,6 +44,11 @@ TEST(Privilege, EveryoneEntryComesFirst) {
   r.add(5, 5, 0xFFFF);
   EXPECT_EQ(entries(r), (std::vector<Entry>{{0xFFFF, 2, 0}, {5, 1, 0x3FFF}}));
 
+  testing::internal::CaptureStderr();
+  p.print();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "id 65535, idtype 2, priv 0\nid 17, idtype 1, priv 1\nid 3, idtype 0, priv 2\n");
+
   uint16_t id, type, priv;
   EXPECT_FALSE(p.elem(-1, id, type, priv));
   EXPECT_FALSE(p.elem(3, id, type, priv));
