@@ -91,8 +91,13 @@ void CollateSet::read(String const& path) {
     posToChar[i] = (unsigned char)i;
     posToChar[32 + i] = (unsigned char)(0x80 + i);
   }
+  if (!path) {
+    reportDamage(String("Can't open file ") + path);
+    ok_ = false;
+    return;
+  }
   InputFile in(path, String());
-  if (path.isNull() || path.isHighest() || in.withError()) {
+  if (in.withError()) {
     reportDamage(String("Can't open file ") + path);
     ok_ = false;
     return;

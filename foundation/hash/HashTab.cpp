@@ -70,6 +70,7 @@ HashNode* BaseHashTab::addNode(HashNode* node) {
   HashNode** link = &buckets[b];
   long c = 1;
   while (*link != nullptr && (c = compare(node->keyArea(), (*link)->keyArea())) > 0) link = &(*link)->next;
+  if (*link == node) return node;  // already in the table
   if (*link != nullptr && c == 0) {
     HashNode* old = *link;
     node->next = old->next;

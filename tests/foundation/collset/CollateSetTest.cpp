@@ -127,4 +127,9 @@ TEST_F(CollateSetTest, DamagedOrMissingFilesAreReportedAndReadingStops) {
   EXPECT_EQ(cs.position('a'), 0);
   EXPECT_EQ(cs.position(31), 31);
   EXPECT_EQ(cs.position(0x9f), 63);
+
+  shown.clear();
+  CollateSet none{String()};
+  EXPECT_FALSE(none.ok());
+  EXPECT_EQ(shown, std::vector<std::string>{"Can't open file "});
 }

@@ -82,6 +82,11 @@ TEST(HashTab, ChainsStayOrderedAndEqualKeysReplace) {
     int k = 5;
     EXPECT_EQ(t.findNode(&k), again);
 
+    // Adding a node that is already in the table changes nothing.
+    EXPECT_EQ(t.addNode(again), again);
+    EXPECT_EQ(t.entries(), 7);
+    EXPECT_EQ(freed, 1);
+
     // Removing an absent key answers non-zero and changes nothing.
     IntNode absent(6);
     EXPECT_NE(t.delNode(absent), 0);
