@@ -38,14 +38,13 @@ void startUpOnce() {
 TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
   if (startUpDone()) GTEST_SKIP() << "needs a process that has not started up";
   zftest::TempDir dir;
-  std::string src = dir.write("main.txt",
-                              "@(#)@\nLOCKED\n[%s|%s|%d]\n"
-                              "@(#)@\nTOOMANYATTACHS\n[%d|%s|%d]\n"
-                              "@(#)@\nUNKNOWNM\nnobody %s %d\n"
-                              "@(#)@\nDUPLICATEDKEY\n[%s|%s|%s|%N]\n");
-  std::string tool = zftest::binPath("../tools/zfmkmsg");
+  std::string src = "@(#)@\nLOCKED\n[%s|%s|%d]\n"
+                    "@(#)@\nTOOMANYATTACHS\n[%d|%s|%d]\n"
+                    "@(#)@\nUNKNOWNM\nnobody %s %d\n"
+                    "@(#)@\nDUPLICATEDKEY\n[%s|%s|%s|%N]\n";
   std::filesystem::create_directories(dir.file("english"));
-  zftest::RunResult mk = zftest::runProgram({tool, dir.file("english/lib.msg"), src});
+  zftest::RunResult mk = zftest::runProgram({zftest::binPath("catload"), "-b", "lib", "english", "main"}, src,
+                                            {{"DATADIR", dir.path()}, {"LANGUAGE", "english"}});
   ASSERT_EQ(mk.status, 0) << mk.err;
   zftest::RunResult r = zftest::runInChild([&] {
     setenv("DATADIR", dir.path().c_str(), 1);

@@ -1,0 +1,33 @@
+// What catdump and catload share: the record separator of the text exchange
+// form, the program version, the check of the language operand and the way
+// both report a failure.
+#pragma once
+
+#include <zfound/Message.h>
+#include <zfound/String.h>
+
+#include <cstdint>
+
+// The line that begins every record of the text exchange form.
+inline constexpr char const kRecordMark[] = "@(#)@";
+// The version number of both programs.
+inline constexpr int32_t kCatVersion = 4320;
+// The longest language operand: a language is one directory name.
+inline constexpr long kLanguageMax = 255;
+
+// The program's catalogue text of key, or deflt when the catalogue lacks it.
+inline String catText(char const* key, char const* deflt) { return String(appMsg(key, deflt)); }
+
+// Reports text as an error, which ends the program; returns 1 only when no
+// fatal-error handler is installed, so that the caller still ends non-zero.
+inline int32_t catFail(String const& text) {
+  error("%s", toCharPtr(text));
+  return 1;
+}
+
+// Null when the language operand can be used; else the refusal's text.
+inline String catLanguageProblem(String const& language) {
+  if (language.length() > kLanguageMax)
+    return catText("LANGTOOLONG", "The language name is too long (at most 255 characters).");
+  return String();
+}
