@@ -183,9 +183,27 @@ Connection& Connection::operator>>(char*& p) {
 
 // ---- dates and times: one word, the value --------------------------------------
 
-Connection& Connection::operator<<(Date const& d) { return *this << d.value(); }
+// A date or time travels as its value, which its decoder reads through
+// recFirstInt. The one value equal to the counter marker would be taken for
+// a counter prefix, so it is sent as an explicit prefix with count 1
+// followed by the value itself.
+static void sendMarkerSafe(Connection& c, int32_t v) {
+  if (v == Connection::kCounterMarker) {
+    c << Connection::kCounterMarker;
+    c << int32_t{1};
+  }
+  c << v;
+}
 
-Connection& Connection::operator<<(Time const& t) { return *this << t.value(); }
+Connection& Connection::operator<<(Date const& d) {
+  sendMarkerSafe(*this, d.value());
+  return *this;
+}
+
+Connection& Connection::operator<<(Time const& t) {
+  sendMarkerSafe(*this, t.value());
+  return *this;
+}
 
 Connection& Connection::operator>>(Date& d) {
   int32_t v = 0;

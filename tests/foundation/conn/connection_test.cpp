@@ -129,6 +129,21 @@ TEST(ConnectionWords, CounterPrefixOnDecoders) {
   EXPECT_FALSE(c.bad());
 }
 
+// A date or time whose value equals the counter marker still reads back as
+// itself, not as a counter prefix.
+TEST(ConnectionWords, DateAndTimeEqualToTheMarkerRoundTrip) {
+  LoopConnection c;
+  c << toTime(0x7FFFFFFE) << toDate(0x7FFFFFFE) << toTime(5);
+  c.rewind();
+  Time t, t2;
+  Date d;
+  c >> t >> d >> t2;
+  EXPECT_EQ(t.value(), 0x7FFFFFFE);
+  EXPECT_EQ(d.value(), 0x7FFFFFFE);
+  EXPECT_EQ(t2.value(), 5);
+  EXPECT_FALSE(c.bad());
+}
+
 TEST(ConnectionDiscipline, FlushesOnlyWhenTheNextWordFindsThePartFull) {
   LoopConnection c(4);
   EXPECT_EQ(c.getCnt(), 16);
