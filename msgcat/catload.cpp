@@ -106,8 +106,9 @@ public:
 private:
   // Destroys the editor and reports why nothing was written.
   static int32_t give(MsgEditor* editor, String const& why) {
+    String text = why;  // may be the editor's own error text
     delete editor;
-    return catFail(why);
+    return catFail(text);
   }
   static void dropParser() {
     delete op_sd;

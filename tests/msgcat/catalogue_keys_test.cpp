@@ -1,0 +1,239 @@
+// Every key the code looks up is in the source of the catalogue it is looked
+// up in, and every catalogue is built. The sources of the foundation (the
+// library catalogue "lib") and of the programs on the common entry (each its
+// own catalogue, named after the program) are read with a small C++ token
+// reader that skips comments and literals; a lookup is a call of one of the
+// lookup functions whose first argument is a string literal, or an option
+// help text written "[KEY]" or "[KEY\tdefault]".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string sourceDir() {
+  char const* s = std::getenv("ZF_SOURCE_DIR");
+  return s ? s : "";
+}
+
+struct Token {
+  enum Kind { Ident, Str, Punct } kind;
+  std::string text;
+};
+
+// Identifiers, string literals (with their text) and punctuation of a C++
+// source; comments, character literals and numbers are skipped.
+std::vector<Token> tokens(std::string const& src) {
+  std::vector<Token> out;
+  size_t i = 0, n = src.size();
+  auto isId = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  while (i < n) {
+    char c = src[i];
+    if (c == '/' && i + 1 < n && src[i + 1] == '/') {
+      while (i < n && src[i] != '\n') ++i;
+    } else if (c == '/' && i + 1 < n && src[i + 1] == '*') {
+      size_t e = src.find("*/", i + 2);
+      i = e == std::string::npos ? n : e + 2;
+    } else if (c == 'R' && i + 1 < n && src[i + 1] == '"') {  // raw string
+      size_t open = src.find('(', i + 2);
+      if (open == std::string::npos) break;
+      std::string close = ")" + src.substr(i + 2, open - i - 2) + "\"";
+      size_t e = src.find(close, open + 1);
+      if (e == std::string::npos) break;
+      out.push_back({Token::Str, src.substr(open + 1, e - open - 1)});
+      i = e + close.size();
+    } else if (c == '"' || c == '\'') {
+      std::string text;
+      ++i;
+      while (i < n && src[i] != c) {
+        if (src[i] == '\\' && i + 1 < n) {
+          char e = src[++i];
+          text += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+        } else {
+          text += src[i];
+        }
+        ++i;
+      }
+      ++i;
+      if (c == '"') out.push_back({Token::Str, text});
+    } else if (isId(c)) {
+      size_t b = i;
+      while (i < n && isId(src[i])) ++i;
+      if (!std::isdigit(static_cast<unsigned char>(c))) out.push_back({Token::Ident, src.substr(b, i - b)});
+    } else if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else {
+      if (c == '-' && i + 1 < n && src[i + 1] == '>') {
+        out.push_back({Token::Punct, "->"});
+        i += 2;
+      } else {
+        out.push_back({Token::Punct, std::string(1, c)});
+        ++i;
+      }
+    }
+  }
+  return out;
+}
+
+// A key looked up: catalogue, section, key, and where.
+struct Lookup {
+  std::string catalogue, section, key, where;
+};
+
+// The lookup functions of the library catalogue and the section each reads.
+std::map<std::string, std::string> const libFunctions = {
+    {"libMsg", "main"},      {"keyNum", "main"},      {"keyParen", "main"},    {"keyFormat", "main"},
+    {"exprMsg", "main"},     {"exprMsg2", "main"},    {"exprMessage", "main"}, {"title", "main"},
+    {"__DbErrmsg", "db"},    {"__FmErrmsg", "fm"},    {"__GnErrmsg", "gn"},    {"__RpErrmsg", "rp"},
+    {"__StErrmsg", "st"},    {"__WiErrmsg", "wi"}};
+// The lookup functions of the program's own catalogue.
+std::set<std::string> const appFunctions = {"appMsg", "catText"};
+
+bool isKey(std::string const& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}
+
+// The lookups in one source file. Program-catalogue lookups are reported
+// with the catalogue `app`.
+void scan(fs::path const& file, std::string const& app, std::vector<Lookup>& out) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream buf;
+  buf << in.rdbuf();
+  std::vector<Token> t = tokens(buf.str());
+  std::string where = file.filename().string();
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i].kind == Token::Str) {
+      // Option help texts "[KEY]" and "[KEY\tdefault]".
+      std::string const& s = t[i].text;
+      if (s.size() > 2 && s.front() == '[' && s.back() == ']') {
+        std::string key = s.substr(1, std::min(s.find('\t'), s.size() - 1) - 1);
+        if (isKey(key)) out.push_back({app, "main", key, where});
+      }
+      continue;
+    }
+    if (t[i].kind != Token::Ident || i + 2 >= t.size()) continue;
+    if (t[i + 1].text != "(" || t[i + 2].kind != Token::Str || !isKey(t[i + 2].text)) continue;
+    std::string const& f = t[i].text;
+    std::string const& key = t[i + 2].text;
+    bool member = i >= 2 && t[i - 1].text == "->";
+    if (f == "find" && member && t[i - 2].text == "_libMsg") {
+      out.push_back({"lib", "main", key, where});
+    } else if (!member && libFunctions.count(f)) {
+      out.push_back({"lib", libFunctions.at(f), key, where});
+    } else if (!member && appFunctions.count(f)) {
+      out.push_back({app, "main", key, where});
+    }
+  }
+}
+
+void scanTree(fs::path const& root, std::string const& app, std::vector<Lookup>& out) {
+  if (fs::is_regular_file(root)) return scan(root, app, out);
+  if (!fs::is_directory(root)) return;
+  for (auto const& e : fs::recursive_directory_iterator(root)) {
+    auto ext = e.path().extension();
+    if (e.is_regular_file() && (ext == ".cpp" || ext == ".h" || ext == ".y")) scan(e.path(), app, out);
+  }
+}
+
+// Catalogue -> section -> keys of the sources under catalogs/, with any key
+// given twice in one section reported.
+std::map<std::string, std::map<std::string, std::set<std::string>>> readCatalogues(
+    std::vector<std::string>& twice) {
+  std::map<std::string, std::map<std::string, std::set<std::string>>> out;
+  for (auto const& d : fs::directory_iterator(sourceDir() + "/catalogs")) {
+    if (!d.is_directory()) continue;
+    for (auto const& f : fs::directory_iterator(d.path())) {
+      if (f.path().extension() != ".txt") continue;
+      auto& keys = out[d.path().filename().string()][f.path().stem().string()];
+      std::ifstream in(f.path(), std::ios::binary);
+      std::string line;
+      bool wantKey = false;
+      while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (wantKey && !keys.insert(line).second) twice.push_back(f.path().string() + ": " + line);
+        wantKey = line == "@(#)@";
+      }
+    }
+  }
+  return out;
+}
+
+TEST(CatalogueKeys, EveryKeyLookedUpIsInItsCatalogueSource) {
+  ASSERT_FALSE(sourceDir().empty());
+  fs::path src = sourceDir();
+  std::vector<Lookup> lookups;
+  // The library's own lookups; appMsg there reads the running program's
+  // catalogue, so it is checked for each program below.
+  std::vector<Lookup> library;
+  scanTree(src / "foundation", "*", library);
+  scanTree(src / "include" / "zfound", "*", library);
+  // The programs on the common entry and the sources of each.
+  std::map<std::string, std::vector<fs::path>> programs = {
+      {"catdump", {src / "msgcat" / "catdump.cpp", src / "msgcat" / "catcommon.h"}},
+      {"catload", {src / "msgcat" / "catload.cpp", src / "msgcat" / "catcommon.h"}},
+      {"zsample", {src / "samples" / "zsample"}},
+  };
+  for (auto const& l : library) {
+    if (l.catalogue != "*") {
+      lookups.push_back(l);
+      continue;
+    }
+    for (auto const& p : programs) lookups.push_back({p.first, l.section, l.key, l.where});
+  }
+  for (auto const& [program, paths] : programs)
+    for (auto const& p : paths) scanTree(p, program, lookups);
+
+  // The scan must have found the lookups of the reporting and option code.
+  auto has = [&lookups](char const* cat, char const* key) {
+    return std::any_of(lookups.begin(), lookups.end(),
+                       [&](Lookup const& l) { return l.catalogue == cat && l.key == key; });
+  };
+  EXPECT_TRUE(has("lib", "FATALERROR"));
+  EXPECT_TRUE(has("lib", "VERSOPT"));
+  EXPECT_TRUE(has("catload", "USAGE"));
+  EXPECT_TRUE(has("catload", "NOSEPARATOR"));
+
+  std::vector<std::string> twice;
+  auto catalogues = readCatalogues(twice);
+  EXPECT_TRUE(twice.empty()) << "keys given twice in one section: " << ::testing::PrintToString(twice);
+  std::set<std::string> missing;
+  for (auto const& l : lookups) {
+    auto c = catalogues.find(l.catalogue);
+    bool found = c != catalogues.end() && c->second.count(l.section) && c->second.at(l.section).count(l.key);
+    if (!found) missing.insert("catalogs/" + l.catalogue + "/" + l.section + ".txt: " + l.key + " (" + l.where + ")");
+  }
+  EXPECT_TRUE(missing.empty()) << "keys looked up but missing from their catalogue source:\n"
+                               << ::testing::PrintToString(missing);
+}
+
+TEST(CatalogueKeys, EveryCatalogueSourceIsBuilt) {
+  char const* data = std::getenv("DATADIR");
+  ASSERT_NE(data, nullptr);
+  std::vector<std::string> twice;
+  for (auto const& [name, sections] : readCatalogues(twice)) {
+    SCOPED_TRACE(name);
+    std::string built = zftest::readFile(std::string(data) + "/english/" + name + ".msg");
+    EXPECT_FALSE(built.empty());
+    for (auto const& [section, keys] : sections) {
+      // Each section's name is in the file's section map.
+      std::string stored = std::string(1, char(section.size() >> 8)) + char(section.size() & 0xff) + section;
+      EXPECT_NE(built.find(stored), std::string::npos) << section;
+    }
+  }
+}
+
+}  // namespace
