@@ -7,6 +7,9 @@
 #include <msgcat/MsgEditor.h>
 
 #include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -72,6 +75,27 @@ TEST_F(EditorTest, WritesTheExactBytesOfTheLayout) {
                                         35));
   EXPECT_EQ(one.section("main")->entry(0)->offset, 12);
   EXPECT_EQ(listing(), (std::vector<std::string>{"none.msg", "one.msg"}));
+}
+
+TEST_F(EditorTest, WritingReplacesTheFileThroughANewExclusiveOne) {
+  dir.write("english/cat.msg", zftest::msgFileBytes({{"main", {{"OLD", "old"}}}}));
+  // A file already holding the first name the writer would try is left alone.
+  std::string clash = "english/.cat-" + std::to_string(::getpid()) + "-0.tmp";
+  dir.write(clash, "someone else's");
+  MsgEditor ed("cat", "english");
+  ASSERT_TRUE(ed.read());
+  ed.section("main")->add("NEW", "new");
+  ASSERT_TRUE(ed.write()) << toCharPtr(ed.errorText());
+  EXPECT_EQ(zftest::readFile(dir.file(clash)), "someone else's");
+  EXPECT_EQ(bytesOf("cat"), zftest::msgFileBytes({{"main", {{"OLD", "old"}, {"NEW", "new"}}}}));
+  std::remove(dir.file(clash).c_str());
+  EXPECT_EQ(listing(), std::vector<std::string>{"cat.msg"});
+
+  // A directory that cannot take the new file: refused, nothing left behind.
+  MsgEditor lost("cat", "nolanguage");
+  lost.path();
+  EXPECT_FALSE(lost.write());
+  EXPECT_NE(std::string(toCharPtr(lost.errorText())).find("cannot create"), std::string::npos);
 }
 
 TEST_F(EditorTest, ReadingSortsEntriesAndWritingKeepsEveryText) {
