@@ -149,6 +149,56 @@ void scanTree(fs::path const& root, std::string const& app, std::vector<Lookup>&
   }
 }
 
+// The programs built with zf_add_program and their sources, with the local
+// headers those include ("..."), from every CMakeLists.txt of the tree.
+std::map<std::string, std::vector<fs::path>> commonEntryPrograms() {
+  std::map<std::string, std::vector<fs::path>> out;
+  fs::path root = sourceDir();
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    std::string name = it->path().filename().string();
+    if (it->is_directory() && (name.rfind("build", 0) == 0 || name[0] == '.' || name == "tests")) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (name != "CMakeLists.txt") continue;
+    std::ifstream in(it->path());
+    std::stringstream buf;
+    buf << in.rdbuf();
+    std::string text = buf.str();
+    for (size_t at = text.find("zf_add_program("); at != std::string::npos;
+         at = text.find("zf_add_program(", at + 1)) {
+      if (at > 0 && text[at - 1] != '\n' && text[at - 1] != ' ') continue;  // the definition's own name
+      size_t end = text.find(')', at);
+      std::istringstream words(text.substr(at + 15, end - at - 15));
+      std::string program, word;
+      words >> program;
+      bool inSources = false;
+      std::vector<fs::path> files;
+      while (words >> word) {
+        if (word == "SOURCES" || word == "LIBS") {
+          inSources = word == "SOURCES";
+        } else if (inSources && word.find("${") == std::string::npos) {
+          files.push_back(it->path().parent_path() / word);
+        }
+      }
+      // Local headers included by the sources.
+      for (size_t i = 0; i < files.size(); ++i) {
+        std::ifstream f(files[i]);
+        std::string line;
+        while (std::getline(f, line)) {
+          size_t q = line.find("#include \"");
+          if (q == std::string::npos) continue;
+          size_t e = line.find('"', q + 10);
+          fs::path h = files[i].parent_path() / line.substr(q + 10, e - q - 10);
+          if (fs::exists(h) && std::find(files.begin(), files.end(), h) == files.end()) files.push_back(h);
+        }
+      }
+      if (!program.empty() && program[0] != '$') out[program] = files;
+    }
+  }
+  return out;
+}
+
 // Catalogue -> section -> keys of the sources under catalogs/, with any key
 // given twice in one section reported.
 std::map<std::string, std::map<std::string, std::set<std::string>>> readCatalogues(
@@ -181,12 +231,9 @@ TEST(CatalogueKeys, EveryKeyLookedUpIsInItsCatalogueSource) {
   std::vector<Lookup> library;
   scanTree(src / "foundation", "*", library);
   scanTree(src / "include" / "zfound", "*", library);
-  // The programs on the common entry and the sources of each.
-  std::map<std::string, std::vector<fs::path>> programs = {
-      {"catdump", {src / "msgcat" / "catdump.cpp", src / "msgcat" / "catcommon.h"}},
-      {"catload", {src / "msgcat" / "catload.cpp", src / "msgcat" / "catcommon.h"}},
-      {"zsample", {src / "samples" / "zsample"}},
-  };
+  // The programs on the common entry, each reading its own catalogue.
+  std::map<std::string, std::vector<fs::path>> programs = commonEntryPrograms();
+  EXPECT_TRUE(programs.count("catload"));
   for (auto const& l : library) {
     if (l.catalogue != "*") {
       lookups.push_back(l);
