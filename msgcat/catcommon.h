@@ -25,8 +25,11 @@ inline int32_t catFail(String const& text) {
   return 1;
 }
 
-// Null when the language operand can be used; else the refusal's text.
-inline String catLanguageProblem(String const& language) {
+// Null when the file, language and section operands can be used; else the
+// refusal's text. None may be empty, and the language is one directory name.
+inline String catOperandProblem(String const& file, String const& language, String const& section) {
+  if (file.isNull() || language.isNull() || section.isNull())
+    return catText("EMPTYOPERAND", "The file, language and section must not be empty.");
   if (language.length() > kLanguageMax)
     return catText("LANGTOOLONG", "The language name is too long (at most 255 characters).");
   return String();

@@ -34,7 +34,7 @@ public:
   int32_t execute() override {
     if (argCnt() != 5) return catFail("Usage: catdump [-k] file language section key|* >msgs.txt\n");
     String file = argVal(1), language = argVal(2), sectionName = argVal(3), key = argVal(4);
-    String problem = catLanguageProblem(language);
+    String problem = catOperandProblem(file, language, sectionName);
     if (!problem.isNull()) return catFail(problem);
     if (cmp(key, "*") != 0) {
       // One message, through the catalogue lookup of that language.

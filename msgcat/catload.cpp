@@ -6,8 +6,9 @@
 // empty ones at the start of a text and a last one without its newline
 // included, so a text comes back exactly as catdump wrote it. Records are
 // added after the entries already there, even for a key present before.
-// Input that does not begin with the separator, a record without a key or a
-// text too long for a message file changes nothing and says why.
+// Input that does not begin with the separator or cannot be read, a record
+// without a key or a text too long for a message file changes nothing and
+// says why.
 #include <msgcat/MsgEditor.h>
 #include <msgcat/MsgStore.h>
 
@@ -55,7 +56,7 @@ public:
   int32_t execute() override {
     if (argCnt() != 4) return catFail("Usage: catload file language section <msgs.txt\n");
     String file = argVal(1), language = argVal(2), sectionName = argVal(3);
-    String problem = catLanguageProblem(language);
+    String problem = catOperandProblem(file, language, sectionName);
     if (!problem.isNull()) return catFail(problem);
 
     MsgEditor* editor = new MsgEditor(file, language);
@@ -98,6 +99,8 @@ public:
         section->add(key, text);
       }
     }
+    if (in.withError())
+      return give(editor, catText("CANTREAD", "The input could not be read; the message file was not changed."));
     if (!editor->write()) return give(editor, editor->errorText());
     delete editor;
     return 0;

@@ -147,6 +147,8 @@ TEST_F(CatProgramsTest, RefusedInputChangesNothingAndSaysWhy) {
       {"text too long", "catload", {"cat", "english", "main"}, "@(#)@\nBIG\n" + longText + "\n", "32767"},
       {"language too long (load)", "catload", {"cat", longLanguage, "main"}, "@(#)@\nA\na\n", "too long"},
       {"language too long (dump)", "catdump", {"cat", longLanguage, "main", "K"}, "", "too long"},
+      {"empty section operand", "catload", {"cat", "english", ""}, "@(#)@\nA\na\n", "must not be empty"},
+      {"empty file operand", "catdump", {"", "english", "main", "K"}, "", "must not be empty"},
       {"catload without a section", "catload", {"cat", "english"}, "@(#)@\nA\na\n",
        "Usage: catload file language section <msgs.txt"},
       {"catload with one operand too many", "catload", {"cat", "english", "main", "x"}, "",
@@ -165,6 +167,14 @@ TEST_F(CatProgramsTest, RefusedInputChangesNothingAndSaysWhy) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(bytesOf("cat"), old);
   }
+  // Input that cannot be read (a directory) writes nothing.
+  auto unreadable = zftest::runProgram({"/bin/sh", "-c", "exec \"$0\" cat english main < \"$1\"",
+                                        zftest::binPath("catload"), dir.path()},
+                                       "", {{"DATADIR", dir.path()}, {"LANGUAGE", "english"}});
+  EXPECT_NE(unreadable.status, 0);
+  EXPECT_NE(unreadable.err.find("could not be read"), std::string::npos) << unreadable.err;
+  EXPECT_EQ(bytesOf("cat"), old);
+
   // A damaged file is not overwritten.
   std::string damaged = old.substr(0, old.size() - 4);
   dir.write("english/cat.msg", damaged);
