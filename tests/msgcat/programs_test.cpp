@@ -91,6 +91,13 @@ TEST_F(CatProgramsTest, DumpOfOneKeyGivesTheLookedUpText) {
   }
 }
 
+TEST_F(CatProgramsTest, BothProgramsTellTheirVersion) {
+  for (char const* program : {"catdump", "catload"}) {
+    auto r = run(program, {"-V"});
+    EXPECT_NE(r.err.find(std::string(program) + " version 4.3.20"), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(CatProgramsTest, LoadKeepsEveryLineOfTheInput) {
   struct Case {
     char const* what;
