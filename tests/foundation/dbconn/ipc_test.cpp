@@ -1,0 +1,327 @@
+// The System V client transport against a test endpoint in another process:
+// connect, batched void requests, requests and replies in several parts,
+// error replies and notifications, transactions over two and three servers,
+// a server that dies, hard queue errors, stop, and a server that is not there.
+#include <gtest/gtest.h>
+
+#include <zfound/IpcConnection.h>
+#include <zfound/ProcValues.h>
+#include <zfound/TimeStamp.h>
+
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <unistd.h>
+
+#include "ChildRun.h"
+#include "dbconn_fixture.h"
+
+using namespace dbconntest;
+using zftest::EndpointReply;
+using zftest::EndpointRequest;
+using zftest::WireCodec;
+using zftest::encodeWords;
+using zftest::errorReply;
+
+namespace {
+
+std::string str(String const& s) { return std::string(toCharPtr(s)); }
+
+int32_t firstLong(EndpointRequest const& r) {
+  WireCodec c;
+  c.feed(r.body);
+  int32_t v = 0;
+  c >> v;
+  return v;
+}
+
+class IpcTest : public EndpointFixture {};
+
+TEST_F(IpcTest, ConnectsBatchesVoidRequestsAndReadsTheReply) {
+  auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
+    EndpointReply rep;
+    if (r.op == DBM_GETINFO) {
+      rep.retValue = 1000 + firstLong(r);
+      rep.body = encodeWords([](Connection& c) { c << String("answer") << int32_t(-5); });
+    }
+    return rep;
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  ASSERT_EQ(c.status(), 0);
+  c.connect(false);
+  EXPECT_EQ(c.getClientId(), zftest::SysVEndpoint::kClientId);
+  EXPECT_EQ(Exception::last().code(), 0);
+
+  for (int32_t i = 0; i < 11; ++i) {
+    c(100 + i, DBM_FREE) << i;
+    EXPECT_EQ(c.execute(), -1) << "a void request waits for its batch";
+  }
+  c(DBM_GETINFO) << int32_t(42);
+  EXPECT_EQ(int32_t(c), 1042);
+  String s;
+  int32_t v = 0;
+  c >> s >> v;
+  EXPECT_EQ(str(s), "answer");
+  EXPECT_EQ(v, -5);
+  EXPECT_FALSE(c.bad());
+
+  std::vector<LogLine> log = readLog(logPath_);
+  ASSERT_EQ(log.size(), 13u);
+  // Connect: the version word, the effective ids, the process values, the
+  // secondary flag.
+  EXPECT_EQ(log[0].op, DBM_CONNECT);
+  EXPECT_EQ(log[0].objId, DbConnection::kServerObject);
+  WireCodec cc;
+  cc.feed(log[0].words);
+  int32_t version = 0, uid = 0, gid = 0, secondary = -1;
+  String program, args, node, tty;
+  cc >> version >> uid >> gid >> program >> args >> node >> tty >> secondary;
+  EXPECT_EQ(version, PROC_VERSION_WORD);
+  EXPECT_EQ(uid, int32_t(geteuid()));
+  EXPECT_EQ(gid, int32_t(getegid()));
+  EXPECT_EQ(str(program), "dbconntest");
+  EXPECT_EQ(str(args), "first-argument");
+  EXPECT_EQ(secondary, 0);
+  // Ten void requests in one message; the eleventh goes with the request
+  // that expects a reply.
+  for (int i = 1; i <= 10; ++i) {
+    EXPECT_EQ(log[i].op, DBM_FREE);
+    EXPECT_EQ(log[i].objId, 100 + i - 1);
+    EXPECT_EQ(log[i].msg, log[1].msg);
+    EXPECT_EQ(log[i].words, std::vector<uint32_t>{uint32_t(i - 1)});
+  }
+  EXPECT_EQ(log[11].objId, 110);
+  EXPECT_NE(log[11].msg, log[1].msg);
+  EXPECT_EQ(log[12].op, DBM_GETINFO);
+  EXPECT_EQ(log[12].msg, log[11].msg);
+}
+
+TEST_F(IpcTest, LongRequestAndLongReplyTravelInParts) {
+  auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
+    EndpointReply rep;
+    rep.retValue = int32_t(r.body.size());
+    for (uint32_t i = 0; i < 600; ++i) rep.body.push_back(i * 3 + 1);
+    return rep;
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  auto write = [](Connection& w) {
+    w << String("text with \xe9 and more") << int32_t(-1);
+    for (int32_t i = 0; i < 300; ++i) w << i * 7 + 1;
+  };
+  std::vector<uint32_t> expected = encodeWords(write);
+  write(c(5, DBM_GETRECORD));
+  EXPECT_EQ(int32_t(c), int32_t(expected.size()));
+  for (uint32_t i = 0; i < 600; ++i) {
+    int32_t w = 0;
+    c >> w;
+    ASSERT_EQ(uint32_t(w), i * 3 + 1) << i;
+  }
+  EXPECT_FALSE(c.bad());
+  int32_t past = 99;
+  c >> past;  // nothing more was sent
+  EXPECT_EQ(past, 0);
+  EXPECT_TRUE(c.bad());
+
+  std::vector<LogLine> log = readLog(logPath_);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].op, DBM_GETRECORD);
+  EXPECT_EQ(log[1].parts, 2);
+  EXPECT_EQ(log[1].words, expected);  // byte for byte
+}
+
+TEST_F(IpcTest, ErrorRepliesBecomeTheRightErrorObject) {
+  std::vector<std::shared_ptr<Exception>> errors = {
+      std::make_shared<DuplicatedKey>("ix_name", "k1"), std::make_shared<InvalidMsgOnObject>(3, 4),
+      std::make_shared<Locked>("ann"), std::make_shared<NoIntegrity>(),
+      std::make_shared<InvalidTimeStamp>("tab", toTime(3600), toTime(7200), toTime(60))};
+  auto& ep = endpoint("alpha", [errors](EndpointRequest const& r) {
+    if (r.op == DBM_GETTABLES) {
+      EndpointReply rep;
+      rep.retValue = 5;
+      rep.before.push_back(errorReply(PendLockNotif("waiting for", "bob")));
+      return rep;
+    }
+    return errorReply(*errors.at(size_t(firstLong(r))));
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  for (size_t i = 0; i < errors.size(); ++i) {
+    c(DBM_LOCK) << int32_t(i);
+    EXPECT_EQ(c.execute(), -1);
+    Exception const& got = Exception::last();
+    EXPECT_EQ(got.code(), errors[i]->code());
+    EXPECT_EQ(typeid(got), typeid(*errors[i]));
+    EXPECT_EQ(str(got.message()), str(errors[i]->message()));
+  }
+  // A notification before the reply is shown and the wait goes on.
+  static std::vector<std::string> shown;
+  shown.clear();
+  DbConnection::NotifHandler old = DbConnection::setNotifHandler([](String const& m) { shown.push_back(str(m)); });
+  c(DBM_GETTABLES);
+  EXPECT_EQ(c.execute(), 5);
+  DbConnection::setNotifHandler(old);
+  EXPECT_EQ(Exception::last().code(), 0);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], str(PendLockNotif("waiting for", "bob").message()));
+}
+
+TEST_F(IpcTest, ErrorToBeRaisedIsReportedAndEndsTheProgram) {
+  auto& ep = endpoint("alpha", [](EndpointRequest const&) { return errorReply(DeadLock("cycle"), true); });
+  int32_t id = ep.serverId();
+  zftest::RunResult r = zftest::runInChild([id] {
+    IpcConnection c(id, "alpha", ConnMode(0));
+    c.connect(false);
+    c(DBM_LOCK);
+    c.execute();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(str(DeadLock("cycle").message())), std::string::npos) << r.err;
+}
+
+// Endpoint behaviour of a transaction participant: BegTransact answers a
+// time stamp, the others 0, and ReadyToEnd from `failing` an error.
+zftest::EndpointHandler participant(std::string const& failing, std::string const& me) {
+  return [failing, me](EndpointRequest const& r) {
+    EndpointReply rep;
+    if (r.op == DBM_BEGTRANSACT) {
+      TimeStamp ts(toTime(1000 + int32_t(me[0])));
+      rep.body = encodeWords([&](Connection& c) { c << ts; });
+    }
+    if (r.op == DBM_READYTOEND && me == failing) return errorReply(DeadLock("cannot prepare"));
+    return rep;
+  };
+}
+
+TEST_F(IpcTest, TwoServerTransactionPreparesThenEndsWithTheLeaderLast) {
+  auto& b = endpoint("b", participant("", "b"));
+  auto& a = endpoint("a", participant("", "a"));
+  DbConnection* cb = DbConnection::findIpc(b.serverId(), "b", true, false, ConnMode(0));
+  DbConnection* ca = DbConnection::findIpc(a.serverId(), "a", true, false, ConnMode(0));
+  ASSERT_TRUE(ca && cb);
+  EXPECT_EQ(DbConnection::findIpc(a.serverId(), "a", true, false, ConnMode(0)), ca) << "reused";
+  EXPECT_EQ(ca->nRef(), 2);
+  ca->detach();
+  ca->begTrans();
+  cb->begTrans();
+  EXPECT_TRUE(ca->inTransaction() && cb->inTransaction());
+  EXPECT_EQ(ca->transTimeStamp().time().value(), 1000 + 'a');
+  EXPECT_TRUE(DbConnection::endTransaction(true));
+  EXPECT_FALSE(ca->inTransaction() || cb->inTransaction());
+
+  std::vector<LogLine> log = readLog(logPath_);
+  EXPECT_EQ(opsOf(log, {DBM_READYTOEND, DBM_ENDTRANSACT, DBM_ABORTTRANSACT}),
+            (std::vector<std::string>{"a 45", "b 45", "a 29", "b 29"}));
+  for (LogLine const& l : log) {
+    if (l.op == DBM_READYTOEND) {
+      WireCodec rc;
+      rc.feed(l.words);
+      String leader;
+      int32_t n = 0;
+      TimeStamp ts;
+      rc >> leader >> n >> ts;
+      EXPECT_EQ(str(leader), "b");
+      EXPECT_EQ(n, 2);
+      EXPECT_EQ(ts.time().value(), 1000 + 'b');
+    }
+    if (l.op == DBM_ENDTRANSACT) {
+      EXPECT_EQ(l.words, std::vector<uint32_t>{1u});
+    }
+  }
+  DbConnection::dispose(ca);
+  DbConnection::dispose(cb);
+  EXPECT_EQ(DbConnection::head(), nullptr);
+  EXPECT_EQ(opsOf(readLog(logPath_), {DBM_DISCONNECT}).size(), 2u);
+}
+
+TEST_F(IpcTest, FailedPrepareAbortsEveryParticipantAndTellsTheLeaderLast) {
+  std::vector<zftest::SysVEndpoint*> eps;
+  for (std::string t : {"c", "a", "b"}) eps.push_back(&endpoint(t, participant("b", t)));
+  std::vector<DbConnection*> cs;
+  for (auto* e : eps) {
+    std::string t = e == eps[0] ? "c" : e == eps[1] ? "a" : "b";
+    cs.push_back(DbConnection::findIpc(e->serverId(), String(t.c_str()), true, false, ConnMode(0)));
+    ASSERT_TRUE(cs.back());
+    cs.back()->begTrans();
+  }
+  EXPECT_FALSE(DbConnection::endTransaction(true));
+  EXPECT_EQ(Exception::last().code(), 1);
+  EXPECT_EQ(str(Exception::last().message()), str(DeadLock("cannot prepare").message()));
+  for (DbConnection* c : cs) EXPECT_FALSE(c->inTransaction() || c->readyToEnd());
+  // a prepared, b failed: all three are aborted, c (the leader) last.
+  EXPECT_EQ(opsOf(readLog(logPath_), {DBM_READYTOEND, DBM_ENDTRANSACT, DBM_ABORTTRANSACT}),
+            (std::vector<std::string>{"a 45", "b 45", "a 30", "b 30", "c 30"}));
+}
+
+TEST_F(IpcTest, KilledServerIsFoundDead) {
+  auto& ep = endpoint("alpha");
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  ASSERT_TRUE(c.isValid());
+  ep.kill();
+  c(DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c.execute(), -1);  // after at most one alarm period
+  EXPECT_FALSE(c.isValid());
+  EXPECT_EQ(Exception::last().code(), 24);
+  EXPECT_EQ(str(Exception::last().message()), str(ServerIsDead("alpha").message()));
+  // Every later request fails the same way at once.
+  Exception::last(Exception(0));
+  c(DBM_GETINFO);
+  EXPECT_EQ(c.execute(), -1);
+  EXPECT_EQ(Exception::last().code(), 24);
+}
+
+TEST_F(IpcTest, HardQueueErrorsFailTheRequestWithoutWaiting) {
+  // Receiving: the reply queue disappears while the server still runs.
+  auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
+    int32_t key = int32_t(uint32_t(firstLong(r)) << 8);
+    msgctl(msgget(key + 'r', 0), IPC_RMID, nullptr);
+    sleep(3);
+    return EndpointReply();
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  c(DBM_GETINFO) << ep.serverId();
+  EXPECT_EQ(c.execute(), -1) << "a failed receive is not a success";
+  EXPECT_EQ(Exception::last().code(), 20);
+  EXPECT_TRUE(c.isValid());
+
+  // Sending: the request queue is gone; no reply is awaited.
+  auto& ep2 = endpoint("beta");
+  IpcConnection c2(ep2.serverId(), "beta", ConnMode(0));
+  c2.connect(false);
+  msgctl(msgget(ep2.key() + 's', 0), IPC_RMID, nullptr);
+  c2(DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c2.execute(), -1);
+  EXPECT_EQ(Exception::last().code(), 20);
+}
+
+TEST_F(IpcTest, StopEndsTheServerAndAbsentServersGiveNoConnection) {
+  auto& ep = endpoint("alpha");
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  EXPECT_TRUE(c.stopSv());
+  EXPECT_TRUE(c.waitForServerHalt());
+  for (int i = 0; i < 50 && ep.running(); ++i) usleep(20000);
+  EXPECT_FALSE(ep.running());
+  // The semaphore set is left with semaphore 0 at zero: not running.
+  IpcConnection gone(ep.serverId(), "alpha", ConnMode(0));
+  EXPECT_EQ(gone.status(), -1);
+  // Nothing at all under the keys.
+  int32_t none = zftest::uniqueServerId();
+  IpcConnection absent(none, "nobody", ConnMode(0));
+  EXPECT_EQ(absent.status(), -1);
+  EXPECT_EQ(DbConnection::findIpc(none, "nobody", true, false, ConnMode(0)), nullptr);
+  EXPECT_EQ(DbConnection::findServer("nowhere", true, ConnMode(0)), nullptr);
+}
+
+TEST_F(IpcTest, FindServerReadsTheConfigurationAndConnects) {
+  auto& ep = endpoint("gamma");
+  DbConnection* c = DbConnection::findServer("gamma", true, ConnMode(0));
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->serverId(), ep.serverId());
+  EXPECT_EQ(c->getType(), 'i');
+  EXPECT_EQ(static_cast<IpcConnection*>(c)->getClientId(), zftest::SysVEndpoint::kClientId);
+  DbConnection::dispose(c);
+}
+
+}  // namespace
