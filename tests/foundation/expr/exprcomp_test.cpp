@@ -314,6 +314,10 @@ TEST_F(ExprComp, EmittedCodeLayout) {
                             "10 id_get", "11 num_type", "20 pad", "21 num_type", "30 pad", "31 num_type",
                             "40 pad", "41 int_type 3", "44 in", "45 stop", "46 null"}));
 
+  Expr oddLong{String("void in (void, void)")};
+  EXPECT_EQ(listing(oddLong), (V{"0 void_value", "1 void_value", "2 void_value", "3 int_type 2", "6 in",
+                                 "7 stop", "8 null"}));
+
   Expr call{String("f()")};
   EXPECT_EQ(listing(call), (V{"0 pad", "1 string_type \"f\"", "4 pad", "5 int_type 10", "8 function",
                               "9 arg_end", "10 stop", "11 null"}));
