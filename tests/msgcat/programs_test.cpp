@@ -5,6 +5,7 @@
 
 #include <msgcat/MsgEditor.h>
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,15 +19,21 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 
 class CatProgramsTest : public ::testing::Test {
 protected:
-  CatProgramsTest() : data_("DATADIR", dir.path()), lang_("LANGUAGE", "english") {
+  CatProgramsTest()
+      : built_(std::getenv("DATADIR") ? std::getenv("DATADIR") : ""),
+        data_("DATADIR", dir.path()),
+        lang_("LANGUAGE", "english") {
     dir.write("english/.keep", "");
   }
   zftest::RunResult run(std::string const& program, std::vector<std::string> const& args,
                         std::string const& input = "") {
     std::vector<std::string> argv = {zftest::binPath(program)};
     argv.insert(argv.end(), args.begin(), args.end());
-    return zftest::runProgram(argv, input, {{"DATADIR", dir.path()}, {"LANGUAGE", "english"}});
+    return zftest::runProgram(argv, input, {{"DATADIR", searchPath()}, {"LANGUAGE", "english"}});
   }
+  // The test's directory first, then the build's catalogues (for the
+  // programs' own texts).
+  std::string searchPath() const { return dir.path() + ":" + built_; }
   std::string bytesOf(std::string const& name) { return zftest::readFile(dir.file("english/" + name + ".msg")); }
   // The entries of one section as the editor reads them (key order).
   static Entries entries(std::string const& file, std::string const& section) {
@@ -39,6 +46,7 @@ protected:
     return out;
   }
 
+  std::string built_;
   zftest::TempDir dir;
   zftest::ScopedEnv data_;
   zftest::ScopedEnv lang_;
@@ -177,7 +185,7 @@ TEST_F(CatProgramsTest, RefusedInputChangesNothingAndSaysWhy) {
   // Input that cannot be read (a directory) writes nothing.
   auto unreadable = zftest::runProgram({"/bin/sh", "-c", "exec \"$0\" cat english main < \"$1\"",
                                         zftest::binPath("catload"), dir.path()},
-                                       "", {{"DATADIR", dir.path()}, {"LANGUAGE", "english"}});
+                                       "", {{"DATADIR", searchPath()}, {"LANGUAGE", "english"}});
   EXPECT_NE(unreadable.status, 0);
   EXPECT_NE(unreadable.err.find("could not be read"), std::string::npos) << unreadable.err;
   EXPECT_EQ(bytesOf("cat"), old);
