@@ -159,7 +159,9 @@ void SysVEndpoint::serve(int readyFd) {
       ssize_t r = msgrcv(q, &part, MSG_PART_BYTES, type, 0);
       alarm(0);
       if (r >= 0) return r;
-      if (errno != EINTR) _exit(3);
+      // A queue taken away under a running server: it lives on without it
+      // (as a server does) until it is stopped or killed.
+      if (errno != EINTR) sleep(1);
       if (maxSeconds > 0 && waited >= maxSeconds) return -1;
     }
   };
@@ -175,7 +177,7 @@ void SysVEndpoint::serve(int readyFd) {
       int32_t size = packSysVMsgPart(out, h, rep.body.data(), n, i);
       if (size < 0) _exit(4);
       while (msgsnd(repQ, &out, size_t(size), 0) != 0)
-        if (errno != EINTR) _exit(5);
+        if (errno != EINTR) return;
     }
   };
 
@@ -196,7 +198,7 @@ void SysVEndpoint::serve(int readyFd) {
         SysVMsgPart go;
         go.mtype = rq.clientId;
         while (msgsnd(repQ, &go, 0, 0) != 0)
-          if (errno != EINTR) _exit(5);
+          if (errno != EINTR) break;
         bool more = true;
         while (more) {
           SysVMsgPart c;

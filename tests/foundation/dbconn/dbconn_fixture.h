@@ -10,6 +10,8 @@
 #include <zfound/Exception.h>
 #include <zfound/Process.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -93,6 +95,17 @@ protected:
   }
 
   std::vector<LogLine> log() const { return readLog(logPath_); }
+
+  // The log once it holds at least n lines: requests without a reply are
+  // logged by the endpoint on its own time (gives up after 10 seconds).
+  std::vector<LogLine> logOf(size_t n) const {
+    std::vector<LogLine> l = readLog(logPath_);
+    for (int i = 0; i < 500 && l.size() < n; ++i) {
+      usleep(20000);
+      l = readLog(logPath_);
+    }
+    return l;
+  }
 
   zftest::TempDir dir_;
   zftest::ScopedEnv ombrel_{"OMBREL", dir_.path()};
