@@ -2,20 +2,14 @@
 #include "ChildRun.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 
 namespace zftest {
 
 RunResult runInChild(std::function<int()> const& body, int timeoutSec) {
-  RunResult r;
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC)) throw std::runtime_error("pipe failed");
   std::fflush(nullptr);
@@ -36,49 +30,7 @@ RunResult runInChild(std::function<int()> const& body, int timeoutSec) {
   }
   close(outPipe[1]);
   close(errPipe[1]);
-  int fds[2] = {outPipe[0], errPipe[0]};
-  time_t deadline = time(nullptr) + timeoutSec;
-  bool killed = false;
-  while (fds[0] >= 0 || fds[1] >= 0) {
-    pollfd p[2];
-    int map[2];
-    int n = 0;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i] < 0) continue;
-      p[n].fd = fds[i];
-      p[n].events = POLLIN;
-      p[n].revents = 0;
-      map[n++] = i;
-    }
-    int rc = poll(p, n, 500);
-    if (time(nullptr) > deadline && !killed) {
-      kill(pid, SIGKILL);
-      killed = true;
-    }
-    if (rc <= 0) continue;
-    for (int k = 0; k < n; ++k) {
-      if (!p[k].revents) continue;
-      int i = map[k];
-      char buf[4096];
-      ssize_t got = read(fds[i], buf, sizeof buf);
-      if (got > 0) {
-        (i == 0 ? r.out : r.err).append(buf, size_t(got));
-      } else {
-        close(fds[i]);
-        fds[i] = -1;
-      }
-    }
-  }
-  int st = 0;
-  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(st)) {
-    r.status = WEXITSTATUS(st);
-  } else if (WIFSIGNALED(st)) {
-    r.signalled = true;
-    r.status = 128 + WTERMSIG(st);
-  }
-  return r;
+  return collectChild(pid, outPipe[0], errPipe[0], -1, "", timeoutSec);
 }
 
 }  // namespace zftest

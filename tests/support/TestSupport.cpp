@@ -75,7 +75,6 @@ std::string binPath(std::string const& program) {
 
 RunResult runProgram(std::vector<std::string> const& argv, std::string const& input,
                      std::map<std::string, std::string> const& env, int timeoutSec) {
-  RunResult r;
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) || pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
@@ -96,14 +95,19 @@ RunResult runProgram(std::vector<std::string> const& argv, std::string const& in
   close(inPipe[0]);
   close(outPipe[1]);
   close(errPipe[1]);
-  // Feed the input and drain both outputs without deadlocking on full pipes.
-  size_t written = 0;
   if (input.empty()) {
     close(inPipe[1]);
     inPipe[1] = -1;
   }
+  return collectChild(pid, outPipe[0], errPipe[0], inPipe[1], input, timeoutSec);
+}
+
+RunResult collectChild(pid_t pid, int outFd, int errFd, int inFd, std::string const& input, int timeoutSec) {
+  RunResult r;
+  // Feed the input and drain both outputs without deadlocking on full pipes.
+  size_t written = 0;
   signal(SIGPIPE, SIG_IGN);
-  int fds[3] = {outPipe[0], errPipe[0], inPipe[1]};
+  int fds[3] = {outFd, errFd, inFd};
   time_t deadline = time(nullptr) + timeoutSec;
   bool killed = false;
   while (fds[0] >= 0 || fds[1] >= 0) {

@@ -4,6 +4,8 @@
 // Tests use these so that they never touch fixed paths or leave files behind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -57,6 +59,11 @@ struct RunResult {
 // `timeoutSec` seconds.
 RunResult runProgram(std::vector<std::string> const& argv, std::string const& input = "",
                      std::map<std::string, std::string> const& env = {}, int timeoutSec = 60);
+
+// Collects what the child `pid` writes on `outFd` and `errFd` (both closed
+// here), writes `input` to `inFd` (-1 for none), waits for the child and
+// returns its status; kills it after `timeoutSec` seconds.
+RunResult collectChild(pid_t pid, int outFd, int errFd, int inFd, std::string const& input, int timeoutSec);
 
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(std::string const& path);
