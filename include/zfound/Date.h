@@ -18,6 +18,8 @@
 #include <cstdio>
 
 class String;
+class InputStream;
+class OutputStream;
 class Num;
 class Time;
 
@@ -117,6 +119,10 @@ public:
   // The plain value as 4 big-endian bytes on a C stream.
   void store(FILE* f) const;
   Date& load(FILE* f);
+  // The plain value as 4 big-endian bytes on a buffered stream; a value cut
+  // short by the end of the input loads as 0 with the stream's error bit.
+  void store(OutputStream& os) const;
+  Date& load(InputStream& is);
   // 2 bytes: the short date with its top bit inverted; null 0x0000,
   // highest 0xFFFE.
   void storeShort(char*& pos) const;

@@ -18,6 +18,8 @@
 #include <cstdio>
 
 class String;
+class InputStream;
+class OutputStream;
 
 class Time {
 public:
@@ -87,6 +89,10 @@ public:
   Time& load(char const*& pos);
   void store(FILE* f) const;
   Time& load(FILE* f);
+  // The plain value as 4 big-endian bytes on a buffered stream; a value cut
+  // short by the end of the input loads as 0 with the stream's error bit.
+  void store(OutputStream& os) const;
+  Time& load(InputStream& is);
   // 2 bytes big-endian of the short form described above.
   void storeShort(char*& pos) const;
   Time& loadShort(char const*& pos);
