@@ -72,14 +72,7 @@ int InputFile::fill() {
   }
   cur_ = buf_;
   int64_t n = file_->read(buf_, pos_, bsize_);
-  if (n <= 0) {
-    count_ = 0;
-    addState(n == 0 ? EofBit : ErrorBit);
-    return 0;
-  }
-  pos_ += n;
-  count_ = static_cast<int32_t>(n) - 1;
-  return static_cast<unsigned char>(*cur_++);
+  return filled(n);
 }
 
 int64_t InputFile::seek(int64_t offset) {

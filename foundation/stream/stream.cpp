@@ -156,6 +156,10 @@ int InputFdFile::fill() {
   do {
     n = ::read(fd_, buf_, static_cast<size_t>(bsize_));
   } while (n < 0 && errno == EINTR);
+  return filled(n);
+}
+
+int InputStream::filled(int64_t n) {
   if (n <= 0) {
     count_ = 0;
     addState(n == 0 ? EofBit : ErrorBit);

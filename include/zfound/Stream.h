@@ -94,6 +94,12 @@ public:
 
   bool eof() const { return (state_ & EofBit) != 0; }
   bool withError() const { return (state_ & ErrorBit) != 0; }
+
+protected:
+  // Ends a refill that read n bytes into buf_ (0 at the end of input, below
+  // 0 on an error): sets the state and count and returns the first byte as
+  // fill() does.
+  int filled(int64_t n);
 };
 
 class OutputStream;
