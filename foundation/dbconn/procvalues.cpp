@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <vector>
 
 int processSig = -1;
@@ -179,7 +180,10 @@ int cmdLineToArgv(String const& line, char const** argv, int max) {
   t.fullTrim();
   char const* src = toCharPtr(t);
   size_t len = std::strlen(src);
-  char* copy = new char[len + 1];  // the vector points into it; never freed
+  // The vector points into the copy, which is kept for the life of the process.
+  static std::vector<std::unique_ptr<char[]>> copies;
+  copies.emplace_back(new char[len + 1]);
+  char* copy = copies.back().get();
   std::memcpy(copy, src, len + 1);
   int n = 0;
   char* p = copy;

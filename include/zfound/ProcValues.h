@@ -49,7 +49,7 @@ void getCmdByService(String& cmd, String const& service);
 void getCmdByService(String& cmd, String const& service, char const* file);
 
 // Splits a command line into at most max - 1 words followed by a null entry.
-// The words point into a new copy of the line that is never freed. A word
+// The words point into a copy of the line kept for the life of the process. A word
 // after the first that begins with a single or double quote runs to the
 // matching quote; the quotes are dropped. Returns the number of words.
 int cmdLineToArgv(String const& line, char const** argv, int max);
