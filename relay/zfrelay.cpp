@@ -14,6 +14,9 @@
 //     client's process values and the secondary flag, finds the server's id
 //     in the server's configuration, connects to it over the System V
 //     transport and answers with the client id or the server's error;
+//   - a client on a local socket must name the user the system reports for
+//     its socket, and the server sees that user's ids; on TCP the relay
+//     connects with its own ids;
 //   - it passes every later part to the server unchanged but for the
 //     headers' clientId words, and returns the reply parts; when the server
 //     cannot be reached it answers ShadowError with the reason and closes.
@@ -29,6 +32,7 @@
 #include <zfound/Message.h>
 #include <zfound/MsgBatch.h>
 #include <zfound/OptionParser.h>
+#include <zfound/OsServ.h>
 #include <zfound/ProcValues.h>
 #include <zfound/RemoteConnection.h>
 
@@ -84,7 +88,9 @@ String text(char const* key, String const& arg) {
 
 class Session {
 public:
-  Session(SocketConnection& s, bool swapped) : sock_(s), swapped_(swapped) {}
+  // `local`: the client came through a local socket, whose peer's user the
+  // system tells.
+  Session(SocketConnection& s, bool swapped, bool local) : sock_(s), swapped_(swapped), local_(local) {}
   ~Session() { delete ipc_; }
 
   void run() {
@@ -181,6 +187,10 @@ private:
       replyError(ShadowError(text("RELAYNOSERVER", server)));
       return false;
     }
+    if (local_ && !actAsPeer(user)) {
+      replyError(InvalidLogin(user, String("local")));
+      return false;
+    }
     server_ = server;
     setProcessValues(version, node, program, args, tty);
     Exception::init(true);
@@ -228,15 +238,30 @@ private:
     }
   }
 
+  // A local client connects to the server as the user the system reports
+  // for its socket, who must be the user it names; a relay running as the
+  // super-user takes on that user's ids for the connection.
+  bool actAsPeer(String const& user) {
+    ucred cred {};
+    socklen_t len = sizeof cred;
+    if (getsockopt(sock_.sockDescr(), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
+    if (userId(user) != int64_t(cred.uid)) return false;
+    if (geteuid() == 0 && cred.uid != 0) {
+      if (setegid(cred.gid) != 0 || seteuid(cred.uid) != 0) return false;
+    }
+    return geteuid() == cred.uid || geteuid() == 0;
+  }
+
   SocketConnection& sock_;
   bool swapped_;
+  bool local_;
   IpcConnection* ipc_ = nullptr;
   String server_;
 };
 
 // Serves one accepted client in a process of its own.
-void serveChild(SocketConnection& s, bool swapped) {
-  Session session(s, swapped);
+void serveChild(SocketConnection& s, bool swapped, bool local) {
+  Session session(s, swapped, local);
   session.run();
 }
 
@@ -283,7 +308,7 @@ public:
 
   int32_t execute() override {
     // Children are reaped by the system; each serves one client.
-    signal(SIGCHLD, SIG_IGN);
+    Signal(SIGCHLD, SIG_IGN);
     if (tcpOpt.length() > 0) {
       int port = 0;
       int sd = listenTcp(tcpOpt, port);
@@ -306,7 +331,7 @@ public:
           if (s.status() == SocketConnection::OKEY) {
             uint32_t t = SocketConnection::kTestNum;
             if (swapOpt) t = RemoteConnection::invI(t);
-            if (s.send(4, reinterpret_cast<char const*>(&t)) == 4) serveChild(s, swapOpt);
+            if (s.send(4, reinterpret_cast<char const*>(&t)) == 4) serveChild(s, swapOpt, false);
           }
           _exit(0);
         }
@@ -329,7 +354,7 @@ public:
         if (s.status() != SocketConnection::OKEY) continue;  // a refused peer
         pid_t p = fork();
         if (p == 0) {
-          serveChild(s, false);
+          serveChild(s, false, true);
           _exit(0);
         }
       }
@@ -337,7 +362,11 @@ public:
     // Started by a client or by the system's service daemon: one client.
     SocketConnection s(String(), true);
     if (s.status() != SocketConnection::OKEY) return 1;
-    serveChild(s, false);
+    sockaddr_storage self {};
+    socklen_t slen = sizeof self;
+    bool local = getsockname(s.sockDescr(), reinterpret_cast<sockaddr*>(&self), &slen) == 0 &&
+                 self.ss_family == AF_UNIX;
+    serveChild(s, false, local);
     return 0;
   }
 };

@@ -505,3 +505,37 @@ TEST(ProcValuesTest, ValuesAreMadeOnceAndKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// A login that names another user than the one running the client.
+class OtherUser : public StringRefStringRefBaseAction {
+public:
+  StringRefStringRefBaseAction* clone() const override { return new OtherUser(*this); }
+  int32_t execute(String& user, String& password) override {
+    ++calls;
+    user = "nobody";
+    password = "secret";
+    return 0;
+  }
+  static int calls;
+};
+int OtherUser::calls = 0;
+
+class LocalLoginTest : public EndpointFixture {};
+
+TEST_F(LocalLoginTest, LocalClientMustNameTheUserOfItsSocket) {
+  endpoint("alpha");
+  Background relay({zftest::binPath("zfrelay"), "--unix", "vod-ade-deb"});
+  ASSERT_EQ(relay.line(), "ready");
+  zftest::ScopedEnv dbg("SHDBG", "1");
+  OtherUser login;
+  RemoteConnection c(String(localHost().c_str()), "alpha", ConnMode(0), String(), &login);
+  ASSERT_EQ(c.status(), 0);
+  c.connect(false);
+  EXPECT_EQ(c.status(), -1);
+  EXPECT_GE(OtherUser::calls, 1);
+  EXPECT_TRUE(readLog(logPath_).empty()) << "the server never saw a connect";
+}
+
+}  // namespace
