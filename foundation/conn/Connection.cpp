@@ -26,6 +26,7 @@ Connection::operator int32_t() { return 0; }
 // ---- word discipline ----------------------------------------------------------
 
 void Connection::pushWord(int32_t w) {
+  counterSent_ = false;
   if (writeLeft_-- <= 0) {
     flushBuff();
     // The transport left room for this word: count = capacity - 1.
@@ -97,6 +98,7 @@ void Connection::sendCounter(int32_t n) {
   if (n > 1) {
     *this << kCounterMarker;
     *this << n;
+    counterSent_ = true;
   }
 }
 
@@ -185,23 +187,25 @@ Connection& Connection::operator>>(char*& p) {
 
 // A date or time travels as its value, which its decoder reads through
 // recFirstInt. The one value equal to the counter marker would be taken for
-// a counter prefix, so it is sent as an explicit prefix with count 1
-// followed by the value itself.
-static void sendMarkerSafe(Connection& c, int32_t v) {
-  if (v == Connection::kCounterMarker) {
-    c << Connection::kCounterMarker;
-    c << int32_t{1};
+// a counter prefix, so it is sent behind an explicit prefix with count 1
+// followed by the value itself. After a prefix the reader takes the next
+// word as the value whatever it is, so a value that follows sendCounter
+// needs no second prefix (a second one would be left unread).
+void Connection::sendValueWord(int32_t v) {
+  if (v == kCounterMarker && !counterSent_) {
+    *this << kCounterMarker;
+    *this << int32_t{1};
   }
-  c << v;
+  *this << v;
 }
 
 Connection& Connection::operator<<(Date const& d) {
-  sendMarkerSafe(*this, d.value());
+  sendValueWord(d.value());
   return *this;
 }
 
 Connection& Connection::operator<<(Time const& t) {
-  sendMarkerSafe(*this, t.value());
+  sendValueWord(t.value());
   return *this;
 }
 

@@ -125,7 +125,9 @@ public:
   void receive(int32_t n, char* p);
 
   // ---- counters and return value ----------------------------------------
-  // When n > 1: the marker 0x7FFFFFFE, then n; else nothing.
+  // When n > 1: the marker 0x7FFFFFFE, then n; else nothing. The value
+  // written next is the counted one: a date or time sent right after it
+  // gets no prefix of its own.
   void sendCounter(int32_t n);
   // Reads a word into x; when it is the marker, reads the count into the
   // counter and x again; otherwise sets the counter to -1.
@@ -168,6 +170,12 @@ private:
   // Reads a length word and checks it; false (and bad) when it is neither a
   // real length nor the highest marker.
   bool recLength(int32_t& len);
+  // Writes the one word of a date or time. Its reader takes a first word
+  // equal to the counter marker as a prefix, so that value goes behind a
+  // prefix with count 1 -- unless a counter prefix was written just before,
+  // in which case the reader already takes the next word as the value.
+  void sendValueWord(int32_t v);
 
   bool bad_ = false;
+  bool counterSent_ = false;  // the last words written were a counter prefix
 };

@@ -130,17 +130,27 @@ TEST(ConnectionWords, CounterPrefixOnDecoders) {
 }
 
 // A date or time whose value equals the counter marker still reads back as
-// itself, not as a counter prefix.
+// itself, not as a counter prefix, also right behind a counter of its own.
 TEST(ConnectionWords, DateAndTimeEqualToTheMarkerRoundTrip) {
   LoopConnection c;
   c << toTime(0x7FFFFFFE) << toDate(0x7FFFFFFE) << toTime(5);
+  c.sendCounter(4);
+  c << toDate(0x7FFFFFFE) << toDate(6);
+  EXPECT_EQ(c.words(), (Words{0x7FFFFFFE, 1, 0x7FFFFFFE, 0x7FFFFFFE, 1, 0x7FFFFFFE, 5,
+                              0x7FFFFFFE, 4, 0x7FFFFFFE, 6}));
   c.rewind();
   Time t, t2;
-  Date d;
+  Date d, d2, d3;
   c >> t >> d >> t2;
   EXPECT_EQ(t.value(), 0x7FFFFFFE);
   EXPECT_EQ(d.value(), 0x7FFFFFFE);
   EXPECT_EQ(t2.value(), 5);
+  c >> d2;
+  EXPECT_EQ(c.counter(), 4);
+  c >> d3;
+  EXPECT_EQ(d2.value(), 0x7FFFFFFE);
+  EXPECT_EQ(d3.value(), 6);
+  EXPECT_EQ(c.wordsLeft(), 0);
   EXPECT_FALSE(c.bad());
 }
 
