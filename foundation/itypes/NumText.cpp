@@ -278,7 +278,19 @@ void NumExpFmt(Num const* n, char* buffer, int32_t width) {
   if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
   if (n == nullptr || buffer == nullptr) return;
   if (width < 1) width = 1;
-  expForm(*n, buffer, width);
+  if (width > kBufSize - 1) width = kBufSize - 1;
+  // The first digit, the exponent and a sign (or the highest text) must
+  // all be shown; when they do not fit in the width, the field is filled
+  // with '*' rather than written past the caller's width + 1 bytes.
+  char text[kBufSize];
+  expForm(*n, text, width);
+  size_t len = std::strlen(text);
+  if (len > size_t(width)) {
+    std::memset(buffer, '*', size_t(width));
+    buffer[width] = '\0';
+    return;
+  }
+  std::memcpy(buffer, text, len + 1);
 }
 
 double NumToF(Num const* n) {

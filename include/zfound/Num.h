@@ -228,7 +228,8 @@ int32_t NumTotDigits(Num const* n, int32_t* nint, int32_t* ndec);
 char* NumToStr(Num const* n, int32_t width, int32_t precision);
 // Exponent form into buffer (which holds width + 1 bytes, width at most 255):
 // one digit, ".", further digits as they fit, "e", sign, exponent digits;
-// no exponent part for exponent 0.
+// no exponent part for exponent 0. A width too small for the first digit,
+// the sign and the exponent (or for "(high value)") gives width '*'s.
 void NumExpFmt(Num const* n, char* buffer, int32_t width);
 int32_t NumToL(Num const* n);
 double NumToF(Num const* n);

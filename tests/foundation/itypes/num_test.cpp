@@ -444,6 +444,19 @@ TEST(NumText, PrecisionAndWidthNeverPassTheBuffer) {
   EXPECT_STREQ(buf, "-1.234567890123456789012345678e+191");
   NumExpFmt(&big, buf, 12);
   EXPECT_STREQ(buf, "-1.2345e+191");
+  // A width too small for the number writes width '*'s and nothing past them.
+  Num hi(INT32_MAX);
+  struct Narrow {
+    Num const* n;
+    int32_t width;
+    char const* want;
+  } const narrow[] = {{&big, 6, "******"}, {&big, 7, "-1e+191"}, {&hi, 5, "*****"}, {&big, 0, "*"}};
+  for (auto const& c : narrow) {
+    std::memset(buf, '#', sizeof buf);
+    NumExpFmt(c.n, buf, c.width);
+    EXPECT_STREQ(buf, c.want) << c.width;
+    EXPECT_EQ(buf[std::strlen(c.want) + 1], '#') << c.width;
+  }
   EXPECT_STREQ(NumToStr(&big, 30, Num::kMaxPrecision), "-1.2345678901234567890123e+191");
 }
 
