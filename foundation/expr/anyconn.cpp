@@ -44,16 +44,18 @@ Connection& operator>>(Connection& c, AnyValue& v) {
       r = AnyValue(s);
       break;
     }
+    // A date or time is one plain word (as the sender writes it), not the
+    // Date/Time channel form, which takes one value for a counter marker.
     case AnyValue::T_DATE: {
-      Date d;
-      c >> d;
-      r = AnyValue(d);
+      int32_t w = 0;
+      c >> w;
+      r = AnyValue(toDate(w));
       break;
     }
     case AnyValue::T_TIME: {
-      Time t;
-      c >> t;
-      r = AnyValue(t);
+      int32_t w = 0;
+      c >> w;
+      r = AnyValue(toTime(w));
       break;
     }
     case AnyValue::T_BOOL: {

@@ -188,6 +188,31 @@ TEST(AnyValue, WireFormOfEveryKind) {
   EXPECT_EQ(c.wordsLeft(), 0);
 }
 
+TEST(AnyValue, DateAndTimeTravelAsOnePlainWord) {
+  // Values next to the highest, the channel's counter marker among them, are
+  // one word each and read back as themselves.
+  LoopConnection c;
+  for (int32_t v : {INT32_MAX - 1, INT32_MAX - 2}) {
+    c << AnyValue(toDate(v)) << AnyValue(toTime(v));
+  }
+  EXPECT_EQ(c.words().size(), 4u * 2u);  // tag and value
+  c << AnyValue(9);
+  c.rewind();
+  for (int32_t v : {INT32_MAX - 1, INT32_MAX - 2}) {
+    AnyValue d, t;
+    c >> d >> t;
+    EXPECT_EQ(d.getType(), AnyValue::T_DATE);
+    EXPECT_EQ(toInt(d), v);
+    EXPECT_EQ(t.getType(), AnyValue::T_TIME);
+    EXPECT_EQ(toInt(t), v);
+  }
+  AnyValue n;
+  c >> n;
+  EXPECT_EQ(toInt(n), 9);
+  EXPECT_FALSE(c.bad());
+  EXPECT_EQ(c.wordsLeft(), 0);
+}
+
 TEST(AnyValue, WireFormReceiverRefusesUnknownTags) {
   LoopConnection c;
   c.feed({4u, 10u, 11u, 0x12345u});
