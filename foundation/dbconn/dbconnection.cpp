@@ -130,7 +130,7 @@ void DbConnection::_fill() {
 }
 
 void DbConnection::reportFailure(String const& text) {
-  if (mode_ & reportErrors) error(text);
+  if (mode_ & reportErrors) error(String("%s"), toCharPtr(text));
 }
 
 void DbConnection::recordFailure(bool sending) {
@@ -519,7 +519,7 @@ void reportNoConnection(ConnMode mode) {
   if (!(mode & abortOnInit)) return;
   int32_t code = Exception::last().code();
   if (code != 0)
-    error(Exception::last().message());
+    error(String("%s"), toCharPtr(Exception::last().message()));
   else
     error(msgTablesReady() ? libMsg("CANTCONNECT") : String("CANTCONNECT"));
 }
@@ -628,7 +628,7 @@ String DbConnection::accessiblesSchemas(String const& server) {
     names.push_back(server);
   String result;
   for (String const& n : names) {
-    DbConnection* c = findServer(n, true, reportErrors);
+    DbConnection* c = findServer(n, true, ConnMode(0));
     if (!c) continue;
     (*c)(kServerObject, DBM_GETINFO) << int32_t(1);
     String list;

@@ -60,11 +60,16 @@ void IpcConnection::createError(char const* call, int expected) {
   if (!(mode_ & abortOnInit)) return;
   // The connection leaves the list before the report ends the process.
   unlinkFromList();
-  if (err == expected || expected == -1) error(msgText("SERNOTRUNN"));
-  String text(call);
+  // One report: a fatal report does not return, so both parts go in it.
+  String text;
+  if (err == expected || expected == -1) {
+    text = msgText("SERNOTRUNN");
+    text += "\n";
+  }
+  text += call;
   text += msgText("SYSCFAILED");
   text += toString(long(err));
-  error(text);
+  error(String("%s"), toCharPtr(text));
 }
 
 void IpcConnection::initialize(int32_t id) {
@@ -136,7 +141,7 @@ bool IpcConnection::stopSv() {
     String text("semop");
     text += msgText("SYSCFAILED");
     text += toString(long(err));
-    error(text);
+    error(String("%s"), toCharPtr(text));
   }
   return false;
 }
@@ -194,7 +199,7 @@ bool IpcConnection::checkIntr(char const* what, int err) {
     if (mode_ & reportErrors) {
       String text = msgText(what);
       text += toString(long(err));
-      error(text);
+      error(String("%s"), toCharPtr(text));
     }
     return false;
   }

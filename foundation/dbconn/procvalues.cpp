@@ -73,7 +73,9 @@ void setProcSignal(int sig) { processSig = sig; }
 
 void processReady() { kill(getppid(), SIGUSR1); }
 
-pid_t execProcess(char const** argv) {
+pid_t execProcess(char const** argv) { return execProcess(argv, EXEC_READY_SECONDS); }
+
+pid_t execProcess(char const** argv, int32_t seconds) {
   processSig = -1;
   if (!argv || !argv[0]) return -1;
   sigset_t wanted, old;
@@ -104,7 +106,7 @@ pid_t execProcess(char const** argv) {
   pid_t result = -1;
   timespec deadline {};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += EXEC_READY_SECONDS;
+  deadline.tv_sec += seconds;
   for (;;) {
     int st = 0;
     if (waitpid(child, &st, WNOHANG) == child) {

@@ -523,7 +523,7 @@ void RemoteConnection::initialize(String const& host, String const& service) {
       text += toString(long(err));
       text += ". ";
       text += std::strerror(err);
-      error(text);
+      error(String("%s"), toCharPtr(text));
     }
     status_ = -1;
     return;
@@ -696,7 +696,7 @@ int32_t RemoteConnection::fillPart() {
         text += " (";
         text += toString(long(r));
         text += ").";
-        error(text);
+        error(String("%s"), toCharPtr(text));
       }
       return -1;
     }

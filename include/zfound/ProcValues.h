@@ -38,6 +38,8 @@ void setProcessValues(int32_t version, String const& node, String const& program
 // fails, the program cannot be run, ends, or is not ready within
 // EXEC_READY_SECONDS (the child is then killed and reaped).
 pid_t execProcess(char const** argv);
+// The same with a wait of `seconds` for the ready signal.
+pid_t execProcess(char const** argv, int32_t seconds);
 // A started service tells its starter that it is ready: SIGUSR1 to the parent.
 void processReady();
 // Records sig as the last signal caught during execProcess.

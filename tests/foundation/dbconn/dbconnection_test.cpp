@@ -21,7 +21,8 @@ std::string str(String const& s) { return std::string(toCharPtr(s)); }
 // A transport in memory: parts of `capacity` body words.
 class MemConnection : public DbConnection {
 public:
-  explicit MemConnection(int32_t capacity) : DbConnection('i', String(), 1, "mem", ConnMode(0)) {
+  explicit MemConnection(int32_t capacity, char const* name = "mem")
+      : DbConnection('i', String(), 1, name, ConnMode(0)) {
     capacity_ = capacity;
     buf_.assign(size_t(capacity) + 3, 0);
     setValues();
@@ -236,6 +237,26 @@ TEST_F(DbConnectionTest, UserTransactionIsLeftToTheProgram) {
   EXPECT_EQ(c.headers(0)[0].serverOp, DBM_ENDTRANSACT);
   EXPECT_EQ(c.sent[0][3], 1u);
   EXPECT_FALSE(c.inTransaction());
+}
+
+TEST_F(DbConnectionTest, OptimisticTransactionAndAbortReachEveryConnection) {
+  MemConnection b(20, "b"), a(20, "a");
+  for (MemConnection* c : {&a, &b}) c->reply(0, 0, {uint32_t(3600), 0});
+  EXPECT_TRUE(DbConnection::optimisticTransaction());
+  EXPECT_TRUE(a.inTransaction() && b.inTransaction());
+  EXPECT_FALSE(DbConnection::didTransaction());
+  EXPECT_EQ(a.transTimeStamp().time().value(), 3600);
+  EXPECT_FALSE(DbConnection::optimisticTransaction()) << "one is open already";
+  a.readyToEnd(true);  // a prepared participant is aborted too
+  for (MemConnection* c : {&a, &b}) c->reply(0, 0);
+  EXPECT_EQ(DbConnection::abortTransaction(), 0);
+  EXPECT_FALSE(a.inTransaction() || b.inTransaction() || a.readyToEnd());
+  for (MemConnection* c : {&a, &b}) {
+    ASSERT_EQ(c->sent.size(), 2u);
+    EXPECT_EQ(c->headers(0)[0].serverOp, DBM_BEGTRANSACT);
+    EXPECT_EQ(c->sent[0][3], 1u);
+    EXPECT_EQ(c->headers(1)[0].serverOp, DBM_ABORTTRANSACT);
+  }
 }
 
 TEST_F(DbConnectionTest, ObjectHandle) {

@@ -10,6 +10,7 @@
 
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <sys/sem.h>
 #include <unistd.h>
 
 #include "ChildRun.h"
@@ -313,6 +314,37 @@ TEST_F(IpcTest, StopEndsTheServerAndAbsentServersGiveNoConnection) {
   EXPECT_EQ(absent.status(), -1);
   EXPECT_EQ(DbConnection::findIpc(none, "nobody", true, false, ConnMode(0)), nullptr);
   EXPECT_EQ(DbConnection::findServer("nowhere", true, ConnMode(0)), nullptr);
+}
+
+TEST_F(IpcTest, ReportsUnderTheModesEndTheProgram) {
+  // No server, under abortOnInit: one report naming the cause and the call.
+  int32_t none = zftest::uniqueServerId();
+  zftest::RunResult r = zftest::runInChild([none] {
+    IpcConnection c(none, "nobody", abortOnInit);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("The server is not running."), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("semget"), std::string::npos) << r.err;
+
+  // A server whose endpoint vanishes while a client waits, under reportErrors.
+  auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
+    int32_t key = int32_t(uint32_t(firstLong(r)) << 8);
+    for (int32_t k : {key + 's', key + 'c', key + 'r'}) msgctl(msgget(k, 0), IPC_RMID, nullptr);
+    semctl(semget(key, 2, 0), 0, IPC_RMID);
+    sleep(3);
+    return EndpointReply();
+  });
+  int32_t id = ep.serverId();
+  r = zftest::runInChild([id] {
+    IpcConnection c(id, "alpha", reportErrors);
+    c.connect(false);
+    c(DBM_GETINFO) << id;
+    c.execute();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(str(ServerIsDead("alpha").message())), std::string::npos) << r.err;
 }
 
 TEST_F(IpcTest, FindServerReadsTheConfigurationAndConnects) {

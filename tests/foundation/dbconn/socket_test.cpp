@@ -449,6 +449,9 @@ TEST(ProcValuesTest, StartedServiceReportsReadyAndIsReachable) {
   EXPECT_EQ(execProcess(quick), -1);
   char const* missing[] = {"/nonexistent/program", nullptr};
   EXPECT_EQ(execProcess(missing), -1);
+  // A program that never reports ready is killed when the wait ends.
+  char const* silent[] = {"sleep", "30", nullptr};
+  EXPECT_EQ(execProcess(silent, 1), -1);
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
 
