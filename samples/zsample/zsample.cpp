@@ -1,10 +1,14 @@
 // zsample: a small program on the common entry. It shows what start-up made
 // of its command line: the program name and version taken from its start
 // name, the "!" start-up letters, the arguments (after an "@file" argument
-// file), variables read from an environment file with "!E", and it ends with
-// the exit code asked for by --exit (the status is that code's low byte).
+// file), variables read from an environment file with "!E", the trace levels
+// that ZXVERBOSELEVEL switches on (--verbose), a text of its own catalogue
+// (--message KEY), and it ends with the exit code asked for by --exit (the
+// status is that code's low byte).
 #include <zfound/AppMain.h>
+#include <zfound/Assert.h>
 #include <zfound/Environ.h>
+#include <zfound/Message.h>
 #include <zfound/OptionParser.h>
 #include <zfound/StdStreams.h>
 
@@ -12,6 +16,11 @@ namespace {
 
 int32_t exitCode = 0;
 String showVar;
+bool verbose = false;
+String messageKey;
+
+// Trace levels looked at by --verbose.
+constexpr unsigned kTraceLevels = 32;
 
 char const* yesNo(bool b) { return b ? "yes" : "no"; }
 
@@ -30,7 +39,11 @@ public:
       *parser << new NumOption(exitCode, "exit", 'x', "[HELPEXIT\tend with this exit code]", 0,
                                -2147483647, 2147483647)
               << new StrOption(showVar, "show", 's',
-                               "[HELPSHOW\tshow this environment variable]", String());
+                               "[HELPSHOW\tshow this environment variable]", String())
+              << new BoolOption(verbose, "verbose", 'v',
+                                "[HELPVERBOSE\tshow the trace levels that are on]")
+              << new StrOption(messageKey, "message", 'm',
+                               "[HELPMESSAGE\tshow the program's text of this key]", String());
     }
     return parser;
   }
@@ -49,6 +62,13 @@ public:
       char const* v = readEnvVar(toCharPtr(showVar));
       stdOut << showVar << "=" << (v ? v : "(unset)") << "\n";
     }
+    if (verbose) {
+      stdOut << "trace levels:";
+      for (unsigned l = 0; l < kTraceLevels; ++l)
+        if (ZxVerboseLevel(l)) stdOut << " " << long(l);
+      stdOut << "\n";
+    }
+    if (!messageKey.isNull()) stdOut << "message: " << appMsg(messageKey) << "\n";
     stdOut << "exit code: " << long(exitCode) << "\n";
     stdOut << flush;
     return exitCode;
