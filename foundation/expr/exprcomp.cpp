@@ -157,7 +157,6 @@ void Expr::begin() {
   ensure(1);
   buff().pos = 0;
   buff().overflow = false;
-  storeCounter_ = 0;
   flags_ = 0;
 }
 
@@ -203,7 +202,6 @@ long Expr::code(Instruction::Id id) {
     default:
       break;
   }
-  storeCounter_ += 2;
   return emitUnit(uint16_t(id));
 }
 
@@ -211,7 +209,6 @@ long Expr::align(Instruction::Id type) {
   ensure(2 + Instruction::operandUnits(type));
   if (buff().pos % 2 == 0) {
     emitUnit(Instruction::pad);
-    storeCounter_ += 2;
   }
   long addr = code(type);
   if (!(addr != -1)) _assert("addr != (-1)", __FILE__, __LINE__);
@@ -222,7 +219,6 @@ long Expr::code(int32_t v) {
   long at = align(Instruction::int_type);
   writeLong(buff().start + buff().pos, v);
   buff().pos += 2;
-  storeCounter_ += 4;
   return at;
 }
 
@@ -230,7 +226,6 @@ long Expr::code(Date const& d) {
   long at = align(Instruction::date_type);
   writeLong(buff().start + buff().pos, d.value());
   buff().pos += 2;
-  storeCounter_ += 4;
   return at;
 }
 
@@ -238,7 +233,6 @@ long Expr::code(Time const& t) {
   long at = align(Instruction::time_type);
   writeLong(buff().start + buff().pos, t.value());
   buff().pos += 2;
-  storeCounter_ += 4;
   return at;
 }
 
@@ -246,7 +240,6 @@ long Expr::code(Num const& n) {
   long at = align(Instruction::num_type);
   writeNum(buff().start + buff().pos, n);
   buff().pos += Instruction::operandUnits(Instruction::num_type);
-  storeCounter_ += Num::storeLength();
   return at;
 }
 
@@ -254,7 +247,6 @@ long Expr::code(String const& s) {
   long at = align(Instruction::string_type);
   writeLong(buff().start + buff().pos, addString(s));
   buff().pos += 2;
-  storeCounter_ += int32_t(4 + (s.isHighest() ? 0 : s.length()));
   return at;
 }
 
@@ -262,7 +254,6 @@ long Expr::code(bool b) {
   ensure(2);
   long at = emitUnit(Instruction::bool_type);
   emitUnit(b ? 1 : 0);
-  storeCounter_ += 4;
   return at;
 }
 

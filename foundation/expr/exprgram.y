@@ -25,6 +25,7 @@ struct ExprParseState {
 %code {
 #include <cstring>
 
+#include <zfound/Assert.h>
 #include <zfound/Expr.h>
 #include <zfound/Num.h>
 #include <zfound/String.h>
@@ -163,7 +164,12 @@ block_open
   ;
 
 block_close
-  : '}'   { $$ = POS(); --ps.blockLevel; }
+  : '}'
+      {
+        if (!(ps.blockLevel > 0)) _assert("blockLevel > 0", __FILE__, __LINE__);
+        $$ = POS();
+        --ps.blockLevel;
+      }
   ;
 
 end_mark

@@ -32,7 +32,6 @@ Expr::~Expr() {
   fullClear();
   delete functions_;
   delete methods_;
-  delete[] lexBuf_;
 }
 
 Expr& Expr::operator=(Expr const&) {
@@ -602,33 +601,6 @@ void Expr::execGlobalObjGet() {
 
 void Expr::execGlobalObjSet() {
   if (AnyValue* v = namedObject(*this)) push(AnyValue(v));
-}
-
-// ---- source reading -------------------------------------------------------------------------
-
-int Expr::get() {
-  if (current_ < 0 || current_ >= text_.length() || text_.isHighest()) return 0;
-  return (unsigned char)text_[current_];
-}
-
-int Expr::fetch() {
-  if (errorLine_ == 0) errorLine_ = 1;
-  if (!(current_ == 0 || text_[current_ - 1])) _assert("current == 0 || expr[current-1]", __FILE__, __LINE__);
-  int c = get();
-  ++current_;
-  if (c == '\n') ++errorLine_;
-  return c;
-}
-
-int Expr::unfetch() {
-  if (!(current_ > 0 && errorLine_ > 0)) {
-    _assert("current > 0 && errorLine > 0", __FILE__, __LINE__);
-    return 0;
-  }
-  --current_;
-  int c = get();
-  if (c == '\n') --errorLine_;
-  return c;
 }
 
 String Expr::getMsg(String const&, String const&, String const&) { return String(); }

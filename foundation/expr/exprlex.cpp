@@ -6,6 +6,7 @@
 // pushes one back. Token texts are interned in the lexeme store, which the
 // parse empties when it ends. Keywords are found by an exact, case-sensitive
 // binary search over a table sorted by byte value.
+#include <zfound/Assert.h>
 #include <zfound/CharClass.h>
 #include <zfound/Expr.h>
 #include <zfound/String.h>
@@ -77,23 +78,38 @@ int Expr::findKeyword(String const& word) {
   return -1;
 }
 
+// Source reading: one character at a time by index.
+
+int Expr::get() {
+  if (current_ < 0 || text_.isHighest() || current_ >= text_.length()) return 0;
+  return (unsigned char)text_[current_];
+}
+
+int Expr::fetch() {
+  if (errorLine_ == 0) errorLine_ = 1;
+  if (!(current_ == 0 || text_[current_ - 1])) _assert("current == 0 || expr[current-1]", __FILE__, __LINE__);
+  int c = get();
+  ++current_;
+  if (c == '\n') ++errorLine_;
+  return c;
+}
+
+int Expr::unfetch() {
+  if (!(current_ > 0 && errorLine_ > 0)) {
+    _assert("current > 0 && errorLine > 0", __FILE__, __LINE__);
+    return 0;
+  }
+  --current_;
+  int c = get();
+  if (c == '\n') --errorLine_;
+  return c;
+}
+
 int Expr::lex(void* value) {
   char const* src = toCharPtr(text_);
-  long const srcLen = text_.isHighest() ? 0 : text_.length();
-  // Reads the next character (NUL past the end), counting lines.
-  auto next = [&]() -> int {
-    if (errorLine_ == 0) errorLine_ = 1;
-    int c = (current_ >= 0 && current_ < srcLen) ? static_cast<unsigned char>(src[current_]) : 0;
-    ++current_;
-    if (c == '\n') ++errorLine_;
-    return c;
-  };
-  // Pushes the last character read back.
-  auto back = [&]() {
-    if (current_ <= 0) return;
-    --current_;
-    if (current_ < srcLen && src[current_] == '\n' && errorLine_ > 1) --errorLine_;
-  };
+  // Characters are read with fetch() and pushed back with unfetch(), which
+  // keep the line count; a 0 read at the end is pushed back before anything
+  // reads on.
   auto setText = [&](String const& s) {
     if (value != nullptr) *static_cast<char const**>(value) = highLander(s);
   };
@@ -101,15 +117,16 @@ int Expr::lex(void* value) {
   int c;
   for (;;) {
     do {
-      c = next();
+      c = fetch();
     } while (c != 0 && isSpaceChar(c));
     if (c != '/') break;
-    int d = next();
+    int d = fetch();
     if (d == '*') {
       int prev = 0;
       for (;;) {
-        int e = next();
+        int e = fetch();
         if (e == 0) {
+          unfetch();
           FmtArg line{int32_t(errorLine_)};
           exprFirstError(this, exprMessage("UNTERMINATEDCOMMENT", &line, 1));
           return exprtok::LEXERROR;
@@ -122,24 +139,25 @@ int Expr::lex(void* value) {
     if (d == '/') {
       int e;
       do {
-        e = next();
+        e = fetch();
       } while (e != 0 && e != '\n');
+      if (e == 0) unfetch();
       continue;
     }
-    back();
+    unfetch();
     break;
   }
 
   if (c == 0) {
-    back();  // stay at the end, so reading again ends again
+    unfetch();  // stay at the end, so reading again ends again
     return -1;
   }
 
   if (c == '$') {
     long start = current_;
-    while (isWordChar(next())) {
+    while (isWordChar(fetch())) {
     }
-    back();
+    unfetch();
     if (current_ == start) return exprtok::LEXERROR;
     setText(String(src + start, current_ - start));
     return exprtok::ENVNAME;
@@ -149,13 +167,13 @@ int Expr::lex(void* value) {
     long start = current_ - 1;
     bool point = false;
     for (;;) {
-      int d = next();
+      int d = fetch();
       if (isDigitChar(d)) continue;
       if (d == '.' && !point) {
         point = true;
         continue;
       }
-      back();
+      unfetch();
       break;
     }
     setText(String(src + start, current_ - start));
@@ -166,8 +184,9 @@ int Expr::lex(void* value) {
     long startLine = errorLine_;
     long start = current_;
     for (;;) {
-      int d = next();
+      int d = fetch();
       if (d == 0) {
+        unfetch();
         FmtArg line{int32_t(startLine)};
         exprFirstError(this, exprMessage("UNTERMINATEDSTRING", &line, 1));
         return exprtok::LEXERROR;
@@ -180,8 +199,8 @@ int Expr::lex(void* value) {
 
   // Two-character tokens, then single punctuation characters.
   auto pair = [&](int second, int twoCode, int oneCode) {
-    if (next() == second) return twoCode;
-    back();
+    if (fetch() == second) return twoCode;
+    unfetch();
     return oneCode;
   };
   switch (c) {
@@ -221,17 +240,17 @@ int Expr::lex(void* value) {
   // An identifier, a keyword or a message-table name.
   if (!isWordChar(c)) return exprtok::LEXERROR;  // cannot begin any token
   long start = current_ - 1;
-  while (isWordChar(next())) {
+  while (isWordChar(fetch())) {
   }
-  back();
+  unfetch();
   String word(src + start, current_ - start);
   int kw = findKeyword(word);
   if (kw >= 0) return kw;
   int d;
   do {
-    d = next();
+    d = fetch();
   } while (d != 0 && isSpaceChar(d));
-  back();
+  unfetch();
   char const* interned = highLander(word);
   if (value != nullptr) *static_cast<char const**>(value) = interned;
   if (isMsgTab_ != nullptr && isMsgTab_(interned) != 0) return exprtok::MSGTABLE;

@@ -294,9 +294,10 @@ public:
   void clearFunctions();
   void clearMethods();
 
-  // Null: no code, or code that begins with `null`.
+  // Null: no code, or code that begins with `null`; operator int is its
+  // negation (non-zero for an expression with code to run).
   bool operator!() const { return isNull(); }
-  explicit operator bool() const { return !isNull(); }
+  operator int() const { return isNull() ? 0 : 1; }
   bool isNull() const { return code_ == nullptr || len_ == 0 || code_[0] == Instruction::null; }
 
   // --- code access ------------------------------------------------------------
@@ -311,7 +312,9 @@ public:
   String const& getExpr() const { return text_; }
 
   // The string table: index of a new entry holding s (one entry per text
-  // operand; entries are never shared between operands).
+  // operand; entries are never shared between operands). Entries are counted
+  // String references, so a copy of the code shares its texts and clearing
+  // the code releases them.
   int32_t addString(String const& s);
   // Entry i; the null String for an index outside the table.
   String const& stringAt(int32_t i) const;
@@ -409,13 +412,18 @@ public:
   void resetStack();
 
   // --- source reading for the lexer ----------------------------------------
+  // The character at the read position; 0 outside the text.
   int get();
+  // The character at the read position (0 outside the text), moving past it
+  // and counting a line at a newline; the error line starts at 1. Reading on
+  // after a 0 from the end of the text is a broken precondition.
   int fetch();
+  // Steps back one character and returns it, uncounting a newline.
   int unfetch();
 
   // Skips an argument list from pc up to its closing arg_end (nested lists
   // counted) and steps over it; false when the code ends first.
-  bool skipUnusedArgs(Datum& pc);
+  virtual bool skipUnusedArgs(Datum& pc);
 
   // --- compilation (implemented with the compiler) ------------------------
   bool compile(String const& text);
@@ -520,15 +528,13 @@ public:
   void setError(String const& text) { error_ = text; }
 
 protected:
-  // Compilation state (used by the compiler sources).
+  // Compilation state (used by the compiler sources). The loop and block
+  // depths of a parse live in the parser's own state and the element count
+  // of an `in` list on the parser's value stack (so nested lists count
+  // right); token texts live in the lexeme store (highLander); the stored
+  // length is computed from the finished code when it is installed.
   long current_ = 0;             // read position in the source text
   long errorLine_ = 0;           // line reached by the reader
-  char* lexBuf_ = nullptr;       // writable lexeme buffer
-  int32_t loopLevel_ = 0;
-  int32_t blockLevel_ = 0;
-  int32_t inCount_ = 0;
-  std::vector<int32_t> inCounts_;  // counts of enclosing `in` lists
-  int32_t storeCounter_ = 0;     // stored bytes of the code emitted so far
   bool (*enumResolver_)(String const&, String const&, int32_t*&) = nullptr;
   bool resolved_ = false;        // names of the code are bound
 

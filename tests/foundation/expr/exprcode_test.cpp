@@ -236,7 +236,9 @@ TEST_F(Code, DamagedCodeIsRefused) {
   auto check = [](std::vector<uint16_t> units, std::vector<String> strings = {String("x")}) {
     Expr e;
     bool ok = e.setCode(units, strings, 0, String("t"));
-    if (!ok) EXPECT_TRUE(e.isNull());
+    if (!ok) {
+      EXPECT_TRUE(e.isNull());
+    }
     return ok;
   };
   uint16_t const P = I::pad, S = I::stop, N = I::null;

@@ -162,6 +162,7 @@ TEST_F(ExprComp, SourcesGiveTheirValues) {
       {"- 2 * 3 + 1", "N:-5"},
       {"2 - -3", "N:5"},
       {"not 1 == 2 and 2 == 2", "L:1"},
+      {"not 1 == 2 and 1 == 2", "L:0"},  // (not (1 == 2)) and (1 == 2)
       {"1 == 1 or 1 == 2 and 1 == 2", "L:1"},
       {"(1 == 1 or 1 == 2) and 1 == 2", "L:0"},
       {"1 == 2 ? 5 : 6 + 1", "N:7"},
@@ -216,6 +217,7 @@ TEST_F(ExprComp, SourcesGiveTheirValues) {
       {"g[1 + 1] * 2 + g[0]", "N:66"},  // g is 22 after the row before
       {"g[5] = 3; g", "N:3"},
       {"$ZFXEXPRVAR", "S:from the environment"},
+      {"1 + 2 // a comment that the text ends", "N:3"},
       // default functions, messages, lazy arguments
       {"string(12) + 'a'", "S:12a"},
       {"num('3.5') * 2 == 7", "L:1"},
@@ -228,8 +230,12 @@ TEST_F(ExprComp, SourcesGiveTheirValues) {
   for (Row const& r : rows) {
     bumps = 0;
     EXPECT_EQ(run(r.src), r.expect) << r.src;
-    if (std::strncmp(r.src, "first(7", 7) == 0) EXPECT_EQ(bumps, 0) << "the unused argument ran";
-    if (std::strncmp(r.src, "first(bump(), bump())", 21) == 0) EXPECT_EQ(bumps, 2);
+    if (std::strncmp(r.src, "first(7", 7) == 0) {
+      EXPECT_EQ(bumps, 0) << "the unused argument ran";
+    }
+    if (std::strncmp(r.src, "first(bump(), bump())", 21) == 0) {
+      EXPECT_EQ(bumps, 2);
+    }
   }
 }
 
@@ -322,6 +328,12 @@ TEST_F(ExprComp, EmittedCodeLayout) {
   EXPECT_EQ(listing(call), (V{"0 pad", "1 string_type \"f\"", "4 pad", "5 int_type 10", "8 function",
                               "9 arg_end", "10 stop", "11 null"}));
   EXPECT_TRUE(call.isComplex());
+
+  // Unary minus binds tighter than "*": - a * b negates a first.
+  Expr neg{String("- a * b")};
+  EXPECT_EQ(listing(neg), (V{"0 pad", "1 string_type \"a\"", "4 bool_type false", "6 pad", "7 int_type -1",
+                             "10 id_get", "11 umin", "12 pad", "13 string_type \"b\"", "16 bool_type false",
+                             "18 pad", "19 int_type -1", "22 id_get", "23 mult", "24 stop", "25 null"}));
 
   Expr like{String("a like b; a match b")};
   V l = listing(like);

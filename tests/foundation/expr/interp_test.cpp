@@ -80,6 +80,35 @@ TEST_F(Interp, NullExpressionIsTheNullText) {
   EXPECT_TRUE(v.isNull());
 }
 
+// Counts the additions it runs.
+class CountingExpr : public Expr {
+public:
+  void add() override {
+    ++adds;
+    Expr::add();
+  }
+  int adds = 0;
+};
+
+TEST_F(Interp, ConstantResultsAreKeptOthersRunAgain) {
+  Asm k;
+  k.num(1).num(2).op(I::add);
+  CountingExpr constant;
+  ASSERT_TRUE(k.install(constant));
+  EXPECT_EQ(text(constant.eval()), "3");
+  EXPECT_EQ(text(constant.eval()), "3");
+  EXPECT_EQ(constant.adds, 1);
+
+  // A variable makes the expression run again.
+  Asm v;
+  v.num(1).decl("x", 0, true).op(I::resetStack).local("x", 0, I::local_get).num(2).op(I::add);
+  CountingExpr withVar;
+  ASSERT_TRUE(v.install(withVar));
+  EXPECT_EQ(text(withVar.eval()), "3");
+  EXPECT_EQ(text(withVar.eval()), "3");
+  EXPECT_EQ(withVar.adds, 2);
+}
+
 TEST_F(Interp, StatementsOnlyGiveVoidAndKeepTheirVariables) {
   // object x; x = 1;
   Asm a;
