@@ -117,7 +117,7 @@ int32_t DbConnection::sendPart() { return -1; }
 int32_t DbConnection::fillPart() { return -1; }
 
 void DbConnection::_flush() {
-  if (sendPart() != 0) sendFailed_ = true;
+  if (sendPart() != 0) dropBatch();
 }
 
 void DbConnection::_fill() {
@@ -228,7 +228,7 @@ void DbConnection::flushBuff() {
     std::memcpy(saved, cur, size_t(partial) * 4);
     writePos_ = cur;
     if (sendPart() != 0) {
-      sendFailed_ = true;
+      dropBatch();
       return;
     }
     std::memcpy(start, saved, size_t(partial) * 4);
@@ -243,7 +243,18 @@ void DbConnection::flushBuff() {
   s_MsgBuff h = header();
   h.setLength(int32_t(writePos_ - buffer_) - 3);  // MSG_CONT stays set
   setHeader(h);
-  if (sendPart() != 0) sendFailed_ = true;
+  if (sendPart() != 0) dropBatch();
+}
+
+void DbConnection::dropBatch() {
+  // What was not sent is dropped whole, so that no part of it can go out
+  // later as if it were complete; the rest of the current request is
+  // refused (the channel turns bad) and the request fails.
+  recordFailure(true);
+  setValues();
+  nMsgs_ = 0;
+  writeLeft_ = -1;
+  sendFailed_ = true;
 }
 
 // ---- completing a request -------------------------------------------------------------

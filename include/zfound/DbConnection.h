@@ -233,6 +233,8 @@ protected:
   static bool userBeganTrans;
   static NotifHandler notifHandler;
 
+  // After a failed send: drops the batch and fails the current request.
+  void dropBatch();
   // Takes the connection out of the process's list (nothing when it is not in it).
   void unlinkFromList();
 

@@ -208,6 +208,24 @@ TEST_F(DbConnectionTest, FailuresAreErrorsNotSuccesses) {
   }
 }
 
+TEST_F(DbConnectionTest, RequestWhosePartCouldNotBeSentIsDroppedWhole) {
+  MemConnection c(20);
+  c.failSend = true;
+  DbConnection& w = c(5, DBM_PUTRECORD);
+  for (int32_t i = 0; i < 30; ++i) w << i;
+  EXPECT_TRUE(c.bad());
+  EXPECT_EQ(Exception::last().code(), 20);
+  EXPECT_EQ(c.execute(), -1);
+  c.failSend = false;
+  c.reply(1, 0);
+  c(DBM_GETINFO) << int32_t(7);
+  EXPECT_EQ(c.execute(), 1);
+  ASSERT_EQ(c.sent.size(), 1u) << "nothing of the dropped request goes out";
+  EXPECT_EQ(c.sent[0], (std::vector<uint32_t>{uint32_t(DbConnection::kServerObject), uint32_t(DbConnection::kServerObject),
+                                              c.sent[0][2], 7u}));
+  EXPECT_EQ(c.headers(0)[0].serverOp, DBM_GETINFO);
+}
+
 TEST_F(DbConnectionTest, StatusMinus24RecordsServerIsDeadAndRaisesIt) {
   zftest::RunResult r = zftest::runInChild([] {
     MemConnection c(20);
