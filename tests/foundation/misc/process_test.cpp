@@ -393,6 +393,22 @@ TEST(Signals, TerminationInterruptAndFatalSignals) {
   EXPECT_NE(pipeEnd.err.find("prog"), std::string::npos) << pipeEnd.err;
 }
 
+// A process whose real and effective users differ keeps its real user when a
+// fatal signal ends it: the handler gives nobody the effective user's rights.
+TEST(Signals, FatalSignalKeepsTheRealUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs to change its real user id";
+  RunResult r = runInChild([] {
+    if (::setresuid(4321, 0, 0) != 0) return 3;
+    Args a({"prog"});
+    startUp(String("prog"), a.argc, a.argv);
+    onAbnormalStop([] { say("real=" + std::to_string(::getuid())); });
+    ::raise(SIGSEGV);
+    return 0;
+  });
+  EXPECT_TRUE(r.signalled) << r.err;
+  EXPECT_EQ(r.out, "real=4321");
+}
+
 TEST(Signals, InterruptIgnoredAtStartStaysIgnored) {
   RunResult r = runInChild([] {
     ::signal(SIGINT, SIG_IGN);
