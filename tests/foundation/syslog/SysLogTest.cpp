@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildRun.h"
 #include "zfound/SysLog.h"
 
 namespace {
@@ -108,4 +109,19 @@ TEST_F(SysLogTest, OnlyTheOpenerClosesTheLog) {
   EXPECT_EQ(rec.events.size(), 3u);
   EXPECT_EQ(rec.events[1], "3 after copy");
   EXPECT_EQ(rec.events[2], "close");
+}
+
+// The system logger's own sink hands the text over as an argument: with the
+// logger echoing to standard error, conversions in the text come out as
+// they stand instead of being expanded (or writing through "%n").
+TEST(SysLogSystemSink, PassesTheTextAsAnArgument) {
+  zftest::RunResult r = zftest::runInChild([] {
+    SysLogSink s = SysLog::systemSink();
+    s.open("zftest", LOG_PERROR, LOG_USER);
+    s.write(LOG_DEBUG, "100% done %s %n %x");
+    s.close();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("zftest: 100% done %s %n %x\n"), std::string::npos) << r.err;
 }
