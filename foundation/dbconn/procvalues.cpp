@@ -53,11 +53,7 @@ void getProcessValues(int32_t& version, String& node, String& program, String& a
     String prog, a;
     if (startUpDone()) {
       prog = argVal(0);
-      for (long i = 1; i < argCnt(); ++i) {
-        if (a.length() > 70) break;
-        if (i > 1) a += " ";
-        a += argVal(i);
-      }
+      a = joinProcessArgs(argCnt(), procArgs());
     }
     char const* t = ttyname(0);
     setProcessValues(PROC_VERSION_WORD, n, prog, a, t ? String(t) : String());
@@ -67,6 +63,16 @@ void getProcessValues(int32_t& version, String& node, String& program, String& a
   program = pvalues->program;
   args = pvalues->args;
   tty = pvalues->tty;
+}
+
+String joinProcessArgs(int argc, char const* const* argv) {
+  String a;
+  for (int i = 1; i < argc && argv && argv[i]; ++i) {
+    if (a.length() > 70) break;
+    if (i > 1) a += " ";
+    a += argv[i];
+  }
+  return a;
 }
 
 void setProcSignal(int sig) { processSig = sig; }

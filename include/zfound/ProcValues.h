@@ -33,6 +33,11 @@ void getProcessValues(int32_t& version, String& node, String& program, String& a
 void setProcessValues(int32_t version, String const& node, String const& program, String const& args,
                       String const& tty);
 
+// The arguments text of the process values: arguments 1 to argc - 1 joined
+// with single blanks; no argument is added once the text is longer than 70
+// characters.
+String joinProcessArgs(int argc, char const* const* argv);
+
 // Starts argv[0] (searched on PATH) with the vector argv (null-terminated)
 // and waits until it reports ready; its process id, or -1 when the fork
 // fails, the program cannot be run, ends, or is not ready within

@@ -490,6 +490,16 @@ TEST(ProcValuesTest, ServiceCommandAndArgumentVector) {
   }
 }
 
+TEST(ProcValuesTest, ArgumentsTextStopsAfterSeventyCharacters) {
+  std::string word(30, 'w');
+  std::vector<char const*> argv{"prog"};
+  for (int i = 0; i < 10; ++i) argv.push_back(word.c_str());
+  String a = joinProcessArgs(int(argv.size()), argv.data());
+  EXPECT_EQ(a.length(), 3 * 30 + 2) << "the third word is added to 61 characters, then no more";
+  char const* few[] = {"prog", "a", "b c", nullptr};
+  EXPECT_EQ(str(joinProcessArgs(3, few)), "a b c");
+}
+
 TEST(ProcValuesTest, ValuesAreMadeOnceAndKept) {
   startUpOnce();
   int32_t version;
@@ -525,9 +535,33 @@ public:
 };
 int OtherUser::calls = 0;
 
-class LocalLoginTest : public EndpointFixture {};
+class RelayTest : public EndpointFixture {};
 
-TEST_F(LocalLoginTest, LocalClientMustNameTheUserOfItsSocket) {
+TEST_F(RelayTest, ClosesOnAPartSizeOutsideItsBuffer) {
+  Background relay({zftest::binPath("zfrelay"), "--tcp", "127.0.0.1:0"});
+  ASSERT_EQ(relay.line().rfind("port ", 0), 0u);
+  for (int32_t size : {5000, -4, 6}) {
+    int sd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(std::stoi(relay.line().substr(5))));
+    ASSERT_EQ(connect(sd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    uint32_t hello[2];
+    ASSERT_EQ(recv(sd, hello, 8, MSG_WAITALL), 8);
+    EXPECT_EQ(hello[0], SocketConnection::kTestNum);
+    EXPECT_EQ(hello[1], uint32_t(MSG_PART_WORDS));
+    std::vector<uint32_t> bad = part(size, 0x70000000, DBM_CONNECT, 0);
+    bad.resize(40, 0);
+    ssize_t w = write(sd, bad.data(), bad.size() * 4);
+    EXPECT_GT(w, 0);
+    char c;
+    EXPECT_LE(read(sd, &c, 1), 0) << "closed (or reset) for size " << size;
+    close(sd);
+  }
+}
+
+TEST_F(RelayTest, LocalClientMustNameTheUserOfItsSocket) {
   endpoint("alpha");
   Background relay({zftest::binPath("zfrelay"), "--unix", "vod-ade-deb"});
   ASSERT_EQ(relay.line(), "ready");
