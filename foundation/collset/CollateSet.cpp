@@ -117,8 +117,11 @@ void CollateSet::read(String const& path) {
     }
     long tab = line.index('\t');
     long len = tab < 0 ? line.length() : tab;
-    if (k + ndouble > 255) {
-      reportDamage(String("Only up to ") + toString(256 - ndouble) + " letters allowed");
+    // The letter's position must stay below the top codes, whose number
+    // grows with this very line when it holds a two-character letter.
+    int doublesAfter = ndouble + (len == 2 ? 1 : 0);
+    if (k + doublesAfter > 255) {
+      reportDamage(String("Only up to ") + toString(256 - doublesAfter) + " letters allowed");
       ok_ = false;
       return;
     }

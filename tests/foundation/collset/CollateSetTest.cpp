@@ -97,6 +97,11 @@ TEST_F(CollateSetTest, DamagedOrMissingFilesAreReportedAndReadingStops) {
   std::string many;
   for (int i = 0; i < 3; ++i) many += std::string("c") + char('1' + i) + "\n";
   for (int i = 0; i < 230; ++i) many += "a\n";
+  // A two-character letter that would take the last position, which its own
+  // pair turns into a top code.
+  std::string full;
+  for (int i = 0; i < 223; ++i) full += "a\n";
+  full += "ch\n";
   std::string nine = "c\n";
   for (int i = 0; i < 9; ++i) nine += std::string("c") + char('1' + i) + "\n";
   nine += "z\n";
@@ -108,6 +113,7 @@ TEST_F(CollateSetTest, DamagedOrMissingFilesAreReportedAndReadingStops) {
       {"long.col", "a\nabc\nz\n", "Only up to two characters per letter are allowed"},
       {"many.col", many, "Only up to 253 letters allowed"},
       {"nine.col", nine, "Only up to 8 second characters per letter are allowed"},
+      {"full.col", full, "Only up to 255 letters allowed"},
   };
   for (auto const& c : cases) {
     shown.clear();
