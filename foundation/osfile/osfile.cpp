@@ -120,14 +120,46 @@ int32_t OsFile::physFile(int64_t& offset) const {
   return plentry_->part(offset, bsize_);
 }
 
+// The part, in-part offset and length of the first run of a transfer at
+// `offset`: the bytes up to where the layout moves on to another part or to a
+// place that does not follow on in the same part. Stripes and ranges start at
+// multiples of the block size, so only those boundaries are looked at.
+int32_t OsFile::physRun(int64_t offset, int64_t length, int64_t& partOffset, int64_t& runLength) const {
+  partOffset = offset;
+  int32_t part = physFile(partOffset);
+  if (plentry_ == nullptr || nparts_ == 1 || bsize_ <= 0) {
+    runLength = length;
+    return part;
+  }
+  int64_t run = bsize_ - offset % bsize_;
+  while (run < length) {
+    int64_t next = offset + run;
+    int32_t p = physFile(next);
+    if (p != part || next != partOffset + run) break;
+    run += bsize_;
+  }
+  runLength = run < length ? run : length;
+  return part;
+}
+
 int64_t OsFile::read(void* buffer, int64_t offset, int64_t length) {
   ++nObjReads_;
   if (nparts_ == 0) {
     errNo_ = EBADF;
     return -1;
   }
-  int32_t i = physFile(offset);
-  return pfiles_[i].read(buffer, offset, length);
+  if (length < 0 || offset < 0) return pfiles_[0].read(buffer, offset, length);  // refused there
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  do {
+    int64_t partOffset, run;
+    int32_t i = physRun(offset + done, length - done, partOffset, run);
+    int64_t n = pfiles_[i].read(out + done, partOffset, run);
+    if (n < 0) return -1;
+    done += n;
+    if (n < run) break;  // the end of the data
+  } while (done < length);
+  return done;
 }
 
 int64_t OsFile::write(void const* buffer, int64_t offset, int64_t length) {
@@ -136,8 +168,16 @@ int64_t OsFile::write(void const* buffer, int64_t offset, int64_t length) {
     errNo_ = EBADF;
     return -1;
   }
-  int32_t i = physFile(offset);
-  return pfiles_[i].write(buffer, offset, length);
+  if (length < 0 || offset < 0) return pfiles_[0].write(buffer, offset, length);  // refused there
+  char const* in = static_cast<char const*>(buffer);
+  int64_t done = 0;
+  do {
+    int64_t partOffset, run;
+    int32_t i = physRun(offset + done, length - done, partOffset, run);
+    if (pfiles_[i].write(in + done, partOffset, run) < 0) return -1;
+    done += run;
+  } while (done < length);
+  return length;
 }
 
 int64_t OsFile::read(int32_t part, void* buffer, int64_t offset, int64_t length) {

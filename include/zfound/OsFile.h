@@ -67,7 +67,9 @@ public:
   // unLink(), close(), open(115): an empty file.
   void empty();
 
-  // Transfers at a 64-bit logical offset; the part's result (-1 on failure).
+  // Transfers at a 64-bit logical offset: read gives the bytes read (fewer
+  // at the end of the data), write the length; -1 on failure. A transfer over
+  // a stripe or range boundary is split between the parts it touches.
   int64_t read(void* buffer, int64_t offset, int64_t length);
   int64_t write(void const* buffer, int64_t offset, int64_t length);
   int64_t awrite(void const* buffer, int64_t offset, int64_t length) { return write(buffer, offset, length); }
@@ -137,6 +139,10 @@ private:
   friend class PhysFile;
   // The part index for a logical offset; offset becomes the in-part offset.
   int32_t physFile(int64_t& offset) const;
+  // The part and in-part offset of a transfer's first run and the run's
+  // length (at most length): a transfer never crosses into another stripe or
+  // range within one physical call.
+  int32_t physRun(int64_t offset, int64_t length, int64_t& partOffset, int64_t& runLength) const;
   void deleteParts();
 
   String name_;

@@ -173,28 +173,35 @@ TEST(PhysLayoutDeathTest, MalformedLinesEndTheProgram) {
 
 // ---- striped and ranged files --------------------------------------------------------
 
-// Writes 100 KB through a layout-placed file in 1 KB blocks, reads it back, and
-// returns the bytes that landed in each part's file.
+// Writes 100 KB through a layout-placed file (block size 1 KB) in pieces of
+// writeChunk bytes, reads it back in pieces of readChunk bytes, and returns
+// the bytes that landed in each part's file. Pieces that are not whole
+// blocks cross stripe and range boundaries.
 std::vector<std::string> writeThroughLayout(zftest::TempDir& dir, std::string const& line,
-                                            std::string const& data) {
+                                            std::string const& data, size_t writeChunk, size_t readChunk) {
   std::string file = dir.write("layout", line);
   PhysLayout lay(S(file));
-  OsFile f(lay, "striped", "dat", OsFile::Read | OsFile::Write | OsFile::Create, 1024);
+  OsFile f(lay, "striped", "dat", OsFile::Read | OsFile::Write | OsFile::Create | OsFile::Truncate, 1024);
   EXPECT_TRUE(f.ok());
-  for (size_t off = 0; off < data.size(); off += 1024) {
-    int64_t n = std::min<int64_t>(1024, static_cast<int64_t>(data.size() - off));
+  for (size_t off = 0; off < data.size(); off += writeChunk) {
+    int64_t n = std::min<int64_t>(static_cast<int64_t>(writeChunk), static_cast<int64_t>(data.size() - off));
     EXPECT_EQ(n, f.write(data.data() + off, static_cast<int64_t>(off), n));
   }
   std::string back(data.size(), '\0');
-  for (size_t off = 0; off < data.size(); off += 1024) {
-    int64_t n = std::min<int64_t>(1024, static_cast<int64_t>(data.size() - off));
+  for (size_t off = 0; off < data.size(); off += readChunk) {
+    int64_t n = std::min<int64_t>(static_cast<int64_t>(readChunk), static_cast<int64_t>(data.size() - off));
     EXPECT_EQ(n, f.read(&back[off], static_cast<int64_t>(off), n));
   }
-  EXPECT_TRUE(back == data);
+  EXPECT_TRUE(back == data) << writeChunk << "/" << readChunk;
+  char tail[100];
+  EXPECT_EQ(10, f.read(tail, static_cast<int64_t>(data.size()) - 10, 100));  // short at the end of the data
   std::vector<std::string> parts;
   for (int32_t i = 0; i < f.nparts(); ++i) parts.push_back(zftest::readFile(toCharPtr(f.fullName(i))));
   return parts;
 }
+
+// Whole blocks, and one transfer of everything read back in 1000-byte pieces.
+size_t const kChunks[][2] = {{1024, 1024}, {100 * 1024, 1000}};
 
 TEST(OsFileTest, RoundRobinStripesAlternate) {
   zftest::TempDir dir;
@@ -202,14 +209,16 @@ TEST(OsFileTest, RoundRobinStripesAlternate) {
   std::string a = dir.file("a"), b = dir.file("b");
   mkdir(a.c_str(), 0777);
   mkdir(b.c_str(), 0777);
-  auto parts = writeThroughLayout(dir, "stri*\tROUNDROBIN\t8K\t" + a + "," + b + "\n", data);
-  ASSERT_EQ(2u, parts.size());
   // Stripe k of 8 KB lies in part k % 2 at (k / 2) * 8 KB.
   std::string expect[2];
   for (size_t k = 0; k * 8192 < data.size(); ++k) expect[k % 2] += data.substr(k * 8192, 8192);
-  EXPECT_TRUE(expect[0] == parts[0]);
-  EXPECT_TRUE(expect[1] == parts[1]);
-  EXPECT_EQ(53248u, parts[0].size());
+  for (auto const& c : kChunks) {
+    auto parts = writeThroughLayout(dir, "stri*\tROUNDROBIN\t8K\t" + a + "," + b + "\n", data, c[0], c[1]);
+    ASSERT_EQ(2u, parts.size());
+    EXPECT_TRUE(expect[0] == parts[0]);
+    EXPECT_TRUE(expect[1] == parts[1]);
+    EXPECT_EQ(53248u, parts[0].size());
+  }
 }
 
 TEST(OsFileTest, RangedPartsFollowEachOther) {
@@ -217,11 +226,14 @@ TEST(OsFileTest, RangedPartsFollowEachOther) {
   std::string data = pattern(100 * 1024);
   std::string r[3] = {dir.file("r1"), dir.file("r2"), dir.file("r3")};
   for (auto const& d : r) mkdir(d.c_str(), 0777);
-  auto parts = writeThroughLayout(dir, "str*\tRANGED\t" + r[0] + ":16K," + r[1] + ":32K," + r[2] + "\n", data);
-  ASSERT_EQ(3u, parts.size());
-  EXPECT_TRUE(data.substr(0, 16384) == parts[0]);
-  EXPECT_TRUE(data.substr(16384, 32768) == parts[1]);
-  EXPECT_TRUE(data.substr(49152) == parts[2]);
+  for (auto const& c : kChunks) {
+    auto parts = writeThroughLayout(dir, "str*\tRANGED\t" + r[0] + ":16K," + r[1] + ":32K," + r[2] + "\n", data,
+                                    c[0], c[1]);
+    ASSERT_EQ(3u, parts.size());
+    EXPECT_TRUE(data.substr(0, 16384) == parts[0]);
+    EXPECT_TRUE(data.substr(16384, 32768) == parts[1]);
+    EXPECT_TRUE(data.substr(49152) == parts[2]);
+  }
 }
 
 TEST(OsFileDeathTest, SingleFileOperationsRefuseALayoutPlacedFile) {
