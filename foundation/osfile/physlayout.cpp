@@ -2,7 +2,8 @@
 // the amount rule, and the mapping of 64-bit logical offsets to parts.
 //
 // Only a line's trailing newline is dropped when it is read, and a comment
-// cut from a line takes the blanks before it along. The open-ended range
+// cut from a line takes the blanks before it along. A parameter field that
+// names no directory (empty, or an empty element of a list) is malformed. The open-ended range
 // marker is the 32-bit value -2147483648.
 #include <zfound/Assert.h>
 #include <zfound/Message.h>
@@ -33,6 +34,14 @@ std::vector<std::string> split(std::string const& text, char sep) {
 }
 
 String toStr(std::string const& s) { return String(static_cast<long>(s.size()), s.data()); }
+
+// True when every element of a ',' list names a directory (the text before
+// `stop`, when given, is not empty): an empty name would place parts at "/".
+bool allNamed(std::string const& list, char stop) {
+  for (std::string const& e : split(list, ','))
+    if (e.empty() || e[0] == stop) return false;
+  return true;
+}
 
 std::string upper(std::string s) {
   for (char& c : s)
@@ -219,14 +228,14 @@ void PhysLayout::load() {
     std::string kind = fields.size() > 1 ? upper(fields[1]) : std::string();
     bool ok = !fields[0].empty();
     PhysLayoutEntry* entry = nullptr;
-    if (ok && kind == "PACKED" && fields.size() > 2) {
+    if (ok && kind == "PACKED" && fields.size() > 2 && !fields[2].empty()) {
       entry = new PackedEntry(toStr(fields[0]), toStr(fields[2]));
-    } else if (ok && kind == "ROUNDROBIN" && fields.size() > 3) {
+    } else if (ok && kind == "ROUNDROBIN" && fields.size() > 3 && allNamed(fields[3], ',')) {
       std::vector<String> dirs;
       for (std::string const& d : split(fields[3], ',')) dirs.push_back(toStr(d));
       int32_t amount = nBytes(toStr(fields[2]));
       entry = new RoundRobinEntry(toStr(fields[0]), toStr(fields[2]), amount, dirs);
-    } else if (ok && kind == "RANGED" && fields.size() > 2) {
+    } else if (ok && kind == "RANGED" && fields.size() > 2 && allNamed(fields[2], ':')) {
       std::vector<std::string> elems = split(fields[2], ',');
       std::vector<Range> ranges;
       size_t i = 0;

@@ -123,6 +123,11 @@ TEST(PhysLayoutTest, LoadFindMapAndStore) {
   struct stat st;
   EXPECT_EQ(0, stat(missing.c_str(), &st));  // created empty
   EXPECT_EQ(0, st.st_size);
+
+  // A last line without a newline keeps its last character.
+  PhysLayout tail(S(dir.write("tail", "z*\tPACKED\t/d/z")));
+  ASSERT_NE(nullptr, tail.find("zz"));
+  EXPECT_EQ("/d/z", std::string(toCharPtr(tail.find("zz")->part(0))));
 }
 
 TEST(PhysLayoutTest, Amounts) {
@@ -154,6 +159,9 @@ TEST(PhysLayoutDeathTest, MalformedLinesEndTheProgram) {
       {"a\tSTRIPED\t/x\n", "line 1"},
       {"a\tROUNDROBIN\t8K\n", "line 1"},
       {"\tPACKED\t/x\n", "line 1"},
+      {"a\tPACKED\t\n", "line 1"},  // no directory: never the root
+      {"a\tROUNDROBIN\t8K\t/x,\n", "line 1"},
+      {"a\tRANGED\t:1K,/y\n", "line 1"},
       {"a\tRANGED\t/x:1K,/y:2K\n", "only the last range"},
       {"a\tRANGED\t/x:1K,/y,/z\n", "only the last range"},
       {"a\tROUNDROBIN\t2g\t/x\n", "at most 2147483646"},
@@ -533,6 +541,14 @@ TEST(FileLockTest, BusyRangesTestsAndOwner) {
   EXPECT_EQ(0u, f.pfiles(0).lockCount());
   f.free(0, 0);
   EXPECT_EQ(0u, f.pfiles(0).lockCount());
+
+  // A lock that fails with an error (a read-only descriptor cannot take an
+  // exclusive lock) is not held.
+  OsFile ro(S(dir.path()), "locked", "dat", OsFile::Read);
+  EXPECT_EQ(-1, ro.lock(0, 10, OsFile::LockNoWait));
+  EXPECT_EQ(EBADF, ro.errNo());
+  EXPECT_EQ(-1, ro.lock(OsFile::LockNoWait));
+  EXPECT_EQ(0u, ro.pfiles(0).lockCount());
 
   // A locking read that fails (a write-only descriptor) lets its range go.
   OsFile w(S(dir.path()), "locked", "dat", OsFile::Write);
