@@ -1,7 +1,8 @@
 // SubString and StrCursor: slices and fields of a String.
 //
 // A SubString's start and length are 16-bit; a position that does not fit
-// gives the empty slice at 0. Field search never reads past the owner's
+// gives the empty slice at 0 with no owner, which reads as null and takes
+// no writes. Field search never reads past the owner's
 // length. A StrCursor's position is -1 once it has passed either end.
 #include "zfound/SubString.h"
 
@@ -26,7 +27,12 @@ long findSep(char const* text, long len, char const* sep, long seplen, long from
 // --- SubString -----------------------------------------------------------
 
 SubString::SubString(String const* s, long from, long len) : str_(s), from_(0), len_(0) {
-  if (from < 0 || from > String::kMaxLength || len < 0 || len > String::kMaxLength) return;
+  if (from < 0 || from > String::kMaxLength || len < 0 || len > String::kMaxLength) {
+    // A slice no text can hold: it reads as null and writing it changes
+    // nothing (it must not land at position 0 instead).
+    str_ = nullptr;
+    return;
+  }
   from_ = uint16_t(from);
   len_ = uint16_t(len);
 }

@@ -3,7 +3,8 @@
 //
 // A SubString keeps its owner's address and a 16-bit start and length; the
 // length 65535 means "to the end". Positions that do not fit 16 bits give
-// the empty slice at 0 (never a wrapped position). A StrCursor keeps its own
+// the empty slice at 0 without an owner (never a wrapped position): it reads
+// as null and writing it changes nothing. A StrCursor keeps its own
 // copies of the text and the separator, the position of the current field
 // (-1 past either end) and its length (-1 while unknown).
 #pragma once
@@ -15,7 +16,8 @@
 class SubString {
 public:
   // The slice [from, from+len) of *s; from or len outside 0..65535 (a negative
-  // len included) gives the empty slice at 0; len 65535 means to the end.
+  // len included) gives the empty slice at 0 without an owner, which reads as
+  // null and ignores writes; len 65535 means to the end.
   SubString(String const* s, long from, long len);
   // Field n of *s separated by sep (see make); a null or highest s, or a null,
   // empty or highest separator gives the empty slice at 0.
@@ -35,7 +37,7 @@ public:
   // Start and length of the slice (length 65535 = to the end of the owner).
   long start() const { return from_; }
   long len() const { return len_; }
-  // The owner.
+  // The owner (null for a slice whose positions did not fit).
   String const* owner() const { return str_; }
 
 private:

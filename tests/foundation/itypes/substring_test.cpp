@@ -96,6 +96,12 @@ TEST(SubString, WritingThroughASlice) {
   String t("abc");
   t(0, 1) = String(kHigh);
   EXPECT_TRUE(t.isHighest());
+  // A slice whose positions do not fit takes no writes.
+  String w("abc");
+  w(65536 + 1) = "x";
+  w(-1, 2) = "y";
+  w(1, 65536 + 2) = "z";
+  EXPECT_EQ(show(w), "abc");
   // Results are cut at 65535 characters.
   String big(65000L, 'a');
   big(10, 0) = String(1000L, 'b');
