@@ -330,8 +330,8 @@ TEST_F(IpcTest, ReportsUnderTheModesEndTheProgram) {
   // A server whose endpoint vanishes while a client waits, under reportErrors.
   auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
     int32_t key = int32_t(uint32_t(firstLong(r)) << 8);
+    semctl(semget(key, 2, 0), 0, IPC_RMID);  // first, so the client finds it gone
     for (int32_t k : {key + 's', key + 'c', key + 'r'}) msgctl(msgget(k, 0), IPC_RMID, nullptr);
-    semctl(semget(key, 2, 0), 0, IPC_RMID);
     sleep(3);
     return EndpointReply();
   });
