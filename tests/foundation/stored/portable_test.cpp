@@ -164,6 +164,8 @@ void storeAll(OutputStream& os, bool withLong) {
   store(os, d);
   store(os, true);
   store(os, 'x');
+  store(os, Num("-123.456"));
+  store(os, Num());
   for (String const& s : stringCases(withLong)) store(os, s);
 }
 
@@ -189,6 +191,11 @@ void loadAll(InputStream& is, bool withLong) {
   EXPECT_EQ(3.25e300, d);
   EXPECT_TRUE(b);
   EXPECT_EQ('x', c);
+  Num n(1), null(1);
+  load(is, n);
+  load(is, null);
+  EXPECT_TRUE(n == Num("-123.456"));
+  EXPECT_TRUE(null.isNull());
   for (String const& s : stringCases(withLong)) {
     String r;
     load(is, r);
