@@ -267,6 +267,10 @@ TEST_F(ExprComp, EverySyntaxErrorHasItsTextAndLine) {
   };
   for (Row const& r : rows) EXPECT_EQ(run(r.src), r.expect) << std::string(r.src).substr(0, 40);
 
+  // The parser's stacks grow past their first 200 entries.
+  std::string nested = std::string(2000, '(') + "7" + std::string(2000, ')');
+  EXPECT_EQ(run(nested), "N:7");
+
   // Comments and strings across lines are accepted; the error line of a
   // good compilation is reset.
   TestExpr ok{String("/* a\n comment */ 'two\nlines' // rest\n")};
