@@ -216,7 +216,9 @@ void SysVEndpoint::serve(int readyFd) {
       if (op == DBM_STOP) _exit(0);
       if (isVoid(op) || op == DBM_DISCONNECT) continue;
       EndpointReply rep;
-      if (op == DBM_CONNECT)
+      if (op == DBM_CONNECT && refuse_)
+        rep = errorReply(*refuse_, false, swapped_);
+      else if (op == DBM_CONNECT)
         rep.retValue = kClientId;
       else if (handler_)
         rep = handler_(rq);

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,8 @@ public:
   SysVEndpoint(SysVEndpoint const&) = delete;
   SysVEndpoint& operator=(SysVEndpoint const&) = delete;
 
+  // Makes the endpoint refuse every Connect with the error e (before start()).
+  void refuseConnects(Exception const& e) { refuse_.reset(e.clone()); }
   // Forks the endpoint and waits until its queues and semaphores exist.
   bool start();
   // Kills the endpoint (SIGKILL) and reaps it; the queues stay.
@@ -108,6 +111,7 @@ private:
   std::string tag_;
   EndpointHandler handler_;
   bool swapped_;
+  std::shared_ptr<Exception> refuse_;
   pid_t pid_ = -1;
 };
 

@@ -347,6 +347,17 @@ TEST_F(IpcTest, ReportsUnderTheModesEndTheProgram) {
   EXPECT_NE(r.err.find(str(ServerIsDead("alpha").message())), std::string::npos) << r.err;
 }
 
+TEST_F(IpcTest, RefusedConnectGivesNoConnection) {
+  int32_t id = zftest::uniqueServerId();
+  endpoints_.push_back(std::make_unique<zftest::SysVEndpoint>(id, logPath_, "old"));
+  endpoints_.back()->refuseConnects(IncompatibleVersions(1101, 900));
+  ASSERT_TRUE(endpoints_.back()->start());
+  EXPECT_EQ(DbConnection::findIpc(id, "old", true, false, ConnMode(0)), nullptr);
+  EXPECT_EQ(Exception::last().code(), 25);
+  EXPECT_EQ(str(Exception::last().message()), str(IncompatibleVersions(1101, 900).message()));
+  EXPECT_EQ(DbConnection::head(), nullptr);
+}
+
 TEST_F(IpcTest, FindServerReadsTheConfigurationAndConnects) {
   auto& ep = endpoint("gamma");
   DbConnection* c = DbConnection::findServer("gamma", true, ConnMode(0));
