@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <vector>
 
 OsFile::ErrFunc OsFile::errFunc = nullptr;
 bool OsFile::aborting = false;
@@ -292,8 +293,45 @@ int OsFile::lockOwner(int64_t offset, int64_t length) {
 
 int64_t OsFile::read(void* buffer, int64_t offset, int64_t length, int32_t mode) {
   if (nparts_ == 0) return -1;
-  int32_t i = physFile(offset);
-  return pfiles_[i].read(buffer, offset, length, mode);
+  int64_t partOffset, run;
+  int32_t i = physRun(offset, length, partOffset, run);
+  if (length <= 0 || offset < 0 || run >= length) return pfiles_[i].read(buffer, partOffset, length, mode);
+
+  // The range spans parts: lock every run, then read the runs in turn. A busy
+  // or failed lock, or a failed read, lets the runs already locked go again.
+  struct Run {
+    int32_t part;
+    int64_t offset;
+    int64_t length;
+  };
+  std::vector<Run> runs;
+  for (int64_t done = 0; done < length; done += run) {
+    i = physRun(offset + done, length - done, partOffset, run);
+    runs.push_back(Run{i, partOffset, run});
+  }
+  auto release = [&](size_t count) {
+    if (mode & LockWait)
+      for (size_t k = 0; k < count; ++k) pfiles_[runs[k].part].free(runs[k].offset, runs[k].length);
+  };
+  for (size_t k = 0; k < runs.size(); ++k) {
+    int r = pfiles_[runs[k].part].lock(runs[k].offset, runs[k].length, mode);
+    if (r != 0) {
+      release(k);
+      return r == 1 ? -2 : -1;
+    }
+  }
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  for (Run const& x : runs) {
+    int64_t n = pfiles_[x.part].read(out + done, x.offset, x.length);
+    if (n < 0) {
+      release(runs.size());
+      return -1;
+    }
+    done += n;
+    if (n < x.length) break;
+  }
+  return done;
 }
 
 int64_t OsFile::size() {

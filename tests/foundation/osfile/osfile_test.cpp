@@ -244,6 +244,27 @@ TEST(OsFileTest, RangedPartsFollowEachOther) {
   }
 }
 
+TEST(OsFileTest, ALockingReadOverAStripeBoundaryLocksBothParts) {
+  zftest::TempDir dir;
+  std::string data = pattern(20 * 1024);
+  std::string file = dir.write("layout", "lk*\tROUNDROBIN\t8K\t" + dir.path() + "/a," + dir.path() + "/b\n");
+  mkdir(dir.file("a").c_str(), 0777);
+  mkdir(dir.file("b").c_str(), 0777);
+  PhysLayout lay(S(file));
+  OsFile f(lay, "lkfile", "dat", OsFile::Read | OsFile::Write | OsFile::Create, 1024);
+  ASSERT_EQ(static_cast<int64_t>(data.size()), f.write(data.data(), 0, static_cast<int64_t>(data.size())));
+  char buf[400];
+  ASSERT_EQ(400, f.read(buf, 8000, 400, OsFile::LockNoWait));
+  EXPECT_EQ(data.substr(8000, 400), std::string(buf, 400));
+  EXPECT_EQ(1u, f.pfiles(0).lockCount());
+  EXPECT_EQ(1u, f.pfiles(1).lockCount());
+  EXPECT_EQ(0, inChild([&]() -> int {  // another process finds both runs taken
+              PhysLayout l(S(file));
+              OsFile g(l, "lkfile", "dat", OsFile::Read | OsFile::Write, 1024);
+              return (g.lock(8191, 1, OsFile::LockTest) == 1 ? 0 : 1) + (g.lock(8192, 1, OsFile::LockTest) == 1 ? 0 : 2);
+            }));
+}
+
 TEST(OsFileDeathTest, SingleFileOperationsRefuseALayoutPlacedFile) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   zftest::TempDir dir;
