@@ -358,6 +358,27 @@ TEST_F(IpcTest, RefusedConnectGivesNoConnection) {
   EXPECT_EQ(DbConnection::head(), nullptr);
 }
 
+TEST_F(IpcTest, SchemasLeadToTheirServerWhichCanBeStopped) {
+  auto& ep = endpoint("delta", [](EndpointRequest const& r) {
+    EndpointReply rep;
+    if (r.op == DBM_GETINFO && firstLong(r) == 1) rep.body = encodeWords([](Connection& c) { c << String("s1\ts2"); });
+    return rep;
+  });
+  zftest::ScopedEnv servers("SERVERS", "nothere;delta");
+  DbConnection* bySchema = DbConnection::findSchema("s1", true, ConnMode(0));
+  ASSERT_NE(bySchema, nullptr);
+  EXPECT_EQ(str(bySchema->serverName()), "delta");
+  EXPECT_EQ(DbConnection::findSchema("delta/s1", true, ConnMode(0)), bySchema) << "the open one is reused";
+  EXPECT_EQ(DbConnection::findSchema("unknown", true, ConnMode(0)), nullptr);
+  EXPECT_EQ(str(DbConnection::accessiblesSchemas("delta")), "s1\ts2");
+  DbConnection::dispose(bySchema);
+  DbConnection::dispose(bySchema);
+  EXPECT_EQ(DbConnection::head(), nullptr);
+  EXPECT_TRUE(DbConnection::stopServer("delta"));
+  for (int i = 0; i < 100 && ep.running(); ++i) usleep(20000);
+  EXPECT_FALSE(ep.running());
+}
+
 TEST_F(IpcTest, FindServerReadsTheConfigurationAndConnects) {
   auto& ep = endpoint("gamma");
   DbConnection* c = DbConnection::findServer("gamma", true, ConnMode(0));
