@@ -272,6 +272,13 @@ TEST_F(Interp, FaultsEndTheEvaluationNotTheProcess) {
       {"operator without operands", [](Asm& a) { a.num(1).op(I::add); }, false, "cannot run"},
       {"break outside a loop", [](Asm& a) { a.num(1).op(I::break_inst); }, false, "loop"},
       {"unbound function", [](Asm& a) { a.call("mine", 0).op(I::arg_end); }, false, "mine"},
+      {"calls nested too deep",
+       [](Asm& a) {
+         for (int i = 0; i < Expr::kMaxDepth + 10; ++i) a.call("num", 2);
+         a.num(1);
+         for (int i = 0; i < Expr::kMaxDepth + 10; ++i) a.op(I::arg_end);
+       },
+       false, "nesting"},
       {"stack overflow",
        [](Asm& a) {
          for (int i = 0; i < Expr::kStackSize + 5; ++i) a.logical(true);
