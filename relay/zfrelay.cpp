@@ -232,7 +232,11 @@ private:
         replyError(ShadowError(text("RELAYLOST", server_)));
         return false;
       }
-      bool more = s_MsgBuff::read(in).continued();
+      s_MsgBuff h = s_MsgBuff::read(in);
+      // A pending notification comes before the real reply: wait on.
+      int32_t code = h.status() < 0 ? -h.status() : h.status();
+      Exception* proto = code != 0 ? Exception::getException(uint16_t(code)) : nullptr;
+      bool more = h.continued() || (proto && proto->isPendNotification());
       if (!writePart(in, got)) return false;
       if (!more) return true;
     }

@@ -116,6 +116,10 @@ zftest::EndpointHandler scenario(std::string me, bool swapped) {
         break;
       case DBM_LOCK:
         return errorReply(*scriptedErrors().at(size_t(firstLong(r, swapped))), false, swapped);
+      case DBM_GETTABLES:
+        rep.retValue = 5;
+        rep.before.push_back(errorReply(PendLockNotif("waiting for", "bob"), false, swapped));
+        break;
       case DBM_BEGTRANSACT:
         rep.body = encodeWords([&](Connection& c) { c << TimeStamp(toTime(1000 + int32_t(me[0]))); }, swapped);
         break;
@@ -212,8 +216,17 @@ TEST_P(SocketRoadTest, SameResultsAsOnTheQueues) {
     EXPECT_EQ(str(Exception::last().message()), str(scriptedErrors()[i]->message()));
   }
 
+  // A notification before the reply is shown and the wait goes on.
+  static std::vector<std::string> shown;
+  shown.clear();
+  DbConnection::NotifHandler old = DbConnection::setNotifHandler([](String const& m) { shown.push_back(str(m)); });
+  (*c)(DbConnection::kServerObject, DBM_GETTABLES);
+  EXPECT_EQ(c->execute(), 5);
+  DbConnection::setNotifHandler(old);
+  EXPECT_EQ(shown, std::vector<std::string>{str(PendLockNotif("waiting for", "bob").message())});
+
   std::vector<LogLine> log = readLog(logPath_);
-  ASSERT_EQ(log.size(), 1u + 11u + 1u + 1u + scriptedErrors().size());
+  ASSERT_EQ(log.size(), 1u + 11u + 1u + 1u + scriptedErrors().size() + 1u);
   for (int i = 1; i <= 10; ++i) EXPECT_EQ(log[i].msg, log[1].msg);
   EXPECT_EQ(log[12].op, DBM_GETINFO);
   EXPECT_EQ(log[12].msg, log[11].msg);
