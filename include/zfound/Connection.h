@@ -29,7 +29,9 @@
 //   counted value   optional prefix 0x7FFFFFFE, count (sent for count > 1)
 //   Num             see Num.h (encoded in Num's own source)
 //   Date, Time      one word, the value; reading accepts the counter prefix
-//                   (recFirstInt). These two operators are defined in
+//                   (recFirstInt), so a value equal to the marker is sent
+//                   behind a prefix (count 1 unless sendCounter has just
+//                   written one). These two operators are defined in
 //                   foundation/conn/Connection.cpp over Date::value()/toDate()
 //                   and Time::value()/toTime(); Date and Time add no others.
 #pragma once
