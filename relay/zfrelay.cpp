@@ -91,7 +91,15 @@ public:
   // `local`: the client came through a local socket, whose peer's user the
   // system tells.
   Session(SocketConnection& s, bool swapped, bool local) : sock_(s), swapped_(swapped), local_(local) {}
-  ~Session() { delete ipc_; }
+  // A client that went away without disconnecting is disconnected from the
+  // server here, so the server does not keep it.
+  ~Session() {
+    if (ipc_ && ipc_->isValid() && !disconnected_) {
+      (*ipc_)(DbConnection::kServerObject, DBM_DISCONNECT);
+      ipc_->execute();
+    }
+    delete ipc_;
+  }
 
   void run() {
     uint32_t cap = uint32_t(kCapacity);
@@ -223,7 +231,10 @@ private:
       if (wantsReply) replyError(ShadowError(text("RELAYLOST", server_)));
       return false;
     }
-    if (op == DBM_DISCONNECT && !last.continued()) return false;
+    if (op == DBM_DISCONNECT && !last.continued()) {
+      disconnected_ = true;
+      return false;
+    }
     if (!wantsReply) return true;
     for (;;) {
       uint32_t in[MSG_PART_BYTES / 4];
@@ -260,6 +271,7 @@ private:
   bool swapped_;
   bool local_;
   IpcConnection* ipc_ = nullptr;
+  bool disconnected_ = false;  // the client's Disconnect was passed on
   String server_;
 };
 

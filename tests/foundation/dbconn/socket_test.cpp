@@ -251,6 +251,15 @@ TEST_P(SocketRoadTest, TwoServerTransaction) {
   DbConnection::dispose(cb);
 }
 
+TEST_P(SocketRoadTest, ClientThatGoesAwayIsDisconnectedFromTheServer) {
+  endpoint("alpha", scenario("alpha", swapped()), swapped());
+  startRelay();
+  delete open("alpha");  // the socket closes without a Disconnect request
+  std::vector<LogLine> log = logOf(2);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].op, DBM_DISCONNECT);
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, SocketRoadTest, ::testing::Values(Road::Tcp, Road::TcpSwapped, Road::Local),
                          roadName);
 
