@@ -85,6 +85,10 @@ bool FmtArgs::nextDouble(double& v) {
   return true;
 }
 
+namespace {
+bool isPointerKind(FmtArg::Kind k) { return k != FmtArg::Int && k != FmtArg::Double; }
+}  // namespace
+
 bool FmtArgs::nextPtr(void const*& v) {
   v = nullptr;
   if (isVa_) {
@@ -92,7 +96,20 @@ bool FmtArgs::nextPtr(void const*& v) {
     return true;
   }
   FmtArg const* a = takeCounted();
-  if (!a || a->kind() != FmtArg::Ptr) return false;
+  if (!a || !isPointerKind(a->kind())) return false;
+  v = a->pointer();
+  return true;
+}
+
+bool FmtArgs::nextPtr(void const*& v, FmtArg::Kind want) {
+  v = nullptr;
+  if (isVa_) {
+    v = va_arg(ap_, void const*);
+    return true;
+  }
+  FmtArg const* a = takeCounted();
+  if (!a || !isPointerKind(a->kind())) return false;
+  if (a->kind() != want && a->pointer() != nullptr) return false;
   v = a->pointer();
   return true;
 }
@@ -130,7 +147,7 @@ char const* environmentVar(int, char const*& fmt, char, int32_t&, FmtArgs& args,
   } else if (*fmt == '*') {
     ++fmt;
     void const* p = nullptr;
-    if (!args.nextPtr(p)) return nullptr;
+    if (!args.nextPtr(p, FmtArg::Chars)) return nullptr;
     if (p && p != highPtr()) name = static_cast<char const*>(p);
   } else {
     while (*fmt && isAlnumChar(*fmt)) name += *fmt++;
@@ -173,7 +190,7 @@ char const* numConversion(int c, char const*&, char, int32_t& precision, FmtArgs
   precision = kFmtNoPrecision;
   if (c == 'N') {
     void const* p = nullptr;
-    if (!args.nextPtr(p)) return nullptr;
+    if (!args.nextPtr(p, FmtArg::NumPtr)) return nullptr;
     if (!p) return toWork(work, "");
     toWork(work, toCharPtr(*static_cast<Num const*>(p), 255, prec));
   } else {
@@ -188,7 +205,7 @@ char const* numConversion(int c, char const*&, char, int32_t& precision, FmtArgs
 char const* stringConversion(int, char const*&, char, int32_t&, FmtArgs& args, char* work,
                              char const* quoted, int32_t&) {
   void const* p = nullptr;
-  if (!args.nextPtr(p)) return nullptr;
+  if (!args.nextPtr(p, FmtArg::Str)) return nullptr;
   if (!p) {
     _assert("s != (0)", "misc/doformat", __LINE__);
     return nullptr;
@@ -203,7 +220,7 @@ char const* stringConversion(int, char const*&, char, int32_t&, FmtArgs& args, c
 char const* charPtrConversion(int, char const*&, char, int32_t&, FmtArgs& args, char* work,
                               char const* quoted, int32_t&) {
   void const* p = nullptr;
-  if (!args.nextPtr(p)) return nullptr;
+  if (!args.nextPtr(p, FmtArg::Chars)) return nullptr;
   if (!p) return "(null)";
   if (p == highPtr()) return kHighText;
   if (quoted) return masked(work, static_cast<char const*>(p), quoted);
@@ -423,7 +440,7 @@ int doFormat(FmtSink sink, void* sinkArg, char const* fmt, FmtArgs& args) {
       if (p[0] == '*' && p[1] == q) {
         p += 2;
         void const* m = nullptr;
-        if (args.nextPtr(m) && m && m != highPtr()) quoted = static_cast<char const*>(m);
+        if (args.nextPtr(m, FmtArg::Chars) && m && m != highPtr()) quoted = static_cast<char const*>(m);
       } else {
         size_t n = 0;
         while (*p && *p != q) {

@@ -40,10 +40,12 @@ class Num;
 // or -1, which ends doFormat with -1.
 typedef int (*FmtSink)(int c, void* arg);
 
-// One argument of a counted argument list, tagged with its kind.
+// One argument of a counted argument list, tagged with its kind. Pointers
+// keep what they point to (characters, a String, a Num, anything else), so
+// that a conversion never reads one kind of object as another.
 class FmtArg {
 public:
-  enum Kind : uint8_t { Int, Double, Ptr };
+  enum Kind : uint8_t { Int, Double, Ptr, Chars, Str, NumPtr };
   FmtArg(int v) : kind_(Int), i_(v) {}
   FmtArg(unsigned v) : kind_(Int), i_(v) {}
   FmtArg(long v) : kind_(Int), i_(v) {}
@@ -54,9 +56,11 @@ public:
   FmtArg(char v) : kind_(Int), i_(v) {}
   FmtArg(bool v) : kind_(Int), i_(v) {}
   FmtArg(double v) : kind_(Double), d_(v) {}
-  FmtArg(char const* v) : kind_(Ptr), p_(v) {}
-  FmtArg(String const* v) : kind_(Ptr), p_(v) {}
-  FmtArg(Num const* v) : kind_(Ptr), p_(v) {}
+  FmtArg(char const* v) : kind_(Chars), p_(v) {}
+  FmtArg(unsigned char const* v) : kind_(Chars), p_(v) {}
+  FmtArg(signed char const* v) : kind_(Chars), p_(v) {}
+  FmtArg(String const* v) : kind_(Str), p_(v) {}
+  FmtArg(Num const* v) : kind_(NumPtr), p_(v) {}
   FmtArg(void const* v) : kind_(Ptr), p_(v) {}
   FmtArg(std::nullptr_t) : kind_(Ptr), p_(nullptr) {}
 
@@ -92,7 +96,11 @@ public:
   bool nextInt(int32_t& v);   // an int
   bool nextLong(int64_t& v);  // a 64-bit integer
   bool nextDouble(double& v);
+  // Any pointer (for conversions of other Parts' types).
   bool nextPtr(void const*& v);
+  // A pointer of the given kind (Chars, Str or NumPtr); a null pointer of
+  // any kind is taken as well.
+  bool nextPtr(void const*& v, FmtArg::Kind want);
   // True for a counted list.
   bool counted() const { return !isVa_; }
   // Arguments left on a counted list (0 for a va_list).

@@ -206,6 +206,13 @@ TEST_F(FormatTest, CountedArgumentsPrintNothingWhenMissingOrMismatched) {
   EXPECT_EQ(toCharPtr(formatText("%d %ld %.1f", 5.7, 9, 2)), std::string("5 9 2"));
   String s("txt");
   EXPECT_EQ(toCharPtr(formatText("%S/%s/%c", &s, "p", 'q')), std::string("txt/p/q"));
+  // A pointer of another kind than the conversion reads is never read as it.
+  Num n("1.5");
+  EXPECT_EQ(toCharPtr(formatText("[%N][%S][%s][%s][%\"*\"s]", "x", "y", &s, &n, &s, "z")),
+            std::string("[][][][][z]"));  // a refused mask leaves the text as it is
+  EXPECT_EQ(toCharPtr(formatText("[%s][%.1N][%N]", static_cast<char const*>(nullptr), &n,
+                                 static_cast<Num const*>(nullptr))),
+            std::string("[(null)][1.5][]"));
 }
 
 int stopAfterThree(int c, void* arg) {
