@@ -131,6 +131,10 @@ TEST_F(MsgTableTest, SearchPathOrderAndLanguage) {
     ScopedEnv l("LANGUAGE", "spanish");
     EXPECT_EQ(str(MsgTable("p3").find("K")), "spanish");
   }
+  {
+    ScopedEnv l("LANGUAGE", "", true);  // unset: "english"
+    EXPECT_EQ(str(MsgTable("p1").find("K")), "from a");
+  }
   // Without DATADIR: the resources under CORVANE come before the data
   // directory under ZEPHRA.
   ScopedEnv nd("DATADIR", "", true);
