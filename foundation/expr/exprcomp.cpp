@@ -593,8 +593,10 @@ long Expr::resolveObjects(Datum& pc) {
         ++pc.s;
         if (lastLong == nullptr) return -1;
         int32_t id = readLong(lastLong);
-        if (id >= 0 && id < localCount() && vars()[id] != nullptr && vars()[id]->name == name) {
-          // Bound before: the variable starts empty again.
+        if ((resolved_ || localsInstalled_) && id >= 0 && id < localCount() && vars()[id] != nullptr &&
+            vars()[id]->name == name) {
+          // Bound before, or installed from stored code: the variable starts
+          // empty again.
           localObjectValue(id, AnyValue());
         } else {
           id = int32_t(installLocalObject(name));

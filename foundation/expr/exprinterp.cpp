@@ -48,6 +48,7 @@ void Expr::clear() {
   strings_.clear();
   delete result_;
   result_ = nullptr;
+  resolved_ = false;
   clearLocalObjects();
 }
 
