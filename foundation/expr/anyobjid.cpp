@@ -1,6 +1,6 @@
 // The object-id kind of AnyValue: the two unsigned words of an ObjectId held
-// as two 32-bit values, class id first. (Kept apart from the arithmetic file,
-// whose 32-bit helpers come from a header that also names the highest id.)
+// as two 32-bit values, class id first. An id is null only when both words
+// are 0 (AnyValue::isNull).
 #include <zfound/AnyValue.h>
 #include <zfound/ObjectId.h>
 
