@@ -379,6 +379,27 @@ TEST_F(IpcTest, SchemasLeadToTheirServerWhichCanBeStopped) {
   EXPECT_FALSE(ep.running());
 }
 
+TEST_F(IpcTest, RequestCountOfThisProcess) {
+  auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
+    EndpointReply rep;
+    if (r.op != DBM_GETCLIENTSINFO) return rep;
+    rep.body = encodeWords([](Connection& c) {
+      c << int32_t(2);
+      for (int32_t pid : {int32_t(1), int32_t(getppid())}) {
+        c << pid;
+        for (int k = 0; k < 6; ++k) c << String("x");
+        c << int32_t(pid == 1 ? 3 : 17);
+      }
+    });
+    return rep;
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  // The endpoint runs in a child of this process and names its parent.
+  EXPECT_EQ(ClientMonitor::nMethods(&c), 17);
+  EXPECT_EQ(str(ClientMonitor::nMethods(String("alpha"))), "alpha:17\t");
+}
+
 TEST_F(IpcTest, FindServerReadsTheConfigurationAndConnects) {
   auto& ep = endpoint("gamma");
   DbConnection* c = DbConnection::findServer("gamma", true, ConnMode(0));

@@ -360,6 +360,13 @@ TEST_F(SocketPeerTest, BadPartSizesCloseTheConnectionWithAnError) {
   }
 }
 
+TEST_F(SocketPeerTest, ServiceFromTheEnvironment) {
+  FakeRelay peer(64, {});
+  zftest::ScopedEnv dbg("SHDBG", peer.service());
+  RemoteConnection c("127.0.0.1", "srv", ConnMode(0), String(), nullptr);
+  EXPECT_EQ(c.status(), 0) << "the service named in SHDBG is used";
+}
+
 TEST_F(SocketPeerTest, InsaneCapacityIsRefused) {
   for (uint32_t cap : {0u, 0x4000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
     FakeRelay peer(cap, {});
