@@ -106,9 +106,9 @@ bool readLong(FILE* f, int64_t size, int64_t offset, int32_t& v) {
 }
 }  // namespace
 
-class MsgFileIndex : public BaseHashTab {
+class MsgFileNodeIntHashTab : public BaseHashTab {
 public:
-  MsgFileIndex() : BaseHashTab(19, nodeCompare, nodeHash, nodeDelete) {}  // 29 buckets
+  MsgFileNodeIntHashTab() : BaseHashTab(19, nodeCompare, nodeHash, nodeDelete) {}  // 29 buckets
 };
 
 struct MsgFile::Sections : PtrArrayOf<String> {
@@ -121,7 +121,7 @@ struct MsgFile::Sections : PtrArrayOf<String> {
 // --- opening and closing ---------------------------------------------------
 
 MsgFile::MsgFile(String const& n)
-    : index(new MsgFileIndex), sections(new Sections), name(n), file(nullptr), fileSize(0),
+    : index(new MsgFileNodeIntHashTab), sections(new Sections), name(n), file(nullptr), fileSize(0),
       next(nullptr) {
   String path;
   auto addDir = [&path](String const& dir) {
@@ -393,13 +393,18 @@ Message MsgTable::dMsg(String const& sect, String const& key, char const* deflt)
 // --- plain-function entry points -------------------------------------------
 
 namespace {
-String msgSlots[10];
-int msgSlot = 0;
+// The next of ten process-wide result slots, used in rotation.
+String& msgTab() {
+  static String slots[10];
+  static int next = 0;
+  String& slot = slots[next];
+  next = (next + 1) % 10;
+  return slot;
+}
 
 char const* libSectionText(MsgTable*& table, char const* section, char const* key) {
   if (!table) table = new MsgTable("lib", section, false);
-  String& slot = msgSlots[msgSlot];
-  msgSlot = (msgSlot + 1) % 10;
+  String& slot = msgTab();
   slot = table->find(String(key));
   return toCharPtr(slot);
 }

@@ -25,7 +25,7 @@
 #include <zfound/Resource.h>
 #include <zfound/String.h>
 
-class MsgFileIndex;
+class MsgFileNodeIntHashTab;
 class MsgTable;
 
 class MsgFile : public Resource {
@@ -69,7 +69,7 @@ private:
   };
   enum : int32_t { NSLOTS = 29 };
 
-  MsgFileIndex* index;   // (section, key) -> text offset
+  MsgFileNodeIntHashTab* index;  // (section, key) -> text offset
   struct Sections;
   Sections* sections;    // section names; a name's position is its number
   String name;           // the catalogue name as given
