@@ -109,7 +109,7 @@ int32_t _str_to_time(char const* text) {
     }
   }
   if (p != end || n < 2) return kNull;
-  if (fields[1] > 59 || (n == 3 && fields[2] > 59)) return kNull;
+  // The fields are composed as they stand, like a duration: 12:60 is 13:00.
   return _dhms_to_time(days, fields[0], fields[1], n == 3 ? fields[2] : 0);
 }
 

@@ -316,9 +316,10 @@ TEST(TimeText, ReaderAndWriter) {
       {"12:30", 45000},         {"1230", 45000},          {"12:30:15", 45015},
       {"123015", 45015},        {"8:05", 29100},          {"0001 12:30:00", 86400 + 45000},
       {"0002-123000", 2 * 86400 + 45000},                 {"99:00", 99 * 3600},
-      {"12:60", kNull},         {"12", kNull},            {"12:30:15:01", kNull},
+      {"12:60", 13 * 3600},     {"12", kNull},            {"12:30:15:01", kNull},
       {"1230x", kNull},         {"ab:cd", kNull},         {"12:", kNull},
       {"123", kNull},           {"", kNull},              {"abcd 12:30:00", kNull},
+      {"009075", 90 * 60 + 75},
   };
   for (auto const& c : cases) EXPECT_EQ(_str_to_time(c.text), c.value) << c.text;
   EXPECT_EQ(_str_to_time(nullptr), kNull);
