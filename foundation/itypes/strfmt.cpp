@@ -47,6 +47,68 @@ char parseEdit(char const* edit, size_t len, std::vector<MaskItem>& items) {
   return mode;
 }
 
+// One attribute of the mask source: its repeat count and what each of its
+// positions is.
+struct Attribute {
+  int repeat = 1;          // the count (1 without one)
+  bool counted = false;    // a count was written
+  unsigned flags = 0;      // check flags of a placeholder
+  char placeholder = '_';  // "_", "#" or the check-digit 1
+  bool literal = false;    // a literal position
+  char lit = 0;            // its character
+  bool checkDigit = false;
+};
+
+// Reads one attribute at p (an optional count, then letters until one ends
+// the attribute) and moves p past it. False when it is invalid: a count
+// above the most positions, a source that ends inside the attribute, or a
+// check digit that carries a count or is not last.
+bool processAttribute(char const*& p, Attribute& a) {
+  a = Attribute();
+  if (*p >= '0' && *p <= '9') {
+    a.counted = true;
+    a.repeat = 0;
+    while (*p >= '0' && *p <= '9') {
+      a.repeat = a.repeat * 10 + (*p++ - '0');
+      if (a.repeat > kMaskMaxPositions) return false;
+    }
+  }
+  for (;;) {
+    char c = *p;
+    if (c == '\0') return false;  // the attribute never ended
+    ++p;
+    if (c == '#') { a.placeholder = '#'; continue; }
+    if (c == '<') { a.flags |= MASK_LOWER; continue; }
+    if (c == '>') { a.flags |= MASK_UPPER; continue; }
+    switch (c) {
+      case 'x': case '_': a.flags |= MASK_ANY; break;
+      case 'X': a.flags |= MASK_ANY | MASK_REQUIRED; break;
+      case 'a': a.flags |= MASK_ALPHA; break;
+      case 'A': a.flags |= MASK_ALPHA | MASK_REQUIRED; break;
+      case 'n': a.flags |= MASK_DIGIT; break;
+      case 'N': a.flags |= MASK_DIGIT | MASK_REQUIRED; break;
+      case 'h': a.flags |= MASK_HEX; break;
+      case 'H': a.flags |= MASK_HEX | MASK_REQUIRED; break;
+      case 'c': case 'C':
+        if (a.counted || *p != '\0') return false;
+        a.flags |= MASK_CHECK | (c == 'C' ? MASK_REQUIRED : 0);
+        a.placeholder = kMaskMarker;
+        a.checkDigit = true;
+        break;
+      case '\\':
+        if (*p == '\0') return false;
+        a.literal = true;
+        a.lit = *p++;
+        break;
+      default:
+        a.literal = true;
+        a.lit = c;
+        break;
+    }
+    return true;
+  }
+}
+
 // The compiler shared by compileMask and sizeOfMask. Writes into the given
 // buffers (sized kMaskEditSize / kMaskCheckSize) and counts the positions.
 int compileCore(char const* source, char* checks, char* edit, int* positions) {
@@ -60,67 +122,20 @@ int compileCore(char const* source, char* checks, char* edit, int* positions) {
   };
   char const* p = source ? source : "";
   while (*p) {
-    int repeat = 1;
-    bool counted = false;
-    if (*p >= '0' && *p <= '9') {
-      counted = true;
-      repeat = 0;
-      while (*p >= '0' && *p <= '9') {
-        repeat = repeat * 10 + (*p++ - '0');
-        if (repeat > kMaskMaxPositions) return fail();
-      }
-    }
-    unsigned flags = 0;
-    char placeholder = '_';
-    bool literal = false;
-    char lit = 0;
-    bool checkDigit = false;
-    for (;;) {
-      char c = *p;
-      if (c == '\0') return fail();  // the attribute never ended
-      ++p;
-      if (c == '#') { placeholder = '#'; continue; }
-      if (c == '<') { flags |= MASK_LOWER; continue; }
-      if (c == '>') { flags |= MASK_UPPER; continue; }
-      switch (c) {
-        case 'x': case '_': flags |= MASK_ANY; break;
-        case 'X': flags |= MASK_ANY | MASK_REQUIRED; break;
-        case 'a': flags |= MASK_ALPHA; break;
-        case 'A': flags |= MASK_ALPHA | MASK_REQUIRED; break;
-        case 'n': flags |= MASK_DIGIT; break;
-        case 'N': flags |= MASK_DIGIT | MASK_REQUIRED; break;
-        case 'h': flags |= MASK_HEX; break;
-        case 'H': flags |= MASK_HEX | MASK_REQUIRED; break;
-        case 'c': case 'C':
-          if (counted || *p != '\0') return fail();
-          flags |= MASK_CHECK | (c == 'C' ? MASK_REQUIRED : 0);
-          placeholder = kMaskMarker;
-          checkDigit = true;
-          break;
-        case '\\':
-          if (*p == '\0') return fail();
-          literal = true;
-          lit = *p++;
-          break;
-        default:
-          literal = true;
-          lit = c;
-          break;
-      }
-      break;
-    }
-    if (count + repeat > kMaskMaxPositions) return fail();
-    for (int k = 0; k < repeat; ++k) {
-      if (literal) {
-        if (lit == '\\' || isPlaceholderChar(lit)) edit[ei++] = '\\';
-        edit[ei++] = lit;
+    Attribute a;
+    if (!processAttribute(p, a)) return fail();
+    if (count + a.repeat > kMaskMaxPositions) return fail();
+    for (int k = 0; k < a.repeat; ++k) {
+      if (a.literal) {
+        if (a.lit == '\\' || isPlaceholderChar(a.lit)) edit[ei++] = '\\';
+        edit[ei++] = a.lit;
       } else {
-        edit[ei++] = placeholder;
-        checks[ci++] = char(flags);
+        edit[ei++] = a.placeholder;
+        checks[ci++] = char(a.flags);
       }
     }
-    count += repeat;
-    if (checkDigit) edit[0] = 'L';
+    count += a.repeat;
+    if (a.checkDigit) edit[0] = 'L';
   }
   edit[ei] = '\0';
   checks[ci] = '\0';

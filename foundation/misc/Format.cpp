@@ -327,7 +327,9 @@ int32_t readNumber(char const*& p) {
 
 int fileSink(int c, void* arg) { return std::fputc(c, static_cast<FILE*>(arg)) == EOF ? -1 : c; }
 
-int asciiSink(int c, void* arg) {
+// The sink of aprintf: each character through the national-to-ASCII
+// translation.
+int aputc(int c, void* arg) {
   return std::fputc(zeph_toascii(c), static_cast<FILE*>(arg)) == EOF ? -1 : c;
 }
 
@@ -337,7 +339,8 @@ struct BufferSink {
   size_t n;
 };
 
-int bufferSink(int c, void* arg) {
+// The sink of the buffer forms (bounded unless the size is SIZE_MAX).
+int spsub(int c, void* arg) {
   BufferSink* b = static_cast<BufferSink*>(arg);
   if (b->size == SIZE_MAX || b->n + 1 < b->size) b->buf[b->n] = char(c);
   ++b->n;
@@ -594,7 +597,7 @@ int aprintf(FILE* f, char const* fmt, ...) {
   if (!f) return -1;
   va_list ap;
   va_start(ap, fmt);
-  int n = doFormatV(asciiSink, f, fmt, ap);
+  int n = doFormatV(aputc, f, fmt, ap);
   va_end(ap);
   return n;
 }
@@ -604,7 +607,7 @@ int zfSprintf(char* buf, char const* fmt, ...) {
   BufferSink b{buf, SIZE_MAX, 0};
   va_list ap;
   va_start(ap, fmt);
-  int n = doFormatV(bufferSink, &b, fmt, ap);
+  int n = doFormatV(spsub, &b, fmt, ap);
   va_end(ap);
   buf[b.n] = '\0';
   return n;
@@ -613,7 +616,7 @@ int zfSprintf(char* buf, char const* fmt, ...) {
 int zfVsnprintf(char* buf, size_t size, char const* fmt, va_list ap) {
   BufferSink b{buf, size == SIZE_MAX ? SIZE_MAX - 1 : size, 0};
   if (!buf) b.size = 0;
-  int n = doFormatV(bufferSink, &b, fmt, ap);
+  int n = doFormatV(spsub, &b, fmt, ap);
   if (buf && size > 0) buf[b.n < size ? b.n : size - 1] = '\0';
   return n;
 }
