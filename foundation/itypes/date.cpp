@@ -269,7 +269,7 @@ Date::Date(int32_t day, int32_t month, int32_t year) : value_(_dmy_to_date(day, 
 
 Date::Date(char const* text) : value_(_str_to_date(text, (dateFmtCode & MonthFirst) != 0)) {}
 
-Date::Date(int16_t s) : value_(s == INT16_MIN ? kNull : s >= 32766 ? kHigh : int32_t(s)) {}
+Date::Date(int16_t s) : value_(s == INT16_MIN ? kNull : s == 32766 ? kHigh : int32_t(s)) {}
 
 Date toDate(String const& s) { return Date(toCharPtr(s)); }
 

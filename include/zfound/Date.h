@@ -48,7 +48,7 @@ public:
   // The text reader with the current format code (month first when its
   // bit 1 is set, like the writer); null when the text is unreadable.
   explicit Date(char const* text);
-  // A short date: -32768 null, 32766 and above highest, else the value.
+  // A short date: -32768 null, 32766 highest, else the value.
   explicit Date(int16_t shortDate);
 
   // The raw day number.

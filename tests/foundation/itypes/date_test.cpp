@@ -451,6 +451,7 @@ TEST(DateStored, ShortDateGoldenBytes) {
   EXPECT_TRUE(Date(int16_t(-32768)).isNull());
   EXPECT_TRUE(Date(int16_t(32766)).isHigh());
   EXPECT_EQ(Date(int16_t(-5)).value(), -5);
+  EXPECT_EQ(Date(int16_t(32767)).value(), 32767);  // only 32766 stands for highest
 }
 
 TEST(DateStored, ShortTimeGoldenBytesKeepHighestApart) {
