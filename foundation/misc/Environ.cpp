@@ -90,6 +90,9 @@ int setEnvironment(char const* file) {
       if (c == EOF) break;
     }
   }
+  // A file that could not be read to its end (a directory, an I/O error)
+  // was not read.
+  if (std::ferror(f)) rc = -1;
   std::fclose(f);
   return rc;
 }

@@ -30,7 +30,7 @@ void putEnvVar(char const* text);
 // put into the environment after "$NAME" references (ending at ":", "/" or
 // the line's end) are replaced by their values (getenv; unset or empty: no
 // text). Only the newline ending a line is dropped. Returns 0 after reading
-// the file to its end; -1 when it cannot be opened, a line exceeds 2047
+// the file to its end; -1 when it cannot be opened or read, a line exceeds 2047
 // characters after expansion, or a "$" name exceeds 31 characters (the lines
 // before the bad one stay in effect). A null or empty file means
 // "/etc/omb.env".

@@ -102,6 +102,7 @@ TEST(Environ, EnvironmentFile) {
     for (auto const& [name, value] : c.expect) EXPECT_EQ(env(name), value) << c.file;
   }
   EXPECT_EQ(setEnvironment(dir.file("missing").c_str()), -1);
+  EXPECT_EQ(setEnvironment(dir.path().c_str()), -1);  // a directory cannot be read
   // A line of exactly 2047 characters is accepted.
   zftest::ScopedEnv a("ZF_EF_AFTER", "", true);
   std::string exact = "ZF_EF_AFTER=" + std::string(2047 - 12, 'y');
