@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/sem.h>
@@ -101,6 +102,8 @@ bool SysVEndpoint::start() {
   pid_t p = fork();
   if (p < 0) return false;
   if (p == 0) {
+    // The endpoint never outlives the test that started it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     close(fds[0]);
     serve(fds[1]);
   }

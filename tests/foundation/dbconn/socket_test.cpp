@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -51,6 +52,7 @@ public:
     if (pipe(fds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test
       dup2(fds[1], 1);
       close(fds[0]);
       close(fds[1]);
@@ -281,6 +283,7 @@ public:
     port_ = ntohs(a.sin_port);
     pid_ = fork();
     if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       int s = accept(listen_, nullptr, nullptr);
       uint32_t t = SocketConnection::kTestNum;
       if (swapTestNum) t = RemoteConnection::invI(t);
