@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,7 +111,9 @@ TEST(OutputStreamTest, TextForms) {
 }
 
 TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
-  // A pipe takes a limited amount per write; everything must still arrive.
+  // A pipe takes a limited amount per write, and a timer signal without
+  // restart interrupts the writer while the slow reader keeps it waiting
+  // (partial writes and EINTR); everything must still arrive.
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   std::string expect;
@@ -119,6 +122,11 @@ TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     ::close(fds[0]);
+    struct sigaction sa = {};
+    sa.sa_handler = [](int) {};
+    sigaction(SIGALRM, &sa, nullptr);
+    struct itimerval every = {{0, 1000}, {0, 1000}};
+    setitimer(ITIMER_REAL, &every, nullptr);
     OutputFdFile o(fds[1], 100000);
     o.write(expect.data(), static_cast<int64_t>(expect.size()));
     o.flush();
@@ -131,6 +139,7 @@ TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
     ssize_t n = ::read(fds[0], buf, sizeof buf);
     if (n <= 0) break;
     got.append(buf, static_cast<size_t>(n));
+    usleep(500);
   }
   ::close(fds[0]);
   int status = 0;
