@@ -377,6 +377,29 @@ TEST(OsFileTest, ErrorsWithoutATerminalGiveUp) {
     return 0;
   });
   EXPECT_EQ(0, st);
+
+  // A write cut short (here by the file-size limit) goes on with the rest at
+  // the advanced offset, where the failure is reported.
+  st = inChild([&]() -> int {
+    int nul = ::open("/dev/null", O_RDONLY);
+    dup2(nul, 0);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {10, 10};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return 2;
+    static std::string lastReport;
+    OsFile::setHandler([](char const* report, int) -> int {
+      lastReport = report;
+      return 0;
+    });
+    OsFile f(S(path), "limited", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
+    if (f.write("0123456789ABCDEFGHIJ", 0, 20) != -1) return 3;
+    if (f.errNo() != EFBIG) return 4;
+    if (lastReport.find(", 10, 20):  (27)") == std::string::npos) return 5;
+    char back[10];
+    if (f.read(back, 0, 10) != 10 || std::string(back, 10) != "0123456789") return 6;
+    return 0;
+  });
+  EXPECT_EQ(0, st);
 }
 
 TEST(OsFileTest, ManyFilesUnderALowDescriptorLimit) {
