@@ -30,7 +30,7 @@
 #include <zfound/IpcConnection.h>
 #include <zfound/LoopConnection.h>
 #include <zfound/Message.h>
-#include <zfound/MsgBatch.h>
+#include <zfound/MsgHeader.h>
 #include <zfound/OptionParser.h>
 #include <zfound/OsServ.h>
 #include <zfound/ProcValues.h>

@@ -11,7 +11,7 @@
 #include "zfound/DbConfigFile.h"
 #include "zfound/Exception.h"
 #include "zfound/Message.h"
-#include "zfound/MsgBatch.h"
+#include "zfound/MsgHeader.h"
 #include "zfound/OsServ.h"
 #include "zfound/Process.h"
 #include "zfound/ProcValues.h"

@@ -1,7 +1,6 @@
 // The test-only System V endpoint: see SysVEndpoint.h.
 #include "SysVEndpoint.h"
 
-#include <zfound/MsgBatch.h>
 #include <zfound/MsgHeader.h>
 
 #include <fcntl.h>

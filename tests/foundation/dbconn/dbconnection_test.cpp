@@ -6,7 +6,7 @@
 #include <zfound/ClientObject.h>
 #include <zfound/DbConnection.h>
 #include <zfound/Exception.h>
-#include <zfound/MsgBatch.h>
+#include <zfound/MsgHeader.h>
 
 #include <deque>
 #include <vector>
