@@ -138,7 +138,7 @@ MsgFile::MsgFile(String const& n)
   }
   addDir(corvane + "/resources");
   addDir(String(readEnvVar("ZEPHRA")) + "/data");
-  String language(readEnvVar("LANGUAGE"));
+  language = readEnvVar("LANGUAGE");
   file = openDataDirFile(path, language, name + ".msg");
   if (file) load();
 }
@@ -212,7 +212,6 @@ void MsgFile::load() {
     }
   }
   if (problem) {
-    String language(readEnvVar("LANGUAGE"));
     std::fprintf(stderr, "%s.msg (%s): damaged message file: %s.\n", toCharPtr(name),
                  toCharPtr(language), problem);
   }
@@ -223,8 +222,12 @@ MsgFile* MsgFile::find(String const& n) {
     _assert("m != NULL_STRING", __FILE__, __LINE__);
     return nullptr;
   }
+  // A catalogue is shared by name within one language: a process that
+  // changes LANGUAGE (catdump does, for the language it is asked for) gets
+  // that language's file, not the one opened earlier under another.
+  String language(readEnvVar("LANGUAGE"));
   for (MsgFile* f = fileList; f; f = f->next) {
-    if (cmp(f->name, n) == 0) {
+    if (cmp(f->name, n) == 0 && cmp(f->language, language) == 0) {
       f->ref();
       return f;
     }

@@ -73,6 +73,7 @@ private:
   struct Sections;
   Sections* sections;    // section names; a name's position is its number
   String name;           // the catalogue name as given
+  String language;       // the LANGUAGE in force when it was opened
   FILE* file;            // null when no file was found
   int64_t fileSize;      // bytes in the file, for bounds checks
   MsgFile* next;         // the process-wide list

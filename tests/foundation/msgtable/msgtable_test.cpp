@@ -116,6 +116,23 @@ TEST_F(MsgTableTest, TablesOnOneCatalogueShareOneFileUntilTheLastGoes) {
   EXPECT_EQ(MsgFile::openCount(), before);
 }
 
+// A catalogue open in one language is not handed out for another: a table
+// opened after LANGUAGE changed reads that language's file.
+TEST_F(MsgTableTest, OpenCataloguesAreSharedWithinOneLanguageOnly) {
+  writeCatalogue("both", msgFileBytes({{"main", {{"K", "english text"}}}}), "english");
+  writeCatalogue("both", msgFileBytes({{"main", {{"K", "spanish text"}}}}), "spanish");
+  ScopedEnv d("DATADIR", dir.path());
+  MsgTable english("both");
+  {
+    ScopedEnv l("LANGUAGE", "spanish");
+    MsgTable spanish("both");
+    EXPECT_NE(english.msgFile(), spanish.msgFile());
+    EXPECT_EQ(str(spanish.find("K")), "spanish text");
+  }
+  EXPECT_EQ(str(english.find("K")), "english text");
+  EXPECT_EQ(english.msgFile(), MsgTable("both").msgFile());
+}
+
 TEST_F(MsgTableTest, SearchPathOrderAndLanguage) {
   TempDir a, b, zephra, corvane;
   a.write("english/p1.msg", msgFileBytes({{"main", {{"K", "from a"}}}}));
