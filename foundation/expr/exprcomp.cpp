@@ -93,8 +93,14 @@ Num numMaximum() { return toNum(int32_t(2147483647)); }
 
 }  // namespace
 
-String exprMessage(char const* key, FmtArg const* args, size_t count) {
-  String fmt = msgTablesReady() ? libMsg(key) : String(key);
+String exprMessage(char const* key, char const* deflt, FmtArg const* args, size_t count) {
+  String fmt;
+  if (!msgTablesReady())
+    fmt = deflt ? deflt : key;
+  else if (deflt)
+    fmt = String(libMsg(key, deflt));
+  else
+    fmt = libMsg(key);
   if (!fmt) return fmt;
   FmtArgs list(args, count);
   String out;

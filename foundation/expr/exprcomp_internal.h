@@ -68,10 +68,8 @@ enum : int {
 // The lexeme store (highLander) is declared in ExprCompile.h.
 #include <zfound/ExprCompile.h>
 
-// The library catalogue text of `key` formatted with the counted arguments
-// (a conversion without a matching argument prints nothing). Before the
-// catalogues are open the key itself serves as the format.
-String exprMessage(char const* key, FmtArg const* args = nullptr, size_t count = 0);
+// Catalogue texts of the compiler (exprMessage).
+#include "exprmsg.h"
 
 // Sets the expression's error text unless one is set already (the first
 // error of a compilation is the one kept).
