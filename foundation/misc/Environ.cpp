@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "zfound/Message.h"
+#include "zfound/MsgTable.h"
 #include "zfound/String.h"
 
 DefaultEnvEntry const DefaultEnv[] = {
@@ -99,7 +100,7 @@ int setEnvironment(char const* file) {
 
 void defaultReadEnvHandler(char const* name, char const* file, int line) {
   // Before the catalogues are open the same text is used literally.
-  String fmt = msgTablesReady() ? String(libMsg("NOENV", "")) : String();
+  String fmt = msgTablesReady() ? String(__GnErrmsg("NOENV")) : String();
   if (fmt.isNull()) fmt = "%s(%d): environment variable %s is not set.";
   Error(toCharPtr(fmt), file ? file : "", line, name ? name : "");
 }

@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "zfound/Environ.h"
 #include "zfound/Message.h"
+#include "zfound/Process.h"
 
 namespace {
 
@@ -135,16 +136,29 @@ int printingFatalHandler(int, char const*, char const* text) {
   return 0;
 }
 
+// Reports a missing variable through the default handler, after start-up
+// when `started`; the report stops the process.
+void reportMissing(bool started) {
+  if (started) {
+    char name[] = "environ_test";
+    char* args[] = {name, nullptr};
+    int argc = 1;
+    char** argv = args;
+    startUp(String(name), argc, argv);
+  }
+  fatalErrorHandler(printingFatalHandler);
+  SetReadEnvHandler(defaultReadEnvHandler);
+  def_ReadEnv("ZF_ENV_MISSING", "f.c", 7);
+  std::exit(0);  // not reached when the report stops the process
+}
+
+// Before start-up the text is built in; after it, it is the library
+// catalogue's "NOENV" of section "gn".
 TEST(EnvironDeathTest, DefaultHandlerIsAFatalReport) {
   zftest::ScopedEnv u("ZF_ENV_MISSING", "", true);
-  EXPECT_DEATH(
-      {
-        fatalErrorHandler(printingFatalHandler);
-        SetReadEnvHandler(defaultReadEnvHandler);
-        def_ReadEnv("ZF_ENV_MISSING", "f.c", 7);
-        std::exit(0);  // not reached when the report stops the process
-      },
-      "FATAL<f.c\\(7\\): environment variable ZF_ENV_MISSING is not set.");
+  for (bool started : {false, true})
+    EXPECT_DEATH(reportMissing(started), "FATAL<f.c\\(7\\): environment variable ZF_ENV_MISSING is not set.")
+        << (started ? "after start-up" : "before start-up");
 }
 
 }  // namespace
