@@ -4,7 +4,8 @@
 // own catalogue, named after the program) are read with a small C++ token
 // reader that skips comments and literals; a lookup is a call of one of the
 // lookup functions whose first argument is a string literal, or an option
-// help text written "[KEY]" or "[KEY\tdefault]".
+// help text written "[KEY]" or "[KEY\tdefault]". A function that hands its
+// first parameter on to a lookup function as the key is itself one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -92,14 +94,20 @@ struct Lookup {
   std::string catalogue, section, key, where;
 };
 
-// The lookup functions of the library catalogue and the section each reads.
-std::map<std::string, std::string> const libFunctions = {
-    {"libMsg", "main"},      {"keyNum", "main"},      {"keyParen", "main"},    {"keyFormat", "main"},
-    {"exprMsg", "main"},     {"exprMsg2", "main"},    {"exprMessage", "main"}, {"title", "main"},
-    {"__DbErrmsg", "db"},    {"__FmErrmsg", "fm"},    {"__GnErrmsg", "gn"},    {"__RpErrmsg", "rp"},
-    {"__StErrmsg", "st"},    {"__WiErrmsg", "wi"}};
-// The lookup functions of the program's own catalogue.
-std::set<std::string> const appFunctions = {"appMsg", "catText"};
+// The lookup functions known in a body of sources: those of the library
+// catalogue with the section each reads, and those of the program's own.
+struct LookupFunctions {
+  std::map<std::string, std::string> lib;
+  std::set<std::string> app;
+};
+
+// The lookup functions of the foundation itself.
+LookupFunctions const knownFunctions = {
+    {{"libMsg", "main"},     {"keyNum", "main"},     {"keyParen", "main"},    {"keyFormat", "main"},
+     {"exprMsg", "main"},    {"exprMsg2", "main"},   {"exprMessage", "main"}, {"title", "main"},
+     {"__DbErrmsg", "db"},   {"__FmErrmsg", "fm"},   {"__GnErrmsg", "gn"},    {"__RpErrmsg", "rp"},
+     {"__StErrmsg", "st"},   {"__WiErrmsg", "wi"}},
+    {"appMsg", "catText"}};
 
 bool isKey(std::string const& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
@@ -107,14 +115,81 @@ bool isKey(std::string const& s) {
   });
 }
 
-// The lookups in one source file. Program-catalogue lookups are reported
-// with the catalogue `app`.
-void scan(fs::path const& file, std::string const& app, std::vector<Lookup>& out) {
+// A source file read into tokens.
+struct Source {
+  std::string where;
+  std::vector<Token> tokens;
+};
+
+Source readSource(fs::path const& file) {
   std::ifstream in(file, std::ios::binary);
   std::stringstream buf;
   buf << in.rdbuf();
-  std::vector<Token> t = tokens(buf.str());
-  std::string where = file.filename().string();
+  return {file.filename().string(), tokens(buf.str())};
+}
+
+// Adds to `f` every function of `t` that hands its first parameter on, as
+// the key, to a known lookup function (such as a text(key, arg) that calls
+// appMsg(key)): it looks keys up in the same catalogue (in both, when it
+// hands the key to one of each). True when one was
+// added, so that wrappers of wrappers are found by repeating.
+bool addWrappers(std::vector<Token> const& t, LookupFunctions& f) {
+  static std::set<std::string> const statements = {"if", "while", "for", "switch", "catch", "return", "sizeof"};
+  bool added = false;
+  for (size_t i = 0; i + 1 < t.size(); ++i) {
+    if (t[i].kind != Token::Ident || t[i + 1].text != "(" || statements.count(t[i].text)) continue;
+    // The name of the first parameter: its last identifier before a default.
+    std::string first;
+    bool inFirst = true;
+    size_t j = i + 2;
+    for (int depth = 1; j < t.size() && depth > 0; ++j) {
+      std::string const& x = t[j].text;
+      if (x == "(") ++depth;
+      else if (x == ")") --depth;
+      else if (depth == 1 && (x == "," || x == "=")) inFirst = false;
+      else if (depth == 1 && inFirst && t[j].kind == Token::Ident) first = x;
+    }
+    while (j < t.size() && (t[j].text == "const" || t[j].text == "noexcept" || t[j].text == "override")) ++j;
+    if (first.empty() || j >= t.size() || t[j].text != "{") continue;
+    size_t end = j + 1;
+    for (int depth = 1; end < t.size() && depth > 0; ++end) {
+      if (t[end].text == "{") ++depth;
+      else if (t[end].text == "}") --depth;
+    }
+    std::string const& name = t[i].text;
+    for (size_t k = j + 1; k + 2 < end; ++k) {
+      if (t[k].kind != Token::Ident || t[k + 1].text != "(" || t[k - 1].text == "->" || t[k - 1].text == ".")
+        continue;
+      size_t a = k + 2;
+      if (t[a].text == "String" && a + 2 < end && t[a + 1].text == "(") a += 2;
+      if (t[a].kind != Token::Ident || t[a].text != first) continue;
+      if (f.lib.count(t[k].text) && !f.lib.count(name)) {
+        f.lib[name] = f.lib.at(t[k].text);
+        added = true;
+      }
+      if (f.app.count(t[k].text) && !f.app.count(name)) {
+        f.app.insert(name);
+        added = true;
+      }
+    }
+  }
+  return added;
+}
+
+// `known` with the wrappers that `sources` define.
+LookupFunctions withWrappers(std::vector<Source> const& sources, LookupFunctions known) {
+  for (bool more = true; more;) {
+    more = false;
+    for (auto const& s : sources) more = addWrappers(s.tokens, known) || more;
+  }
+  return known;
+}
+
+// The lookups in one source file. Program-catalogue lookups are reported
+// with the catalogue `app`.
+void scan(Source const& src, std::string const& app, LookupFunctions const& fn, std::vector<Lookup>& out) {
+  std::vector<Token> const& t = src.tokens;
+  std::string const& where = src.where;
   for (size_t i = 0; i < t.size(); ++i) {
     if (t[i].kind == Token::Str) {
       // Option help texts "[KEY]" and "[KEY\tdefault]".
@@ -132,21 +207,23 @@ void scan(fs::path const& file, std::string const& app, std::vector<Lookup>& out
     bool member = i >= 2 && t[i - 1].text == "->";
     if (f == "find" && member && t[i - 2].text == "_libMsg") {
       out.push_back({"lib", "main", key, where});
-    } else if (!member && libFunctions.count(f)) {
-      out.push_back({"lib", libFunctions.at(f), key, where});
-    } else if (!member && appFunctions.count(f)) {
-      out.push_back({app, "main", key, where});
+    } else if (!member) {
+      if (fn.lib.count(f)) out.push_back({"lib", fn.lib.at(f), key, where});
+      if (fn.app.count(f)) out.push_back({app, "main", key, where});
     }
   }
 }
 
-void scanTree(fs::path const& root, std::string const& app, std::vector<Lookup>& out) {
-  if (fs::is_regular_file(root)) return scan(root, app, out);
-  if (!fs::is_directory(root)) return;
+// The C++ sources at `root` (a file, or every source under a directory).
+std::vector<Source> sourcesAt(fs::path const& root) {
+  std::vector<Source> out;
+  if (fs::is_regular_file(root)) out.push_back(readSource(root));
+  if (!fs::is_directory(root)) return out;
   for (auto const& e : fs::recursive_directory_iterator(root)) {
     auto ext = e.path().extension();
-    if (e.is_regular_file() && (ext == ".cpp" || ext == ".h" || ext == ".y")) scan(e.path(), app, out);
+    if (e.is_regular_file() && (ext == ".cpp" || ext == ".h" || ext == ".y")) out.push_back(readSource(e.path()));
   }
+  return out;
 }
 
 // The programs built with zf_add_program and their sources, with the local
@@ -222,15 +299,34 @@ std::map<std::string, std::map<std::string, std::set<std::string>>> readCatalogu
   return out;
 }
 
+// Keys looked up through a function that hands its key on to a lookup
+// function, directly or through another such function, are found in the
+// catalogue the innermost lookup reads; other calls are not lookups.
+TEST(CatalogueKeys, LookupsThroughWrappersAreFound) {
+  Source src = {"wrappers.cpp", tokens(
+      "String text(char const* key, String const& arg) { String t = appMsg(key); return t + arg; }\n"
+      "String DbThing::msgText(char const* key) const { return ready() ? libMsg(key) : String(key); }\n"
+      "String both(String const& k) { return msgText(String(k)) + text(k, x); }\n"
+      "String notOne(char const* what) { return appMsg(other); }\n"
+      "void f() { if (x) { text(\"ONE\", a); } both(\"TWO\"); notOne(\"NOTKEY\"); obj->text(\"MEMBER\"); }\n")};
+  std::vector<Lookup> found;
+  scan(src, "prog", withWrappers({src}, knownFunctions), found);
+  std::set<std::string> got;
+  for (auto const& l : found) got.insert(l.catalogue + "." + l.section + "." + l.key);
+  EXPECT_EQ(got, (std::set<std::string>{"prog.main.ONE", "lib.main.TWO", "prog.main.TWO"}));
+}
+
 TEST(CatalogueKeys, EveryKeyLookedUpIsInItsCatalogueSource) {
   ASSERT_FALSE(sourceDir().empty());
   fs::path src = sourceDir();
   std::vector<Lookup> lookups;
   // The library's own lookups; appMsg there reads the running program's
   // catalogue, so it is checked for each program below.
+  std::vector<Source> foundation = sourcesAt(src / "foundation");
+  for (auto& s : sourcesAt(src / "include" / "zfound")) foundation.push_back(std::move(s));
+  LookupFunctions libraryFunctions = withWrappers(foundation, knownFunctions);
   std::vector<Lookup> library;
-  scanTree(src / "foundation", "*", library);
-  scanTree(src / "include" / "zfound", "*", library);
+  for (auto const& s : foundation) scan(s, "*", libraryFunctions, library);
   // The programs on the common entry, each reading its own catalogue.
   std::map<std::string, std::vector<fs::path>> programs = commonEntryPrograms();
   EXPECT_TRUE(programs.count("catload"));
@@ -241,8 +337,13 @@ TEST(CatalogueKeys, EveryKeyLookedUpIsInItsCatalogueSource) {
     }
     for (auto const& p : programs) lookups.push_back({p.first, l.section, l.key, l.where});
   }
-  for (auto const& [program, paths] : programs)
-    for (auto const& p : paths) scanTree(p, program, lookups);
+  for (auto const& [program, paths] : programs) {
+    std::vector<Source> sources;
+    for (auto const& p : paths)
+      for (auto& s : sourcesAt(p)) sources.push_back(std::move(s));
+    LookupFunctions fn = withWrappers(sources, libraryFunctions);
+    for (auto const& s : sources) scan(s, program, fn, lookups);
+  }
 
   // The scan must have found the lookups of the reporting and option code.
   auto has = [&lookups](char const* cat, char const* key) {
