@@ -235,7 +235,9 @@ void PhysFile::closeParked(dev_t dev, ino_t ino) {
 
 void PhysFile::close() {
   if (fd_ < 0) return;
-  if (lockCount_ == 0 && lockedElsewhere(dev_, ino_, this))
+  // Another part of the file holds locks: closing would drop them all, so
+  // the descriptor waits (with this part's own locks) for the file's last lock.
+  if (lockedElsewhere(dev_, ino_, this))
     parked_sd.push_back(Parked{fd_, dev_, ino_});
   else
     ::close(fd_);

@@ -11,8 +11,8 @@
 //  - the pool never closes a descriptor while a part of the same file (same
 //    device and inode) holds record locks, since closing any descriptor of a
 //    file drops all of the process's locks on it; an explicit close of a part
-//    without locks of its own in that situation keeps the descriptor aside
-//    until the file's last lock goes;
+//    in that situation keeps the descriptor (and with it any locks the part
+//    took) aside until the file's last lock goes;
 //  - offsets are 64-bit throughout.
 #pragma once
 
@@ -33,7 +33,9 @@ public:
 
   // Binds the part to its owner and directory; no system call.
   void open(OsFile* owner, String const& dir);
-  // Closes the descriptor (dropping the process's locks on the file).
+  // Closes the descriptor, which drops the process's locks on the file; while
+  // another part of the file holds locks the descriptor is kept aside instead
+  // and closed when the file's last lock goes.
   void close();
   // The descriptor, opened if needed; -1 when it cannot be opened.
   int fd();

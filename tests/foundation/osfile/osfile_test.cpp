@@ -686,9 +686,10 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     });
     for (OsFile* o : others) delete o;
     if (child != 0) return 5;
-    // Closing the other file object explicitly keeps the lock too, until the
-    // locker lets it go.
-    reader.read(b, 0, 1);
+    // Closing the other file object explicitly, even with locks of its own,
+    // keeps the locker's lock too, until the locker lets it go; then the
+    // closed object's locks go as well.
+    if (reader.lock(20, 10, OsFile::LockNoWait) != 0) return 8;
     reader.close();
     if (inChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
@@ -698,7 +699,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     locker.free(0, 0);
     if (inChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
-          return probe.lock(0, 10, OsFile::LockTest) == 0 ? 0 : 1;
+          return probe.lock(0, 30, OsFile::LockTest) == 0 ? 0 : 1;
         }) != 0)
       return 7;
     return 0;
