@@ -83,7 +83,11 @@ bool MsgEditor::load(bool messages) {
   error_ = String();
   OsFile f;
   if (!f.open(path(), name_, "msg", OsFile::Read | OsFile::OpenNow)) {
-    fail("cannot open " + f.fullName());
+    // Only a file that is not there reads as a new, empty one; a file that
+    // is there but cannot be opened must not be replaced unknowingly.
+    int err = f.errNo();
+    damaged_ = err != ENOENT && err != ENOTDIR;
+    fail("cannot open " + f.fullName() + ": " + std::strerror(err));
     return false;
   }
   int64_t size = f.size();

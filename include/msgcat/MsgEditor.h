@@ -11,8 +11,9 @@
 // section's position in the list is its number in the file. A file is only
 // ever replaced whole: write() builds a new file beside the old one and
 // renames it into place, and refuses (writing nothing) contents the layout
-// cannot hold. A damaged file is never taken for an empty one: read() then
-// fails with damaged() set, so callers do not overwrite it unknowingly.
+// cannot hold. A damaged file, or one that is there but cannot be opened,
+// is never taken for an empty one: read() then fails with damaged() set, so
+// callers do not overwrite it unknowingly.
 #pragma once
 
 #include <msgcat/MsgSection.h>
@@ -42,7 +43,8 @@ public:
   String const& path();
 
   // Clears the editor and loads the section map only. False when the file
-  // cannot be opened (the editor stays empty) or is damaged (damaged()).
+  // cannot be opened (the editor stays empty; damaged() when the file is
+  // there) or is damaged (damaged()).
   bool readSectionMap();
   // readSectionMap, then every message, then every section sorted. False
   // when the file cannot be opened or is damaged; the editor is then empty.
@@ -74,7 +76,7 @@ public:
   // Destroys every section and empties the list.
   void clear();
 
-  // True when the last read found the file damaged.
+  // True when the last read found the file damaged, or there but unreadable.
   bool damaged() const { return damaged_; }
   // Why the last read or write failed; null after a success.
   String const& errorText() const { return error_; }

@@ -7,6 +7,8 @@
 #include <msgcat/MsgEditor.h>
 
 #include <dirent.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -262,6 +264,23 @@ TEST_F(EditorTest, DamagedFilesAreReportedNotTakenAsEmpty) {
   MsgEditor ed("bad", "english");
   EXPECT_TRUE(ed.read());
   EXPECT_FALSE(ed.damaged());
+
+  // A file that is there but cannot be opened (a socket: no device) is not
+  // taken for a missing one that a writer may create.
+  std::string sock = msgPath("sock");
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(sock.size(), sizeof addr.sun_path);
+  sock.copy(addr.sun_path, sock.size());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  MsgEditor there("sock", "english");
+  EXPECT_FALSE(there.read());
+  EXPECT_TRUE(there.damaged());
+  EXPECT_NE(std::string(toCharPtr(there.errorText())).find("cannot open"), std::string::npos);
+  ::close(fd);
+  std::remove(sock.c_str());
 }
 
 }  // namespace
