@@ -49,7 +49,9 @@ TEST(MsgStore, TextsCarryASigned16BitLength) {
     String back;
     EXPECT_TRUE(loadMsgText(in, back));
     EXPECT_EQ(back.isHighest(), c.text.isHighest());
-    if (!back.isHighest()) EXPECT_EQ(std::string(toCharPtr(back)), c.bytes.substr(2));
+    if (!back.isHighest()) {
+      EXPECT_EQ(std::string(toCharPtr(back)), c.bytes.substr(2));
+    }
   }
   bool ok = true;
   EXPECT_EQ(written(dir, [&](OutputFile& o) { ok = storeMsgText(o, String(32768L, 'x')); }), "");
