@@ -44,9 +44,45 @@ String rwText(String const& name, char const* what, void const* buf, int64_t off
 
 }  // namespace
 
+namespace {
+
+// Descriptors whose closing had to wait because another part of the same file
+// held locks (closing any descriptor of a file drops all of the process's
+// locks on it). They are closed once no part of that file holds locks.
+struct Parked {
+  int fd;
+  dev_t dev;
+  ino_t ino;
+  int flags;  // the open(2) flags it was opened with
+};
+std::vector<Parked> parked_sd;
+
+// The open(2) flags that decide whether a parked descriptor serves an opening.
+constexpr int kReuseFlags = O_ACCMODE | O_APPEND | O_SYNC;
+
+// Takes a parked descriptor of the file at `name` that was opened as `flags`
+// ask, so that a file locked elsewhere does not gather descriptors while its
+// objects come and go; -1 when there is none (or the opening must create,
+// truncate or refuse an existing file).
+int takeParked(String const& name, int flags, struct stat& st) {
+  if (parked_sd.empty() || (flags & (O_EXCL | O_TRUNC))) return -1;
+  if (::stat(toCharPtr(name), &st) != 0) return -1;
+  for (size_t i = 0; i < parked_sd.size(); ++i) {
+    Parked const& p = parked_sd[i];
+    if (p.dev == st.st_dev && p.ino == st.st_ino && (p.flags & kReuseFlags) == (flags & kReuseFlags)) {
+      int fd = p.fd;
+      parked_sd.erase(parked_sd.begin() + static_cast<long>(i));
+      return fd;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 PhysFile::PhysFile()
     : fd_(-1), lockCount_(0), nWrites_(0), nReads_(0), flags_(O_RDONLY), osfile_(nullptr), next_(nullptr),
-      prev_(nullptr), dev_(0), ino_(0) {}
+      prev_(nullptr), dev_(0), ino_(0), openedFlags_(0) {}
 
 PhysFile::~PhysFile() {
   close();
@@ -166,6 +202,17 @@ bool PhysFile::updateFd(char const* op, bool quiet) {
     }
   }
   String name = fullName();
+  struct stat pst;
+  int reused = takeParked(name, flags_, pst);
+  if (reused >= 0) {
+    osfile_->errNo_ = 0;
+    dev_ = pst.st_dev;
+    ino_ = pst.st_ino;
+    fd_ = reused;
+    openedFlags_ = flags_;
+    ++openFiles_sd;
+    return true;
+  }
   for (int tries = 0;;) {
     osfile_->errNo_ = 0;
     int fd = ::open(toCharPtr(name), flags_ | O_CLOEXEC, 0666);
@@ -176,6 +223,7 @@ bool PhysFile::updateFd(char const* op, bool quiet) {
         ino_ = st.st_ino;
       }
       fd_ = fd;
+      openedFlags_ = flags_;
       flags_ &= ~(O_EXCL | O_TRUNC);
       ++openFiles_sd;
       return true;
@@ -199,19 +247,6 @@ bool PhysFile::updateFd(char const* op, bool quiet) {
   }
 }
 
-namespace {
-
-// Descriptors whose closing had to wait because another part of the same file
-// held locks (closing any descriptor of a file drops all of the process's
-// locks on it). They are closed once no part of that file holds locks.
-struct Parked {
-  int fd;
-  dev_t dev;
-  ino_t ino;
-};
-std::vector<Parked> parked_sd;
-
-}  // namespace
 
 bool PhysFile::lockedElsewhere(dev_t dev, ino_t ino, PhysFile const* self) {
   for (PhysFile* p = first_sd; p; p = p->next_) {
@@ -238,7 +273,7 @@ void PhysFile::close() {
   // Another part of the file holds locks: closing would drop them all, so
   // the descriptor waits (with this part's own locks) for the file's last lock.
   if (lockedElsewhere(dev_, ino_, this))
-    parked_sd.push_back(Parked{fd_, dev_, ino_});
+    parked_sd.push_back(Parked{fd_, dev_, ino_, openedFlags_});
   else
     ::close(fd_);
   fd_ = -1;

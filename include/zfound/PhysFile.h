@@ -12,7 +12,8 @@
 //    device and inode) holds record locks, since closing any descriptor of a
 //    file drops all of the process's locks on it; an explicit close of a part
 //    in that situation keeps the descriptor (and with it any locks the part
-//    took) aside until the file's last lock goes;
+//    took) aside until the file's last lock goes, and a later opening of the
+//    same file with the same access takes it up again;
 //  - offsets are 64-bit throughout.
 #pragma once
 
@@ -124,6 +125,7 @@ private:
   PhysFile* prev_;
   dev_t dev_;
   ino_t ino_;
+  int openedFlags_;  // the open(2) flags of the descriptor held
 
   static PhysFile* first_sd;
   static int32_t openFiles_sd;
