@@ -97,6 +97,13 @@ TEST_F(CatProgramsTest, DumpOfOneKeyGivesTheLookedUpText) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, c.out);
   }
+
+  // A catalogue the program has open already (its own, the library's) is
+  // read in the language asked for, not in the one it started in.
+  dir.write("spanish/lib.msg", zftest::msgFileBytes({{"main", {{"VERSOPT", "texto de lib"}}}}));
+  dir.write("spanish/catdump.msg", zftest::msgFileBytes({{"main", {{"USAGE", "texto de catdump"}}}}));
+  EXPECT_EQ(run("catdump", {"lib", "spanish", "main", "VERSOPT"}).out, "@(#)@\ntexto de lib\n");
+  EXPECT_EQ(run("catdump", {"catdump", "spanish", "main", "USAGE"}).out, "@(#)@\ntexto de catdump\n");
 }
 
 TEST_F(CatProgramsTest, BothProgramsTellTheirVersion) {
