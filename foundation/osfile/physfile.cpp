@@ -53,7 +53,8 @@ struct Parked {
   int fd;
   dev_t dev;
   ino_t ino;
-  int flags;  // the open(2) flags it was opened with
+  int flags;      // the open(2) flags it was opened with
+  bool reusable;  // its part took no locks (whose ranges it would keep)
 };
 std::vector<Parked> parked_sd;
 
@@ -61,15 +62,18 @@ std::vector<Parked> parked_sd;
 constexpr int kReuseFlags = O_ACCMODE | O_APPEND | O_SYNC;
 
 // Takes a parked descriptor of the file at `name` that was opened as `flags`
-// ask, so that a file locked elsewhere does not gather descriptors while its
-// objects come and go; -1 when there is none (or the opening must create,
-// truncate or refuse an existing file).
+// ask and whose part took no locks, so that a file locked elsewhere does not
+// gather descriptors while its objects come and go; -1 when there is none (or
+// the opening must create, truncate or refuse an existing file). A descriptor
+// whose part took locks waits for the file's last lock, whose going closes it
+// and so lets that part's ranges go too.
 int takeParked(String const& name, int flags, struct stat& st) {
   if (parked_sd.empty() || (flags & (O_EXCL | O_TRUNC))) return -1;
   if (::stat(toCharPtr(name), &st) != 0) return -1;
   for (size_t i = 0; i < parked_sd.size(); ++i) {
     Parked const& p = parked_sd[i];
-    if (p.dev == st.st_dev && p.ino == st.st_ino && (p.flags & kReuseFlags) == (flags & kReuseFlags)) {
+    if (p.reusable && p.dev == st.st_dev && p.ino == st.st_ino &&
+        (p.flags & kReuseFlags) == (flags & kReuseFlags)) {
       int fd = p.fd;
       parked_sd.erase(parked_sd.begin() + static_cast<long>(i));
       return fd;
@@ -273,7 +277,7 @@ void PhysFile::close() {
   // Another part of the file holds locks: closing would drop them all, so
   // the descriptor waits (with this part's own locks) for the file's last lock.
   if (lockedElsewhere(dev_, ino_, this))
-    parked_sd.push_back(Parked{fd_, dev_, ino_, openedFlags_});
+    parked_sd.push_back(Parked{fd_, dev_, ino_, openedFlags_, lockCount_ == 0});
   else
     ::close(fd_);
   fd_ = -1;

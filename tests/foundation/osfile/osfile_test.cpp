@@ -702,7 +702,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       OsFile t(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
       if (t.read(b, 0, 1) < 0) return 9;
     }
-    locker.free(0, 0);
+    locker.free(0, 10);
     if (inChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 30, OsFile::LockTest) == 0 ? 0 : 1;
