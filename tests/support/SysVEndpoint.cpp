@@ -24,6 +24,23 @@ uint32_t swap32(uint32_t v) { return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8
 
 void noop(int) {}
 
+// The endpoint's key, for the handler below.
+volatile sig_atomic_t endpointKey = 0;
+
+// The test process ended without destroying the endpoint (a fatal report, a
+// crash): remove the queues and the semaphore set, then end. Only system
+// calls, so it is safe in a handler.
+void orphaned(int) {
+  int32_t k = endpointKey;
+  for (int32_t q : {k + 's', k + 'c', k + 'r'}) {
+    int id = msgget(q, 0);
+    if (id >= 0) msgctl(id, IPC_RMID, nullptr);
+  }
+  int s = semget(k, 2, 0);
+  if (s >= 0) semctl(s, 0, IPC_RMID);
+  _exit(3);
+}
+
 }  // namespace
 
 int32_t uniqueServerId() {
@@ -98,11 +115,18 @@ bool SysVEndpoint::start() {
   int fds[2];
   if (pipe(fds) != 0) return false;
   std::fflush(nullptr);
+  pid_t parent = getpid();
   pid_t p = fork();
   if (p < 0) return false;
   if (p == 0) {
-    // The endpoint never outlives the test that started it.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The endpoint never outlives the test that started it, and takes its
+    // queues and semaphores with it when the test could not.
+    endpointKey = key();
+    struct sigaction act {};
+    act.sa_handler = orphaned;
+    sigaction(SIGTERM, &act, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) orphaned(0);
     close(fds[0]);
     serve(fds[1]);
   }

@@ -16,7 +16,9 @@
 // (requests batched in one queue message share its number) so that the test can check what arrived, in what order, byte for byte.
 //
 // The destructor kills the child and removes the queues and the semaphore
-// set, so nothing is left behind even when a test fails.
+// set, so nothing is left behind even when a test fails; when the test
+// process ends without it (a fatal report, a crash), the child removes them
+// itself and ends.
 #pragma once
 
 #include <zfound/Exception.h>

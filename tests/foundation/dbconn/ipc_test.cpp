@@ -8,6 +8,7 @@
 #include <zfound/ProcValues.h>
 #include <zfound/TimeStamp.h>
 
+#include <csignal>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/sem.h>
@@ -107,7 +108,7 @@ TEST_F(IpcTest, LongRequestAndLongReplyTravelInParts) {
   c.connect(false);
   auto write = [](Connection& w) {
     w << String("text with \xe9 and more") << int32_t(-1);
-    for (int32_t i = 0; i < 300; ++i) w << i * 7 + 1;
+    for (int32_t i = 0; i < 600; ++i) w << i * 7 + 1;
   };
   std::vector<uint32_t> expected = encodeWords(write);
   write(c(5, DBM_GETRECORD));
@@ -126,8 +127,47 @@ TEST_F(IpcTest, LongRequestAndLongReplyTravelInParts) {
   std::vector<LogLine> log = readLog(logPath_);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1].op, DBM_GETRECORD);
-  EXPECT_EQ(log[1].parts, 2);
+  EXPECT_EQ(log[1].parts, 3) << "first part, go-ahead, two continuation parts";
   EXPECT_EQ(log[1].words, expected);  // byte for byte
+}
+
+TEST_F(IpcTest, InterruptedWaitOnALiveServerGoesOnWaiting) {
+  // The endpoint interrupts the waiting client as its alarm would, then
+  // answers: the server is alive, so the client waits again and reads it.
+  auto& ep = endpoint("alpha", [](EndpointRequest const&) {
+    usleep(100000);
+    kill(getppid(), SIGALRM);
+    usleep(200000);
+    EndpointReply rep;
+    rep.retValue = 77;
+    return rep;
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  c(DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c.execute(), 77);
+  EXPECT_EQ(Exception::last().code(), 0);
+  EXPECT_TRUE(c.isValid());
+  EXPECT_EQ(readLog(logPath_).size(), 2u) << "the request was sent once";
+}
+
+TEST_F(IpcTest, EndpointOfATestThatEndsAbruptlyRemovesItsQueues) {
+  int32_t id = zftest::uniqueServerId();
+  std::string log = logPath_;
+  zftest::RunResult r = zftest::runInChild([id, log]() -> int {
+    auto* ep = new zftest::SysVEndpoint(id, log, "lost");  // never destroyed
+    _exit(ep->start() ? 0 : 2);
+  });
+  ASSERT_EQ(r.status, 0);
+  int32_t key = int32_t(uint32_t(id) << 8);
+  bool gone = false;
+  for (int i = 0; i < 250 && !gone; ++i) {
+    gone = semget(key, 2, 0) < 0 && msgget(key + 's', 0) < 0 && msgget(key + 'c', 0) < 0 &&
+           msgget(key + 'r', 0) < 0;
+    if (!gone) usleep(20000);
+  }
+  EXPECT_TRUE(gone);
+  if (!gone) zftest::SysVEndpoint(id, log, "lost").removeIpc();
 }
 
 TEST_F(IpcTest, ErrorRepliesBecomeTheRightErrorObject) {
