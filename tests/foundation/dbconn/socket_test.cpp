@@ -198,7 +198,7 @@ TEST_P(SocketRoadTest, SameResultsAsOnTheQueues) {
   // A request and a reply in several parts.
   auto write = [](Connection& w) {
     w << String("text with \xe9 and more") << int32_t(-1);
-    for (int32_t i = 0; i < 300; ++i) w << i * 7 + 1;
+    for (int32_t i = 0; i < 600; ++i) w << i * 7 + 1;
   };
   std::vector<uint32_t> expected = encodeWords(write, swapped());
   write((*c)(5, DBM_GETRECORD));
@@ -233,7 +233,7 @@ TEST_P(SocketRoadTest, SameResultsAsOnTheQueues) {
   EXPECT_EQ(log[12].op, DBM_GETINFO);
   EXPECT_EQ(log[12].msg, log[11].msg);
   EXPECT_EQ(log[13].op, DBM_GETRECORD);
-  EXPECT_EQ(log[13].parts, 2);
+  EXPECT_EQ(log[13].parts, 3);
   EXPECT_EQ(log[13].words, expected);  // byte for byte, in the relay's byte order
 }
 
@@ -454,6 +454,25 @@ TEST_F(SocketPeerTest, LocalPeerSocketFileIsChecked) {
     close(sd);
     unlink(own.c_str());
   }
+}
+
+TEST_F(SocketPeerTest, ClientSocketNameIsItsProcesssOwnAndPrivate) {
+  SocketConnection acceptor;
+  acceptor.unixCreate(54322);
+  ASSERT_EQ(acceptor.status(), SocketConnection::OKEY);
+  SocketConnection client;
+  client.unixConnect(54322);
+  ASSERT_EQ(client.status(), SocketConnection::OKEY);
+  // Until the acceptor takes it, the client's name carries its process id.
+  std::string own = toCharPtr(SocketConnection::sockName("cl", int32_t(getpid())));
+  struct stat st {};
+  ASSERT_EQ(lstat(own.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  SocketConnection taken;
+  taken.unixAccept(acceptor.listenDescr());
+  EXPECT_EQ(taken.status(), SocketConnection::OKEY);
+  EXPECT_NE(access(own.c_str(), F_OK), 0);
 }
 
 // ---- process values and the start of a local service ----------------------------------
