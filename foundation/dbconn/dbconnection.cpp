@@ -174,7 +174,17 @@ void DbConnection::begin(int32_t objid, SvMessage op) {
   // A request that expects a reply is completed before another is begun.
   if (retValue_ == kReplyPending && nMsgs_ > 0 && !isVoid(SvMessage(curOp_))) execute();
   uint32_t* start = beginOfBuffer();
-  if (!start) return;
+  if (!start) {
+    // No transport buffer (the transport could not be set up): the request
+    // is pending so that completing it fails instead of answering the
+    // previous return value.
+    buffer_ = writePos_ = nullptr;
+    writeLeft_ = 0;
+    nMsgs_ = 0;
+    curOp_ = op;
+    retValue_ = kReplyPending;
+    return;
+  }
   clearBad();
   sendFailed_ = false;
   replyInHand_ = false;

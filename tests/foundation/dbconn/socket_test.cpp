@@ -375,6 +375,11 @@ TEST_F(SocketPeerTest, InsaneCapacityIsRefused) {
     FakeRelay peer(cap, {});
     RemoteConnection c("127.0.0.1", "srv", ConnMode(0), String(peer.service().c_str()), nullptr);
     EXPECT_EQ(c.status(), -1) << cap;
+    // A request on it fails; it does not answer an earlier value.
+    Exception::last(Exception(0));
+    c(DbConnection::kServerObject, DBM_GETINFO) << int32_t(1);
+    EXPECT_EQ(c.execute(), -1);
+    EXPECT_EQ(Exception::last().code(), 20);
   }
 }
 
