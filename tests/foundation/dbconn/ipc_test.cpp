@@ -341,7 +341,7 @@ TEST_F(IpcTest, HardQueueErrorsFailTheRequestWithoutWaiting) {
 TEST_F(IpcTest, StopEndsTheServerAndAbsentServersGiveNoConnection) {
   auto& ep = endpoint("alpha");
   IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
-  EXPECT_TRUE(c.stopSv());
+  ASSERT_TRUE(c.stopSv()) << "else the wait below would not end";
   EXPECT_TRUE(c.waitForServerHalt());
   for (int i = 0; i < 50 && ep.running(); ++i) usleep(20000);
   EXPECT_FALSE(ep.running());
