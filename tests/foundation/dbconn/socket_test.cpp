@@ -348,7 +348,9 @@ TEST_F(SocketPeerTest, BadPartSizesCloseTheConnectionWithAnError) {
     std::vector<uint32_t> reply;
   };
   std::vector<Case> cases = {
-      {"larger than the buffer", part(5000, 9, 0, 1247)},
+      // Every byte it claims follows, so that believing it would write them
+      // past the buffer.
+      {"larger than the buffer", part(5000, 9, 0, 1247, std::vector<uint32_t>(1247, 0xABABABABu))},
       {"negative", part(-4, 9, 0, 0)},
       {"shorter than a header", part(8, 9, 0, 0)},
       {"length field disagrees", part(16, 9, 0, 7, {0})},
