@@ -193,6 +193,15 @@ void DbConnection::begin(int32_t objid, SvMessage op) {
     if (sendPart() != 0) recordFailure(true);
     nMsgs_ = 0;
   }
+  if (nMsgs_ > 0 && partsSent_) {
+    // The previous (void) request went out in several parts: its last part
+    // is a continuation part and goes alone, so this request starts a part
+    // of its own instead of riding behind it unseen.
+    closeHeader();
+    if (sendPart() != 0) recordFailure(true);
+    nMsgs_ = 0;
+  }
+  partsSent_ = false;
   ++nMsgs_;
   bool atStart = true;
   if (nMsgs_ > 1) {
@@ -253,7 +262,10 @@ void DbConnection::flushBuff() {
   s_MsgBuff h = header();
   h.setLength(int32_t(writePos_ - buffer_) - 3);  // MSG_CONT stays set
   setHeader(h);
-  if (sendPart() != 0) dropBatch();
+  if (sendPart() != 0)
+    dropBatch();
+  else
+    partsSent_ = true;
 }
 
 void DbConnection::dropBatch() {
@@ -263,6 +275,7 @@ void DbConnection::dropBatch() {
   recordFailure(true);
   setValues();
   nMsgs_ = 0;
+  partsSent_ = false;
   writeLeft_ = -1;
   sendFailed_ = true;
 }
@@ -280,6 +293,7 @@ int32_t DbConnection::execute() {
   closeHeader();
   bool sent = !sendFailed_ && sendPart() == 0;
   nMsgs_ = 0;
+  partsSent_ = false;
   sendFailed_ = false;
   if (curOp_ == DBM_DISCONNECT) {
     Exception::last(Exception(0));

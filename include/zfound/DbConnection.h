@@ -13,7 +13,8 @@
 // Invariants:
 //  - the buffer holds, from beginOfBuffer(), whole requests and at most one
 //    request still being written (its header at buffer_, MSG_CONT set while
-//    it may grow); every request but the last in a part is void;
+//    it may grow); every request but the last in a part is void; the last
+//    part of a request sent in several parts holds nothing else;
 //  - retValue_ is kReplyPending exactly while a request was begun and not yet
 //    completed; readers complete it before reading;
 //  - a part that could not be sent never leaves execute() waiting for a
@@ -224,6 +225,7 @@ protected:
 
   int32_t curOp_ = 0;              // operation of the request being written
   bool sendFailed_ = false;        // a part of the current batch was not sent
+  bool partsSent_ = false;         // parts of the request being written went out
   int32_t lastErrno_ = 0;          // error of the transport's last failed call
   bool replyInHand_ = false;       // a reply was received and may be read
   bool connected_ = false;         // the connect request was answered

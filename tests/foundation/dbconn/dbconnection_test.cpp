@@ -153,6 +153,26 @@ TEST_F(DbConnectionTest, LongRequestGoesInPartsAndOnlyTheLastIsClosed) {
   EXPECT_EQ(c.sent[2].back(), 44u);
 }
 
+TEST_F(DbConnectionTest, RequestAfterAVoidRequestInPartsStartsAPartOfItsOwn) {
+  // The last part of a request in several parts is a continuation part: a
+  // request behind it would never be seen as a request of its own.
+  MemConnection c(20);
+  DbConnection& w = c(9, DBM_PUTRECORD);
+  for (int32_t i = 0; i < 45; ++i) w << i;
+  EXPECT_EQ(c.execute(), -1);
+  c.reply(3, 0);
+  c(DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c.execute(), 3);
+  ASSERT_EQ(c.sent.size(), 4u);
+  std::vector<s_MsgBuff> tail = c.headers(2);
+  ASSERT_EQ(tail.size(), 1u);
+  EXPECT_EQ(tail[0].serverOp, DBM_PUTRECORD);
+  EXPECT_EQ(tail[0].lenFlags, 5);
+  std::vector<s_MsgBuff> next = c.headers(3);
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(next[0].serverOp, DBM_GETINFO);
+}
+
 TEST_F(DbConnectionTest, RepliesInPartsAreReadWholeAndNeverPastTheirEnd) {
   MemConnection c(4);
   c.reply(2, 0, {1, 2, 3, 4}, true);
