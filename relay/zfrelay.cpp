@@ -19,7 +19,9 @@
 //     connects with its own ids;
 //   - it passes every later part to the server unchanged but for the
 //     headers' clientId words, and returns the reply parts; when the server
-//     cannot be reached it answers ShadowError with the reason and closes.
+//     is found dead it answers ServerIsDead, as the System V transport
+//     records it, and when it cannot be reached otherwise ShadowError with
+//     the reason; then it closes.
 // With --swap it presents itself as a machine of the other byte order:
 // the test number, the capacity and every header are byte-reversed on the
 // wire; bodies pass through untouched, as between two machines of one
@@ -228,7 +230,7 @@ private:
     bool wantsReply = !last.continued() && validSvMessage(last.serverOp) && !isVoid(op) &&
                       op != DBM_DISCONNECT && op != DBM_STOP;
     if (ipc_->passPart(part, n, op) != 0) {
-      if (wantsReply) replyError(ShadowError(text("RELAYLOST", server_)));
+      if (wantsReply) replyLost();
       return false;
     }
     if (op == DBM_DISCONNECT && !last.continued()) {
@@ -240,7 +242,7 @@ private:
       uint32_t in[MSG_PART_BYTES / 4];
       int32_t got = ipc_->takePart(in, op);
       if (got < 3) {
-        replyError(ShadowError(text("RELAYLOST", server_)));
+        replyLost();
         return false;
       }
       s_MsgBuff h = s_MsgBuff::read(in);
@@ -251,6 +253,14 @@ private:
       if (!writePart(in, got)) return false;
       if (!more) return true;
     }
+  }
+
+  // Answers a request that found no server: a server found dead gives the
+  // client the same error as on the System V transport; any other failure
+  // is the relay's own.
+  bool replyLost() {
+    if (!ipc_->isValid()) return replyError(ServerIsDead(server_));
+    return replyError(ShadowError(text("RELAYLOST", server_)));
   }
 
   // A local client connects to the server as the user the system reports

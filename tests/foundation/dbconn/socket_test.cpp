@@ -259,6 +259,19 @@ TEST_P(SocketRoadTest, TwoServerTransaction) {
   DbConnection::dispose(cb);
 }
 
+TEST_P(SocketRoadTest, ServerFoundDeadIsReportedAsOnTheQueues) {
+  auto& ep = endpoint("alpha", scenario("alpha", swapped()), swapped());
+  startRelay();
+  RemoteConnection* c = open("alpha");
+  // Killed with its endpoint gone, so that the relay finds it dead at once
+  // rather than after its 10-second alarm.
+  ep.kill();
+  ep.removeIpc();
+  (*c)(DbConnection::kServerObject, DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c->execute(), -1);
+  EXPECT_EQ(Exception::last().code(), 24) << "ServerIsDead, recorded (the error carries no server name)";
+}
+
 TEST_P(SocketRoadTest, ClientThatGoesAwayIsDisconnectedFromTheServer) {
   endpoint("alpha", scenario("alpha", swapped()), swapped());
   startRelay();
