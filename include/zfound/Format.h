@@ -1,7 +1,7 @@
 // The formatting engine and the system's printf family.
 //
 // doFormat reads a format of the system's format language and hands every
-// produced character to a sink. A specification is, each part optional and
+// produced character to a sink. A directive is, each part optional and
 // in this order:
 //   %  [-] [0] [width|*] [.precision|.*] [#[,]decimals|#[,]*] ["mask"|"*"]
 //      [>|<] [l|ll|h] conversion
@@ -126,7 +126,7 @@ inline constexpr size_t kFmtWorkSize = 1024;
 // what it read); size 'l', 'L' (for "ll"), 'h' or ' '; precision in: as
 // given or kFmtNoPrecision, out: the length to cut to or kFmtNoPrecision;
 // args the argument list, advanced past what is taken; work a buffer of
-// kFmtWorkSize bytes; quoted the quoted text of the specification or null;
+// kFmtWorkSize bytes; quoted the quoted text of the directive or null;
 // decimals in/out: the implied decimals, -1 when none were given. Returns the
 // produced NUL-terminated text (null for none).
 typedef char const* (*ConvertFunction)(int c, char const*& fmt, char size, int32_t& precision,
