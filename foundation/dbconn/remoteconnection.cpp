@@ -411,9 +411,14 @@ void SocketConnection::unixAccept(int listenSd) {
             lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && (st.st_mode & 07777) == 0700 &&
             st.st_uid == cred.uid;
   if (ok) {
-    time_t now = time(nullptr);
-    for (time_t t : {st.st_atime, st.st_mtime, st.st_ctime})
-      if (now - t > kMaxPeerAge) ok = false;
+    // Ages to the nanosecond: whole seconds of a coarse clock could let a
+    // file just over the limit pass.
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    for (timespec const& t : {st.st_atim, st.st_mtim, st.st_ctim}) {
+      int64_t age = (int64_t(now.tv_sec) - int64_t(t.tv_sec)) * 1000000000 + (int64_t(now.tv_nsec) - int64_t(t.tv_nsec));
+      if (age > int64_t(kMaxPeerAge) * 1000000000) ok = false;
+    }
   }
   if (!ok) {
     close(sd);

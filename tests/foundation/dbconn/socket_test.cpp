@@ -434,12 +434,13 @@ TEST_F(SocketPeerTest, LocalPeerSocketFileIsChecked) {
     char const* what;
     mode_t mode;
     uid_t owner;  // -1: the caller's
-    int age;      // seconds
+    int ageMs;    // milliseconds
     bool taken;
   };
   std::vector<Case> cases = {
       {"fresh, 0700, own", 0700, uid_t(-1), 0, true},
-      {"31 seconds old", 0700, uid_t(-1), 31, false},
+      {"31 seconds old", 0700, uid_t(-1), 31000, false},
+      {"just over 30 seconds old", 0700, uid_t(-1), 30500, false},
       {"mode 0755", 0755, uid_t(-1), 0, false},
       {"owned by another user", 0700, 4242, 0, false},
   };
@@ -460,12 +461,14 @@ TEST_F(SocketPeerTest, LocalPeerSocketFileIsChecked) {
     ASSERT_EQ(bind(sd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     chmod(own.c_str(), k.mode);
     if (k.owner != uid_t(-1) && chown(own.c_str(), k.owner, -1) != 0) GTEST_SKIP() << "needs root";
-    if (k.age) {
+    if (k.ageMs) {
       timeval tv[2];
       gettimeofday(&tv[0], nullptr);
-      tv[0].tv_sec -= k.age;
+      int64_t at = int64_t(tv[0].tv_sec) * 1000000 + tv[0].tv_usec - int64_t(k.ageMs) * 1000;
+      tv[0].tv_sec = time_t(at / 1000000);
+      tv[0].tv_usec = suseconds_t(at % 1000000);
       tv[1] = tv[0];
-      utimes(own.c_str(), tv);
+      ASSERT_EQ(utimes(own.c_str(), tv), 0);
     }
     sockaddr_un to {};
     to.sun_family = AF_UNIX;
