@@ -2,12 +2,15 @@
 
 # zf_add_program(NAME SOURCES src... [LIBS lib...])
 # A program on the common entry: its sources hold its application class and
-# the ZF_APP_MAIN line; it links the foundation library.
+# the ZF_APP_MAIN line; it links the foundation library. Every program is
+# listed in the global property ZF_PROGRAMS, so that the tests, which start
+# programs from the build's bin directory, are built after all of them.
 function(zf_add_program name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${P_SOURCES})
   target_link_libraries(${name} PRIVATE zfound ${P_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  set_property(GLOBAL APPEND PROPERTY ZF_PROGRAMS ${name})
 endfunction()
 
 # zf_add_test_dir(SUBSYSTEM DIR [LIBS lib...])
