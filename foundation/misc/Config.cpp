@@ -8,6 +8,7 @@
 
 #include <zfound/Environ.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -66,9 +67,15 @@ FILE* openDataDirFileNamed(String const& path, String const& subdir, String cons
     std::string entry = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (!entry.empty()) {
       std::string name = entry + tail;
+      // Only a regular file counts: a directory of that name opens but
+      // cannot be read, and must not hide the entries after it.
       if (FILE* f = std::fopen(name.c_str(), "r")) {
-        if (found) *found = name;
-        return f;
+        struct stat st;
+        if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+          if (found) *found = name;
+          return f;
+        }
+        std::fclose(f);
       }
     }
     if (end == std::string::npos) return nullptr;

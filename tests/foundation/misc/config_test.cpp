@@ -177,6 +177,8 @@ TEST_F(ConfigTest, SearchPathLanguageAndZephraFallback) {
 TEST(OpenDataDirFile, FirstEntryThatHasTheFile) {
   TempDir a, b;
   a.write("sub/other", "x");
+  // A directory of the file's name is no file: the search goes on past it.
+  a.write("sub/file/inside", "x");
   b.write("sub/file", "from b");
   FILE* f = openDataDirFile(String((a.path() + ":" + b.path()).c_str()), String("sub"), String("file"));
   ASSERT_NE(f, nullptr);
