@@ -151,6 +151,9 @@ void startChild() {
 TEST(PhysLayoutDeathTest, MalformedLinesEndTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   zftest::TempDir dir;
+  // The threadsafe style runs this body again in each child, which dies
+  // without removing its own directory: children make theirs inside ours.
+  zftest::ScopedEnv tmp("TMPDIR", dir.path());
   struct {
     char const* text;
     char const* expect;
@@ -268,6 +271,9 @@ TEST(OsFileTest, ALockingReadOverAStripeBoundaryLocksBothParts) {
 TEST(OsFileDeathTest, SingleFileOperationsRefuseALayoutPlacedFile) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   zftest::TempDir dir;
+  // The threadsafe style runs this body again in each child, which dies
+  // without removing its own directory: children make theirs inside ours.
+  zftest::ScopedEnv tmp("TMPDIR", dir.path());
   std::string file = dir.write("layout", "x*\tROUNDROBIN\t8K\t" + dir.path() + "," + dir.path() + "\n");
   EXPECT_EXIT(
       {

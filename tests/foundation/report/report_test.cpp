@@ -167,8 +167,9 @@ TEST_F(ReportTest, FatalReportWithoutHandlerReturns) {
 
 // Runs the default arithmetic handler in a child with `answer` on its
 // standard input and exits with 40 + its result.
-void ariAnswer(std::string const& answer) {
-  TempDir dir;
+// Runs in a death-test child, which ends through exit: the input file lives
+// in the parent's directory, since no destructor of the child runs.
+void ariAnswer(TempDir const& dir, std::string const& answer) {
   std::string in = dir.write("in", answer);
   if (!std::freopen(in.c_str(), "r", stdin)) std::exit(99);
   int r = defaultAriHandler(16, "", "overflow");
@@ -176,16 +177,17 @@ void ariAnswer(std::string const& answer) {
 }
 
 TEST_F(ReportTest, ArithmeticPromptAnswers) {
-  EXPECT_EXIT(ariAnswer("i\n"), testing::ExitedWithCode(40), "overflow\nAbort, Retry or Ignore");
-  EXPECT_EXIT(ariAnswer("I"), testing::ExitedWithCode(40), "");
-  EXPECT_EXIT(ariAnswer("r\n"), testing::ExitedWithCode(41), "");
-  EXPECT_EXIT(ariAnswer("x\n"), testing::ExitedWithCode(41), "");
-  EXPECT_EXIT(ariAnswer(""), testing::ExitedWithCode(41), "");
+  TempDir dir;
+  EXPECT_EXIT(ariAnswer(dir, "i\n"), testing::ExitedWithCode(40), "overflow\nAbort, Retry or Ignore");
+  EXPECT_EXIT(ariAnswer(dir, "I"), testing::ExitedWithCode(40), "");
+  EXPECT_EXIT(ariAnswer(dir, "r\n"), testing::ExitedWithCode(41), "");
+  EXPECT_EXIT(ariAnswer(dir, "x\n"), testing::ExitedWithCode(41), "");
+  EXPECT_EXIT(ariAnswer(dir, ""), testing::ExitedWithCode(41), "");
   EXPECT_EXIT(
       {
         onAbnormalStop([] { std::fputs("abnormal\n", stderr); });
         errno = 0;  // the stop code carries errno; 0 ends with status 1
-        ariAnswer("a\n");
+        ariAnswer(dir, "a\n");
       },
       testing::ExitedWithCode(1), "abnormal");
 }
