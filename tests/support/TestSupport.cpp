@@ -1,6 +1,8 @@
 // Test helpers: temporary directories, scoped environment, child processes.
 #include "TestSupport.h"
 
+#include <zfound/String.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +20,12 @@
 #include <stdexcept>
 
 namespace zftest {
+
+std::string str(String const& s) {
+  if (s.isHighest()) return "(high)";
+  if (s.isNull()) return std::string();
+  return std::string(toCharPtr(s), size_t(s.length()));
+}
 
 TempDir::TempDir() {
   char const* base = std::getenv("TMPDIR");

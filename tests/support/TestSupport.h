@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
+class String;
+
 namespace zftest {
+
+// A String as test output: "" for null, "(high)" for the highest value,
+// otherwise its characters (NULs included).
+std::string str(String const& s);
 
 // A fresh directory under $TMPDIR (or /tmp); removed recursively on destruction.
 class TempDir {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "TestSupport.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ uint32_t w4(char const* bytes, size_t n) {
   return w;
 }
 
-std::string str(String const& s) { return s.isNull() ? "<null>" : s.isHighest() ? "<high>" : toCharPtr(s); }
+using zftest::str;
 
 TEST(ConnectionWords, EveryValueFormRoundTripsWithItsExactWords) {
   LoopConnection c(5);  // small parts: values cross part boundaries

@@ -21,7 +21,7 @@
 
 namespace {
 
-std::string str(String const& s) { return std::string(toCharPtr(s)); }
+using zftest::str;
 
 // A server directory of its own: OMBREL points at it while the test runs.
 class ConfigFileTest : public testing::Test {

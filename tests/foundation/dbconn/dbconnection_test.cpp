@@ -13,10 +13,11 @@
 
 #include "ChildRun.h"
 #include "dbconn_fixture.h"
+#include "TestSupport.h"
 
 namespace {
 
-std::string str(String const& s) { return std::string(toCharPtr(s)); }
+using zftest::str;
 
 // A transport in memory: parts of `capacity` body words.
 class MemConnection : public DbConnection {

@@ -16,6 +16,7 @@
 
 #include "ChildRun.h"
 #include "dbconn_fixture.h"
+#include "TestSupport.h"
 
 using namespace dbconntest;
 using zftest::EndpointReply;
@@ -26,7 +27,7 @@ using zftest::errorReply;
 
 namespace {
 
-std::string str(String const& s) { return std::string(toCharPtr(s)); }
+using zftest::str;
 
 int32_t firstLong(EndpointRequest const& r) {
   WireCodec c;

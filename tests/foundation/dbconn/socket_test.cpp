@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "dbconn_fixture.h"
+#include "TestSupport.h"
 
 using namespace dbconntest;
 using zftest::EndpointReply;
@@ -36,7 +37,7 @@ using zftest::errorReply;
 
 namespace {
 
-std::string str(String const& s) { return std::string(toCharPtr(s)); }
+using zftest::str;
 
 std::string localHost() {
   char h[256] = {};

@@ -22,7 +22,7 @@
 
 namespace {
 
-std::string str(String const& s) { return s.isHighest() ? "(high)" : std::string(toCharPtr(s)); }
+using zftest::str;
 
 void startUpOnce() {
   if (startUpDone()) return;

@@ -24,10 +24,7 @@ using zftest::ScopedEnv;
 
 namespace {
 
-std::string str(String const& s) {
-  if (s.isHighest()) return "(high)";
-  return s.isNull() ? std::string() : std::string(toCharPtr(s));
-}
+using zftest::str;
 
 // A value as "<kind>:<text>": N number, S text, D date, T time, L logical,
 // V void.

@@ -20,7 +20,7 @@ using zftest::TempDir;
 
 namespace {
 
-std::string str(String const& s) { return s.isHighest() ? "(high)" : std::string(toCharPtr(s)); }
+using zftest::str;
 
 // A private data directory holding <language>/<name>.msg files; each test
 // points DATADIR at it.

@@ -18,7 +18,7 @@
 
 namespace {
 
-std::string str(String const& s) { return s.isHighest() ? "(high)" : std::string(toCharPtr(s)); }
+using zftest::str;
 
 // The process starts as "optprog" version 2.5 with its own catalogue in a
 // private directory placed before the build's catalogues on DATADIR. The

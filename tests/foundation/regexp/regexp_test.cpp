@@ -8,10 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include "TestSupport.h"
 
 namespace {
 
-std::string str(String const& s) { return s.isNull() ? std::string() : std::string(toCharPtr(s), s.length()); }
+using zftest::str;
 
 struct SearchCase {
   char const* pattern;

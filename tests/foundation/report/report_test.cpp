@@ -21,7 +21,7 @@ using zftest::TempDir;
 
 namespace {
 
-std::string str(String const& s) { return s.isHighest() ? "(high)" : std::string(toCharPtr(s)); }
+using zftest::str;
 
 // Every test runs after startUp, with the default handlers installed.
 class ReportTest : public ::testing::Test {

@@ -20,7 +20,7 @@
 
 namespace {
 
-std::string str(String const& s) { return s.isNull() ? std::string() : std::string(toCharPtr(s), s.length()); }
+using zftest::str;
 
 // Collects everything an output stream writes into a std::string.
 class Sink : public OutputStream {
