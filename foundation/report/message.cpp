@@ -207,26 +207,17 @@ int AriError(char const* fmt, ...) ZF_PLAIN_REPORT(K_ARI)
 
 // --- handlers --------------------------------------------------------------
 
-MsgHandler displayHandler(MsgHandler h) {
-  MsgHandler old = displayH;
-  displayH = h;
+// Installs h in `slot` and returns what was there.
+static MsgHandler exchange(MsgHandler& slot, MsgHandler h) {
+  MsgHandler old = slot;
+  slot = h;
   return old;
 }
-MsgHandler displayErrorHandler(MsgHandler h) {
-  MsgHandler old = displayErrorH;
-  displayErrorH = h;
-  return old;
-}
-MsgHandler fatalErrorHandler(MsgHandler h) {
-  MsgHandler old = fatalErrorH;
-  fatalErrorH = h;
-  return old;
-}
-MsgHandler ariErrorHandler(MsgHandler h) {
-  MsgHandler old = ariErrorH;
-  ariErrorH = h;
-  return old;
-}
+
+MsgHandler displayHandler(MsgHandler h) { return exchange(displayH, h); }
+MsgHandler displayErrorHandler(MsgHandler h) { return exchange(displayErrorH, h); }
+MsgHandler fatalErrorHandler(MsgHandler h) { return exchange(fatalErrorH, h); }
+MsgHandler ariErrorHandler(MsgHandler h) { return exchange(ariErrorH, h); }
 
 void msgCtrl(int32_t v) {
   pres_flag = v;
