@@ -77,16 +77,9 @@ OutputStream& OutputStream::operator<<(char const* s) {
 }
 
 OutputStream& OutputStream::operator<<(long v) {
-  char tmp[24];
-  int n = 0;
-  uint64_t u = v < 0 ? (0 - static_cast<uint64_t>(v)) : static_cast<uint64_t>(v);
-  do {
-    tmp[n++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u);
-  if (v < 0) put('-');
-  while (n) put(tmp[--n]);
-  return *this;
+  if (v >= 0) return *this << static_cast<unsigned long>(v);
+  put('-');
+  return *this << (0 - static_cast<unsigned long>(v));
 }
 
 OutputStream& OutputStream::operator<<(unsigned long v) {
