@@ -38,13 +38,13 @@ bool decode(unsigned char const* b, Num& n) {
 bool stNum(FILE* f, Num const& n) {
   unsigned char b[kNumBytes];
   encode(n, b);
-  return std::fwrite(b, 1, kNumBytes, f) == kNumBytes;
+  return putBytes(f, b, kNumBytes);
 }
 
 Num ldNum(FILE* f) {
   unsigned char b[kNumBytes];
   Num n;
-  if (std::fread(b, 1, kNumBytes, f) != kNumBytes) return Num();
+  if (!getBytes(f, b, kNumBytes)) return Num();
   if (!decode(b, n)) ldMarkBad(f);
   return n;
 }
@@ -52,21 +52,13 @@ Num ldNum(FILE* f) {
 void store(OutputStream& os, Num const& n) {
   unsigned char b[kNumBytes];
   encode(n, b);
-  for (int i = 0; i < kNumBytes; ++i) os.put(static_cast<char>(b[i]));
+  putBytes(os, b, kNumBytes);
 }
 
 InputStream& load(InputStream& is, Num& n) {
   unsigned char b[kNumBytes];
   n = Num();
-  int got = 0;
-  for (; got < kNumBytes; ++got) {
-    b[got] = static_cast<unsigned char>(is.getc());
-    if (!is.ok()) break;
-  }
-  if (got < kNumBytes) {
-    if (got > 0) is.addState(Stream::ErrorBit);
-    return is;
-  }
+  if (!getBytes(is, b, kNumBytes)) return is;
   if (!decode(b, n)) is.addState(Stream::ErrorBit);
   return is;
 }

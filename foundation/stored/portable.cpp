@@ -22,10 +22,9 @@ double lddbl(void const* p) {
 
 // ---- FILE forms ----------------------------------------------------------------
 
-static bool putBytes(FILE* f, unsigned char const* b, size_t n) { return std::fwrite(b, 1, n, f) == n; }
+bool putBytes(FILE* f, unsigned char const* b, size_t n) { return std::fwrite(b, 1, n, f) == n; }
 
-// Reads exactly n bytes; false (and b zeroed) on a short read.
-static bool getBytes(FILE* f, unsigned char* b, size_t n) {
+bool getBytes(FILE* f, unsigned char* b, size_t n) {
   if (std::fread(b, 1, n, f) == n) return true;
   std::memset(b, 0, n);
   return false;
@@ -93,9 +92,7 @@ bool ldFailed(FILE* f) { return std::feof(f) || std::ferror(f); }
 
 // ---- stream forms --------------------------------------------------------------
 
-// Reads n bytes from the stream; on a cut-short value zeroes them, sets the
-// error bit when some of them had come, and returns false.
-static bool getBytes(InputStream& is, unsigned char* b, int n) {
+bool getBytes(InputStream& is, unsigned char* b, int n) {
   int got = 0;
   for (; got < n; ++got) {
     b[got] = static_cast<unsigned char>(is.getc());
@@ -107,7 +104,7 @@ static bool getBytes(InputStream& is, unsigned char* b, int n) {
   return false;
 }
 
-static void putBytes(OutputStream& os, unsigned char const* b, int n) {
+void putBytes(OutputStream& os, unsigned char const* b, int n) {
   for (int i = 0; i < n; ++i) os.put(static_cast<char>(b[i]));
 }
 
