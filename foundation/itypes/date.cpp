@@ -65,7 +65,6 @@ int32_t dateFmtCode = 0;
 
 int32_t centuryPivot = -1;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isLetter(char c) { return (_zfx_ctype[(unsigned char)c + 1] & 3) != 0; }
 
 // Case-insensitive equality of n characters through the system's classes.
@@ -99,13 +98,8 @@ int32_t readPart(char const*& p, char const* end, size_t minDigits, size_t maxDi
     p = q;
     return m;
   }
-  int32_t v = 0;
-  size_t n = 0;
-  while (q < end && n < maxDigits && isDigit(*q)) {
-    v = v * 10 + (*q - '0');
-    ++q;
-    ++n;
-  }
+  size_t n;
+  int32_t v = readDigits(q, end, maxDigits, n);
   if (n < minDigits || n == 0) return -1;
   p = q;
   return v;
@@ -173,8 +167,7 @@ int32_t _str_to_date(char const* text, bool monthFirst) {
   if (text == nullptr) return kNull;
   char const* p = text;
   char const* end = text + strlen(text);
-  while (p < end && (*p == ' ' || *p == '\t')) ++p;
-  while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\n')) --end;
+  trimText(p, end);
   if (p == end) return kNull;
   if (end - p == 3 && memcmp(p, "NOW", 3) == 0) return Date::today().value();
 

@@ -59,6 +59,29 @@ inline char const* monName(int32_t m) {
   return s ? toCharPtr(s) : "";
 }
 
+// A decimal digit, whatever the national character classes say.
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads at most maxDigits decimal digits at p, moving p past them; n is the
+// count read (0 when p is not at a digit). Returns their value.
+inline int32_t readDigits(char const*& p, char const* end, size_t maxDigits, size_t& n) {
+  int32_t v = 0;
+  n = 0;
+  while (p < end && n < maxDigits && isDigit(*p)) {
+    v = v * 10 + (*p - '0');
+    ++p;
+    ++n;
+  }
+  return v;
+}
+
+// Narrows [p, end) to the text without leading blanks and tabs and without
+// trailing blanks, tabs and newlines.
+inline void trimText(char const*& p, char const*& end) {
+  while (p < end && (*p == ' ' || *p == '\t')) ++p;
+  while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\n')) --end;
+}
+
 // Appends to a fixed buffer; text that does not fit is cut, and the buffer
 // always ends with a NUL.
 class Out {

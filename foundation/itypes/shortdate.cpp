@@ -24,8 +24,6 @@ int16_t limitShort(int32_t v) {
   return int16_t(v);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Exactly two digits at p; -1 otherwise.
 int twoDigits(char const* p) {
   if (!isDigit(p[0]) || !isDigit(p[1])) return -1;

@@ -13,18 +13,11 @@ using namespace dtx;
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Reads 1..maxDigits digits (exactly `exact` when exact > 0); -1 when none.
 int32_t readNum(char const*& p, char const* end, int maxDigits, int exact) {
-  int32_t v = 0;
-  int n = 0;
-  while (p < end && n < maxDigits && isDigit(*p)) {
-    v = v * 10 + (*p - '0');
-    ++p;
-    ++n;
-  }
-  if (n == 0 || (exact > 0 && n != exact)) return -1;
+  size_t n;
+  int32_t v = readDigits(p, end, size_t(maxDigits), n);
+  if (n == 0 || (exact > 0 && n != size_t(exact))) return -1;
   return v;
 }
 
@@ -68,8 +61,7 @@ int32_t _str_to_time(char const* text) {
   if (text == nullptr) return kNull;
   char const* p = text;
   char const* end = text + strlen(text);
-  while (p < end && (*p == ' ' || *p == '\t')) ++p;
-  while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\n')) --end;
+  trimText(p, end);
   if (p == end) return kNull;
   if (end - p == 3 && memcmp(p, "NOW", 3) == 0) return Time::now().value();
 
