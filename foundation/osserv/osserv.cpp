@@ -46,30 +46,20 @@ char const* keep(std::string& buf, char const* text) {
 
 bool validId(int64_t id) { return id >= 0 && id < int64_t(UINT32_MAX); }
 
-// getpwuid_r / getgrgid_r into local storage; true when found.
-struct PwEntry {
-  passwd pw{};
+// An account record filled by getpwuid_r, getgrgid_r or their kin into
+// local storage; the storage grows while the call answers ERANGE, up to
+// 1 MiB. run is true when the record was found.
+template <class Rec, int SizeKey>
+struct AccountEntry {
+  Rec rec{};
   std::string storage;
-  bool find(int64_t uid) {
-    if (!validId(uid)) return false;
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  template <class F>
+  bool run(F call) {
+    long size = sysconf(SizeKey);
     storage.assign(size > 0 ? size_t(size) : 16384, '\0');
-    passwd* res = nullptr;
+    Rec* res = nullptr;
     for (;;) {
-      int rc = getpwuid_r(uid_t(uid), &pw, storage.data(), storage.size(), &res);
-      if (rc == ERANGE && storage.size() < (1u << 20)) {
-        storage.assign(storage.size() * 2, '\0');
-        continue;
-      }
-      return rc == 0 && res != nullptr;
-    }
-  }
-  bool find(char const* name) {
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    storage.assign(size > 0 ? size_t(size) : 16384, '\0');
-    passwd* res = nullptr;
-    for (;;) {
-      int rc = getpwnam_r(name, &pw, storage.data(), storage.size(), &res);
+      int rc = call(&rec, storage.data(), storage.size(), &res);
       if (rc == ERANGE && storage.size() < (1u << 20)) {
         storage.assign(storage.size() * 2, '\0');
         continue;
@@ -79,24 +69,17 @@ struct PwEntry {
   }
 };
 
-struct GrEntry {
-  group gr{};
-  std::string storage;
-  template <class F>
-  bool run(F call) {
-    long size = sysconf(_SC_GETGR_R_SIZE_MAX);
-    storage.assign(size > 0 ? size_t(size) : 16384, '\0');
-    group* res = nullptr;
-    for (;;) {
-      int rc = call(&gr, storage.data(), storage.size(), &res);
-      if (rc == ERANGE && storage.size() < (1u << 20)) {
-        storage.assign(storage.size() * 2, '\0');
-        continue;
-      }
-      return rc == 0 && res != nullptr;
-    }
+struct PwEntry : AccountEntry<passwd, _SC_GETPW_R_SIZE_MAX> {
+  bool find(int64_t uid) {
+    return validId(uid) &&
+           run([&](passwd* p, char* b, size_t s, passwd** r) { return getpwuid_r(uid_t(uid), p, b, s, r); });
+  }
+  bool find(char const* name) {
+    return run([&](passwd* p, char* b, size_t s, passwd** r) { return getpwnam_r(name, p, b, s, r); });
   }
 };
+
+using GrEntry = AccountEntry<group, _SC_GETGR_R_SIZE_MAX>;
 
 // Terminal state saved by setTerminal.
 struct TermState {
@@ -130,33 +113,33 @@ bool isBigEndian() {
 int64_t userId(String const& name) {
   if (!name) return -1;
   PwEntry e;
-  return e.find(toCharPtr(name)) ? int64_t(e.pw.pw_uid) : -1;
+  return e.find(toCharPtr(name)) ? int64_t(e.rec.pw_uid) : -1;
 }
 
 int64_t userGid(int64_t uid) {
   PwEntry e;
-  return e.find(uid) ? int64_t(e.pw.pw_gid) : -1;
+  return e.find(uid) ? int64_t(e.rec.pw_gid) : -1;
 }
 
 char const* userName(int64_t uid) {
   static std::string buf;
   static char num[32];
   PwEntry e;
-  return e.find(uid) ? keep(buf, e.pw.pw_name) : idText(num, sizeof num, uid);
+  return e.find(uid) ? keep(buf, e.rec.pw_name) : idText(num, sizeof num, uid);
 }
 
 char const* userHomeDir(int64_t uid) {
   static std::string buf;
   static char num[32];
   PwEntry e;
-  return e.find(uid) ? keep(buf, e.pw.pw_dir) : idText(num, sizeof num, uid);
+  return e.find(uid) ? keep(buf, e.rec.pw_dir) : idText(num, sizeof num, uid);
 }
 
 char const* fullUserName(int64_t uid) {
   static std::string buf;
   static char num[32];
   PwEntry e;
-  return e.find(uid) ? keep(buf, e.pw.pw_gecos) : idText(num, sizeof num, uid);
+  return e.find(uid) ? keep(buf, e.rec.pw_gecos) : idText(num, sizeof num, uid);
 }
 
 int64_t groupId(String const& name) {
@@ -164,7 +147,7 @@ int64_t groupId(String const& name) {
   std::string n = toCharPtr(name);
   GrEntry e;
   bool ok = e.run([&](group* g, char* b, size_t s, group** r) { return getgrnam_r(n.c_str(), g, b, s, r); });
-  return ok ? int64_t(e.gr.gr_gid) : -1;
+  return ok ? int64_t(e.rec.gr_gid) : -1;
 }
 
 char const* groupName(int64_t gid) {
@@ -173,7 +156,7 @@ char const* groupName(int64_t gid) {
   GrEntry e;
   bool ok = validId(gid) &&
             e.run([&](group* g, char* b, size_t s, group** r) { return getgrgid_r(gid_t(gid), g, b, s, r); });
-  return ok ? keep(buf, e.gr.gr_name) : idText(num, sizeof num, gid);
+  return ok ? keep(buf, e.rec.gr_name) : idText(num, sizeof num, gid);
 }
 
 int64_t _osTimeZoneAdj(int64_t t) {
