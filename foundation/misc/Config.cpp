@@ -7,6 +7,7 @@
 #include <zfound/Config.h>
 
 #include <zfound/Environ.h>
+#include <zfound/Process.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,11 +30,7 @@ char const* const kMonthDefaults[12] = {"JANUARY", "FEBRUARY", "MARCH",     "APR
 constexpr size_t kMaxLine = 1023;
 
 InternatConfig& config() {
-  if (!theConfig) {
-    static char const msg[] = "startUp function must be called.\n";
-    (void)!::write(2, msg, sizeof msg - 1);
-    std::exit(1);
-  }
+  if (!theConfig) _startUpMissing();
   return *theConfig;
 }
 

@@ -81,11 +81,7 @@ std::vector<char>* argFileText = nullptr;
 std::vector<char*>* argFileVec = nullptr;
 
 ProcessConfig& cfg() {
-  if (!pc) {
-    static char const msg[] = "startUp function must be called.\n";
-    (void)!::write(2, msg, sizeof msg - 1);
-    std::exit(1);
-  }
+  if (!pc) _startUpMissing();
   return *pc;
 }
 
@@ -100,6 +96,12 @@ void runHooks(Hook* list) {
 }
 
 }  // namespace
+
+void _startUpMissing() {
+  static char const msg[] = "startUp function must be called.\n";
+  (void)!::write(2, msg, sizeof msg - 1);
+  std::exit(1);
+}
 
 // ---------------------------------------------------------------------------
 // The start name

@@ -105,6 +105,10 @@ typedef int (*ProcHandler)(int flags, char const* title, char const* text);
 // Returns the previous handler of the last one installed.
 ProcHandler turnIntoDaemon(ProcHandler fatal, ProcHandler displayError, ProcHandler display);
 
+// Ends the process with "startUp function must be called.\n" on descriptor 2
+// and status 1: what every accessor of start-up state does before startUp.
+[[noreturn]] void _startUpMissing();
+
 // The exit status a stop code gives (low byte; 1 for an abnormal code whose
 // low byte is 0).
 int exitStatusOf(int32_t code);
