@@ -2,6 +2,7 @@
 #include "SysVEndpoint.h"
 
 #include <zfound/MsgHeader.h>
+#include <zfound/RemoteConnection.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,8 +20,6 @@
 namespace zftest {
 
 namespace {
-
-uint32_t swap32(uint32_t v) { return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24); }
 
 void noop(int) {}
 
@@ -50,12 +49,12 @@ int32_t uniqueServerId() {
 }
 
 Connection& WireCodec::operator<<(int32_t w) {
-  return LoopConnection::operator<<(swapped_ ? int32_t(swap32(uint32_t(w))) : w);
+  return LoopConnection::operator<<(swapped_ ? int32_t(RemoteConnection::invI(uint32_t(w))) : w);
 }
 
 Connection& WireCodec::operator>>(int32_t& w) {
   LoopConnection::operator>>(w);
-  if (swapped_) w = int32_t(swap32(uint32_t(w)));
+  if (swapped_) w = int32_t(RemoteConnection::invI(uint32_t(w)));
   return *this;
 }
 
