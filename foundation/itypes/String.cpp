@@ -595,13 +595,6 @@ char escapeLetter(unsigned char c) {
   }
 }
 
-int hexVal(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 String& String::encode() {
@@ -652,7 +645,7 @@ String& String::decode() {
       case 'e': case 'E': out += char(27); break;
       case 'x': case 'X':
         v = 0;
-        for (int k = 0; k < 2 && i + 1 < n && hexVal(s[i + 1]) >= 0; ++k) v = v * 16 + hexVal(s[++i]);
+        for (int k = 0; k < 2 && i + 1 < n && hexDigitValue(s[i + 1]) >= 0; ++k) v = v * 16 + hexDigitValue(s[++i]);
         break;
       case 'd': case 'D':
         v = 0;
@@ -745,12 +738,8 @@ int32_t toInt(String const& s, long base) {
   if (base < 2 || base > 36) base = 10;
   uint32_t v = 0;
   for (; c < end; ++c) {
-    int d;
-    if (*c >= '0' && *c <= '9') d = *c - '0';
-    else if (*c >= 'a' && *c <= 'z') d = *c - 'a' + 10;
-    else if (*c >= 'A' && *c <= 'Z') d = *c - 'A' + 10;
-    else break;
-    if (d >= base) break;
+    int d = digitValue(*c);
+    if (d < 0 || d >= base) break;
     v = v * uint32_t(base) + uint32_t(d);
   }
   if (neg) v = 0u - v;

@@ -191,11 +191,8 @@ DbObject StrToObj(char const* s) {
   for (int w = 0; w < 2; ++w) {
     int n = 0;
     for (;; ++p, ++n) {
-      int c = (unsigned char)*p, v;
-      if (c >= '0' && c <= '9') v = c - '0';
-      else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-      else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-      else break;
+      int v = hexDigitValue(*p);
+      if (v < 0) break;
       if (n == 8) return NULL_DBOBJECT;
       words[w] = words[w] << 4 | uint32_t(v);
     }

@@ -2,18 +2,8 @@
 // numeric codes become characters; a backslash before anything that has a
 // meaning in a pattern (such as "\(", "\{" or "\1") stays as it is. A text
 // holds no NUL, so a code of 0 becomes 31.
+#include <zfound/CharClass.h>
 #include <zfound/String.h>
-
-namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 String& String::decodeRegExp() {
   if (isNull() || isHighest()) return *this;
@@ -41,8 +31,8 @@ String& String::decodeRegExp() {
       case 'x': {
         code = 0;
         int k = 0;
-        while (k < 2 && i + 1 < n && hexValue(s[i + 1]) >= 0) {
-          code = code * 16 + hexValue(s[++i]);
+        while (k < 2 && i + 1 < n && hexDigitValue(s[i + 1]) >= 0) {
+          code = code * 16 + hexDigitValue(s[++i]);
           ++k;
         }
         break;

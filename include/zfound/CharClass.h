@@ -52,6 +52,19 @@ char toUpperCase(char c);
 // c + 32 when c is an upper-case letter by the table, else c.
 int toLowerCase(int c);
 char toLowerCase(char c);
+// The value of c as a digit of a base up to 36 (0-9, then a-z or A-Z as
+// 10-35); -1 for any other character. ASCII only, whatever the table says.
+inline int digitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return -1;
+}
+// The value of c as a hexadecimal digit (0-9, a-f, A-F); -1 otherwise.
+inline int hexDigitValue(char c) {
+  int d = digitValue(c);
+  return d < 16 ? d : -1;
+}
 // Compares n characters through toUpperCase; the difference of the first
 // unequal pair (as unsigned chars), 0 when n <= 0 or all are equal.
 int memCmpI(char const* a, char const* b, long n);
