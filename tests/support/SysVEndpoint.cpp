@@ -23,20 +23,29 @@ namespace {
 
 void noop(int) {}
 
-// The endpoint's key, for the handler below.
-volatile sig_atomic_t endpointKey = 0;
-
-// The test process ended without destroying the endpoint (a fatal report, a
-// crash): remove the queues and the semaphore set, then end. Only system
-// calls, so it is safe in a handler.
-void orphaned(int) {
-  int32_t k = endpointKey;
+// Removes the request, continuation and reply queues of key k. Only system
+// calls, so it is safe in a signal handler.
+void removeQueues(int32_t k) {
   for (int32_t q : {k + 's', k + 'c', k + 'r'}) {
     int id = msgget(q, 0);
     if (id >= 0) msgctl(id, IPC_RMID, nullptr);
   }
+}
+
+// Removes the queues and the semaphore set of key k (signal-safe as above).
+void removeKeyIpc(int32_t k) {
+  removeQueues(k);
   int s = semget(k, 2, 0);
   if (s >= 0) semctl(s, 0, IPC_RMID);
+}
+
+// The endpoint's key, for the handler below.
+volatile sig_atomic_t endpointKey = 0;
+
+// The test process ended without destroying the endpoint (a fatal report, a
+// crash): remove the queues and the semaphore set, then end.
+void orphaned(int) {
+  removeKeyIpc(endpointKey);
   _exit(3);
 }
 
@@ -100,15 +109,7 @@ bool SysVEndpoint::running() {
   return true;
 }
 
-void SysVEndpoint::removeIpc() {
-  int32_t k = key();
-  for (int32_t q : {k + 's', k + 'c', k + 'r'}) {
-    int id = msgget(q, 0);
-    if (id >= 0) msgctl(id, IPC_RMID, nullptr);
-  }
-  int s = semget(k, 2, 0);
-  if (s >= 0) semctl(s, 0, IPC_RMID);
-}
+void SysVEndpoint::removeIpc() { removeKeyIpc(key()); }
 
 bool SysVEndpoint::start() {
   int fds[2];
@@ -142,10 +143,7 @@ bool SysVEndpoint::start() {
 
 void SysVEndpoint::serve(int readyFd) {
   int32_t k = key();
-  for (int32_t q : {k + 's', k + 'c', k + 'r'}) {
-    int id = msgget(q, 0);
-    if (id >= 0) msgctl(id, IPC_RMID, nullptr);
-  }
+  removeQueues(k);
   int reqQ = msgget(k + 's', IPC_CREAT | 0666);
   int contQ = msgget(k + 'c', IPC_CREAT | 0666);
   int repQ = msgget(k + 'r', IPC_CREAT | 0666);
