@@ -287,7 +287,7 @@ void startUp(String const& name, int& argc, char**& argv) {
   std::string badEnvFile;
   for (std::string const& f : letters.envFiles) {
     if (setEnvironment(f.c_str()) != 0 && badEnvFile.empty())
-      badEnvFile = f.empty() ? "/etc/omb.env" : f;
+      badEnvFile = f.empty() ? std::string(kDefaultEnvFile) : f;
   }
 
   _initMsgTables();
