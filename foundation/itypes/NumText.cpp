@@ -22,8 +22,6 @@ namespace {
 constexpr int32_t kBufSize = 256;  // text buffer, NUL included
 char numBuffer[kBufSize];
 
-bool isDec(char c) { return c >= '0' && c <= '9'; }
-
 // The significant decimal digits of a finite non-zero n (no leading or
 // trailing zeros) into out; returns their number. *x gets the decimal
 // exponent of the first digit (its place is 10^x).
@@ -159,13 +157,13 @@ void NumImpl::parse(Num& n, char const* s) {
   }
   while (*s == '0') ++s;
   char const* ib = s;
-  while (isDec(*s)) ++s;
+  while (isDigitChar(*s)) ++s;
   int64_t ni = s - ib;
   char const* fb = s;
   int64_t nf = 0;
   if (*s == '.') {
     fb = ++s;
-    while (isDec(*s)) ++s;
+    while (isDigitChar(*s)) ++s;
     nf = s - fb;
   }
   int32_t shiftBy = 0;
@@ -175,10 +173,10 @@ void NumImpl::parse(Num& n, char const* s) {
     if (*s == '-') {
       neg = true;
       ++s;
-    } else if (*s != '\0' && !isDec(*s)) {
+    } else if (*s != '\0' && !isDigitChar(*s)) {
       ++s;
     }
-    while (isDec(*s)) {
+    while (isDigitChar(*s)) {
       if (shiftBy < 100000) shiftBy = shiftBy * 10 + (*s - '0');
       ++s;
     }

@@ -65,8 +65,6 @@ int32_t dateFmtCode = 0;
 
 int32_t centuryPivot = -1;
 
-bool isLetter(char c) { return (_zfx_ctype[(unsigned char)c + 1] & 3) != 0; }
-
 // Case-insensitive equality of n characters through the system's classes.
 bool sameText(char const* a, char const* b, size_t n) { return memCmpI(a, b, long(n)) == 0; }
 
@@ -90,8 +88,8 @@ int32_t readPart(char const*& p, char const* end, size_t minDigits, size_t maxDi
                  bool* isName) {
   *isName = false;
   char const* q = p;
-  if (q < end && isLetter(*q)) {
-    while (q < end && isLetter(*q)) ++q;
+  if (q < end && isAlphaChar(*q)) {
+    while (q < end && isAlphaChar(*q)) ++q;
     int32_t m = monthOfName(p, size_t(q - p));
     if (m == 0) return -1;
     *isName = true;
@@ -203,7 +201,7 @@ int32_t _str_to_date(char const* text, bool monthFirst) {
   }
   int64_t year = 0;
   size_t digits = 0;
-  while (p < end && isDigit(*p)) {
+  while (p < end && isDigitChar(*p)) {
     if (year < 100000000) year = year * 10 + (*p - '0');
     ++p;
     ++digits;

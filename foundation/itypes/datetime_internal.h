@@ -59,15 +59,12 @@ inline char const* monName(int32_t m) {
   return s ? toCharPtr(s) : "";
 }
 
-// A decimal digit, whatever the national character classes say.
-inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Reads at most maxDigits decimal digits at p, moving p past them; n is the
 // count read (0 when p is not at a digit). Returns their value.
 inline int32_t readDigits(char const*& p, char const* end, size_t maxDigits, size_t& n) {
   int32_t v = 0;
   n = 0;
-  while (p < end && n < maxDigits && isDigit(*p)) {
+  while (p < end && n < maxDigits && isDigitChar(*p)) {
     v = v * 10 + (*p - '0');
     ++p;
     ++n;

@@ -26,7 +26,7 @@ int16_t limitShort(int32_t v) {
 
 // Exactly two digits at p; -1 otherwise.
 int twoDigits(char const* p) {
-  if (!isDigit(p[0]) || !isDigit(p[1])) return -1;
+  if (!isDigitChar(p[0]) || !isDigitChar(p[1])) return -1;
   return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
@@ -123,12 +123,12 @@ uint16_t StrToT(char const* s) {
   int h = twoDigits(p);
   if (h < 0) return SHORT_TIME_NULL;
   p += 2;
-  if (*p && !isDigit(*p) && isDigit(p[1])) ++p;
+  if (*p && !isDigitChar(*p) && isDigitChar(p[1])) ++p;
   int m = twoDigits(p);
   if (m < 0) return SHORT_TIME_NULL;
   p += 2;
   int sec = 0;
-  if (*p && !isDigit(*p) && isDigit(p[1])) {
+  if (*p && !isDigitChar(*p) && isDigitChar(p[1])) {
     sec = twoDigits(p + 1);
     if (sec < 0) return SHORT_TIME_NULL;
     p += 3;
