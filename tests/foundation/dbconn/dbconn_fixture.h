@@ -33,6 +33,15 @@ inline void startUpOnce() {
   startUp("dbconntest-1.0", argc, av);
 }
 
+// The first long of a request's body, as a wire of the given order holds it.
+inline int32_t firstLong(zftest::EndpointRequest const& r, bool swapped = false) {
+  zftest::WireCodec c(swapped);
+  c.feed(r.body);
+  int32_t v = 0;
+  c >> v;
+  return v;
+}
+
 // One line of an endpoint's log.
 struct LogLine {
   std::string tag;

@@ -29,14 +29,6 @@ namespace {
 
 using zftest::str;
 
-int32_t firstLong(EndpointRequest const& r) {
-  WireCodec c;
-  c.feed(r.body);
-  int32_t v = 0;
-  c >> v;
-  return v;
-}
-
 class IpcTest : public EndpointFixture {};
 
 TEST_F(IpcTest, ConnectsBatchesVoidRequestsAndReadsTheReply) {

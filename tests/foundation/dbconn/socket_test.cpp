@@ -93,14 +93,6 @@ std::string roadName(::testing::TestParamInfo<Road> const& i) {
   return i.param == Road::Tcp ? "Tcp" : i.param == Road::TcpSwapped ? "TcpOtherByteOrder" : "LocalSocket";
 }
 
-int32_t firstLong(EndpointRequest const& r, bool swapped) {
-  WireCodec c(swapped);
-  c.feed(r.body);
-  int32_t v = 0;
-  c >> v;
-  return v;
-}
-
 std::vector<std::shared_ptr<Exception>> const& scriptedErrors() {
   static std::vector<std::shared_ptr<Exception>> e = {
       std::make_shared<DuplicatedKey>("ix_name", "k1"), std::make_shared<InvalidMsgOnObject>(3, 4),
