@@ -81,6 +81,13 @@ struct PwEntry : AccountEntry<passwd, _SC_GETPW_R_SIZE_MAX> {
 
 using GrEntry = AccountEntry<group, _SC_GETGR_R_SIZE_MAX>;
 
+// One text field of uid's account, kept in the caller's static `buf`; the
+// uid as decimal text in the caller's static `num` when there is no account.
+char const* pwText(int64_t uid, char* passwd::*field, std::string& buf, char (&num)[32]) {
+  PwEntry e;
+  return e.find(uid) ? keep(buf, e.rec.*field) : idText(num, sizeof num, uid);
+}
+
 // Terminal state saved by setTerminal.
 struct TermState {
   bool set = false;
@@ -124,22 +131,19 @@ int64_t userGid(int64_t uid) {
 char const* userName(int64_t uid) {
   static std::string buf;
   static char num[32];
-  PwEntry e;
-  return e.find(uid) ? keep(buf, e.rec.pw_name) : idText(num, sizeof num, uid);
+  return pwText(uid, &passwd::pw_name, buf, num);
 }
 
 char const* userHomeDir(int64_t uid) {
   static std::string buf;
   static char num[32];
-  PwEntry e;
-  return e.find(uid) ? keep(buf, e.rec.pw_dir) : idText(num, sizeof num, uid);
+  return pwText(uid, &passwd::pw_dir, buf, num);
 }
 
 char const* fullUserName(int64_t uid) {
   static std::string buf;
   static char num[32];
-  PwEntry e;
-  return e.find(uid) ? keep(buf, e.rec.pw_gecos) : idText(num, sizeof num, uid);
+  return pwText(uid, &passwd::pw_gecos, buf, num);
 }
 
 int64_t groupId(String const& name) {
