@@ -105,7 +105,7 @@ bool getBytes(InputStream& is, unsigned char* b, int n) {
 }
 
 void putBytes(OutputStream& os, unsigned char const* b, int n) {
-  for (int i = 0; i < n; ++i) os.put(static_cast<char>(b[i]));
+  os.write(reinterpret_cast<char const*>(b), n);
 }
 
 void store(OutputStream& os, int16_t v) {

@@ -80,7 +80,7 @@ void store(OutputStream& os, String const& s) {
   unsigned char h[3];
   long n;
   int hl = header(s, h, n);
-  for (int i = 0; i < hl; ++i) os.put(static_cast<char>(h[i]));
+  putBytes(os, h, hl);
   os.write(toCharPtr(s), n);
 }
 

@@ -9,9 +9,7 @@
 
 OutputStream& OutputStream::operator<<(String const& s) {
   if (s.isHighest()) return *this << "(high value)";
-  long n = s.length();
-  char const* p = toCharPtr(s);
-  for (long i = 0; i < n; ++i) put(p[i]);
+  write(toCharPtr(s), s.length());
   return *this;
 }
 
