@@ -135,10 +135,7 @@ private:
     if (swapped_) {
       // The later headers of a batch, converted walking their lengths.
       int32_t at = 3 + s_MsgBuff::read(part).length();
-      while (at + 3 <= n) {
-        RemoteConnection::invH(part + at);
-        at += 3 + s_MsgBuff::read(part + at).length();
-      }
+      if (at + 3 <= n) RemoteConnection::invHeaders(part + at, n - at, true);
     }
     return n;
   }

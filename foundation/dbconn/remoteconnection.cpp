@@ -488,6 +488,16 @@ void RemoteConnection::invH(void* header) {
   h.write(header);
 }
 
+void RemoteConnection::invHeaders(uint32_t* first, int32_t words, bool toHost) {
+  int32_t at = 0;
+  while (at + 3 <= words) {
+    uint32_t* h = first + at;
+    int32_t before = s_MsgBuff::read(h).length();
+    invH(h);
+    at += 3 + (toHost ? s_MsgBuff::read(h).length() : before);
+  }
+}
+
 RemoteConnection::RemoteConnection(DbConfigFile const& cfg, ConnMode mode, String const& service,
                                    StringRefStringRefBaseAction* action)
     : DbConnection(cfg, mode), action_(action ? action->clone() : nullptr) {
@@ -606,13 +616,7 @@ void RemoteConnection::convertHeaders(uint32_t* first, int32_t size) {
     _precond("needConvert", __FILE__, __LINE__);
     return;
   }
-  int32_t words = size / 4;
-  int32_t at = 0;
-  while (at + 3 <= words) {
-    int32_t len = s_MsgBuff::read(first + at).length();  // before conversion
-    invH(first + at);
-    at += 3 + len;
-  }
+  invHeaders(first, size / 4, false);
 }
 
 int32_t RemoteConnection::sendTo() {
@@ -624,11 +628,7 @@ int32_t RemoteConnection::sendTo() {
   if (w != size) return -7;
   if (needConvert_) {
     // Back to host order: the header is reused for the next part.
-    int32_t words = size / 4, at = 0;
-    while (at + 3 <= words) {
-      invH(start + at);
-      at += 3 + s_MsgBuff::read(start + at).length();
-    }
+    invHeaders(start, size / 4, true);
   }
   return 0;
 }

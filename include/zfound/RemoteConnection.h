@@ -178,6 +178,10 @@ public:
   static uint16_t invS(uint16_t v);
   static uint32_t invI(uint32_t v);
   static void invH(void* header);
+  // Reverses in place every header of the batch in `words` words from first,
+  // walking the headers' lengths: toHost when they arrive reversed (the
+  // length is read after the reversal), else before they leave.
+  static void invHeaders(uint32_t* first, int32_t words, bool toHost);
 
 private:
   std::vector<uint32_t> buf_;                // (capacity + 3) words
