@@ -50,6 +50,14 @@ int fatal(String const& t, String const& text) {
   return r;  // only while a stop is already under way
 }
 
+// m with its marks #0.. replaced by the texts of the first n values of v
+// (n at most 10); marks beyond n become empty.
+Message withArgs(Message const& m, AnyValue const* const* v, int n) {
+  String args[10];
+  for (int i = 0; i < n; ++i) args[i] = toString(*v[i]);
+  return Message(m.replaceArgs(args, 10));
+}
+
 String lookup(MsgTable* t, String const& key) { return t ? t->find(key) : String(); }
 
 Message lookupDefault(MsgTable* t, String const& key, char const* deflt) {
@@ -63,28 +71,22 @@ Message lookupDefault(MsgTable* t, String const& key, char const* deflt) {
 // --- Message ---------------------------------------------------------------
 
 Message Message::operator()(AnyValue const& a0, AnyValue const& a1) const {
-  String args[10];
-  args[0] = toString(a0);
-  args[1] = toString(a1);
-  return Message(replaceArgs(args, 10));
+  AnyValue const* v[2] = {&a0, &a1};
+  return withArgs(*this, v, 2);
 }
 
 Message Message::operator()(AnyValue const& a0, AnyValue const& a1, AnyValue const& a2,
                             AnyValue const& a3, AnyValue const& a4) const {
-  String args[10];
   AnyValue const* v[5] = {&a0, &a1, &a2, &a3, &a4};
-  for (int i = 0; i < 5; ++i) args[i] = toString(*v[i]);
-  return Message(replaceArgs(args, 10));
+  return withArgs(*this, v, 5);
 }
 
 Message Message::operator()(AnyValue const& a0, AnyValue const& a1, AnyValue const& a2,
                             AnyValue const& a3, AnyValue const& a4, AnyValue const& a5,
                             AnyValue const& a6, AnyValue const& a7, AnyValue const& a8,
                             AnyValue const& a9) const {
-  String args[10];
   AnyValue const* v[10] = {&a0, &a1, &a2, &a3, &a4, &a5, &a6, &a7, &a8, &a9};
-  for (int i = 0; i < 10; ++i) args[i] = toString(*v[i]);
-  return Message(replaceArgs(args, 10));
+  return withArgs(*this, v, 10);
 }
 
 int Message::display() const { return ::display(String(), *this); }
