@@ -151,15 +151,13 @@ private:
   bool reply(int32_t ret, int16_t st, std::vector<uint32_t> const& body) {
     uint32_t part[kPartWords] = {};
     int32_t n = int32_t(body.size());
+    s_MsgBuff h;
+    h.objId = ret;
+    h.serverOp = st;
     int32_t parts = msgPartCount(n, kCapacity);
     for (int32_t i = 0; i < parts; ++i) {
       MsgPartSpan sp = msgPart(n, i, kCapacity);
-      s_MsgBuff h;
-      h.objId = ret;
-      h.serverOp = st;
-      h.setLength(sp.words);
-      h.setContinued(sp.continued);
-      h.write(part);
+      msgPartHeader(h, n, i, kCapacity).write(part);
       if (sp.words > 0) std::memcpy(part + 3, body.data() + sp.first, size_t(sp.words) * 4);
       if (!writePart(part, 3 + sp.words)) return false;
     }
