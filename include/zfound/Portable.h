@@ -73,32 +73,18 @@ inline uint16_t ldushort(void const* p) {
 }
 
 // The sortable form: stlong with the top bit of byte 0 inverted, so that the
-// bytes compared unsigned order the values as signed numbers. p advances by 4.
-inline void stInt(int32_t v, unsigned char*& p) {
-  stlong(static_cast<int32_t>(static_cast<uint32_t>(v) ^ 0x80000000u), p);
-  p += 4;
-}
-inline void stInt(int32_t v, char*& p) {
+// bytes compared unsigned order the values as signed numbers. p (a pointer to
+// char or unsigned char) advances by 4.
+template <class B>
+  requires(sizeof(B) == 1)
+inline void stInt(int32_t v, B*& p) {
   stlong(static_cast<int32_t>(static_cast<uint32_t>(v) ^ 0x80000000u), p);
   p += 4;
 }
 // Reads the sortable form and advances p by 4.
-inline int32_t ldInt(unsigned char const*& p) {
-  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(ldlong(p)) ^ 0x80000000u);
-  p += 4;
-  return v;
-}
-inline int32_t ldInt(unsigned char*& p) {
-  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(ldlong(p)) ^ 0x80000000u);
-  p += 4;
-  return v;
-}
-inline int32_t ldInt(char const*& p) {
-  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(ldlong(p)) ^ 0x80000000u);
-  p += 4;
-  return v;
-}
-inline int32_t ldInt(char*& p) {
+template <class B>
+  requires(sizeof(B) == 1)
+inline int32_t ldInt(B*& p) {
   int32_t v = static_cast<int32_t>(static_cast<uint32_t>(ldlong(p)) ^ 0x80000000u);
   p += 4;
   return v;
