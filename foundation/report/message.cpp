@@ -61,10 +61,7 @@ Message withArgs(Message const& m, AnyValue const* const* v, int n) {
 String lookup(MsgTable* t, String const& key) { return t ? t->find(key) : String(); }
 
 Message lookupDefault(MsgTable* t, String const& key, char const* deflt) {
-  if (!t) return Message(deflt);
-  String s = t->find(key, true);
-  if (s.isHighest()) return Message(deflt);
-  return Message(s);
+  return t ? t->dMsg(key, deflt) : Message(deflt);
 }
 }  // namespace
 
