@@ -7,20 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "ShowString.h"
 #include "TestSupport.h"
 #include "zfound/CharClass.h"
 #include "zfound/String.h"
 
 namespace {
 
-char const* const kHigh = reinterpret_cast<char const*>(uintptr_t(1));
+using zftest::show;
 
-// A readable picture of a String for assertions.
-std::string show(String const& s) {
-  if (s.isNull()) return "<null>";
-  if (s.isHighest()) return "<high>";
-  return std::string(toCharPtr(s), size_t(s.length()));
-}
+char const* const kHigh = reinterpret_cast<char const*>(uintptr_t(1));
 
 TEST(String, ConstructionGivesNullHighestOrText) {
   struct Case { String value; std::string expect; } cases[] = {

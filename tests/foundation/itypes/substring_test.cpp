@@ -5,17 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "ShowString.h"
 #include "zfound/SubString.h"
 
 namespace {
 
-char const* const kHigh = reinterpret_cast<char const*>(uintptr_t(1));
+using zftest::show;
 
-std::string show(String const& s) {
-  if (s.isNull()) return "<null>";
-  if (s.isHighest()) return "<high>";
-  return std::string(toCharPtr(s), size_t(s.length()));
-}
+char const* const kHigh = reinterpret_cast<char const*>(uintptr_t(1));
 
 TEST(SubString, Fields) {
   struct Case { char const* text; char const* sep; long n; char const* out; } cases[] = {
