@@ -167,12 +167,14 @@ StartLetters consumeStartLetters(int& argc, char** argv) {
       }
     }
   }
-  if (consumed > 0) {
-    // Move the rest (and the terminating null pointer) down to argv[1].
-    for (int k = 1; k + consumed <= argc; ++k) argv[k] = argv[k + consumed];
-    argc -= consumed;
-  }
+  dropArgs(argc, argv, consumed);
   return r;
+}
+
+void dropArgs(int& argc, char** argv, int n) {
+  if (n <= 0) return;
+  for (int k = 1; k + n <= argc; ++k) argv[k] = argv[k + n];
+  argc -= n;
 }
 
 int readArgFile(char const* name, char* argv0, std::vector<char>& text, std::vector<char*>& vec) {

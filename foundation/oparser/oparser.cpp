@@ -11,6 +11,7 @@
 #include <zfound/Message.h>
 #include <zfound/OptionParser.h>
 #include <zfound/Process.h>
+#include <zfound/StartArgs.h>
 
 #include <cctype>
 #include <cerrno>
@@ -413,11 +414,7 @@ int OptionParser::parse(int& argc, char** argv) {
   }
 
   // Move the remaining words (and the terminating null) down to argv[1].
-  int consumed = i - 1;
-  if (consumed > 0) {
-    for (int k = i; k <= argc; ++k) argv[k - consumed] = argv[k];
-    argc -= consumed;
-  }
+  dropArgs(argc, argv, i - 1);
   if (banner) ::banner(appName(), appVersion());
   if (window) warnText("Can't edit options on non-GUI application.");
   return 0;

@@ -33,6 +33,10 @@ struct StartLetters {
 // rest of their argument or, when they end it, the next argument.
 StartLetters consumeStartLetters(int& argc, char** argv);
 
+// Removes the n words after argv[0]: moves the rest, with the terminating
+// null pointer, down to argv[1] and lowers argc by n. n <= 0 changes nothing.
+void dropArgs(int& argc, char** argv, int n);
+
 // Reads an argument file into `text` and builds over it the vector
 // {argv0, words..., null} in `vec`. A word is a run of non-blank characters
 // or, when it begins with a double quote, the characters up to the next
