@@ -60,10 +60,7 @@ void Expr::writeLong(uint16_t* p, int32_t v) { std::memcpy(p, &v, 4); }
 
 bool Expr::readNum(uint16_t const* p, Num& n) {
   char bytes[16];
-  for (int k = 0; k < 8; ++k) {
-    bytes[2 * k] = char(p[k] >> 8);
-    bytes[2 * k + 1] = char(p[k] & 0xFF);
-  }
+  for (int k = 0; k < 8; ++k) stshort(p[k], bytes + 2 * k);
   char const* q = bytes;
   return n.load(q);
 }
@@ -72,7 +69,7 @@ void Expr::writeNum(uint16_t* p, Num const& n) {
   char bytes[16];
   char* q = bytes;
   n.store(q);
-  for (int k = 0; k < 8; ++k) p[k] = uint16_t((uint8_t(bytes[2 * k]) << 8) | uint8_t(bytes[2 * k + 1]));
+  for (int k = 0; k < 8; ++k) p[k] = ldushort(bytes + 2 * k);
 }
 
 int32_t Expr::addString(String const& s) {
