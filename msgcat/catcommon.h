@@ -1,8 +1,9 @@
 // What catdump and catload share: the record separator of the text exchange
 // form, the program version, the check of the language operand and the way
-// both report a failure.
+// both report a failure (also one that gives up an open editor).
 #pragma once
 
+#include <msgcat/MsgEditor.h>
 #include <zfound/Message.h>
 #include <zfound/String.h>
 
@@ -33,4 +34,12 @@ inline String catOperandProblem(String const& file, String const& language, Stri
   if (language.length() > kLanguageMax)
     return catText("LANGTOOLONG", "The language name is too long (at most 255 characters).");
   return String();
+}
+
+// Destroys the editor and reports why nothing was done (`why` may be the
+// editor's own error text: it is copied first).
+inline int32_t catGiveUp(MsgEditor* editor, String const& why) {
+  String text = why;
+  delete editor;
+  return catFail(text);
 }

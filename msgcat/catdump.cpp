@@ -47,11 +47,7 @@ public:
     }
     MsgEditor* editor = new MsgEditor(file, language);
     editor->read();
-    if (editor->damaged()) {
-      String why = editor->errorText();
-      delete editor;
-      return catFail(why);
-    }
+    if (editor->damaged()) return catGiveUp(editor, editor->errorText());
     MsgSection* section = editor->section(sectionName);
     for (int32_t i = 0; section && i < section->nEntries(); ++i) {
       MsgEntry const* e = section->entries.at(i);

@@ -61,7 +61,7 @@ public:
 
     MsgEditor* editor = new MsgEditor(file, language);
     editor->read();
-    if (editor->damaged()) return give(editor, editor->errorText());
+    if (editor->damaged()) return catGiveUp(editor, editor->errorText());
     MsgSection* section = editor->section(sectionName);
 
     InputStream& in = stdIn;
@@ -70,16 +70,16 @@ public:
     if (readLine(in, line)) {
       ++at;
       if (cmp(line, kRecordMark) != 0)
-        return give(editor, catText("NOSEPARATOR", "The first line of the input is not \"@(#)@\"; "
-                                                   "the message file was not changed."));
+        return catGiveUp(editor, catText("NOSEPARATOR", "The first line of the input is not \"@(#)@\"; "
+                                                        "the message file was not changed."));
       bool more = true;
       while (more) {
         String key;
         if (!readLine(in, key)) break;
         int32_t keyLine = ++at;
         if (key.isNull() || msgTextLength(key) <= 0)
-          return give(editor, catText("NOKEY", "Line #0: a record without a key; "
-                                               "the message file was not changed.", {lineNo(keyLine)}));
+          return catGiveUp(editor, catText("NOKEY", "Line #0: a record without a key; "
+                                                    "the message file was not changed.", {lineNo(keyLine)}));
         String text;
         bool first = true;
         more = false;
@@ -94,25 +94,20 @@ public:
           first = false;
         }
         if (msgTextLength(text) > kMsgTextMax || msgTextLength(key) > kMsgTextMax)
-          return give(editor, catText("TOOLONG", "Line #0: the text of #1 is longer than 32767 bytes; "
-                                                 "the message file was not changed.", {lineNo(keyLine), key}));
+          return catGiveUp(editor, catText("TOOLONG", "Line #0: the text of #1 is longer than 32767 bytes; "
+                                                      "the message file was not changed.", {lineNo(keyLine), key}));
         section->add(key, text);
       }
     }
     if (in.withError())
-      return give(editor, catText("CANTREAD", "The input could not be read; the message file was not changed."));
-    if (!editor->write()) return give(editor, editor->errorText());
+      return catGiveUp(editor,
+                       catText("CANTREAD", "The input could not be read; the message file was not changed."));
+    if (!editor->write()) return catGiveUp(editor, editor->errorText());
     delete editor;
     return 0;
   }
 
 private:
-  // Destroys the editor and reports why nothing was written.
-  static int32_t give(MsgEditor* editor, String const& why) {
-    String text = why;  // may be the editor's own error text
-    delete editor;
-    return catFail(text);
-  }
   static void dropParser() {
     delete op_sd;
     op_sd = nullptr;
