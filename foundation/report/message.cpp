@@ -28,8 +28,8 @@ MsgHandler ariErrorH = nullptr;
 int32_t pres_flag = 2;
 bool abortChosen = false;
 
-// The title of a report: the library text of `key`, or the key itself while
-// the tables are not open.
+// The title of a report (or the answer prompt): the library text of `key`,
+// or the key itself while the tables are not open.
 String title(char const* key) { return _libMsg ? _libMsg->find(key) : String(key); }
 
 // The characters handed to a handler: the highest String shows as
@@ -253,7 +253,7 @@ int defaultMsgHandler(int flags, char const*, char const* text) {
 int defaultAriHandler(int flags, char const*, char const* text) {
   if (abortChosen || (flags & MSG_CTRL)) return 0;
   writeText(text);
-  String prompt = _libMsg ? _libMsg->find("AB_RE_IG") : String("AB_RE_IG");
+  String prompt = title("AB_RE_IG");
   std::fputs(toCharPtr(prompt), stderr);
   std::fflush(stderr);
   int c = std::getchar();
