@@ -1,6 +1,7 @@
 // Test helpers: temporary directories, scoped environment, child processes.
 #include "TestSupport.h"
 
+#include <zfound/Process.h>
 #include <zfound/String.h>
 
 #include <fcntl.h>
@@ -168,6 +169,22 @@ RunResult collectChild(pid_t pid, int outFd, int errFd, int inFd, std::string co
     r.status = 128 + WTERMSIG(st);
   }
   return r;
+}
+
+void startUpOnce(char const* name, std::vector<std::string> const& args) {
+  if (startUpDone()) return;
+  // startUp keeps pointers into argv for the life of the process.
+  static std::vector<std::string> words;
+  static std::vector<char*> argv;
+  std::string prog(name);
+  words.assign(1, prog.substr(0, prog.find('-')));
+  words.insert(words.end(), args.begin(), args.end());
+  argv.clear();
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int argc = int(words.size());
+  char** av = argv.data();
+  startUp(String(name), argc, av);
 }
 
 }  // namespace zftest

@@ -77,4 +77,9 @@ std::string readFile(std::string const& path);
 // The path of a program built into the build tree's bin directory.
 std::string binPath(std::string const& program);
 
+// Runs the foundation's start-up once for this test process, as the program
+// `name` (a "name-version" text) with the given further arguments; later
+// calls do nothing. Every suite that needs started-up state calls this.
+void startUpOnce(char const* name, std::vector<std::string> const& args = {});
+
 }  // namespace zftest
