@@ -83,8 +83,9 @@ public:
   void _markAsLastUsed();
   void addBuffer();
   void delBuffer();
-  // Unpins the buffer (lowering nLocked_) and gives back an extra buffer
-  // when the cache holds more than its size.
+  // Unpins the buffer (lowering nLocked_); while the cache holds more than
+  // its size the page is also written back and its buffer given up, so a
+  // pointer into it is no longer valid.
   void unlock();
 
   // ---- many buffers ----

@@ -97,8 +97,6 @@ void CacheBuffer::trimExtras() {
     --nBuffers_;
     --nExtra_;
   }
-  if (nExtra_ == 0)
-    warnedExtra_ = false;
 }
 
 bool CacheBuffer::init(int32_t kb) {
@@ -161,6 +159,7 @@ CacheBuffer* CacheBuffer::getFree() {
     CacheBuffer* b = fhead;
     fhead = b->chain;
     b->chain = nullptr;
+    warnedExtra_ = false;
     return b;
   }
   if (head) {
@@ -176,17 +175,23 @@ CacheBuffer* CacheBuffer::getFree() {
       CacheBuffer* c = cold[i];
       if (c->locked)
         continue;
-      if (!c->mod && c->freeTail())
+      if (!c->mod && c->freeTail()) {
+        warnedExtra_ = false;
         return c;
+      }
       if (c->mod && !firstDirty)
         firstDirty = c;
     }
-    if (firstDirty && firstDirty->freeTail())
+    if (firstDirty && firstDirty->freeTail()) {
+      warnedExtra_ = false;
       return firstDirty;
+    }
     for (; i < cold.size(); ++i) {
       CacheBuffer* c = cold[i];
-      if (!c->locked && c->freeTail())
+      if (!c->locked && c->freeTail()) {
+        warnedExtra_ = false;
         return c;
+      }
     }
   }
   // Every buffer is pinned (or cannot be written back): one more buffer
@@ -374,6 +379,10 @@ void CacheBuffer::unlock() {
     locked = false;
     --nLocked_;
   }
+  // While the cache holds buffers beyond its size, a page that comes free
+  // is written back and its buffer given up.
+  if (nExtra_ > 0 && bfile && next)
+    free();
 }
 
 int32_t CacheBuffer::flushAll(BlockedFile* f, bool release) {
