@@ -69,6 +69,7 @@ bool BlockedFile::open(String const& name, String const& fileName, String const&
                     fileName.isNull() ? name : fileName))
     return false;
   clearMicroCache();
+  listChecked_[0] = listChecked_[1] = false;
   setRecLength(recLength);
   if (!readHeaders(parity)) {
     OsFile::close();
@@ -249,6 +250,25 @@ bool BlockedFile::checkLink(int32_t n, char const* list) {
   String file = qualName();
   warning(appMsg("BADFREELINK"), &file, list, n, hdr_.last);
   return false;
+}
+
+bool BlockedFile::checkList(int32_t head, bool listA, char const* list) {
+  BoolArray seen(hdr_.last + 1);
+  for (int32_t n = head; n != 0;) {
+    if (!checkLink(n, list))
+      return false;
+    if (seen[n]) {
+      String file = qualName();
+      warning(appMsg("FREELISTCYCLE"), &file, list, n);
+      return false;
+    }
+    seen[n] = 1;
+    char b[4];
+    if (!getBytes(n, linkOffset(listA), b, 4))
+      return false;
+    n = ldlong(b);
+  }
+  return true;
 }
 
 // ---- page access -----------------------------------------------------------
@@ -451,11 +471,20 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
   int32_t& head = mFree();
   bool listA = StorageEnv::currCP != 1;
   bool fromFree = false;
+  if (listCheckedAt_ != StorageEnv::lastChkPoint) {
+    listChecked_[0] = listChecked_[1] = false;
+    listCheckedAt_ = StorageEnv::lastChkPoint;
+  }
+  if (head != 0 && !listChecked_[listA ? 0 : 1]) {
+    listChecked_[listA ? 0 : 1] = true;
+    if (!checkList(head, listA, "mFree"))
+      head = 0;  // a damaged list is dropped; allocation goes on past last
+  }
   if (head != 0) {
     if (checkLink(head, "mFree"))
       fromFree = true;
     else
-      head = 0;  // a damaged list is dropped; allocation goes on past last
+      head = 0;
   }
   if (fromFree) {
     recno = head;

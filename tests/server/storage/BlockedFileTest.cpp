@@ -171,16 +171,27 @@ TEST_F(BlockedFileTest, DamagedFreeListHeadIsDroppedAndAllocationGoesPastLast) {
   EXPECT_EQ(addRec(f), 11);
   EXPECT_EQ(f.mFree(), 0);
   EXPECT_TRUE(sawWarning("pdamage.blk"));
-  // A link beyond last: the list ends at the damaged record.
+  // A link beyond last, and a cycle: the whole list is dropped the first
+  // time add takes from it.
   f.del(2);
+  f.del(5);
   checkpoint();
   char* p;
   f.get(p, 2, false);
-  stlong(5000, p + 0);  // list A is chained through LINK1 at parity 0... here B
-  stlong(5000, p + 4);
-  EXPECT_EQ(addRec(f), 2);
-  EXPECT_EQ(f.mFree(), 0);
+  stlong(5000, p + 4);  // list B, chained through LINK2
+  shown().clear();
   EXPECT_EQ(addRec(f), 12);
+  EXPECT_EQ(f.mFree(), 0);
+  EXPECT_TRUE(sawWarning("pdamage.blk"));
+  f.del(3);
+  f.del(7);  // oFree (list A at parity 1): 7 -> 3 through LINK1
+  f.get(p, 3, false);
+  stlong(7, p + 0);  // 3 -> 7: a cycle
+  checkpoint();
+  shown().clear();
+  EXPECT_EQ(addRec(f), 13);
+  EXPECT_EQ(f.mFree(), 0);
+  EXPECT_TRUE(sawWarning("cycle"));
 }
 
 TEST_F(BlockedFileTest, VerifyReportsACycleAndABadLinkInsteadOfAsserting) {
