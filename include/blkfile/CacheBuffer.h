@@ -87,6 +87,14 @@ public:
   // its size the page is also written back and its buffer given up, so a
   // pointer into it is no longer valid.
   void unlock();
+  // Unpins the buffer and nothing more: a pointer into it stays valid until
+  // the next cache operation.
+  void unpin() {
+    if (locked) {
+      locked = false;
+      --nLocked_;
+    }
+  }
 
   // ---- many buffers ----
   // Writes back the ring's buffers (of f, or all for null), freeing them

@@ -347,11 +347,14 @@ char* BlockedFile::get(int32_t recno) {
 bool BlockedFile::fill(char* dest, int32_t recno) {
   if (!checkRecno(recno, "fill"))
     return false;
-  CacheBuffer* cb = page(recno, true);
+  CacheBuffer* cb = CacheBuffer::find(this, (recno - 1) / slotsPerBlock_);
+  bool wasPinned = cb && cb->locked;  // a caller's pin outlives the copy
+  cb = page(recno, true);
   if (!cb)
     return false;
   bool ok = getBytes(recno, 0, dest, slot_);
-  cb->unlock();
+  if (!wasPinned)
+    cb->unlock();
   return ok;
 }
 
@@ -509,14 +512,16 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
   cb->mod = true;
   markModified();
   if (!lock)
-    cb->unlock();
+    cb->unpin();  // p must stay valid for the caller
   return lock ? cb : nullptr;
 }
 
 bool BlockedFile::del(int32_t recno) {
   if (!checkRecno(recno, "del"))
     return false;
-  CacheBuffer* cb = page(recno, true);
+  CacheBuffer* cb = CacheBuffer::find(this, (recno - 1) / slotsPerBlock_);
+  bool wasPinned = cb && cb->locked;  // a caller's pin outlives the delete
+  cb = page(recno, true);
   if (!cb)
     return false;
   char* p = cb->data + ((recno - 1) % slotsPerBlock_) * slot_;
@@ -539,7 +544,8 @@ bool BlockedFile::del(int32_t recno) {
     stlong(hdr_.vers[v].chain, link);
     hdr_.vers[v].chain = static_cast<int32_t>(static_cast<uint32_t>(recno) | (q == 0 ? kVersionChainBit : 0u));
   }
-  cb->unlock();
+  if (!wasPinned)
+    cb->unlock();
   return true;
 }
 
@@ -569,7 +575,7 @@ CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
     return nullptr;
   cb->mod = true;
   if (!lock)
-    cb->unlock();
+    cb->unpin();  // p must stay valid for the caller
   return lock ? cb : nullptr;
 }
 

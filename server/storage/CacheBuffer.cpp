@@ -375,10 +375,7 @@ void CacheBuffer::delBuffer() {
 }
 
 void CacheBuffer::unlock() {
-  if (locked) {
-    locked = false;
-    --nLocked_;
-  }
+  unpin();
   // While the cache holds buffers beyond its size, a page that comes free
   // is written back and its buffer given up.
   if (nExtra_ > 0 && bfile && next)
