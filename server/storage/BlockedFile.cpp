@@ -400,6 +400,8 @@ bool BlockedFile::flush(bool release) {
 // cache; the run crosses records, pages and blocks as the geometry lays
 // them. Each record reached must lie within 1..last.
 bool BlockedFile::putBytes(int32_t recno, int32_t off, char const* src, int32_t len) {
+  if (slot_ <= 0 || off < 0)
+    return false;
   int32_t p = pageSize();
   while (len > 0) {
     int32_t r = recno + off / slot_;
@@ -433,6 +435,8 @@ bool BlockedFile::putBytes(int32_t recno, int32_t off, char const* src, int32_t 
 }
 
 bool BlockedFile::getBytes(int32_t recno, int32_t off, char* dst, int32_t len) {
+  if (slot_ <= 0 || off < 0)
+    return false;
   int32_t p = pageSize();
   while (len > 0) {
     int32_t r = recno + off / slot_;

@@ -6,6 +6,7 @@
 #include <zfound/BoolArray.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace storagetest;
 
@@ -301,6 +302,41 @@ TEST_F(BlockedFileTest, FlushAllReleasesEveryPageOfTheFile) {
   char* p;
   f.get(p, 15, false);
   EXPECT_EQ(ldlong(p + 20), 15);
+}
+
+std::vector<std::string>& unlinked() {
+  static std::vector<std::string> v;
+  return v;
+}
+
+TEST_F(BlockedFileTest, UnlinkHandsEveryPartToTheDeferredList) {
+  svstore::StorageHooks h;
+  h.deferUnlink = [](String const& path, String const& schema, String const& file) {
+    unlinked().push_back(zftest::str(path) + "|" + zftest::str(schema) + "|" + zftest::str(file));
+  };
+  StorageEnv::setHooks(h);
+  unlinked().clear();
+  PrefixFile& f = openFile("nunlink", 80);
+  addRec(f);
+  f.unlink("sales");
+  ASSERT_EQ(unlinked().size(), 1u);
+  EXPECT_EQ(unlinked()[0], tmp.file("nunlink.blk") + "|sales|nunlink.blk");
+  EXPECT_EQ(::access(tmp.file("nunlink.blk").c_str(), F_OK), 0) << "nothing removed at the call";
+  StorageEnv::setHooks(svstore::StorageHooks());
+}
+
+TEST_F(BlockedFileTest, NoRecordLengthRefusesEveryRecordOperation) {
+  PrefixFile& f = openFile("pnolen", 0, 20);
+  char* p;
+  int32_t r;
+  EXPECT_EQ(f.add(p, r, false), nullptr);
+  EXPECT_EQ(f.addPage(p, r, false), nullptr);
+  EXPECT_EQ(f.get(p, 1, false), nullptr);
+  StorageEnv::currVersion = 0;
+  EXPECT_FALSE(f.newVers(-1));
+  EXPECT_EQ(f.rDepth(0), 0);
+  EXPECT_TRUE(f.verify(true));
+  StorageEnv::currVersion = -1;
 }
 
 TEST_F(BlockedFileTest, DumpsUseTheirTexts) {
