@@ -224,6 +224,11 @@ public:
   void idStop() {}
   void idCheck() const {}
 
+  // Record lookups and lookups answered by a file's micro cache, summed
+  // over all files.
+  static int64_t ntries;
+  static int64_t nhits;
+
   // The head of the modified-file list (null when empty).
   static BlockedFile* modList() { return modList_; }
   // The file's successor on the modified list.
@@ -266,8 +271,6 @@ private:
   uint32_t serial_;
 
   static BlockedFile* modList_;
-  static int64_t ntries;
-  static int64_t nhits;
   static char* staging_;
   static int32_t stagingLen_;
   static uint32_t nextSerial_;

@@ -499,6 +499,8 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
     ++hdr_.last;
     recno = hdr_.last;
   }
+  CacheBuffer* pre = CacheBuffer::find(this, (recno - 1) / slotsPerBlock_);
+  bool wasPinned = pre && pre->locked;
   CacheBuffer* cb = page(recno, true);
   if (!cb) {
     if (!fromFree)
@@ -515,7 +517,7 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
   }
   cb->mod = true;
   markModified();
-  if (!lock)
+  if (!lock && !wasPinned)
     cb->unpin();  // p must stay valid for the caller
   return lock ? cb : nullptr;
 }
