@@ -122,7 +122,8 @@ public:
   // ---- header ----
   // Reads the header copy of parity (-1: 1 - currCP). A copy that reads
   // short or all zero gives a fresh header (and the file goes on the
-  // modified list); false on a read error (live header unchanged).
+  // modified list); false on a read error or a copy whose counts no file
+  // can hold (live header unchanged).
   bool readHeaders(int32_t parity);
   // A fresh header: all zero, rDepth 2, lastRecId 15; marks modified.
   void clearHeader();

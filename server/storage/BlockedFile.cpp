@@ -100,7 +100,16 @@ bool BlockedFile::readHeaders(int32_t parity) {
     clearHeader();
     return true;
   }
-  hdr_ = getHeader(buf);
+  Header h = getHeader(buf);
+  if (h.last < 0 || h.nReg < 0 || h.nReg > h.last) {
+    // Numbers no file can hold: the copy is damaged, and nothing is
+    // allocated or written on its word.
+    String file = qualName();
+    warning(appMsg("BADBLKHEADER"), &file, parity);
+    refuse(String("damaged header of ") + file);
+    return false;
+  }
+  hdr_ = h;
   hdr_.mlevel = 0;
   if (buf[20] != 0) {
     hdr_.mlevel = 2;
@@ -492,6 +501,10 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
       fromFree = true;
     else
       head = 0;
+  }
+  if (!fromFree && hdr_.last == INT32_MAX) {
+    refuse(String("add: no record number left in ") + qualName());
+    return nullptr;
   }
   if (fromFree) {
     recno = head;

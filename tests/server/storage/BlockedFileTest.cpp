@@ -105,6 +105,46 @@ TEST_F(BlockedFileTest, ShortOrZeroCopyGivesFreshHeader) {
   EXPECT_EQ(b.rDepth(), 2);
 }
 
+// Header copies damaged at named bytes.
+TEST_F(BlockedFileTest, DamagedHeaderBytes) {
+  auto copy = [](int32_t last, int32_t freeA, int32_t nReg, char depth) {
+    std::string b(1012, '\0');
+    stlong(last, b.data());
+    stlong(freeA, b.data() + 4);
+    stlong(nReg, b.data() + 12);
+    b[21] = depth;
+    stlong(15, b.data() + 1000);
+    return b;
+  };
+  struct Case {
+    char const* what;
+    std::string bytes;
+    bool opens;
+  } const cases[] = {
+      {"last (0-3) negative", copy(-5, 0, 0, 2), false},
+      {"nReg (12-15) above last", copy(3, 0, 4, 2), false},
+      {"nReg (12-15) negative", copy(3, 0, -1, 2), false},
+      {"rDepth (21) zero reads as 2", copy(3, 0, 3, 0), true},
+      {"free head A (4-7) past last", copy(3, 40, 2, 2), true},
+  };
+  int i = 0;
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string name = "pdmg" + std::to_string(i++);
+    tmp.write(name + ".blk", c.bytes);
+    PrefixFile f(20);
+    shown().clear();
+    EXPECT_EQ(f.open(name.c_str(), String(), "blk", 80, 0), c.opens);
+    if (!c.opens) {
+      EXPECT_TRUE(sawWarning(name + ".blk"));
+      EXPECT_EQ(zftest::readFile(tmp.file(name + ".blk")), c.bytes) << "nothing written";
+      continue;
+    }
+    EXPECT_EQ(f.rDepth(), 2);
+    EXPECT_EQ(addRec(f), 4) << "a damaged list is passed over";
+  }
+}
+
 TEST_F(BlockedFileTest, UnreadableHeaderFailsOpenAndWritesNothing) {
   ASSERT_EQ(::mkdir(tmp.file("pdir.blk").c_str(), 0777), 0);
   PrefixFile f(20);
