@@ -8,6 +8,7 @@
 
 #include <zfound/BoolArray.h>
 #include <zfound/Exception.h>
+#include <zfound/Format.h>
 #include <zfound/Message.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/Portable.h>
@@ -30,8 +31,13 @@ constexpr uint32_t kVersionChainBit = 0x80000000u;
 
 int32_t pageSize() { return StorageEnv::cachePageSize(); }
 
-// Records the error of a refused storage operation, text included.
-void refuse(String const& text) { StorageEnv::exception(InvalidData(text)); }
+// Records the error of a refused storage operation: the catalogue text of
+// key, filled with the arguments.
+template <class... A>
+void refuse(char const* key, A const&... a) {
+  String fmt = appMsg(key);
+  StorageEnv::exception(InvalidData(formatText(toCharPtr(fmt), a...)));
+}
 
 }  // namespace
 
@@ -91,7 +97,7 @@ bool BlockedFile::readHeaders(int32_t parity) {
   if (n < 0) {
     String file = qualName();
     warning(appMsg("CANTREADHEADER"), &file);
-    refuse(String("cannot read the header of ") + file);
+    refuse("CANTREADHEADER", &file);
     return false;
   }
   bool allZero = std::all_of(buf, buf + kHeaderLength, [](char c) { return c == 0; });
@@ -106,7 +112,7 @@ bool BlockedFile::readHeaders(int32_t parity) {
     // allocated or written on its word.
     String file = qualName();
     warning(appMsg("BADBLKHEADER"), &file, parity);
-    refuse(String("damaged header of ") + file);
+    refuse("BADBLKHEADER", &file, parity);
     return false;
   }
   hdr_ = h;
@@ -249,7 +255,7 @@ bool BlockedFile::checkRecno(int32_t recno, char const* op) {
   if (recno >= 1 && recno <= hdr_.last && slot_ > 0)
     return true;
   String file = qualName();
-  refuse(String(op) + ": record " + toString(recno) + " outside 1.." + toString(hdr_.last) + " of " + file);
+  refuse("BADRECNO", op, recno, hdr_.last, &file);
   return false;
 }
 
@@ -312,7 +318,8 @@ CacheBuffer* BlockedFile::page(int32_t recno, bool lock) {
     if (!cb)
       cb = CacheBuffer::readBuffer(this, block);
     if (!cb) {
-      refuse(String("cannot read block ") + toString(block) + " of " + qualName());
+      String file = qualName();
+      refuse("CANTREADBLOCK", block, &file);
       return nullptr;
     }
     micro_[2] = micro_[1];
@@ -481,7 +488,8 @@ bool BlockedFile::getBytes(int32_t recno, int32_t off, char* dst, int32_t len) {
 CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
   p = nullptr;
   if (slot_ <= 0) {
-    refuse(String("add: no record length set for ") + qualName());
+    String file = qualName();
+    refuse("NORECLENGTH", "add", &file);
     return nullptr;
   }
   int32_t& head = mFree();
@@ -503,7 +511,8 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
       head = 0;
   }
   if (!fromFree && hdr_.last == INT32_MAX) {
-    refuse(String("add: no record number left in ") + qualName());
+    String file = qualName();
+    refuse("NORECNOLEFT", &file);
     return nullptr;
   }
   if (fromFree) {
@@ -571,7 +580,8 @@ bool BlockedFile::del(int32_t recno) {
 CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
   p = nullptr;
   if (slot_ <= 0) {
-    refuse(String("addPage: no record length set for ") + qualName());
+    String file = qualName();
+    refuse("NORECLENGTH", "addPage", &file);
     return nullptr;
   }
   markModified();

@@ -458,7 +458,7 @@ void CacheBuffer::list() {
 bool CacheBuffer::checkCache() {
   bool ok = true;
   if (nLocked_ != 0) {
-    warning(String("Cache check: %d pinned buffers"), nLocked_);
+    warning(appMsg("CACHEPINNED"), nLocked_);
     ok = false;
   }
   if (head) {
@@ -467,7 +467,7 @@ bool CacheBuffer::checkCache() {
     int32_t steps = 0;
     do {
       if (!aux || aux->prev != prv || steps > nBuffers_) {
-        warning(String("Cache check: broken ring link"));
+        warning(appMsg("CACHEBADRING"));
         return false;
       }
       prv = aux;

@@ -174,6 +174,11 @@ TEST_F(BlockedFileTest, RecordNumbersOutsideTheFileAreRefused) {
     EXPECT_FALSE(f.del(r));
     EXPECT_NE(Exception::last().code(), 0);
   }
+  Exception::last(Exception(0));
+  EXPECT_FALSE(f.del(6));
+  EXPECT_NE(zftest::str(Exception::last().message()).find("del: record 6 is outside 1..5 of blocked file prange.blk"),
+            std::string::npos)
+      << zftest::str(Exception::last().message());
   EXPECT_EQ(f.nReg(), 5);
   EXPECT_EQ(CacheBuffer::nLocked(), 0);
 }
