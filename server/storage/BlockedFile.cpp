@@ -91,6 +91,7 @@ bool BlockedFile::readHeaders(int32_t parity) {
     SV_ASSERT(StorageEnv::currCP != -1, "Server::currChkPoint() != (-1)");
     parity = 1 - StorageEnv::currCP;
   }
+  SV_ASSERT(parity == 0 || parity == 1, "parity == 0 || parity == 1");
   char buf[kHeaderLength];
   std::memset(buf, 0, sizeof buf);
   int64_t n = OsFile::read(buf, int64_t(parity) * pageSize(), kHeaderLength);
@@ -215,9 +216,12 @@ int32_t BlockedFile::writeAllHeaders(TimeStamp const& limit) {
 // ---- geometry -----------------------------------------------------------
 
 void BlockedFile::setRecLength(int32_t n) {
+  // Cached blocks were cut with the old geometry: they go back first.
+  if (n != recLen_)
+    CacheBuffer::flushAll(this, true);
   clearMicroCache();
   recLen_ = n;
-  if (n <= 0) {
+  if (n <= 0 || n > INT32_MAX / 2 - prefixSize()) {
     slot_ = 0;
     slotsPerBlock_ = 0;
     OsFile::bsize(0);
