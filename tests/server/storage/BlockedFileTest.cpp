@@ -384,6 +384,23 @@ TEST_F(BlockedFileTest, NoRecordLengthRefusesEveryRecordOperation) {
   StorageEnv::currVersion = -1;
 }
 
+TEST_F(BlockedFileTest, ChgPhNameReopensUnderTheNewPhysicalName) {
+  PrefixFile& f = openFile("pold", 80);
+  for (int i = 0; i < 5; ++i)
+    addRec(f);
+  checkpoint();
+  ASSERT_TRUE(f.flush(true));  // header of the current parity and every page
+  tmp.write("pcopy.blk", fileBytes("pold.blk"));
+  ASSERT_TRUE(f.chgPhName("pcopy"));
+  EXPECT_EQ(zftest::str(f.fullName(0)), tmp.file("pcopy.blk"));
+  EXPECT_EQ(f.last(), 5);
+  EXPECT_EQ(f.length(), 80);
+  char* p;
+  f.get(p, 5, false);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(ldlong(p + 20), 5);
+}
+
 TEST_F(BlockedFileTest, DumpsUseTheirTexts) {
   PrefixFile& f = openFile("pdump", 80);
   for (int i = 0; i < 4; ++i)
