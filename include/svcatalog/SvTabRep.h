@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <vector>
 
+#include <blkfile/BlockedFile.h>
 #include <zfound/ObjectId.h>
 #include <zfound/PObject.h>
 #include <zfound/String.h>
@@ -41,9 +42,9 @@ constexpr TabFlags kIdInPKey = 4;       // the instance id is part of the primar
 constexpr TabFlags kIndepKey = 8;       // some index has an independent key
 }  // namespace TabFlag
 
-// The table's data file joins as a second base (BlockedFile) with the storage
-// engine; prefixSize() then overrides the blocked file's.
-class SvTabRep : public PObject {
+// The data file is the BlockedFile base (opened by the catalog side); the
+// field side needs none of it but the record prefix size.
+class SvTabRep : public BlockedFile, public PObject {
 public:
   // Bytes of the record prefix without and with the creation stamp.
   static constexpr int32_t kPrefix = 20;
@@ -76,7 +77,7 @@ public:
   uint32_t memberClassId() const;
 
   // 28 when flags bit 0 is set, else 20.
-  int32_t prefixSize() const { return hasCreationStamp() ? kPrefixWithStamp : kPrefix; }
+  int32_t prefixSize() const override { return hasCreationStamp() ? kPrefixWithStamp : kPrefix; }
 
   // ---- fields ----------------------------------------------------------
   // Appends a field (called by the field's factory); the table owns it.
