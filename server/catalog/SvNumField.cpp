@@ -30,6 +30,14 @@ void applyNum(Num& v, Num const& operand, int32_t op) {
   }
 }
 
+// The text of a number: null the null text, the highest number the highest
+// text (which a store reads back as the highest number), else all decimals.
+String numText(Num const& n) {
+  if (n.isNull()) return String();
+  if (n.isMax()) return String(String::kHighLength, nullptr);
+  return toString(n, 255, Num::kMaxPrecision);
+}
+
 // The shape in which a number field shows a stamp's user id.
 constexpr int32_t kUserDigits = 5;
 
@@ -110,9 +118,8 @@ bool SvNumField::store(char*& p, int32_t value) const {
 }
 
 void SvNumField::load(String& text, char const*& p, bool, int32_t) const {
-  Num n = get(p);
+  text = numText(get(p));
   p += size_;
-  text = n.isNull() ? String() : toString(n, 255, Num::kMaxPrecision);
 }
 
 bool SvNumField::loadInt(int32_t& value, char const* p) const {
@@ -204,9 +211,8 @@ bool SvFloatField::store(char*& p, String const& text, bool, int32_t) const {
 }
 
 void SvFloatField::load(String& text, char const*& p, bool, int32_t) const {
-  Num n = get(p);
+  text = numText(get(p));
   p += 16;
-  text = n.isNull() ? String() : toString(n, 255, Num::kMaxPrecision);
 }
 
 bool SvFloatField::equivRep(SvField const* other) const {

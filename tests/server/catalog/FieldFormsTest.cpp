@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(FieldForms, DocumentedExamples) {
+TEST(FieldFormsProgram, DocumentedExamples) {
   std::string input =
       "1 5 0\tab\n"
       "5 0 0\t1\n"
