@@ -69,7 +69,7 @@ bool SvNumField::setShape(int32_t length, int32_t decimals) {
   int32_t units = 0, frac = 0;
   Num::intLength(length, decimals, units, frac);
   if (units == 0 || units != units_ || frac != fracUnits_) {
-    invalid(String("number ") + toString(long(length)) + "," + toString(long(decimals)));
+    invalid(String("number ") + svcatalog::decimal(length) + "," + svcatalog::decimal(decimals));
     return false;
   }
   digits_ = length;

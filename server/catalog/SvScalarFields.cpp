@@ -95,7 +95,10 @@ bool SvIntField::store(char*& p, int32_t value) const {
 }
 
 void SvIntField::load(String& text, char const*& p, bool, int32_t) const {
-  text = toString(long(get(p)));
+  // The null int (0x80000000) renders as the null text, like the null of
+  // every other class; the null text stores it back.
+  int32_t v = get(p);
+  text = v == INT32_MIN ? String() : svcatalog::decimal(v);
   p += 4;
 }
 
@@ -275,7 +278,7 @@ bool SvBoolField::store(char*& p, String const& text, bool, int32_t) const {
 
 void SvBoolField::load(String& text, char const*& p, bool, int32_t) const {
   int32_t v = boolWire(p);
-  text = v == -1 ? String() : toString(long(v));
+  text = v == -1 ? String() : svcatalog::decimal(v);
   p += 1;
 }
 
@@ -407,7 +410,7 @@ bool SvVSOField::store(char*& p, String const& text, bool, int32_t) const {
 }
 
 bool SvVSOField::store(char*& p, int32_t value) const {
-  invalid(toString(long(value)));
+  invalid(svcatalog::decimal(value));
   p += 12;
   return false;
 }

@@ -24,7 +24,7 @@ SvStringField::SvStringField(SvTabRep* table, uint32_t id, String const& name, S
 bool SvStringField::length(int32_t n) {
   // The stored size is L + 1: a live field keeps its length.
   if (n == length_) return true;
-  invalid(String("length ") + toString(long(n)));
+  invalid(String("length ") + svcatalog::decimal(n));
   return false;
 }
 
