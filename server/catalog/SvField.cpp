@@ -269,7 +269,7 @@ bool SvField::setData(String const& name, String const& descr, int32_t dim, Stri
   }
   if (!name.isNull() && !name.isHighest()) name_ = name;
   descr_ = descr;
-  dim_ = dim == 0 ? 1 : dim;
+  dim_ = dim;
   mask_ = mask;
   if (SvNumField* nf = numField())
     nf->setShape(length, decimals);

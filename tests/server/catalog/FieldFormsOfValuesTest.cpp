@@ -172,6 +172,35 @@ TEST_F(FieldForms, MalformedObjectAndVsoTextsAreRefused) {
   }
 }
 
+TEST_F(FieldForms, DamagedRecordBytesReadAsNullOrBounded) {
+  auto t = makeTable();
+  SvField* s = add(*t, SvField::STRING, 4, 0, 1, 0, "s");
+  SvField* n = add(*t, SvField::NUM, 4, 0, 1, 0, "n");
+  SvField* fl = add(*t, SvField::FLOAT, 0, 0, 1, 0, "fl");
+  SvField* b = add(*t, SvField::BOOL, 0, 0, 1, 0, "b");
+  auto rec = record(*t);
+  // The string's terminating byte (offset L) is not 0.
+  std::memset(rec.data() + s->tableOffset(), 'z', 5);
+  // A packed number's unit above 9999 (0x8000 + 10000).
+  rec[size_t(n->tableOffset())] = char(0xA7);
+  rec[size_t(n->tableOffset()) + 1] = char(0x10);
+  // A float whose exponent byte is out of range.
+  rec[size_t(fl->tableOffset())] = char(0xFF);
+  rec[size_t(b->tableOffset())] = char(0x05);
+  EXPECT_EQ(texts(s, rec)[0], "zzzz");
+  EXPECT_EQ(texts(n, rec)[0], "");
+  EXPECT_TRUE(n->value(rec.data() + n->tableOffset()).isNull());
+  EXPECT_EQ(texts(fl, rec)[0], "");
+  EXPECT_TRUE(fl->isNull(rec.data() + fl->tableOffset()));
+  EXPECT_EQ(texts(b, rec)[0], "-123");
+  LoopConnection c;
+  char* p = rec.data() + s->tableOffset();
+  s->send(&c, p, true);
+  std::vector<uint32_t> w = c.words();
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[0], 4u);  // no more than L characters go out
+}
+
 // ---- key order ---------------------------------------------------------------------
 
 // Checks that the keys of `values` (already in ascending value order, equal
