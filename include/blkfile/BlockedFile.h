@@ -47,7 +47,10 @@
 //  - the micro cache holds only pages of this file currently in the cache;
 //  - inModList_ is true exactly while the file is on modList_;
 //  - every record number handed to get/fill/mark/del is checked against
-//    1..last before use; a bad one is refused with an error.
+//    1..last before use; a bad one is refused with an error;
+//  - a free list is walked once per checkpoint interval before add takes
+//    from it; a list with a link outside 1..last or a cycle is reported and
+//    dropped, and allocation goes on past last.
 #pragma once
 
 #include <zfound/OsFile.h>
@@ -119,7 +122,8 @@ public:
   // ---- header ----
   // Reads the header copy of parity (-1: 1 - currCP). A copy that reads
   // short or all zero gives a fresh header (and the file goes on the
-  // modified list); false on a read error (live header unchanged).
+  // modified list); false on a read error or a copy whose counts no file
+  // can hold (live header unchanged).
   bool readHeaders(int32_t parity);
   // A fresh header: all zero, rDepth 2, lastRecId 15; marks modified.
   void clearHeader();
@@ -221,6 +225,11 @@ public:
   void idStop() {}
   void idCheck() const {}
 
+  // Record lookups and lookups answered by a file's micro cache, summed
+  // over all files.
+  static int64_t ntries;
+  static int64_t nhits;
+
   // The head of the modified-file list (null when empty).
   static BlockedFile* modList() { return modList_; }
   // The file's successor on the modified list.
@@ -239,6 +248,9 @@ private:
   bool checkRecno(int32_t recno, char const* op);
   // Checks a free-list link; a bad one is reported naming the file.
   bool checkLink(int32_t n, char const* list);
+  // Walks a free list once, checking every link against 1..last and for a
+  // cycle; a damaged list is reported naming the file. True when sound.
+  bool checkList(int32_t head, bool listA, char const* list);
   // The link word that chains list A (LINK1 at 0) or B (LINK2 at 4).
   static int32_t linkOffset(bool listA) { return listA ? 0 : 4; }
   String qualName() const;
@@ -253,11 +265,13 @@ private:
   Header hdr_;
   int32_t slot_ = 0;
   int32_t recLen_ = 0;  // record length as given to setRecLength
+  // Lists A and B walked in the current checkpoint interval, and the
+  // checkpoint stamp of that interval.
+  bool listChecked_[2] = {false, false};
+  TimeStamp listCheckedAt_;
   uint32_t serial_;
 
   static BlockedFile* modList_;
-  static int64_t ntries;
-  static int64_t nhits;
   static char* staging_;
   static int32_t stagingLen_;
   static uint32_t nextSerial_;

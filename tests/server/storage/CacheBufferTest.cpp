@@ -157,6 +157,17 @@ TEST_F(Ring, CheckCacheReportsPinsAsAWarning) {
   EXPECT_TRUE(CacheBuffer::checkCache());
 }
 
+TEST_F(Ring, CheckCacheReportsADuplicatedBlockAsAWarning) {
+  std::vector<CacheBuffer*> c = cold();
+  int32_t saved = c[0]->block;
+  c[0]->block = c[1]->block;
+  shown().clear();
+  EXPECT_FALSE(CacheBuffer::checkCache());
+  EXPECT_TRUE(sawWarning("A duplicated block was found in the cache\n"));
+  c[0]->block = saved;
+  EXPECT_TRUE(CacheBuffer::checkCache());
+}
+
 TEST_F(Ring, FlushSomeWritesBoundedCountFromTheColdEnd) {
   for (CacheBuffer* b : cold())
     b->mod = true;

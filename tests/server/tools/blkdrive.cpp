@@ -19,6 +19,7 @@
 
 #include <zfound/BoolArray.h>
 #include <zfound/Exception.h>
+#include <zfound/Message.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/Portable.h>
 #include <zfound/Process.h>
@@ -36,6 +37,15 @@
 namespace {
 
 int failures = 0;
+
+// The texts of the last reports, kept while a check wants them.
+std::vector<std::string> reported;
+
+int keepReport(int, char const*, char const* text) {
+  reported.push_back(text ? text : "");
+  std::fprintf(stderr, "%s\n", text ? text : "");
+  return 0;
+}
 
 void fail(std::string const& what) {
   std::fprintf(stderr, "FAIL: %s\n", what.c_str());
@@ -285,7 +295,14 @@ void runScenario(std::string const& dir, Scenario sc) {
   int32_t reserved = fa->sizeOfVersionHeader();
   CHECK(m + o + fa->nReg() + reserved + int32_t(chained.size()) == fa->last(),
         tag + " every record is live, free, chained or reserved");
+  reported.clear();
+  MsgHandler oldHandler = displayErrorHandler(keepReport);
   fa->printNRecs();
+  displayErrorHandler(oldHandler);
+  std::string want = "last: " + std::to_string(fa->last()) + ", total: " + std::to_string(m + o + fa->nReg()) +
+                     ", nrecs: " + std::to_string(fa->nReg()) + ", mfree: " + std::to_string(m) +
+                     ", ofree: " + std::to_string(o);
+  CHECK(reported.size() == 1 && reported[0].find(want) != std::string::npos, tag + " printNRecs totals");
   BoolArray seen(fa->last() + 1);
   for (int32_t r : liveA)
     seen[r] = 1;
