@@ -5,6 +5,7 @@
 #include "FieldFixture.h"
 
 #include <cstring>
+#include <random>
 
 #include <zfound/Connection.h>
 #include <zfound/Num.h>
@@ -286,6 +287,33 @@ TEST_F(FieldWire, HostileInputIsRefusedWithoutWritingPastTheField) {
     for (size_t i = size; i < area.size(); ++i) ASSERT_EQ(area[i], char(0xAB)) << "guard byte " << i - size;
     EXPECT_EQ(pending(), 35);
     EXPECT_NE(pendingText().find("s.t.f"), std::string::npos) << pendingText();
+  }
+}
+
+TEST_F(FieldWire, RandomWordsNeverReachPastTheField) {
+  std::mt19937 rng(16);
+  uint32_t const picks[] = {kMarker, 0x7FFFFFFF, 0, 1, 2, 3, 4, 5, uint32_t(-1), 0x80000000u, 0x32010005u,
+                            0x33020001u, 0x64000000u};
+  constexpr size_t kGuard = 32;
+  for (int32_t type : {SvField::STRING, SvField::NUM, SvField::FLOAT, SvField::INT, SvField::TIME, SvField::DATE,
+                       SvField::BOOL, SvField::OBJECT, SvField::VSO}) {
+    SCOPED_TRACE(type);
+    auto t = makeTable();
+    SvField* f = add(*t, type, 5, 1, 4);
+    size_t size = size_t(f->dim() * f->ilength(true));
+    for (int round = 0; round < 300; ++round) {
+      std::vector<uint32_t> words(rng() % 24);
+      for (uint32_t& w : words) w = rng() % 3 == 0 ? uint32_t(rng()) : picks[rng() % (sizeof picks / 4)];
+      std::vector<char> area(size + kGuard, char(0xAB));
+      LoopConnection c;
+      c.feed(words);
+      char* p = area.data();
+      bool ok = f->receive(&c, p, true, -1);
+      EXPECT_EQ(p, area.data() + size);
+      for (size_t i = size; i < area.size(); ++i) ASSERT_EQ(area[i], char(0xAB));
+      if (ok) EXPECT_FALSE(c.bad());
+      clearError();
+    }
   }
 }
 
