@@ -103,7 +103,7 @@ void SvIntField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvIntField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->intField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvIntField::value(char const* p) const {
@@ -177,7 +177,7 @@ void SvTimeField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvTimeField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->timeField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvTimeField::value(char const* p) const { return AnyValue(loadTime(p)); }
@@ -227,7 +227,7 @@ void SvDateField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvDateField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->dateField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvDateField::value(char const* p) const { return AnyValue(loadDate(p)); }
@@ -283,7 +283,7 @@ void SvBoolField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvBoolField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->boolField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvBoolField::value(char const* p) const {
@@ -356,7 +356,7 @@ void SvObjectField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvObjectField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->objectField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvObjectField::value(char const* p) const { return AnyValue(long(ldlong(p)), long(ldlong(p + 4))); }
@@ -423,7 +423,7 @@ void SvVSOField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvVSOField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->vsoField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvVSOField::value(char const* p) const { return AnyValue(long(ldlong(p + 4)), long(ldlong(p + 8))); }

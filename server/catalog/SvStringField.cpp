@@ -145,8 +145,8 @@ bool SvStringField::store(SvTable* table, char*& key, char const* src, int32_t l
 }
 
 bool SvStringField::equivRep(SvField const* other) const {
-  SvStringField const* s = const_cast<SvField*>(other)->stringField();
-  return s != nullptr && s->length_ == length_;
+  if (other == nullptr || other->getType() != STRING) return false;
+  return static_cast<SvStringField const*>(other)->length_ == length_;
 }
 
 AnyValue SvStringField::value(char const* p) const {
