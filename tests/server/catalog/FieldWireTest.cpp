@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include <zfound/CollateSet.h>
 #include <zfound/Connection.h>
 #include <zfound/Num.h>
 #include <zfound/Portable.h>
@@ -329,6 +330,36 @@ TEST_F(FieldWire, ANumberThatDoesNotFitStopsTheReceive) {
   EXPECT_FALSE(n->receive(&c, p, true, -1));
   EXPECT_EQ(texts(n, rec), (std::vector<std::string>{"5", "2", "3"}));
   EXPECT_EQ(pendingText(), "Invalid data: s.t.f = 10000");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FieldWire, ACollatingSetMapsStoredTextAndUnmapsWhatLeaves) {
+  zftest::TempDir tmp;
+  CollateSet cs(String(tmp.write("cba.col", "c\nb\na\n").c_str()));
+  ASSERT_TRUE(cs.ok());
+  auto t = makeTable();
+  SvField* s = SvField::mkField(t.get(), 0, String("s"), String(), nullptr, String(), 4, 0, SvField::STRING, -1, 0,
+                                2, nullptr, nullptr, &cs, ObjectId(), String());
+  auto rec = record(*t);
+  fill(s, rec, {"ab", "c"});
+  // In the record: positions (c 32, b 33, a 34), so the key order is the set's.
+  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 10), std::string("\x22\x21\0\0\0\x20\0\0\0\0", 10));
+  EXPECT_EQ(texts(s, rec), (std::vector<std::string>{"ab", "c"}));
+  EXPECT_EQ(sent(s, rec), pushed({"ab", "c"}));
+  LoopConnection c;
+  for (uint32_t w : pushed({"ca", "b"})) c << int32_t(w);
+  c.rewind();
+  char* p = rec.data() + s->tableOffset();
+  ASSERT_TRUE(s->receive(&c, p, true, -1));
+  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 10), std::string("\x20\x22\0\0\0\x21\0\0\0\0", 10));
+  LoopConnection set;
+  set << String("bcaab");
+  set.rewind();
+  ASSERT_TRUE(s->receiveSet(&set, rec.data() + s->tableOffset(), 2));
+  EXPECT_EQ(texts(s, rec), (std::vector<std::string>{"bcaa", "bcaa"}));
 }
 
 }  // namespace
