@@ -17,6 +17,29 @@ namespace {
 
 class FieldForms : public FieldTest {};
 
+TEST_F(FieldForms, ElementSizes) {
+  struct Size {
+    int32_t type, len, dec, record, key, client;
+  };
+  for (Size const& z : {Size{SvField::STRING, 5, 0, 6, 5, 12}, Size{SvField::STRING, 8, 0, 9, 8, 12},
+                         Size{SvField::NUM, 5, 2, 4, 4, Num::conLength(5, 2)},
+                         Size{SvField::NUM, 4, 0, 2, 2, Num::conLength(4, 0)},
+                         Size{SvField::NUM, 28, 10, 16, 16, Num::conLength(28, 10)}, Size{SvField::FLOAT, 0, 0, 16, 16, 16},
+                         Size{SvField::INT, 0, 0, 4, 4, 4}, Size{SvField::TIME, 0, 0, 2, 2, 4},
+                         Size{SvField::DATE, 0, 0, 2, 2, 4}, Size{SvField::BOOL, 0, 0, 1, 1, 4},
+                         Size{SvField::OBJECT, 0, 0, 8, 8, 8}, Size{SvField::VSO, 0, 0, 12, 12, 12}}) {
+    SCOPED_TRACE(z.type);
+    auto t = makeTable();
+    SvField* f = add(*t, z.type, z.len, z.dec, 3);
+    EXPECT_EQ(f->ilength(true), z.record);
+    EXPECT_EQ(f->ilength(false), z.key);
+    EXPECT_EQ(f->clength(), z.client);
+    EXPECT_EQ(t->nextOffset(), 20 + 3 * z.record);
+    EXPECT_EQ(t->conRecLength(), 20 + 3 * z.client);
+    EXPECT_EQ(f->getSqlType(), -1);
+  }
+}
+
 struct TextCase {
   int32_t type, len, dec;
   std::string in, out;
