@@ -1,6 +1,7 @@
 // The text model: reading texts from files, commands and the administered
 // store with tabs laid out and escape sequences turned into zones, the text
 // cursor's character operations, and the escape-sequence table.
+#include <winkit/EditText.h>
 #include <winkit/Pipes.h>
 #include <winkit/Text.h>
 
@@ -416,16 +417,28 @@ void Text::encodeAttrs(long line1, long col1, long line2, long col2) {
   // The end follows deletions made on its line before it.
   TextCursor endC(*this);
   endC.goTo(line2, col2);
+  // Tabs were laid out with the sequences in the line: a line that lost
+  // sequence bytes has its tabs laid out again for what remains.
+  bool lineChanged = false;
+  auto relayout = [&](TextCursor const& at) {
+    if (!lineChanged) return;
+    lineChanged = false;
+    EditableTextCursor fix(at);
+    fix.goToCol(0);
+    fix.reAssignNextTab(0, at.value().count('\t'));
+  };
   while (scan.valid() && scan.line() <= endC.line()) {
     String const& line = scan.value();
     long len = line.length();
     long stop = scan.line() == endC.line() ? std::min(static_cast<long>(endC.column()), len) : len;
     long col = line.index('\033', scan.column());
     if (col < 0 || col >= stop) {
+      relayout(scan);
       scan.next(1);
       scan.goToCol(0);
       continue;
     }
+    lineChanged = true;
     scan.goToCol(col);
     char const* p = toCharPtr(line) + col;
     if (len - col >= 4 && std::memcmp(p, kReset, 4) == 0) {
