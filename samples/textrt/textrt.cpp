@@ -11,6 +11,7 @@
 #include <winkit/Text.h>
 
 #include <zfound/AppMain.h>
+#include <zfound/Message.h>
 #include <zfound/OptionParser.h>
 #include <zfound/StdStreams.h>
 
@@ -47,7 +48,7 @@ void printText(Text& t) {
 }
 
 int usage() {
-  stdErr << "usage: textrt show FILE | textrt cmd COMMAND | textrt copy IN OUT\n" << flush;
+  stdErr << appMsg("USAGE") << "\n" << flush;
   return 1;
 }
 

@@ -105,7 +105,7 @@ TEST(TextRt, OverlongLineIsReported) {
 TEST(TextRt, Usage) {
   zftest::RunResult r = textrt({"bogus"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("usage"), std::string::npos);
+  EXPECT_NE(r.err.find("Usage: textrt show FILE"), std::string::npos) << r.err;
 }
 
 }  // namespace
