@@ -264,7 +264,7 @@ bool EditableTextCursor::delRange(long first, long last, bool remove) {
   delFillTabs();
   bool changed = false;
   if (remove || last >= len - 1) {
-    for (long i = first; i <= last; ++i) changed |= delChar();
+    changed = delChars(last - first + 1) > 0;
   } else {
     String& s = value();
     for (long i = first; i <= last; ++i) changed |= s.setChar(' ', i);

@@ -50,7 +50,7 @@ BaseList::~BaseList() {
     BaseListCursor* n = c->nextCur_;
     c->list_ = nullptr;
     c->node_ = nullptr;
-    c->nextCur_ = nullptr;
+    c->nextCur_ = c->prevCur_ = nullptr;
     c = n;
   }
   cursors_ = nullptr;
@@ -62,15 +62,20 @@ void BaseList::setNullNode(ListNode* node) {
 }
 
 void BaseList::link(BaseListCursor* c) {
+  c->prevCur_ = nullptr;
   c->nextCur_ = cursors_;
+  if (cursors_) cursors_->prevCur_ = c;
   cursors_ = c;
 }
 
+// O(1): a text with many zones registers and drops cursors all the time.
 void BaseList::unlink(BaseListCursor* c) {
-  BaseListCursor** p = &cursors_;
-  while (*p && *p != c) p = &(*p)->nextCur_;
-  if (*p) *p = c->nextCur_;
-  c->nextCur_ = nullptr;
+  if (c->prevCur_)
+    c->prevCur_->nextCur_ = c->nextCur_;
+  else if (cursors_ == c)
+    cursors_ = c->nextCur_;
+  if (c->nextCur_) c->nextCur_->prevCur_ = c->prevCur_;
+  c->nextCur_ = c->prevCur_ = nullptr;
 }
 
 void BaseList::linkFront(ListNode* node) {
@@ -264,15 +269,15 @@ void BaseList::setNode(ListNode* node, long n) {
 
 // ---- BaseListCursor -------------------------------------------------------
 
-BaseListCursor::BaseListCursor() : order_(0), node_(nullptr), list_(nullptr), nextCur_(nullptr) {}
+BaseListCursor::BaseListCursor() : order_(0), node_(nullptr), list_(nullptr), nextCur_(nullptr), prevCur_(nullptr) {}
 
 BaseListCursor::BaseListCursor(BaseList const& l)
-    : order_(0), node_(l.head_), list_(const_cast<BaseList*>(&l)), nextCur_(nullptr) {
+    : order_(0), node_(l.head_), list_(const_cast<BaseList*>(&l)), nextCur_(nullptr), prevCur_(nullptr) {
   list_->link(this);
 }
 
 BaseListCursor::BaseListCursor(BaseListCursor const& o)
-    : order_(o.order_), node_(o.node_), list_(o.list_), nextCur_(nullptr) {
+    : order_(o.order_), node_(o.node_), list_(o.list_), nextCur_(nullptr), prevCur_(nullptr) {
   if (list_) list_->link(this);
 }
 

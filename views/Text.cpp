@@ -164,6 +164,26 @@ bool TextCursor::delChar() {
   return true;
 }
 
+long TextCursor::delChars(long n) {
+  if (!node_ || !list_ || n <= 0) return 0;
+  String& s = value();
+  long len = s.length();
+  if (column_ < 0 || column_ >= len) return 0;
+  n = std::min(n, len - column_);
+  std::string rest(toCharPtr(s) + column_ + n, static_cast<size_t>(len - column_ - n));
+  s = String(s, column_) + fromStd(rest);
+  list_->setModif();
+  // A cursor on a character after the deleted ones moves left with it; one
+  // inside them stops at the column; one past the line's end stays.
+  for (BaseListCursor* o = list_->listCursorHead(); o; o = o->nextCursor()) {
+    if (o == this || o->node() != node_) continue;
+    auto t = dynamic_cast<TextCursor*>(o);
+    if (t && t->column_ > column_ && t->column_ <= len - 1)
+      t->column_ = static_cast<int32_t>(t->column_ - std::min(n, static_cast<long>(t->column_ - column_)));
+  }
+  return n;
+}
+
 long TextCursor::goFirstNonSp() {
   if (!node_) return 0;
   String const& s = value();
@@ -406,15 +426,133 @@ bool findReset(TextCursor const& from, long endLine, long endCol, long& rl, long
 
 }  // namespace
 
+namespace {
+
+// One sequence (bits > 0) or reset (bits 0) met while reading a whole text,
+// at its column in the line without sequences.
+struct AttrEvent {
+  int32_t line;
+  int32_t col;
+  int32_t bits;
+};
+
+// Strips the sequences and resets of one line, recording them as events,
+// and lays its tabs out for what remains (a fill run before a tab is made
+// again; any other byte stays).
+String stripLine(String const& s, int32_t line, std::vector<AttrEvent>& events) {
+  long tab = Text::tabSize();
+  char const* p = toCharPtr(s);
+  long len = s.length();
+  std::string out;
+  out.reserve(static_cast<size_t>(len));
+  for (long i = 0; i < len;) {
+    char c = p[i];
+    if (c == kFill) {
+      long j = i;
+      while (j < len && p[j] == kFill) ++j;
+      if (j < len && p[j] == '\t') {
+        i = j;  // laid out again with the tab
+      } else {
+        out.append(p + i, static_cast<size_t>(j - i));
+        i = j;
+      }
+      continue;
+    }
+    if (c == '\033') {
+      int32_t col = static_cast<int32_t>(out.size());
+      if (len - i >= 4 && std::memcmp(p + i, kReset, 4) == 0) {
+        events.push_back({line, col, 0});
+        i += 4;
+        continue;
+      }
+      if (len - i >= 2 && p[i + 1] == '[') {
+        long seqLen = 0;
+        int32_t bits = Text::sequenceToAttrib(p + i, seqLen);
+        if (bits > 0) {
+          events.push_back({line, col, bits});
+          i += seqLen;
+          continue;
+        }
+        seqLen = std::max(seqLen, 1L);  // not understood: the bytes stay
+        out.append(p + i, static_cast<size_t>(seqLen));
+        i += seqLen;
+        continue;
+      }
+    }
+    if (c == '\t') out.append(static_cast<size_t>(tab - (static_cast<long>(out.size()) % tab + 1)), kFill);
+    out.push_back(c);
+    ++i;
+  }
+  return fromStd(out);
+}
+
+}  // namespace
+
+// Reading a whole text: every line is stripped first, then each sequence
+// becomes a zone up to the character before the next reset (or the end of
+// the text). Positions are known once the lines are stripped, so no cursor
+// has to follow the deletions and the cursors move only forward.
+void Text::encodeWholeText() {
+  std::vector<AttrEvent> events;
+  {
+    TextCursor c(*this);
+    for (c.goToFirst(); c.valid(); ++c) {
+      String& s = c.value();
+      if (s.index('\033') < 0) continue;
+      s = stripLine(s, static_cast<int32_t>(c.line()), events);
+      setModif();
+    }
+  }
+  if (events.empty()) return;
+  // The next reset after each event, found from the end.
+  std::vector<long> nextReset(events.size(), -1);
+  long reset = -1;
+  for (long i = static_cast<long>(events.size()) - 1; i >= 0; --i) {
+    nextReset[i] = reset;
+    if (events[i].bits == 0) reset = i;
+  }
+  TextCursor from(*this), to(*this);
+  for (size_t i = 0; i < events.size(); ++i) {
+    AttrEvent const& e = events[i];
+    if (e.bits == 0) continue;
+    long el, ec;
+    if (nextReset[i] >= 0) {
+      el = events[nextReset[i]].line;
+      ec = events[nextReset[i]].col;
+    } else {
+      el = size() - 1;
+      ec = kEndCol;
+    }
+    to.next(el - to.line());
+    if (ec == kEndCol) ec = to.value().length();
+    // The character before the end.
+    if (ec > 0) {
+      --ec;
+    } else if (el > 0) {
+      to.next(-1);
+      --el;
+      ec = std::max(to.value().length() - 1, 0L);
+    } else {
+      continue;
+    }
+    to.goToCol(ec);
+    from.next(e.line - from.line());
+    from.goToCol(e.col);
+    setAttr(from, to, e.bits);
+  }
+}
+
+// A range of a text (text inserted by insertText): sequences are deleted
+// through the scanning cursor, so the zones already made and the end of the
+// range follow the deletions.
 void Text::encodeAttrs(long line1, long col1, long line2, long col2) {
   if (size() == 0) return;
-  bool whole = line1 < 0 && col1 < 0 && line2 < 0 && col2 < 0;
-  if (whole) {
-    line1 = 0, col1 = 0, line2 = size() - 1, col2 = kEndCol;
+  if (line1 < 0 && col1 < 0 && line2 < 0 && col2 < 0) {
+    encodeWholeText();
+    return;
   }
   TextCursor scan(*this);
   scan.goTo(line1, col1);
-  // The end follows deletions made on its line before it.
   TextCursor endC(*this);
   endC.goTo(line2, col2);
   // Tabs were laid out with the sequences in the line: a line that lost
@@ -438,11 +576,11 @@ void Text::encodeAttrs(long line1, long col1, long line2, long col2) {
       scan.goToCol(0);
       continue;
     }
-    lineChanged = true;
     scan.goToCol(col);
     char const* p = toCharPtr(line) + col;
     if (len - col >= 4 && std::memcmp(p, kReset, 4) == 0) {
-      for (int k = 0; k < 4; ++k) scan.delChar();
+      scan.delChars(4);
+      lineChanged = true;
       continue;
     }
     if (len - col < 2 || p[1] != '[') {
@@ -455,20 +593,20 @@ void Text::encodeAttrs(long line1, long col1, long line2, long col2) {
       scan.goToCol(col + std::max(seqLen, 1L));
       continue;
     }
-    for (long k = 0; k < seqLen; ++k) scan.delChar();
+    scan.delChars(seqLen);
+    lineChanged = true;
     // The zone runs to the character before the next reset, or to the
     // character before the end of the range.
     TextCursor zoneEnd(scan);
     long rl, rc;
     long endLine = endC.line();
-    long endCol = whole ? kEndCol : endC.column();
+    long endCol = endC.column();
     if (findReset(scan, endLine, endCol, rl, rc)) {
-      zoneEnd.goTo(rl, rc);
-    } else if (whole) {
-      zoneEnd.goTo(size() - 1);
-      zoneEnd.goToCol(zoneEnd.value().length());
+      zoneEnd.next(rl - scan.line());
+      zoneEnd.goToCol(rc);
     } else {
-      zoneEnd.goTo(endLine, endCol);
+      zoneEnd.next(endLine - scan.line());
+      zoneEnd.goToCol(endCol);
     }
     if (zoneEnd.column() > 0) {
       zoneEnd.goToCol(zoneEnd.column() - 1);

@@ -62,7 +62,8 @@ public:
   bool modif() const { return modif_; }
   void setModif() { modif_ = true; }
   void resetModif() { modif_ = false; }
-  // The first registered cursor (the chain continues through nextCursor()).
+  // The first registered cursor (the chain continues through nextCursor();
+  // it is linked both ways so that a cursor leaves it in constant time).
   BaseListCursor* listCursorHead() const { return cursors_; }
   ListNode* head() const { return head_; }
   ListNode* tail() const { return tail_; }
@@ -193,6 +194,7 @@ protected:
 private:
   friend class BaseList;
   BaseListCursor* nextCur_;
+  BaseListCursor* prevCur_;  // makes unregistering O(1)
 };
 
 // The free comparisons all go through the first cursor's virtual cmp.

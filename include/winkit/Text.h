@@ -94,6 +94,9 @@ public:
   bool insChar(char c);
   // Deletes the character at the column; other cursors after it move left.
   bool delChar();
+  // Deletes n characters at the column (as n delChar calls, with one walk
+  // over the other cursors); the number deleted.
+  long delChars(long n);
   // Column of the first byte that is neither white space nor a fill byte
   // (the line's length when there is none).
   long goFirstNonSp();
@@ -257,5 +260,7 @@ protected:
   int32_t views_;
 
 private:
+  // encodeAttrs over the whole text.
+  void encodeWholeText();
   static long tabSize_;
 };

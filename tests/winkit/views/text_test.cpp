@@ -296,6 +296,29 @@ TEST(TextCursorMoves, MoveColAndCharacters) {
   EXPECT_FALSE(none.insChar('x'));
   EXPECT_FALSE(none.delChar());
 
+  // Deleting several characters at once moves other cursors exactly as
+  // deleting them one by one.
+  for (long n : {1L, 3L, 8L, 20L}) {
+    Text one, many;
+    one.add(String("abcdefghij"));
+    many.add(String("abcdefghij"));
+    std::vector<std::unique_ptr<TextCursor>> a, b;
+    for (long col = 0; col <= 12; ++col) {
+      a.push_back(std::make_unique<TextCursor>(one));
+      a.back()->goToCol(col);
+      b.push_back(std::make_unique<TextCursor>(many));
+      b.back()->goToCol(col);
+    }
+    TextCursor d1(one), d2(many);
+    d1.goToCol(2);
+    d2.goToCol(2);
+    long done = 0;
+    for (long i = 0; i < n; ++i) done += d1.delChar() ? 1 : 0;
+    EXPECT_EQ(d2.delChars(n), done);
+    EXPECT_EQ(zftest::str(many.first()), zftest::str(one.first()));
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(b[i]->column(), a[i]->column()) << n << " " << i;
+  }
+
   Text sp;
   sp.add(String("  \037x"));
   sp.add(String("   "));
