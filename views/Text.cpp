@@ -605,8 +605,9 @@ void Text::encodeAttrs(long line1, long col1, long line2, long col2) {
       zoneEnd.next(rl - scan.line());
       zoneEnd.goToCol(rc);
     } else {
+      // An end at the line's end does not move with deletions: clamp it.
       zoneEnd.next(endLine - scan.line());
-      zoneEnd.goToCol(endCol);
+      zoneEnd.goToCol(std::min(endCol, zoneEnd.value().length()));
     }
     if (zoneEnd.column() > 0) {
       zoneEnd.goToCol(zoneEnd.column() - 1);

@@ -194,14 +194,15 @@ TEST(EditCursor, DelKeepsLineNumberAndDropsZones) {
     TextCursor e(*t);
     e.goTo(1, 1);
     return e;
-  }(), AttrBold);
+  }(), AttrBold | 0x10000);
   EditableTextCursor c(*t);
   c.goTo(1, 2);
   c.del();
   EXPECT_EQ(lines(*t), (Lines{"abc", "ghi"}));
   EXPECT_EQ(c.line(), 1);
   EXPECT_EQ(c.column(), 2);
-  EXPECT_EQ(zones(*t), "0,0-0,2:800;");  // the deleted line's part did not move down
+  // The deleted line's part, colour included, did not move onto the next line.
+  EXPECT_EQ(zones(*t), "0,0-0,2:10800;");
   c.goTo(1, 0);
   c.del();
   EXPECT_EQ(c.line(), 1);
@@ -398,6 +399,16 @@ TEST(EditRegion, InsertText) {
     ASSERT_TRUE(t->insertText(clip, at));
     EXPECT_EQ(lines(*t), (Lines{"abcdef", "ghijklef", "ghi"}));
     EXPECT_EQ(zones(*t), "0,1-1,1:100;1,6-2,1:100;");
+  }
+  {
+    // A tab after a decoded sequence is laid out for the line without it.
+    auto t = make({""});
+    EditableTextCursor at(*t);
+    StringList in;
+    in.add(String("\033[31mab\tc"));
+    EXPECT_TRUE(t->insertText(in, at));
+    EXPECT_EQ(lines(*t), Lines{"ab^_^Ic"});
+    EXPECT_EQ(zones(*t), "0,0-0,4:10000;");
   }
   auto t = make({"x"});
   auto other = make({"y"});
