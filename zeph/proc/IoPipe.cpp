@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <initializer_list>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +60,14 @@ extern "C" int ioPipe(char const* command, int* readFd, int* writeFd, bool errTo
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // A caller running with a standard descriptor closed may have been given
+    // one of 0..2 for a pipe: lift both ends first so placing one cannot
+    // overwrite the other.
+    for (int* fd : {&in[0], &out[1]})
+      if (*fd >= 0 && *fd < 3) {
+        int lifted = ::fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+        if (lifted >= 0) *fd = lifted;
+      }
     placeIn(in[0], 0, stdToNull, O_RDONLY);
     placeIn(out[1], 1, stdToNull, O_WRONLY);
     placeIn(-1, 2, errToNull, O_WRONLY);
