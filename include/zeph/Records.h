@@ -1,0 +1,48 @@
+// Field values in a record buffer, value checks and field expressions.
+//
+// Field elements keep the buffer forms: texts of length + 1 bytes ending in
+// NUL, big-endian integers, 2-byte dates (-32768 null) and times (0 null),
+// 8-byte doubles and 16-byte numbers in their stored forms.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <dbm/DbDescr.h>
+
+class InCheck;
+class Expr;
+
+extern "C" {
+#pragma GCC visibility push(default)
+
+// Reads a value check stored as its 16-bit little-endian length followed by
+// the check's words (big-endian); null when the form is damaged or longer
+// than `avail`.
+InCheck* LoadInCheck(void const* stored, int32_t avail);
+// The stored form of `check` in a def_Alloc allocation; its length in *len.
+uint8_t* StoreInCheck(InCheck const* check, int32_t* len);
+// An expression rebuilt from its stored form (checked as it is loaded), or
+// null when the form is damaged or longer than `avail`.
+Expr* DbExpr(void const* stored, int32_t avail);
+
+// Compiles a display mask: 0 and the two texts (edit first) in one
+// allocation at *out; a mask beginning with byte 1 names an environment
+// variable holding the mask. Nonzero when it does not compile.
+int32_t CompileMask(char const* mask, char** out);
+
+// Element `elem` of field `fld` in `record`: its address, null when the
+// element lies outside the field.
+char* _FldAddr(s_field const* fld, char* record, int32_t elem);
+// True when the element holds the null value of its storage type.
+int32_t _IsNull(s_field const* fld, char const* record, int32_t elem);
+// Text of the element into `out` (outSize bytes): texts as they stand,
+// numbers in decimal, dates and times in their day and second counts.
+int32_t GetFld(int32_t field, int32_t elem, char* out, size_t outSize);
+// Sets the element from a text (the inverse of GetFld); -1 when refused.
+int32_t SFld(int32_t field, int32_t elem, char const* text);
+// Sets the element from its buffer form (`len` bytes); -1 when refused.
+int32_t SetFld(int32_t field, int32_t elem, void const* value, int32_t len);
+
+#pragma GCC visibility pop
+}  // extern "C"
