@@ -335,7 +335,6 @@ bool writeDescriptor(s_schema const* sp, std::vector<uint8_t>& out) {
   int32_t last = 0;
   for (int32_t s = 1; s <= kDbMaxTables; ++s)
     if (stored(sp, s)) last = s;
-  if (sp->d.nenums > 255 || sp->d.nprivs > 65535) return false;
 
   Area area;
   uint32_t schLongs = area.longs(sp->d.privs, sp->d.nprivs);

@@ -19,6 +19,9 @@ extern "C" {
 // Writes the key of `record` for index `ip` into `key` (klen bytes, plus 4
 // for the record number `recno` of a non-unique index); the bytes written.
 int32_t _BuildKey(s_index const* ip, char const* record, char* key, int32_t recno);
+// 1 when the record gives a key for `ip`: every part lies inside the
+// record of `reclen` bytes; 0 otherwise.
+int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen);
 // Orders two keys of `ip` (<0, 0, >0), record numbers included for a
 // non-unique index.
 int32_t _KeyCmp(s_index const* ip, char const* a, char const* b);

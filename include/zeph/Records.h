@@ -10,6 +10,7 @@
 
 #include <dbm/DbDescr.h>
 
+class AnyValue;
 class InCheck;
 class Expr;
 
@@ -25,6 +26,20 @@ uint8_t* StoreInCheck(InCheck const* check, int32_t* len);
 // An expression rebuilt from its stored form (checked as it is loaded), or
 // null when the form is damaged or longer than `avail`.
 Expr* DbExpr(void const* stored, int32_t avail);
+
+// Reading a value check: whether it is a list (else a reference to another
+// table), whether it is negated, its key and display values (null outside
+// the counts).
+int32_t InCheckIsInList(InCheck const* check);
+int32_t InCheckIsNegated(InCheck const* check);
+int32_t InCheckNKeyVal(InCheck const* check);
+int32_t InCheckNDspFld(InCheck const* check);
+AnyValue const* InCheckGetKeyVal(InCheck const* check, int32_t n);
+AnyValue const* InCheckGetDspVal(InCheck const* check, int32_t n);
+// 1 when a list check accepts `value` (among the key values, or not among
+// them when negated); a field without a check, or a reference check, which
+// needs the referenced table, accepts every value here.
+int32_t InCheckAccepts(InCheck const* check, AnyValue const* value);
 
 // Compiles a display mask: 0 and the two texts (edit first) in one
 // allocation at *out; a mask beginning with byte 1 names an environment

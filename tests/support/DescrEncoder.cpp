@@ -249,7 +249,7 @@ EncSchema sampleSchema(std::string const& name) {
     off = uint16_t(off + (k.itype == 0 ? k.len + 1 : elem[k.itype]) * (k.dim ? k.dim : 1));
     item.fields.push_back(f);
   }
-  item.fields[0].mask = "XXXXXXXX";
+  item.fields[0].mask = "3n-4n";
   item.fields[0].flags = 1;
   item.fields[2].deflt = exprBytes("7");
   item.fields[2].check = exprBytes("2 * 3");

@@ -105,6 +105,13 @@ int32_t _BuildKey(s_index const* ip, char const* record, char* key, int32_t recn
   return at;
 }
 
+int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen) {
+  if (!ip || !record || !ip->parts) return 0;
+  for (int32_t i = 0; i < ip->d.nparts; ++i)
+    if (int32_t(ip->parts[i].offset) + ip->parts[i].len > reclen) return 0;
+  return 1;
+}
+
 int32_t _KeyCmp(s_index const* ip, char const* a, char const* b) {
   return compare(ip, 0, reinterpret_cast<uint8_t const*>(a), reinterpret_cast<uint8_t const*>(b));
 }

@@ -23,7 +23,7 @@
 InCheck* LoadInCheck(void const* stored, int32_t avail) {
   if (!stored || avail < 2) return nullptr;
   auto p = static_cast<uint8_t const*>(stored);
-  int32_t len = p[0] | (p[1] << 8);
+  int32_t len = ldLe16(p);
   if (len < 6 || len > avail || (len - 2) % 4 != 0) return nullptr;
   std::vector<uint32_t> words;
   for (int32_t at = 2; at < len; at += 4) words.push_back(uint32_t(ldlong(p + at)));
@@ -67,6 +67,29 @@ Expr* DbExpr(void const* stored, int32_t avail) {
     return nullptr;
   }
   return e;
+}
+
+int32_t InCheckIsInList(InCheck const* check) { return check && check->getType() == InCheck::INLIST; }
+int32_t InCheckIsNegated(InCheck const* check) { return check && check->negation(); }
+int32_t InCheckNKeyVal(InCheck const* check) { return check ? check->nKeyValues() : 0; }
+int32_t InCheckNDspFld(InCheck const* check) { return check ? check->nDspFields() : 0; }
+
+AnyValue const* InCheckGetKeyVal(InCheck const* check, int32_t n) {
+  return check && n >= 0 && n < check->nKeyValues() ? check->keyValue(n) : nullptr;
+}
+
+AnyValue const* InCheckGetDspVal(InCheck const* check, int32_t n) {
+  return check && n >= 0 && n < check->nDspFields() ? check->dspField(n) : nullptr;
+}
+
+int32_t InCheckAccepts(InCheck const* check, AnyValue const* value) {
+  if (!check || !*check || check->getType() != InCheck::INLIST || !value) return 1;
+  bool found = false;
+  for (int32_t i = 0; i < check->nKeyValues() && !found; ++i) {
+    AnyValue const* v = check->keyValue(i);
+    found = v && cmp(*v, *value) == 0;
+  }
+  return found != check->negation();
 }
 
 int32_t CompileMask(char const* mask, char** out) {

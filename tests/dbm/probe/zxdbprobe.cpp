@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     _io_errno_ = 0;
     int32_t h = OpenSchema(argv[2], 0);
     std::printf("open %ld code %ld\n", long(h), long(_io_errno_));
-    return 0;
+    Stop(0);
   }
   if (!std::strcmp(argv[1], "files") && argc > 3) {
     int32_t h = OpenSchema(argv[2], 0);
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
       std::printf("read %d %s zeros %d\n", int(r), back, back[8] == 0 && back[15] == 0 ? 1 : 0);
     }
     listFds();
-    return 0;
+    Stop(0);
   }
   if (!std::strcmp(argv[1], "locks") && argc > 2) {
     int32_t h = OpenSchema(argv[2], 0);
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     std::printf("lock %d\n", int(_DbRead(a, buf, 4, 0, 1)));
     s_vfile* b = _DbOpen(sp, "other", "tab", O_RDWR | O_CREAT);
     std::printf("second %s\n", b ? "ok" : "failed");
-    return 0;
+    Stop(0);
   }
   return 2;
 }

@@ -23,6 +23,12 @@ using namespace zftest;
 
 namespace {
 
+int openFds() {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
+  return n;
+}
+
 class LocalSchema : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -116,13 +122,14 @@ TEST_F(LocalSchema, DamagedDescriptorsAreRefused) {
   std::string path = writeDescriptorFile(dir1(), s);
   auto tryOpen = [&](Bytes const& img) {
     FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(img.data(), 1, img.size(), f);
+    if (!img.empty()) std::fwrite(img.data(), 1, img.size(), f);
     std::fclose(f);
     int32_t h = OpenSchema("shop", 0x10);
     int32_t code = h < 0 ? _io_errno_ : 0;
     if (h >= 0) CloseSchema(h);
     return code;
   };
+  int fdsBefore = openFds();
   // Every cut of the file is refused.
   for (size_t n = 0; n < good.size(); n += (n < 200 ? 1 : 7)) {
     int32_t code = tryOpen(Bytes(good.begin(), good.begin() + long(n)));
@@ -154,6 +161,7 @@ TEST_F(LocalSchema, DamagedDescriptorsAreRefused) {
     EXPECT_TRUE(code == 0 || code == 5 || code == 9) << "flip at " << at << " gave " << code;
     noneOpen();
   }
+  EXPECT_EQ(openFds(), fdsBefore);
 }
 
 TEST_F(LocalSchema, UserWithoutPrivilegesIsRefused) {
@@ -355,6 +363,99 @@ TEST_F(LocalSchema, RefusedCallsReportInsteadOfEnding) {
   EXPECT_EQ(SetTableCache(0, 3), 0);
   EXPECT_EQ(TableCacheSize(0), -1);
   EXPECT_EQ(SetCollateSet(0, "x"), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LocalSchema, InvalidHandlesAreReported) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  struct Case {
+    char const* what;
+    int32_t handle;
+    char const* text;
+  } cases[] = {
+      {"schema slot 3", 0x30000, "Invalid schema handle"},
+      {"closed slot 2", 0x20000, "Invalid schema handle"},
+      {"handle with a table", 0x10100, "Invalid schema handle"},
+  };
+  for (auto const& c : cases) {
+    RunResult r = runInChild([&] { return _GetSchPtr(c.handle) ? 0 : 3; });
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.what << ": " << r.err;
+  }
+  RunResult none = runInChild([&] {
+    CloseAllSchemas();
+    return _GetSchPtr(0) ? 0 : 3;
+  });
+  EXPECT_NE(none.err.find("No current schema"), std::string::npos) << none.err;
+  EXPECT_EQ(_GetSchPtr(0), _GetSchPtr(0x10000));
+}
+
+TEST_F(LocalSchema, VirtualFilesAndFailedLocks) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  int32_t h = OpenSchema("shop", 0);
+  s_schema* sp = _GetSchPtr(h);
+  s_vfile* a = _DbOpen(sp, "item", "tab", O_RDWR);
+  EXPECT_EQ(_DbOpen(sp, "item", "tab", O_RDWR), a);
+  EXPECT_EQ(_DbOpen(sp, "item", "tab", O_RDWR), sp->tables[3].tab->data);
+  EXPECT_EQ(_DbOpen(sp, "missing", "i00", O_RDWR), nullptr);
+  char path[DB_PATH_MAX];
+  EXPECT_STREQ(_DbFileName(path, sp, "ITEM", "I01"), (dir1() + "/shop/item.i01").c_str());
+  EXPECT_EQ(_DbWrite(a, "12345678", 8, 0), 0);
+  EXPECT_EQ(_DbStat(a, 1), 8);
+  EXPECT_EQ(_DbRename(sp, "item", "tab", "copy", "tab"), 0);
+  EXPECT_EQ(_DbUnlink(sp, "copy", "tab"), 0);
+  EXPECT_EQ(_DbUnlink(sp, "copy", "tab"), 0);  // a missing file is no error
+  // A lock that fails for a reason no retry helps is not obtained.
+  RunResult r = runInChild([] { return int(zeph_lock(-1, 3, 10)) * 10 + int(zeph_lock(-1, 1, 10)); });
+  EXPECT_EQ(r.status, 11) << r.err;
+  EXPECT_EQ(vfd(reinterpret_cast<s_vfile*>(path), 1), -1);
+}
+
+TEST_F(LocalSchema, FlushRewritesAndReopensInTheSameSlot) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  writeDescriptorFile(dir2(), sampleSchema("stock"));
+  int32_t a = OpenSchema("shop", 0x10);
+  int32_t b = OpenSchema("stock", 0x10);
+  ASSERT_EQ(SetDescrSchema(a, "flushed"), 0);
+  SwitchToSchema(b);
+  _flush_schemas(0);
+  EXPECT_EQ(FindSchema("shop"), a);
+  EXPECT_EQ(CurrentSchema(), b);
+  EXPECT_STREQ(_GetSchPtr(a)->d.descr, "flushed");
+  EXPECT_EQ(_GetSchPtr(a)->rewrite, 0);
+  EncSchema s = sampleSchema("shop");
+  s.descr = "flushed";
+  Bytes want = encodeDescriptor(s);
+  EXPECT_EQ(readFile(dir1() + "/shop/shop.sco"), std::string(want.begin(), want.end()));
+}
+
+TEST_F(LocalSchema, BudgetValuesOutOfRangeTakeTheDefaults) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  for (char const* v : {"2:0", "2:70000", "0:x", "999999999:100"}) {
+    RunResult r = runProgram({ZXDB_PROBE, "files", "shop", "6"}, "", {{"dbase", dir1()}, {"NFILES", v}});
+    EXPECT_EQ(r.status, 0) << v << ": " << r.err;
+  }
+}
+
+TEST(LibraryImage, ExportsTheInterfaceOnly) {
+  RunResult d = runProgram({"readelf", "-d", ZXDB_LIB});
+  ASSERT_EQ(d.status, 0);
+  EXPECT_EQ(d.out.find("libzeph"), std::string::npos) << d.out;
+  EXPECT_EQ(d.out.find("zfound"), std::string::npos) << d.out;
+  RunResult n = runProgram({"nm", "-D", "--defined-only", ZXDB_LIB});
+  ASSERT_EQ(n.status, 0);
+  for (char const* s : {" OpenSchema\n", " _DbOpen\n", " dbmsType\n", " stop\n", " Stop\n", " zeph_lock\n"})
+    EXPECT_NE(n.out.find(s), std::string::npos) << s;
+  // No C++ name of the library's own (the C++ library's unique objects aside).
+  for (char const* kind : {" T _Z", " D _Z", " B _Z", " R _Z", " W _Z", " V _Z"})
+    EXPECT_EQ(n.out.find(kind), std::string::npos) << kind << "\n" << n.out;
+  RunResult z = runProgram({"readelf", "-d", ZEPH_LIB});
+  EXPECT_EQ(z.out.find("libzxdb"), std::string::npos);
+  EXPECT_EQ(z.out.find("zfound"), std::string::npos);
 }
 
 }  // namespace
