@@ -234,7 +234,8 @@ EncSchema sampleSchema(std::string const& name) {
     uint16_t type, itype, len, dim;
   } kinds[] = {{"code", 1, 0, 8, 0},  {"tiny", 0, 1, 2, 0},   {"qty", 0, 2, 4, 0},   {"count", 0, 3, 9, 0},
                {"price", 0, 4, 15, 0}, {"sold", 2, 5, 0, 0},  {"at", 3, 6, 0, 0},    {"ratio", 4, 7, 0, 0},
-               {"total", 0, 8, 20, 0}, {"blob", 9, 9, 0, 0},  {"ref", 8, 10, 0, 0},  {"hist", 0, 3, 9, 3}};
+               {"total", 0, 8, 20, 0}, {"blob", 9, 9, 0, 0},  {"ref", 8, 10, 0, 0},  {"hist", 0, 3, 9, 3},
+               {"flag", 5, 1, 1, 0},  {"whole", 10, 3, 9, 0}};
   uint16_t off = 4;
   static uint16_t const elem[] = {0, 1, 2, 4, 8, 2, 2, 8, 16, 12, 8};
   for (auto const& k : kinds) {

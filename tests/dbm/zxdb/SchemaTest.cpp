@@ -99,6 +99,9 @@ TEST_F(LocalSchema, SlotsAndListing) {
   EXPECT_EQ(CurrentSchema(), b);
   EXPECT_EQ(OpenSchema("SHOP", 0), a);
   EXPECT_EQ(CurrentSchema(), a);
+  SwitchToSchema(b);
+  EXPECT_EQ(OpenSchema((dir1() + "/shop").c_str(), 0), a);
+  EXPECT_EQ(CurrentSchema(), a);
   EXPECT_EQ(OpenSchema("third", 0), -1);
   EXPECT_EQ(_io_errno_, 14);
   char* list = GetSchemas();
@@ -116,6 +119,20 @@ TEST_F(LocalSchema, SlotsAndListing) {
 }
 
 // Damaged descriptors, each a change of a good image and the code it gives.
+TEST_F(LocalSchema, OverlongDirectoriesAreSkipped) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  ScopedEnv longer("dbase", "/" + std::string(997, 'd') + ":" + dir1());
+  EXPECT_EQ(OpenSchema("shop", 0), 0x10000);
+  char* list = GetSchemas();
+  ASSERT_NE(list, nullptr);
+  EXPECT_STREQ(list, "shop");
+  def_Free(list, __FILE__, __LINE__);
+  std::string path = "/" + std::string(1100, 'p') + "/shop";
+  // A directory over 1023 characters is refused, never cut.
+  EXPECT_EQ(OpenSchema(path.c_str(), 0), -1);
+  EXPECT_EQ(_io_errno_, 11);
+}
+
 TEST_F(LocalSchema, DamagedDescriptorsAreRefused) {
   EncSchema s = sampleSchema("shop");
   Bytes good = encodeDescriptor(s);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <zfound/Num.h>
 #include <zfound/Portable.h>
 
 #include <cerrno>
@@ -104,6 +105,42 @@ TEST(SysError, RetriesOnlyInterruptionsAndABoundedNumberOfTimes) {
   EXPECT_EQ(granted, ZEPH_SYSERR_RETRIES);
   errno = ENOENT;
   EXPECT_EQ(_SysError("test"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Parts of 8-byte doubles and 16-byte numbers order by value, not by bytes.
+TEST(Keys, NumbersOrderByValue) {
+  zftest::startUpOnce("zephtest-1.0");
+  s_index_field dparts[2] = {{DB_IT_DOUBLE, 0, 8, 0, 4, 0x101}, {DB_IT_NUM, 0, 16, 0, 12, 0x102}};
+  s_index ix{};
+  ix.d.flags = 1;
+  ix.d.klen = 24;
+  ix.d.nparts = 2;
+  ix.parts = dparts;
+  struct Row {
+    double d;
+    int n;
+  } rows[] = {{-1.5, 7}, {0, 7}, {2.25, -10}, {2.25, 3}, {2.25, 100}};
+  char keys[5][32];
+  for (int i = 0; i < 5; ++i) {
+    char r[28] = {};
+    stdbl(rows[i].d, r + 4);
+    char* p = r + 12;
+    Num(rows[i].n).store(p);
+    _BuildKey(&ix, r, keys[i], 0);
+  }
+  for (int i = 0; i + 1 < 5; ++i) EXPECT_LT(_KeyCmp(&ix, keys[i], keys[i + 1]), 0) << i;
+  char text[64];
+  s_index_field tparts[1] = {{DB_IT_TEXT, 0, 5, 0, 4, 0x101}};
+  s_index tx{};
+  tx.d.flags = 1;
+  tx.d.klen = 5;
+  tx.d.nparts = 1;
+  tx.parts = tparts;
+  EXPECT_STREQ(_KeyText(&tx, "abc\0\0", text, sizeof text), "abc");
 }
 
 }  // namespace
