@@ -473,6 +473,14 @@ char* GetSchemas(void) {
   return out;
 }
 
+char* _StrValPut(s_schema* schema, char const* text) {
+  return schema && text ? zxdb::keepText(schema, text) : nullptr;
+}
+
+void* _MemValPut(s_schema* schema, void const* bytes, int32_t length) {
+  return schema && bytes && length >= 0 ? zxdb::keepBytes(schema, bytes, size_t(length)) : nullptr;
+}
+
 // Schema locks come with their own layer; until then every request is granted.
 int32_t LockSchema(int32_t, int32_t) { return 0; }
 int32_t FreeSchema(int32_t) { return 0; }

@@ -318,8 +318,8 @@ s_vfile* _DbOpen(s_schema* schema, char const* name, char const* ext, int32_t fl
   ensureTable();
   if (!schema || !name || !ext) return nullptr;
   char n10[10] = {}, e4[4] = {};
-  std::strncpy(n10, name, 10);
-  std::strncpy(e4, ext, 4);
+  std::memcpy(n10, name, strnlen(name, 10));  // kept unterminated when 10 long
+  std::memcpy(e4, ext, strnlen(ext, 4));
   s_vfile* freeEntry = nullptr;
   for (int32_t i = 0; i < max_vfiles; ++i) {
     s_vfile* vf = &table[i];

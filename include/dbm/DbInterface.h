@@ -62,6 +62,11 @@ void _SetSchPtr(int32_t slot, s_schema* schema);
 // is too long.
 char const* _ExtractDir(char const* path, char* dir);
 
+// Copies of a text / of bytes owned by the schema (freed when it closes);
+// null for a null source.
+char* _StrValPut(s_schema* schema, char const* text);
+void* _MemValPut(s_schema* schema, void const* bytes, int32_t length);
+
 // ---- schema locks --------------------------------------------------------------
 int32_t LockSchema(int32_t schema, int32_t mode);
 int32_t FreeSchema(int32_t schema);

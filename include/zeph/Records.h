@@ -41,6 +41,12 @@ AnyValue const* InCheckGetDspVal(InCheck const* check, int32_t n);
 // needs the referenced table, accepts every value here.
 int32_t InCheckAccepts(InCheck const* check, AnyValue const* value);
 
+// Reference correction after a table moved from slot `from` to slot `to`
+// of `sp`: every reference check naming the old table names the new one
+// (its stored form rewritten, the schema marked for rewriting). Returns the
+// number of checks changed.
+int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to);
+
 // Compiles a display mask: 0 and the two texts (edit first) in one
 // allocation at *out; a mask beginning with byte 1 names an environment
 // variable holding the mask. Nonzero when it does not compile.

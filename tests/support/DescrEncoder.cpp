@@ -196,19 +196,32 @@ Bytes exprBytes(char const* source) {
   return b;
 }
 
+namespace {
+
+Bytes checkBytes(InCheck const& check) {
+  LoopConnection c;
+  check.send(c);
+  std::vector<uint32_t> w = c.words();
+  Bytes b(2 + 4 * w.size());
+  put16(b, 0, uint32_t(b.size()));
+  for (size_t i = 0; i < w.size(); ++i) stlong(int32_t(w[i]), &b[2 + 4 * i]);
+  return b;
+}
+
+}  // namespace
+
 Bytes inListBytes(std::vector<std::string> const& values) {
   InList l(false);
   for (auto const& v : values) {
     l.addKeyVal(AnyValue(String(v.c_str())));
     l.addDspFld(AnyValue(String(v.c_str())));
   }
-  LoopConnection c;
-  l.send(c);
-  std::vector<uint32_t> w = c.words();
-  Bytes b(2 + 4 * w.size());
-  put16(b, 0, uint32_t(b.size()));
-  for (size_t i = 0; i < w.size(); ++i) stlong(int32_t(w[i]), &b[2 + 4 * i]);
-  return b;
+  return checkBytes(l);
+}
+
+Bytes integrityBytes(uint32_t index) {
+  Integrity i(false, ObjectId(0, index));
+  return checkBytes(i);
 }
 
 int32_t privEntry(uint16_t id, uint16_t type, uint16_t priv) {
@@ -257,6 +270,7 @@ EncSchema sampleSchema(std::string const& name) {
   item.fields[4].dec = 2;
   item.fields[0].incheck = inListBytes({"A", "B"});
   item.fields[0].inctext = "A, B";
+  item.fields[3].incheck = integrityBytes((1 << 8) | 0);  // through index 0 of "clients"
   item.len = off;
   EncIndex primary;
   primary.name = "byCode";

@@ -72,6 +72,8 @@ std::string writeDescriptorFile(std::string const& dir, EncSchema const& s);
 // Stored forms: a compiled expression, and a value check allowing `values`.
 Bytes exprBytes(char const* source);
 Bytes inListBytes(std::vector<std::string> const& values);
+// A reference check through the index with object id (0, `index`).
+Bytes integrityBytes(uint32_t index);
 // A privilege entry as the arrays of longs hold it (type 0 group, 1 user,
 // 2 everyone).
 int32_t privEntry(uint16_t id, uint16_t type, uint16_t priv);

@@ -8,12 +8,15 @@
 #include <zeph/Proc.h>
 #include <zeph/Records.h>
 
+#include <dbm/DbInterface.h>
+
 #include <zfound/EditMask.h>
 #include <zfound/Format.h>
 #include <zfound/Environ.h>
 #include <zfound/Expr.h>
 #include <zfound/InCheck.h>
 #include <zfound/LoopConnection.h>
+#include <zfound/ObjectId.h>
 #include <zfound/Portable.h>
 
 #include <cstdlib>
@@ -90,6 +93,31 @@ int32_t InCheckAccepts(InCheck const* check, AnyValue const* value) {
     found = v && cmp(*v, *value) == 0;
   }
   return found != check->negation();
+}
+
+int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to) {
+  if (!sp || !sp->tables || from < 1 || from > kDbMaxTables || to < 1 || to > kDbMaxTables) return 0;
+  int32_t changed = 0;
+  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
+    s_table* t = sp->tables[s].tab;
+    if (!t || sp->tables[s].alias) continue;
+    for (int32_t i = 0; i < t->d.nfields; ++i) {
+      s_field& f = t->fields[i];
+      if (!f.incheck || f.incheck->getType() != InCheck::INTEGRITY) continue;
+      ObjectId& ix = static_cast<Integrity*>(f.incheck)->index();
+      if (ix.classId() != 0 || int32_t((ix.instId() >> 8) & 0xff) != from) continue;
+      ix = ObjectId(0, (ix.instId() & ~uint32_t(0xff00)) | (uint32_t(to) << 8));
+      int32_t len = 0;
+      uint8_t* bytes = StoreInCheck(f.incheck, &len);
+      if (!bytes) continue;
+      f.d.incheck.data = static_cast<uint8_t const*>(_MemValPut(sp, bytes, len));
+      f.d.incheck.len = len;
+      def_Free(bytes, __FILE__, __LINE__);
+      sp->rewrite = 1;
+      ++changed;
+    }
+  }
+  return changed;
 }
 
 int32_t CompileMask(char const* mask, char** out) {

@@ -1,5 +1,5 @@
 // Stored forms of value checks and expressions, masks and key checks.
-#include <dbm/DbDescr.h>
+#include <dbm/DbInterface.h>
 #include <zeph/Keys.h>
 #include <zeph/Proc.h>
 #include <zeph/Records.h>
@@ -85,6 +85,31 @@ TEST(Keys, CheckKeyWantsPartsInsideTheRecord) {
   char r[16] = {};
   EXPECT_EQ(_CheckKey(&ix, r, 14), 1);
   EXPECT_EQ(_CheckKey(&ix, r, 13), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(References, CorrectedWhenATableMoves) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0x10);
+  ASSERT_EQ(h, 0x10000);
+  s_schema* sp = _GetSchPtr(h);
+  EXPECT_EQ(_CorrectRefs(sp, 2, 4), 0);
+  EXPECT_EQ(sp->rewrite, 0);
+  EXPECT_EQ(_CorrectRefs(sp, 1, 4), 1);
+  EXPECT_EQ(sp->rewrite, 1);
+  s_field const& f = sp->tables[3].tab->fields[3];
+  InCheck* again = LoadInCheck(f.d.incheck.data, f.d.incheck.len);
+  ASSERT_NE(again, nullptr);
+  ASSERT_EQ(again->getType(), InCheck::INTEGRITY);
+  EXPECT_EQ(static_cast<Integrity*>(again)->index().instId(), uint32_t(4 << 8));
+  delete again;
+  CloseSchema(h);
 }
 
 }  // namespace
