@@ -363,10 +363,7 @@ int32_t _WriteSchema(int32_t schema) {
 
 int32_t CloseSchema(int32_t schema) {
   int32_t s = slotOfHandle(schema);
-  if (!s || (schema & 0xffff) != 0) {
-    _io_errno_ = 14;
-    return -1;
-  }
+  if (!s || (schema & 0xffff) != 0) return -1;
   s_schema* sp = slots[s];
   if (sp->rewrite) _WriteSchema(schema);
   for (int32_t t = 1; t <= kDbMaxTables; ++t)
