@@ -43,9 +43,10 @@ char const* GroupName(int32_t id);
 int32_t ProcStartDate(void);
 int32_t ProcStartTime(void);
 int32_t ProcSignal(void);
-// Lets SIGINT and SIGQUIT end the program (on) or ignores them (off);
-// returns the previous setting.
-int32_t EnableInterrupts(int32_t on);
+// With 1, holds off SIGINT and SIGQUIT (a change in progress must not be
+// cut short): they are noted and delivered, with the program's own handling,
+// when a later call with 0 ends the hold. Returns the previous setting.
+int32_t EnableInterrupts(int32_t hold);
 
 // The handler that conversion errors are reported through; returns the
 // previous one (null: report through Warning).

@@ -3,7 +3,7 @@
 // State: `_io_errno_`, `_io_err_detail` (set by the database libraries), the
 // run of consecutive retries granted by _SysError (reset whenever it declines,
 // so no failing call is retried more than ZEPH_SYSERR_RETRIES times in a row),
-// the interrupt setting and the conversion handler.
+// the interrupt hold and the conversion handler.
 #include <zeph/Proc.h>
 
 #include <zfound/Alloc.h>
@@ -24,7 +24,12 @@ int32_t _io_err_detail = 0;
 namespace {
 
 int retryRun = 0;
-int32_t interruptsOn = 1;
+// Interrupts held off: SIGINT and SIGQUIT are noted and delivered when the
+// hold ends, so a change in progress is never cut short.
+int32_t holding = 0;
+volatile sig_atomic_t pendingInterrupt = 0;
+struct sigaction savedInt, savedQuit;
+void noteInterrupt(int sig) { pendingInterrupt = sig; }
 ZephConvHandler convHandler = nullptr;
 char nameBuf[2][64];
 
@@ -113,14 +118,23 @@ int32_t ProcStartTime(void) {
 
 int32_t ProcSignal(void) { return procSig(); }
 
-int32_t EnableInterrupts(int32_t on) {
-  int32_t old = interruptsOn;
-  struct sigaction sa{};
-  sigemptyset(&sa.sa_mask);
-  sa.sa_handler = on ? SIG_DFL : SIG_IGN;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGQUIT, &sa, nullptr);
-  interruptsOn = on ? 1 : 0;
+int32_t EnableInterrupts(int32_t hold) {
+  int32_t old = holding;
+  if (hold && !holding) {
+    struct sigaction sa{};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = noteInterrupt;
+    sigaction(SIGINT, &sa, &savedInt);
+    sigaction(SIGQUIT, &sa, &savedQuit);
+    holding = 1;
+  } else if (!hold && holding) {
+    sigaction(SIGINT, &savedInt, nullptr);
+    sigaction(SIGQUIT, &savedQuit, nullptr);
+    holding = 0;
+    int sig = pendingInterrupt;
+    pendingInterrupt = 0;
+    if (sig) raise(sig);
+  }
   return old;
 }
 

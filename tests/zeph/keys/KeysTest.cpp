@@ -1,5 +1,4 @@
-// The run-time layer's key form and order, binary search, privilege lookup
-// and the system-error retry policy.
+// The run-time layer's key form and order, and binary search.
 #include <dbm/DbDescr.h>
 #include <zeph/Dict.h>
 #include <zeph/Keys.h>
@@ -81,30 +80,6 @@ TEST(Keys, OrderByStorageTypeThenRecordNumber) {
   record(r, "a", 6, 0);
   _BuildKey(&ix, r, probe, 1);
   EXPECT_EQ(Locate(probe, sorted, 6, 16, XKeyCmp), ~5);
-}
-
-TEST(Privileges, EntriesForUserGroupAndEveryone) {
-  zftest::startUpOnce("zephtest-1.0");
-  int32_t uid = ProcUserId();
-  int32_t privs[] = {dbPrivEntry(uint16_t(uid + 1), DB_PRIV_USER, 8), dbPrivEntry(0, DB_PRIV_EVERYONE, 2),
-                     dbPrivEntry(uint16_t(uid), DB_PRIV_USER, 4)};
-  EXPECT_EQ(_PrivgOf(privs, 3, 1), 4);
-  EXPECT_EQ(_PrivgOf(privs, 2, 1), 2);
-  EXPECT_EQ(_PrivgOf(privs, 3, 0), 6);
-  EXPECT_EQ(_PrivgOf(nullptr, 0, 1), 0);
-}
-
-TEST(SysError, RetriesOnlyInterruptionsAndABoundedNumberOfTimes) {
-  zftest::startUpOnce("zephtest-1.0");
-  int granted = 0;
-  for (int i = 0; i < 20; ++i) {
-    errno = EINTR;
-    if (!_SysError("test")) break;
-    ++granted;
-  }
-  EXPECT_EQ(granted, ZEPH_SYSERR_RETRIES);
-  errno = ENOENT;
-  EXPECT_EQ(_SysError("test"), 0);
 }
 
 }  // namespace
