@@ -340,6 +340,8 @@ bool writeDescriptor(s_schema const* sp, std::vector<uint8_t>& out) {
   uint32_t schLongs = area.longs(sp->d.privs, sp->d.nprivs);
   std::vector<uint32_t> enumName;
   std::vector<std::vector<uint32_t>> itemText;
+  for (int32_t e = 0; e < sp->d.nenums; ++e)
+    if (sp->enums[e].nitems < 0 || sp->enums[e].nitems > 65535) return false;
   for (int32_t e = 0; e < sp->d.nenums; ++e) {
     enumName.push_back(area.text(sp->enums[e].name));
     itemText.emplace_back();

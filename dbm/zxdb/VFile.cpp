@@ -365,16 +365,20 @@ int32_t _DbRead(s_vfile* vf, void* buffer, int32_t length, int64_t offset, int32
     std::memset(buffer, 0, size_t(length));
     return -1;
   }
-  if (lockmode & 3) {
-    if (retried("_DbLockf", [&] { return long(lseek(fd, offset, SEEK_SET)); }) < 0) return -1;
-    if (zeph_lock(fd, lockmode & 3, length)) return -2;
-    if (lockmode & 1) ++vf->locks;
-  }
   char name[11] = {}, ext[5] = {};
   std::memcpy(name, vf->name, 10);
   std::memcpy(ext, vf->ext, 4);
   char what[40];
   zfSnprintf(what, sizeof what, "_DbRead: %s.%s", name, ext);
+  if (lockmode & 3) {
+    // The lock covers the region from the position set here.
+    if (retried(what, [&] { return long(lseek(fd, offset, SEEK_SET)); }) < 0) {
+      std::memset(buffer, 0, size_t(length));
+      return -1;
+    }
+    if (zeph_lock(fd, lockmode & 3, length)) return -2;
+    if (lockmode & 1) ++vf->locks;
+  }
   auto out = static_cast<char*>(buffer);
   int32_t done = 0;
   while (done < length) {
