@@ -64,83 +64,58 @@ std::vector<std::string> dbaseDirs() {
   return out;
 }
 
-std::string pathIn(std::string const& dir, char const* name, char const* ext) {
-  char path[DB_PATH_MAX];
-  zfSnprintf(path, sizeof path, "%s%.*<s/%.*<s.%s", dir.c_str(), 10, name, 10, name, ext);
-  return path;
+// The whole contents of a virtual file (at most the size a descriptor may
+// have); false when it cannot be read.
+bool readWhole(s_vfile* vf, std::vector<uint8_t>& out) {
+  int64_t size = _DbStat(vf, 1);
+  if (size < 0 || size > zxdb::kMaxDescriptor) return false;
+  out.resize(size_t(size));
+  return size == 0 || _DbRead(vf, out.data(), int32_t(size), 0, 0) == 0;
 }
 
-bool writeAll(int fd, uint8_t const* p, size_t n, off_t at) {
-  while (n) {
-    ssize_t w = pwrite(fd, p, n, at);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= size_t(w);
-    at += w;
-  }
-  return true;
-}
-
-bool readAll(int fd, std::vector<uint8_t>& out) {
-  struct stat st{};
-  if (fstat(fd, &st) != 0 || st.st_size > zxdb::kMaxDescriptor) return false;
-  out.resize(size_t(st.st_size));
-  size_t done = 0;
-  while (done < out.size()) {
-    ssize_t r = pread(fd, out.data() + done, out.size() - done, off_t(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += size_t(r);
-  }
-  out.resize(done);
-  return true;
-}
-
-// Copies `image` over the descriptor in place, cut to its length, synced.
-bool overwrite(std::string const& path, std::vector<uint8_t> const& image) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, image.data(), image.size(), 0) && ftruncate(fd, off_t(image.size())) == 0 &&
-            fsync(fd) == 0;
-  close(fd);
+// Writes `image` (then `trailer`) at the start of the file `ext` of the
+// schema, cuts the file to that length and syncs it.
+bool writeSynced(s_schema* sp, char const* ext, int32_t flags, std::vector<uint8_t> const& image,
+                 uint8_t const* trailer, int32_t trailerLength) {
+  s_vfile* vf = _DbOpen(sp, sp->d.name, ext, flags);
+  if (!vf) return false;
+  int32_t n = int32_t(image.size());
+  bool ok = _DbWrite(vf, image.data(), n, 0) == 0 && (!trailer || _DbWrite(vf, trailer, trailerLength, n) == 0) &&
+            zxdb::truncateFile(vf, int64_t(n) + (trailer ? trailerLength : 0)) && zxdb::syncFile(vf);
+  _DbClose(vf);
   return ok;
 }
 
-// Finishes or discards a side file left by a rewrite that did not end.
-void settleSideFile(std::string const& descr, std::string const& side) {
-  int fd = open(side.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
+// Finishes or discards a side file left by a rewrite that did not end: a
+// complete one (its trailer names its length) is copied over the
+// descriptor; the side file goes once the descriptor is whole.
+void settleSideFile(s_schema* sp) {
+  s_vfile* side = _DbOpen(sp, sp->d.name, kSideExt, O_RDONLY);
+  if (!side) return;
   std::vector<uint8_t> img;
-  bool ok = readAll(fd, img);
-  close(fd);
+  bool ok = readWhole(side, img);
+  _DbClose(side);
   if (ok && img.size() >= 8 && std::memcmp(&img[img.size() - 4], kSideMark, 4) == 0 &&
       ldLe32(&img[img.size() - 8]) == img.size() - 8) {
     img.resize(img.size() - 8);
-    if (!overwrite(descr, img)) return;  // keep the side file for the next open
+    if (!writeSynced(sp, "sco", O_WRONLY, img, nullptr, 0)) return;  // kept for the next open
   }
-  unlink(side.c_str());
+  _DbUnlink(sp, sp->d.name, kSideExt);
 }
 
-bool durableRewrite(s_schema const* sp, std::vector<uint8_t> const& image) {
-  std::string descr = pathIn(sp->dir, sp->d.name, "sco");
-  std::string side = pathIn(sp->dir, sp->d.name, kSideExt);
-  unlink(side.c_str());
-  int fd = open(side.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  std::vector<uint8_t> img = image;
+// The new image goes, synced, to the side file, then over the descriptor in
+// place (same inode), cut to its length; then the side file goes.
+bool durableRewrite(s_schema* sp, std::vector<uint8_t> const& image) {
+  _DbUnlink(sp, sp->d.name, kSideExt);
   uint8_t trailer[8];
   stLe32(uint32_t(image.size()), trailer);
   std::memcpy(trailer + 4, kSideMark, 4);
-  img.insert(img.end(), trailer, trailer + 8);
-  bool ok = writeAll(fd, img.data(), img.size(), 0) && fsync(fd) == 0;
-  close(fd);
-  if (!ok) {
-    unlink(side.c_str());
+  if (!writeSynced(sp, kSideExt, O_WRONLY | O_CREAT | O_EXCL, image, trailer, 8)) {
+    _DbUnlink(sp, sp->d.name, kSideExt);
     return false;
   }
-  if (!overwrite(descr, image)) return false;  // the side file completes it at the next open
-  unlink(side.c_str());
+  if (!writeSynced(sp, "sco", O_WRONLY, image, nullptr, 0)) return false;  // the next open completes it
+  _DbUnlink(sp, sp->d.name, kSideExt);
   return true;
 }
 
@@ -178,8 +153,7 @@ int32_t loadSchema(std::string const& dir, char const* name, int32_t flags, s_sc
   std::strncpy(sp->dir, dir.c_str(), sizeof sp->dir - 1);
   std::strncpy(sp->d.name, name, 10);
   sp->oflags = flags;
-  std::string descr = pathIn(dir, name, "sco");
-  settleSideFile(descr, pathIn(dir, name, kSideExt));
+  settleSideFile(sp);
   s_vfile* vf = _DbOpen(sp, name, "sco", O_RDONLY);
   if (!vf) {
     freeSchema(sp);
@@ -188,7 +162,7 @@ int32_t loadSchema(std::string const& dir, char const* name, int32_t flags, s_sc
   std::vector<uint8_t> image;
   struct stat st{};
   int fd = vfd(vf, 1);
-  bool ok = fd >= 0 && fstat(fd, &st) == 0 && readAll(fd, image);
+  bool ok = fd >= 0 && fstat(fd, &st) == 0 && readWhole(vf, image);
   _DbClose(vf);
   if (!ok) {
     freeSchema(sp);

@@ -259,6 +259,16 @@ int32_t vfileTableSize() {
 }
 int32_t vfileOpenCount() { return nopen; }
 
+bool truncateFile(s_vfile* vf, int64_t length) {
+  int fd = vfd(vf, 0);
+  return fd >= 0 && retried("_DbWrite", [&] { return long(ftruncate(fd, off_t(length))); }) >= 0;
+}
+
+bool syncFile(s_vfile* vf) {
+  int fd = vfd(vf, 0);
+  return fd >= 0 && retried("_DbWrite", [&] { return long(fsync(fd)); }) >= 0;
+}
+
 void closeSchemaFiles(s_schema* owner) {
   if (!table) return;
   for (int32_t i = 0; i < max_vfiles; ++i)

@@ -31,6 +31,10 @@ int32_t vfileBudget();
 int32_t vfileTableSize();
 // Real descriptors open now.
 int32_t vfileOpenCount();
+// Cuts the file to `length` bytes / forces its contents to disk; false when
+// the system call failed for good.
+bool truncateFile(s_vfile* vf, int64_t length);
+bool syncFile(s_vfile* vf);
 // Closes every virtual file of `owner`.
 void closeSchemaFiles(s_schema* owner);
 
