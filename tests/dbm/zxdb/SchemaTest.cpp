@@ -169,8 +169,38 @@ TEST_F(LocalSchema, DamagedDescriptorsAreRefused) {
     EXPECT_EQ(tryOpen(img), c.code) << c.what;
     noneOpen();
   }
-  // Flips in every byte of the table records: refused or read, never a crash.
+  // Named bytes of the table records: slot 1 "clients" (one field), slot 2
+  // empty, slot 3 "item" (fields, then its two indexes with key parts).
   size_t tables = 72 + (good[56] | (good[57] << 8)) + 8 * 5;
+  size_t clients = tables, item = tables + 2 * 44 + 44;
+  size_t itemFields = item + 44, index0 = itemFields + 44 * s.tables[2].fields.size();
+  struct TableCase {
+    char const* what;
+    size_t at;
+    std::vector<uint8_t> bytes;
+  } tcases[] = {
+      {"no fields", clients + 22, {0}},
+      {"record shorter than its prefix", clients + 24, {2, 0}},
+      {"field past the record", itemFields + 10, {0xf0, 0}},
+      {"unknown storage type", itemFields + 14, {11, 0}},
+      {"field without a name", itemFields, {0xff, 0xff, 0xff, 0xff}},
+      {"name offset outside part 1", itemFields, {0xf0, 0xff, 0, 0}},
+      {"node size not a multiple of 1024", index0 + 10, {0xe8, 0x03}},
+      {"node size 0", index0 + 10, {0, 0}},
+      {"no key parts", index0 + 8, {0, 0}},
+      {"key part naming no field", index0 + 12 + 8, {99}},
+      {"key part of another table", index0 + 12 + 9, {1}},
+      {"key part outside the record", index0 + 12 + 6, {0xf0, 0}},
+      {"key length not the parts' sum", index0 + 6, {9, 0}},
+      {"field count past the file", item + 22, {250}},
+  };
+  for (auto const& c : tcases) {
+    Bytes img = good;
+    std::copy(c.bytes.begin(), c.bytes.end(), img.begin() + long(c.at));
+    EXPECT_EQ(tryOpen(img), 5) << c.what;
+    noneOpen();
+  }
+  // Flips in every byte of the table records: refused or read, never a crash.
   for (size_t at = tables; at < good.size(); ++at) {
     Bytes img = good;
     img[at] ^= 0xff;
@@ -473,6 +503,30 @@ TEST(LibraryImage, ExportsTheInterfaceOnly) {
   RunResult z = runProgram({"readelf", "-d", ZEPH_LIB});
   EXPECT_EQ(z.out.find("libzxdb"), std::string::npos);
   EXPECT_EQ(z.out.find("zfound"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LocalSchema, FailuresAreReportedWhenAsked) {
+  EncSchema s = sampleSchema("shop");
+  s.tables[0].fields.clear();
+  writeDescriptorFile(dir1(), s);
+  struct Case {
+    char const* name;
+    char const* text;
+  } cases[] = {{"shop", "Schema descriptor damaged in table clients."},
+               {"nothere", "Schema nothere not found in the database directories."}};
+  for (auto const& c : cases) {
+    RunResult r = runInChild([&] { return OpenSchema(c.name, 4) == -1 ? 0 : 2; });
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+  }
+  // Without flag 4 the same failures are quiet.
+  RunResult q = runInChild([&] { return OpenSchema("shop", 0) == -1 && _io_errno_ == 5 ? 0 : 2; });
+  EXPECT_EQ(q.status, 0);
+  EXPECT_EQ(q.err, "");
 }
 
 }  // namespace
