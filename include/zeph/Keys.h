@@ -18,7 +18,7 @@ extern "C" {
 
 // Writes the key of `record` for index `ip` into `key` (klen bytes, plus 4
 // for the record number `recno` of a non-unique index); the bytes written.
-int32_t _BuildKey(s_index const* ip, char const* record, char* key, int32_t recno);
+int32_t _BuildKey(char* key, s_index const* ip, char const* record, int32_t recno);
 // 1 when the record gives a key for `ip`: every part lies inside the
 // record of `reclen` bytes; 0 otherwise.
 int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen);

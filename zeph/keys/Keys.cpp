@@ -84,7 +84,7 @@ int32_t compare(s_index const* ip, int32_t nparts, uint8_t const* a, uint8_t con
 
 }  // namespace
 
-int32_t _BuildKey(s_index const* ip, char const* record, char* key, int32_t recno) {
+int32_t _BuildKey(char* key, s_index const* ip, char const* record, int32_t recno) {
   int32_t at = 0;
   for (int32_t i = 0; i < ip->d.nparts; ++i) {
     s_index_field const& p = ip->parts[i];

@@ -41,11 +41,11 @@ TEST(Keys, FormIsBufferBytesAndRecordNumber) {
   s_index ix = makeIndex(0);
   char r[16], key[16];
   record(r, "ab", -2, 7);
-  ASSERT_EQ(_BuildKey(&ix, r, key, 0x01020304), 15);
+  ASSERT_EQ(_BuildKey(key, &ix, r, 0x01020304), 15);
   unsigned char const want[15] = {'a', 'b', 0, 0, 0, 0xff, 0xff, 0xff, 0xfe, 0, 7, 1, 2, 3, 4};
   EXPECT_EQ(std::memcmp(key, want, 15), 0);
   s_index u = makeIndex(1);
-  EXPECT_EQ(_BuildKey(&u, r, key, 9), 11);
+  EXPECT_EQ(_BuildKey(key, &u, r, 9), 11);
 }
 
 TEST(Keys, OrderByStorageTypeThenRecordNumber) {
@@ -61,7 +61,7 @@ TEST(Keys, OrderByStorageTypeThenRecordNumber) {
   for (int i = 0; i < 6; ++i) {
     char r[16];
     record(r, rows[i].text, rows[i].l, rows[i].s);
-    _BuildKey(&ix, r, keys[i], rows[i].recno);
+    _BuildKey(keys[i], &ix, r, rows[i].recno);
   }
   for (int i = 0; i + 1 < 6; ++i) {
     EXPECT_LT(_KeyCmp(&ix, keys[order[i]], keys[order[i + 1]]), 0) << i;
@@ -78,7 +78,7 @@ TEST(Keys, OrderByStorageTypeThenRecordNumber) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(Locate(sorted[i], sorted, 6, 16, XKeyCmp), i);
   char r[16], probe[16];
   record(r, "a", 6, 0);
-  _BuildKey(&ix, r, probe, 1);
+  _BuildKey(probe, &ix, r, 1);
   EXPECT_EQ(Locate(probe, sorted, 6, 16, XKeyCmp), ~5);
 }
 
@@ -105,7 +105,7 @@ TEST(Keys, NumbersOrderByValue) {
     stdbl(rows[i].d, r + 4);
     char* p = r + 12;
     Num(rows[i].n).store(p);
-    _BuildKey(&ix, r, keys[i], 0);
+    _BuildKey(keys[i], &ix, r, 0);
   }
   for (int i = 0; i + 1 < 5; ++i) EXPECT_LT(_KeyCmp(&ix, keys[i], keys[i + 1]), 0) << i;
   char text[64];
