@@ -9,6 +9,8 @@
 //                   writes and reads each, and prints the descriptors of
 //                   table files the process holds above 5
 //   locks schema    locks one file, then opens a second one
+//   keep schema n   locks bytes 0-9 of item.tab, then uses n other files,
+//                   prints "ready" and waits for the end of its input
 #include <dbm/DbInterface.h>
 #include <zeph/Proc.h>
 
@@ -87,6 +89,25 @@ int main(int argc, char** argv) {
       std::printf("read %d %s zeros %d\n", int(r), back, back[8] == 0 && back[15] == 0 ? 1 : 0);
     }
     listFds();
+    Stop(0);
+  }
+  if (!std::strcmp(argv[1], "keep") && argc > 3) {
+    int32_t h = OpenSchema(argv[2], 0);
+    s_schema* sp = h < 0 ? nullptr : _GetSchPtr(h);
+    if (!sp) return 4;
+    s_vfile* a = _DbOpen(sp, "item", "tab", O_RDWR | O_CREAT);
+    char buf[10];
+    if (_DbRead(a, buf, 10, 0, 1) != 0) return 6;
+    for (int i = 0; i < std::atoi(argv[3]); ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "k%d", i);
+      s_vfile* vf = _DbOpen(sp, name, "tab", O_RDWR | O_CREAT);
+      if (!vf || _DbWrite(vf, buf, 10, 0) != 0) return 5;
+    }
+    std::printf("ready\n");
+    char c;
+    while (read(0, &c, 1) > 0) {
+    }
     Stop(0);
   }
   if (!std::strcmp(argv[1], "locks") && argc > 2) {

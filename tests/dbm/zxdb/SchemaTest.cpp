@@ -530,3 +530,43 @@ TEST_F(LocalSchema, FailuresAreReportedWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// The budget closes least recently used files, but never one on which the
+// process holds a lock: closing any descriptor of a file drops its locks.
+TEST_F(LocalSchema, LockedFilesSurviveTheBudget) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[1]);
+    close(out[0]);
+    setenv("NFILES", "2", 1);
+    execl(ZXDB_PROBE, ZXDB_PROBE, "keep", "shop", "5", (char*)nullptr);
+    _exit(91);
+  }
+  close(in[0]);
+  close(out[1]);
+  std::string got;
+  char c;
+  while (got.find("ready\n") == std::string::npos && read(out[0], &c, 1) == 1) got += c;
+  EXPECT_EQ(got, "ready\n");
+
+  int32_t h = OpenSchema("shop", 0);
+  s_vfile* vf = _DbOpen(_GetSchPtr(h), "item", "tab", O_RDWR);
+  char buf[10];
+  EXPECT_EQ(_DbRead(vf, buf, 10, 0, 3), -2);
+  close(in[1]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  close(out[0]);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  EXPECT_EQ(_DbRead(vf, buf, 10, 0, 3), 0);
+}
+
+}  // namespace
