@@ -2,6 +2,7 @@
 // descriptors refused, slots, listing, identity, virtual files and region
 // locks, with real processes where more than one process is involved.
 #include <dbm/DbInterface.h>
+#include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "ChildRun.h"
@@ -433,6 +435,23 @@ TEST_F(LocalSchema, InvalidHandlesAreReported) {
     EXPECT_EQ(r.status, 1) << c.what;
     EXPECT_NE(r.err.find(c.text), std::string::npos) << c.what << ": " << r.err;
   }
+  struct DictCase {
+    char const* what;
+    std::function<bool()> call;
+  } dict[] = {
+      {"empty table slot", [] { return _GetTabPtr(0x10200) != nullptr; }},
+      {"table slot 255", [] { return _GetTabPtr(0x1ff00) != nullptr; }},
+      {"field 99", [] { return _GetFldPtr(0x10363) != nullptr; }},
+      {"field 0", [] { return _GetFldPtr(0x10300) != nullptr; }},
+      {"index 5", [] { return _GetIndPtr(0x10305) != nullptr; }},
+  };
+  for (auto const& c : dict) {
+    RunResult r = runInChild([&] { return c.call() ? 0 : 3; });
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_NE(r.err.find("Invalid database handle"), std::string::npos) << c.what << ": " << r.err;
+  }
+  EXPECT_NE(_GetFldPtr(0x1030e), nullptr);  // the last field of "item"
+  EXPECT_NE(_GetIndPtr(0x10301), nullptr);
   RunResult none = runInChild([&] {
     CloseAllSchemas();
     return _GetSchPtr(0) ? 0 : 3;
