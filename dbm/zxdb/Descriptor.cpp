@@ -81,7 +81,7 @@ struct Reader {
     return true;
   }
 
-  bool longs(uint32_t off, uint16_t count, int32_t const*& out, uint16_t& n) {
+  bool longs(uint32_t off, uint16_t count, int32_t*& out, uint16_t& n) {
     out = nullptr;
     n = 0;
     if (off == 0xffffffffu || count == 0) return off == 0xffffffffu || count == 0;

@@ -140,7 +140,7 @@ struct s_table {
     uint8_t nindex;      // stored indexes
     uint16_t len;        // record length, 4-byte prefix included
     int32_t size;        // declared number of records
-    int32_t const* privs;  // privilege array (host order)
+    int32_t* privs;      // privilege array (host order)
     uint16_t nprivs;
     s_blob check;        // table check expression, stored form
   } d;
@@ -188,7 +188,7 @@ struct s_schema {
     char name[11];       // lower case
     char const* descr;   // null when not loaded
     uint8_t n_tables;    // table records stored + 1
-    int32_t const* privs;
+    int32_t* privs;      // privilege array (host order)
     uint16_t nprivs;
     uint8_t nenums;
   } d;
