@@ -501,9 +501,14 @@ TEST_F(LocalSchema, FlushRewritesAndReopensInTheSameSlot) {
 
 TEST_F(LocalSchema, BudgetValuesOutOfRangeTakeTheDefaults) {
   writeDescriptorFile(dir1(), sampleSchema("shop"));
+  // A table size of 0 or past 65,535 becomes 100 (so 16 files fit); a
+  // budget past the descriptor limit, or none, becomes 12.
   for (char const* v : {"2:0", "2:70000", "0:x", "999999999:100"}) {
-    RunResult r = runProgram({ZXDB_PROBE, "files", "shop", "6"}, "", {{"dbase", dir1()}, {"NFILES", v}});
+    RunResult r = runProgram({ZXDB_PROBE, "files", "shop", "14"}, "", {{"dbase", dir1()}, {"NFILES", v}});
     EXPECT_EQ(r.status, 0) << v << ": " << r.err;
+    size_t fds = 0;
+    for (size_t at = r.out.find("fd "); at != std::string::npos; at = r.out.find("fd ", at + 1)) ++fds;
+    EXPECT_LE(fds, v[0] == '2' ? 2u : 12u) << v;
   }
 }
 
