@@ -272,7 +272,7 @@ bool BlockedFile::checkLink(int32_t n, char const* list) {
 }
 
 bool BlockedFile::checkList(int32_t head, bool listA, char const* list) {
-  BoolArray seen(hdr_.last + 1);
+  BoolArray seen(long(hdr_.last) + 1);
   for (int32_t n = head; n != 0;) {
     if (!checkLink(n, list))
       return false;
@@ -720,7 +720,7 @@ bool BlockedFile::verify(bool check) {
   if (!check)
     return true;
   int32_t q = StorageEnv::currCP;
-  BoolArray seen(hdr_.last + 1);
+  BoolArray seen(long(hdr_.last) + 1);
   for (int pass = 0; pass < 2; ++pass) {
     bool mList = pass == 0;
     bool listA = mList ? q != 1 : q == 1;

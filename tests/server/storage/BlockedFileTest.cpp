@@ -145,6 +145,22 @@ TEST_F(BlockedFileTest, DamagedHeaderBytes) {
   }
 }
 
+TEST_F(BlockedFileTest, HighestLastInAHeaderIsWalkedWithoutOverflow) {
+  std::string b(1012, '\0');
+  stlong(INT32_MAX, b.data());  // last
+  stlong(1, b.data() + 4);      // free head A
+  stlong(15, b.data() + 1000);
+  tmp.write("ptop.blk", b);
+  PrefixFile f(20);
+  ASSERT_TRUE(f.open("ptop", String(), "blk", 80, 0));
+  EXPECT_TRUE(f.verify(true));
+  char* p;
+  int32_t recno = 0;
+  f.add(p, recno, false);
+  EXPECT_EQ(recno, 1);
+  EXPECT_EQ(f.mFree(), 0);
+}
+
 TEST_F(BlockedFileTest, UnreadableHeaderFailsOpenAndWritesNothing) {
   ASSERT_EQ(::mkdir(tmp.file("pdir.blk").c_str(), 0777), 0);
   PrefixFile f(20);
