@@ -579,6 +579,8 @@ CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
   int32_t oLink = linkOffset(StorageEnv::currCP == 1);  // oFree's link word
   while (hdr_.last % slotsPerBlock_ != 0) {
     ++hdr_.last;
+    CacheBuffer* pre = CacheBuffer::find(this, (hdr_.last - 1) / slotsPerBlock_);
+    bool wasPinned = pre && pre->locked;  // a caller's pin outlives the padding
     char* r;
     CacheBuffer* cb = get(r, hdr_.last, true);
     if (!cb)
@@ -586,7 +588,8 @@ CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
     stlong(oFree(), r + oLink);
     oFree() = hdr_.last;
     cb->mod = true;
-    cb->unlock();
+    if (!wasPinned)
+      cb->unlock();
   }
   recno = hdr_.last + 1;
   hdr_.last += sizeOfVersionHeader();

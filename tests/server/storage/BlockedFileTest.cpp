@@ -350,6 +350,31 @@ TEST_F(BlockedFileTest, DeletedOldRecordGoesOnItsVersionChainWithTheParityBit) {
   StorageEnv::setHooks(svstore::StorageHooks());
 }
 
+TEST_F(BlockedFileTest, ACallersPinOutlivesFillDelAddAndAVersionPage) {
+  PrefixFile& f = openFile("ppin", 80);
+  for (int i = 0; i < 5; ++i)
+    addRec(f);
+  char* p;
+  CacheBuffer* cb = f.get(p, 5, true);
+  ASSERT_NE(cb, nullptr);
+  char buf[100];
+  int32_t recno = 0;
+  ASSERT_TRUE(f.fill(buf, 3));
+  EXPECT_TRUE(cb->locked) << "fill";
+  ASSERT_TRUE(f.del(4));
+  EXPECT_TRUE(cb->locked) << "del";
+  f.add(p, recno, false);
+  EXPECT_EQ(recno, 6);
+  EXPECT_TRUE(cb->locked) << "add";
+  StorageEnv::currVersion = 0;
+  ASSERT_TRUE(f.newVers(-1));  // pads block 0 (records 7-10) onto oFree
+  StorageEnv::currVersion = -1;
+  EXPECT_TRUE(cb->locked) << "newVers";
+  EXPECT_EQ(CacheBuffer::nLocked(), 1);
+  cb->unlock();
+  EXPECT_EQ(CacheBuffer::nLocked(), 0);
+}
+
 TEST_F(BlockedFileTest, FlushAllReleasesEveryPageOfTheFile) {
   PrefixFile& f = openFile("prelease", 80);
   PrefixFile& g = openFile("pkeep", 80);
