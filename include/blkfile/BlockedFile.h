@@ -27,8 +27,9 @@
 // A version header page holds the short form (1004 bytes) right after the
 // record prefix of the page's first record: bytes 0-23 as above, 120 entries
 // at 24-983, bytes 984-987 zero, lastMod at 988-995, bytes 996-999 zero,
-// lastRecId at 1000-1003. Where it runs past its record's page or block it
-// continues in the records that follow, which the reservation covers.
+// lastRecId at 1000-1003. It lies as the file's bytes do from the slot's
+// first byte: through the block's pages (an unused block tail included) and
+// past the block's end into the next block, which the reservation covers.
 //
 // Data area: block 0 starts at 2 x page size for a packed layout, else at
 // 2 x bsize; block b at that offset + b x bsize. Record n lies in block
@@ -238,10 +239,11 @@ public:
 private:
   friend class CacheBuffer;
 
-  // Reads or writes len bytes at byte off of the run of records starting at
-  // recno, through the cache, crossing pages and blocks as needed.
+  // Reads or writes len bytes at byte off from the start of recno's slot,
+  // through the cache, crossing pages and blocks as the file lays them.
   bool putBytes(int32_t recno, int32_t off, char const* src, int32_t len);
   bool getBytes(int32_t recno, int32_t off, char* dst, int32_t len);
+  bool moveBytes(int32_t recno, int32_t off, char* buf, int32_t len, bool write);
   // The page for recno, found or read; null when it cannot be had.
   CacheBuffer* page(int32_t recno, bool lock);
   // Checks recno against 1..last; records an error and warns when bad.

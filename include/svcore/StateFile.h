@@ -21,7 +21,8 @@
 // new file beside it is written, synced, renamed over it, and the directory
 // synced, so a crash leaves the old or the new state whole. The part not
 // being written (stamps for writeHeader, header for writeStamps) is carried
-// over from the file as it stands.
+// over from the file as it stands; when that cannot be read, nothing is
+// replaced.
 //
 // Invariants: the stamp count read is 0..122 (else "CORRUPTSTFILE"); names
 // are stored cut to 31 characters.
@@ -83,6 +84,8 @@ private:
   // Reads the current file content (up to storeLength bytes); -1 on error.
   int32_t readAll(char* buf);
   void corrupt();
+  // A read of the file as it stands failed: nothing is replaced; false.
+  bool cantCarryOver();
 
   String path_;
   OsFile file_;

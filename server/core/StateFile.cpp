@@ -145,7 +145,7 @@ bool StateFile::writeHeader() {
   char buf[storeLength];
   int32_t cur = readAll(buf);
   if (cur < 0)
-    cur = 0;
+    return cantCarryOver();
   buildHeader(buf);
   // The stamps area as it stands is carried over.
   return replace(buf, cur >= storeLength ? storeLength : headerStoreLength);
@@ -154,10 +154,18 @@ bool StateFile::writeHeader() {
 bool StateFile::writeStamps() {
   char buf[storeLength];
   int32_t cur = readAll(buf);
+  if (cur < 0)
+    return cantCarryOver();
   if (cur < headerStoreLength || uint32_t(ldlong(buf)) != kMagic)
     buildHeader(buf);
   buildStamps(buf + headerStoreLength);
   return replace(buf, storeLength);
+}
+
+bool StateFile::cantCarryOver() {
+  // The part not being written cannot be carried over: the file stays.
+  warning(appMsg("CANTWRITESTFILE"), toCharPtr(path_));
+  return false;
 }
 
 bool StateFile::replace(char const* buf, int32_t len) {

@@ -63,6 +63,13 @@ void putLine(FILE* f, char const* key, String const& value) {
 
 void putLine(FILE* f, char const* key, int32_t value) { putLine(f, key, toString(value)); }
 
+// A text key whose reading refuses an empty value: left out while empty,
+// so that the stored file reads back.
+void putText(FILE* f, char const* key, String const& value) {
+  if (value.length() > 0)
+    putLine(f, key, value);
+}
+
 bool allDigits(String const& s) {
   if (s.length() == 0)
     return false;
@@ -234,7 +241,7 @@ void SvConfigFile::storeOthers(FILE* f) {
   putLine(f, "CkPointLowBound", ckPointLowBound_);
   putLine(f, "CkPointUpBound", ckPointUpBound_);
   putLine(f, "CorruptionTolerant", tolerant_ ? 1 : 0);
-  putLine(f, "Dbase", dbase_);
+  putText(f, "Dbase", dbase_);
   putLine(f, "HandleVersions", handleVersions_ ? 1 : 0);
   putLine(f, "HKeepingMsgBound", hkMsgBound_);
   putLine(f, "Locks", numLocks_);
@@ -247,16 +254,16 @@ void SvConfigFile::storeOthers(FILE* f) {
   putLine(f, "Mirroring", (options_ >> 1) & 1);
   putLine(f, "Notifies", numNotifies_);
   putLine(f, "RunLogFile", runLogFile_);
-  putLine(f, "StateFile", stateFile_);
+  putText(f, "StateFile", stateFile_);
   putLine(f, "JournalBuffer", journalBuff_);
   putLine(f, "JournalDir", journalDir_);
   putLine(f, "JournalFlushFreq", journalFlushFreq_);
   putLine(f, "TransTimeOut", transTimeOut_);
   putLine(f, "MatureTime", matureTime_);
   putLine(f, "MaxAttachsPerClient", maxAttachsPClient_);
-  putLine(f, "DiskConfiguration", diskConfiguration_);
+  putText(f, "DiskConfiguration", diskConfiguration_);
   putLine(f, "CachePageSize", cachePageSize_);
-  putLine(f, "ProfileFile", profFile_);
+  putText(f, "ProfileFile", profFile_);
   putLine(f, "ProfileFrequency", profileFreq_);
 }
 

@@ -272,7 +272,7 @@ bool BlockedFile::checkLink(int32_t n, char const* list) {
 }
 
 bool BlockedFile::checkList(int32_t head, bool listA, char const* list) {
-  BoolArray seen(hdr_.last + 1);
+  BoolArray seen(long(hdr_.last) + 1);
   for (int32_t n = head; n != 0;) {
     if (!checkLink(n, list))
       return false;
@@ -416,75 +416,62 @@ bool BlockedFile::flush(bool release) {
   return !CacheBuffer::takeWriteFailed() && ok;
 }
 
-// Bytes [off, off+len) of the run of records from recno, through the
-// cache; the run crosses records, pages and blocks as the geometry lays
-// them. Each record reached must lie within 1..last.
-bool BlockedFile::putBytes(int32_t recno, int32_t off, char const* src, int32_t len) {
-  if (slot_ <= 0 || off < 0)
+// Bytes [off, off+len) counted from the first byte of record recno's slot
+// within its block, through the cache. The run goes on through the block's
+// pages and, past the block's end (its unused tail included), from the
+// first byte of the next block, as the bytes lie in the file. Every block
+// reached must hold a record within 1..last.
+bool BlockedFile::moveBytes(int32_t recno, int32_t off, char* buf, int32_t len, bool write) {
+  if (slot_ <= 0 || off < 0 || len < 0 || recno < 1)
     return false;
   int32_t p = pageSize();
+  int32_t bs = bsize();
+  int64_t pos = int64_t((recno - 1) % slotsPerBlock_) * slot_ + off;  // byte within the block
+  int64_t block = (recno - 1) / slotsPerBlock_ + pos / bs;
+  pos %= bs;
   while (len > 0) {
-    int32_t r = recno + off / slot_;
-    int32_t o = off % slot_;
-    int32_t n = std::min(len, slot_ - o);
-    if (r < 1 || r > hdr_.last)
+    // The record that holds byte pos (the block's last one for its tail).
+    int64_t r = block * slotsPerBlock_ + std::min<int64_t>(pos / slot_, slotsPerBlock_ - 1) + 1;
+    if (r > hdr_.last)
       return false;
-    CacheBuffer* cb = page(r, false);
+    CacheBuffer* cb = page(int32_t(r), false);
     if (!cb)
       return false;
-    cb->mod = true;
-    int32_t pos = ((r - 1) % slotsPerBlock_) * slot_ + o;  // byte within the block
+    if (write)
+      cb->mod = true;
+    int32_t n = int32_t(std::min<int64_t>(len, bs - pos));
     CacheBuffer* c = cb;
-    for (int32_t k = pos / p; k > 0 && c; --k)
+    for (int64_t k = pos / p; k > 0 && c; --k)
       c = c->chain;
     int32_t done = 0;
     while (done < n && c) {
-      int32_t within = (pos + done) % p;
+      int32_t within = int32_t((pos + done) % p);
       int32_t m = std::min(n - done, p - within);
-      std::memcpy(c->data + within, src + done, m);
+      if (write)
+        std::memcpy(c->data + within, buf + done, m);
+      else
+        std::memcpy(buf + done, c->data + within, m);
       done += m;
       c = c->chain;
     }
-    if (done < n)
+    if (done < n) {
+      SV_ASSERT(write, "cbuff != (0)");
       return false;
-    src += n;
-    off += n;
+    }
+    buf += n;
     len -= n;
+    ++block;
+    pos = 0;
   }
   return true;
 }
 
+bool BlockedFile::putBytes(int32_t recno, int32_t off, char const* src, int32_t len) {
+  return moveBytes(recno, off, const_cast<char*>(src), len, true);
+}
+
 bool BlockedFile::getBytes(int32_t recno, int32_t off, char* dst, int32_t len) {
-  if (slot_ <= 0 || off < 0)
-    return false;
-  int32_t p = pageSize();
-  while (len > 0) {
-    int32_t r = recno + off / slot_;
-    int32_t o = off % slot_;
-    int32_t n = std::min(len, slot_ - o);
-    if (r < 1 || r > hdr_.last)
-      return false;
-    CacheBuffer* cb = page(r, false);
-    if (!cb)
-      return false;
-    int32_t pos = ((r - 1) % slotsPerBlock_) * slot_ + o;
-    CacheBuffer* c = cb;
-    for (int32_t k = pos / p; k > 0 && c; --k)
-      c = c->chain;
-    int32_t done = 0;
-    while (done < n && c) {
-      int32_t within = (pos + done) % p;
-      int32_t m = std::min(n - done, p - within);
-      std::memcpy(dst + done, c->data + within, m);
-      done += m;
-      c = c->chain;
-    }
-    SV_ASSERT(done == n, "cbuff != (0)");
-    dst += n;
-    off += n;
-    len -= n;
-  }
-  return true;
+  return moveBytes(recno, off, dst, len, false);
 }
 
 // ---- allocation -------------------------------------------------------------
@@ -592,6 +579,8 @@ CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
   int32_t oLink = linkOffset(StorageEnv::currCP == 1);  // oFree's link word
   while (hdr_.last % slotsPerBlock_ != 0) {
     ++hdr_.last;
+    CacheBuffer* pre = CacheBuffer::find(this, (hdr_.last - 1) / slotsPerBlock_);
+    bool wasPinned = pre && pre->locked;  // a caller's pin outlives the padding
     char* r;
     CacheBuffer* cb = get(r, hdr_.last, true);
     if (!cb)
@@ -599,7 +588,8 @@ CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
     stlong(oFree(), r + oLink);
     oFree() = hdr_.last;
     cb->mod = true;
-    cb->unlock();
+    if (!wasPinned)
+      cb->unlock();
   }
   recno = hdr_.last + 1;
   hdr_.last += sizeOfVersionHeader();
@@ -733,7 +723,7 @@ bool BlockedFile::verify(bool check) {
   if (!check)
     return true;
   int32_t q = StorageEnv::currCP;
-  BoolArray seen(hdr_.last + 1);
+  BoolArray seen(long(hdr_.last) + 1);
   for (int pass = 0; pass < 2; ++pass) {
     bool mList = pass == 0;
     bool listA = mList ? q != 1 : q == 1;

@@ -139,6 +139,14 @@ TEST_F(ConfigFileTest, DefaultsWithoutKeys) {
   ASSERT_TRUE(c.addSchema("a", SvConfigFile::schemaId(1, 1, 1)));
   ASSERT_TRUE(c.store());
   EXPECT_EQ(zftest::readFile(tmp.file("servers/empty.sv")).find("NextSchemaId"), std::string::npos);
+  // What was stored starts the server again: no empty value is fatal.
+  displayErrorHandler(old_);
+  zftest::RunResult r = zftest::runInChild([] {
+    SvConfigFile back("empty");
+    return back.getSchId(0) == SvConfigFile::schemaId(1, 1, 1) ? 0 : 3;
+  });
+  displayErrorHandler(recordWarning);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
   SvConfigFile missing("nosuch");
   EXPECT_TRUE(!missing);
   EXPECT_FALSE(missing.addSchema("x", 1));

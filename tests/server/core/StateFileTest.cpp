@@ -172,4 +172,20 @@ TEST_F(StateFileTest, DamagedFilesAreCorrupt) {
 }
 
 
+TEST_F(StateFileTest, AnUnreadableFileIsNotReplaced) {
+  // Reading the start of the process's memory fails with an I/O error.
+  ASSERT_EQ(::symlink("/proc/self/mem", path().c_str()), 0);
+  MsgHandler oldAri = ariErrorHandler(recordWarning);
+  StateFile s(String(path().c_str()));
+  s.parity = 0;
+  s.nStamps = 0;
+  EXPECT_FALSE(s.writeHeader());
+  EXPECT_FALSE(s.writeStamps());
+  ariErrorHandler(oldAri);
+  struct stat st;
+  ASSERT_EQ(::lstat(path().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "what could not be read stays in place";
+  EXPECT_EQ(dirNames().size(), 1u);
+}
+
 }  // namespace

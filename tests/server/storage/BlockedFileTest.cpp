@@ -145,6 +145,22 @@ TEST_F(BlockedFileTest, DamagedHeaderBytes) {
   }
 }
 
+TEST_F(BlockedFileTest, HighestLastInAHeaderIsWalkedWithoutOverflow) {
+  std::string b(1012, '\0');
+  stlong(INT32_MAX, b.data());  // last
+  stlong(1, b.data() + 4);      // free head A
+  stlong(15, b.data() + 1000);
+  tmp.write("ptop.blk", b);
+  PrefixFile f(20);
+  ASSERT_TRUE(f.open("ptop", String(), "blk", 80, 0));
+  EXPECT_TRUE(f.verify(true));
+  char* p;
+  int32_t recno = 0;
+  f.add(p, recno, false);
+  EXPECT_EQ(recno, 1);
+  EXPECT_EQ(f.mFree(), 0);
+}
+
 TEST_F(BlockedFileTest, UnreadableHeaderFailsOpenAndWritesNothing) {
   ASSERT_EQ(::mkdir(tmp.file("pdir.blk").c_str(), 0777), 0);
   PrefixFile f(20);
@@ -270,7 +286,7 @@ TEST_F(BlockedFileTest, VersionHeaderPageShortFormCrossesPagesAndBlocks) {
     int32_t recLen;
     int32_t prefix;
     int32_t reserved;
-  } const cases[] = {{"pvers", 80, 20, 11}, {"nvers", 100, 28, 9}};
+  } const cases[] = {{"pvers", 80, 20, 11}, {"nvers", 100, 28, 9}, {"nwide", 80, 20, 11}};
   for (Case const& c : cases) {
     SCOPED_TRACE(c.name);
     PrefixFile& f = openFile(c.name, c.recLen, c.prefix);
@@ -290,7 +306,8 @@ TEST_F(BlockedFileTest, VersionHeaderPageShortFormCrossesPagesAndBlocks) {
     EXPECT_EQ(f.rDepth(3), 2);
     CacheBuffer::flushAll(nullptr, false);
     std::string b = fileBytes(std::string(c.name) + ".blk");
-    // Contiguous on disk in both layouts: blocks and pages follow each other.
+    // Contiguous on disk in both layouts: blocks and pages follow each other,
+    // and a widened slot's block keeps its unused tail inside the form.
     int64_t at = f.blockToOffset((h - 1) / f.slotsPerBlock()) + c.prefix;
     ASSERT_GE(int64_t(b.size()), at + 1004);
     EXPECT_EQ(ldlong(b.data() + at), f.last());
@@ -331,6 +348,31 @@ TEST_F(BlockedFileTest, DeletedOldRecordGoesOnItsVersionChainWithTheParityBit) {
   f.get(p, 5, false);
   EXPECT_EQ(uint32_t(ldlong(p)), 0x80000002u);
   StorageEnv::setHooks(svstore::StorageHooks());
+}
+
+TEST_F(BlockedFileTest, ACallersPinOutlivesFillDelAddAndAVersionPage) {
+  PrefixFile& f = openFile("ppin", 80);
+  for (int i = 0; i < 5; ++i)
+    addRec(f);
+  char* p;
+  CacheBuffer* cb = f.get(p, 5, true);
+  ASSERT_NE(cb, nullptr);
+  char buf[100];
+  int32_t recno = 0;
+  ASSERT_TRUE(f.fill(buf, 3));
+  EXPECT_TRUE(cb->locked) << "fill";
+  ASSERT_TRUE(f.del(4));
+  EXPECT_TRUE(cb->locked) << "del";
+  f.add(p, recno, false);
+  EXPECT_EQ(recno, 6);
+  EXPECT_TRUE(cb->locked) << "add";
+  StorageEnv::currVersion = 0;
+  ASSERT_TRUE(f.newVers(-1));  // pads block 0 (records 7-10) onto oFree
+  StorageEnv::currVersion = -1;
+  EXPECT_TRUE(cb->locked) << "newVers";
+  EXPECT_EQ(CacheBuffer::nLocked(), 1);
+  cb->unlock();
+  EXPECT_EQ(CacheBuffer::nLocked(), 0);
 }
 
 TEST_F(BlockedFileTest, FlushAllReleasesEveryPageOfTheFile) {

@@ -69,8 +69,9 @@ protected:
     old_ = displayErrorHandler(recordWarning);
     // A failing system call gives up at once instead of asking a terminal.
     oldAri_ = ariErrorHandler(recordWarning);
-    if (cacheKb > 0)
+    if (cacheKb > 0) {
       ASSERT_TRUE(CacheBuffer::init(cacheKb));
+    }
     Exception::last(Exception(0));
   }
 
