@@ -80,6 +80,10 @@ SvField* SvField::mkField(SvTabRep* table, uint32_t id, String const& name, Stri
       why = String("type ") + svcatalog::decimal(type);
       break;
   }
+  // A damaged catalog may repeat a field's id; a second registration under
+  // the same id is refused here rather than by the registry.
+  if (why.isNull() && id != 0 && PObject::find(ObjectId(fieldClassId(table), id)) != nullptr)
+    why = String("id ") + svcatalog::decimal(int32_t(id));
   if (!why.isNull()) {
     String qname = table != nullptr ? table->qualifiedName() + "." + name : name;
     keepFirstError(InvalidData(qname + " = " + why));

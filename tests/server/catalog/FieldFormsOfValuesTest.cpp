@@ -594,4 +594,19 @@ TEST_F(FieldForms, FieldIdentity) {
   EXPECT_EQ(*ObjectId((3u << 12) | 2, 77), nullptr);
 }
 
+TEST_F(FieldForms, ARepeatedFieldIdIsRefused) {
+  // Two catalog rows of a damaged schema carrying the same field id.
+  auto t = std::make_unique<SvTabRep>(ObjectId((3u << 12) | 1, 41), String("t"), String("s"), 0, 2, false);
+  SvField* f = SvField::mkField(t.get(), 78, String("f"), String(), nullptr, String(), 0, 0, SvField::INT, -1, 0,
+                                1, nullptr, nullptr, nullptr, ObjectId(), String());
+  ASSERT_NE(f, nullptr);
+  SvField* g = SvField::mkField(t.get(), 78, String("g"), String(), nullptr, String(), 0, 0, SvField::INT, -1, 0,
+                                1, nullptr, nullptr, nullptr, ObjectId(), String());
+  EXPECT_EQ(g, nullptr);
+  EXPECT_EQ(pending(), 35);
+  EXPECT_NE(pendingText().find("s.t.g = id 78"), std::string::npos) << pendingText();
+  EXPECT_EQ(t->nFields(), 1);
+  EXPECT_EQ(*ObjectId((3u << 12) | 2, 78), static_cast<PObject*>(f));
+}
+
 }  // namespace
