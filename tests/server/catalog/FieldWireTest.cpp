@@ -228,6 +228,19 @@ TEST_F(FieldWire, StringsTravelElementByElement) {
   EXPECT_EQ(c.words(), pushed({"xy", "abcde", "q"}));
 }
 
+TEST_F(FieldWire, AStringOfLengthLPlusOneKeepsTheRecordTerminator) {
+  auto t = makeTable();
+  SvField* s = add(*t, SvField::STRING, 5, 0, 2, 0, "s");
+  auto rec = record(*t);
+  LoopConnection in;
+  in.feed(pushed({"ABCDEF", "xy"}));
+  char* p = rec.data() + s->tableOffset();
+  ASSERT_TRUE(s->receive(&in, p, true, -1));
+  // The record form's last byte of an element is always 0.
+  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 12), std::string("ABCDE\0xy\0\0\0\0", 12));
+  EXPECT_EQ(sent(s, rec), pushed({"ABCDE", "xy"}));
+}
+
 TEST_F(FieldWire, VirtualFieldsTakeNoBytes) {
   auto t = makeTable();
   SvField* a = add(*t, SvField::INT, 0, 0, 1, 0, "a");
