@@ -106,6 +106,28 @@ TEST_F(FieldForms, HighestTextsRoundTrip) {
   }
 }
 
+TEST_F(FieldForms, TheHighestTextIntoIdAndLogicalFields) {
+  // A stored text may be the highest value; it reads as the highest long.
+  String high(String::kHighLength, nullptr);
+  struct Case {
+    int32_t type;
+    bool ok;
+    char const* shown;
+  };
+  for (Case const& c : {Case{SvField::OBJECT, true, "<0, 2147483647>"}, Case{SvField::BOOL, true, ""},
+                        Case{SvField::INT, true, "2147483647"}, Case{SvField::VSO, false, "<0, 0, 0>"}}) {
+    SCOPED_TRACE(c.type);
+    clearError();
+    auto t = makeTable();
+    SvField* f = add(*t, c.type);
+    auto rec = record(*t);
+    char* p = rec.data() + f->tableOffset();
+    EXPECT_EQ(f->store(p, high, true, -1), c.ok);
+    EXPECT_EQ(p, rec.data() + f->tableOffset() + f->ilength(true));
+    EXPECT_EQ(texts(f, rec)[0], c.shown);
+  }
+}
+
 TEST_F(FieldForms, NullsAndValues) {
   auto t = makeTable();
   SvField* b = add(*t, SvField::BOOL, 0, 0, 3, 0, "b");
