@@ -566,6 +566,23 @@ TEST_F(FieldForms, TheFactoryRefusesUnknownTypesAndShapes) {
   EXPECT_EQ(t->nextOffset(), 24);
 }
 
+TEST_F(FieldForms, AFieldThatWouldOverflowTheRecordIsRefused) {
+  auto t = makeTable();
+  add(*t, SvField::INT, 0, 0, 1, 0, "a");
+  for (int32_t dim : {65535, 16384}) {
+    clearError();
+    EXPECT_EQ(add(*t, SvField::STRING, 65535, 0, dim, 0, "s"), nullptr);
+    EXPECT_EQ(pending(), 35);
+    EXPECT_NE(pendingText().find("s.t.s = dimension"), std::string::npos) << pendingText();
+  }
+  EXPECT_EQ(t->nFields(), 1);
+  EXPECT_EQ(t->nextOffset(), 24);
+  // A large field that fits is kept, and so is a virtual one after it.
+  EXPECT_NE(add(*t, SvField::STRING, 65535, 0, 64, 0, "big"), nullptr);
+  EXPECT_NE(add(*t, SvField::NUM, 5, 0, 1, FldFlag::kVirtual, "v"), nullptr);
+  EXPECT_EQ(t->nextOffset(), 24 + 65536 * 64);
+}
+
 TEST_F(FieldForms, FieldAccessByNumber) {
   auto t = makeTable();
   add(*t, SvField::STRING, 10, 0, 1, 0, "name");
