@@ -273,6 +273,8 @@ TEST_F(FieldWire, HostileInputIsRefusedWithoutWritingPastTheField) {
       {"negative count", SvField::INT, 0, 3, {kMarker, uint32_t(-2), 7}},
       {"zero count", SvField::OBJECT, 0, 2, {kMarker, 0, 1, 2}},
       {"number run past the array", SvField::NUM, 4, 2, {kMarker, 3, 0x32010005u}},
+      {"number count -1", SvField::NUM, 4, 1, {kMarker, uint32_t(-1), 0x32010005u}},
+      {"date count -1", SvField::DATE, 0, 1, {kMarker, uint32_t(-1), 100}},
       {"time run past the array", SvField::TIME, 0, 2, {kMarker, 9, 3600}},
       {"bool run past the array", SvField::BOOL, 0, 2, {kMarker, 3, 1}},
       {"vso run past the array", SvField::VSO, 0, 2, {kMarker, 3, 1, 2, 3}},
