@@ -106,6 +106,9 @@ void Connection::recFirstInt(int32_t& x) {
   *this >> x;
   if (x == kCounterMarker) {
     *this >> counter_;
+    // A count announces at least one value; a smaller one is a protocol
+    // fault (and -1 would pass for "no count").
+    if (counter_ < 1) setBad();
     *this >> x;
   } else {
     counter_ = -1;

@@ -103,8 +103,9 @@ public:
 
   // Builds the field of the type code, computes its offset and appends it to
   // the table's field array; the field owns check and both expressions. A
-  // type code outside 0-5, 8, 9, 10 or an invalid number shape records
-  // InvalidData, frees what it was given and makes no field (null).
+  // type code outside 0-5, 8, 9, 10, an invalid number shape, an id already
+  // registered or a field that would end the record image past 256 MB
+  // records InvalidData, frees what it was given and makes no field (null).
   static SvField* mkField(SvTabRep* table, uint32_t id, String const& name, String const& descr,
                           SvExpr* deflt, String const& mask, int32_t length, int32_t decimals,
                           int32_t type, int32_t sqlType, TabFldFlags flags, int32_t dim,

@@ -132,7 +132,8 @@ public:
   // gets no prefix of its own.
   void sendCounter(int32_t n);
   // Reads a word into x; when it is the marker, reads the count into the
-  // counter and x again; otherwise sets the counter to -1.
+  // counter (a count below 1 marks the channel bad) and x again; otherwise
+  // sets the counter to -1.
   void recFirstInt(int32_t& x);
   // The count announced before the last counted value read (-1: none).
   int32_t& counter() { return counter_; }

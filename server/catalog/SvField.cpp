@@ -29,10 +29,12 @@ uint32_t fieldClassId(SvTabRep const* table) {
   return table != nullptr ? ((table->classId() & ~0xFFFu) | 2u) : 2u;
 }
 
-// Largest dimension and string length a field may declare: a record image
-// stays far inside 32-bit sizes.
+// Largest dimension and string length a field may declare.
 constexpr int32_t kMaxDim = 65535;
 constexpr int32_t kMaxStringLength = 65535;
+// Largest end of a field in the record image: record and client-form
+// lengths (at most four times as long) stay inside 32-bit sizes.
+constexpr int64_t kMaxRecordEnd = INT32_MAX / 8;
 
 }  // namespace
 
@@ -80,6 +82,10 @@ SvField* SvField::mkField(SvTabRep* table, uint32_t id, String const& name, Stri
       why = String("type ") + svcatalog::decimal(type);
       break;
   }
+  // A damaged catalog may repeat a field's id; a second registration under
+  // the same id is refused here rather than by the registry.
+  if (why.isNull() && id != 0 && PObject::find(ObjectId(fieldClassId(table), id)) != nullptr)
+    why = String("id ") + svcatalog::decimal(int32_t(id));
   if (!why.isNull()) {
     String qname = table != nullptr ? table->qualifiedName() + "." + name : name;
     keepFirstError(InvalidData(qname + " = " + why));
@@ -126,6 +132,12 @@ SvField* SvField::mkField(SvTabRep* table, uint32_t id, String const& name, Stri
       break;
   }
   if (table != nullptr) {
+    int64_t const end = int64_t(table->nextOffset()) + int64_t(f->ilength(true)) * f->dim();
+    if (!f->isVirtual() && end > kMaxRecordEnd) {
+      f->invalid(String("dimension ") + svcatalog::decimal(dim));
+      delete f;  // with the check and expressions it owns
+      return nullptr;
+    }
     f->setOffset(table->nextOffset());
     table->addField(f);
   }

@@ -35,8 +35,10 @@ void putKeyPart(char*& key, int32_t len, char const* form, int32_t bytes) {
   key += len;
 }
 
-// True when the text, past its blanks, opens an object-id list.
+// True when the text, past its blanks, opens an object-id list. The highest
+// text has no characters to look at.
 bool opensList(String const& text) {
+  if (text.isHighest()) return false;
   char const* s = toCharPtr(text);
   long n = text.length();
   long i = 0;

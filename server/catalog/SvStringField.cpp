@@ -77,6 +77,8 @@ bool SvStringField::receive(Connection* c, char*& p, bool zero, int32_t ilen) {
       if (c->bad()) return receiveFault(c);
     }
     std::memset(e + w, 0, size_t(l + z - w));
+    // A text of L + 1 bytes keeps L: the record form's last byte stays 0.
+    if (z != 0) e[l] = 0;
   }
   return true;
 }

@@ -130,6 +130,17 @@ TEST(ConnectionWords, CounterPrefixOnDecoders) {
   EXPECT_FALSE(c.bad());
 }
 
+TEST(ConnectionWords, ACounterBelowOneMarksTheChannelBad) {
+  // No sender announces fewer than one value; -1 would pass for "no count".
+  for (uint32_t count : {0u, uint32_t(-1), 0x80000000u}) {
+    LoopConnection c;
+    int32_t x = 0;
+    c.feed({0x7FFFFFFE, count, 42});
+    c.recFirstInt(x);
+    EXPECT_TRUE(c.bad()) << count;
+  }
+}
+
 // A date or time whose value equals the counter marker still reads back as
 // itself, not as a counter prefix, also right behind a counter of its own.
 TEST(ConnectionWords, DateAndTimeEqualToTheMarkerRoundTrip) {

@@ -106,6 +106,28 @@ TEST_F(FieldForms, HighestTextsRoundTrip) {
   }
 }
 
+TEST_F(FieldForms, TheHighestTextIntoIdAndLogicalFields) {
+  // A stored text may be the highest value; it reads as the highest long.
+  String high(String::kHighLength, nullptr);
+  struct Case {
+    int32_t type;
+    bool ok;
+    char const* shown;
+  };
+  for (Case const& c : {Case{SvField::OBJECT, true, "<0, 2147483647>"}, Case{SvField::BOOL, true, ""},
+                        Case{SvField::INT, true, "2147483647"}, Case{SvField::VSO, false, "<0, 0, 0>"}}) {
+    SCOPED_TRACE(c.type);
+    clearError();
+    auto t = makeTable();
+    SvField* f = add(*t, c.type);
+    auto rec = record(*t);
+    char* p = rec.data() + f->tableOffset();
+    EXPECT_EQ(f->store(p, high, true, -1), c.ok);
+    EXPECT_EQ(p, rec.data() + f->tableOffset() + f->ilength(true));
+    EXPECT_EQ(texts(f, rec)[0], c.shown);
+  }
+}
+
 TEST_F(FieldForms, NullsAndValues) {
   auto t = makeTable();
   SvField* b = add(*t, SvField::BOOL, 0, 0, 3, 0, "b");
@@ -544,6 +566,23 @@ TEST_F(FieldForms, TheFactoryRefusesUnknownTypesAndShapes) {
   EXPECT_EQ(t->nextOffset(), 24);
 }
 
+TEST_F(FieldForms, AFieldThatWouldOverflowTheRecordIsRefused) {
+  auto t = makeTable();
+  add(*t, SvField::INT, 0, 0, 1, 0, "a");
+  for (int32_t dim : {65535, 16384}) {
+    clearError();
+    EXPECT_EQ(add(*t, SvField::STRING, 65535, 0, dim, 0, "s"), nullptr);
+    EXPECT_EQ(pending(), 35);
+    EXPECT_NE(pendingText().find("s.t.s = dimension"), std::string::npos) << pendingText();
+  }
+  EXPECT_EQ(t->nFields(), 1);
+  EXPECT_EQ(t->nextOffset(), 24);
+  // A large field that fits is kept, and so is a virtual one after it.
+  EXPECT_NE(add(*t, SvField::STRING, 65535, 0, 64, 0, "big"), nullptr);
+  EXPECT_NE(add(*t, SvField::NUM, 5, 0, 1, FldFlag::kVirtual, "v"), nullptr);
+  EXPECT_EQ(t->nextOffset(), 24 + 65536 * 64);
+}
+
 TEST_F(FieldForms, FieldAccessByNumber) {
   auto t = makeTable();
   add(*t, SvField::STRING, 10, 0, 1, 0, "name");
@@ -592,6 +631,21 @@ TEST_F(FieldForms, FieldIdentity) {
   EXPECT_TRUE(tmp->isTemp());
   t.reset();
   EXPECT_EQ(*ObjectId((3u << 12) | 2, 77), nullptr);
+}
+
+TEST_F(FieldForms, ARepeatedFieldIdIsRefused) {
+  // Two catalog rows of a damaged schema carrying the same field id.
+  auto t = std::make_unique<SvTabRep>(ObjectId((3u << 12) | 1, 41), String("t"), String("s"), 0, 2, false);
+  SvField* f = SvField::mkField(t.get(), 78, String("f"), String(), nullptr, String(), 0, 0, SvField::INT, -1, 0,
+                                1, nullptr, nullptr, nullptr, ObjectId(), String());
+  ASSERT_NE(f, nullptr);
+  SvField* g = SvField::mkField(t.get(), 78, String("g"), String(), nullptr, String(), 0, 0, SvField::INT, -1, 0,
+                                1, nullptr, nullptr, nullptr, ObjectId(), String());
+  EXPECT_EQ(g, nullptr);
+  EXPECT_EQ(pending(), 35);
+  EXPECT_NE(pendingText().find("s.t.g = id 78"), std::string::npos) << pendingText();
+  EXPECT_EQ(t->nFields(), 1);
+  EXPECT_EQ(*ObjectId((3u << 12) | 2, 78), static_cast<PObject*>(f));
 }
 
 }  // namespace

@@ -228,6 +228,19 @@ TEST_F(FieldWire, StringsTravelElementByElement) {
   EXPECT_EQ(c.words(), pushed({"xy", "abcde", "q"}));
 }
 
+TEST_F(FieldWire, AStringOfLengthLPlusOneKeepsTheRecordTerminator) {
+  auto t = makeTable();
+  SvField* s = add(*t, SvField::STRING, 5, 0, 2, 0, "s");
+  auto rec = record(*t);
+  LoopConnection in;
+  in.feed(pushed({"ABCDEF", "xy"}));
+  char* p = rec.data() + s->tableOffset();
+  ASSERT_TRUE(s->receive(&in, p, true, -1));
+  // The record form's last byte of an element is always 0.
+  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 12), std::string("ABCDE\0xy\0\0\0\0", 12));
+  EXPECT_EQ(sent(s, rec), pushed({"ABCDE", "xy"}));
+}
+
 TEST_F(FieldWire, VirtualFieldsTakeNoBytes) {
   auto t = makeTable();
   SvField* a = add(*t, SvField::INT, 0, 0, 1, 0, "a");
@@ -260,6 +273,8 @@ TEST_F(FieldWire, HostileInputIsRefusedWithoutWritingPastTheField) {
       {"negative count", SvField::INT, 0, 3, {kMarker, uint32_t(-2), 7}},
       {"zero count", SvField::OBJECT, 0, 2, {kMarker, 0, 1, 2}},
       {"number run past the array", SvField::NUM, 4, 2, {kMarker, 3, 0x32010005u}},
+      {"number count -1", SvField::NUM, 4, 1, {kMarker, uint32_t(-1), 0x32010005u}},
+      {"date count -1", SvField::DATE, 0, 1, {kMarker, uint32_t(-1), 100}},
       {"time run past the array", SvField::TIME, 0, 2, {kMarker, 9, 3600}},
       {"bool run past the array", SvField::BOOL, 0, 2, {kMarker, 3, 1}},
       {"vso run past the array", SvField::VSO, 0, 2, {kMarker, 3, 1, 2, 3}},
