@@ -334,8 +334,8 @@ void connectHeadless(char const* scriptFile) {
   int badLine = 0;
   std::string badToken;
   if (!zeph::term::parseKeyScript(text, l.keys, badLine, badToken))
-    fatal(std::string("Key script ") + scriptFile + ", line " + std::to_string(badLine) + ": \"" + badToken +
-          "\" is not a key.");
+    fatal(std::string("Key script ") + scriptFile + ", line " + std::to_string(badLine) + ": " + badToken +
+          " is not a key.");
   int rows = 24, cols = 80;
   char const* size = std::getenv("ZEPH_SIZE");
   if (!parseSize(size, rows, cols))
