@@ -19,7 +19,6 @@ using zftest::screenLine;
 using zftest::screenRow;
 
 long lineCount = 0;
-std::vector<String> text;
 
 // "line 01" ... with a long tail on line 3, so that shifts show.
 String const lines(long n) {
@@ -44,28 +43,27 @@ protected:
   }
   void TearDown() override { WiTestKeys(""); }
   int bells() const { return WiTestBells() - bells_; }
-  // The frame column characters of screen row r (left and right).
-  static std::string marks(int r) {
-    std::string row = screenRow(r);
-    std::vector<std::string> cells;
-    for (size_t i = 0; i < row.size();) {
-      size_t n = (static_cast<unsigned char>(row[i]) >= 0xE0) ? 3 : (static_cast<unsigned char>(row[i]) >= 0xC0 ? 2 : 1);
-      cells.push_back(row.substr(i, n));
-      i += n;
-    }
-    return cells[0] + cells[79];
-  }
   int bells_ = 0;
 };
 
 TEST_F(TextViewTest, ShortTextFirstPageAndPageDownBeeps) {
   lineCount = 10;
   TextView v(lines, "short", 1, 1);
-  giveKeys("dump pgdn esc");
+  giveKeys("pgdn esc");
   EXPECT_EQ(v.execute(0), -1);
   EXPECT_EQ(v.lastKey(), 129);
   EXPECT_EQ(bells(), 1);
   EXPECT_TRUE(v.window()->hidden()) << "a view hidden at the start is hidden again";
+  // Shown before, it stays: ten lines, six empty rows, no marks.
+  v.display(-1, -1);
+  giveKeys("pgdn tab");
+  EXPECT_EQ(v.execute(0), 0);
+  EXPECT_EQ(bells(), 2);
+  EXPECT_EQ(screenLine(1), "  line 01");
+  EXPECT_EQ(screenLine(10), "│ line 10" + std::string(70, ' ') + "│");
+  for (int r = 11; r <= 15; ++r) EXPECT_EQ(screenLine(r), "│" + std::string(78, ' ') + "│") << r;
+  EXPECT_EQ(screenLine(16), "") << "no next line: blanks in the bottom frame columns";
+  v.unDisplay();
 }
 
 std::string rep(char const* piece, int n) {

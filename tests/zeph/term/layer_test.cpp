@@ -375,6 +375,14 @@ TEST_F(Layer, ServicesAndTheCallList) {
                                    "WiSetServices(1)"};
   EXPECT_EQ(zftest::wiCalls(), want);
   EXPECT_EQ(countCalls("WiSetRaw"), 1);
+  {
+    zftest::ScopedEnv shell("SHELL", "/bin/sh");
+    EXPECT_EQ(WiService("GoToShell"), 1) << "the shell ran (it ends at once on no input)";
+  }
+  {
+    zftest::ScopedEnv shell("SHELL", "/nonexistent/shell");
+    EXPECT_EQ(WiService("GoToShell"), 0);
+  }
 }
 
 }  // namespace
