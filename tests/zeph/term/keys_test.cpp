@@ -1,8 +1,9 @@
-// Key decoding on a real terminal: a child process opens window mode on a
-// pseudo-terminal (TERM=xterm) and reports every key WiGetc gives; the test
-// types byte sequences into the terminal and compares the codes.
-#include <zeph/Wi.h>
-
+// Key decoding on a real terminal: the helper program keyecho opens window
+// mode on a pseudo-terminal of the test (TERM=xterm) and reports every key
+// WiGetc gives; the test types byte sequences into the terminal and compares
+// the codes. The same terminal shows that a failed assertion in window mode
+// leaves the terminal as it was, with the text written after window mode
+// ended.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,18 +31,33 @@ struct Typed {
   int pauseMs;
 };
 
-// The key codes the layer reads while `steps` are typed; the child stops at
-// the key 'q'. `raw` switches Ctrl-C and Ctrl-Z to keys first.
-std::vector<int> keysRead(std::vector<Typed> const& steps, bool raw = false) {
+struct PtyRun {
+  std::vector<int> keys;    // the codes keyecho reported
+  std::string terminal;     // everything it wrote to the terminal
+  int status = -1;          // exit status, 128 + signal when killed
+  bool modesKept = false;   // the terminal's settings are as before the run
+};
+
+bool sameModes(termios const& a, termios const& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// Runs keyecho `mode` on a new pseudo-terminal, types `steps` and then 'q'.
+PtyRun runKeyecho(char const* mode, std::vector<Typed> const& steps) {
+  PtyRun run;
   int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return {-1};
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return run;
   struct winsize ws {};
   ws.ws_row = 24;
   ws.ws_col = 80;
   ::ioctl(master, TIOCSWINSZ, &ws);
   std::string slave = ::ptsname(master);
+  int slaveFd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+  termios before {};
+  ::tcgetattr(slaveFd, &before);
   int report[2];
-  if (::pipe(report) != 0) return {-1};
+  if (::pipe(report) != 0) return run;
   pid_t pid = ::fork();
   if (pid == 0) {
     ::setsid();
@@ -48,67 +65,72 @@ std::vector<int> keysRead(std::vector<Typed> const& steps, bool raw = false) {
     ::ioctl(fd, TIOCSCTTY, 0);
     ::dup2(fd, 0);
     ::dup2(fd, 1);
-    ::close(master);
-    ::close(report[0]);
+    ::dup2(fd, 2);
+    ::dup2(report[1], 3);
     ::setenv("TERM", "xterm", 1);
     ::unsetenv("ZEPH_HEADLESS");
-    WiConnect(nullptr, nullptr, 0);
-    if (raw) WiSetRaw(1);
-    (void)!::write(report[1], "R", 1);
-    for (;;) {
-      int k = WiGetc();
-      std::string line = std::to_string(k) + "\n";
-      (void)!::write(report[1], line.data(), line.size());
-      if (k == 'q') break;
-    }
-    WiDisconnect();
-    ::_exit(0);
+    ::execl(ZEPH_KEYECHO, "keyecho", mode, static_cast<char*>(nullptr));
+    ::_exit(127);
   }
   ::close(report[1]);
-  // The child's screen output is read and dropped, so that it never blocks.
+  // The terminal's output is collected, so that keyecho never blocks on it.
   std::atomic<bool> done{false};
+  std::mutex m;
   std::thread drain([&] {
     char buf[4096];
     while (!done) {
       struct pollfd p {master, POLLIN, 0};
-      if (::poll(&p, 1, 50) > 0 && ::read(master, buf, sizeof buf) <= 0) break;
+      if (::poll(&p, 1, 50) <= 0) continue;
+      ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      std::lock_guard<std::mutex> lock(m);
+      run.terminal.append(buf, size_t(n));
     }
   });
   char c = 0;
-  (void)!::read(report[0], &c, 1);  // ready
-  for (Typed const& t : steps) {
-    (void)!::write(master, t.bytes.data(), t.bytes.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(t.pauseMs));
+  struct pollfd ready {report[0], POLLIN, 0};
+  if (::poll(&ready, 1, 20000) > 0 && ::read(report[0], &c, 1) == 1) {
+    for (Typed const& t : steps) {
+      (void)!::write(master, t.bytes.data(), t.bytes.size());
+      std::this_thread::sleep_for(std::chrono::milliseconds(t.pauseMs));
+    }
+    (void)!::write(master, "q", 1);
   }
-  (void)!::write(master, "q", 1);
   std::string out;
   char buf[256];
   for (;;) {
     struct pollfd p {report[0], POLLIN, 0};
-    if (::poll(&p, 1, 10000) <= 0) break;
+    if (::poll(&p, 1, 20000) <= 0) break;
     ssize_t n = ::read(report[0], buf, sizeof buf);
     if (n <= 0) break;
     out.append(buf, size_t(n));
   }
   int status = 0;
+  for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (::waitpid(pid, &status, WNOHANG) == 0) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
   }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   done = true;
   drain.join();
+  termios after {};
+  ::tcgetattr(slaveFd, &after);
+  run.modesKept = sameModes(before, after);
+  ::close(slaveFd);
   ::close(report[0]);
   ::close(master);
-  std::vector<int> keys;
   size_t at = 0;
   while (at < out.size()) {
     size_t nl = out.find('\n', at);
     if (nl == std::string::npos) break;
-    keys.push_back(std::atoi(out.substr(at, nl - at).c_str()));
+    run.keys.push_back(std::atoi(out.substr(at, nl - at).c_str()));
     at = nl + 1;
   }
-  if (!keys.empty() && keys.back() == 'q') keys.pop_back();
-  return keys;
+  if (!run.keys.empty() && run.keys.back() == 'q') run.keys.pop_back();
+  return run;
 }
 
 TEST(TerminalKeys, ByteSequencesGiveToolkitCodes) {
@@ -136,12 +158,28 @@ TEST(TerminalKeys, ByteSequencesGiveToolkitCodes) {
   }
   steps.push_back({"\x1b", 400});  // Esc alone: nothing follows within 100 ms
   want.push_back(129);
-  EXPECT_EQ(keysRead(steps), want);
+  PtyRun run = runKeyecho("", steps);
+  EXPECT_EQ(run.keys, want);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.modesKept);
 }
 
 TEST(TerminalKeys, RawModeDeliversCtrlCAndCtrlZ) {
   std::vector<int> want = {3, 26};
-  EXPECT_EQ(keysRead({{"\x03", 30}, {"\x1a", 30}}, true), want);
+  PtyRun run = runKeyecho("raw", {{"\x03", 30}, {"\x1a", 30}});
+  EXPECT_EQ(run.keys, want);
+  EXPECT_TRUE(run.modesKept);
+}
+
+TEST(TerminalKeys, AssertionInWindowModeRestoresTheTerminalFirst) {
+  PtyRun run = runKeyecho("assert", {});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.modesKept);
+  size_t text = run.terminal.find("keyecho in window mode");
+  size_t leave = run.terminal.rfind("\x1b[?1049l");
+  ASSERT_NE(text, std::string::npos) << run.terminal;
+  ASSERT_NE(leave, std::string::npos);
+  EXPECT_GT(text, leave) << "the text comes after the screen was given back";
 }
 
 }  // namespace
