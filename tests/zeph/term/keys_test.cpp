@@ -78,9 +78,12 @@ PtyRun runKeyecho(char const* mode, std::vector<Typed> const& steps) {
   std::mutex m;
   std::thread drain([&] {
     char buf[4096];
-    while (!done) {
+    for (;;) {
       struct pollfd p {master, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
+      if (::poll(&p, 1, 50) <= 0) {
+        if (done) break;  // nothing more is pending
+        continue;
+      }
       ssize_t n = ::read(master, buf, sizeof buf);
       if (n <= 0) break;
       std::lock_guard<std::mutex> lock(m);
@@ -113,7 +116,6 @@ PtyRun runKeyecho(char const* mode, std::vector<Typed> const& steps) {
     ::waitpid(pid, &status, 0);
   }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   done = true;
   drain.join();
   termios after {};
