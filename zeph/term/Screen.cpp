@@ -9,7 +9,7 @@ namespace zeph::term {
 
 namespace {
 
-constexpr int kSingleBorder = 242;
+// Border 243 is a double line; every other non-zero code a single one.
 constexpr int kDoubleBorder = 243;
 
 struct FrameSet {
@@ -150,7 +150,6 @@ void Screen::place(Window& w, int row, int col, int rows, int cols, bool relayou
 void Screen::drawFrame(Window& w) {
   if (!w.border) return;
   FrameSet const& f = w.border == kDoubleBorder ? kDouble : kSingle;
-  (void)kSingleBorder;
   Cell h{f.h, w.frameAttr}, v{f.v, w.frameAttr};
   for (int c = 0; c < w.cols; ++c) {
     *w.at(-1, c) = h;

@@ -195,6 +195,25 @@ TEST_F(Layer, WrapScrollsTheRegionAndOffClips) {
   EXPECT_EQ(screenLine(2), "4");
 }
 
+// The application frame's background: a window one column too wide is
+// shifted back inside, and its last row, written with wrap off, does not
+// scroll the rows above.
+TEST_F(Layer, BackgroundFillKeepsItsLastRow) {
+  int rows = WiTestRows(), cols = WiTestCols();
+  int h = make(0, 1, 1, rows - 2, cols, 0);
+  EXPECT_EQ(WiOrgCol(h), 0);
+  std::string line(size_t(cols), '\xFF');
+  for (int i = 0; i < rows - 3; ++i) WiPrintf("%s", line.c_str());
+  WiWrap(0);
+  WiPrintf("%s", line.c_str());
+  WiWrap(1);
+  std::string shade;
+  for (int i = 0; i < cols; ++i) shade += "░";
+  EXPECT_EQ(screenLine(0), "");
+  for (int r = 1; r <= rows - 2; ++r) EXPECT_EQ(screenRow(r), shade) << r;
+  EXPECT_EQ(screenLine(rows - 1), "");
+}
+
 TEST_F(Layer, ScrollRegionInsertAndDelete) {
   make(0, 0, 0, 4, 6, 0);
   for (char const* row : {"aaaaaa", "bbbbbb", "cccccc", "dddddd"}) WiPrintf("%s", row);
