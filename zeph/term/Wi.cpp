@@ -327,7 +327,8 @@ void connectHeadless(char const* scriptFile) {
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) fatal(std::string("Cannot read the key script ") + scriptFile + ": " + std::strerror(errno) + ".");
+    if (n == 0) break;
     text.append(buf, size_t(n));
   }
   ::close(fd);
@@ -342,6 +343,12 @@ void connectHeadless(char const* scriptFile) {
     fatal(std::string("ZEPH_SIZE \"") + size + "\" is not ROWSxCOLS (each 1 to 1000).");
   char const* screenFile = std::getenv("ZEPH_SCREEN");
   l.screenFile = screenFile ? screenFile : "";
+  if (!l.screenFile.empty()) {
+    // Refused now rather than losing every dump later.
+    int out = ::open(screenFile, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (out < 0) fatal(std::string("Cannot write the screen file ") + screenFile + ": " + std::strerror(errno) + ".");
+    ::close(out);
+  }
   l.screen.reset(rows, cols);
   l.current = 0;
   l.mode = Mode::Headless;

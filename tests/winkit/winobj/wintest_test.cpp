@@ -55,6 +55,12 @@ size_t codePoints(std::string const& s) {
   return n;
 }
 
+// The column (in characters) where `text` starts in `line`; -1 if absent.
+long columnOf(std::string const& line, std::string const& text) {
+  size_t at = line.find(text);
+  return at == std::string::npos ? -1 : long(codePoints(line.substr(0, at)));
+}
+
 // Screens of a dump file of `rows` lines each.
 std::vector<std::vector<std::string>> screens(std::string const& file, size_t rows) {
   std::vector<std::string> all = splitLines(readFile(file));
@@ -132,6 +138,19 @@ TEST(Wintest, MalformedScriptIsRefusedNamingItsLine) {
   r = headless(dir, file, "down 300");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("line 1: 300"), std::string::npos) << r.err;
+}
+
+TEST(Wintest, UnusableScriptOrScreenFileIsRefusedNamingIt) {
+  TempDir dir;
+  std::string file = dir.write("lines.txt", fortyLines());
+  RunResult r = runProgram({binPath("wintest"), file}, "", {{"ZEPH_HEADLESS", dir.path()}}, 30);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("key script " + dir.path()), std::string::npos) << r.err;
+  std::string script = dir.write("keys", "esc");
+  std::string screen = dir.file("no/such/dir/screen");
+  r = runProgram({binPath("wintest"), file}, "", {{"ZEPH_HEADLESS", script}, {"ZEPH_SCREEN", screen}}, 30);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(screen), std::string::npos) << r.err;
 }
 
 TEST(Wintest, UnreadableFileIsAFatalReportNamingIt) {
@@ -230,6 +249,19 @@ TEST(WintestTmux, TerminalScreensEqualTheHeadlessDumps) {
   panes.push_back(tmux.waitFor([](auto const& p) { return has(p, "line 33"); }));
   tmux.keys("Right");
   panes.push_back(tmux.waitFor([](auto const& p) { return !has(p, "line 18"); }));
+  // What the terminal shows, read from the pane itself.
+  ASSERT_EQ(panes.size(), 3u);
+  for (int i = 1; i <= 16; ++i)
+    EXPECT_EQ(columnOf(panes[0][size_t(i)], "line " + std::string(i < 10 ? "0" : "") + std::to_string(i)), 2)
+        << panes[0][size_t(i)];
+  EXPECT_EQ(panes[0][16].substr(0, 3), "▼");
+  EXPECT_EQ(panes[0][16].substr(panes[0][16].size() - 3), "▼");
+  EXPECT_EQ(panes[1][1].substr(0, 3), "▲");
+  EXPECT_EQ(panes[1][1].substr(panes[1][1].size() - 3), "▲");
+  EXPECT_EQ(columnOf(panes[1][1], "line 18"), 2);
+  EXPECT_EQ(columnOf(panes[1][16], "line 33"), 2);
+  for (char const* l : {"line 1", "line 2", "line 3"})
+    EXPECT_FALSE(has(panes[2], l)) << "Right shifted the lines 10 columns out of view";
   for (size_t i = 0; i < panes.size(); ++i) {
     ASSERT_EQ(panes[i].size(), 24u) << "screen " << i;
     for (size_t r = 0; r < 24; ++r) EXPECT_EQ(rstrip(panes[i][r]), rstrip(dumps[i][r])) << "screen " << i << " row " << r;
