@@ -78,6 +78,9 @@
  * and ends the process with status 3. A malformed script is refused when
  * connecting (a fatal report naming its line).
  *
+ * When the terminal is resized, window 0 takes the new size and every other
+ * window is brought back inside its parent (shrunk only when it cannot fit).
+ *
  * The terminal is given back as it was at every end of the process (exit,
  * stop, a fatal report, a fatal signal); a fatal report's text is written
  * after the terminal is restored, so it stays readable.

@@ -1,7 +1,8 @@
 // keyecho [raw|assert]: a helper of the terminal tests. It starts up, opens
 // window mode on its terminal, writes "R" to descriptor 3 when ready, then
 // the code of every key it reads (one per line) until 'q', and leaves
-// window mode. With "raw", Ctrl-C and Ctrl-Z are keys; with "assert", a
+// window mode. After the key 's' it also writes "S rows cols", the size of
+// the whole-screen window. With "raw", Ctrl-C and Ctrl-Z are keys; with "assert", a
 // failed assertion ends it while in window mode.
 #include <zeph/Wi.h>
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   for (;;) {
     int k = WiGetc();
     std::string line = std::to_string(k) + "\n";
+    if (k == 's') line += "S " + std::to_string(WiHeight(0)) + " " + std::to_string(WiWidth(0)) + "\n";
     (void)!::write(3, line.data(), line.size());
     if (k == 'q') break;
   }

@@ -81,6 +81,20 @@ void Screen::reset(int rows, int cols) {
   stack_.push_back(0);
 }
 
+void Screen::resize(int rows, int cols) {
+  if (rows < 1 || cols < 1) return;
+  rows_ = rows;
+  cols_ = cols;
+  // Windows are kept in creation order, so a parent is placed before its
+  // children.
+  for (Window& w : windows_) {
+    if (w.handle == 0)
+      place(w, 0, 0, rows, cols, false);
+    else
+      place(w, w.row, w.col, w.rows, w.cols, false);
+  }
+}
+
 Window* Screen::find(int handle) {
   for (Window& w : windows_)
     if (w.handle == handle) return &w;

@@ -59,6 +59,10 @@ public:
   int rows() const { return rows_; }
   int cols() const { return cols_; }
 
+  // A new screen size (the terminal was resized): the root follows, and
+  // every other window is brought back inside its parent.
+  void resize(int rows, int cols);
+
   // A new window on top (see Wi.h for placement); its handle.
   int create(int parent, int row, int col, int rows, int cols, int border, std::string const& label,
              int32_t attr);

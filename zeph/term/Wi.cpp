@@ -416,6 +416,7 @@ int readTerminalKey(int timeoutMs) {
     }
     if (rc == KEY_CODE_YES) {
       if (wc == KEY_RESIZE) {
+        L().screen.resize(LINES, COLS);
         ::clearok(curscr, TRUE);
         draw();
         continue;

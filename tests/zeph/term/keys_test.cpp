@@ -29,10 +29,13 @@ namespace {
 struct Typed {
   std::string bytes;
   int pauseMs;
+  int resizeRows = 0;  // when set, the terminal is resized to this first
+  int resizeCols = 0;
 };
 
 struct PtyRun {
   std::vector<int> keys;    // the codes keyecho reported
+  std::vector<std::string> sizes;  // its "S rows cols" lines
   std::string terminal;     // everything it wrote to the terminal
   int status = -1;          // exit status, 128 + signal when killed
   bool modesKept = false;   // the terminal's settings are as before the run
@@ -94,6 +97,13 @@ PtyRun runKeyecho(char const* mode, std::vector<Typed> const& steps) {
   struct pollfd ready {report[0], POLLIN, 0};
   if (::poll(&ready, 1, 20000) > 0 && ::read(report[0], &c, 1) == 1) {
     for (Typed const& t : steps) {
+      if (t.resizeRows) {
+        struct winsize nws {};
+        nws.ws_row = static_cast<unsigned short>(t.resizeRows);
+        nws.ws_col = static_cast<unsigned short>(t.resizeCols);
+        ::ioctl(master, TIOCSWINSZ, &nws);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
       (void)!::write(master, t.bytes.data(), t.bytes.size());
       std::this_thread::sleep_for(std::chrono::milliseconds(t.pauseMs));
     }
@@ -128,7 +138,11 @@ PtyRun runKeyecho(char const* mode, std::vector<Typed> const& steps) {
   while (at < out.size()) {
     size_t nl = out.find('\n', at);
     if (nl == std::string::npos) break;
-    run.keys.push_back(std::atoi(out.substr(at, nl - at).c_str()));
+    std::string line = out.substr(at, nl - at);
+    if (line.rfind("S ", 0) == 0)
+      run.sizes.push_back(line.substr(2));
+    else
+      run.keys.push_back(std::atoi(line.c_str()));
     at = nl + 1;
   }
   if (!run.keys.empty() && run.keys.back() == 'q') run.keys.pop_back();
@@ -171,6 +185,13 @@ TEST(TerminalKeys, RawModeDeliversCtrlCAndCtrlZ) {
   PtyRun run = runKeyecho("raw", {{"\x03", 30}, {"\x1a", 30}});
   EXPECT_EQ(run.keys, want);
   EXPECT_TRUE(run.modesKept);
+}
+
+TEST(TerminalKeys, ResizedTerminalResizesTheScreenWindow) {
+  PtyRun run = runKeyecho("", {{"s", 100}, {"s", 100, 30, 100}, {"s", 100, 20, 60}});
+  std::vector<std::string> want = {"24 80", "30 100", "20 60"};
+  EXPECT_EQ(run.sizes, want);
+  EXPECT_EQ(run.status, 0);
 }
 
 TEST(TerminalKeys, AssertionInWindowModeRestoresTheTerminalFirst) {
