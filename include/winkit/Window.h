@@ -1,5 +1,5 @@
 // Window: a thin handle on one window of the terminal window layer
-// (include/zeph/Wi.h). Every per-window operation first makes its window
+// of the run-time library. Every per-window operation first makes its window
 // the layer's current window, then calls one layer function.
 //
 // States of a Window: hidden (handle -1, nothing on the screen) or shown

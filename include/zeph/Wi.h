@@ -180,10 +180,10 @@ ZEPH_API int WiOrgCol(int handle);
    position, `maxLength` the most characters kept (at most 511), `width` the
    columns shown (0 or less: up to the window's edge). With a mask (`checks`
    the check flags of each placeholder, `edit` the compiled edit string, both
-   of include/zfound/EditMask.h; "" for none) the literals stay and each
-   placeholder takes only what its flags allow. Backspace, Del, Left, Right,
-   Home and End edit; keys 129, 132, 133, 135, 146, 148 and 155 end the edit
-   and are returned. */
+   as the foundation's compileMask makes them; "" for none) the literals stay
+   and each placeholder takes only what its flags allow. Backspace, Del,
+   Left, Right, Home and End edit; keys 129, 132, 133, 135, 146, 148 and 155
+   end the edit and are returned. */
 ZEPH_API int WiGetField(int type, char* buffer, int start, int maxLength, int width, int32_t flags,
                         char const* checks, char const* edit);
 
