@@ -28,7 +28,8 @@ ZEPH_API int WiTestRow(int row, char* buffer, int size);
 /* Times the bell rang. */
 ZEPH_API int WiTestBells(void);
 /* The Wi calls made since the last WiTestClearCalls, each as
-   "Name(arg,...)"; WiTestCall gives call i (0-based), null past the end. */
+   "Name(arg,...)" (at most the newest 100,000); WiTestCall gives call i
+   (0-based), null past the end. */
 ZEPH_API int WiTestCallCount(void);
 ZEPH_API char const* WiTestCall(int i);
 ZEPH_API void WiTestClearCalls(void);

@@ -66,6 +66,7 @@ enum class Mode { Closed, Terminal, Headless, Released };
 constexpr int kFieldBuffer = 512;
 constexpr int kMaxField = kFieldBuffer - 1;
 constexpr int kEscWaitMs = 100;
+constexpr size_t kMaxCalls = 100000;
 
 struct Layer {
   Mode mode = Mode::Closed;
@@ -108,6 +109,8 @@ void logCall(char const* name, A const&... a) {
   bool first = true;
   ((s += first ? "" : ",", first = false, logArg(s, a)), ...);
   s += ')';
+  // A long session keeps only its newer calls.
+  if (l.calls.size() >= kMaxCalls) l.calls.erase(l.calls.begin(), l.calls.begin() + long(kMaxCalls / 2));
   l.calls.push_back(std::move(s));
 }
 
