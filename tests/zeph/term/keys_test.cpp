@@ -172,7 +172,7 @@ TEST(TerminalKeys, ByteSequencesGiveToolkitCodes) {
     steps.push_back({c.bytes, 30});
     want.insert(want.end(), c.codes.begin(), c.codes.end());
   }
-  steps.push_back({"\x1b", 400});  // Esc alone: nothing follows within 100 ms
+  steps.push_back({"\x1b", 1000});  // Esc alone: nothing follows within 100 ms
   want.push_back(129);
   PtyRun run = runKeyecho("", steps);
   EXPECT_EQ(run.keys, want);
