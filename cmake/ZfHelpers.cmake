@@ -36,3 +36,18 @@ function(zf_add_test_dir subsystem dir)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${subsystem})
 endfunction()
+
+# zf_link_db_runtime(TARGET lib...)
+# A program or test executable that loads libzeph_s and a database library
+# (zeph_s, zxdb_s or omdb_s, given as `lib...`): the shared libraries are
+# linked before the foundation, so the foundation members they need are
+# pulled into the program, and the program exports its symbols
+# (ENABLE_EXPORTS) for the shared libraries to resolve against. The shared
+# libraries themselves name neither the foundation nor each other, so the
+# program keeps a NEEDED entry for each of them even when it calls only one
+# (--no-as-needed).
+function(zf_link_db_runtime target)
+  target_link_options(${target} PRIVATE "LINKER:--no-as-needed")
+  target_link_libraries(${target} PRIVATE ${ARGN} zfound)
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+endfunction()

@@ -72,6 +72,26 @@ inline uint16_t ldushort(void const* p) {
   return static_cast<uint16_t>((uint16_t(b[0]) << 8) | uint16_t(b[1]));
 }
 
+// Little-endian forms, for files whose format fixes that byte order (the
+// local library's schema descriptors and privilege arrays).
+inline void stLe32(uint32_t v, void* p) {
+  unsigned char* b = static_cast<unsigned char*>(p);
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline uint32_t ldLe32(void const* p) {
+  unsigned char const* b = static_cast<unsigned char const*>(p);
+  return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+}
+inline void stLe16(uint32_t v, void* p) {
+  unsigned char* b = static_cast<unsigned char*>(p);
+  b[0] = static_cast<unsigned char>(v);
+  b[1] = static_cast<unsigned char>(v >> 8);
+}
+inline uint16_t ldLe16(void const* p) {
+  unsigned char const* b = static_cast<unsigned char const*>(p);
+  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
 // The sortable form: stlong with the top bit of byte 0 inverted, so that the
 // bytes compared unsigned order the values as signed numbers. p (a pointer to
 // char or unsigned char) advances by 4.

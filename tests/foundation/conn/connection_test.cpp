@@ -223,6 +223,23 @@ TEST(ConnectionBytes, LongestStringRoundTrips) {
   EXPECT_FALSE(c.bad());
 }
 
+TEST(ConnectionBytes, LongerCStringArrivesCutToTheLongestLength) {
+  LoopConnection c(1024);
+  std::string text(70000, 'r');
+  for (size_t i = 0; i < text.size(); i += 1000) text[i] = char('A' + i / 1000 % 26);
+  c << text.c_str() << int32_t(4711);
+  EXPECT_EQ(c.words().size(), 1 + 16384 + 1u);
+  c.rewind();
+  char* b = nullptr;
+  int32_t after = 0;
+  c >> b >> after;
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(std::string(b), text.substr(0, 65535));
+  delete[] b;
+  EXPECT_EQ(after, 4711) << "the word after the text is the next value";
+  EXPECT_FALSE(c.bad());
+}
+
 TEST(ConnectionLengths, HostileLengthWordsAreRefused) {
   uint32_t const bad[] = {65536, 0x7FFFFFFE, 0x80000000, 0xFFFFFFFF, 0x40000000};
   for (uint32_t len : bad) {

@@ -136,6 +136,38 @@ TEST_F(DbConnectionTest, FullBufferSendsCompleteRequestsAndMovesTheCurrentOne) {
   EXPECT_EQ(c.sent[1][17], 114u);
 }
 
+TEST_F(DbConnectionTest, MovedRequestNeverMakesAPartLongerThanItsCapacity) {
+  // A void request of `first` body words, then a request of `second` words
+  // behind it: the second fills the part exactly, goes one word past it (and
+  // is moved to the buffer start), or fills the moved part exactly or one
+  // word past it.
+  struct Case {
+    int32_t first, second;
+  } const cases[] = {{5, 12}, {5, 13}, {5, 20}, {5, 21}, {5, 45}, {16, 1}, {16, 2},
+                     {16, 20}, {16, 21}, {17, 1}, {17, 21}};
+  int32_t const capacity = 20;
+  for (Case const& k : cases) {
+    MemConnection c(capacity);
+    DbConnection& v = c(7, DBM_SETRANGE);
+    for (int32_t i = 0; i < k.first; ++i) v << 1000 + i;
+    DbConnection& w = c(8, DBM_GETRECORD);
+    for (int32_t i = 0; i < k.second; ++i) w << 2000 + i;
+    c.reply(0, 0);
+    EXPECT_EQ(c.execute(), 0);
+    std::vector<uint32_t> bodies, expect;
+    for (int32_t i = 0; i < k.first; ++i) expect.push_back(uint32_t(1000 + i));
+    for (int32_t i = 0; i < k.second; ++i) expect.push_back(uint32_t(2000 + i));
+    for (auto const& part : c.sent) {
+      EXPECT_LE(part.size(), size_t(3 + capacity)) << k.first << "+" << k.second;
+      std::vector<MsgBatchItem> items;
+      ASSERT_TRUE(splitMsgWords(part.data(), int32_t(part.size()), items)) << k.first << "+" << k.second;
+      for (auto const& it : items)
+        bodies.insert(bodies.end(), part.begin() + it.bodyWord, part.begin() + it.bodyWord + it.h.length());
+    }
+    EXPECT_EQ(bodies, expect) << k.first << "+" << k.second;
+  }
+}
+
 TEST_F(DbConnectionTest, LongRequestGoesInPartsAndOnlyTheLastIsClosed) {
   MemConnection c(20);
   DbConnection& w = c(9, DBM_GETRECORD);

@@ -2,6 +2,7 @@
 // equal to value order for random values, round trips, and refusal of
 // malformed stored bytes. Also the buffer form of String.
 #include "zfound/Num.h"
+#include "zfound/Portable.h"
 #include "zfound/String.h"
 
 #include <gtest/gtest.h>
@@ -162,6 +163,12 @@ TEST(NumPackedForm, GoldenBytes) {
       {"0.25", 4, 4, "89C4", "0.25"},
       {"1", 4, 4, nullptr, nullptr},
       {"99999999", 8, 0, "A70F270F", "99999999"},
+      // Seven non-zero digit words: every digit a Num holds, in a field of
+      // exactly seven words and in one a word wider.
+      {"-1111222233334444.555566667777", 28, 12, "7BA8F751F2FAEEA3EA4CE5F5E19E",
+       "-1111222233334444.555566667777"},
+      {"1111222233334444.555566667777", 32, 12, "8000045708AE0D05115C15B31A0A1E61",
+       "1111222233334444.555566667777"},
   };
   for (auto const& c : cases) {
     Num n = !c.value ? Num() : std::strcmp(c.value, "hi") == 0 ? Num(INT32_MAX) : Num(c.value);
@@ -289,6 +296,17 @@ TEST(StringBufferForm, GoldenBytesAndRoundTrips) {
   back.load(q);
   EXPECT_TRUE(back.isNull());
   EXPECT_EQ(q, reinterpret_cast<char const*>(bad) + 4);
+  // So does a negative length: it neither moves the position back nor takes
+  // the characters behind it.
+  for (int32_t negative : {-1, -4, INT32_MIN}) {
+    unsigned char neg[8] = {0, 0, 0, 0, 'a', 'b', 'c', 'd'};
+    stlong(negative, neg);
+    q = reinterpret_cast<char const*>(neg);
+    back = "x";
+    back.load(q);
+    EXPECT_TRUE(back.isNull()) << negative;
+    EXPECT_EQ(q, reinterpret_cast<char const*>(neg) + 4) << negative;
+  }
 }
 
 }  // namespace

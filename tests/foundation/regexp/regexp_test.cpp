@@ -59,6 +59,9 @@ TEST(RegExpTest, SearchTable) {
       {"*.tab", true, "x.tab", 0, 0, 5},
       {"d[0-9]", true, "d7", 0, 0, 2},
       {"^x$", true, "^x$", 0, 0, 3},  // file mode: '^', '$' and '.' are themselves
+      {"$", false, "abc", 0, 3, 0},     // an empty match at the end of the text
+      {"x*", false, "", 0, 0, 0},
+      {"c*$", false, "abc", 3, 3, 0},
   };
   for (SearchCase const& c : cases) {
     RegExp re(c.pattern, c.fileMode);
@@ -66,6 +69,20 @@ TEST(RegExpTest, SearchTable) {
     String text(c.text);
     EXPECT_EQ(c.pos, re.search(text, c.from)) << c.pattern << " in " << c.text;
     EXPECT_EQ(c.len, re.length()) << c.pattern << " in " << c.text;
+  }
+}
+
+TEST(RegExpTest, NegatedClassNeverTakesANulOfACountedText) {
+  struct {
+    char const* pattern;
+    int64_t pos;
+  } const cases[] = {{"[^\xe9]", 2}, {"[^a]", 2}, {"[^\xe9]*x", 2}};
+  char const text[] = {'\xe9', '\0', 'x'};
+  for (auto const& c : cases) {
+    RegExp re(c.pattern);
+    ASSERT_TRUE(re) << c.pattern;
+    EXPECT_EQ(c.pos, re.search(text, 0, 0, 3)) << c.pattern;
+    EXPECT_EQ(1, re.length()) << c.pattern;
   }
 }
 

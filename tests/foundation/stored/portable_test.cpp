@@ -263,6 +263,39 @@ TEST(PortableStream, CutShortValueSetsError) {
   }
 }
 
+TEST(PortableStream, OneByteOfAnIntegerSetsError) {
+  // One byte of a 2- or 4-byte value is a value cut short, not a clean end.
+  int64_t (*const loads[])(InputStream&) = {
+      [](InputStream& is) { int16_t v = 9; load(is, v); return int64_t(v); },
+      [](InputStream& is) { uint16_t v = 9; load(is, v); return int64_t(v); },
+      [](InputStream& is) { int32_t v = 9; load(is, v); return int64_t(v); },
+      [](InputStream& is) { uint32_t v = 9; load(is, v); return int64_t(v); },
+  };
+  for (size_t i = 0; i < std::size(loads); ++i) {
+    InputString is(String(1L, "\x7F"));
+    EXPECT_EQ(0, loads[i](is)) << "load " << i;
+    EXPECT_TRUE(is.withError()) << "load " << i;
+  }
+}
+
+TEST(PortableBool, AnyNonZeroByteIsTrue) {
+  std::string const bytes("\x00\x01\x02\xFF\x80", 5);
+  bool const expect[] = {false, true, true, true, true};
+  zftest::TempDir dir;
+  FILE* f = std::fopen(dir.write("bool.bin", bytes).c_str(), "rb");
+  ASSERT_NE(nullptr, f);
+  InputString is(String(static_cast<long>(bytes.size()), bytes.data()));
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    EXPECT_EQ(expect[i], ldBool(f)) << "byte " << int(static_cast<unsigned char>(bytes[i]));
+    bool b = !expect[i];
+    load(is, b);
+    EXPECT_EQ(expect[i], b) << "byte " << int(static_cast<unsigned char>(bytes[i]));
+  }
+  EXPECT_FALSE(ldFailed(f));
+  EXPECT_TRUE(is.ok());
+  std::fclose(f);
+}
+
 }  // namespace
 
 namespace {

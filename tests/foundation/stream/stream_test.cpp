@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,6 +99,29 @@ TEST(InputStringTest, Unget) {
   EXPECT_TRUE(s.withError());
 }
 
+TEST(InputStreamTest, UngetBeforeAnyReadTouchesNothingOutsideTheBuffer) {
+  // A text whose byte before it equals the byte put back: stepping back
+  // would read it as the text's first.
+  char const guarded[] = "qrs";
+  InputString t(guarded + 1);
+  t.unget('q');
+  EXPECT_TRUE(t.withError());
+  EXPECT_EQ('r', t.getc());
+
+  // A stream with its own buffer: nothing is written before it (the
+  // sanitizer build sees such a write) and nothing is put back.
+  zftest::TempDir dir;
+  int fd = ::open(dir.write("in.txt", "ab").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  {
+    InputFdFile in(fd, 4);
+    in.unget('z');
+    EXPECT_TRUE(in.withError());
+    EXPECT_NE('z', in.getc());
+  }
+  ::close(fd);
+}
+
 TEST(OutputStreamTest, TextForms) {
   Sink o(16);
   o << "n=" << 42L << ' ' << -7 << ' ' << true << ' ' << false << ' ' << static_cast<char const*>(nullptr)
@@ -146,6 +170,35 @@ TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
   waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(expect, got);
+}
+
+TEST(OutputFdFileTest, NoWriteIsLargerThanTheBuffer) {
+  // Each write on a packet socket arrives as one packet, so the reader sees
+  // the size of every write the stream made.
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += static_cast<char>('a' + i % 26);
+  for (int32_t size : {1, 2, 3, 7}) {
+    int sv[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv));
+    {
+      OutputFdFile o(sv[0], size);
+      o.write(text.data(), static_cast<int64_t>(text.size()));
+      o.flush();
+      EXPECT_TRUE(o.ok());
+    }
+    ::shutdown(sv[0], SHUT_WR);
+    std::string got;
+    char packet[64];
+    for (;;) {
+      ssize_t n = ::recv(sv[1], packet, sizeof packet, 0);
+      if (n <= 0) break;
+      EXPECT_LE(n, size) << "a write of " << n << " bytes from a buffer of " << size;
+      got.append(packet, static_cast<size_t>(n));
+    }
+    ::close(sv[0]);
+    ::close(sv[1]);
+    EXPECT_EQ(text, got) << "buffer of " << size;
+  }
 }
 
 TEST(FileStreamTest, WriteSeekReadAndReopen) {

@@ -1,0 +1,125 @@
+// The database interface: the plain functions that both database libraries
+// export with C linkage (`libomdb_s` through a server, `libzxdb_s` on local
+// files). A program links one of the two; the run-time layer `libzeph_s`
+// calls these for everything that touches data.
+//
+// Results: a call refused for a reason the caller may expect returns -1 with
+// a code in `_io_errno_` (-2 when a lock could not be had); a condition that
+// should not occur is reported through the foundation's Error with a text of
+// the catalogue "lib", section "db". Handles are laid out in DbDescr.h.
+#pragma once
+
+#include <cstdint>
+#include <sys/types.h>
+
+#include <dbm/DbDescr.h>
+
+extern "C" {
+#pragma GCC visibility push(default)
+
+// ---- identity ----------------------------------------------------------------
+// 1 for the server-client library, 2 for the local one.
+int32_t dbmsType(void);
+// Ends the program with `status` through the foundation's _stop.
+void Stop(int32_t status);
+void stop(long status);
+
+// ---- schemas -----------------------------------------------------------------
+// The schema handle (slot << 16), or -1 with _io_errno_ set. Flags: 1
+// exclusive, 4 report failures, 0x10 load the design texts, 0x20 keep masks
+// uncompiled, 0x800 lock test only.
+int32_t OpenSchema(char const* path, int32_t flags);
+int32_t OpenSchemaVersion(char const* path, int32_t flags, int32_t version);
+// 0, or -1 for a handle that names no open schema.
+int32_t CloseSchema(int32_t schema);
+void CloseAllSchemas(void);
+// Makes `schema` current; the previously current handle (-1 none).
+int32_t SwitchToSchema(int32_t schema);
+// The current schema's handle, -1 none.
+int32_t CurrentSchema(void);
+// The handle of an open schema by name (null: the current one), -1 none.
+int32_t FindSchema(char const* name);
+int32_t FindSchemaVersion(char const* name, int32_t version);
+// The next open schema after `schema` (start with 0), -1 at the end.
+int32_t FindNextSchema(int32_t schema);
+// Every schema of the "dbase" directories, tab-separated, in an allocation
+// of def_Alloc (the caller frees it with def_Free); null when there is none.
+char* GetSchemas(void);
+// Sets the description and marks the schema for rewriting; 0 or -1.
+int32_t SetDescrSchema(int32_t schema, char const* text);
+// Marks the schema for rewriting; 0 or -1.
+int32_t _ModifySchema(int32_t schema);
+// Writes a pending rewrite: 0, -1 none pending or failed, -2 lock refused.
+int32_t _WriteSchema(int32_t schema);
+// Flushes every open schema after slot `from` (see the library).
+void _flush_schemas(int32_t from);
+// The descriptor of an open schema; reports and gives null otherwise.
+s_schema* _GetSchPtr(int32_t handle);
+// Puts `schema` into slot 0..2 (null frees it).
+void _SetSchPtr(int32_t slot, s_schema* schema);
+// Splits the directory (with its '/') off a path beginning with '/' or '.'
+// into `dir` (1024 bytes); the rest of the path, or null when the directory
+// is too long.
+char const* _ExtractDir(char const* path, char* dir);
+
+// Copies of a text / of bytes owned by the schema (freed when it closes);
+// null for a null source.
+char* _StrValPut(s_schema* schema, char const* text);
+void* _MemValPut(s_schema* schema, void const* bytes, int32_t length);
+
+// ---- schema locks --------------------------------------------------------------
+int32_t LockSchema(int32_t schema, int32_t mode);
+int32_t FreeSchema(int32_t schema);
+
+// ---- tables --------------------------------------------------------------------
+int32_t FreeTable(int32_t table);
+
+// ---- files (for the run-time layer) -------------------------------------------
+// Bytes of a buffer that holds any path _DbFileName builds.
+#define DB_PATH_MAX 1056
+char* _DbFileName(char* buffer, s_schema* schema, char const* name, char const* ext);
+s_vfile* _DbOpen(s_schema* schema, char const* name, char const* ext, int32_t flags);
+void _DbClose(s_vfile* vf);
+int32_t _DbRead(s_vfile* vf, void* buffer, int32_t length, int64_t offset, int32_t lockmode);
+int32_t _DbWrite(s_vfile* vf, void const* buffer, int32_t length, int64_t offset);
+int32_t _DbFree(s_vfile* vf, int32_t length, int64_t offset);
+int32_t _DbLockf(s_vfile* vf, int32_t mode);
+int64_t _DbStat(s_vfile* vf, int32_t what);
+int32_t _DbUnlink(s_schema* schema, char const* name, char const* ext);
+int32_t _DbRename(s_schema* schema, char const* name1, char const* ext1, char const* name2,
+                  char const* ext2);
+// The real descriptor of a virtual file; -1 (reported unless quiet) when the
+// entry is not a live one.
+int vfd(s_vfile* vf, int32_t quiet);
+// Locks `length` bytes from fd's current position: false when obtained,
+// true when another process holds them (or the lock could not be had).
+int32_t zeph_lock(int fd, int32_t mode, int64_t length);
+void _lockFlush(int32_t table);
+void _releaseFlush(void);
+void _FlushAll(void);
+
+// ---- calls that do nothing or refuse here -----------------------------------
+int32_t CompleteIndex(int32_t index);
+int32_t VersionNumber(char const* name, int32_t version);
+int32_t SchemaVersion(int32_t schema);
+int32_t SetTableCache(int32_t table, int32_t n);
+int32_t TableCacheSize(int32_t table);
+int32_t SetCollateSet(int32_t field, char const* name);
+int32_t SetObjReference(int32_t field, int32_t index);
+int32_t _FlushSchPrivileges(s_schema* schema);
+int32_t _FlushTabPrivileges(s_schema* schema);
+int32_t DbFlushReq(int32_t schema);
+int32_t DbCheckPoint(int32_t schema);
+int32_t NMethods(char const* name);
+void _ReOpenSchema(int32_t schema);
+int32_t UpdateRecord(int32_t table, ...);
+int32_t GetObject(uint32_t const* objectId, int32_t flags);
+int32_t GetDbTable(int32_t number);
+int32_t ObjFld(int32_t field, int32_t element, uint32_t* objectId);
+int32_t SetObjFld(char* record, uint32_t const* objectId, int32_t field, int32_t element);
+int32_t stDbObj(void* place, uint32_t const* objectId);
+int32_t ldDbObj(void const* place, uint32_t* objectId);
+s_table* _AttachTable(s_table* table);
+
+#pragma GCC visibility pop
+}  // extern "C"

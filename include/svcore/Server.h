@@ -1,0 +1,146 @@
+// Server: the server's control object and the one place where the rest of
+// the server reads and changes server-wide state.
+//
+// All state is static and lives in one translation unit (Server.cpp); the
+// statics that the storage engine reads are inherited from
+// svstore::StorageEnv, so `Server::currCP`, `Server::cachePageSize()` and the
+// rest name the same objects that storage uses. `reset()` returns every
+// static to its start value and installs the server's hooks into storage
+// (versNum, deferUnlink and the assertion report); tests call it between
+// cases.
+//
+// Units: `cachePageSize()` is in bytes (storage's unit); the configuration's
+// CachePageSize key and the state file keep kilobytes.
+//
+// Invariants:
+//  - defunlink and ctrans are null until first use;
+//  - lastTempId never hands out 0;
+//  - the configuration and state file, when present, are owned here.
+#pragma once
+
+#include <blkfile/StorageEnv.h>
+
+#include <zfound/String.h>
+#include <zfound/TimeStamp.h>
+
+#include <cstdint>
+#include <vector>
+
+class Exception;
+class PhysLayout;
+class StateFile;
+class SvConfigFile;
+
+// One deferred unlink: a path, or a pair of names (schema, file) when the
+// second String is not empty.
+class DeferFile {
+public:
+  DeferFile() = default;
+  DeferFile(String const& path, String const& a, String const& b) : path_(path), second_(a), third_(b) {}
+  String const& path() const { return path_; }
+  String const& second() const { return second_; }
+  String const& third() const { return third_; }
+
+private:
+  String path_, second_, third_;
+};
+
+// One transaction that this server completed as a two-phase-commit leader:
+// the long is the number of servers of the transaction.
+class CompleteTransaction {
+public:
+  CompleteTransaction() = default;
+  CompleteTransaction(int32_t n, TimeStamp const& ts) : n_(n), ts_(ts) {}
+  int32_t number() const { return n_; }
+  TimeStamp const& stamp() const { return ts_; }
+
+private:
+  int32_t n_ = 0;
+  TimeStamp ts_;
+};
+
+class Server : public svstore::StorageEnv {
+public:
+  static constexpr int32_t kProtocolVersion = 1101;
+  static constexpr int32_t kVersion = 3302;
+
+  // ---- state ----
+  static String name_sd;                 // the server name
+  static SvConfigFile* configFile;       // the configuration (owned)
+  static StateFile* stateFile;           // the state file (owned)
+  static bool foreground_sd;
+  static int32_t verboseLevel_sd;
+  static int32_t status_sd;              // exit status
+  static bool logDisable;                // client removals not journalled
+  static bool mirror_sd;                 // mirror mode
+  static bool mustInvert_sd;             // replayed run log of the other byte order
+  static String ignore_sd;               // the ignore option: comma-separated numbers
+  static std::vector<DeferFile>* defunlink;
+  static std::vector<CompleteTransaction>* ctrans;
+
+  // ---- accessors ----
+  static String const& name() { return name_sd; }
+  static bool isProfiling() { return profiling_sd; }
+  static PhysLayout* physLayout();
+  static bool mustInvert() { return mustInvert_sd; }
+  static bool mirror() { return mirror_sd; }
+  static bool isRestarting() { return restarting; }
+  static int64_t nMethods() { return nMeth; }
+  static bool foreground() { return foreground_sd; }
+  static int32_t verboseLevel() { return verboseLevel_sd; }
+  static int32_t currVers() { return currVersion; }
+  static TimeStamp const& lastCP() { return lastChkPoint; }
+  static int32_t protocolVersion() { return kProtocolVersion; }
+  static int32_t version() { return kVersion; }
+  static TimeStamp const& tStamp() { return timeStamp; }
+  static int32_t status() { return status_sd; }
+  static bool logDisabled() { return logDisable; }
+  static void disableLog() { logDisable = true; }
+  static void enableLog() { logDisable = false; }
+
+  // The installation number: its low 8 bits lead temporary owner numbers.
+  static int32_t instId() { return 1; }
+  // The server id of the configuration (-1 without one).
+  static int32_t id();
+
+  // ---- services ----
+  // Next temporary object id; never 0.
+  static uint32_t newTempId();
+  // Version number of a stamp (see StorageEnv::versNum).
+  static int32_t versNum(TimeStamp const& ts);
+  static void deferUnlink(String const& path, String const& a, String const& b);
+  // With b empty: a path listed; otherwise the pair (schema b, file a).
+  static bool belongsDeferUnlink(String const& a, String const& b);
+  // True when n is one of the ignore option's items.
+  static bool ignoreTrans(int32_t n);
+  // Page cache size in KB; the cache's answer.
+  static bool setCacheSize(int32_t kb);
+  // No journal exists yet: false.
+  static bool setJournalBuff(int32_t kb);
+  // Registers a schema in the configuration and the disk layout.
+  static bool addSchema(String const& dir, String const& name, int32_t id);
+  // Removes a schema from the configuration and its layout entries.
+  static bool delSchema(String const& name);
+  // The assertion report: "file:line assertion failed (expr).", as a
+  // warning ("Warning: ") or, with fatal, an error ("Error: ") that ends
+  // the process after the server's files are closed.
+  static void _assert(char const* expr, char const* file, int line, bool fatal);
+  // A pending Locked error becomes the equivalent ModLocked; the pending
+  // error.
+  static Exception& convLastException();
+  // Writes back what the server's files hold in the cache.
+  static void closeFiles();
+
+  // Every static back to its start value (owned objects deleted) and the
+  // server's hooks installed into storage.
+  static void reset();
+};
+
+namespace svcore {
+
+// a + "." + b, leaving out b's first character when it is '2'.
+String logicalName(String const& a, String const& b);
+// True for the file errors worth retrying.
+bool canRecover(int err);
+
+}  // namespace svcore

@@ -1,0 +1,69 @@
+// Field values in a record buffer, value checks and field expressions.
+//
+// Field elements keep the buffer forms: texts of length + 1 bytes ending in
+// NUL, big-endian integers, 2-byte dates (-32768 null) and times (0 null),
+// 8-byte doubles and 16-byte numbers in their stored forms.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <dbm/DbDescr.h>
+
+class AnyValue;
+class InCheck;
+class Expr;
+
+extern "C" {
+#pragma GCC visibility push(default)
+
+// Reads a value check stored as its 16-bit little-endian length followed by
+// the check's words (big-endian); null when the form is damaged or longer
+// than `avail`.
+InCheck* LoadInCheck(void const* stored, int32_t avail);
+// The stored form of `check` in a def_Alloc allocation; its length in *len.
+uint8_t* StoreInCheck(InCheck const* check, int32_t* len);
+// An expression rebuilt from its stored form (checked as it is loaded), or
+// null when the form is damaged or longer than `avail`.
+Expr* DbExpr(void const* stored, int32_t avail);
+
+// Reading a value check: whether it is a list (else a reference to another
+// table), whether it is negated, its key and display values (null outside
+// the counts).
+int32_t InCheckIsInList(InCheck const* check);
+int32_t InCheckIsNegated(InCheck const* check);
+int32_t InCheckNKeyVal(InCheck const* check);
+int32_t InCheckNDspFld(InCheck const* check);
+AnyValue const* InCheckGetKeyVal(InCheck const* check, int32_t n);
+AnyValue const* InCheckGetDspVal(InCheck const* check, int32_t n);
+// 1 when a list check accepts `value` (among the key values, or not among
+// them when negated); a field without a check, or a reference check, which
+// needs the referenced table, accepts every value here.
+int32_t InCheckAccepts(InCheck const* check, AnyValue const* value);
+
+// Reference correction after a table moved from slot `from` to slot `to`
+// of `sp`: every reference check naming the old table names the new one
+// (its stored form rewritten, the schema marked for rewriting). Returns the
+// number of checks changed.
+int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to);
+
+// Compiles a display mask: 0 and the two texts (edit first) in one
+// allocation at *out; a mask beginning with byte 1 names an environment
+// variable holding the mask. Nonzero when it does not compile.
+int32_t CompileMask(char const* mask, char** out);
+
+// Element `elem` of field `fld` in `record`: its address, null when the
+// element lies outside the field.
+char* _FldAddr(s_field const* fld, char* record, int32_t elem);
+// True when the element holds the null value of its storage type.
+int32_t _IsNull(s_field const* fld, char const* record, int32_t elem);
+// Text of the element into `out` (outSize bytes): texts as they stand,
+// numbers in decimal, dates and times in their day and second counts.
+int32_t GetFld(int32_t field, int32_t elem, char* out, size_t outSize);
+// Sets the element from a text (the inverse of GetFld); -1 when refused.
+int32_t SFld(int32_t field, int32_t elem, char const* text);
+// Sets the element from its buffer form (`len` bytes); -1 when refused.
+int32_t SetFld(int32_t field, int32_t elem, void const* value, int32_t len);
+
+#pragma GCC visibility pop
+}  // extern "C"

@@ -1,0 +1,64 @@
+// The run-time dictionary: handles and names to descriptors, field access
+// through handles, and the user's privileges from privilege arrays.
+#include <dbm/DbInterface.h>
+#include <zeph/Dict.h>
+#include <zeph/Proc.h>
+#include <zeph/Records.h>
+
+#include <gtest/gtest.h>
+
+#include "DescrEncoder.h"
+#include "TestSupport.h"
+
+namespace {
+
+TEST(Privileges, EntriesForUserGroupAndEveryone) {
+  zftest::startUpOnce("zephtest-1.0");
+  int32_t uid = ProcUserId();
+  int32_t privs[] = {dbPrivEntry(uint16_t(uid + 1), DB_PRIV_USER, 8), dbPrivEntry(0, DB_PRIV_EVERYONE, 2),
+                     dbPrivEntry(uint16_t(uid), DB_PRIV_USER, 4)};
+  EXPECT_EQ(_PrivgOf(privs, 3, 1), 4);
+  EXPECT_EQ(_PrivgOf(privs, 2, 1), 2);
+  EXPECT_EQ(_PrivgOf(privs, 3, 0), 6);
+  EXPECT_EQ(_PrivgOf(nullptr, 0, 1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Fields, SetAndGetThroughHandles) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t item = FindDbTable(h, "ITEM");
+  ASSERT_EQ(item, 0x10300);
+  EXPECT_EQ(FindDbTable(h, "gone"), -1);
+  int32_t code = FindDbField(item, "code");
+  int32_t count = FindDbField(item, "count");
+  int32_t hist = FindDbField(item, "hist");
+  EXPECT_EQ(code, 0x10301);
+  EXPECT_EQ(FindDbIndex(item, "byqty"), -1);  // index names come with the design texts
+  s_field* f = _GetFldPtr(code);
+  char* rec = _GetTabBuff(item);
+  ASSERT_NE(rec, nullptr);
+  EXPECT_TRUE(_IsNull(f, rec, 0));
+  char out[32];
+  EXPECT_EQ(SFld(code, 0, "ABCDEFGHIJ"), 0);  // cut to the field's 8 characters
+  EXPECT_EQ(GetFld(code, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "ABCDEFGH");
+  EXPECT_EQ(SFld(count, 0, "-42"), 0);
+  EXPECT_EQ(GetFld(count, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "-42");
+  EXPECT_EQ(SFld(count, 0, "12x"), -1);
+  EXPECT_EQ(SFld(hist, 2, "7"), 0);
+  EXPECT_EQ(SFld(hist, 3, "7"), -1);  // past the array
+  EXPECT_EQ(GetFld(hist, 2, out, sizeof out), 0);
+  EXPECT_STREQ(out, "7");
+  CloseSchema(h);
+}
+
+}  // namespace
