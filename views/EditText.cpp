@@ -166,8 +166,9 @@ bool EditableText::delRegion(EditableTextCursor& from, TextCursor& to, bool remo
       if (c2 > 0) {
         --c2;
       } else {
+        // The end of the line above: its line end belongs to the region.
         --l2;
-        c2 = lineLength(*this, l2) - 1;
+        c2 = lineLength(*this, l2);
       }
     }
   }
@@ -284,13 +285,15 @@ void EditableTextCursor::delTo(long line, long col, bool join, bool remove) {
   TextCursor::goTo(l1, c1);
   if (!node_) return;
   bool joinBoth = join && remove;
+  // A range reaches a line's end when it covers the column after the last
+  // character; only then does the line end (and the next line) go with it.
   if (l1 == l2) {
     long len = value().length();
-    if (joinBoth && c1 == 0 && c2 >= len - 1) {
+    if (joinBoth && c1 == 0 && c2 >= len) {
       del();
       return;
     }
-    bool reachedEnd = c2 >= len - 1;
+    bool reachedEnd = c2 >= len;
     delRange(c1, c2, remove);
     if (reachedEnd && joinBoth) {
       if (c1 > value().length()) value().setChar(' ', c1 - 1);  // pad up to the cursor
@@ -315,7 +318,7 @@ void EditableTextCursor::delTo(long line, long col, bool join, bool remove) {
   bool joinAfter = false;
   if (node_) {
     long lastLen = value().length();
-    joinAfter = joinBoth && c2 >= lastLen - 1;
+    joinAfter = joinBoth && c2 >= lastLen;
     delRange(0, c2, remove);
   }
   // The first line from the cursor on.
