@@ -349,6 +349,8 @@ bool EditableTextCursor::joinLines() {
   list_->delNode(nx, order_ + 1);
   column_ = static_cast<int32_t>(len);
   list_->setModif();
+  // The joined part's first tab was laid out for column 0; the rest follows it.
+  reAssignNextTab(len, 1);
   return true;
 }
 

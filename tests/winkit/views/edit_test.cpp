@@ -237,6 +237,32 @@ TEST(EditCursor, JoinLinesMovesOtherCursors) {
   EXPECT_EQ(big->size(), 2);
 }
 
+// The joined line's tabs were laid out for column 0: after the join each
+// still ends at its tab stop, and a cursor on the joined part follows.
+TEST(EditCursor, JoinLinesLaysTheJoinedTabsOut) {
+  struct {
+    char const* first;
+    char const* next;
+    char const* result;
+  } const cases[] = {
+      {"yqn", "\037\037\037\tj", "yqn^Ij"},
+      {"a", "\037\037\037\tb\037\037\tc", "a^_^_^Ib^_^_^Ic"},
+      {"abcd", "\037\037\037\tx\037\037\t", "abcd^_^_^_^Ix^_^_^I"},
+      {"ab", "cd", "abcd"},
+  };
+  for (auto const& k : cases) {
+    auto t = make({k.first, k.next});
+    EditableTextCursor c(*t);
+    TextCursor onTab(*t);
+    long tabCol = String(k.next).index('\t');
+    onTab.goTo(1, tabCol < 0 ? 0 : tabCol);
+    ASSERT_TRUE(c.joinLines());
+    EXPECT_EQ(lines(*t), Lines{k.result}) << k.first;
+    EXPECT_EQ(c.column(), String(k.first).length());
+    if (tabCol >= 0) EXPECT_EQ(t->first()[onTab.column()], '\t') << k.first;
+  }
+}
+
 TEST(EditCursor, InsNewLineMovesOtherCursors) {
   struct {
     char const* name;
