@@ -14,6 +14,8 @@
 namespace {
 
 constexpr char kFill = 0x1F;
+// A column past the end of any line.
+constexpr long kLineEnd = String::kMaxLength + 1;
 
 long tabsIn(String const& s) { return std::max(s.count('\t'), 0L); }
 
@@ -242,13 +244,13 @@ void EditableTextCursor::reAssignNextTab(long from, long count) {
 void EditableTextCursor::del() {
   if (!node_) return;
   long line = order_, col = column_;
-  long len = value().length();
   Text* t = text();
-  if (t && len > 0) {
-    // The line's zones go with it instead of moving onto the next line.
+  if (t) {
+    // The line's zones go with it instead of moving onto the next line,
+    // those that start past its last character (or on an empty line) too.
     TextCursor a(*this), b(*this);
     a.goToCol(0);
-    b.goToCol(len - 1);
+    b.goToCol(kLineEnd);
     t->delAttr(a, b, -1);
   }
   BaseListCursor::del();

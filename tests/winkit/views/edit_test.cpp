@@ -210,6 +210,23 @@ TEST(EditCursor, DelKeepsLineNumberAndDropsZones) {
   c.del();
   EXPECT_EQ(c.line(), 1);
   EXPECT_FALSE(c.valid());
+
+  // Zones past the last character (a block marked beyond the line's end)
+  // and on an empty line go with their line as well.
+  auto u = make({"ab", "", "cdefgh", "ijkl"});
+  auto pos = [&](long l, long col) {
+    TextCursor p(*u);
+    p.goTo(l, col);
+    return p;
+  };
+  u->setAttr(pos(0, 4), pos(0, 6), AttrUnderline);
+  u->setAttr(pos(1, 0), pos(1, 0), AttrReverse);
+  u->setAttr(pos(2, 4), pos(2, 5), AttrBold);
+  EditableTextCursor d(*u);
+  d.del();
+  d.del();
+  EXPECT_EQ(lines(*u), (Lines{"cdefgh", "ijkl"}));
+  EXPECT_EQ(zones(*u), "0,4-0,5:800;");
 }
 
 TEST(EditCursor, JoinLinesMovesOtherCursors) {
