@@ -14,6 +14,8 @@
 namespace {
 
 constexpr char kFill = 0x1F;
+// A column past the end of any line.
+constexpr long kLineEnd = String::kMaxLength + 1;
 
 long tabsIn(String const& s) { return std::max(s.count('\t'), 0L); }
 
@@ -166,8 +168,9 @@ bool EditableText::delRegion(EditableTextCursor& from, TextCursor& to, bool remo
       if (c2 > 0) {
         --c2;
       } else {
+        // The end of the line above: its line end belongs to the region.
         --l2;
-        c2 = lineLength(*this, l2) - 1;
+        c2 = lineLength(*this, l2);
       }
     }
   }
@@ -241,13 +244,13 @@ void EditableTextCursor::reAssignNextTab(long from, long count) {
 void EditableTextCursor::del() {
   if (!node_) return;
   long line = order_, col = column_;
-  long len = value().length();
   Text* t = text();
-  if (t && len > 0) {
-    // The line's zones go with it instead of moving onto the next line.
+  if (t) {
+    // The line's zones go with it instead of moving onto the next line,
+    // those that start past its last character (or on an empty line) too.
     TextCursor a(*this), b(*this);
     a.goToCol(0);
-    b.goToCol(len - 1);
+    b.goToCol(kLineEnd);
     t->delAttr(a, b, -1);
   }
   BaseListCursor::del();
@@ -284,13 +287,15 @@ void EditableTextCursor::delTo(long line, long col, bool join, bool remove) {
   TextCursor::goTo(l1, c1);
   if (!node_) return;
   bool joinBoth = join && remove;
+  // A range reaches a line's end when it covers the column after the last
+  // character; only then does the line end (and the next line) go with it.
   if (l1 == l2) {
     long len = value().length();
-    if (joinBoth && c1 == 0 && c2 >= len - 1) {
+    if (joinBoth && c1 == 0 && c2 >= len) {
       del();
       return;
     }
-    bool reachedEnd = c2 >= len - 1;
+    bool reachedEnd = c2 >= len;
     delRange(c1, c2, remove);
     if (reachedEnd && joinBoth) {
       if (c1 > value().length()) value().setChar(' ', c1 - 1);  // pad up to the cursor
@@ -315,7 +320,7 @@ void EditableTextCursor::delTo(long line, long col, bool join, bool remove) {
   bool joinAfter = false;
   if (node_) {
     long lastLen = value().length();
-    joinAfter = joinBoth && c2 >= lastLen - 1;
+    joinAfter = joinBoth && c2 >= lastLen;
     delRange(0, c2, remove);
   }
   // The first line from the cursor on.
@@ -346,6 +351,8 @@ bool EditableTextCursor::joinLines() {
   list_->delNode(nx, order_ + 1);
   column_ = static_cast<int32_t>(len);
   list_->setModif();
+  // The joined part's first tab was laid out for column 0; the rest follows it.
+  reAssignNextTab(len, 1);
   return true;
 }
 

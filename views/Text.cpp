@@ -150,9 +150,28 @@ bool TextCursor::insChar(char c) {
   return true;
 }
 
+// Before characters go: a zone that begins or ends among them would, once
+// its cursors are moved, cover the characters after them (or overlap the next
+// zone), so the zones are cut back to what remains. A zone that strictly
+// holds the characters just shrinks with its end cursor.
+void TextCursor::dropZonesOver(long n) {
+  Text* t = text();
+  if (!t || t->zones().count() == 0 || n <= 0) return;
+  AttributeZones& z = t->zones();
+  TextCursor a(*this), b(*this);
+  b.goToCol(column_ + n - 1);
+  long i = z.find(AttributeBlock(a));
+  if (i < 0) i = ~i;
+  bool beginsIn = i < z.count() && z.zone(i).begin <= b;
+  bool endsIn = i > 0 && z.zone(i - 1).end >= a && z.zone(i - 1).end <= b;
+  if (beginsIn || endsIn) z.delAttribute(a, b, -1);
+}
+
 bool TextCursor::delChar() {
   if (!node_ || !list_) return false;
   String& s = value();
+  if (column_ < 0 || column_ >= s.length()) return false;
+  dropZonesOver(1);
   if (!s.delChar(column_)) return false;
   list_->setModif();
   long newLen = s.length();
@@ -170,6 +189,7 @@ long TextCursor::delChars(long n) {
   long len = s.length();
   if (column_ < 0 || column_ >= len) return 0;
   n = std::min(n, len - column_);
+  dropZonesOver(n);
   std::string rest(toCharPtr(s) + column_ + n, static_cast<size_t>(len - column_ - n));
   s = String(s, column_) + fromStd(rest);
   list_->setModif();

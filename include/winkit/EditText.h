@@ -78,9 +78,11 @@ public:
   // Deletes (or, unless remove, blanks when inside the line) the columns
   // first..last of the cursor's line; true when the line changed.
   bool delRange(long first, long last, bool remove);
-  // Deletes from the cursor to (line, col) inclusive.
+  // Deletes from the cursor to (line, col) inclusive; with join and remove a
+  // col past the last character also takes that line's end (joining).
   void delTo(long line, long col, bool join, bool remove);
-  // Appends the next line to this one; the cursor goes to the old line end.
+  // Appends the next line to this one (its tabs laid out again for their new
+  // columns); the cursor goes to the old line end.
   bool joinLines();
   // The fill bytes just before the column become blanks.
   void delFillTabs();

@@ -103,6 +103,10 @@ public:
 
 protected:
   int32_t column_;
+
+private:
+  // Cuts the text's zones back from the n characters at the column.
+  void dropZonesOver(long n);
 };
 
 // A zone: from begin to end (both inside) with attribute bits.

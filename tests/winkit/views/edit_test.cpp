@@ -169,11 +169,14 @@ TEST(EditCursor, DelToWithinAndAcrossLines) {
       {"across, removed", 0, 2, 2, 1, true, true, {"abmno", "pqrst"}, 0, 2},
       {"ends given backwards", 2, 1, 0, 2, true, true, {"abmno", "pqrst"}, 0, 2},
       {"across, kept", 0, 2, 2, 1, true, false, {"ab", "", "  mno", "pqrst"}, 0, 2},
-      {"across to a line end", 0, 2, 2, 4, true, true, {"abpqrst"}, 0, 2},
-      {"across to a line end, no join", 0, 2, 2, 4, false, true, {"ab", "pqrst"}, 0, 2},
+      {"across to a line end", 0, 2, 2, 5, true, true, {"abpqrst"}, 0, 2},
+      {"across to a line end, no join", 0, 2, 2, 5, false, true, {"ab", "pqrst"}, 0, 2},
+      {"across to a last character", 0, 2, 2, 4, true, true, {"ab", "pqrst"}, 0, 2},
       {"across from column 0", 1, 0, 2, 2, true, true, {"abcde", "no", "pqrst"}, 1, 0},
-      {"whole line", 1, 0, 1, 4, true, true, {"abcde", "klmno", "pqrst"}, 1, 0},
-      {"to the line end joins", 1, 3, 1, 4, true, true, {"abcde", "fghklmno", "pqrst"}, 1, 3},
+      {"whole line", 1, 0, 1, 5, true, true, {"abcde", "klmno", "pqrst"}, 1, 0},
+      {"every character of a line", 1, 0, 1, 4, true, true, {"abcde", "", "klmno", "pqrst"}, 1, 0},
+      {"to the line end joins", 1, 3, 1, 5, true, true, {"abcde", "fghklmno", "pqrst"}, 1, 3},
+      {"to the last character", 1, 3, 1, 4, true, true, {"abcde", "fgh", "klmno", "pqrst"}, 1, 3},
       {"inside a line", 1, 1, 1, 2, true, true, {"abcde", "fij", "klmno", "pqrst"}, 1, 1},
       {"inside a line, kept", 1, 1, 1, 2, true, false, {"abcde", "f  ij", "klmno", "pqrst"}, 1, 1},
   };
@@ -207,6 +210,23 @@ TEST(EditCursor, DelKeepsLineNumberAndDropsZones) {
   c.del();
   EXPECT_EQ(c.line(), 1);
   EXPECT_FALSE(c.valid());
+
+  // Zones past the last character (a block marked beyond the line's end)
+  // and on an empty line go with their line as well.
+  auto u = make({"ab", "", "cdefgh", "ijkl"});
+  auto pos = [&](long l, long col) {
+    TextCursor p(*u);
+    p.goTo(l, col);
+    return p;
+  };
+  u->setAttr(pos(0, 4), pos(0, 6), AttrUnderline);
+  u->setAttr(pos(1, 0), pos(1, 0), AttrReverse);
+  u->setAttr(pos(2, 4), pos(2, 5), AttrBold);
+  EditableTextCursor d(*u);
+  d.del();
+  d.del();
+  EXPECT_EQ(lines(*u), (Lines{"cdefgh", "ijkl"}));
+  EXPECT_EQ(zones(*u), "0,4-0,5:800;");
 }
 
 TEST(EditCursor, JoinLinesMovesOtherCursors) {
@@ -232,6 +252,32 @@ TEST(EditCursor, JoinLinesMovesOtherCursors) {
   EditableTextCursor b(*big);
   EXPECT_FALSE(b.joinLines());
   EXPECT_EQ(big->size(), 2);
+}
+
+// The joined line's tabs were laid out for column 0: after the join each
+// still ends at its tab stop, and a cursor on the joined part follows.
+TEST(EditCursor, JoinLinesLaysTheJoinedTabsOut) {
+  struct {
+    char const* first;
+    char const* next;
+    char const* result;
+  } const cases[] = {
+      {"yqn", "\037\037\037\tj", "yqn^Ij"},
+      {"a", "\037\037\037\tb\037\037\tc", "a^_^_^Ib^_^_^Ic"},
+      {"abcd", "\037\037\037\tx\037\037\t", "abcd^_^_^_^Ix^_^_^I"},
+      {"ab", "cd", "abcd"},
+  };
+  for (auto const& k : cases) {
+    auto t = make({k.first, k.next});
+    EditableTextCursor c(*t);
+    TextCursor onTab(*t);
+    long tabCol = String(k.next).index('\t');
+    onTab.goTo(1, tabCol < 0 ? 0 : tabCol);
+    ASSERT_TRUE(c.joinLines());
+    EXPECT_EQ(lines(*t), Lines{k.result}) << k.first;
+    EXPECT_EQ(c.column(), String(k.first).length());
+    if (tabCol >= 0) EXPECT_EQ(t->first()[onTab.column()], '\t') << k.first;
+  }
 }
 
 TEST(EditCursor, InsNewLineMovesOtherCursors) {
@@ -343,6 +389,32 @@ TEST(EditRegion, DelRegion) {
   from.goToCol(2);
   EXPECT_FALSE(t->delRegion(from, to, true, true));
   EXPECT_EQ(lines(*t), Lines{"abc"});
+}
+
+// Cutting a region (copy, then delete with an exclusive end) and inserting
+// the copy at the same place gives the text back: the line end belongs to
+// the region exactly when the copy ends with an empty line.
+TEST(EditRegion, CutAndPasteRestoresTheText) {
+  struct {
+    long l1, c1, l2, c2;
+  } const cases[] = {
+      {1, 2, 1, 4}, {1, 2, 1, 5}, {1, 0, 1, 5}, {1, 2, 2, 0}, {1, 0, 2, 0},
+      {0, 3, 2, 2}, {0, 2, 2, 5}, {0, 0, 2, 5}, {0, 5, 1, 5}, {0, 5, 2, 0},
+  };
+  Lines const original{"abcde", "fghij", "klmno"};
+  for (auto const& k : cases) {
+    auto t = make({"abcde", "fghij", "klmno"});
+    EditableTextCursor from(*t);
+    TextCursor to(*t);
+    from.goTo(k.l1, k.c1);
+    to.goTo(k.l2, k.c2);
+    StringList clip;
+    ASSERT_TRUE(t->getRegion(clip, from, to, false));
+    ASSERT_TRUE(t->delRegion(from, to, true, true));
+    from.goTo(k.l1, k.c1);
+    ASSERT_TRUE(t->insertText(clip, from));
+    EXPECT_EQ(lines(*t), original) << k.l1 << "," << k.c1 << "-" << k.l2 << "," << k.c2;
+  }
 }
 
 TEST(EditRegion, InsertText) {

@@ -141,6 +141,35 @@ TEST(AttributeZones, ZonesFollowEdits) {
   EXPECT_TRUE(t.modif());
 }
 
+// Deleted characters take their zones with them: no zone is left on the
+// characters that move into their place, and zones never come to overlap.
+TEST(AttributeZones, DeletedCharactersTakeTheirZones) {
+  struct {
+    char const* name;
+    long col, n;  // n characters deleted at col of line 0
+    char const* result;
+  } const cases[] = {
+      {"a one-character zone", 3, 1, "0,0-0,2:800;0,3-0,5:100;"},
+      {"a zone's last characters", 2, 2, "0,0-0,1:800;0,2-0,4:100;"},
+      {"a zone's first characters", 4, 2, "0,0-0,2:800;0,3-0,3:400;0,4-0,4:100;"},
+      {"a whole zone and more", 2, 5, "0,0-0,1:800;"},
+      {"inside a zone", 5, 1, "0,0-0,2:800;0,3-0,3:400;0,4-0,5:100;"},
+  };
+  for (auto const& k : cases) {
+    Text t;
+    fillText(t);
+    t.setAttr(at(t, 0, 0), at(t, 0, 2), 0x800);
+    t.setAttr(at(t, 0, 3), at(t, 0, 3), 0x400);
+    t.setAttr(at(t, 0, 4), at(t, 0, 6), 0x100);
+    TextCursor c = at(t, 0, k.col);
+    if (k.n == 1)
+      EXPECT_TRUE(c.delChar());
+    else
+      EXPECT_EQ(c.delChars(k.n), k.n);
+    EXPECT_EQ(dump(t), k.result) << k.name;
+  }
+}
+
 TEST(AttributeZones, AddFindAndInZone) {
   Text t;
   fillText(t);
