@@ -743,10 +743,9 @@ bool RootNode::get(int32_t) {
   lastOff_ = (n - 1) * sLen_;
   sindex->countRead();
   sindex->clearModified();
-  // A root loaded small at depth 3 or more pulls its level below up now
-  // that its slots are in the array.
-  if (n <= kRootNodes && sindex->depth() >= 3)
-    decDepth();
+  // A root loaded small at depth 3 or more keeps its depth: loading never
+  // changes the file, and the next deletion that reaches the root pulls
+  // the level below up with every slot in place.
   return !sindex->failed();
 }
 
