@@ -184,7 +184,7 @@ bool SvIndRep::lengthFits(int32_t l, bool dup) {
   if (l < 0 || l > StorageEnv::cachePageSize())
     return false;
   int32_t k = l + (dup ? 4 : 0);
-  return (StorageEnv::cachePageSize() - kPrefix - kPrefix) / (k + 6) >= kMinSlots;
+  return (StorageEnv::cachePageSize() - kPrefix) / (k + 6) >= kMinSlots;
 }
 
 bool SvIndRep::setLength(int32_t l) {

@@ -100,9 +100,14 @@ public:
   uint32_t schemaId() const override { return 0x10203; }
   String physName() const override { return "_t.tab"; }
   String newFileName(String const& base, String const& ext) override {
-    return String("_") + base + toString(long(++files_)) + "." + ext;
+    static int files = 0;  // unique across the fixture's tables
+    return String("_") + base + toString(long(++files)) + "." + ext;
   }
-  String newIndExt() override { return String("i") + toString(long(exts_++), 2); }
+  String newIndExt() override {
+    char b[8];
+    snprintf(b, sizeof b, "i%02d", exts_++);
+    return b;
+  }
   int32_t lastTableRec() override { return lastRec; }
   int32_t nRecords() override { return nRecs; }
   int32_t nDefDels() const override { return defDels; }
@@ -149,7 +154,6 @@ public:
 
 private:
   String qname_;
-  int files_ = 0;
   int exts_ = 0;
 };
 
@@ -165,7 +169,7 @@ inline std::vector<char> record(int32_t inst, int32_t v, std::string const& text
 }
 
 class IndexTest : public StorageTest {
-protected:
+public:
   void TearDown() override {
     closeAll();
     StorageTest::TearDown();
