@@ -122,7 +122,8 @@ public:
   // ---- header ----
   // Reads the header copy of parity (-1: 1 - currCP). A copy that reads
   // short or all zero gives a fresh header (and the file goes on the
-  // modified list); false on a read error (live header unchanged).
+  // modified list); false on a read error or a copy whose counts no file
+  // can hold (live header unchanged).
   bool readHeaders(int32_t parity);
   // A fresh header: all zero, rDepth 2, lastRecId 15; marks modified.
   void clearHeader();
@@ -224,6 +225,11 @@ public:
   void idStop() {}
   void idCheck() const {}
 
+  // Record lookups and lookups answered by a file's micro cache, summed
+  // over all files.
+  static int64_t ntries;
+  static int64_t nhits;
+
   // The head of the modified-file list (null when empty).
   static BlockedFile* modList() { return modList_; }
   // The file's successor on the modified list.
@@ -266,8 +272,6 @@ private:
   uint32_t serial_;
 
   static BlockedFile* modList_;
-  static int64_t ntries;
-  static int64_t nhits;
   static char* staging_;
   static int32_t stagingLen_;
   static uint32_t nextSerial_;

@@ -51,7 +51,8 @@ public:
   // ---- sizing ----
   // Makes kb / page-KB buffers (kb below 64 refused; a size not a whole
   // number of pages is corrected with "CORRECTCACHESIZE"). False when the
-  // cache already exists or the size is refused.
+  // cache already exists, the size is refused, or pinned buffers of another
+  // page size are still held.
   static bool init(int32_t kb);
   // Writes everything back and rebuilds the cache at kb; pinned buffers are
   // kept. False below 64 KB.
@@ -87,6 +88,14 @@ public:
   // its size the page is also written back and its buffer given up, so a
   // pointer into it is no longer valid.
   void unlock();
+  // Unpins the buffer and nothing more: a pointer into it stays valid until
+  // the next cache operation.
+  void unpin() {
+    if (locked) {
+      locked = false;
+      --nLocked_;
+    }
+  }
 
   // ---- many buffers ----
   // Writes back the ring's buffers (of f, or all for null), freeing them
@@ -143,6 +152,7 @@ private:
   // its size.
   static void trimExtras();
 
+  static int32_t pageSize_;      // page size of the buffers that exist
   static int32_t nExtra_;        // buffers beyond cacheTabSize
   static int32_t nBuffers_;      // buffers that exist
   static bool warnedExtra_;      // the all-pinned warning was shown

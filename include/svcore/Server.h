@@ -125,6 +125,9 @@ public:
   // warning ("Warning: ") or, with fatal, an error ("Error: ") that ends
   // the process after the server's files are closed.
   static void _assert(char const* expr, char const* file, int line, bool fatal);
+  // A pending Locked error becomes the equivalent ModLocked; the pending
+  // error.
+  static Exception& convLastException();
   // Writes back what the server's files hold in the cache.
   static void closeFiles();
 

@@ -8,6 +8,7 @@
 
 #include <blkfile/CacheBuffer.h>
 
+#include <zfound/Exception.h>
 #include <zfound/Message.h>
 #include <zfound/OsFile.h>
 #include <zfound/PhysLayout.h>
@@ -127,6 +128,17 @@ bool Server::delSchema(String const& name) {
       delete layout->delEntry(i);
   }
   return true;
+}
+
+Exception& Server::convLastException() {
+  Exception& e = Exception::last();
+  if (e.code() == 4) {
+    Locked const* l = e.getLocked();
+    SV_ASSERT(l != nullptr, "(Exception::last()).getLocked() != (0)");
+    if (l)
+      Exception::last(ModLocked(*l));
+  }
+  return Exception::last();
 }
 
 void Server::closeFiles() {

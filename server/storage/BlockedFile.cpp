@@ -8,6 +8,7 @@
 
 #include <zfound/BoolArray.h>
 #include <zfound/Exception.h>
+#include <zfound/Format.h>
 #include <zfound/Message.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/Portable.h>
@@ -30,8 +31,13 @@ constexpr uint32_t kVersionChainBit = 0x80000000u;
 
 int32_t pageSize() { return StorageEnv::cachePageSize(); }
 
-// Records the error of a refused storage operation, text included.
-void refuse(String const& text) { StorageEnv::exception(InvalidData(text)); }
+// Records the error of a refused storage operation: the catalogue text of
+// key, filled with the arguments.
+template <class... A>
+void refuse(char const* key, A const&... a) {
+  String fmt = appMsg(key);
+  StorageEnv::exception(InvalidData(formatText(toCharPtr(fmt), a...)));
+}
 
 }  // namespace
 
@@ -85,13 +91,14 @@ bool BlockedFile::readHeaders(int32_t parity) {
     SV_ASSERT(StorageEnv::currCP != -1, "Server::currChkPoint() != (-1)");
     parity = 1 - StorageEnv::currCP;
   }
+  SV_ASSERT(parity == 0 || parity == 1, "parity == 0 || parity == 1");
   char buf[kHeaderLength];
   std::memset(buf, 0, sizeof buf);
   int64_t n = OsFile::read(buf, int64_t(parity) * pageSize(), kHeaderLength);
   if (n < 0) {
     String file = qualName();
     warning(appMsg("CANTREADHEADER"), &file);
-    refuse(String("cannot read the header of ") + file);
+    refuse("CANTREADHEADER", &file);
     return false;
   }
   bool allZero = std::all_of(buf, buf + kHeaderLength, [](char c) { return c == 0; });
@@ -100,7 +107,16 @@ bool BlockedFile::readHeaders(int32_t parity) {
     clearHeader();
     return true;
   }
-  hdr_ = getHeader(buf);
+  Header h = getHeader(buf);
+  if (h.last < 0 || h.nReg < 0 || h.nReg > h.last) {
+    // Numbers no file can hold: the copy is damaged, and nothing is
+    // allocated or written on its word.
+    String file = qualName();
+    warning(appMsg("BADBLKHEADER"), &file, parity);
+    refuse("BADBLKHEADER", &file, parity);
+    return false;
+  }
+  hdr_ = h;
   hdr_.mlevel = 0;
   if (buf[20] != 0) {
     hdr_.mlevel = 2;
@@ -200,9 +216,12 @@ int32_t BlockedFile::writeAllHeaders(TimeStamp const& limit) {
 // ---- geometry -----------------------------------------------------------
 
 void BlockedFile::setRecLength(int32_t n) {
+  // Cached blocks were cut with the old geometry: they go back first.
+  if (n != recLen_)
+    CacheBuffer::flushAll(this, true);
   clearMicroCache();
   recLen_ = n;
-  if (n <= 0) {
+  if (n <= 0 || n > INT32_MAX / 2 - prefixSize()) {
     slot_ = 0;
     slotsPerBlock_ = 0;
     OsFile::bsize(0);
@@ -240,7 +259,7 @@ bool BlockedFile::checkRecno(int32_t recno, char const* op) {
   if (recno >= 1 && recno <= hdr_.last && slot_ > 0)
     return true;
   String file = qualName();
-  refuse(String(op) + ": record " + toString(recno) + " outside 1.." + toString(hdr_.last) + " of " + file);
+  refuse("BADRECNO", op, recno, hdr_.last, &file);
   return false;
 }
 
@@ -303,7 +322,8 @@ CacheBuffer* BlockedFile::page(int32_t recno, bool lock) {
     if (!cb)
       cb = CacheBuffer::readBuffer(this, block);
     if (!cb) {
-      refuse(String("cannot read block ") + toString(block) + " of " + qualName());
+      String file = qualName();
+      refuse("CANTREADBLOCK", block, &file);
       return nullptr;
     }
     micro_[2] = micro_[1];
@@ -347,11 +367,14 @@ char* BlockedFile::get(int32_t recno) {
 bool BlockedFile::fill(char* dest, int32_t recno) {
   if (!checkRecno(recno, "fill"))
     return false;
-  CacheBuffer* cb = page(recno, true);
+  CacheBuffer* cb = CacheBuffer::find(this, (recno - 1) / slotsPerBlock_);
+  bool wasPinned = cb && cb->locked;  // a caller's pin outlives the copy
+  cb = page(recno, true);
   if (!cb)
     return false;
   bool ok = getBytes(recno, 0, dest, slot_);
-  cb->unlock();
+  if (!wasPinned)
+    cb->unlock();
   return ok;
 }
 
@@ -397,6 +420,8 @@ bool BlockedFile::flush(bool release) {
 // cache; the run crosses records, pages and blocks as the geometry lays
 // them. Each record reached must lie within 1..last.
 bool BlockedFile::putBytes(int32_t recno, int32_t off, char const* src, int32_t len) {
+  if (slot_ <= 0 || off < 0)
+    return false;
   int32_t p = pageSize();
   while (len > 0) {
     int32_t r = recno + off / slot_;
@@ -430,6 +455,8 @@ bool BlockedFile::putBytes(int32_t recno, int32_t off, char const* src, int32_t 
 }
 
 bool BlockedFile::getBytes(int32_t recno, int32_t off, char* dst, int32_t len) {
+  if (slot_ <= 0 || off < 0)
+    return false;
   int32_t p = pageSize();
   while (len > 0) {
     int32_t r = recno + off / slot_;
@@ -465,7 +492,8 @@ bool BlockedFile::getBytes(int32_t recno, int32_t off, char* dst, int32_t len) {
 CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
   p = nullptr;
   if (slot_ <= 0) {
-    refuse(String("add: no record length set for ") + qualName());
+    String file = qualName();
+    refuse("NORECLENGTH", "add", &file);
     return nullptr;
   }
   int32_t& head = mFree();
@@ -486,12 +514,19 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
     else
       head = 0;
   }
+  if (!fromFree && hdr_.last == INT32_MAX) {
+    String file = qualName();
+    refuse("NORECNOLEFT", &file);
+    return nullptr;
+  }
   if (fromFree) {
     recno = head;
   } else {
     ++hdr_.last;
     recno = hdr_.last;
   }
+  CacheBuffer* pre = CacheBuffer::find(this, (recno - 1) / slotsPerBlock_);
+  bool wasPinned = pre && pre->locked;
   CacheBuffer* cb = page(recno, true);
   if (!cb) {
     if (!fromFree)
@@ -508,15 +543,17 @@ CacheBuffer* BlockedFile::add(char*& p, int32_t& recno, bool lock) {
   }
   cb->mod = true;
   markModified();
-  if (!lock)
-    cb->unlock();
+  if (!lock && !wasPinned)
+    cb->unpin();  // p must stay valid for the caller
   return lock ? cb : nullptr;
 }
 
 bool BlockedFile::del(int32_t recno) {
   if (!checkRecno(recno, "del"))
     return false;
-  CacheBuffer* cb = page(recno, true);
+  CacheBuffer* cb = CacheBuffer::find(this, (recno - 1) / slotsPerBlock_);
+  bool wasPinned = cb && cb->locked;  // a caller's pin outlives the delete
+  cb = page(recno, true);
   if (!cb)
     return false;
   char* p = cb->data + ((recno - 1) % slotsPerBlock_) * slot_;
@@ -539,14 +576,16 @@ bool BlockedFile::del(int32_t recno) {
     stlong(hdr_.vers[v].chain, link);
     hdr_.vers[v].chain = static_cast<int32_t>(static_cast<uint32_t>(recno) | (q == 0 ? kVersionChainBit : 0u));
   }
-  cb->unlock();
+  if (!wasPinned)
+    cb->unlock();
   return true;
 }
 
 CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
   p = nullptr;
   if (slot_ <= 0) {
-    refuse(String("addPage: no record length set for ") + qualName());
+    String file = qualName();
+    refuse("NORECLENGTH", "addPage", &file);
     return nullptr;
   }
   markModified();
@@ -569,7 +608,7 @@ CacheBuffer* BlockedFile::addPage(char*& p, int32_t& recno, bool lock) {
     return nullptr;
   cb->mod = true;
   if (!lock)
-    cb->unlock();
+    cb->unpin();  // p must stay valid for the caller
   return lock ? cb : nullptr;
 }
 

@@ -20,6 +20,7 @@ CacheBuffer* CacheBuffer::fhead = nullptr;
 int32_t CacheBuffer::nLocked_ = 0;
 int32_t CacheBuffer::cacheTabSize = 0;
 CacheBufferPtrHashTab* CacheBuffer::hashtab = nullptr;
+int32_t CacheBuffer::pageSize_ = 0;
 int32_t CacheBuffer::nExtra_ = 0;
 int32_t CacheBuffer::nBuffers_ = 0;
 bool CacheBuffer::warnedExtra_ = false;
@@ -103,8 +104,9 @@ bool CacheBuffer::init(int32_t kb) {
   if (kb < kMinCacheKb || cacheTabSize > 0)
     return false;
   int32_t p = StorageEnv::cachePageSize() / 1024;
-  if (p <= 0)
+  if (p <= 0 || (nBuffers_ > 0 && pageSize_ != StorageEnv::cachePageSize()))
     return false;
+  pageSize_ = StorageEnv::cachePageSize();
   int32_t n = kb / p;
   if (kb % p != 0) {
     if (n * p <= 63)
@@ -163,35 +165,36 @@ CacheBuffer* CacheBuffer::getFree() {
     return b;
   }
   if (head) {
-    std::vector<CacheBuffer*> cold;  // from the least recently used on
-    CacheBuffer* b = head->prev;
-    do {
-      cold.push_back(b);
-      b = b->prev;
-    } while (b != head->prev);
+    // The window: the coldest few buffers, a clean one at once, else the
+    // first dirty one seen.
+    CacheBuffer* start = head->prev;
+    CacheBuffer* c = start;
     CacheBuffer* firstDirty = nullptr;
-    size_t i = 0;
-    for (; i < cold.size() && i < size_t(kVictimWindow); ++i) {
-      CacheBuffer* c = cold[i];
-      if (c->locked)
-        continue;
-      if (!c->mod && c->freeTail()) {
-        warnedExtra_ = false;
-        return c;
+    int32_t looked = 0;
+    do {
+      CacheBuffer* warmer = c->prev;
+      if (!c->locked) {
+        if (!c->mod && c->freeTail()) {
+          warnedExtra_ = false;
+          return c;
+        }
+        if (c->mod && !firstDirty)
+          firstDirty = c;
       }
-      if (c->mod && !firstDirty)
-        firstDirty = c;
-    }
+      c = warmer;
+    } while (++looked < kVictimWindow && c != start);
     if (firstDirty && firstDirty->freeTail()) {
       warnedExtra_ = false;
       return firstDirty;
     }
-    for (; i < cold.size(); ++i) {
-      CacheBuffer* c = cold[i];
+    // Then on from where the window stopped, any buffer that can be freed.
+    while (c != start) {
+      CacheBuffer* warmer = c->prev;
       if (!c->locked && c->freeTail()) {
         warnedExtra_ = false;
         return c;
       }
+      c = warmer;
     }
   }
   // Every buffer is pinned (or cannot be written back): one more buffer
@@ -375,10 +378,7 @@ void CacheBuffer::delBuffer() {
 }
 
 void CacheBuffer::unlock() {
-  if (locked) {
-    locked = false;
-    --nLocked_;
-  }
+  unpin();
   // While the cache holds buffers beyond its size, a page that comes free
   // is written back and its buffer given up.
   if (nExtra_ > 0 && bfile && next)
@@ -458,7 +458,7 @@ void CacheBuffer::list() {
 bool CacheBuffer::checkCache() {
   bool ok = true;
   if (nLocked_ != 0) {
-    warning(String("Cache check: %d pinned buffers"), nLocked_);
+    warning(appMsg("CACHEPINNED"), nLocked_);
     ok = false;
   }
   if (head) {
@@ -467,7 +467,7 @@ bool CacheBuffer::checkCache() {
     int32_t steps = 0;
     do {
       if (!aux || aux->prev != prv || steps > nBuffers_) {
-        warning(String("Cache check: broken ring link"));
+        warning(appMsg("CACHEBADRING"));
         return false;
       }
       prv = aux;

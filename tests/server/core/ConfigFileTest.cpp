@@ -2,6 +2,8 @@
 // order; the edge cases; schema ids and the setters.
 #include "CoreFixture.h"
 
+#include <blkfile/CacheBuffer.h>
+
 using namespace coretest;
 
 namespace {
@@ -274,6 +276,13 @@ TEST_F(ConfigFileTest, Setters) {
   EXPECT_EQ(c.ckPointFreq(), 10);
   EXPECT_TRUE(c.setServerOptions(1));
   EXPECT_FALSE(c.setServerOptions(3));
+  // The cache size is asked of the page cache first.
+  EXPECT_FALSE(c.setCacheSz(10));
+  EXPECT_EQ(c.cacheSz(), 256);
+  EXPECT_TRUE(c.setCacheSz(128));
+  EXPECT_EQ(c.cacheSz(), 128);
+  EXPECT_EQ(CacheBuffer::size(), 128);
+  CacheBuffer::cleanUp();
 }
 
 }  // namespace

@@ -142,6 +142,16 @@ TEST_F(ServerTest, ResetRestoresStartValues) {
   EXPECT_EQ(Server::currVers(), -1);
 }
 
+TEST_F(ServerTest, ConvLastExceptionTurnsLockedIntoModLocked) {
+  Exception::last(Locked("client 7"));
+  Exception& e = Server::convLastException();
+  EXPECT_EQ(e.code(), 15);
+  EXPECT_EQ(zftest::str(static_cast<ModLocked&>(e).owner()), "client 7");
+  Exception::last(NoIntegrity());
+  EXPECT_EQ(Server::convLastException().code(), 5);
+  Exception::last(Exception(0));
+}
+
 TEST_F(ServerTest, SetCacheSizeGoesToThePageCache) {
   EXPECT_FALSE(Server::setCacheSize(10));
   EXPECT_TRUE(Server::setCacheSize(128));

@@ -5,6 +5,7 @@
 #include <zfound/Portable.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 using namespace coretest;
 
@@ -79,9 +80,14 @@ TEST_F(StateFileTest, HeaderAndStampsBytes) {
   EXPECT_EQ(b.substr(112), std::string(1072 - 112, '\0'));
   EXPECT_EQ(uint32_t(ldlong(b.data())), 0xCABE9010u) << "header kept";
 
-  // A new header keeps the stamps area.
+  // A new header keeps the stamps area; the file is a new one renamed into
+  // place, never the old one rewritten.
+  struct stat before, after;
+  ASSERT_EQ(::stat(path().c_str(), &before), 0);
   s.parity = 0;
   ASSERT_TRUE(s.writeHeader());
+  ASSERT_EQ(::stat(path().c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
   b = bytes();
   ASSERT_EQ(b.size(), 1072u);
   EXPECT_EQ(ldlong(b.data() + 4), 0);

@@ -6,6 +6,7 @@
 #include <zfound/BoolArray.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace storagetest;
 
@@ -104,6 +105,46 @@ TEST_F(BlockedFileTest, ShortOrZeroCopyGivesFreshHeader) {
   EXPECT_EQ(b.rDepth(), 2);
 }
 
+// Header copies damaged at named bytes.
+TEST_F(BlockedFileTest, DamagedHeaderBytes) {
+  auto copy = [](int32_t last, int32_t freeA, int32_t nReg, char depth) {
+    std::string b(1012, '\0');
+    stlong(last, b.data());
+    stlong(freeA, b.data() + 4);
+    stlong(nReg, b.data() + 12);
+    b[21] = depth;
+    stlong(15, b.data() + 1000);
+    return b;
+  };
+  struct Case {
+    char const* what;
+    std::string bytes;
+    bool opens;
+  } const cases[] = {
+      {"last (0-3) negative", copy(-5, 0, 0, 2), false},
+      {"nReg (12-15) above last", copy(3, 0, 4, 2), false},
+      {"nReg (12-15) negative", copy(3, 0, -1, 2), false},
+      {"rDepth (21) zero reads as 2", copy(3, 0, 3, 0), true},
+      {"free head A (4-7) past last", copy(3, 40, 2, 2), true},
+  };
+  int i = 0;
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string name = "pdmg" + std::to_string(i++);
+    tmp.write(name + ".blk", c.bytes);
+    PrefixFile f(20);
+    shown().clear();
+    EXPECT_EQ(f.open(name.c_str(), String(), "blk", 80, 0), c.opens);
+    if (!c.opens) {
+      EXPECT_TRUE(sawWarning(name + ".blk"));
+      EXPECT_EQ(zftest::readFile(tmp.file(name + ".blk")), c.bytes) << "nothing written";
+      continue;
+    }
+    EXPECT_EQ(f.rDepth(), 2);
+    EXPECT_EQ(addRec(f), 4) << "a damaged list is passed over";
+  }
+}
+
 TEST_F(BlockedFileTest, UnreadableHeaderFailsOpenAndWritesNothing) {
   ASSERT_EQ(::mkdir(tmp.file("pdir.blk").c_str(), 0777), 0);
   PrefixFile f(20);
@@ -133,6 +174,11 @@ TEST_F(BlockedFileTest, RecordNumbersOutsideTheFileAreRefused) {
     EXPECT_FALSE(f.del(r));
     EXPECT_NE(Exception::last().code(), 0);
   }
+  Exception::last(Exception(0));
+  EXPECT_FALSE(f.del(6));
+  EXPECT_NE(zftest::str(Exception::last().message()).find("del: record 6 is outside 1..5 of blocked file prange.blk"),
+            std::string::npos)
+      << zftest::str(Exception::last().message());
   EXPECT_EQ(f.nReg(), 5);
   EXPECT_EQ(CacheBuffer::nLocked(), 0);
 }
@@ -301,6 +347,58 @@ TEST_F(BlockedFileTest, FlushAllReleasesEveryPageOfTheFile) {
   char* p;
   f.get(p, 15, false);
   EXPECT_EQ(ldlong(p + 20), 15);
+}
+
+std::vector<std::string>& unlinked() {
+  static std::vector<std::string> v;
+  return v;
+}
+
+TEST_F(BlockedFileTest, UnlinkHandsEveryPartToTheDeferredList) {
+  svstore::StorageHooks h;
+  h.deferUnlink = [](String const& path, String const& schema, String const& file) {
+    unlinked().push_back(zftest::str(path) + "|" + zftest::str(schema) + "|" + zftest::str(file));
+  };
+  StorageEnv::setHooks(h);
+  unlinked().clear();
+  PrefixFile& f = openFile("nunlink", 80);
+  addRec(f);
+  f.unlink("sales");
+  ASSERT_EQ(unlinked().size(), 1u);
+  EXPECT_EQ(unlinked()[0], tmp.file("nunlink.blk") + "|sales|nunlink.blk");
+  EXPECT_EQ(::access(tmp.file("nunlink.blk").c_str(), F_OK), 0) << "nothing removed at the call";
+  StorageEnv::setHooks(svstore::StorageHooks());
+}
+
+TEST_F(BlockedFileTest, NoRecordLengthRefusesEveryRecordOperation) {
+  PrefixFile& f = openFile("pnolen", 0, 20);
+  char* p;
+  int32_t r;
+  EXPECT_EQ(f.add(p, r, false), nullptr);
+  EXPECT_EQ(f.addPage(p, r, false), nullptr);
+  EXPECT_EQ(f.get(p, 1, false), nullptr);
+  StorageEnv::currVersion = 0;
+  EXPECT_FALSE(f.newVers(-1));
+  EXPECT_EQ(f.rDepth(0), 0);
+  EXPECT_TRUE(f.verify(true));
+  StorageEnv::currVersion = -1;
+}
+
+TEST_F(BlockedFileTest, ChgPhNameReopensUnderTheNewPhysicalName) {
+  PrefixFile& f = openFile("pold", 80);
+  for (int i = 0; i < 5; ++i)
+    addRec(f);
+  checkpoint();
+  ASSERT_TRUE(f.flush(true));  // header of the current parity and every page
+  tmp.write("pcopy.blk", fileBytes("pold.blk"));
+  ASSERT_TRUE(f.chgPhName("pcopy"));
+  EXPECT_EQ(zftest::str(f.fullName(0)), tmp.file("pcopy.blk"));
+  EXPECT_EQ(f.last(), 5);
+  EXPECT_EQ(f.length(), 80);
+  char* p;
+  f.get(p, 5, false);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(ldlong(p + 20), 5);
 }
 
 TEST_F(BlockedFileTest, DumpsUseTheirTexts) {
