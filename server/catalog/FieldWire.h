@@ -54,6 +54,8 @@ namespace svcatalog {
 // Reads "<a, b[, c]>" (blanks allowed around every part, each number a
 // signed or unsigned 32-bit decimal) into n words; false for any other text.
 bool parseIdList(String const& text, int32_t* words, int n);
+// The signed decimal text of a 32-bit word (-2147483648 included).
+String decimal(int32_t v);
 // "<a, b[, c]>" in signed decimal.
 String idListText(int32_t const* words, int n);
 // True for the null text and a text of blanks only.

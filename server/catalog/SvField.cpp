@@ -65,19 +65,19 @@ SvField* SvField::mkField(SvTabRep* table, uint32_t id, String const& name, Stri
                           SvExpr* expression, CollateSet* collate, ObjectId const& objRef,
                           String const& enumName) {
   String why;
-  if (dim < 0 || dim > kMaxDim) why = String("dimension ") + toString(long(dim));
+  if (dim < 0 || dim > kMaxDim) why = String("dimension ") + svcatalog::decimal(dim);
   switch (type) {
     case NUM:
       if (!SvNumField::validShape(length, decimals))
-        why = String("number ") + toString(long(length)) + "," + toString(long(decimals));
+        why = String("number ") + svcatalog::decimal(length) + "," + svcatalog::decimal(decimals);
       break;
     case STRING:
-      if (length < 1 || length > kMaxStringLength) why = String("length ") + toString(long(length));
+      if (length < 1 || length > kMaxStringLength) why = String("length ") + svcatalog::decimal(length);
       break;
     case DATE: case TIME: case FLOAT: case BOOL: case OBJECT: case VSO: case INT:
       break;
     default:
-      why = String("type ") + toString(long(type));
+      why = String("type ") + svcatalog::decimal(type);
       break;
   }
   if (!why.isNull()) {
@@ -153,7 +153,7 @@ bool SvField::receiveFault(Connection* c) const {
 
 bool SvField::countOk(int32_t n) const {
   if (n >= 0 && n <= dim()) return true;
-  invalid(String("elements ") + toString(long(n)));
+  invalid(String("elements ") + svcatalog::decimal(n));
   return false;
 }
 
@@ -249,9 +249,9 @@ bool SvField::setData(String const& name, String const& descr, int32_t dim, Stri
   // before anything changes.
   String why;
   if (type != type_) {
-    why = String("type ") + toString(long(type));
+    why = String("type ") + svcatalog::decimal(type);
   } else if ((dim < 1 ? 1 : dim) != this->dim()) {
-    why = String("dimension ") + toString(long(dim));
+    why = String("dimension ") + svcatalog::decimal(dim);
   } else if (((flags ^ flags_) & FldFlag::kVirtual) != 0) {
     why = String("virtual flag");
   } else if (numField() != nullptr) {
@@ -259,9 +259,9 @@ bool SvField::setData(String const& name, String const& descr, int32_t dim, Stri
     Num::intLength(length, decimals, units, frac);
     Num::intLength(this->length(), nDecimals(), myUnits, myFrac);
     if (units == 0 || units != myUnits || frac != myFrac)
-      why = String("number ") + toString(long(length)) + "," + toString(long(decimals));
+      why = String("number ") + svcatalog::decimal(length) + "," + svcatalog::decimal(decimals);
   } else if (stringField() != nullptr && length != this->length()) {
-    why = String("length ") + toString(long(length));
+    why = String("length ") + svcatalog::decimal(length);
   }
   if (!why.isNull()) {
     invalid(why);
@@ -269,7 +269,7 @@ bool SvField::setData(String const& name, String const& descr, int32_t dim, Stri
   }
   if (!name.isNull() && !name.isHighest()) name_ = name;
   descr_ = descr;
-  dim_ = dim == 0 ? 1 : dim;
+  dim_ = dim;
   mask_ = mask;
   if (SvNumField* nf = numField())
     nf->setShape(length, decimals);
@@ -344,11 +344,24 @@ bool parseIdList(String const& text, int32_t* words, int n) {
   return s == end;
 }
 
+String decimal(int32_t v) {
+  char buf[16];
+  char* e = buf + sizeof buf;
+  char* p = e;
+  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  do {
+    *--p = char('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) *--p = '-';
+  return String(long(e - p), p);
+}
+
 String idListText(int32_t const* words, int n) {
   String t("<");
   for (int i = 0; i < n; ++i) {
     if (i > 0) t += ", ";
-    t += toString(long(words[i]));
+    t += decimal(words[i]);
   }
   t += ">";
   return t;

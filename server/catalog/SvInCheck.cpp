@@ -48,9 +48,9 @@ String integrValueText(AnyValue const& v) {
   AnyValue const& d = v.deref();
   if (d.getType() == AnyValue::T_OBJID) {
     String t(1L, kObjIdValueMark);
-    t += toString(long(d.x()));
+    t += svcatalog::decimal(d.x());
     t += ",";
-    t += toString(long(d.y()));
+    t += svcatalog::decimal(d.y());
     return t;
   }
   return toString(d);

@@ -69,7 +69,7 @@ bool SvNumField::setShape(int32_t length, int32_t decimals) {
   int32_t units = 0, frac = 0;
   Num::intLength(length, decimals, units, frac);
   if (units == 0 || units != units_ || frac != fracUnits_) {
-    invalid(String("number ") + toString(long(length)) + "," + toString(long(decimals)));
+    invalid(String("number ") + svcatalog::decimal(length) + "," + svcatalog::decimal(decimals));
     return false;
   }
   digits_ = length;
@@ -129,8 +129,9 @@ bool SvNumField::loadInt(int32_t& value, char const* p) const {
 }
 
 bool SvNumField::equivRep(SvField const* other) const {
-  SvNumField const* n = const_cast<SvField*>(other)->numField();
-  return n != nullptr && n->units_ == units_ && n->fracUnits_ == fracUnits_;
+  if (other == nullptr || other->getType() != NUM) return false;
+  SvNumField const* n = static_cast<SvNumField const*>(other);
+  return n->units_ == units_ && n->fracUnits_ == fracUnits_;
 }
 
 AnyValue SvNumField::value(char const* p) const { return AnyValue(get(p)); }
@@ -216,7 +217,7 @@ void SvFloatField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvFloatField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->floatField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvFloatField::value(char const* p) const { return AnyValue(get(p)); }

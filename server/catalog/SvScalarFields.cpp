@@ -95,12 +95,15 @@ bool SvIntField::store(char*& p, int32_t value) const {
 }
 
 void SvIntField::load(String& text, char const*& p, bool, int32_t) const {
-  text = toString(long(get(p)));
+  // The null int (0x80000000) renders as the null text, like the null of
+  // every other class; the null text stores it back.
+  int32_t v = get(p);
+  text = v == INT32_MIN ? String() : svcatalog::decimal(v);
   p += 4;
 }
 
 bool SvIntField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->intField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvIntField::value(char const* p) const {
@@ -174,7 +177,7 @@ void SvTimeField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvTimeField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->timeField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvTimeField::value(char const* p) const { return AnyValue(loadTime(p)); }
@@ -224,7 +227,7 @@ void SvDateField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvDateField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->dateField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvDateField::value(char const* p) const { return AnyValue(loadDate(p)); }
@@ -275,12 +278,12 @@ bool SvBoolField::store(char*& p, String const& text, bool, int32_t) const {
 
 void SvBoolField::load(String& text, char const*& p, bool, int32_t) const {
   int32_t v = boolWire(p);
-  text = v == -1 ? String() : toString(long(v));
+  text = v == -1 ? String() : svcatalog::decimal(v);
   p += 1;
 }
 
 bool SvBoolField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->boolField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvBoolField::value(char const* p) const {
@@ -353,7 +356,7 @@ void SvObjectField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvObjectField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->objectField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvObjectField::value(char const* p) const { return AnyValue(long(ldlong(p)), long(ldlong(p + 4))); }
@@ -407,7 +410,7 @@ bool SvVSOField::store(char*& p, String const& text, bool, int32_t) const {
 }
 
 bool SvVSOField::store(char*& p, int32_t value) const {
-  invalid(toString(long(value)));
+  invalid(svcatalog::decimal(value));
   p += 12;
   return false;
 }
@@ -420,7 +423,7 @@ void SvVSOField::load(String& text, char const*& p, bool, int32_t) const {
 }
 
 bool SvVSOField::equivRep(SvField const* other) const {
-  return const_cast<SvField*>(other)->vsoField() != nullptr;
+  return other != nullptr && other->getType() == getType();
 }
 
 AnyValue SvVSOField::value(char const* p) const { return AnyValue(long(ldlong(p + 4)), long(ldlong(p + 8))); }

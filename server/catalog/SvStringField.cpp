@@ -24,7 +24,7 @@ SvStringField::SvStringField(SvTabRep* table, uint32_t id, String const& name, S
 bool SvStringField::length(int32_t n) {
   // The stored size is L + 1: a live field keeps its length.
   if (n == length_) return true;
-  invalid(String("length ") + toString(long(n)));
+  invalid(String("length ") + svcatalog::decimal(n));
   return false;
 }
 
@@ -145,8 +145,8 @@ bool SvStringField::store(SvTable* table, char*& key, char const* src, int32_t l
 }
 
 bool SvStringField::equivRep(SvField const* other) const {
-  SvStringField const* s = const_cast<SvField*>(other)->stringField();
-  return s != nullptr && s->length_ == length_;
+  if (other == nullptr || other->getType() != STRING) return false;
+  return static_cast<SvStringField const*>(other)->length_ == length_;
 }
 
 AnyValue SvStringField::value(char const* p) const {

@@ -17,6 +17,29 @@ namespace {
 
 class FieldForms : public FieldTest {};
 
+TEST_F(FieldForms, ElementSizes) {
+  struct Size {
+    int32_t type, len, dec, record, key, client;
+  };
+  for (Size const& z : {Size{SvField::STRING, 5, 0, 6, 5, 12}, Size{SvField::STRING, 8, 0, 9, 8, 12},
+                         Size{SvField::NUM, 5, 2, 4, 4, Num::conLength(5, 2)},
+                         Size{SvField::NUM, 4, 0, 2, 2, Num::conLength(4, 0)},
+                         Size{SvField::NUM, 28, 10, 16, 16, Num::conLength(28, 10)}, Size{SvField::FLOAT, 0, 0, 16, 16, 16},
+                         Size{SvField::INT, 0, 0, 4, 4, 4}, Size{SvField::TIME, 0, 0, 2, 2, 4},
+                         Size{SvField::DATE, 0, 0, 2, 2, 4}, Size{SvField::BOOL, 0, 0, 1, 1, 4},
+                         Size{SvField::OBJECT, 0, 0, 8, 8, 8}, Size{SvField::VSO, 0, 0, 12, 12, 12}}) {
+    SCOPED_TRACE(z.type);
+    auto t = makeTable();
+    SvField* f = add(*t, z.type, z.len, z.dec, 3);
+    EXPECT_EQ(f->ilength(true), z.record);
+    EXPECT_EQ(f->ilength(false), z.key);
+    EXPECT_EQ(f->clength(), z.client);
+    EXPECT_EQ(t->nextOffset(), 20 + 3 * z.record);
+    EXPECT_EQ(t->conRecLength(), 20 + 3 * z.client);
+    EXPECT_EQ(f->getSqlType(), -1);
+  }
+}
+
 struct TextCase {
   int32_t type, len, dec;
   std::string in, out;
@@ -170,6 +193,35 @@ TEST_F(FieldForms, MalformedObjectAndVsoTextsAreRefused) {
     EXPECT_EQ(texts(f, rec)[0], before);
     EXPECT_EQ(pendingText(), std::string("Invalid data: s.t.f = ") + b.text);
   }
+}
+
+TEST_F(FieldForms, DamagedRecordBytesReadAsNullOrBounded) {
+  auto t = makeTable();
+  SvField* s = add(*t, SvField::STRING, 4, 0, 1, 0, "s");
+  SvField* n = add(*t, SvField::NUM, 4, 0, 1, 0, "n");
+  SvField* fl = add(*t, SvField::FLOAT, 0, 0, 1, 0, "fl");
+  SvField* b = add(*t, SvField::BOOL, 0, 0, 1, 0, "b");
+  auto rec = record(*t);
+  // The string's terminating byte (offset L) is not 0.
+  std::memset(rec.data() + s->tableOffset(), 'z', 5);
+  // A packed number's unit above 9999 (0x8000 + 10000).
+  rec[size_t(n->tableOffset())] = char(0xA7);
+  rec[size_t(n->tableOffset()) + 1] = char(0x10);
+  // A float whose exponent byte is out of range.
+  rec[size_t(fl->tableOffset())] = char(0xFF);
+  rec[size_t(b->tableOffset())] = char(0x05);
+  EXPECT_EQ(texts(s, rec)[0], "zzzz");
+  EXPECT_EQ(texts(n, rec)[0], "");
+  EXPECT_TRUE(n->value(rec.data() + n->tableOffset()).isNull());
+  EXPECT_EQ(texts(fl, rec)[0], "");
+  EXPECT_TRUE(fl->isNull(rec.data() + fl->tableOffset()));
+  EXPECT_EQ(texts(b, rec)[0], "-123");
+  LoopConnection c;
+  char* p = rec.data() + s->tableOffset();
+  s->send(&c, p, true);
+  std::vector<uint32_t> w = c.words();
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[0], 4u);  // no more than L characters go out
 }
 
 // ---- key order ---------------------------------------------------------------------

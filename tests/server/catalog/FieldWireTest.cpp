@@ -5,7 +5,9 @@
 #include "FieldFixture.h"
 
 #include <cstring>
+#include <random>
 
+#include <zfound/CollateSet.h>
 #include <zfound/Connection.h>
 #include <zfound/Num.h>
 #include <zfound/Portable.h>
@@ -82,35 +84,39 @@ TEST_F(FieldWire, EveryClassRoundTripsThroughTheWire) {
 }
 
 TEST_F(FieldWire, HighestValuesTravel) {
-  auto t = makeTable();
-  SvField* s = add(*t, SvField::STRING, 5, 0, 1, 0, "s");
-  SvField* n = add(*t, SvField::NUM, 4, 0, 1, 0, "n");
-  SvField* tm = add(*t, SvField::TIME, 0, 0, 1, 0, "tm");
-  auto rec = record(*t);
-  LoopConnection c;
-  c << int32_t(0x7FFFFFFF);                     // the highest string
-  c << -Num();  // minus null is the highest number
-  c << toTime(Time::kHigh);
-  c.rewind();
-  char* p = rec.data() + s->tableOffset();
-  ASSERT_TRUE(s->receive(&c, p, true, -1));
-  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 6), std::string("\xff\xff\xff\xff\xff\0", 6));
-  ASSERT_TRUE(n->receive(&c, p, true, -1));
-  EXPECT_EQ(std::string(rec.data() + n->tableOffset(), 2), "\xff\xff");
-  ASSERT_TRUE(tm->receive(&c, p, true, -1));
-  EXPECT_EQ(texts(s, rec)[0], "(high)");
-  auto back = record(*t);
-  LoopConnection c2;
-  char* a = rec.data() + s->tableOffset();
-  s->send(&c2, a, true);
-  n->send(&c2, a, true);
-  tm->send(&c2, a, true);
-  c2.rewind();
-  char* b = back.data() + s->tableOffset();
-  ASSERT_TRUE(s->receive(&c2, b, true, -1));
-  ASSERT_TRUE(n->receive(&c2, b, true, -1));
-  ASSERT_TRUE(tm->receive(&c2, b, true, -1));
-  EXPECT_EQ(0, std::memcmp(rec.data(), back.data(), rec.size()));
+  // The highest string as the client sends it: the length word 0x7FFFFFFF.
+  {
+    auto t = makeTable();
+    SvField* s = add(*t, SvField::STRING, 5);
+    auto rec = record(*t);
+    LoopConnection c;
+    c << int32_t(0x7FFFFFFF);
+    c.rewind();
+    char* p = rec.data() + s->tableOffset();
+    ASSERT_TRUE(s->receive(&c, p, true, -1));
+    EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 6), std::string("\xff\xff\xff\xff\xff\0", 6));
+    EXPECT_EQ(texts(s, rec)[0], "(high)");
+  }
+  // Every class that has a highest text: text -> record -> wire -> record -> text.
+  String high(String::kHighLength, nullptr);
+  for (int32_t type : {SvField::STRING, SvField::NUM, SvField::FLOAT, SvField::TIME, SvField::DATE}) {
+    SCOPED_TRACE(type);
+    auto t = makeTable();
+    SvField* f = add(*t, type, 6, 2, 2);
+    auto rec = record(*t);
+    char* p = rec.data() + f->tableOffset();
+    f->store(p, high, true, -1);
+    f->store(p, String(), true, -1);
+    LoopConnection c;
+    p = rec.data() + f->tableOffset();
+    f->send(&c, p, true);
+    c.rewind();
+    auto back = record(*t);
+    char* q = back.data() + f->tableOffset();
+    ASSERT_TRUE(f->receive(&c, q, true, -1));
+    EXPECT_EQ(0, std::memcmp(rec.data(), back.data(), rec.size()));
+    EXPECT_EQ(texts(f, back), (std::vector<std::string>{"(high)", ""}));
+  }
 }
 
 TEST_F(FieldWire, RunsOfEqualNeighbours) {
@@ -285,6 +291,33 @@ TEST_F(FieldWire, HostileInputIsRefusedWithoutWritingPastTheField) {
   }
 }
 
+TEST_F(FieldWire, RandomWordsNeverReachPastTheField) {
+  std::mt19937 rng(16);
+  uint32_t const picks[] = {kMarker, 0x7FFFFFFF, 0, 1, 2, 3, 4, 5, uint32_t(-1), 0x80000000u, 0x32010005u,
+                            0x33020001u, 0x64000000u};
+  constexpr size_t kGuard = 32;
+  for (int32_t type : {SvField::STRING, SvField::NUM, SvField::FLOAT, SvField::INT, SvField::TIME, SvField::DATE,
+                       SvField::BOOL, SvField::OBJECT, SvField::VSO}) {
+    SCOPED_TRACE(type);
+    auto t = makeTable();
+    SvField* f = add(*t, type, 5, 1, 4);
+    size_t size = size_t(f->dim() * f->ilength(true));
+    for (int round = 0; round < 300; ++round) {
+      std::vector<uint32_t> words(rng() % 24);
+      for (uint32_t& w : words) w = rng() % 3 == 0 ? uint32_t(rng()) : picks[rng() % (sizeof picks / 4)];
+      std::vector<char> area(size + kGuard, char(0xAB));
+      LoopConnection c;
+      c.feed(words);
+      char* p = area.data();
+      bool ok = f->receive(&c, p, true, -1);
+      EXPECT_EQ(p, area.data() + size);
+      for (size_t i = size; i < area.size(); ++i) ASSERT_EQ(area[i], char(0xAB));
+      if (ok) EXPECT_FALSE(c.bad());
+      clearError();
+    }
+  }
+}
+
 TEST_F(FieldWire, ANumberThatDoesNotFitStopsTheReceive) {
   auto t = makeTable();
   SvField* n = add(*t, SvField::NUM, 4, 0, 3);
@@ -297,6 +330,36 @@ TEST_F(FieldWire, ANumberThatDoesNotFitStopsTheReceive) {
   EXPECT_FALSE(n->receive(&c, p, true, -1));
   EXPECT_EQ(texts(n, rec), (std::vector<std::string>{"5", "2", "3"}));
   EXPECT_EQ(pendingText(), "Invalid data: s.t.f = 10000");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FieldWire, ACollatingSetMapsStoredTextAndUnmapsWhatLeaves) {
+  zftest::TempDir tmp;
+  CollateSet cs(String(tmp.write("cba.col", "c\nb\na\n").c_str()));
+  ASSERT_TRUE(cs.ok());
+  auto t = makeTable();
+  SvField* s = SvField::mkField(t.get(), 0, String("s"), String(), nullptr, String(), 4, 0, SvField::STRING, -1, 0,
+                                2, nullptr, nullptr, &cs, ObjectId(), String());
+  auto rec = record(*t);
+  fill(s, rec, {"ab", "c"});
+  // In the record: positions (c 32, b 33, a 34), so the key order is the set's.
+  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 10), std::string("\x22\x21\0\0\0\x20\0\0\0\0", 10));
+  EXPECT_EQ(texts(s, rec), (std::vector<std::string>{"ab", "c"}));
+  EXPECT_EQ(sent(s, rec), pushed({"ab", "c"}));
+  LoopConnection c;
+  for (uint32_t w : pushed({"ca", "b"})) c << int32_t(w);
+  c.rewind();
+  char* p = rec.data() + s->tableOffset();
+  ASSERT_TRUE(s->receive(&c, p, true, -1));
+  EXPECT_EQ(std::string(rec.data() + s->tableOffset(), 10), std::string("\x20\x22\0\0\0\x21\0\0\0\0", 10));
+  LoopConnection set;
+  set << String("bcaab");
+  set.rewind();
+  ASSERT_TRUE(s->receiveSet(&set, rec.data() + s->tableOffset(), 2));
+  EXPECT_EQ(texts(s, rec), (std::vector<std::string>{"bcaa", "bcaa"}));
 }
 
 }  // namespace
