@@ -303,12 +303,35 @@ TEST_F(IndexCases, DefinitionsAndTheirMends) {
   EXPECT_EQ(t.reps.size(), reps - 1);
   // An older version's index keeps the definition alive while the current
   // one goes.
-  SvIndex* older = new SvIndex(ix->indRep(), nullptr, -1 + 0 * 3);
+  SvIndex* older = new SvIndex(ix->indRep(), nullptr, -1);
   SvIndRep* rep = ix->indRep();
   delete ix;
   EXPECT_EQ(older->indRep(), rep);
   EXPECT_EQ(rep->nOpen, 1);
   delete older;
+  // Emptying keeps name, flags and key length and moves to a new file
+  // with the same extension.
+  SvIndex* e = makeIndex(t, "e", IndFlag::kDup, {{&intF, 0, -1, 0}});
+  t.lastRec = t.nRecs = 3;
+  for (int32_t v = 1; v <= 3; ++v) {
+    std::vector<char> r = record(v, v, "a");
+    e->buildKey(r.data(), v);
+    ASSERT_TRUE(e->addKey(nullptr, v, true));
+  }
+  String oldFile = e->indRep()->phName();
+  e->empty(nullptr);
+  EXPECT_EQ(e->nKeys(), 0);
+  EXPECT_NE(zftest::str(e->indRep()->phName()), zftest::str(oldFile));
+  EXPECT_EQ(zftest::str(e->indRep()->ext()), zftest::str(String(oldFile(oldFile.index('.') + 1, 3))));
+  EXPECT_EQ(zftest::str(e->name()), "e");
+  EXPECT_TRUE(e->isDup());
+  EXPECT_EQ(e->length(), 4);
+  EXPECT_EQ(e->findKey(nullptr, SvIndex::kFirst), -1);
+  EXPECT_EQ(e->count(false, nullptr, false, nullptr), 0);
+  std::vector<char> r9 = record(9, 9, "a");
+  e->buildKey(r9.data(), 1);
+  ASSERT_TRUE(e->addKey(nullptr, 1, true));
+  EXPECT_EQ(walk(e), std::vector<int32_t>{1});
   // Illegal partial part count.
   SvIndex* p = makeIndex(t, "p", 0, {{&intF, 0, -1, 0}});
   t.lastRec = t.nRecs = 1;
