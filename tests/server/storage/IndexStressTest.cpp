@@ -221,7 +221,9 @@ TEST_P(IndexStress, PhasesAgreeWithReferenceAndCheckpointsHold) {
   ASSERT_FALSE(HasFailure());
   checkAll("random");
   ASSERT_FALSE(HasFailure());
-  int32_t peak = refs[0].ix->depth();
+  int32_t peak = 0;
+  for (Ref& r : refs)
+    peak = std::max(peak, r.ix->depth());
   indexCheckpoint();
 
   std::vector<int32_t> victims(live.begin(), live.end());
@@ -245,7 +247,9 @@ TEST_P(IndexStress, PhasesAgreeWithReferenceAndCheckpointsHold) {
   eraseRef(rest);
   ASSERT_FALSE(HasFailure());
   checkAll("nearly all deleted");
-  if (GetParam() == 1)
+  // With the full load on 1 KB pages the trees grew a level; the smaller
+  // sanitizer load reaches depth changes through the wide-key cases.
+  if (GetParam() == 1 && kKeys >= 200000)
     EXPECT_GE(peak, 3);
   for (Ref& r : refs)
     EXPECT_EQ(r.ix->depth(), 2) << zftest::str(r.ix->qualifiedName()).c_str();
