@@ -40,6 +40,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Environ.h>
+#include <zfound/FileLock.h>
 #include <zfound/Format.h>
 #include <zfound/Message.h>
 #include <zfound/MsgTable.h>
@@ -49,6 +50,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +76,7 @@ struct IndexState {
   std::vector<uint8_t> leaf;  // the current leaf
   int32_t leafNode = 0;
   bool dirty = false;
+  bool broken = false;  // a failed build: the header keeps its update mark
   void const* caller = nullptr;  // of the last successful search
   int32_t posRoot = 0, posSlot = 0;
 };
@@ -212,7 +215,7 @@ bool parseHeader(Ix& x, uint8_t const* h) {
   }
   int32_t nroot = ldlong(h + 8);
   int64_t size = _DbStat(x.ip->file, 1);
-  if (nodes < 0 || kHeader + int64_t(nodes) * x.node() > size && nodes > 0) {
+  if (nodes < 0 || (nodes > 0 && kHeader + int64_t(nodes) * x.node() > size)) {
     damaged(x.t->d.name, x.ext, "node count");
     return false;
   }
@@ -261,12 +264,13 @@ bool parseHeader(Ix& x, uint8_t const* h) {
 }
 
 // Reads and holds the header (mode 1, or 4 without waiting), or locks it for
-// a search (mode 0; released by releaseRoot). 0, -1 error, -2 busy.
+// a search (mode 0, or 5 without waiting; released by releaseRoot). 0, -1
+// error, -2 busy.
 int32_t readRoot(Ix& x, int32_t mode) {
   if (x.st.held) return 0;
   if (!openIndexFile(x)) return -1;
   uint8_t h[kHeader];
-  int32_t lk = x.temp() ? 0 : (mode == 4 ? 3 : 1);
+  int32_t lk = x.temp() ? 0 : ((mode == 4 || mode == 5) ? 3 : 1);
   int32_t r = _DbRead(x.ip->file, h, kHeader, 0, lk);
   if (r == -2) return -2;
   if (r != 0) return -1;
@@ -289,6 +293,44 @@ int32_t readRoot(Ix& x, int32_t mode) {
   return 0;
 }
 
+// "INDEX_BAD", read once.
+char const* indexBadSetting() {
+  static bool read = false;
+  static std::string value;
+  static bool set = false;
+  if (!read) {
+    read = true;
+    ReadEnvHandler old = SetReadEnvHandler(nullptr);
+    char const* v = def_ReadEnv("INDEX_BAD", __FILE__, __LINE__);
+    SetReadEnvHandler(old);
+    if (v) value = v, set = true;
+  }
+  return set ? value.c_str() : nullptr;
+}
+
+int32_t tableCount(s_table* t);
+int32_t badRootNode(s_table* t, s_index const* ip, int32_t kind, int64_t sum, int32_t count);
+
+// Checks a held root: entries ascending and leaf counts summing to the
+// table's records. With `report`, findings go to the report file first.
+void checkRoot(Ix& x, int32_t report) {
+  int64_t sum = 0;
+  bool order = true;
+  for (int32_t i = 0; i < x.st.nroot; ++i) {
+    sum += x.ecount(i);
+    if (i && cmpKeys(x.ip, x.entry(i - 1), x.entry(i)) >= 0) order = false;
+  }
+  int32_t n = tableCount(x.t);
+  bool partial = (x.ip->d.flags & 2);
+  for (int32_t p = 0; p < x.ip->d.nparts; ++p) partial |= (x.ip->parts[p].flags & 2) != 0;
+  char iname[16];
+  zfSnprintf(iname, sizeof iname, "%d", int(x.number));
+  if (!order && !(report && badRootNode(x.t, x.ip, 1, sum, n) == 0))
+    Error(__DbErrmsg("IO_BAD_ROOT_SEQ"), x.t->d.name, x.ip->d.name ? x.ip->d.name : iname);
+  if (sum != n && !(partial && sum < n) && !(report && badRootNode(x.t, x.ip, 2, sum, n) == 0))
+    Error(__DbErrmsg("IO_BAD_ROOT_NREC"), x.t->d.name, x.ip->d.name ? x.ip->d.name : iname, int(sum), int(n));
+}
+
 void releaseRoot(Ix& x) {
   if (!x.st.held && !x.temp()) _DbFree(x.ip->file, kHeader, 0);
 }
@@ -298,6 +340,13 @@ int32_t writeRoot(Ix& x) {
   if (!x.st.held) return 0;
   int32_t rc = 0;
   if (!writeLeaf(x)) rc = -1;
+  if (x.st.broken) {
+    if (!x.temp()) _DbFree(x.ip->file, kHeader, 0);
+    x.st.held = false;
+    x.st.loaded = false;
+    return -1;
+  }
+  if (char const* bad = indexBadSetting()) checkRoot(x, atoi(bad));
   uint8_t h[kHeader];
   memset(h, 0, sizeof h);
   x.st.seq = uint16_t(x.st.seq + 1);
@@ -725,14 +774,12 @@ int32_t findKey(void const* caller, s_table* t, int32_t number, char const* rec,
     Error(__DbErrmsg("IO_ILLEGAL_NPARTS"), t->d.name, int(number), int(nparts));
     return -1;
   }
-  int32_t rr = readRoot(x, (lockmode & 2) ? 4 : 0);
+  int32_t rr = readRoot(x, (lockmode & 2) ? 5 : 0);
   if (rr != 0) return rr;
   struct Release {
     Ix& x;
     ~Release() { releaseRoot(x); }
   } release{x};
-  // A search in mode 4 would have held it; keep it a plain lock.
-  if (x.st.held && !(lockmode & 2)) (void)0;
   if (!x.st.nroot) {
     x.st.caller = nullptr;
     return -1;
@@ -1052,6 +1099,7 @@ int32_t FreeTable(int32_t table) {
     if (x.st.held && writeRoot(x) != 0) rc = -1;
   }
   if (freeTabHeader(t) != 0) rc = -1;
+  if (t->data && !tstate(t).whole && !(t->d.flags & 1)) _DbFree(t->data, 0, 0);
   return rc;
 }
 
@@ -1152,6 +1200,163 @@ int32_t GetTransMode(void) { return transMode; }
 int32_t _DbLog(int32_t, ...) {
   logChange();
   return 0;
+}
+
+}  // extern "C"
+
+// ============================================================================
+// Index checks, building and the report file
+// ============================================================================
+namespace zxdb {
+
+int32_t tableCount(s_table* t) {
+  int32_t high, fh, cnt;
+  return peekCounters(t, high, fh, cnt) ? cnt : -1;
+}
+
+// Appends one line about a faulty root to "$ZEPHRA/adm/index.bad": 0, or -1
+// when the file cannot be opened or locked.
+int32_t badRootNode(s_table* t, s_index const* ip, int32_t kind, int64_t sum, int32_t count) {
+  ReadEnvHandler old = SetReadEnvHandler(nullptr);
+  char const* home = def_ReadEnv("ZEPHRA", __FILE__, __LINE__);
+  SetReadEnvHandler(old);
+  if (!home) return -1;
+  std::string path = std::string(home) + "/adm/index.bad";
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (lockFile(fd, true, false, 0, 0) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  char sd[16], st[16], now[16];
+  zfSnprintf(sd, sizeof sd, "%d", int(ProcStartDate()));
+  zfSnprintf(st, sizeof st, "%d", int(ProcStartTime()));
+  time_t tnow = time(nullptr);
+  struct tm tmv;
+  localtime_r(&tnow, &tmv);
+  strftime(now, sizeof now, "%H:%M:%S", &tmv);
+  char** args = ProcArgs();
+  char const* prog = args && args[0] ? args[0] : "";
+  char const* user = UserName(ProcUserId());
+  char const* tty = ProcTtyName();
+  char iname[16];
+  zfSnprintf(iname, sizeof iname, "%d", int(ip - t->indexes));
+  char line[2048];
+  int32_t len = zfSnprintf(line, sizeof line, "%s\t%s\t%s\t%d\t%s\t%d\t%s\t%s\t%s\t%s\t%d\t%ld\t%ld\n", sd, st, now,
+                           int(ProcPid()), prog, int(ProcSignal()), user ? user : "", tty ? tty : "", t->d.name,
+                           ip->d.name ? ip->d.name : iname, int(kind), long(sum), long(count));
+  bool ok = len > 0 && ::write(fd, line, size_t(std::min<int32_t>(len, int32_t(sizeof line) - 1))) > 0;
+  freeFile(fd, 0, 0);
+  ::close(fd);
+  return ok ? 0 : -1;
+}
+
+}  // namespace zxdb
+
+extern "C" {
+
+int32_t EmptyIndex(int32_t index) {
+  s_table* t = recTable(index);
+  if (!t || dbLowByte(index) >= t->nindexes) return -1;
+  Ix x = ixOf(t, dbLowByte(index));
+  bool cached = x.ip->file != nullptr;
+  if (x.st.held && !x.temp() && cached) _DbFree(x.ip->file, kHeader, 0);
+  if (cached) _DbClose(x.ip->file);
+  x.ip->file = nullptr;
+  if (x.temp()) _DbUnlink(schemaOf(t), t->d.name, x.ext);
+  gIndex.erase(x.ip);
+  return 0;
+}
+
+int32_t BuildIndex(int32_t index, int32_t flags) {
+  s_table* t = recTable(index);
+  if (!t || dbLowByte(index) >= t->nindexes) return -1;
+  int32_t number = dbLowByte(index);
+  TableState& ts = tstate(t);
+  // Hold the table header, accepting the mark a dead writer left.
+  bool rebuild = false;
+  if (!ts.held) {
+    uint8_t h[kTabHeader];
+    int32_t lk = (t->d.flags & 1) ? 0 : 1;
+    if (_DbRead(t->data, h, kTabHeader, 0, lk) != 0) return -1;
+    int32_t high = ldlong(h), fh = ldlong(h + 4), cnt = ldlong(h + 8);
+    int64_t size = _DbStat(t->data, 1);
+    int32_t fileHigh = size > kHeader ? int32_t(std::min<int64_t>((size - kHeader) / t->d.len, INT32_MAX)) : 0;
+    if (high == -1 || high < 0 || high > fileHigh || fh < 0 || fh > high || cnt < 0 || cnt > high) {
+      rebuild = true;
+      high = fileHigh;
+      fh = 0;
+    }
+    ts.high = high, ts.freeHead = fh, ts.count = cnt;
+    ts.held = true;
+    uint8_t mark[kTabHeader];
+    memset(mark, 0, sizeof mark);
+    stlong(-1, mark);
+    holderText(reinterpret_cast<char*>(mark) + 12, 500);
+    _DbWrite(t->data, mark, 4, 0);
+    _DbWrite(t->data, mark + 12, 500, 12);
+  }
+  int32_t n = ts.high;
+  Ix x = ixOf(t, number);
+  if (flags & 2) {
+    bool marked = true;
+    if (openIndexFile(x)) {
+      uint8_t h[8];
+      marked = _DbRead(x.ip->file, h, 8, 0, 0) == 0 && ldlong(h + 4) == -1;
+    }
+    if (!marked && !rebuild) {
+      freeTabHeader(t);
+      return 0;
+    }
+  }
+  if (x.st.held) {
+    x.st.held = false;
+    if (!x.temp() && x.ip->file) _DbFree(x.ip->file, kHeader, 0);
+  }
+  gIndex.erase(x.ip);
+  Ix y = ixOf(t, number);
+  if (!openIndexFile(y) || !truncateFile(y.ip->file, 0)) return -1;
+  if (readRoot(y, 1) != 0) return -1;
+  if (flags & 256) {
+    zfPrintf(__DbErrmsg("IO_DOING"), t->d.name, y.ip->d.name ? y.ip->d.name : y.ext);
+    zfPrintf("%s", __DbErrmsg("IO_PERCENT"));
+    fflush(stdout);
+  }
+  std::vector<char> rec(size_t(t->d.len) + 4);
+  int32_t live = 0, prevFree = 0, every = std::max<int32_t>(1, n / 100), lastPct = -1;
+  for (int32_t i = 1; i <= n; ++i) {
+    if (_DbRead(t->data, rec.data(), t->d.len, recOff(t, i), 0) != 0) return -1;
+    if (ldlong(rec.data()) == t->d.len) {
+      stlong(i, rec.data() + t->d.len);
+      int32_t r = addKey(t, number, i, rec.data());
+      if (r < 0) {
+        y.st.broken = true;
+        freeTabHeader(t);
+        Error(__DbErrmsg("IO_BUILD_DUP"), t->d.name, y.ip->d.name ? y.ip->d.name : y.ext, int(-r), int(i));
+        return -1;
+      }
+      ++live;
+    } else if (rebuild) {
+      stlong(-prevFree, rec.data());
+      _DbWrite(t->data, rec.data(), 4, recOff(t, i));
+      prevFree = i;
+    }
+    if ((flags & 256) && i % every == 0) {
+      int32_t pct = int32_t(int64_t(i) * 100 / n);
+      if (pct != lastPct && pct < 100) zfPrintf("\b\b\b%3.3d", int(pct)), fflush(stdout);
+      lastPct = pct;
+    }
+  }
+  if (flags & 256) {
+    zfPrintf("\b\b\b100");
+    zfPrintf(__DbErrmsg("IO_DONE"), int(live));
+    fflush(stdout);
+  }
+  ts.count = live;
+  if (rebuild) ts.freeHead = prevFree, ts.high = n;
+  int32_t rc = writeRoot(y);
+  if (freeTabHeader(t) != 0) rc = -1;
+  return rc == 0 ? live : -1;
 }
 
 }  // extern "C"

@@ -124,6 +124,11 @@ int32_t GetTransMode(void);
 int32_t LogStatus(void);
 int32_t SetLogStatus(int32_t value);
 int32_t _DbLog(int32_t op, ...);
+// Builds an index from the data file (flags 2 only when marked damaged, 128
+// repair, 256 progress): the records found, -1 on failure.
+int32_t BuildIndex(int32_t index, int32_t flags);
+// Forgets an index and closes its file (removing a temporary one).
+int32_t EmptyIndex(int32_t index);
 
 // ---- files (for the run-time layer) -------------------------------------------
 // Bytes of a buffer that holds any path _DbFileName builds.

@@ -9,8 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
+
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -79,6 +85,38 @@ protected:
 };
 
 int32_t at(std::string const& f, size_t off) { return ldlong(f.data() + off); }
+
+// Overwrites bytes of a file in place.
+void poke(std::string const& path, int64_t off, std::vector<uint8_t> const& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), off), ssize_t(bytes.size()));
+  ::close(fd);
+}
+std::vector<uint8_t> be32(int32_t v) {
+  std::vector<uint8_t> b(4);
+  stlong(v, b.data());
+  return b;
+}
+std::vector<uint8_t> be16(int32_t v) {
+  std::vector<uint8_t> b(2);
+  stshort(v, b.data());
+  return b;
+}
+
+// In a child: opens "shop" and adds records with codes from..to.
+int addRange(int32_t from, int32_t to, bool end) {
+  if (OpenSchema("shop", 0) != 0x10000) return 2;
+  char* b = _GetTabBuff(0x10100);
+  for (int32_t i = from; i <= to; ++i) {
+    stlong(i, b + 4);
+    stlong(i % 5, b + 8);
+    stlong(i, b + 12);
+    if (AddRecord(0x10100) <= 0) return 3;
+  }
+  if (end) EndTransaction();
+  return 0;
+}
 
 TEST_F(LocalTable, DataFileHeaderAndFreeChain) {
   open(0);
@@ -275,6 +313,183 @@ TEST_F(LocalTable, TwoProcessesAddWithoutLoss) {
   EXPECT_EQ(TabNRecords(0x10100), 1000);
   EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
   EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
+}
+
+TEST_F(LocalTable, CrashedWriterIsRefusedThenRepaired) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  std::string dir = tmp_.path() + "/shop/";
+  // A writer that dies while it holds the table and both indexes.
+  RunResult crash = runInChild([] {
+    if (addRange(1, 3, false)) return 2;
+    char* b = _GetTabBuff(0x10100);
+    stlong(2, b + 4);
+    if (DelRecord(0x10100) != 2) return 3;
+    _exit(0);
+  });
+  ASSERT_EQ(crash.status, 0) << crash.err;
+  std::string i0 = readFile(dir + "item.i00");
+  EXPECT_EQ(at(i0, 4), -1);
+  EXPECT_EQ(at(readFile(dir + "item.tab"), 0), -1);
+  RunResult inv = runInChild([] {
+    OpenSchema("shop", 0);
+    stlong(1, _GetTabBuff(0x10100) + 4);
+    GetRecord(0x10100, 1, 0, 0);
+    return 9;
+  });
+  EXPECT_NE(inv.status, 9);
+  std::string all = inv.out + inv.err;
+  EXPECT_NE(all.find("left held by"), std::string::npos) << all;
+  EXPECT_NE(all.find(i0.substr(8, 6)), std::string::npos) << all;  // the holder's pid
+  // A sound index with bit 2 only: nothing to do once the table is sound.
+  RunResult fix = runInChild([] {
+    OpenSchema("shop", 0);
+    if (BuildIndex(0x10100, 2 | 128) != 2) return 2;
+    if (BuildIndex(0x10101, 2 | 128) != 2) return 3;
+    if (BuildIndex(0x10101, 2) != 0) return 4;
+    return 0;
+  });
+  EXPECT_EQ(fix.status, 0) << fix.out << fix.err;
+  std::string tab = readFile(dir + "item.tab");
+  EXPECT_EQ(at(tab, 0), 3);
+  EXPECT_EQ(at(tab, 4), 2);
+  EXPECT_EQ(at(tab, 8), 2);
+  EXPECT_EQ(at(tab, 1024 + 16), 0);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  tab_ = 0x10100;
+  buf_ = _GetTabBuff(tab_);
+  set(3, 0, 0);
+  EXPECT_EQ(GetRecord(tab_, 1, 0, 0), 3);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
+  set(9, 0, 0);
+  EXPECT_EQ(AddRecord(tab_), 2);  // the rebuilt free chain
+}
+
+TEST_F(LocalTable, TableHeldMarkIsRefused) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  ASSERT_EQ(runInChild([] { return addRange(1, 2, true); }).status, 0);
+  poke(tmp_.path() + "/shop/item.tab", 0, be32(-1));
+  RunResult r = runInChild([] { return addRange(5, 5, true) + 9; });
+  EXPECT_NE(r.status, 9);
+  EXPECT_NE((r.out + r.err).find("Table shop.item was left held"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(LocalTable, BuildProgressAndDuplicateKey) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  ASSERT_EQ(runInChild([] { return addRange(1, 250, true); }).status, 0);
+  RunResult r = runInChild([] {
+    OpenSchema("shop", 0);
+    return BuildIndex(0x10101, 128 | 256) == 250 ? 0 : 2;
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\b\b\b050"), std::string::npos);
+  size_t hundred = r.out.find("\b\b\b100");
+  ASSERT_NE(hundred, std::string::npos);
+  EXPECT_NE(r.out.find("250 records", hundred), std::string::npos) << r.out;
+  // A second record with key 7 written behind the index's back.
+  std::string tab = readFile(tmp_.path() + "/shop/item.tab");
+  std::string rec = tab.substr(1024 + 6 * 16, 16);
+  poke(tmp_.path() + "/shop/item.tab", 1024 + 250 * 16, std::vector<uint8_t>(rec.begin(), rec.end()));
+  poke(tmp_.path() + "/shop/item.tab", 0, be32(251));
+  RunResult d = runInChild([] {
+    OpenSchema("shop", 0);
+    BuildIndex(0x10100, 128);
+    return 9;
+  });
+  EXPECT_NE(d.status, 9);
+  EXPECT_NE((d.out + d.err).find("records 7 and 251"), std::string::npos) << d.out << d.err;
+  EXPECT_EQ(at(readFile(tmp_.path() + "/shop/item.i00"), 4), -1);  // left for rebuilding
+  EXPECT_EQ(readFile(tmp_.path() + "/shop/item.tab").substr(1024 + 250 * 16, 16), rec);
+}
+
+TEST_F(LocalTable, IndexBadReportsTamperedCount) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  ASSERT_EQ(runInChild([] { return addRange(1, 3, true); }).status, 0);
+  mkdir((tmp_.path() + "/adm").c_str(), 0777);
+  poke(tmp_.path() + "/shop/item.tab", 8, be32(2));
+  ScopedEnv bad("INDEX_BAD", "1");
+  ScopedEnv home("ZEPHRA", tmp_.path());
+  RunResult r = runInChild([] { return addRange(4, 4, true); });
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string line = readFile(tmp_.path() + "/adm/index.bad");
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 12 * 2) << line;  // both indexes
+  EXPECT_NE(line.find("\titem\t0\t2\t4\t3\n"), std::string::npos) << line;
+}
+
+TEST_F(LocalTable, ReaderWaitsForWriterThenFindsItsRecords) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t w = fork();
+  if (w == 0) {
+    ::close(ready[0]);
+    int rc = addRange(1, 20, false);
+    ssize_t n = ::write(ready[1], "x", 1);
+    (void)n;
+    sleep(5);
+    EndTransaction();
+    CloseAllSchemas();
+    _exit(rc);
+  }
+  ::close(ready[1]);
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  RunResult r = runInChild([] {
+    if (OpenSchema("shop", 0) != 0x10000) return 2;
+    stlong(17, _GetTabBuff(0x10100) + 4);
+    return GetRecord(0x10100, 1, 0, 0) == 17 ? 0 : 3;
+  });
+  int st = 0;
+  waitpid(w, &st, 0);
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::string all = r.out + r.err;
+  EXPECT_NE(all.find("Process " + std::to_string(w) + " holds a lock on item.i00"), std::string::npos) << all;
+}
+
+// Damaged bytes of either file: an error naming the file, never a crash.
+TEST_F(LocalTable, DamagedFilesAreReported) {
+  struct Case {
+    char const* name;
+    char const* ext;
+    int64_t off;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"node count", "i00", 2, be16(0x7fff)},
+      {"free-node head", "i00", 4, be32(999)},
+      {"root count", "i00", 8, be32(5000)},
+      {"root entry count", "i00", 12 + 4, be16(0)},
+      {"root entry node", "i00", 12 + 6, be16(77)},
+      {"root order", "i00", 12 + 8, be32(0)},
+      {"highest record", "tab", 0, be32(100000)},
+      {"free-record head", "tab", 4, be32(400)},
+      {"record count", "tab", 8, be32(-5)},
+      {"free-record link", "tab", 4, be32(3)},
+  };
+  for (auto const& c : cases) {
+    TempDir d;
+    ScopedEnv env("dbase", d.path());
+    writeDescriptorFile(d.path(), itemSchema(0));
+    ASSERT_EQ(runInChild([] { return addRange(1, 300, true); }).status, 0);
+    poke(d.path() + "/shop/item." + c.ext, c.off, c.bytes);
+    std::string before = readFile(d.path() + "/shop/item." + c.ext);
+    RunResult r = runInChild([] {
+      if (OpenSchema("shop", 0) != 0x10000) return 2;
+      char* b = _GetTabBuff(0x10100);
+      stlong(1000, b + 4);
+      if (AddRecord(0x10100) > 0) EndTransaction();
+      stlong(150, b + 4);
+      GetRecord(0x10100, 1, 0, 0);
+      return 9;
+    });
+    EXPECT_FALSE(r.signalled) << c.name;
+    EXPECT_NE(r.status, 9) << c.name;
+    EXPECT_NE((r.out + r.err).find("item." + std::string(c.ext) + " is damaged"), std::string::npos)
+        << c.name << ": " << r.out << r.err;
+    EXPECT_EQ(readFile(d.path() + "/shop/item." + c.ext), before) << c.name;
+  }
 }
 
 }  // namespace
