@@ -129,6 +129,12 @@ int32_t _DbLog(int32_t op, ...);
 int32_t BuildIndex(int32_t index, int32_t flags);
 // Forgets an index and closes its file (removing a temporary one).
 int32_t EmptyIndex(int32_t index);
+// Fill the block of a cursor with the records after (before) its last block,
+// in index order going forward (backward); the count read, -1 on a bad cursor.
+int32_t _GetNextBlock(s_dbcurs* cursor);
+int32_t _GetPrevBlock(s_dbcurs* cursor);
+// Releases the records a cursor holds locked and forgets its position.
+void _FreeCursorCache(s_dbcurs* cursor);
 
 // ---- files (for the run-time layer) -------------------------------------------
 // Bytes of a buffer that holds any path _DbFileName builds.

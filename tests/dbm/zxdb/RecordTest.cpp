@@ -492,4 +492,89 @@ TEST_F(LocalTable, DamagedFilesAreReported) {
   }
 }
 
+// Walks the index with a cursor block of `cap` records; the codes seen.
+std::vector<int32_t> walk(s_dbcurs& c, int32_t dir) {
+  std::vector<int32_t> out;
+  for (;;) {
+    int32_t n = dir > 0 ? _GetNextBlock(&c) : _GetPrevBlock(&c);
+    for (int32_t i = 0; i < n; ++i) out.push_back(ldlong(c.block + size_t(i) * 20 + 4));
+    if (n <= 0 || c.count < 0) break;
+  }
+  _FreeCursorCache(&c);
+  return out;
+}
+
+TEST_F(LocalTable, CursorBlocksWalkRangesBothWays) {
+  open(0);
+  for (int32_t i = 1; i <= 300; ++i) {
+    set(i * 2, i % 4, 0);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  std::vector<char> block(7 * 20), low(20), high(20);
+  stlong(100, low.data() + 4);
+  stlong(151, high.data() + 4);
+  s_dbcurs c{};
+  c.table = tab_, c.index = tab_, c.block = block.data(), c.capacity = 7;
+  c.low = low.data(), c.high = high.data();
+  std::vector<int32_t> want;
+  for (int32_t k = 100; k <= 150; k += 2) want.push_back(k);
+  EXPECT_EQ(walk(c, 1), want);
+  std::reverse(want.begin(), want.end());
+  EXPECT_EQ(walk(c, -1), want);
+  // The whole non-unique index: every record once.
+  s_dbcurs all{};
+  all.table = tab_, all.index = tab_ | 1, all.block = block.data(), all.capacity = 7;
+  EXPECT_EQ(int32_t(walk(all, 1).size()), TabNRecords(tab_));
+  EXPECT_EQ(int32_t(walk(all, -1).size()), TabNRecords(tab_));
+
+  // Another process holds record 55 (code 110) locked: skipped when asked.
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  pid_t p = fork();
+  if (p == 0) {
+    CloseAllSchemas();
+    OpenSchema("shop", 0);
+    stlong(110, _GetTabBuff(0x10100) + 4);
+    int32_t r = GetRecord(0x10100, 1, 1, 0);
+    ssize_t w = ::write(ready[1], "x", 1);
+    char ch;
+    w = ::read(go[0], &ch, 1);
+    (void)w;
+    _exit(r == 55 ? 0 : 1);
+  }
+  char ch;
+  ASSERT_EQ(::read(ready[0], &ch, 1), 1);
+  c.flags = 2;
+  std::vector<int32_t> seen = walk(c, 1);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 110), 0);
+  EXPECT_EQ(seen.size(), want.size() - 1);
+  c.flags = 0;
+  EXPECT_EQ(walk(c, 1).size(), want.size());
+  ASSERT_EQ(::write(go[1], "x", 1), 1);
+  int st = 0;
+  waitpid(p, &st, 0);
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+}
+
+TEST_F(LocalTable, RefusedAddMovesNothing) {
+  open(0);
+  _GetTabPtr(tab_)->privg &= ~DB_TAB_INSERT;  // the descriptor's owner holds every right
+  std::string got;
+  static std::string* sink;
+  sink = &got;
+  DbHandler old = SetDbHandler([](int32_t, char const* key, char const* detail) {
+    *sink += std::string(key) + " " + detail + ";";
+  });
+  set(1, 1, 1);
+  EXPECT_EQ(AddRecord(tab_), -1);
+  SetDbHandler(old);
+  EXPECT_EQ(got, "IO_NO_PERMS INSERT;");
+  EndTransaction();
+  struct stat st{};
+  EXPECT_TRUE(stat((tmp_.path() + "/shop/item.tab").c_str(), &st) != 0 || st.st_size == 0);
+}
+
 }  // namespace
