@@ -577,4 +577,132 @@ TEST_F(LocalTable, RefusedAddMovesNothing) {
   EXPECT_TRUE(stat((tmp_.path() + "/shop/item.tab").c_str(), &st) != 0 || st.st_size == 0);
 }
 
+// Table "word" with a 250-byte text key: 4 slots per 1 KB leaf, 3 root
+// entries in the header, a fourth moves the root behind the last node.
+EncSchema wordSchema() {
+  EncSchema s;
+  s.name = "shop";
+  s.longs = {privEntry(0, 2, 8)};
+  EncTable t;
+  t.name = "word";
+  t.longs = {privEntry(0, 2, 1023)};
+  t.size = 0;
+  t.len = 254;
+  EncField w;
+  w.name = "w", w.type = 1, w.itype = 0, w.len = 249, w.offset = 4;
+  t.fields = {w};
+  EncIndex i0;
+  i0.name = "byw", i0.flags = 1, i0.klen = 250, i0.parts = {{0, 0, 250, 0, 4, 0x101}};
+  t.indexes = {i0};
+  s.tables = {t};
+  return s;
+}
+
+TEST_F(LocalTable, IndexGoldenSplitsMergesAndRootBehindNodes) {
+  writeDescriptorFile(tmp_.path(), wordSchema());
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  int32_t tab = 0x10100;
+  char* b = _GetTabBuff(tab);
+  std::string path = tmp_.path() + "/shop/word.i00";
+  auto put = [&](char const* w) {
+    memset(b + 4, 0, 250);
+    strcpy(b + 4, w);
+  };
+  auto add = [&](char const* w) {
+    put(w);
+    return AddRecord(tab);
+  };
+  auto del = [&](char const* w) {
+    put(w);
+    return DelRecord(tab);
+  };
+  struct Entry {
+    char const* key;
+    int32_t count, node;
+  };
+  // The root as stored: in the header or behind the last node.
+  auto root = [&](std::vector<Entry> const& want, int32_t nodes, int32_t freeHead) {
+    std::string f = readFile(path);
+    ASSERT_GE(f.size(), 1024u);
+    EXPECT_EQ(ldushort(f.data() + 2), nodes);
+    EXPECT_EQ(at(f, 4), freeHead);
+    ASSERT_EQ(at(f, 8), int32_t(want.size()));
+    size_t base = want.size() * 254 <= 1012 ? 12 : 1024 + size_t(nodes) * 1024;
+    ASSERT_GE(f.size(), base + want.size() * 254);
+    for (size_t e = 0; e < want.size(); ++e) {
+      char const* p = f.data() + base + e * 254;
+      EXPECT_STREQ(p, want[e].key) << e;
+      EXPECT_EQ(ldushort(p + 250), want[e].count) << e;
+      EXPECT_EQ(ldushort(p + 252), want[e].node) << e;
+    }
+  };
+  for (char const* w : {"b", "d", "f", "h"}) ASSERT_GT(add(w), 0);
+  std::string held = readFile(path);
+  EXPECT_EQ(at(held, 4), -1);
+  char pid[8];
+  snprintf(pid, sizeof pid, "%6d", int(getpid()));
+  EXPECT_EQ(held.substr(8, 6), pid);
+  EndTransaction();
+  root({{"b", 4, 1}}, 1, 0);
+  EXPECT_EQ(ldushort(readFile(path).data()), 1);
+  add("j");  // at the end of a full leaf: a new empty node
+  EndTransaction();
+  root({{"b", 4, 1}, {"j", 1, 2}}, 2, 0);
+  add("c");  // in the middle: the upper half moves
+  EndTransaction();
+  root({{"b", 3, 1}, {"f", 2, 3}, {"j", 1, 2}}, 3, 0);
+  for (char const* w : {"k", "l", "m", "n"}) add(w);
+  EndTransaction();
+  root({{"b", 3, 1}, {"f", 2, 3}, {"j", 4, 2}, {"n", 1, 4}}, 4, 0);
+  EXPECT_EQ(ldushort(readFile(path).data()), 4);  // one header write per transaction
+  // Reopened, the root comes back from behind the last node.
+  CloseAllSchemas();
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  b = _GetTabBuff(tab);
+  for (char const* w : {"b", "c", "d", "f", "h", "j", "k", "l", "m", "n"}) {
+    put(w);
+    EXPECT_GT(GetRecord(tab, 1, 0, 0), 0) << w;
+  }
+  EXPECT_EQ(_DbVerifyConsist("t", 1, tab), 0);
+  // Deletes merge a leaf with its neighbour and free the emptied node.
+  EXPECT_GT(del("n"), 0);
+  EndTransaction();
+  root({{"b", 3, 1}, {"f", 2, 3}, {"j", 4, 4}}, 4, 2);
+  EXPECT_GT(del("c"), 0);
+  EndTransaction();
+  root({{"b", 4, 1}, {"j", 4, 4}}, 4, 3);
+  EXPECT_EQ(ldushort(readFile(path).data() + 1024 + 2 * 1024), 2);  // node 3 links to node 2
+  EXPECT_EQ(_DbVerifyConsist("t", 1, tab), 0);
+  CloseAllSchemas();
+}
+
+TEST_F(LocalTable, OneLeafEmptiedFreesNodeOneForReuse) {
+  open(0);
+  set(5, 5, 0);
+  AddRecord(tab_);
+  set(6, 5, 0);
+  AddRecord(tab_);
+  set(7, 6, 0);
+  AddRecord(tab_);
+  EndTransaction();
+  // Non-unique root entry: key, record number, count, node.
+  std::string f = file("i01");
+  EXPECT_EQ(at(f, 12), 5);
+  EXPECT_EQ(at(f, 16), 1);
+  EXPECT_EQ(ldushort(f.data() + 20), 3);
+  EXPECT_EQ(ldushort(f.data() + 22), 1);
+  for (int32_t k : {5, 6, 7}) set(k, 0, 0), DelRecord(tab_);
+  EndTransaction();
+  f = file("i00");
+  EXPECT_EQ(at(f, 8), 0);
+  EXPECT_EQ(at(f, 4), 1);
+  set(9, 1, 0);
+  AddRecord(tab_);
+  EndTransaction();
+  f = file("i00");
+  EXPECT_EQ(ldushort(f.data() + 2), 1);
+  EXPECT_EQ(at(f, 4), 0);
+  EXPECT_EQ(ldushort(f.data() + 12 + 6), 1);
+}
+
 }  // namespace
