@@ -229,7 +229,8 @@ bool parseHeader(Ix& x, uint8_t const* h) {
   }
   std::vector<uint8_t> root(size_t(nroot) * x.esize());
   int32_t rbytes = int32_t(root.size());
-  if (rbytes <= kRootInHeader) {
+  if (rbytes == 0) {
+  } else if (rbytes <= kRootInHeader) {
     memcpy(root.data(), h + 12, size_t(rbytes));
   } else {
     int64_t off = kHeader + int64_t(nodes) * x.node();
@@ -355,7 +356,8 @@ int32_t writeRoot(Ix& x) {
   stlong(x.st.freeHead, h + 4);
   stlong(x.st.nroot, h + 8);
   int32_t rbytes = x.st.nroot * x.esize();
-  if (rbytes <= kRootInHeader) memcpy(h + 12, x.st.root.data(), size_t(rbytes));
+  if (rbytes == 0) {
+  } else if (rbytes <= kRootInHeader) memcpy(h + 12, x.st.root.data(), size_t(rbytes));
   else if (_DbWrite(x.ip->file, x.st.root.data(), rbytes, kHeader + int64_t(x.st.nodes) * x.node()) != 0)
     rc = -1;
   if (rc == 0 && _DbWrite(x.ip->file, h, kHeader, 0) != 0) rc = -1;
