@@ -81,10 +81,18 @@ struct IndexState {
   int32_t posRoot = 0, posSlot = 0;
 };
 
+// One record of a table's cache: its number (negative while dirty, 0 none).
+struct CacheEntry {
+  int32_t recno = 0;
+  std::vector<char> buf;
+};
+
 struct TableState {
   bool held = false;
   bool whole = false;
   int32_t high = 0, freeHead = 0, count = 0;
+  std::vector<CacheEntry> cache;  // record n in entry (n - 1) % size
+  bool window = false;            // a miss loads the whole aligned window
 };
 
 std::map<s_index const*, IndexState> gIndex;
@@ -501,6 +509,76 @@ int32_t freeTabHeader(s_table* t) {
   return rc;
 }
 
+// Writes every dirty cached record; false when a write failed.
+bool flushCache(s_table* t) {
+  bool ok = true;
+  for (CacheEntry& e : tstate(t).cache)
+    if (e.recno < 0) {
+      if (_DbWrite(t->data, e.buf.data(), t->d.len, recOff(t, -e.recno)) != 0) ok = false;
+      e.recno = -e.recno;
+    }
+  return ok;
+}
+
+// Makes the cache entry of record n hold it; null on a read failure.
+CacheEntry* cacheLoad(s_table* t, int32_t n) {
+  TableState& ts = tstate(t);
+  int32_t size = int32_t(ts.cache.size());
+  CacheEntry& e = ts.cache[size_t((n - 1) % size)];
+  if (e.recno == n || e.recno == -n) return &e;
+  int32_t len = t->d.len;
+  if (ts.window) {
+    if (!flushCache(t)) return nullptr;
+    int32_t first = ((n - 1) / size) * size + 1;
+    std::vector<char> all(size_t(size) * len);
+    if (_DbRead(t->data, all.data(), int32_t(all.size()), recOff(t, first), 0) != 0) return nullptr;
+    for (int32_t i = 0; i < size; ++i) {
+      CacheEntry& w = ts.cache[size_t((first + i - 1) % size)];
+      memcpy(w.buf.data(), all.data() + size_t(i) * len, size_t(len));
+      w.recno = first + i;
+    }
+    return &e;
+  }
+  if (e.recno < 0 && _DbWrite(t->data, e.buf.data(), len, recOff(t, -e.recno)) != 0) return nullptr;
+  e.recno = 0;
+  if (_DbRead(t->data, e.buf.data(), len, recOff(t, n), 0) != 0) return nullptr;
+  e.recno = n;
+  return &e;
+}
+
+// Reads the raw slot of record n (through the cache when there is one and
+// no lock is asked for): 0, -1, -2 locked.
+int32_t slotRead(s_table* t, int32_t n, char* out, int32_t lockmode) {
+  TableState& ts = tstate(t);
+  if (!ts.cache.empty()) {
+    if (lockmode & 3) {
+      CacheEntry& e = ts.cache[size_t((n - 1) % int32_t(ts.cache.size()))];
+      if (e.recno == -n) {
+        if (_DbWrite(t->data, e.buf.data(), t->d.len, recOff(t, n)) != 0) return -1;
+        e.recno = n;
+      }
+    } else {
+      CacheEntry* e = cacheLoad(t, n);
+      if (!e) return -1;
+      memcpy(out, e->buf.data(), size_t(t->d.len));
+      return 0;
+    }
+  }
+  int32_t r = _DbRead(t->data, out, t->d.len, recOff(t, n), lockmode & 3);
+  return r == -2 ? -2 : (r == 0 ? 0 : -1);
+}
+
+// Writes `len` bytes from the start of record n's slot.
+int32_t slotWrite(s_table* t, int32_t n, char const* data, int32_t len) {
+  TableState& ts = tstate(t);
+  if (ts.cache.empty()) return _DbWrite(t->data, data, len, recOff(t, n));
+  CacheEntry* e = cacheLoad(t, n);
+  if (!e) return -1;
+  memcpy(e->buf.data(), data, size_t(len));
+  e->recno = -n;
+  return 0;
+}
+
 // Reads the counters without holding the header.
 bool peekCounters(s_table* t, int32_t& high, int32_t& fh, int32_t& cnt) {
   TableState& ts = tstate(t);
@@ -579,7 +657,9 @@ int32_t allocRecord(s_table* t, char* rec) {
   int32_t n;
   if (ts.freeHead >= 1 && ts.freeHead <= ts.high) {
     uint8_t p[4];
-    if (_DbRead(t->data, p, 4, recOff(t, ts.freeHead), 0) != 0) return -1;
+    std::vector<char> raw(size_t(t->d.len));
+    if (slotRead(t, ts.freeHead, raw.data(), 0) != 0) return -1;
+    memcpy(p, raw.data(), 4);
     int32_t next = -ldlong(p);
     if (next < 0 || next > ts.high || ldlong(p) > 0) {
       damaged(t->d.name, "tab", "free-record link");
@@ -594,7 +674,7 @@ int32_t allocRecord(s_table* t, char* rec) {
   ++ts.count;
   warnFill(t, ts.count);
   stlong(t->d.len, rec);
-  if (_DbWrite(t->data, rec, t->d.len, recOff(t, n)) != 0) return -1;
+  if (slotWrite(t, n, rec, t->d.len) != 0) return -1;
   stlong(n, rec + t->d.len);
   return n;
 }
@@ -604,7 +684,7 @@ int32_t freeRecord(s_table* t, int32_t n) {
   TableState& ts = tstate(t);
   uint8_t p[4];
   stlong(-ts.freeHead, p);
-  if (_DbWrite(t->data, p, 4, recOff(t, n)) != 0) return -1;
+  if (slotWrite(t, n, reinterpret_cast<char*>(p), 4) != 0) return -1;
   ts.freeHead = n;
   --ts.count;
   return 0;
@@ -615,8 +695,8 @@ int32_t readSlot(s_table* t, int32_t n, char* out, int32_t lockmode) {
   int32_t high, fh, cnt;
   if (n < 1 || !peekCounters(t, high, fh, cnt) || (high >= 0 && n > high && !tstate(t).held)) return -1;
   if (tstate(t).held && n > tstate(t).high) return -1;
-  int32_t r = _DbRead(t->data, out, t->d.len, recOff(t, n), lockmode & 3);
-  if (r != 0) return r == -2 ? -2 : -1;
+  int32_t r = slotRead(t, n, out, lockmode);
+  if (r != 0) return r;
   if (ldlong(out) != t->d.len) return -1;
   stlong(n, out + t->d.len);
   return 0;
@@ -1033,7 +1113,7 @@ int32_t PutRecord(int32_t table) {
     addKey(t, i, n, rec);
   }
   stlong(t->d.len, rec);
-  if (_DbWrite(t->data, rec, t->d.len, recOff(t, n)) != 0) return -1;
+  if (slotWrite(t, n, rec, t->d.len) != 0) return -1;
   stlong(n, rec + t->d.len);
   return n;
 }
@@ -1100,6 +1180,7 @@ int32_t FreeTable(int32_t table) {
     Ix x = ixOf(t, i);
     if (x.st.held && writeRoot(x) != 0) rc = -1;
   }
+  if (!flushCache(t)) rc = -1;
   if (freeTabHeader(t) != 0) rc = -1;
   if (t->data && !tstate(t).whole && !(t->d.flags & 1)) _DbFree(t->data, 0, 0);
   return rc;
@@ -1110,7 +1191,26 @@ int32_t FlushTable(int32_t table) {
   if (!t) return -1;
   int32_t rc = FreeTable(table);
   for (int32_t i = 0; i < t->nindexes; ++i) gIndex.erase(&t->indexes[i]);
+  tstate(t).cache.clear();
   return rc;
+}
+
+int32_t SetDataCache(int32_t table, int32_t kilobytes, int32_t flags) {
+  s_table* t = recTable(table);
+  if (!t || kilobytes < 0) return -1;
+  TableState& ts = tstate(t);
+  int32_t size = std::min<int32_t>(int32_t(std::min<int64_t>(int64_t(kilobytes) * 1024, 65535)) / t->d.len, 65535);
+  if (size == int32_t(ts.cache.size())) return 0;
+  if (!flushCache(t)) return -1;
+  ts.cache.clear();
+  if ((flags & 1) && !ts.whole) {
+    if (_DbLockf(t->data, 3) != 0) return -2;
+    ts.whole = true;
+  }
+  ts.window = (flags & 0x1000) != 0;
+  ts.cache.resize(size_t(size));
+  for (CacheEntry& e : ts.cache) e.buf.assign(size_t(t->d.len), 0);
+  return 0;
 }
 
 void _ForgetTableState(s_table* t) {
@@ -1275,6 +1375,9 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
   if (!t || dbLowByte(index) >= t->nindexes) return -1;
   int32_t number = dbLowByte(index);
   TableState& ts = tstate(t);
+  // The pass reads and writes the file directly.
+  if (!flushCache(t)) return -1;
+  for (CacheEntry& e : ts.cache) e.recno = 0;
   // Hold the table header, accepting the mark a dead writer left.
   bool rebuild = false;
   if (!ts.held) {

@@ -96,6 +96,9 @@ int32_t TabNRecords(int32_t table);
 int32_t TabActualSize(int32_t table);
 // Writes back held index and table headers and releases them.
 int32_t FlushTable(int32_t table);
+// A cache of kilobytes (at most 64 KB) of records; flags 1 lock the table
+// whole first (-2 when refused), 0x1000 window mode. 0 or -1.
+int32_t SetDataCache(int32_t table, int32_t kilobytes, int32_t flags);
 // Forgets what the library keeps for a table being freed.
 void _ForgetTableState(s_table* t);
 // Key operations: the record number, the negated existing one, 0 refused.
