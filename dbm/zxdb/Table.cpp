@@ -67,7 +67,15 @@ constexpr int32_t kTabHeader = 512;
 constexpr int32_t kMaxRoot = 32766;
 constexpr int32_t kMaxNode = 65535;
 
+// One node of an index's cache: node n always maps to entry n % size.
+struct NodeEntry {
+  int32_t node = 0;
+  bool dirty = false;
+  std::vector<uint8_t> buf;
+};
+
 struct IndexState {
+  std::vector<NodeEntry> ncache;  // empty: no node cache
   bool loaded = false;
   bool held = false;
   uint16_t seq = 0;
@@ -191,20 +199,67 @@ int32_t bsearch(s_index const* ip, uint8_t const* key, uint8_t const* base, int3
   return ~lo;
 }
 
+NodeEntry* cached(Ix& x, int32_t n) {
+  if (x.st.ncache.empty() || n < 1) return nullptr;
+  return &x.st.ncache[size_t(n) % x.st.ncache.size()];
+}
+
+// Forgets node n in the cache (it was freed or written directly).
+void dropNode(Ix& x, int32_t n) {
+  NodeEntry* e = cached(x, n);
+  if (e && e->node == n) e->node = 0, e->dirty = false;
+}
+
+bool flushNodes(Ix& x) {
+  bool ok = true;
+  for (NodeEntry& e : x.st.ncache)
+    if (e.dirty) {
+      if (_DbWrite(x.ip->file, e.buf.data(), x.node(), x.nodeOff(e.node)) != 0) ok = false;
+      e.dirty = false;
+    }
+  return ok;
+}
+
+// Puts the current leaf back: into its cache entry, or to its node.
 bool writeLeaf(Ix& x) {
-  if (!x.st.dirty || !x.st.leafNode) return true;
+  if (!x.st.leafNode) return true;
+  if (NodeEntry* e = cached(x, x.st.leafNode)) {
+    if (e->node != x.st.leafNode) {
+      if (e->dirty && _DbWrite(x.ip->file, e->buf.data(), x.node(), x.nodeOff(e->node)) != 0) return false;
+      e->node = x.st.leafNode;
+      e->dirty = false;
+    }
+    e->buf = x.st.leaf;
+    e->dirty = e->dirty || x.st.dirty;
+    x.st.dirty = false;
+    return true;
+  }
+  if (!x.st.dirty) return true;
   x.st.dirty = false;
   return _DbWrite(x.ip->file, x.st.leaf.data(), x.node(), x.nodeOff(x.st.leafNode)) == 0;
+}
+
+// Reads node n into `out` (node size), from the cache when it holds it.
+bool readNode(Ix& x, int32_t n, uint8_t* out) {
+  NodeEntry* e = cached(x, n);
+  if (e && e->node == n) {
+    memcpy(out, e->buf.data(), size_t(x.node()));
+    return true;
+  }
+  return _DbRead(x.ip->file, out, x.node(), x.nodeOff(n), 0) == 0;
 }
 
 // Makes node `n` the current leaf (0: flush only); -1 on a read failure.
 int32_t readLeaf(Ix& x, int32_t n, bool noread = false) {
   if (n && n == x.st.leafNode) return 0;
   if (!writeLeaf(x)) return -1;
-  if (!n) return 0;
+  if (!n) {
+    x.st.leafNode = 0;
+    return flushNodes(x) ? 0 : -1;
+  }
   x.st.leaf.assign(size_t(x.node()), 0);
   x.st.leafNode = 0;
-  if (!noread && _DbRead(x.ip->file, x.st.leaf.data(), x.node(), x.nodeOff(n), 0) != 0) return -1;
+  if (!noread && !readNode(x, n, x.st.leaf.data())) return -1;
   x.st.leafNode = n;
   return 0;
 }
@@ -269,6 +324,7 @@ bool parseHeader(Ix& x, uint8_t const* h) {
   x.st.leafNode = 0;
   x.st.dirty = false;
   x.st.caller = nullptr;
+  for (NodeEntry& e : x.st.ncache) e.node = 0, e.dirty = false;
   return true;
 }
 
@@ -348,7 +404,7 @@ void releaseRoot(Ix& x) {
 int32_t writeRoot(Ix& x) {
   if (!x.st.held) return 0;
   int32_t rc = 0;
-  if (!writeLeaf(x)) rc = -1;
+  if (!writeLeaf(x) || !flushNodes(x)) rc = -1;
   if (x.st.broken) {
     if (!x.temp()) _DbFree(x.ip->file, kHeader, 0);
     x.st.held = false;
@@ -401,6 +457,7 @@ void delNode(Ix& x, int32_t n) {
     x.st.leafNode = 0;
     x.st.dirty = false;
   }
+  dropNode(x, n);
   _DbWrite(x.ip->file, b, 2, x.nodeOff(n));
   x.st.freeHead = n;
 }
@@ -772,6 +829,7 @@ int32_t addKey(s_table* t, int32_t number, int32_t recno, char* rec) {
       s -= keep;
       c = move;
     } else {
+      dropNode(x, nn);
       if (_DbWrite(x.ip->file, moved.data(), x.node(), x.nodeOff(nn)) != 0) return 0;
       c = keep;
     }
@@ -814,7 +872,7 @@ int32_t delKey(s_table* t, int32_t number, int32_t recno, char const* rec) {
   std::vector<uint8_t> other(size_t(x.node()));
   if (r + 1 < x.st.nroot && c + x.ecount(r + 1) <= x.perLeaf()) {
     int32_t n2 = x.enode(r + 1), c2 = x.ecount(r + 1);
-    if (_DbRead(x.ip->file, other.data(), x.node(), x.nodeOff(n2), 0) != 0) return -1;
+    if (!readNode(x, n2, other.data())) return -1;
     memcpy(base + size_t(c) * sl, other.data(), size_t(c2) * sl);
     c += c2;
     x.setCount(r, c);
@@ -822,7 +880,7 @@ int32_t delKey(s_table* t, int32_t number, int32_t recno, char const* rec) {
     delNode(x, n2);
   } else if (r > 0 && c + x.ecount(r - 1) <= x.perLeaf()) {
     int32_t n0 = x.enode(r - 1), c0 = x.ecount(r - 1);
-    if (_DbRead(x.ip->file, other.data(), x.node(), x.nodeOff(n0), 0) != 0) return -1;
+    if (!readNode(x, n0, other.data())) return -1;
     memmove(base + size_t(c0) * sl, base, size_t(c) * sl);
     memcpy(base, other.data(), size_t(c0) * sl);
     c += c0;
@@ -1193,6 +1251,18 @@ int32_t FlushTable(int32_t table) {
   for (int32_t i = 0; i < t->nindexes; ++i) gIndex.erase(&t->indexes[i]);
   tstate(t).cache.clear();
   return rc;
+}
+
+int32_t SetIndexCache(int32_t index, int32_t kilobytes) {
+  s_table* t = recTable(index);
+  if (!t || dbLowByte(index) >= t->nindexes || kilobytes < 0) return -1;
+  Ix x = ixOf(t, dbLowByte(index));
+  int32_t entries = int32_t(std::min<int64_t>(int64_t(kilobytes) * 1024 / x.node(), 65536));
+  if (entries == int32_t(x.st.ncache.size())) return 0;
+  if (x.ip->file && readLeaf(x, 0) != 0) return -1;
+  x.st.ncache.assign(size_t(entries), NodeEntry{});
+  for (NodeEntry& e : x.st.ncache) e.buf.assign(size_t(x.node()), 0);
+  return 0;
 }
 
 int32_t SetDataCache(int32_t table, int32_t kilobytes, int32_t flags) {

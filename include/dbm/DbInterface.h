@@ -99,6 +99,8 @@ int32_t FlushTable(int32_t table);
 // A cache of kilobytes (at most 64 KB) of records; flags 1 lock the table
 // whole first (-2 when refused), 0x1000 window mode. 0 or -1.
 int32_t SetDataCache(int32_t table, int32_t kilobytes, int32_t flags);
+// A node cache of kilobytes for an index (0: one leaf buffer); 0 or -1.
+int32_t SetIndexCache(int32_t index, int32_t kilobytes);
 // Forgets what the library keeps for a table being freed.
 void _ForgetTableState(s_table* t);
 // Key operations: the record number, the negated existing one, 0 refused.

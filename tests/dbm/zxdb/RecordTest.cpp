@@ -243,7 +243,8 @@ TEST_F(LocalTable, HeldIndexShowsHolderAndFindModes) {
 }
 
 TEST_F(LocalTable, RandomChangesMatchModel) {
-  // Without a record cache, with one, and with one in window mode.
+  // Without caches, with record and node caches, and with the record cache
+  // in window mode.
   for (int32_t cacheMode : {0, 1, 2}) {
   SCOPED_TRACE(cacheMode);
   TempDir d;
@@ -252,7 +253,11 @@ TEST_F(LocalTable, RandomChangesMatchModel) {
   ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
   tab_ = 0x10100;
   buf_ = _GetTabBuff(tab_);
-  if (cacheMode) ASSERT_EQ(SetDataCache(tab_, 1, cacheMode == 2 ? 0x1000 : 0), 0);
+  if (cacheMode) {
+    ASSERT_EQ(SetDataCache(tab_, 1, cacheMode == 2 ? 0x1000 : 0), 0);
+    ASSERT_EQ(SetIndexCache(tab_, 3), 0);
+    ASSERT_EQ(SetIndexCache(tab_ | 1, 2), 0);
+  }
   std::mt19937 rng(7);
   std::map<int32_t, std::pair<int32_t, int32_t>> model;  // code -> grp, val
   for (int step = 0; step < 3000; ++step) {
