@@ -126,6 +126,7 @@ void freeSchema(s_schema* sp) {
     for (int32_t s = 1; s <= kDbMaxTables; ++s) {
       s_table* t = sp->tables[s].tab;
       if (!t || sp->tables[s].alias) continue;
+      _ForgetTableState(t);
       delete t->check;
       for (int32_t i = 0; i < t->d.nfields && t->fields; ++i) {
         delete t->fields[i].deflt;
@@ -455,5 +456,3 @@ void* _MemValPut(s_schema* schema, void const* bytes, int32_t length) {
 // Schema locks come with their own layer; until then every request is granted.
 int32_t LockSchema(int32_t, int32_t) { return 0; }
 int32_t FreeSchema(int32_t) { return 0; }
-// Table flushing comes with the table data layer; nothing is buffered yet.
-int32_t FreeTable(int32_t) { return 0; }

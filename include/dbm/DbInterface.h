@@ -74,6 +74,73 @@ int32_t FreeSchema(int32_t schema);
 // ---- tables --------------------------------------------------------------------
 int32_t FreeTable(int32_t table);
 
+
+// ---- records, keys and transactions ------------------------------------------
+// The refusal handler: table handle, catalogue key, detail.
+typedef void (*DbHandler)(int32_t table, char const* key, char const* detail);
+// Sets the refusal handler (null: the default warning); the previous one.
+DbHandler SetDbHandler(DbHandler h);
+// Record calls on the table's record buffer: the record number, -1 none.
+int32_t AddRecord(int32_t table);
+int32_t AddRecordTest(int32_t table);
+// By key (mode as _FindKey, number = key parts to match, 0 all) or, mode 0,
+// by record number; -1 not found, -2 locked.
+int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number);
+// Adds the record or replaces the one with its primary key.
+int32_t PutRecord(int32_t table);
+// Deletes the record with the primary key in the buffer.
+int32_t DelRecord(int32_t table);
+int32_t InitRecord(int32_t table);
+// Live records / highest record number; -1 when unreadable.
+int32_t TabNRecords(int32_t table);
+int32_t TabActualSize(int32_t table);
+// Writes back held index and table headers and releases them.
+int32_t FlushTable(int32_t table);
+// A cache of kilobytes (at most 64 KB) of records; flags 1 lock the table
+// whole first (-2 when refused), 0x1000 window mode. 0 or -1.
+int32_t SetDataCache(int32_t table, int32_t kilobytes, int32_t flags);
+// A node cache of kilobytes for an index (0: one leaf buffer); 0 or -1.
+int32_t SetIndexCache(int32_t index, int32_t kilobytes);
+// Forgets what the library keeps for a table being freed.
+void _ForgetTableState(s_table* t);
+// Key operations: the record number, the negated existing one, 0 refused.
+int32_t _AddKey(int32_t index, int32_t recno, char* record, int32_t table);
+int32_t _DelKey(int32_t index, int32_t recno, char const* record);
+// Searches `index` (modes 1 equal, 2 next, 4 previous, 8 first, 16 last,
+// 0x20 nparts, 0x40 continue): the record number, -1 none, -2 busy.
+int32_t _FindKey(void const* caller, int32_t index, char const* record, int32_t mode, int32_t nparts,
+                 char** keyout, int32_t lockmode);
+// 0 when the index's root ascends and counts the table's records.
+int32_t _DbVerifyConsist(char const* module, int32_t line, int32_t index);
+int32_t BeginTrans(int32_t flags);
+int32_t BeginTransaction(void);
+int32_t OptimisticTransaction(void);
+// 1 committed, 0 rolled back.
+int32_t EndTransaction(void);
+int32_t EndTrans(void);
+int32_t EndSyncTransaction(void);
+// 0, or -1 when no log is active.
+int32_t RollBack(void);
+int32_t InTransaction(void);
+int32_t TransOk(void);
+int32_t SaneTrans(void);
+int32_t CorruptTrans(void);
+int32_t GetTransMode(void);
+int32_t LogStatus(void);
+int32_t SetLogStatus(int32_t value);
+int32_t _DbLog(int32_t op, ...);
+// Builds an index from the data file (flags 2 only when marked damaged, 128
+// repair, 256 progress): the records found, -1 on failure.
+int32_t BuildIndex(int32_t index, int32_t flags);
+// Forgets an index and closes its file (removing a temporary one).
+int32_t EmptyIndex(int32_t index);
+// Fill the block of a cursor with the records after (before) its last block,
+// in index order going forward (backward); the count read, -1 on a bad cursor.
+int32_t _GetNextBlock(s_dbcurs* cursor);
+int32_t _GetPrevBlock(s_dbcurs* cursor);
+// Releases the records a cursor holds locked and forgets its position.
+void _FreeCursorCache(s_dbcurs* cursor);
+
 // ---- files (for the run-time layer) -------------------------------------------
 // Bytes of a buffer that holds any path _DbFileName builds.
 #define DB_PATH_MAX 1056

@@ -11,8 +11,14 @@
 //   locks schema    locks one file, then opens a second one
 //   keep schema n   locks bytes 0-9 of item.tab, then uses n other files,
 //                   prints "ready" and waits for the end of its input
+//   add schema k    adds to table slot 1 a record whose first long (at
+//                   offset 4) is k, ends the transaction and prints the
+//                   record number
 #include <dbm/DbInterface.h>
+#include <zeph/Dict.h>
 #include <zeph/Proc.h>
+
+#include <zfound/Portable.h>
 
 #include <zfound/LibraryInfo.h>
 #include <zfound/Process.h>
@@ -63,6 +69,16 @@ int main(int argc, char** argv) {
     _io_errno_ = 0;
     int32_t h = OpenSchema(argv[2], 0);
     std::printf("open %ld code %ld\n", long(h), long(_io_errno_));
+    Stop(0);
+  }
+  if (!std::strcmp(argv[1], "add") && argc > 3) {
+    if (OpenSchema(argv[2], 0) < 0) return 2;
+    int32_t table = FindSchema(nullptr) | 0x100;
+    char* b = _GetTabBuff(table);
+    stlong(int32_t(std::atol(argv[3])), b + 4);
+    int32_t n = AddRecord(table);
+    EndTransaction();
+    std::printf("add %ld\n", long(n));
     Stop(0);
   }
   if (!std::strcmp(argv[1], "files") && argc > 3) {

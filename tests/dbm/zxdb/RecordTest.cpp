@@ -1,0 +1,724 @@
+// Local tables: the data file's header and free chain, the index file's
+// header and root entries, find modes, and random changes checked against an
+// in-memory model through every index.
+#include <dbm/DbInterface.h>
+#include <zeph/Dict.h>
+#include <zeph/Proc.h>
+
+#include <zfound/Portable.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+
+#include "ChildRun.h"
+#include "DescrEncoder.h"
+#include "TestSupport.h"
+
+using namespace zftest;
+
+namespace {
+
+// Table "item": code (long, unique index 0), grp (long, non-unique index 1).
+EncSchema itemSchema(int32_t size) {
+  EncSchema s;
+  s.name = "shop";
+  s.longs = {privEntry(0, 2, 8)};
+  EncTable t;
+  t.name = "item";
+  t.longs = {privEntry(0, 2, 1023)};
+  t.size = size;
+  t.len = 16;
+  EncField code;
+  code.name = "code", code.itype = 3, code.len = 9, code.offset = 4;
+  EncField grp;
+  grp.name = "grp", grp.itype = 3, grp.len = 9, grp.offset = 8;
+  EncField val;
+  val.name = "val", val.itype = 3, val.len = 9, val.offset = 12;
+  t.fields = {code, grp, val};
+  EncIndex i0;
+  i0.name = "bycode", i0.flags = 1, i0.klen = 4, i0.parts = {{3, 0, 4, 0, 4, 0x101}};
+  EncIndex i1;
+  i1.name = "bygrp", i1.flags = 0, i1.klen = 4, i1.parts = {{3, 0, 4, 0, 8, 0x102}};
+  t.indexes = {i0, i1};
+  s.tables = {t};
+  return s;
+}
+
+class LocalTable : public ::testing::Test {
+protected:
+  void SetUp() override {
+    startUpOnce("zxdbtest-1.0");
+    env_ = std::make_unique<ScopedEnv>("dbase", tmp_.path());
+  }
+  void TearDown() override {
+    EndTransaction();
+    CloseAllSchemas();
+  }
+  void open(int32_t size) {
+    writeDescriptorFile(tmp_.path(), itemSchema(size));
+    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+    tab_ = 0x10100;
+    buf_ = _GetTabBuff(tab_);
+  }
+  void set(int32_t code, int32_t grp, int32_t val) {
+    stlong(code, buf_ + 4);
+    stlong(grp, buf_ + 8);
+    stlong(val, buf_ + 12);
+  }
+  std::string file(char const* ext) { return readFile(tmp_.path() + "/shop/item." + ext); }
+
+  TempDir tmp_;
+  std::unique_ptr<ScopedEnv> env_;
+  int32_t tab_ = 0;
+  char* buf_ = nullptr;
+};
+
+int32_t at(std::string const& f, size_t off) { return ldlong(f.data() + off); }
+
+// Overwrites bytes of a file in place.
+void poke(std::string const& path, int64_t off, std::vector<uint8_t> const& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), off), ssize_t(bytes.size()));
+  ::close(fd);
+}
+std::vector<uint8_t> be32(int32_t v) {
+  std::vector<uint8_t> b(4);
+  stlong(v, b.data());
+  return b;
+}
+std::vector<uint8_t> be16(int32_t v) {
+  std::vector<uint8_t> b(2);
+  stshort(v, b.data());
+  return b;
+}
+
+// In a child: opens "shop" and adds records with codes from..to.
+int addRange(int32_t from, int32_t to, bool end) {
+  if (OpenSchema("shop", 0) != 0x10000) return 2;
+  char* b = _GetTabBuff(0x10100);
+  for (int32_t i = from; i <= to; ++i) {
+    stlong(i, b + 4);
+    stlong(i % 5, b + 8);
+    stlong(i, b + 12);
+    if (AddRecord(0x10100) <= 0) return 3;
+  }
+  if (end) EndTransaction();
+  return 0;
+}
+
+TEST_F(LocalTable, DataFileHeaderAndFreeChain) {
+  open(0);
+  for (int i = 1; i <= 3; ++i) {
+    set(i, 7, i * 10);
+    EXPECT_EQ(AddRecord(tab_), i);
+  }
+  EXPECT_EQ(EndTransaction(), 1);
+  std::string f = file("tab");
+  EXPECT_EQ(at(f, 0), 3);
+  EXPECT_EQ(at(f, 4), 0);
+  EXPECT_EQ(at(f, 8), 3);
+  EXPECT_EQ(at(f, 1024), 16);
+  for (int i = 4; i <= 5; ++i) set(i, 7, 0), AddRecord(tab_);
+  set(3, 0, 0);
+  EXPECT_EQ(DelRecord(tab_), 3);
+  set(5, 0, 0);
+  EXPECT_EQ(DelRecord(tab_), 5);
+  EndTransaction();
+  f = file("tab");
+  EXPECT_EQ(at(f, 4), 5);
+  EXPECT_EQ(at(f, 1024 + 4 * 16), -3);
+  EXPECT_EQ(at(f, 1024 + 2 * 16), 0);
+  EXPECT_EQ(GetRecord(tab_, 0, 0, 3), -1);
+  set(8, 1, 0);
+  EXPECT_EQ(AddRecord(tab_), 5);
+  set(9, 1, 0);
+  EXPECT_EQ(AddRecord(tab_), 3);
+  EXPECT_EQ(TabNRecords(tab_), 5);
+}
+
+TEST_F(LocalTable, CapacityWarningsAndFull) {
+  // A full table is an error that ends the process: run it in a child.
+  for (int32_t size : {100, 0}) {
+    writeDescriptorFile(tmp_.path(), itemSchema(size));
+    RunResult r = runInChild([&] {
+      if (OpenSchema("shop", 0) != 0x10000) return 2;
+      char* b = _GetTabBuff(0x10100);
+      for (int32_t i = 1; i <= 101; ++i) {
+        stlong(i, b + 4);
+        if (AddRecord(0x10100) != i) return 3;
+        if (i == 100) EndTransaction();
+      }
+      return 4;
+    });
+    std::string all = r.out + r.err;
+    if (size == 0) {
+      EXPECT_EQ(r.status, 4);
+      EXPECT_EQ(all.find("full"), std::string::npos) << all;
+      continue;
+    }
+    size_t pos = 0;
+    for (char const* want : {"75% full", "85% full", "90% full", "95% full", "98% full", "100% full",
+                             "is full (100 records)"}) {
+      size_t p = all.find(want, pos);
+      ASSERT_NE(p, std::string::npos) << want << "\n" << all;
+      pos = p;
+    }
+    EXPECT_EQ(all.find("80%"), std::string::npos);
+    // The refused add changed nothing: 100 records, highest number 100.
+    std::string f = file("tab");
+    EXPECT_EQ(at(f, 0), 100);
+    EXPECT_EQ(at(f, 8), 100);
+    std::remove((tmp_.path() + "/shop/item.tab").c_str());
+    std::remove((tmp_.path() + "/shop/item.i00").c_str());
+    std::remove((tmp_.path() + "/shop/item.i01").c_str());
+  }
+}
+
+TEST_F(LocalTable, IndexHeaderAndRootEntries) {
+  open(0);
+  // 8-byte slots: 128 per 1 KB leaf; ascending keys fill each leaf.
+  for (int i = 1; i <= 300; ++i) {
+    set(i, i % 3, 0);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  std::string f = file("i00");
+  EXPECT_EQ(ldushort(f.data()), 1);  // one header write
+  EXPECT_EQ(ldushort(f.data() + 2), 3);
+  EXPECT_EQ(at(f, 4), 0);
+  EXPECT_EQ(at(f, 8), 3);
+  struct {
+    int32_t key, count, node;
+  } want[] = {{1, 128, 1}, {129, 128, 2}, {257, 44, 3}};
+  for (int e = 0; e < 3; ++e) {
+    size_t off = 12 + size_t(e) * 8;
+    EXPECT_EQ(at(f, off), want[e].key) << e;
+    EXPECT_EQ(ldushort(f.data() + off + 4), want[e].count) << e;
+    EXPECT_EQ(ldushort(f.data() + off + 6), want[e].node) << e;
+  }
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
+}
+
+TEST_F(LocalTable, HeldIndexShowsHolderAndFindModes) {
+  open(0);
+  int32_t codes[] = {10, 20, 30, 40};
+  for (int i = 0; i < 4; ++i) set(codes[i], i < 2 ? 5 : 6, 0), AddRecord(tab_);
+  std::string f = file("i00");
+  EXPECT_EQ(at(f, 4), -1);
+  EXPECT_NE(f.substr(8, 40).find(std::to_string(getpid())), std::string::npos);
+  struct Case {
+    int32_t index, mode, key;
+    int32_t want;
+  } cases[] = {
+      {0, 1, 20, 2}, {0, 1, 25, -1}, {0, 2, 20, 3}, {0, 2, 25, 3}, {0, 4, 20, 1}, {0, 8, 0, 1},
+      {0, 16, 0, 4}, {0, 2, 40, -1}, {0, 4, 10, -1}, {1, 1, 6, 3},  {1, 5, 5, 2},
+  };
+  for (auto const& c : cases) {
+    set(c.key, c.key, 0);
+    stlong(0, buf_ + 16);
+    EXPECT_EQ(GetRecord(tab_ | c.index, c.mode, 0, 0), c.want) << c.index << " " << c.mode << " " << c.key;
+  }
+  set(30, 9, 1);
+  EXPECT_EQ(AddRecordTest(tab_), -1);
+  set(30, 9, 77);
+  EXPECT_EQ(PutRecord(tab_), 3);
+  set(30, 0, 0);
+  EXPECT_EQ(GetRecord(tab_, 1, 0, 0), 3);
+  EXPECT_EQ(ldlong(buf_ + 12), 77);
+  set(0, 9, 0);
+  EXPECT_EQ(GetRecord(tab_ | 1, 1, 0, 0), 3);
+}
+
+TEST_F(LocalTable, RandomChangesMatchModel) {
+  // Without caches, with record and node caches, and with the record cache
+  // in window mode.
+  for (int32_t cacheMode : {0, 1, 2}) {
+  SCOPED_TRACE(cacheMode);
+  TempDir d;
+  ScopedEnv env("dbase", d.path());
+  writeDescriptorFile(d.path(), itemSchema(0));
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  tab_ = 0x10100;
+  buf_ = _GetTabBuff(tab_);
+  if (cacheMode) {
+    ASSERT_EQ(SetDataCache(tab_, 1, cacheMode == 2 ? 0x1000 : 0), 0);
+    ASSERT_EQ(SetIndexCache(tab_, 3), 0);
+    ASSERT_EQ(SetIndexCache(tab_ | 1, 2), 0);
+  }
+  std::mt19937 rng(7);
+  std::map<int32_t, std::pair<int32_t, int32_t>> model;  // code -> grp, val
+  for (int step = 0; step < 3000; ++step) {
+    int32_t code = int32_t(rng() % 700), grp = int32_t(rng() % 20), op = int32_t(rng() % 3);
+    set(code, grp, step);
+    if (op == 0) {
+      int32_t n = AddRecord(tab_);
+      EXPECT_EQ(n > 0, !model.count(code));
+      if (n > 0) model[code] = {grp, step};
+    } else if (op == 1) {
+      EXPECT_GT(PutRecord(tab_), 0);
+      model[code] = {grp, step};
+    } else {
+      EXPECT_EQ(DelRecord(tab_) > 0, model.count(code) == 1);
+      model.erase(code);
+    }
+    if (step % 500 == 0) EndTransaction();
+  }
+  EndTransaction();
+  EXPECT_EQ(TabNRecords(tab_), int32_t(model.size()));
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
+  for (auto const& [code, gv] : model) {
+    set(code, 0, 0);
+    ASSERT_GT(GetRecord(tab_, 1, 0, 0), 0) << code;
+    EXPECT_EQ(ldlong(buf_ + 8), gv.first);
+    EXPECT_EQ(ldlong(buf_ + 12), gv.second);
+  }
+  // Walk the non-unique index from its first key: every record once, in order.
+  int32_t seen = 0, last = INT32_MIN;
+  for (int32_t n = GetRecord(tab_ | 1, 8, 0, 0); n > 0; n = GetRecord(tab_ | 1, 2 | 0x40, 0, 0)) {
+    EXPECT_GE(ldlong(buf_ + 8), last);
+    last = ldlong(buf_ + 8);
+    ++seen;
+  }
+  EXPECT_EQ(seen, int32_t(model.size()));
+  CloseAllSchemas();
+  }
+}
+
+TEST_F(LocalTable, TwoProcessesAddWithoutLoss) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  auto writer = [&](int32_t base) {
+    return [base]() {
+      if (OpenSchema("shop", 0) != 0x10000) return 2;
+      char* b = _GetTabBuff(0x10100);
+      for (int32_t i = 0; i < 500; ++i) {
+        stlong(base + i, b + 4);
+        stlong(i % 7, b + 8);
+        stlong(i, b + 12);
+        if (AddRecord(0x10100) <= 0) return 3;
+        if (i % 10 == 9) EndTransaction();
+      }
+      EndTransaction();
+      CloseAllSchemas();
+      return 0;
+    };
+  };
+  pid_t a = fork();
+  if (a == 0) _exit(writer(0)());
+  pid_t b = fork();
+  if (b == 0) _exit(writer(100000)());
+  int sa = 0, sb = 0;
+  waitpid(a, &sa, 0);
+  waitpid(b, &sb, 0);
+  EXPECT_EQ(WEXITSTATUS(sa), 0);
+  EXPECT_EQ(WEXITSTATUS(sb), 0);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  EXPECT_EQ(TabNRecords(0x10100), 1000);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
+}
+
+TEST_F(LocalTable, CrashedWriterIsRefusedThenRepaired) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  std::string dir = tmp_.path() + "/shop/";
+  // A writer that dies while it holds the table and both indexes.
+  RunResult crash = runInChild([] {
+    if (addRange(1, 3, false)) return 2;
+    char* b = _GetTabBuff(0x10100);
+    stlong(2, b + 4);
+    if (DelRecord(0x10100) != 2) return 3;
+    _exit(0);
+  });
+  ASSERT_EQ(crash.status, 0) << crash.err;
+  std::string i0 = readFile(dir + "item.i00");
+  EXPECT_EQ(at(i0, 4), -1);
+  EXPECT_EQ(at(readFile(dir + "item.tab"), 0), -1);
+  RunResult inv = runInChild([] {
+    OpenSchema("shop", 0);
+    stlong(1, _GetTabBuff(0x10100) + 4);
+    GetRecord(0x10100, 1, 0, 0);
+    return 9;
+  });
+  EXPECT_NE(inv.status, 9);
+  std::string all = inv.out + inv.err;
+  EXPECT_NE(all.find("left held by"), std::string::npos) << all;
+  EXPECT_NE(all.find(i0.substr(8, 6)), std::string::npos) << all;  // the holder's pid
+  // A sound index with bit 2 only: nothing to do once the table is sound.
+  RunResult fix = runInChild([] {
+    OpenSchema("shop", 0);
+    if (BuildIndex(0x10100, 2 | 128) != 2) return 2;
+    if (BuildIndex(0x10101, 2 | 128) != 2) return 3;
+    if (BuildIndex(0x10101, 2) != 0) return 4;
+    return 0;
+  });
+  EXPECT_EQ(fix.status, 0) << fix.out << fix.err;
+  std::string tab = readFile(dir + "item.tab");
+  EXPECT_EQ(at(tab, 0), 3);
+  EXPECT_EQ(at(tab, 4), 2);
+  EXPECT_EQ(at(tab, 8), 2);
+  EXPECT_EQ(at(tab, 1024 + 16), 0);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  tab_ = 0x10100;
+  buf_ = _GetTabBuff(tab_);
+  set(3, 0, 0);
+  EXPECT_EQ(GetRecord(tab_, 1, 0, 0), 3);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
+  set(9, 0, 0);
+  EXPECT_EQ(AddRecord(tab_), 2);  // the rebuilt free chain
+}
+
+TEST_F(LocalTable, TableHeldMarkIsRefused) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  ASSERT_EQ(runInChild([] { return addRange(1, 2, true); }).status, 0);
+  poke(tmp_.path() + "/shop/item.tab", 0, be32(-1));
+  RunResult r = runInChild([] { return addRange(5, 5, true) + 9; });
+  EXPECT_NE(r.status, 9);
+  EXPECT_NE((r.out + r.err).find("Table shop.item was left held"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(LocalTable, BuildProgressAndDuplicateKey) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  ASSERT_EQ(runInChild([] { return addRange(1, 250, true); }).status, 0);
+  RunResult r = runInChild([] {
+    OpenSchema("shop", 0);
+    return BuildIndex(0x10101, 128 | 256) == 250 ? 0 : 2;
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\b\b\b050"), std::string::npos);
+  size_t hundred = r.out.find("\b\b\b100");
+  ASSERT_NE(hundred, std::string::npos);
+  EXPECT_NE(r.out.find("250 records", hundred), std::string::npos) << r.out;
+  // A second record with key 7 written behind the index's back.
+  std::string tab = readFile(tmp_.path() + "/shop/item.tab");
+  std::string rec = tab.substr(1024 + 6 * 16, 16);
+  poke(tmp_.path() + "/shop/item.tab", 1024 + 250 * 16, std::vector<uint8_t>(rec.begin(), rec.end()));
+  poke(tmp_.path() + "/shop/item.tab", 0, be32(251));
+  RunResult d = runInChild([] {
+    OpenSchema("shop", 0);
+    BuildIndex(0x10100, 128);
+    return 9;
+  });
+  EXPECT_NE(d.status, 9);
+  EXPECT_NE((d.out + d.err).find("records 7 and 251"), std::string::npos) << d.out << d.err;
+  EXPECT_EQ(at(readFile(tmp_.path() + "/shop/item.i00"), 4), -1);  // left for rebuilding
+  EXPECT_EQ(readFile(tmp_.path() + "/shop/item.tab").substr(1024 + 250 * 16, 16), rec);
+}
+
+TEST_F(LocalTable, IndexBadReportsTamperedCount) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  ASSERT_EQ(runInChild([] { return addRange(1, 3, true); }).status, 0);
+  mkdir((tmp_.path() + "/adm").c_str(), 0777);
+  poke(tmp_.path() + "/shop/item.tab", 8, be32(2));
+  // "INDEX_BAD" is read once per process: a fresh one.
+  RunResult r = runProgram({ZXDB_PROBE, "add", "shop", "4"}, "",
+                           {{"dbase", tmp_.path()}, {"INDEX_BAD", "1"}, {"ZEPHRA", tmp_.path()}});
+  EXPECT_EQ(r.out, "add 4\n") << r.err;
+  std::string line = readFile(tmp_.path() + "/adm/index.bad");
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 12 * 2) << line;  // both indexes
+  EXPECT_NE(line.find("\titem\t0\t2\t4\t3\n"), std::string::npos) << line;
+}
+
+TEST_F(LocalTable, ReaderWaitsForWriterThenFindsItsRecords) {
+  writeDescriptorFile(tmp_.path(), itemSchema(0));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t w = fork();
+  if (w == 0) {
+    ::close(ready[0]);
+    int rc = addRange(1, 20, false);
+    ssize_t n = ::write(ready[1], "x", 1);
+    (void)n;
+    sleep(5);
+    EndTransaction();
+    CloseAllSchemas();
+    _exit(rc);
+  }
+  ::close(ready[1]);
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  RunResult r = runInChild([] {
+    if (OpenSchema("shop", 0) != 0x10000) return 2;
+    stlong(17, _GetTabBuff(0x10100) + 4);
+    return GetRecord(0x10100, 1, 0, 0) == 17 ? 0 : 3;
+  });
+  int st = 0;
+  waitpid(w, &st, 0);
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::string all = r.out + r.err;
+  EXPECT_NE(all.find("Process " + std::to_string(w) + " holds a lock on item.i00"), std::string::npos) << all;
+}
+
+// Damaged bytes of either file: an error naming the file, never a crash.
+TEST_F(LocalTable, DamagedFilesAreReported) {
+  struct Case {
+    char const* name;
+    char const* ext;
+    int64_t off;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"node count", "i00", 2, be16(0x7fff)},
+      {"free-node head", "i00", 4, be32(999)},
+      {"root count", "i00", 8, be32(5000)},
+      {"root entry count", "i00", 12 + 4, be16(0)},
+      {"root entry node", "i00", 12 + 6, be16(77)},
+      {"root order", "i00", 12 + 8, be32(0)},
+      {"highest record", "tab", 0, be32(100000)},
+      {"free-record head", "tab", 4, be32(400)},
+      {"record count", "tab", 8, be32(-5)},
+      {"free-record link", "tab", 4, be32(3)},
+  };
+  for (auto const& c : cases) {
+    TempDir d;
+    ScopedEnv env("dbase", d.path());
+    writeDescriptorFile(d.path(), itemSchema(0));
+    ASSERT_EQ(runInChild([] { return addRange(1, 300, true); }).status, 0);
+    poke(d.path() + "/shop/item." + c.ext, c.off, c.bytes);
+    std::string before = readFile(d.path() + "/shop/item." + c.ext);
+    RunResult r = runInChild([] {
+      if (OpenSchema("shop", 0) != 0x10000) return 2;
+      char* b = _GetTabBuff(0x10100);
+      stlong(1000, b + 4);
+      if (AddRecord(0x10100) > 0) EndTransaction();
+      stlong(150, b + 4);
+      GetRecord(0x10100, 1, 0, 0);
+      return 9;
+    });
+    EXPECT_FALSE(r.signalled) << c.name;
+    EXPECT_NE(r.status, 9) << c.name;
+    EXPECT_NE((r.out + r.err).find("item." + std::string(c.ext) + " is damaged"), std::string::npos)
+        << c.name << ": " << r.out << r.err;
+    EXPECT_EQ(readFile(d.path() + "/shop/item." + c.ext), before) << c.name;
+  }
+}
+
+// Walks the index with a cursor block of `cap` records; the codes seen.
+std::vector<int32_t> walk(s_dbcurs& c, int32_t dir) {
+  std::vector<int32_t> out;
+  for (;;) {
+    int32_t n = dir > 0 ? _GetNextBlock(&c) : _GetPrevBlock(&c);
+    for (int32_t i = 0; i < n; ++i) out.push_back(ldlong(c.block + size_t(i) * 20 + 4));
+    if (n <= 0 || c.count < 0) break;
+  }
+  _FreeCursorCache(&c);
+  return out;
+}
+
+TEST_F(LocalTable, CursorBlocksWalkRangesBothWays) {
+  open(0);
+  for (int32_t i = 1; i <= 300; ++i) {
+    set(i * 2, i % 4, 0);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  std::vector<char> block(7 * 20), low(20), high(20);
+  stlong(100, low.data() + 4);
+  stlong(151, high.data() + 4);
+  s_dbcurs c{};
+  c.table = tab_, c.index = tab_, c.block = block.data(), c.capacity = 7;
+  c.low = low.data(), c.high = high.data();
+  std::vector<int32_t> want;
+  for (int32_t k = 100; k <= 150; k += 2) want.push_back(k);
+  EXPECT_EQ(walk(c, 1), want);
+  std::reverse(want.begin(), want.end());
+  EXPECT_EQ(walk(c, -1), want);
+  // The whole non-unique index: every record once.
+  s_dbcurs all{};
+  all.table = tab_, all.index = tab_ | 1, all.block = block.data(), all.capacity = 7;
+  EXPECT_EQ(int32_t(walk(all, 1).size()), TabNRecords(tab_));
+  EXPECT_EQ(int32_t(walk(all, -1).size()), TabNRecords(tab_));
+
+  // Another process holds record 55 (code 110) locked: skipped when asked.
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  pid_t p = fork();
+  if (p == 0) {
+    CloseAllSchemas();
+    OpenSchema("shop", 0);
+    stlong(110, _GetTabBuff(0x10100) + 4);
+    int32_t r = GetRecord(0x10100, 1, 1, 0);
+    ssize_t w = ::write(ready[1], "x", 1);
+    char ch;
+    w = ::read(go[0], &ch, 1);
+    (void)w;
+    _exit(r == 55 ? 0 : 1);
+  }
+  char ch;
+  ASSERT_EQ(::read(ready[0], &ch, 1), 1);
+  c.flags = 2;
+  std::vector<int32_t> seen = walk(c, 1);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 110), 0);
+  EXPECT_EQ(seen.size(), want.size() - 1);
+  c.flags = 0;
+  EXPECT_EQ(walk(c, 1).size(), want.size());
+  ASSERT_EQ(::write(go[1], "x", 1), 1);
+  int st = 0;
+  waitpid(p, &st, 0);
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+}
+
+TEST_F(LocalTable, RefusedAddMovesNothing) {
+  open(0);
+  _GetTabPtr(tab_)->privg &= ~DB_TAB_INSERT;  // the descriptor's owner holds every right
+  std::string got;
+  static std::string* sink;
+  sink = &got;
+  DbHandler old = SetDbHandler([](int32_t, char const* key, char const* detail) {
+    *sink += std::string(key) + " " + detail + ";";
+  });
+  set(1, 1, 1);
+  EXPECT_EQ(AddRecord(tab_), -1);
+  SetDbHandler(old);
+  EXPECT_EQ(got, "IO_NO_PERMS INSERT;");
+  EndTransaction();
+  struct stat st{};
+  EXPECT_TRUE(stat((tmp_.path() + "/shop/item.tab").c_str(), &st) != 0 || st.st_size == 0);
+}
+
+// Table "word" with a 250-byte text key: 4 slots per 1 KB leaf, 3 root
+// entries in the header, a fourth moves the root behind the last node.
+EncSchema wordSchema() {
+  EncSchema s;
+  s.name = "shop";
+  s.longs = {privEntry(0, 2, 8)};
+  EncTable t;
+  t.name = "word";
+  t.longs = {privEntry(0, 2, 1023)};
+  t.size = 0;
+  t.len = 254;
+  EncField w;
+  w.name = "w", w.type = 1, w.itype = 0, w.len = 249, w.offset = 4;
+  t.fields = {w};
+  EncIndex i0;
+  i0.name = "byw", i0.flags = 1, i0.klen = 250, i0.parts = {{0, 0, 250, 0, 4, 0x101}};
+  t.indexes = {i0};
+  s.tables = {t};
+  return s;
+}
+
+TEST_F(LocalTable, IndexGoldenSplitsMergesAndRootBehindNodes) {
+  writeDescriptorFile(tmp_.path(), wordSchema());
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  int32_t tab = 0x10100;
+  char* b = _GetTabBuff(tab);
+  std::string path = tmp_.path() + "/shop/word.i00";
+  auto put = [&](char const* w) {
+    memset(b + 4, 0, 250);
+    strcpy(b + 4, w);
+  };
+  auto add = [&](char const* w) {
+    put(w);
+    return AddRecord(tab);
+  };
+  auto del = [&](char const* w) {
+    put(w);
+    return DelRecord(tab);
+  };
+  struct Entry {
+    char const* key;
+    int32_t count, node;
+  };
+  // The root as stored: in the header or behind the last node.
+  auto root = [&](std::vector<Entry> const& want, int32_t nodes, int32_t freeHead) {
+    std::string f = readFile(path);
+    ASSERT_GE(f.size(), 1024u);
+    EXPECT_EQ(ldushort(f.data() + 2), nodes);
+    EXPECT_EQ(at(f, 4), freeHead);
+    ASSERT_EQ(at(f, 8), int32_t(want.size()));
+    size_t base = want.size() * 254 <= 1012 ? 12 : 1024 + size_t(nodes) * 1024;
+    ASSERT_GE(f.size(), base + want.size() * 254);
+    for (size_t e = 0; e < want.size(); ++e) {
+      char const* p = f.data() + base + e * 254;
+      EXPECT_STREQ(p, want[e].key) << e;
+      EXPECT_EQ(ldushort(p + 250), want[e].count) << e;
+      EXPECT_EQ(ldushort(p + 252), want[e].node) << e;
+    }
+  };
+  for (char const* w : {"b", "d", "f", "h"}) ASSERT_GT(add(w), 0);
+  std::string held = readFile(path);
+  EXPECT_EQ(at(held, 4), -1);
+  char pid[8];
+  snprintf(pid, sizeof pid, "%6d", int(getpid()));
+  EXPECT_EQ(held.substr(8, 6), pid);
+  EndTransaction();
+  root({{"b", 4, 1}}, 1, 0);
+  EXPECT_EQ(ldushort(readFile(path).data()), 1);
+  add("j");  // at the end of a full leaf: a new empty node
+  EndTransaction();
+  root({{"b", 4, 1}, {"j", 1, 2}}, 2, 0);
+  add("c");  // in the middle: the upper half moves
+  EndTransaction();
+  root({{"b", 3, 1}, {"f", 2, 3}, {"j", 1, 2}}, 3, 0);
+  for (char const* w : {"k", "l", "m", "n"}) add(w);
+  EndTransaction();
+  root({{"b", 3, 1}, {"f", 2, 3}, {"j", 4, 2}, {"n", 1, 4}}, 4, 0);
+  EXPECT_EQ(ldushort(readFile(path).data()), 4);  // one header write per transaction
+  // Reopened, the root comes back from behind the last node.
+  CloseAllSchemas();
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  b = _GetTabBuff(tab);
+  for (char const* w : {"b", "c", "d", "f", "h", "j", "k", "l", "m", "n"}) {
+    put(w);
+    EXPECT_GT(GetRecord(tab, 1, 0, 0), 0) << w;
+  }
+  EXPECT_EQ(_DbVerifyConsist("t", 1, tab), 0);
+  // Deletes merge a leaf with its neighbour and free the emptied node.
+  EXPECT_GT(del("n"), 0);
+  EndTransaction();
+  root({{"b", 3, 1}, {"f", 2, 3}, {"j", 4, 4}}, 4, 2);
+  EXPECT_GT(del("c"), 0);
+  EndTransaction();
+  root({{"b", 4, 1}, {"j", 4, 4}}, 4, 3);
+  EXPECT_EQ(ldushort(readFile(path).data() + 1024 + 2 * 1024), 2);  // node 3 links to node 2
+  EXPECT_EQ(_DbVerifyConsist("t", 1, tab), 0);
+  CloseAllSchemas();
+}
+
+TEST_F(LocalTable, OneLeafEmptiedFreesNodeOneForReuse) {
+  open(0);
+  set(5, 5, 0);
+  AddRecord(tab_);
+  set(6, 5, 0);
+  AddRecord(tab_);
+  set(7, 6, 0);
+  AddRecord(tab_);
+  EndTransaction();
+  // Non-unique root entry: key, record number, count, node.
+  std::string f = file("i01");
+  EXPECT_EQ(at(f, 12), 5);
+  EXPECT_EQ(at(f, 16), 1);
+  EXPECT_EQ(ldushort(f.data() + 20), 3);
+  EXPECT_EQ(ldushort(f.data() + 22), 1);
+  for (int32_t k : {5, 6, 7}) set(k, 0, 0), DelRecord(tab_);
+  EndTransaction();
+  f = file("i00");
+  EXPECT_EQ(at(f, 8), 0);
+  EXPECT_EQ(at(f, 4), 1);
+  set(9, 1, 0);
+  AddRecord(tab_);
+  EndTransaction();
+  f = file("i00");
+  EXPECT_EQ(ldushort(f.data() + 2), 1);
+  EXPECT_EQ(at(f, 4), 0);
+  EXPECT_EQ(ldushort(f.data() + 12 + 6), 1);
+}
+
+}  // namespace
