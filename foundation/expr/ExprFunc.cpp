@@ -13,7 +13,7 @@
 #include <zfound/Expr.h>
 #include <zfound/Time.h>
 
-#include "exprmsg.h"
+#include "ExprMsg.h"
 
 // ---- object references -----------------------------------------------------------
 

@@ -14,7 +14,7 @@
 #include <zfound/Stream.h>
 #include <zfound/String.h>
 
-#include "ldmark.h"
+#include "PortableMark.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <zfound/Process.h>
 #include <zfound/Time.h>
 
-#include "datetime_internal.h"
+#include "DateTimeImpl.h"
 
 using namespace dtx;
 

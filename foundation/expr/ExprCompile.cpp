@@ -26,7 +26,7 @@
 #include <cstring>
 #include <vector>
 
-#include "exprcomp_internal.h"
+#include "ExprCompileImpl.h"
 
 namespace {
 

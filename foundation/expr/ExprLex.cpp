@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "exprcomp_internal.h"
+#include "ExprCompileImpl.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <zfound/Portable.h>
 #include <zfound/Stream.h>
 
-#include "ldmark.h"
+#include "PortableMark.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <zfound/Date.h>
 #include <zfound/Time.h>
 
-#include "datetime_internal.h"
+#include "DateTimeImpl.h"
 
 using namespace dtx;
 

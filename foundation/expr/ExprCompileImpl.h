@@ -69,7 +69,7 @@ enum : int {
 #include <zfound/ExprCompile.h>
 
 // Catalogue texts of the compiler (exprMessage).
-#include "exprmsg.h"
+#include "ExprMsg.h"
 
 // Sets the expression's error text unless one is set already (the first
 // error of a compilation is the one kept).

@@ -20,7 +20,7 @@
 
 #include <unistd.h>
 
-#include "exprmsg.h"
+#include "ExprMsg.h"
 
 // ---- life -------------------------------------------------------------------------
 

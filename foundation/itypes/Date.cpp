@@ -11,7 +11,7 @@
 #include <zfound/Num.h>
 #include <zfound/Portable.h>
 
-#include "datetime_internal.h"
+#include "DateTimeImpl.h"
 
 #include <cstdlib>
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "exprmsg.h"
+#include "ExprMsg.h"
 
 char const* const Instruction::name[Instruction::kLast + 1] = {
     "stop", "null", "pad", "void_value", "arg_end", "arg_separ", "resetStack", "string_type", "num_type",

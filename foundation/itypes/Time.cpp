@@ -7,7 +7,7 @@
 #include <zfound/Time.h>
 #include <zfound/Portable.h>
 
-#include "datetime_internal.h"
+#include "DateTimeImpl.h"
 
 using namespace dtx;
 

@@ -11,7 +11,7 @@
 #include <zfound/Portable.h>
 #include <zfound/String.h>
 
-#include "datetime_internal.h"
+#include "DateTimeImpl.h"
 
 TimeStamp& TimeStamp::lastStamp() {
   static TimeStamp last;

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "ldmark.h"
+#include "PortableMark.h"
 
 void stdbl(double v, void* p) { std::memcpy(p, &v, sizeof v); }
 

@@ -30,7 +30,7 @@ struct ExprParseState {
 #include <zfound/Num.h>
 #include <zfound/String.h>
 
-#include "exprcomp_internal.h"
+#include "ExprCompileImpl.h"
 
 #define YYINITDEPTH 200
 #define YYMAXDEPTH 10000
