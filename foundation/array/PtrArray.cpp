@@ -4,14 +4,14 @@
 // of steps) and is null exactly when that capacity is 0; entries from the
 // dimension up to the capacity are null; every index from a caller is checked
 // before it is used.
-#include "zfound/PtrArray.h"
+#include <zfound/PtrArray.h>
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "zfound/Message.h"
+#include <zfound/Message.h>
 
 namespace {
 

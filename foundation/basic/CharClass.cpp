@@ -6,14 +6,14 @@
 // to a letter of the other case, so 0xDF and 0xFF (no upper-case partner in
 // the table) and the signs 0xD7 and 0xF7 stay as they are. The translation
 // tables and the check-digit settings are read on first use.
-#include "zfound/CharClass.h"
+#include <zfound/CharClass.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "zfound/Environ.h"
+#include <zfound/Environ.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 // Invariants: bits holds wordsFor(dimension) words and is null exactly when
 // the dimension is 0; bits of the last word past the dimension are clear, so
 // word-wide tests (any, intersects) never see stale flags.
-#include "zfound/BoolArray.h"
+#include <zfound/BoolArray.h>
 
 #include <climits>
 #include <cstring>

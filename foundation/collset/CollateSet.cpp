@@ -5,13 +5,13 @@
 // second characters of two-character letters (n, the length of one first
 // character's list, is at most ndouble); each CollateSet owns its list.
 // Reading stops at the first damage, so no table is written out of range.
-#include "zfound/CollateSet.h"
+#include <zfound/CollateSet.h>
 
 #include <cstring>
 #include <new>
 
-#include "zfound/Message.h"
-#include "zfound/Stream.h"
+#include <zfound/Message.h>
+#include <zfound/Stream.h>
 
 namespace {
 void reportDamage(String const& text) { displayError(text); }

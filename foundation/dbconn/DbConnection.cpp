@@ -7,15 +7,15 @@
 // an error object as the current exception; a dead server gives
 // ServerIsDead. The two-phase end aborts every participant, prepared or not,
 // when one of them cannot prepare, and tells the leader last.
-#include "zfound/DbConnection.h"
+#include <zfound/DbConnection.h>
 
-#include "zfound/Assert.h"
-#include "zfound/DbConfigFile.h"
-#include "zfound/Exception.h"
-#include "zfound/IpcConnection.h"
-#include "zfound/Message.h"
-#include "zfound/Process.h"
-#include "zfound/RemoteConnection.h"
+#include <zfound/Assert.h>
+#include <zfound/DbConfigFile.h>
+#include <zfound/Exception.h>
+#include <zfound/IpcConnection.h>
+#include <zfound/Message.h>
+#include <zfound/Process.h>
+#include <zfound/RemoteConnection.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -5,16 +5,16 @@
 //
 // Received parts are checked (size, length field) before they are used; a
 // malformed one fails the receive.
-#include "zfound/IpcConnection.h"
+#include <zfound/IpcConnection.h>
 
-#include "zfound/Assert.h"
-#include "zfound/DbConfigFile.h"
-#include "zfound/Exception.h"
-#include "zfound/Message.h"
-#include "zfound/MsgHeader.h"
-#include "zfound/OsServ.h"
-#include "zfound/Process.h"
-#include "zfound/ProcValues.h"
+#include <zfound/Assert.h>
+#include <zfound/DbConfigFile.h>
+#include <zfound/Exception.h>
+#include <zfound/Message.h>
+#include <zfound/MsgHeader.h>
+#include <zfound/OsServ.h>
+#include <zfound/Process.h>
+#include <zfound/ProcValues.h>
 
 #include <cerrno>
 #include <csignal>

@@ -3,9 +3,9 @@
 //
 // Header fields are moved with a memcpy of each single field in host order,
 // so any byte address may hold a header.
-#include "zfound/MsgHeader.h"
+#include <zfound/MsgHeader.h>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 
 #include <cstring>
 

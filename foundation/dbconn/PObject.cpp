@@ -6,9 +6,9 @@
 // failed assertion that returned) leaves the newcomer unregistered, so the
 // object already registered under that id stays findable and is never
 // unregistered by the newcomer's destruction.
-#include "zfound/PObject.h"
+#include <zfound/PObject.h>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 
 PObjectPtrHashTab* PObject::hashtab = nullptr;
 

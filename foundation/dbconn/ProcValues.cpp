@@ -7,10 +7,10 @@
 // instead of being lost; only a SIGUSR1 sent by the started child counts. A
 // child that ends is reaped; one that is not ready in time is killed and
 // reaped.
-#include "zfound/ProcValues.h"
+#include <zfound/ProcValues.h>
 
-#include "zfound/OsServ.h"
-#include "zfound/Process.h"
+#include <zfound/OsServ.h>
+#include <zfound/Process.h>
 
 #include <cerrno>
 #include <csignal>

@@ -1,15 +1,15 @@
 // RemoteConnection and SocketConnection: the socket transport to a relay,
 // its byte-order negotiation and conversion, the checked reading of parts,
 // and the client and acceptor steps of TCP and UNIX-domain sockets.
-#include "zfound/RemoteConnection.h"
+#include <zfound/RemoteConnection.h>
 
-#include "zfound/Assert.h"
-#include "zfound/DbConfigFile.h"
-#include "zfound/Exception.h"
-#include "zfound/Message.h"
-#include "zfound/OsServ.h"
-#include "zfound/Process.h"
-#include "zfound/ProcValues.h"
+#include <zfound/Assert.h>
+#include <zfound/DbConfigFile.h>
+#include <zfound/Exception.h>
+#include <zfound/Message.h>
+#include <zfound/OsServ.h>
+#include <zfound/Process.h>
+#include <zfound/ProcValues.h>
 
 #include <arpa/inet.h>
 #include <cerrno>

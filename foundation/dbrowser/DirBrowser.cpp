@@ -3,13 +3,13 @@
 // Invariants: dirp is non-null only while status_ is 0, and then current is
 // the entry last read, whose name matched the pattern; name(), fullName()
 // and info() look at nothing when the status is not 0.
-#include "zfound/DirBrowser.h"
+#include <zfound/DirBrowser.h>
 
 #include <sys/stat.h>
 
-#include "zfound/Assert.h"
-#include "zfound/OsServ.h"
-#include "zfound/RegExp.h"
+#include <zfound/Assert.h>
+#include <zfound/OsServ.h>
+#include <zfound/RegExp.h>
 
 DirBrowser::DirBrowser(String const& dir, RegExp const* rexp)
     : pattern(nullptr), dirp(nullptr), current(nullptr), status_(1) {

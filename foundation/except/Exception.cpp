@@ -5,12 +5,12 @@
 // (formatText), so a text with more conversions than arguments prints
 // nothing for the missing ones; fields, which may come from a peer, are
 // passed as arguments and never read as formats.
-#include "zfound/Exception.h"
+#include <zfound/Exception.h>
 
-#include "zfound/Assert.h"
-#include "zfound/Connection.h"
-#include "zfound/Format.h"
-#include "zfound/Message.h"
+#include <zfound/Assert.h>
+#include <zfound/Connection.h>
+#include <zfound/Format.h>
+#include <zfound/Message.h>
 
 #include <initializer_list>
 

@@ -4,12 +4,12 @@
 // the compare function's order (smallest first); no two nodes of the table
 // compare equal; entries_ counts the nodes held. A hash answer outside the
 // bucket range fails an assertion and the operation changes nothing.
-#include "zfound/HashTab.h"
+#include <zfound/HashTab.h>
 
 #include <climits>
 #include <new>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 
 long BaseHashTab::bucketsFor(long n) {
   if (n < 0) n = 0;

@@ -7,9 +7,9 @@
 // rounded on the eighth), drops trailing zeros and saturates the exponent:
 // above the range to highest or null by the sign, below it to zero. So no
 // operation leaves an unnormalised number behind.
-#include "zfound/Num.h"
+#include <zfound/Num.h>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 #include "NumImpl.h"
 
 #include <climits>

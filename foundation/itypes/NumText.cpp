@@ -5,11 +5,11 @@
 // puts the national decimal point in its place when it shows a number.
 // Every text form is built in a 256-byte buffer and never passes it: the
 // width is kept within 10..255 and padding zeros stop at the buffer's end.
-#include "zfound/Num.h"
+#include <zfound/Num.h>
 
-#include "zfound/Assert.h"
-#include "zfound/CharClass.h"
-#include "zfound/String.h"
+#include <zfound/Assert.h>
+#include <zfound/CharClass.h>
+#include <zfound/String.h>
 #include "NumImpl.h"
 
 #include <cmath>

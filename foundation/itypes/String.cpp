@@ -6,7 +6,7 @@
 // within 1..65535 (a result that would pass 65535 is cut there); a count of
 // 65535 is never increased (the block is copied instead); an empty result is
 // null. Writers make a shared block their own before touching it.
-#include "zfound/String.h"
+#include <zfound/String.h>
 
 #include <strings.h>
 
@@ -14,9 +14,9 @@
 #include <cstring>
 #include <string>
 
-#include "zfound/Assert.h"
-#include "zfound/CharClass.h"
-#include "zfound/Environ.h"
+#include <zfound/Assert.h>
+#include <zfound/CharClass.h>
+#include <zfound/Environ.h>
 
 namespace {
 

@@ -6,7 +6,7 @@
 // for the life of the process. The environment file reader keeps each line
 // within 2047 characters and each "$" name within 31; anything longer stops
 // the reading with -1, the lines before it staying in effect.
-#include "zfound/Environ.h"
+#include <zfound/Environ.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "zfound/Message.h"
-#include "zfound/MsgTable.h"
-#include "zfound/String.h"
+#include <zfound/Message.h>
+#include <zfound/MsgTable.h>
+#include <zfound/String.h>
 
 DefaultEnvEntry const DefaultEnv[] = {
     {"PATH", ":/bin:/usr/zephra/bin"},

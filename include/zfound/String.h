@@ -278,4 +278,4 @@ String toStr(String const& fmt, va_list args);
 // hashes as 0, highest as 1 mod size; size below 1 gives 0.
 long hashVal(String const& s, long size);
 
-#include "zfound/SubString.h"
+#include <zfound/SubString.h>

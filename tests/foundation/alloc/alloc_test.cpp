@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "zfound/Alloc.h"
+#include <zfound/Alloc.h>
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "zfound/Message.h"
-#include "zfound/PtrArray.h"
+#include <zfound/Message.h>
+#include <zfound/PtrArray.h>
 
 #include <unistd.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "zfound/CharClass.h"
+#include <zfound/CharClass.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Packed flag arrays: storage layout, bounds, resizing and word operations.
 #include <gtest/gtest.h>
 
-#include "zfound/BoolArray.h"
+#include <zfound/BoolArray.h>
 
 TEST(BoolArray, EmptyArrayReadsZeroAndIgnoresWrites) {
   for (long n : {0L, -7L}) {

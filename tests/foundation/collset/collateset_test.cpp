@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "zfound/CollateSet.h"
-#include "zfound/Message.h"
+#include <zfound/CollateSet.h>
+#include <zfound/Message.h>
 
 namespace {
 

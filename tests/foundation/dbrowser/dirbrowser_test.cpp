@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "zfound/DirBrowser.h"
-#include "zfound/RegExp.h"
+#include <zfound/DirBrowser.h>
+#include <zfound/RegExp.h>
 
 namespace {
 

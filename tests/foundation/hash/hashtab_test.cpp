@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "zfound/HashTab.h"
+#include <zfound/HashTab.h>
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "zfound/Environ.h"
-#include "zfound/Message.h"
-#include "zfound/Process.h"
+#include <zfound/Environ.h>
+#include <zfound/Message.h>
+#include <zfound/Process.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ChildRun.h"
-#include "zfound/SysLog.h"
+#include <zfound/SysLog.h>
 
 namespace {
 
