@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include <zfound/Environ.h>
+#include <zfound/EnvVar.h>
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include <zfound/Assert.h>
 #include <zfound/CharClass.h>
-#include <zfound/Environ.h>
+#include <zfound/EnvVar.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 // followed at most kMaxRefDepth steps.
 #include <zfound/Assert.h>
 #include <zfound/Config.h>
-#include <zfound/Environ.h>
+#include <zfound/EnvVar.h>
 #include <zfound/HashTab.h>
 #include <zfound/MsgTable.h>
 #include <zfound/Portable.h>

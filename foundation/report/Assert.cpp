@@ -5,7 +5,7 @@
 // the first ZxVerboseLevel() call, from ZXVERBOSELEVEL; it holds at most 257
 // flags (levels 0..256), since getNum() reads larger values as 0.
 #include <zfound/Assert.h>
-#include <zfound/Environ.h>
+#include <zfound/EnvVar.h>
 #include <zfound/Message.h>
 #include <zfound/String.h>
 
