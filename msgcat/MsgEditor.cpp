@@ -10,6 +10,7 @@
 
 #include <msgcat/MsgStore.h>
 #include <zfound/Assert.h>
+#include <zfound/FileOps.h>
 #include <zfound/OsFile.h>
 #include <zfound/OsServ.h>
 #include <zfound/Portable.h>
@@ -195,7 +196,7 @@ bool MsgEditor::write() const {
   String finalPath = path_ + "/" + name_ + ".msg";
   auto abandon = [&](String const& why) {
     tmp.close();
-    ::unlink(toCharPtr(tmpPath));
+    fileOps().unlink(toCharPtr(tmpPath));
     return fail(why);
   };
 
@@ -215,11 +216,11 @@ bool MsgEditor::write() const {
     ok = ok && out.ok();
   }
   if (!ok) return abandon("cannot write " + tmpPath);
-  if (::fsync(tmp.getFd()) != 0) return abandon("cannot sync " + tmpPath + ": " + std::strerror(errno));
+  if (fileOps().fsync(tmp.getFd()) != 0) return abandon("cannot sync " + tmpPath + ": " + std::strerror(errno));
   tmp.close();
-  if (std::rename(toCharPtr(tmpPath), toCharPtr(finalPath)) != 0) {
+  if (fileOps().rename(toCharPtr(tmpPath), toCharPtr(finalPath)) != 0) {
     int err = errno;
-    ::unlink(toCharPtr(tmpPath));
+    fileOps().unlink(toCharPtr(tmpPath));
     return fail("cannot replace " + finalPath + ": " + std::strerror(err));
   }
   return true;

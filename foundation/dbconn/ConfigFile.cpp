@@ -8,6 +8,7 @@
 // file, never a part of one.
 #include <zfound/Assert.h>
 #include <zfound/ConfigFile.h>
+#include <zfound/FileOps.h>
 #include <zfound/Message.h>
 
 #include <cerrno>
@@ -77,10 +78,10 @@ String trimmed(char const* s, size_t len) {
 // too: syncs the directory that holds `path`.
 void syncDirectory(String const& path) {
   String dir = path.pathName();
-  int fd = ::open(dir.isNull() ? "/" : toCharPtr(dir), O_RDONLY | O_DIRECTORY);
+  int fd = fileOps().open(dir.isNull() ? "/" : toCharPtr(dir), O_RDONLY | O_DIRECTORY, 0);
   if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  fileOps().fsync(fd);
+  fileOps().close(fd);
 }
 
 // Creates a new file beside `path` exclusively (0666 filtered by the umask)
@@ -91,7 +92,7 @@ int createBeside(String const& path, String& tmp) {
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, ".new%ld_%u", static_cast<long>(::getpid()), ++counter);
     tmp = path + suffix;
-    int fd = ::open(toCharPtr(tmp), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = fileOps().open(toCharPtr(tmp), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -348,11 +349,15 @@ bool ConfigFile::store() {
   // The new file takes the old one's permissions.
   struct stat st;
   if (::stat(toCharPtr(filename), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  FILE* f = ::fdopen(fd, "w");
+  // The text is built in memory, then written, synced and renamed through
+  // the file seam.
+  char* text = nullptr;
+  size_t textLength = 0;
+  FILE* f = ::open_memstream(&text, &textLength);
   if (f == nullptr) {
     int err = errno;
-    ::close(fd);
-    ::unlink(toCharPtr(tmp));
+    fileOps().close(fd);
+    fileOps().unlink(toCharPtr(tmp));
     warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err));
     return false;
   }
@@ -363,22 +368,31 @@ bool ConfigFile::store() {
   storeOthers(f);
   if (ty == 'i' || !objRepository.isNull())
     std::fprintf(f, "ObjectRepository\t\t%s\n", toCharPtr(objRepository));
-  bool ok = std::fflush(f) == 0 && !std::ferror(f);
+  bool ok = !std::ferror(f);
   int err = ok ? 0 : errno;
-  if (ok && ::fsync(::fileno(f)) != 0) {
-    ok = false;
-    err = errno;
-  }
   if (std::fclose(f) != 0 && ok) {
     ok = false;
     err = errno;
   }
-  if (ok && std::rename(toCharPtr(tmp), toCharPtr(filename)) != 0) {
+  if (ok && !writeAll(fd, text, textLength)) {
+    ok = false;
+    err = errno;
+  }
+  std::free(text);
+  if (ok && fileOps().fsync(fd) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (fileOps().close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && fileOps().rename(toCharPtr(tmp), toCharPtr(filename)) != 0) {
     ok = false;
     err = errno;
   }
   if (!ok) {
-    ::unlink(toCharPtr(tmp));
+    fileOps().unlink(toCharPtr(tmp));
     warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err ? err : EIO));
     return false;
   }

@@ -10,6 +10,7 @@
 #include <zfound/Assert.h>
 #include <zfound/Message.h>
 #include <zfound/OsFile.h>
+#include <zfound/FileOps.h>
 #include <zfound/PhysFile.h>
 #include <zfound/Process.h>
 
@@ -219,7 +220,7 @@ bool PhysFile::updateFd(char const* op, bool quiet) {
   }
   for (int tries = 0;;) {
     osfile_->errNo_ = 0;
-    int fd = ::open(toCharPtr(name), flags_ | O_CLOEXEC, 0666);
+    int fd = fileOps().open(toCharPtr(name), flags_ | O_CLOEXEC, 0666);
     if (fd >= 0) {
       struct stat st;
       if (::fstat(fd, &st) == 0) {
@@ -264,7 +265,7 @@ void PhysFile::closeParked(dev_t dev, ino_t ino) {
   if (parked_sd.empty() || lockedElsewhere(dev, ino, nullptr)) return;
   for (size_t i = 0; i < parked_sd.size();) {
     if (parked_sd[i].dev == dev && parked_sd[i].ino == ino) {
-      ::close(parked_sd[i].fd);
+      fileOps().close(parked_sd[i].fd);
       parked_sd.erase(parked_sd.begin() + static_cast<long>(i));
     } else {
       ++i;
@@ -279,7 +280,7 @@ void PhysFile::close() {
   if (lockedElsewhere(dev_, ino_, this))
     parked_sd.push_back(Parked{fd_, dev_, ino_, openedFlags_, lockCount_ == 0});
   else
-    ::close(fd_);
+    fileOps().close(fd_);
   fd_ = -1;
   lockCount_ = 0;
   --openFiles_sd;
@@ -299,7 +300,7 @@ int64_t PhysFile::read(void* buffer, int64_t offset, int64_t length) {
   }
   for (int tries = 0;;) {
     if (!updateFd("read")) return -1;
-    ssize_t n = ::pread(fd_, buffer, static_cast<size_t>(length), offset);
+    ssize_t n = fileOps().pread(fd_, buffer, static_cast<size_t>(length), offset);
     if (n >= 0) {
       ++nReads_;
       ++nReads_sd;
@@ -321,7 +322,7 @@ int64_t PhysFile::write(void const* buffer, int64_t offset, int64_t length) {
   for (int tries = 0;;) {
     if (!updateFd("write")) return -1;
     while (done < length) {
-      ssize_t n = ::pwrite(fd_, p + done, static_cast<size_t>(length - done), offset + done);
+      ssize_t n = fileOps().pwrite(fd_, p + done, static_cast<size_t>(length - done), offset + done);
       if (n < 0) break;
       if (n == 0) {
         errno = ENOSPC;
@@ -344,7 +345,7 @@ int PhysFile::sync() {
   if (nWrites_ == 0) return 0;
   if (!updateFd("sync")) return 0;
   for (int tries = 0;;) {
-    if (::fsync(fd_) == 0) break;
+    if (fileOps().fsync(fd_) == 0) break;
     if (errno == EINTR) continue;
     if (!osError("sync", tries++)) break;
   }
@@ -363,7 +364,7 @@ void PhysFile::renameTo(String const& dir, String const& name, String const& ext
   String from = fullName();
   String to = fullName(dir, name, ext);
   for (int tries = 0;;) {
-    if (::rename(toCharPtr(from), toCharPtr(to)) == 0) break;
+    if (fileOps().rename(toCharPtr(from), toCharPtr(to)) == 0) break;
     if (!osError("rename", tries++)) return;
   }
   path_ = dir;
@@ -383,7 +384,7 @@ void PhysFile::unLink() {
   }
   String name = fullName();
   for (int tries = 0;;) {
-    if (::unlink(toCharPtr(name)) == 0 || errno == ENOENT) return;
+    if (fileOps().unlink(toCharPtr(name)) == 0 || errno == ENOENT) return;
     if (!osError("unlink", tries++)) return;
   }
 }
