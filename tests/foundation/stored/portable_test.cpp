@@ -110,7 +110,7 @@ TEST(PortableFile, RoundTripOfEveryForm) {
     EXPECT_EQ(s.length(), r.length());
     EXPECT_EQ(s.isHighest(), r.isHighest());
     EXPECT_EQ(0, cmp(s, r));
-    if (!s.isHighest() && s.length() > 0) EXPECT_EQ(0, std::memcmp(toCharPtr(s), toCharPtr(r), s.length()));
+    if (!s.isHighest() && s.length() > 0) { EXPECT_EQ(0, std::memcmp(toCharPtr(s), toCharPtr(r), s.length())); }
     EXPECT_EQ(0x5A5A5A5A, ldInt(f));
   }
   EXPECT_FALSE(ldFailed(f));
@@ -146,9 +146,9 @@ TEST(PortableFile, TruncatedAndImpossibleInputIsReported) {
     std::string path = dir.write("t.bin", c.bytes);
     FILE* f = std::fopen(path.c_str(), "rb");
     ASSERT_NE(nullptr, f);
-    if (c.what == 0) EXPECT_EQ(0, ldInt(f));
-    if (c.what == 1) EXPECT_TRUE(ldString(f).isNull());
-    if (c.what == 2) EXPECT_EQ(0, ldShort(f));
+    if (c.what == 0) { EXPECT_EQ(0, ldInt(f)); }
+    if (c.what == 1) { EXPECT_TRUE(ldString(f).isNull()); }
+    if (c.what == 2) { EXPECT_EQ(0, ldShort(f)); }
     EXPECT_TRUE(ldFailed(f)) << "case of " << c.bytes.size() << " bytes";
     std::fclose(f);
   }
@@ -279,7 +279,7 @@ TEST(PortableNum, FileAndStreamRoundTripAndBadDigits) {
   for (Num const& n : values) {
     Num r = ldNum(f);
     EXPECT_EQ(n.isNull(), r.isNull());
-    if (!n.isNull()) EXPECT_TRUE(r == n);
+    if (!n.isNull()) { EXPECT_TRUE(r == n); }
   }
   EXPECT_FALSE(ldFailed(f));
   std::fclose(f);
