@@ -374,11 +374,7 @@ TEST_F(ConfigFileTest, ServerListFindsTheServerOfASchema) {
 // Starts the process as a program does, so that reports show their
 // catalogue texts and end the process.
 void startChild() {
-  static char arg0[] = "cfgtest";
-  static char* argv[] = {arg0, nullptr};
-  int argc = 1;
-  char** av = argv;
-  startUp(String("cfgtest"), argc, av);
+  zftest::startUpOnce("cfgtest");
 }
 
 TEST_F(ConfigFileTest, ReportsNameTheFileAndLine) {

@@ -179,11 +179,7 @@ TEST(PObjectTest, ManyObjectsAcrossBuckets) {
 TEST(PObjectTest, DuplicateIdFailsTheAssertion) {
   // After start-up a failed assertion ends the process.
   zftest::RunResult r = zftest::runInChild([] {
-    static char arg0[] = "pobjtest";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("pobjtest", argc, av);
+    zftest::startUpOnce("pobjtest");
     Obj a(5, 5);
     Obj b(5, 5);
     return 0;

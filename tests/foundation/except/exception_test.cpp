@@ -24,15 +24,6 @@ namespace {
 
 using zftest::str;
 
-void startUpOnce() {
-  if (startUpDone()) return;
-  static char arg0[] = "exctest";
-  static char* argv[] = {arg0, nullptr};
-  int argc = 1;
-  char** av = argv;
-  startUp("exctest-1.0", argc, av);
-}
-
 // A catalogue whose texts have more conversions than the classes pass: the
 // missing ones print nothing. Runs first, in a child that starts up on it.
 TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
@@ -49,7 +40,7 @@ TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
   zftest::RunResult r = zftest::runInChild([&] {
     setenv("DATADIR", dir.path().c_str(), 1);
     setenv("LANGUAGE", "english", 1);
-    startUpOnce();
+    zftest::startUpOnce("exctest-1.0");
     std::printf("%s\n", toCharPtr(Locked("ann").message()));
     std::printf("%s\n", toCharPtr(Locked().message()));
     std::printf("%s\n", toCharPtr(TooManyAttachs(9).message()));
@@ -62,7 +53,7 @@ TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
 
 class ExceptionTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() { startUpOnce(); }
+  static void SetUpTestSuite() { zftest::startUpOnce("exctest-1.0"); }
   void SetUp() override {
     Exception::clear();
     Exception::init(true);

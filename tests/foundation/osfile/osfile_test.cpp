@@ -141,11 +141,7 @@ TEST(PhysLayoutTest, Amounts) {
 
 // A child that has run startUp, so that fatal reports show their catalogue text.
 void startChild() {
-  static char arg0[] = "osfiletest";
-  static char* argvv[] = {arg0, nullptr};
-  int argc = 1;
-  char** argv = argvv;
-  startUp(String("osfiletest"), argc, argv);
+  zftest::startUpOnce("osfiletest");
 }
 
 TEST(PhysLayoutDeathTest, MalformedLinesEndTheProgram) {

@@ -27,12 +27,7 @@ using zftest::str;
 class ReportTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (startUpDone()) return;
-    static char arg0[] = "reptest";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("reptest-1.2", argc, av);
+    zftest::startUpOnce("reptest-1.2");
   }
 };
 
