@@ -154,10 +154,10 @@ int PhysFile::lock(int64_t offset, int64_t length, int32_t mode) {
 
 int PhysFile::lock(int32_t mode) {
   int r = lock(0, 0, mode);
-  if (r == 1) return -2;
-  if (r < 0) return -1;
+  if (r == kRangeLockBusy) return kFileLockBusy;
+  if (r == kRangeLockError) return kFileLockError;
   lockCount_ = 1;
-  return 1;
+  return kFileLocked;
 }
 
 void PhysFile::free(int64_t offset, int64_t length) {

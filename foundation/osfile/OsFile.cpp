@@ -315,9 +315,9 @@ int64_t OsFile::read(void* buffer, int64_t offset, int64_t length, int32_t mode)
   };
   for (size_t k = 0; k < runs.size(); ++k) {
     int r = pfiles_[runs[k].part].lock(runs[k].offset, runs[k].length, mode);
-    if (r != 0) {
+    if (r != kRangeLocked) {
       release(k);
-      return r == 1 ? -2 : -1;
+      return r == kRangeLockBusy ? kFileLockBusy : kFileLockError;
     }
   }
   char* out = static_cast<char*>(buffer);

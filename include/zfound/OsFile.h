@@ -106,9 +106,9 @@ public:
   void checkMethod(char const* op) const;
 
   // ---- locks and status (single-file where noted) ----
-  // Single-file: the first part's lock(mode): 1 locked, -2 busy, -1 error.
+  // Single-file: the first part's lock(mode), a FileLockResult (PhysFile.h).
   int lock(int32_t mode);
-  // The mapped part's lock: 0 held, 1 busy, -1 error.
+  // The mapped part's lock, a RangeLockResult (PhysFile.h).
   int lock(int64_t offset, int64_t length, int32_t mode);
   void free(int64_t offset, int64_t length);
   int lockOwner(int64_t offset, int64_t length);
