@@ -92,6 +92,7 @@ zf_layer_header(zfound/Assert.h      chars)
 zf_layer_header(zfound/AppMain.h     system)
 zf_layer_header(zfound/StartArgs.h   system)
 zf_layer_header(zfound/ClientObject.h client)
+zf_layer_header(zfound/ExceptionCodes.h client)
 zf_layer_header(zfound/BuildInfo.h   system)
 # The printf family is declared with the value types, whose text forms use
 # it, and implemented by the system layer, which holds the national settings

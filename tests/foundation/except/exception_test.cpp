@@ -135,6 +135,34 @@ TEST_F(ExceptionTest, EveryClassShowsItsCatalogueTextAndSurvivesCloning) {
   }
 }
 
+// The code list (ExceptionCodes.h) and the family agree: each listed class
+// has its code, the factory and the prototype table make that class for it,
+// its key has a catalogue text, and the codes past the list are plain.
+TEST_F(ExceptionTest, TheFactoryAndThePrototypesFollowTheCodeList) {
+  int32_t listed = 0;
+#define ZF_EXC_CHECK(c, Class, key, fields)                                                    \
+  {                                                                                           \
+    SCOPED_TRACE(#Class);                                                                     \
+    ++listed;                                                                                 \
+    EXPECT_EQ(kExc##Class, c);                                                                \
+    EXPECT_EQ(Class().code(), c);                                                             \
+    std::unique_ptr<Exception> made(Exception::make(c));                                      \
+    EXPECT_EQ(typeid(*made), typeid(Class));                                                  \
+    EXPECT_EQ(made->code(), c);                                                               \
+    Exception* proto = Exception::getException(uint16_t(c));                                 \
+    ASSERT_NE(proto, nullptr);                                                                \
+    EXPECT_EQ(typeid(*proto), typeid(Class));                                                 \
+    EXPECT_EQ(str(libMsg(key)).find("Message not found"), std::string::npos) << key;          \
+  }
+  ZF_EXCEPTION_CODES(ZF_EXC_CHECK)
+#undef ZF_EXC_CHECK
+  EXPECT_EQ(listed, Exception::kLastCode);
+  EXPECT_EQ(Exception::getException(uint16_t(Exception::kLastCode + 1)), nullptr);
+  std::unique_ptr<Exception> plain(Exception::make(Exception::kLastCode + 1));
+  EXPECT_EQ(typeid(*plain), typeid(Exception));
+  EXPECT_EQ(plain->code(), Exception::kLastCode + 1);
+}
+
 TEST_F(ExceptionTest, EveryClassRoundTripsAndBecomesTheCurrentException) {
   for (Sample const& s : samples()) {
     SCOPED_TRACE(s.code);
