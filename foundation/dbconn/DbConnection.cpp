@@ -170,7 +170,7 @@ void DbConnection::setValues() {
 }
 
 void DbConnection::begin(int32_t objid, SvMessage op) {
-  if (objid == -1) _precond("objid != (-1)", __FILE__, __LINE__);
+  ZF_PRECOND(objid != -1);
   // A request that expects a reply is completed before another is begun.
   if (retValue_ == kReplyPending && nMsgs_ > 0 && !isVoid(SvMessage(curOp_))) execute();
   uint32_t* start = beginOfBuffer();
@@ -205,7 +205,7 @@ void DbConnection::begin(int32_t objid, SvMessage op) {
   ++nMsgs_;
   bool atStart = true;
   if (nMsgs_ > 1) {
-    if (!isVoid(SvMessage(msgServerOp(buffer_)))) _precond("isVoid(SvMessage(buffer->h.serverOp))", __FILE__, __LINE__);
+    ZF_PRECOND(isVoid(SvMessage(msgServerOp(buffer_))));
     closeHeader();
     int32_t remainder = capacity_ - int32_t(writePos_ - start);
     if (remainder > 0) {
@@ -254,11 +254,11 @@ void DbConnection::flushBuff() {
     buffer_ = start;
     writePos_ = start + partial;
     writeLeft_ = capacity_ - 1 - (partial - 3);
-    if (!(writeLeft_ > 0)) _precond("snd_cnt > 0", __FILE__, __LINE__);
+    ZF_PRECOND(writeLeft_ > 0);
     nMsgs_ = 1;
     return;
   }
-  if (buffer_ != start) _precond("beginOfBuffer() == buffer", __FILE__, __LINE__);
+  ZF_PRECOND(buffer_ == start);
   s_MsgBuff h = header();
   h.setLength(int32_t(writePos_ - buffer_) - 3);  // MSG_CONT stays set
   setHeader(h);

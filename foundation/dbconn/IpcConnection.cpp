@@ -274,8 +274,8 @@ int32_t IpcConnection::sendPart() {
 }
 
 int32_t IpcConnection::fillPart() {
-  if (buffer_ != buf_) _precond("buffer == beginOfBuffer()", __FILE__, __LINE__);
-  if (!header().continued()) _precond("buffer->h.flags() & MSG_CONT", __FILE__, __LINE__);
+  ZF_PRECOND(buffer_ == buf_);
+  ZF_PRECOND(header().continued());
   if (!valid_) return -1;
   SysVMsgPart in;
   ssize_t r;

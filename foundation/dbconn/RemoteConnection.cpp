@@ -196,8 +196,8 @@ void SocketConnection::shut(int32_t status) {
 }
 
 int32_t SocketConnection::send(int32_t n, char const* p) {
-  if (status_ != OKEY) _precond("status_ == OKEY", __FILE__, __LINE__);
-  if (sockDescr_ == -1) _precond("sockDescr_ != (-1)", __FILE__, __LINE__);
+  ZF_PRECOND(status_ == OKEY);
+  ZF_PRECOND(sockDescr_ != -1);
   if (status_ != OKEY || sockDescr_ == -1 || n < 0) return -1;
   int32_t done = 0;
   while (done < n) {
@@ -210,8 +210,8 @@ int32_t SocketConnection::send(int32_t n, char const* p) {
 }
 
 int32_t SocketConnection::receive(int32_t n, char* p) {
-  if (status_ != OKEY) _precond("status_ == OKEY", __FILE__, __LINE__);
-  if (sockDescr_ == -1) _precond("sockDescr_ != (-1)", __FILE__, __LINE__);
+  ZF_PRECOND(status_ == OKEY);
+  ZF_PRECOND(sockDescr_ != -1);
   if (status_ != OKEY || sockDescr_ == -1 || n < 0) return -1;
   int32_t done = 0;
   while (done < n) {
@@ -232,8 +232,8 @@ int32_t SocketConnection::sendTestNum() {
 }
 
 void SocketConnection::defineConvType() {
-  if (status_ != OKEY) _precond("status_ == OKEY", __FILE__, __LINE__);
-  if (convType_ != NULL_TYPE) _precond("convType == NULL_TYPE", __FILE__, __LINE__);
+  ZF_PRECOND(status_ == OKEY);
+  ZF_PRECOND(convType_ == NULL_TYPE);
   char b[4];
   if (receive(4, b) != 4) {
     status_ = BAD_ORDER;
@@ -543,7 +543,7 @@ void RemoteConnection::initialize(String const& host, String const& service) {
     status_ = -1;
     return;
   }
-  if (scon_->convType() == NULL_TYPE) _precond("convType != NULL_TYPE", __FILE__, __LINE__);
+  ZF_PRECOND(scon_->convType() != NULL_TYPE);
   needConvert_ = scon_->convType() != SAME_TYPE;
   char b[4];
   uint32_t cap = 0;
@@ -635,7 +635,7 @@ int32_t RemoteConnection::sendTo() {
 
 int32_t RemoteConnection::receiveFrom() {
   uint32_t* start = beginOfBuffer();
-  if (buffer_ != start) _precond("rbuffer == buffer", __FILE__, __LINE__);
+  ZF_PRECOND(buffer_ == start);
   if (scon_->receive(12, reinterpret_cast<char*>(start)) != 12) {
     scon_->shut(SocketConnection::BAD_ORDER);
     failText_ = msgText("ERRRECFRM");
@@ -712,7 +712,7 @@ int32_t RemoteConnection::fillPart() {
     int16_t st = header().status();
     if (st == 20) {
       Exception* c = Exception::getException(20);
-      if (c == nullptr) _precond("c != ((void *)0)", __FILE__, __LINE__);
+      ZF_PRECOND(c != nullptr);
       if (c) {
         ++readLeft_;
         c->fill(this);

@@ -49,12 +49,12 @@ constexpr long kChunk = 1024;
 void ensure(long n) {
   CodeBuffer& b = buff();
   if (b.start == nullptr) {
-    if (!(kChunk >= n)) _assert("buffLen >= min", __FILE__, __LINE__);
+    ZF_ASSERT(kChunk >= n);
     b.start = new uint16_t[kChunk];
     b.cap = kChunk;
   }
   if (b.pos + n <= b.cap) return;
-  if (!(kChunk >= n)) _assert("chunk >= min", __FILE__, __LINE__);
+  ZF_ASSERT(kChunk >= n);
   uint16_t* grown = new uint16_t[size_t(b.cap + kChunk)];
   std::memcpy(grown, b.start, size_t(b.pos) * sizeof(uint16_t));
   delete[] b.start;
@@ -152,7 +152,7 @@ Expr::Expr(Expr const& e) : Expr() {
 Expr* Expr::currExpr() { return compiling(); }
 
 long Expr::bottom() {
-  if (buff().start == nullptr) _assert("buff.s != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(buff().start != nullptr);
   return buff().pos;
 }
 
@@ -217,7 +217,7 @@ long Expr::align(Instruction::Id type) {
     emitUnit(Instruction::pad);
   }
   long addr = code(type);
-  if (!(addr != -1)) _assert("addr != (-1)", __FILE__, __LINE__);
+  ZF_ASSERT(addr != -1);
   return addr;
 }
 
@@ -315,7 +315,7 @@ long Expr::codeIn(int32_t count) {
 
 long Expr::codeFunction(char const* name) {
   long funcId = addFunction(String(name));
-  if (!(funcId != -1)) _assert("funcId != (-1)", __FILE__, __LINE__);
+  ZF_ASSERT(funcId != -1);
   long at = bottom();
   code(String(name));
   code(int32_t(funcId));
@@ -325,7 +325,7 @@ long Expr::codeFunction(char const* name) {
 
 long Expr::codeMethod(char const* name, String const& object) {
   long methId = addMethod(String(name));
-  if (!(methId != -1)) _assert("methId != (-1)", __FILE__, __LINE__);
+  ZF_ASSERT(methId != -1);
   long at = bottom();
   code(String(name));
   code(int32_t(methId));

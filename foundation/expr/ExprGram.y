@@ -166,7 +166,7 @@ block_open
 block_close
   : '}'
       {
-        if (!(ps.blockLevel > 0)) _assert("blockLevel > 0", __FILE__, __LINE__);
+        ZF_ASSERT(ps.blockLevel > 0);
         $$ = POS();
         --ps.blockLevel;
       }

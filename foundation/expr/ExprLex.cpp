@@ -87,7 +87,7 @@ int Expr::get() {
 
 int Expr::fetch() {
   if (errorLine_ == 0) errorLine_ = 1;
-  if (!(current_ == 0 || text_[current_ - 1])) _assert("current == 0 || expr[current-1]", __FILE__, __LINE__);
+  ZF_ASSERT(current_ == 0 || text_[current_ - 1]);
   int c = get();
   ++current_;
   if (c == '\n') ++errorLine_;

@@ -121,7 +121,7 @@ bool AnyValue::isNull() const {
     case T_POINT: return v.long0() == -1 || v.long1() == -1;
     case T_OBJID: return v.long0() == 0 && v.long1() == 0;
     default:
-      _assert("0", "expr/anyvalue", __LINE__);
+      _assert("0", __FILE__, __LINE__);
       return true;
   }
 }
@@ -214,7 +214,7 @@ void AnyValue::clear() {
     case T_POINT: setLongs(-1, -1); return;
     case T_OBJID: setLongs(0, 0); return;
     case T_REF: target()->clear(); return;
-    default: _assert("0", "expr/anyvalue", __LINE__); return;
+    default: _assert("0", __FILE__, __LINE__); return;
   }
 }
 
@@ -315,7 +315,7 @@ int32_t cmp(AnyValue const& ar, AnyValue const& br) {
       uint32_t ai = uint32_t(a.y()), bi = uint32_t(b.y());
       return ai < bi ? -1 : ai > bi ? 1 : 0;
     }
-    default: _assert("0", "expr/anyvalue", __LINE__); return 0;
+    default: _assert("0", __FILE__, __LINE__); return 0;
   }
 }
 

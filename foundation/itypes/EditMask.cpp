@@ -303,7 +303,7 @@ String String::format(String mask) const {
     size_t editLen = 0;
     char const* chk = nullptr;
     if (!splitCompiledMask(m + 1, mlen - 1, &editLen, &chk)) {
-      _assert("msepar != ((void *)0)", "itypes/strfmt", __LINE__);
+      _assert("msepar != ((void *)0)", __FILE__, __LINE__);
       return String();
     }
     edit.assign(m + 1, editLen);
@@ -339,6 +339,6 @@ String String::format(String mask) const {
     out[i] = kept;
   }
   String ret(long(cut), out.data());
-  if (!(ret.length() <= long(leng))) _assert("ret.p->len() <= leng", "itypes/strfmt", __LINE__);
+  ZF_ASSERT(ret.length() <= long(leng));
   return ret;
 }

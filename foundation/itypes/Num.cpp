@@ -477,7 +477,7 @@ bool checkN(void const* n) {
 
 bool checkShift(Num const* a) {
   if (a != nullptr && a->count() <= 7) return true;
-  _assert("a != (0) && a->len <= 7", "itypes/numshift", __LINE__);
+  _assert("a != (0) && a->len <= 7", __FILE__, __LINE__);
   return false;
 }
 

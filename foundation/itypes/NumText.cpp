@@ -273,7 +273,7 @@ char* NumToStr(Num const* n, int32_t width, int32_t precision) {
 }
 
 void NumExpFmt(Num const* n, char* buffer, int32_t width) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   if (n == nullptr || buffer == nullptr) return;
   if (width < 1) width = 1;
   if (width > kBufSize - 1) width = kBufSize - 1;
@@ -292,16 +292,16 @@ void NumExpFmt(Num const* n, char* buffer, int32_t width) {
 }
 
 double NumToF(Num const* n) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   return n ? toDouble(*n) : -1e50;
 }
 
 void StrToNum(char const* s, Num* n) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   if (n) NumImpl::parse(*n, s);
 }
 
 void FToNum(double v, Num* n) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   if (n) *n = Num(v);
 }

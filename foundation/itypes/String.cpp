@@ -264,7 +264,7 @@ void String::restore(long from, long len) {
       from + len > p->len_)
     return;
   if (p->s()[from + len] != '\0') {
-    _assert("p->s()[from + len] == '\\0'", "itypes/string", __LINE__);
+    _assert("p->s()[from + len] == '\\0'", __FILE__, __LINE__);
     return;
   }
   long end = p->len_;

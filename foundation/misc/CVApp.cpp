@@ -27,8 +27,8 @@ extern "C" bool CrackerClient() { return crackerClient(); }
 FramedObject::FramedObject() : remoteId_(-1), mainFrame_(nullptr) {}
 
 FramedObject::~FramedObject() {
-  if (!(remoteId() == (-1))) _assert("remoteId()==(-1)", __FILE__, __LINE__);
-  if (!(!mainFrame())) _assert("!mainFrame()", __FILE__, __LINE__);
+  ZF_ASSERT_TEXT(remoteId() == -1, "remoteId()==(-1)");
+  ZF_ASSERT(!mainFrame());
 }
 
 bool FramedObject::canUseWxWindows() const { return false; }
@@ -41,11 +41,11 @@ void FramedObject::crackerDestroy(RequestConnection&) { _abnormal(__FILE__, __LI
 void FramedObject::processRequest(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
 
 void FramedObject::setRemoteId(int32_t id) {
-  if (!(id == (-1) || remoteId() == (-1))) _assert("id==(-1) || remoteId()==(-1)", __FILE__, __LINE__);
+  ZF_ASSERT_TEXT(id == -1 || remoteId() == -1, "id==(-1) || remoteId()==(-1)");
   remoteId_ = id;
 }
 
 void FramedObject::setMainFrame(wxFrame* frame) {
-  if (!(!mainFrame() || !frame)) _assert("!mainFrame() || !frame", __FILE__, __LINE__);
+  ZF_ASSERT(!mainFrame() || !frame);
   mainFrame_ = frame;
 }

@@ -207,7 +207,7 @@ char const* stringConversion(int, char const*&, char, int32_t&, FmtArgs& args, c
   void const* p = nullptr;
   if (!args.nextPtr(p, FmtArg::Str)) return nullptr;
   if (!p) {
-    _assert("s != (0)", "misc/doformat", __LINE__);
+    _assert("s != (0)", __FILE__, __LINE__);
     return nullptr;
   }
   String const& s = *static_cast<String const*>(p);
@@ -371,7 +371,7 @@ ConvertFunction functionPointer(int c) {
 void addConvertFunction(long c, ConvertFunction f) {
   long i = c - 32;
   if (!(i >= 0 && i < 95)) {
-    _assert("c >= 0 && c < int(sizeof(fpArray) / sizeof(fpArray[0]))", "misc/doformat", __LINE__);
+    _assert("c >= 0 && c < int(sizeof(fpArray) / sizeof(fpArray[0]))", __FILE__, __LINE__);
     return;
   }
   fpArray()[i] = f;

@@ -65,7 +65,7 @@ bool OsFile::open(String const& dir, String const& name, String const& ext, int3
 
 bool OsFile::open(PhysLayout& layout, String const& logicalName, String const& ext, int32_t mode,
                   int32_t blockSize, String const& name) {
-  if (blockSize < 0) _assert("bz >= 0", __FILE__, __LINE__);
+  ZF_ASSERT(blockSize >= 0);
   closeAndDelete();
   logicalName_ = logicalName;
   name_ = name.isNull() ? logicalName : name;
@@ -182,7 +182,7 @@ int64_t OsFile::write(void const* buffer, int64_t offset, int64_t length) {
 }
 
 int64_t OsFile::read(int32_t part, void* buffer, int64_t offset, int64_t length) {
-  if (plentry_ == nullptr) _assert("plentry_d != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(plentry_ != nullptr);
   ++nObjReads_;
   return pfiles(part).read(buffer, offset, length);
 }
@@ -200,8 +200,8 @@ void OsFile::syncAllCache() { PhysFile::syncAllCache(); }
 void OsFile::flushAll() { PhysFile::flushAll(); }
 
 PhysFile& OsFile::pfiles(int32_t i) {
-  if (pfiles_ == nullptr) _assert("pfiles_d != (0)", __FILE__, __LINE__);
-  if (!(i >= 0 && i < nparts_)) _assert("i >= 0 && i < nparts_d", __FILE__, __LINE__);
+  ZF_ASSERT(pfiles_ != nullptr);
+  ZF_ASSERT(i >= 0 && i < nparts_);
   return pfiles_[i];
 }
 
@@ -232,8 +232,8 @@ String OsFile::fullName() {
 }
 
 String OsFile::fullName(int32_t i) const {
-  if (plentry_ == nullptr) _assert("plentry_d != (0)", __FILE__, __LINE__);
-  if (!(i >= 0 && i < nparts_)) _assert("i >= 0 && i < nparts_d", __FILE__, __LINE__);
+  ZF_ASSERT(plentry_ != nullptr);
+  ZF_ASSERT(i >= 0 && i < nparts_);
   return pfiles_[i].fullName();
 }
 

@@ -114,7 +114,7 @@ String PhysFile::fullName(String const& dir, String const& name, String const& e
 }
 
 String PhysFile::fullName() const {
-  if (osfile_ == nullptr) _assert("osfile_d != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(osfile_ != nullptr);
   return fullName(path_, osfile_->name_, osfile_->ext_);
 }
 
@@ -184,7 +184,7 @@ bool PhysFile::freeAnFd(char const* op) {
 }
 
 bool PhysFile::updateFd(char const* op, bool quiet) {
-  if (osfile_ == nullptr) _assert("osfile_d != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(osfile_ != nullptr);
   if (osfile_->name_.isNull()) {
     for (int tries = 0;; ++tries) {
       errno = EBADF;
@@ -354,7 +354,7 @@ int PhysFile::sync() {
 }
 
 void PhysFile::renameTo(String const& dir, String const& name, String const& ext) {
-  if (osfile_ == nullptr) _assert("osfile_d != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(osfile_ != nullptr);
   if (osfile_->name_.isNull()) {
     for (int tries = 0;; ++tries) {
       errno = EBADF;
@@ -375,7 +375,7 @@ void PhysFile::rename(String const& name, String const& ext) { renameTo(path_, n
 void PhysFile::rename(String const& dir, String const& name, String const& ext) { renameTo(dir, name, ext); }
 
 void PhysFile::unLink() {
-  if (osfile_ == nullptr) _assert("osfile_d != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(osfile_ != nullptr);
   if (osfile_->name_.isNull()) {
     for (int tries = 0;; ++tries) {
       errno = EBADF;

@@ -93,8 +93,8 @@ int64_t RoundRobinEntry::stripe(int32_t bs) const {
 }
 
 int32_t RoundRobinEntry::part(int64_t& offset, int32_t bs) const {
-  if (!(bs > 0)) _assert("bs > 0", __FILE__, __LINE__);
-  if (dirs_.empty()) _assert("nparts != 0", __FILE__, __LINE__);
+  ZF_ASSERT(bs > 0);
+  ZF_ASSERT(!dirs_.empty());
   int64_t s = stripe(bs);
   int64_t n = static_cast<int64_t>(dirs_.size());
   int64_t q = offset / s;

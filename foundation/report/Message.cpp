@@ -99,23 +99,23 @@ Message operator+(Message const& a, Message const& b) {
 
 String libMsg(char const* key) { return libMsg(String(key)); }
 String libMsg(String const& key) {
-  if (!_libMsg) _assert("_libMsg != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(_libMsg != nullptr);
   return lookup(_libMsg, key);
 }
 Message libMsg(char const* key, char const* deflt) { return libMsg(String(key), deflt); }
 Message libMsg(String const& key, char const* deflt) {
-  if (!_libMsg) _assert("_libMsg != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(_libMsg != nullptr);
   return lookupDefault(_libMsg, key, deflt);
 }
 
 String appMsg(char const* key) { return appMsg(String(key)); }
 String appMsg(String const& key) {
-  if (!_appMsg) _assert("_appMsg != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(_appMsg != nullptr);
   return lookup(_appMsg, key);
 }
 Message appMsg(char const* key, char const* deflt) { return appMsg(String(key), deflt); }
 Message appMsg(String const& key, char const* deflt) {
-  if (!_appMsg) _assert("_appMsg != (0)", __FILE__, __LINE__);
+  ZF_ASSERT(_appMsg != nullptr);
   return lookupDefault(_appMsg, key, deflt);
 }
 

@@ -12,7 +12,9 @@
 //   ZF_PRECOND(p != 0);    "Precondition failed (...)..."
 //   ZF_POSTCOND(n >= 0);   "Postcondition failed (...)..."
 //   ZF_ABNORMAL();         "Program reached an invalid address at <file>:<line>.\n"
-// or call the functions directly when the expression text must be exact.
+//   ZF_ASSERT_TEXT(p != nullptr, "p != (0)");   a fixed text (see below)
+// Code calls the report functions directly only where a failed check must
+// go on to a fallback of its own (a report returns before start-up).
 #pragma once
 
 #include <cstdint>
@@ -35,6 +37,11 @@ void _abnormal(char const* file, int line);
 #define ZF_PRECOND(cond) ((cond) ? (void)0 : _precond(#cond, __FILE__, __LINE__))
 #define ZF_POSTCOND(cond) ((cond) ? (void)0 : _postcond(#cond, __FILE__, __LINE__))
 #define ZF_ABNORMAL() _abnormal(__FILE__, __LINE__)
+// The same checks with a fixed report text, only where a text that users or
+// tests rely on differs from the condition as written.
+#define ZF_ASSERT_TEXT(cond, text) ((cond) ? (void)0 : _assert(text, __FILE__, __LINE__))
+#define ZF_PRECOND_TEXT(cond, text) ((cond) ? (void)0 : _precond(text, __FILE__, __LINE__))
+#define ZF_POSTCOND_TEXT(cond, text) ((cond) ? (void)0 : _postcond(text, __FILE__, __LINE__))
 
 // True when verbose-trace level `level` is switched on by ZXVERBOSELEVEL:
 // a count n switches on levels 0..n-1, then "+m" adds level m and "-m"
