@@ -175,10 +175,7 @@ bool MsgEditor::check() const {
 
 bool MsgEditor::write() const {
   error_ = String();
-  if (path_.isNull()) {
-    _precond("path_ != NULL_STRING", __FILE__, __LINE__);
-    return fail("the directory of the file is not known");
-  }
+  if (!ZF_PRECOND(!path_.isNull())) return fail("the directory of the file is not known");
   if (!check()) return false;
 
   // A fresh file beside the old one, created exclusively.

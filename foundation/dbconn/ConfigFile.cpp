@@ -164,7 +164,7 @@ bool ConfigFile::read(String const& name, char type) {
       ty = 'r';
       return readFile(base + ".rsv");
     default:
-      _precond("0", __FILE__, __LINE__);
+      ZF_PRECOND(0);
       return false;
   }
 }
@@ -319,10 +319,7 @@ bool ConfigFile::delSchema(String const& s) {
     first = false;
   }
   if (removed == 0) return false;
-  if (nschs <= 0) {
-    _precond("nschs > 0", __FILE__, __LINE__);
-    return false;
-  }
+  if (!ZF_PRECOND(nschs > 0)) return false;
   schemas = kept;
   nschs = static_cast<int32_t>(entries.size()) - removed;
   modified = true;

@@ -67,10 +67,7 @@ String DbConfigFile::accessiblesServers() {
 
 bool DbConfigFile::addSchema(String const& schema) {
   if (filename.isNull()) return false;
-  if (ty != 'r') {
-    _precond("ty == 'r'", __FILE__, __LINE__);
-    return false;
-  }
+  if (!ZF_PRECOND(ty == 'r')) return false;
   if (!schema || schema.index(',') >= 0 || schema.index('\t') >= 0 || schema.index('\n') >= 0 ||
       schema.index('\r') >= 0)
     return false;
@@ -91,10 +88,7 @@ bool DbConfigFile::addSchema(String const& schema) {
 
 bool DbConfigFile::delSchema(String const& schema) {
   if (filename.isNull()) return false;
-  if (ty != 'r') {
-    _precond("ty == 'r'", __FILE__, __LINE__);
-    return false;
-  }
+  if (!ZF_PRECOND(ty == 'r')) return false;
   if (!ConfigFile::delSchema(schema)) return false;
   return store();
 }

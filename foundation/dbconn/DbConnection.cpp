@@ -32,8 +32,7 @@ ClientObject::~ClientObject() = default;
 DbConnection& ClientObject::operator()(int32_t op) { return (*this)(objId_, op); }
 
 DbConnection& ClientObject::operator()(int32_t objid, int32_t op) {
-  if (!conn_) {
-    _precond("conn != (0)", __FILE__, __LINE__);
+  if (!ZF_PRECOND(conn_)) {
     std::abort();
   }
   conn_->begin(objid, SvMessage(op));
@@ -704,10 +703,7 @@ void DbConnection::dispose(DbConnection* c) {
 // ---- request counts -----------------------------------------------------------------------
 
 int32_t ClientMonitor::nMethods(DbConnection* c) {
-  if (!c) {
-    _precond("conn", __FILE__, __LINE__);
-    return -1;
-  }
+  if (!ZF_PRECOND(c)) return -1;
   (*c)(DbConnection::kServerObject, DBM_GETCLIENTSINFO) << int32_t(1);
   int32_t n = 0;
   *c >> n;

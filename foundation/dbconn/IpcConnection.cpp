@@ -249,7 +249,7 @@ int32_t IpcConnection::sendPart() {
       queue = contQ_;
       break;
     default:
-      _precond("0", __FILE__, __LINE__);
+      ZF_PRECOND(0);
       return -1;
   }
   SysVMsgPart out;

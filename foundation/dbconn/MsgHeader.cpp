@@ -183,10 +183,7 @@ char const* const kNames[DBM_LASTMSG] = {
 
 // The attribute bit `bit` of the operation, after the range check.
 bool attribute(SvMessage operation, int32_t bit) {
-  if (!(operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG)) {
-    _precond("operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG", __FILE__, __LINE__);
-    return false;
-  }
+  if (!ZF_PRECOND(operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG)) return false;
   return (_SvCommandAttributes[operation] & bit) != 0;
 }
 }  // namespace

@@ -81,14 +81,8 @@ int32_t SocketConnection::hostLoc(String const& host) {
 }
 
 bool SocketConnection::checkState(char const* what) {
-  if (status_ != OKEY) {
-    _precond("status_ == OKEY", __FILE__, __LINE__);
-    return false;
-  }
-  if (sockDescr_ != -1) {
-    _precond("sockDescr_ == (-1)", __FILE__, __LINE__);
-    return false;
-  }
+  if (!ZF_PRECOND(status_ == OKEY)) return false;
+  if (!ZF_PRECOND(sockDescr_ == -1)) return false;
   return true;
 }
 
@@ -612,10 +606,7 @@ Connection& RemoteConnection::operator>>(int32_t& w) {
 }
 
 void RemoteConnection::convertHeaders(uint32_t* first, int32_t size) {
-  if (!needConvert_) {
-    _precond("needConvert", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_PRECOND(needConvert_)) return;
   invHeaders(first, size / 4, false);
 }
 

@@ -33,10 +33,7 @@ void DirBrowser::reset(String const& dir, RegExp const* rexp) {
   pattern = rexp;
   close();
   status_ = 1;
-  if (rexp == nullptr) {
-    _assert("rexp != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(rexp != nullptr)) return;
   if (directory.isHighest()) return;
   dirp = ::opendir(toCharPtr(directory));
   if (dirp == nullptr) return;
@@ -50,8 +47,7 @@ void DirBrowser::setDir(String const& dir) { reset(dir, pattern); }
 void DirBrowser::setFiles(RegExp const* rexp) { reset(directory, rexp); }
 
 void DirBrowser::_next() {
-  if (dirp == nullptr) {
-    _assert("dirp != (0)", __FILE__, __LINE__);
+  if (!ZF_ASSERT(dirp != nullptr)) {
     status_ = status_ == 1 ? 1 : 2;
     return;
   }

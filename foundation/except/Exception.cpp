@@ -75,18 +75,14 @@ void Exception::init(bool withPrototypes) {
 }
 
 void Exception::last(Exception const& e) {
-  if (last_ == nullptr) {
-    _assert("last_ != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT_TEXT(last_ != nullptr, "last_ != (0)")) return;
   Exception* copy = e.clone();
   delete last_;
   last_ = copy;
 }
 
 Exception& Exception::last() {
-  if (last_ == nullptr) {
-    _assert("last_ != (0)", __FILE__, __LINE__);
+  if (!ZF_ASSERT_TEXT(last_ != nullptr, "last_ != (0)")) {
     // Only reached when the failure report returned (no handler yet): a
     // harmless object, so the caller reads "no error" instead of crashing.
     static Exception none(0);

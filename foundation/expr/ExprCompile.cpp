@@ -376,40 +376,26 @@ void Expr::codeInEnum(String const& enumName) {
 
 void codeEnumValue(char const* enumName, char const* valueName) {
   Expr* e = compiling();
-  if (!(e != nullptr)) {
-    _assert("e != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(e != nullptr)) return;
   e->codeEnumValue(String(enumName), String(valueName));
 }
 
 void codeInEnum(char const* enumName) {
   Expr* e = compiling();
-  if (!(e != nullptr)) {
-    _assert("e != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(e != nullptr)) return;
   e->codeInEnum(String(enumName));
 }
 
 void Expr::whileAddrFill(long at, long body, long next) {
   CodeBuffer& b = buff();
-  bool ok = at >= 0 && at + 2 < b.pos && b.start[at] == Instruction::while_inst;
-  if (!ok) {
-    _assert("*whileInst == Instruction::while_inst", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(at >= 0 && at + 2 < b.pos && b.start[at] == Instruction::while_inst)) return;
   putAddress(b.start + at + 1, body);
   putAddress(b.start + at + 2, next);
 }
 
 void Expr::ifAddrFill(long at, long thenAddr, long elseAddr, long next) {
   CodeBuffer& b = buff();
-  bool ok = at >= 0 && at + 3 < b.pos && b.start[at] == Instruction::if_inst;
-  if (!ok) {
-    _assert("*ifInst == Instruction::if_inst", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(at >= 0 && at + 3 < b.pos && b.start[at] == Instruction::if_inst)) return;
   putAddress(b.start + at + 1, thenAddr);
   putAddress(b.start + at + 2, elseAddr);
   putAddress(b.start + at + 3, next);
@@ -417,11 +403,7 @@ void Expr::ifAddrFill(long at, long thenAddr, long elseAddr, long next) {
 
 void Expr::foreachAddrFill(long at, long body, long next) {
   CodeBuffer& b = buff();
-  bool ok = at >= 0 && at + 2 < b.pos && b.start[at] == Instruction::foreach_inst;
-  if (!ok) {
-    _assert("*foreach == Instruction::foreach_inst", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(at >= 0 && at + 2 < b.pos && b.start[at] == Instruction::foreach_inst)) return;
   putAddress(b.start + at + 1, body);
   putAddress(b.start + at + 2, next);
 }

@@ -70,50 +70,32 @@ long ExprObject::load(Datum& pc) {
 }
 
 String ExprObject::name() const {
-  if (name_d == nullptr || expr_ == nullptr) {
-    _assert("name_d != (0)", __FILE__, __LINE__);
-    return String();
-  }
+  if (!ZF_ASSERT(name_d != nullptr && expr_ != nullptr)) return String();
   return expr_->readString(name_d);
 }
 
 int32_t ExprObject::classId() const {
-  if (classId_d == nullptr) {
-    _assert("classId_d != (0)", __FILE__, __LINE__);
-    return -1;
-  }
+  if (!ZF_ASSERT(classId_d != nullptr)) return -1;
   return Expr::readLong(classId_d);
 }
 
 int32_t ExprObject::id() const {
-  if (id_d == nullptr) {
-    _assert("id_d != (0)", __FILE__, __LINE__);
-    return -1;
-  }
+  if (!ZF_ASSERT(id_d != nullptr)) return -1;
   return Expr::readLong(id_d);
 }
 
 void ExprObject::name(String const& s) {
-  if (name_d == nullptr || expr_ == nullptr) {
-    _assert("name_d != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(name_d != nullptr && expr_ != nullptr)) return;
   expr_->setStringAt(Expr::readLong(name_d), s);
 }
 
 void ExprObject::classId(int32_t v) {
-  if (classId_d == nullptr) {
-    _assert("classId_d != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(classId_d != nullptr)) return;
   Expr::writeLong(classId_d, v);
 }
 
 void ExprObject::id(int32_t v) {
-  if (id_d == nullptr) {
-    _assert("id_d != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(id_d != nullptr)) return;
   Expr::writeLong(id_d, v);
 }
 
@@ -173,10 +155,7 @@ bool ExprStack::getAddress(ExprObject& o) {
 }
 
 void ExprStack::push(AnyValue const& v) {
-  if (expr_ == nullptr) {
-    _assert("expr != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(expr_ != nullptr)) return;
   if (state_ != 2) {
     expr_->skipUnusedArgs(ptr);
     state_ = 2;

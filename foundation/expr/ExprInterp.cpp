@@ -35,7 +35,7 @@ Expr::~Expr() {
 }
 
 Expr& Expr::operator=(Expr const&) {
-  _assert("0", __FILE__, __LINE__);
+  ZF_ASSERT(0);
   return *this;
 }
 

@@ -95,10 +95,7 @@ int Expr::fetch() {
 }
 
 int Expr::unfetch() {
-  if (!(current_ > 0 && errorLine_ > 0)) {
-    _assert("current > 0 && errorLine > 0", __FILE__, __LINE__);
-    return 0;
-  }
+  if (!ZF_ASSERT(current_ > 0 && errorLine_ > 0)) return 0;
   --current_;
   int c = get();
   if (c == '\n') --errorLine_;

@@ -44,18 +44,12 @@ void InCheck::setNValues(int32_t n) {
 }
 
 AnyValue* InCheck::keyValue(int32_t n) const {
-  if (!keyVals.isInRange(n)) {
-    _assert("isInRange(n)", __FILE__, __LINE__);
-    return nullptr;
-  }
+  if (!ZF_ASSERT(keyVals.isInRange(n))) return nullptr;
   return keyVals.at(n);
 }
 
 AnyValue* InCheck::dspField(int32_t n) const {
-  if (!dspVals.isInRange(n)) {
-    _assert("isInRange(n)", __FILE__, __LINE__);
-    return nullptr;
-  }
+  if (!ZF_ASSERT(dspVals.isInRange(n))) return nullptr;
   return dspVals.at(n);
 }
 

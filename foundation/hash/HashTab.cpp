@@ -48,10 +48,7 @@ long BaseHashTab::bucketOf(void const* key) const {
   if (modulo_ <= 0 || hash == nullptr || compare == nullptr) return -1;
   long hash_value = hash(key, modulo_);
   long modulo = modulo_;
-  if (!(hash_value >= 0 && hash_value < modulo)) {
-    _assert("hash_value >= 0 && hash_value < modulo", __FILE__, __LINE__);
-    return -1;
-  }
+  if (!ZF_ASSERT(hash_value >= 0 && hash_value < modulo)) return -1;
   return hash_value;
 }
 

@@ -40,8 +40,7 @@ AnyValue::AnyValue(long x, long y) : ty(T_POINT) { setLongs(int32_t(x), int32_t(
 
 AnyValue::AnyValue(AnyValue* a) : ty(T_REF) {
   std::memset(area, 0, sizeof area);
-  if (!a) {
-    _assert("a != (0)", __FILE__, __LINE__);
+  if (!ZF_ASSERT(a)) {
     ty = T_VOID;
     return;
   }
@@ -121,15 +120,14 @@ bool AnyValue::isNull() const {
     case T_POINT: return v.long0() == -1 || v.long1() == -1;
     case T_OBJID: return v.long0() == 0 && v.long1() == 0;
     default:
-      _assert("0", __FILE__, __LINE__);
+      ZF_ASSERT(0);
       return true;
   }
 }
 
 String const& string(AnyValue const& av) {
   AnyValue const& v = av.deref();
-  if (v.ty != AnyValue::T_STRING) {
-    _assert("av.ty == (1)", __FILE__, __LINE__);
+  if (!ZF_ASSERT(v.ty == AnyValue::T_STRING)) {
     static String none;
     return none;
   }
@@ -138,8 +136,7 @@ String const& string(AnyValue const& av) {
 
 Num const& num(AnyValue const& av) {
   AnyValue const& v = av.deref();
-  if (v.ty != AnyValue::T_NUM) {
-    _assert("av.ty == (0)", __FILE__, __LINE__);
+  if (!ZF_ASSERT(v.ty == AnyValue::T_NUM)) {
     static Num none;
     return none;
   }
@@ -214,7 +211,7 @@ void AnyValue::clear() {
     case T_POINT: setLongs(-1, -1); return;
     case T_OBJID: setLongs(0, 0); return;
     case T_REF: target()->clear(); return;
-    default: _assert("0", __FILE__, __LINE__); return;
+    default: ZF_ASSERT(0); return;
   }
 }
 
@@ -315,7 +312,7 @@ int32_t cmp(AnyValue const& ar, AnyValue const& br) {
       uint32_t ai = uint32_t(a.y()), bi = uint32_t(b.y());
       return ai < bi ? -1 : ai > bi ? 1 : 0;
     }
-    default: _assert("0", __FILE__, __LINE__); return 0;
+    default: ZF_ASSERT(0); return 0;
   }
 }
 

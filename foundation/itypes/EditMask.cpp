@@ -302,10 +302,7 @@ String String::format(String mask) const {
   if (m[0] == kMaskMarker) {
     size_t editLen = 0;
     char const* chk = nullptr;
-    if (!splitCompiledMask(m + 1, mlen - 1, &editLen, &chk)) {
-      _assert("msepar != ((void *)0)", __FILE__, __LINE__);
-      return String();
-    }
+    if (!ZF_ASSERT(splitCompiledMask(m + 1, mlen - 1, &editLen, &chk))) return String();
     edit.assign(m + 1, editLen);
     checks.assign(chk, (m + mlen) - chk);
   } else {

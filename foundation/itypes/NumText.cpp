@@ -262,8 +262,8 @@ String toString(Num const& n, int32_t width, int32_t precision) {
 }
 
 char* NumToStr(Num const* n, int32_t width, int32_t precision) {
-  if (n == nullptr) _assert("number != ((void *)0)", "itypes/numconv", __LINE__);
-  if (precision < 0) _assert("precision >= 0", "itypes/numconv", __LINE__);
+  ZF_ASSERT(n != nullptr);
+  ZF_ASSERT(precision >= 0);
   if (n == nullptr) {
     numBuffer[0] = '\0';
     return numBuffer;

@@ -263,10 +263,7 @@ void String::restore(long from, long len) {
   if (p == nullptr || p == highRep() || from < 0 || from >= p->len_ || len < 0 ||
       from + len > p->len_)
     return;
-  if (p->s()[from + len] != '\0') {
-    _assert("p->s()[from + len] == '\\0'", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(p->s()[from + len] == '\0')) return;
   long end = p->len_;
   if (p->s()[end] == '\0') return;
   p->s()[from + len] = p->s()[end];

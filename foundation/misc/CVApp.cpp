@@ -32,13 +32,13 @@ FramedObject::~FramedObject() {
 }
 
 bool FramedObject::canUseWxWindows() const { return false; }
-void FramedObject::wxWindowsCreate() { _abnormal(__FILE__, __LINE__); }
-void FramedObject::wxWindowsDestroy() { _abnormal(__FILE__, __LINE__); }
+void FramedObject::wxWindowsCreate() { ZF_ABNORMAL(); }
+void FramedObject::wxWindowsDestroy() { ZF_ABNORMAL(); }
 int32_t FramedObject::wxWindowsMainLoop() { return INT32_MIN; }
 bool FramedObject::canUseCracker() const { return false; }
-void FramedObject::crackerCreate(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
-void FramedObject::crackerDestroy(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
-void FramedObject::processRequest(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
+void FramedObject::crackerCreate(RequestConnection&) { ZF_ABNORMAL(); }
+void FramedObject::crackerDestroy(RequestConnection&) { ZF_ABNORMAL(); }
+void FramedObject::processRequest(RequestConnection&) { ZF_ABNORMAL(); }
 
 void FramedObject::setRemoteId(int32_t id) {
   ZF_ASSERT_TEXT(id == -1 || remoteId() == -1, "id==(-1) || remoteId()==(-1)");

@@ -218,10 +218,7 @@ void MsgFile::load() {
 }
 
 MsgFile* MsgFile::find(String const& n) {
-  if (n.isNull()) {
-    _assert("m != NULL_STRING", __FILE__, __LINE__);
-    return nullptr;
-  }
+  if (!ZF_ASSERT(!n.isNull())) return nullptr;
   // A catalogue is shared by name within one language: a process that
   // changes LANGUAGE (catdump does, for the language it is asked for) gets
   // that language's file, not the one opened earlier under another.
@@ -241,17 +238,11 @@ MsgFile* MsgFile::find(String const& n) {
 
 void MsgFile::dispose(MsgFile* f) {
   if (!f) return;
-  if (!(f->refcount > 0)) {
-    _assert("refcount > 0", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT_TEXT(f->refcount > 0, "refcount > 0")) return;
   if (f->refcount == 1) {
     MsgFile** link = &fileList;
     while (*link && *link != f) link = &(*link)->next;
-    if (!*link) {
-      _assert("list != (0)", __FILE__, __LINE__);
-      return;
-    }
+    if (!ZF_ASSERT(*link != nullptr)) return;
     *link = f->next;
   }
   f->unRef();
@@ -355,18 +346,12 @@ int32_t MsgTable::resolve(String const& sect) const {
 String MsgTable::find(String const& key) const { return find(key, quiet); }
 
 String MsgTable::find(String const& key, bool q) const {
-  if (!file) {
-    _assert("file != (0)", __FILE__, __LINE__);
-    return q ? highest() : String();
-  }
+  if (!ZF_ASSERT(file)) return q ? highest() : String();
   return file->search(section, key, q);
 }
 
 String MsgTable::find(String const& sect, String const& key, bool q) const {
-  if (!file) {
-    _assert("file != (0)", __FILE__, __LINE__);
-    return q ? highest() : String();
-  }
+  if (!ZF_ASSERT(file)) return q ? highest() : String();
   return file->search(resolve(sect), key, q);
 }
 

@@ -7,9 +7,6 @@
 Resource::~Resource() { refcount = -1; }
 
 void Resource::unRef() {
-  if (!(refcount > 0)) {
-    _assert("refcount > 0", __FILE__, __LINE__);
-    return;  // reached only without a fatal handler: keep the object alive
-  }
+  if (!ZF_ASSERT_TEXT(refcount > 0, "refcount > 0")) return;  // reached only without a fatal handler: keep the object alive
   if (--refcount == 0) delete this;
 }
