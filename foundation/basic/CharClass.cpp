@@ -280,7 +280,7 @@ void SetCheckFactor(int32_t weights) {
   checkSettings.weights = weights;
 }
 
-void resetCheckDigit() { checkSettings.loaded = false; }
+void TEST_resetCheckDigit() { checkSettings.loaded = false; }
 
 // --- object ids ------------------------------------------------------------
 

@@ -248,7 +248,7 @@ void MsgFile::dispose(MsgFile* f) {
   f->unRef();
 }
 
-int32_t MsgFile::openCount() {
+int32_t MsgFile::TEST_openCount() {
   int32_t n = 0;
   for (MsgFile* f = fileList; f; f = f->next) ++n;
   return n;

@@ -74,7 +74,7 @@ bool ZxVerboseLevel(unsigned level) {
   return level < levels.size() && levels[level];
 }
 
-void _resetVerboseLevels() {
+void TEST_resetVerboseLevels() {
   levelsBuilt = false;
   levels.clear();
 }

@@ -23,7 +23,7 @@ LibraryInfo::LibraryInfo(String const& name, String const& stamp) {
 
 String LibraryInfo::libraries() { return registry ? *registry : String(); }
 
-void LibraryInfo::_reset() {
+void LibraryInfo::TEST_reset() {
   if (registry) *registry = String();
   foundationRegistered = false;
 }

@@ -78,7 +78,7 @@ Password::Password(int64_t pid, int) { byUid(uidFromPid(pid)); }
 
 Password::Password(String const& name) { byName(name); }
 
-void Password::setAccountFiles(char const* passwd, char const* group) {
+void Password::TEST_setAccountFiles(char const* passwd, char const* group) {
   passwdFile = passwd ? passwd : "/etc/passwd";
   groupFile = group ? group : "/etc/group";
 }

@@ -65,4 +65,4 @@ int32_t getNum(String& s);
 
 // Forgets the level set so that the next ZxVerboseLevel() reads
 // ZXVERBOSELEVEL again (for tests).
-void _resetVerboseLevels();
+void TEST_resetVerboseLevels();

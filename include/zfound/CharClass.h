@@ -120,7 +120,7 @@ extern "C" int32_t CheckDigit(int32_t n);
 // Replaces the weights.
 extern "C" void SetCheckFactor(int32_t weights);
 // Reads "CHECKDIGIT" again at the next CheckDigit (for tests).
-void resetCheckDigit();
+void TEST_resetCheckDigit();
 
 // --- object ids of the plain-function interface -------------------------------
 struct DbObject {

@@ -147,7 +147,7 @@ TEST(EditMask, ChecksOneCharacter) {
 
 TEST(EditMask, CheckDigitPosition) {
   zftest::ScopedEnv env("CHECKDIGIT", "", true);
-  resetCheckDigit();
+  TEST_resetCheckDigit();
   int32_t digit = CheckDigit(123);
   ASSERT_GE(digit, 0);
   char good = char('0' + digit), bad = char('0' + (digit + 1) % 10);
