@@ -2,7 +2,7 @@
 // The value area holds exactly one of: a Num, a String handle, one or two
 // 32-bit values, or a pointer to another AnyValue; the tag says which.
 // Date and time sums saturate (the null and highest 32-bit values act as
-// minus and plus infinity), as the 32-bit helpers of CharClass.h do.
+// minus and plus infinity), as the saturating helpers of Date.h do.
 #include <zfound/AnyValue.h>
 #include <zfound/Assert.h>
 #include <zfound/Boolean.h>

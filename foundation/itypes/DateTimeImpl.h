@@ -6,6 +6,7 @@
 
 #include <zfound/CharClass.h>
 #include <zfound/Config.h>
+#include <zfound/Date.h>
 #include <zfound/EnvVar.h>
 #include <zfound/OsServ.h>
 #include <zfound/String.h>

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include <zfound/CharClass.h>
+#include <zfound/Date.h>
 
 namespace {
 
