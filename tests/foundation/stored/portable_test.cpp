@@ -59,6 +59,32 @@ TEST(PortableMemory, BigEndianAndSortableForms) {
   EXPECT_EQ(d, lddbl(b));
 }
 
+// The sortable key family writes the memory stInt form, whose bytes sort as
+// the values do; the FILE stInt of the same name writes the plain form.
+TEST(PortableMemory, SortKeysSortAndDifferFromTheFileForm) {
+  int32_t const values[] = {INT32_MIN, -70000, -1, 0, 1, 255, 256, 70000, INT32_MAX};
+  unsigned char keys[9][4];
+  for (int i = 0; i < 9; ++i) {
+    unsigned char* p = keys[i];
+    stSortKey(values[i], p);
+    EXPECT_EQ(keys[i] + 4, p);
+    unsigned char mem[4];
+    unsigned char* m = mem;
+    stInt(values[i], m);
+    EXPECT_EQ(0, std::memcmp(mem, keys[i], 4)) << values[i];
+    unsigned char const* q = keys[i];
+    EXPECT_EQ(values[i], ldSortKey(q));
+    if (i > 0) { EXPECT_LT(std::memcmp(keys[i - 1], keys[i], 4), 0) << values[i]; }
+  }
+  zftest::TempDir dir;
+  std::string path = dir.file("int.bin");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  EXPECT_TRUE(stInt(f, -1));
+  std::fclose(f);
+  EXPECT_EQ(zftest::readFile(path), std::string("\xFF\xFF\xFF\xFF", 4));
+}
+
 // Every String shape that the 16-bit length word must keep apart.
 std::vector<String> stringCases(bool withLong = true) {
   if (!withLong) return {String(), String(""), highString(), String("abc"), text(1000, 'd'), String(3L, "a\0b")};
