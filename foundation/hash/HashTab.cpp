@@ -5,6 +5,7 @@
 // compare equal; entries_ counts the nodes held. A hash answer outside the
 // bucket range fails an assertion and the operation changes nothing.
 #include <zfound/HashTab.h>
+#include <zfound/OutOfMemory.h>
 
 #include <climits>
 #include <new>
@@ -24,12 +25,8 @@ BaseHashTab::BaseHashTab(long n, HashCmpFn cmp, HashFn hsh, HashDelFn dl)
     : buckets(nullptr), modulo_(0), compare(cmp), hash(hsh), del(dl) {
   long m = bucketsFor(n);
   buckets = new (std::nothrow) HashNode*[size_t(m)]();
-  if (buckets == nullptr) {
-    // Too large to have: fall back to one chain rather than to no table.
-    m = 1;
-    buckets = new (std::nothrow) HashNode*[1]();
-  }
-  modulo_ = buckets != nullptr ? m : 0;
+  if (buckets == nullptr) zfOutOfMemory(size_t(m) * sizeof(HashNode*));
+  modulo_ = m;
 }
 
 BaseHashTab::~BaseHashTab() {
@@ -110,7 +107,8 @@ void PtrHashNode::del(HashNode* n) { delete static_cast<PtrHashNode*>(n); }
 
 bool BasePtrHashTab::add(void* elem) {
   PtrHashNode* n = new (std::nothrow) PtrHashNode(elem);
-  return n != nullptr && addNode(n) != nullptr;
+  if (n == nullptr) zfOutOfMemory(sizeof(PtrHashNode));
+  return addNode(n) != nullptr;
 }
 
 long BasePtrHashTab::del(void* elem) {

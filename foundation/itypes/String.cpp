@@ -7,6 +7,7 @@
 // 65535 is never increased (the block is copied instead); an empty result is
 // null. Writers make a shared block their own before touching it.
 #include <zfound/String.h>
+#include <zfound/OutOfMemory.h>
 
 #include <strings.h>
 
@@ -37,7 +38,7 @@ String::srep* String::newRep(long n) {
   // Room for the capacity class of n and the terminator.
   size_t bytes = sizeof(srep) + size_t(roundUp16(n)) + 1;
   srep* r = static_cast<srep*>(std::malloc(bytes));
-  if (r == nullptr) std::abort();
+  if (r == nullptr) zfOutOfMemory(bytes);
   r->refs = 1;
   r->len_ = uint16_t(n);
   std::memset(r->s(), 0, size_t(roundUp16(n)) + 1);

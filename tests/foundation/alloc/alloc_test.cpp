@@ -12,6 +12,9 @@
 #include <vector>
 
 #include <zfound/Alloc.h>
+#include <zfound/OutOfMemory.h>
+
+#include "ChildRun.h"
 
 namespace {
 
@@ -274,4 +277,27 @@ TEST(Alloc, ProcessHeapAndTracingEntryPoints) {
   std::string* s = new (__FILE__, __LINE__) std::string("x");
   EXPECT_EQ(*s, "x");
   delete s;
+}
+
+// A failed allocation is one fatal report: the text on standard error and
+// status 1, whether the foundation's own code or a plain new ran out.
+TEST(OutOfMemory, IsAFatalReport) {
+  zftest::RunResult r = zftest::runInChild([] {
+    zfOutOfMemory(123);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Out of memory (123 bytes).\n");
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer answers a failed new itself";
+#else
+  r = zftest::runInChild([] {
+    static void* volatile sink;
+    size_t volatile huge = size_t(1) << 62;
+    sink = ::operator new(huge);
+    return sink == nullptr ? 2 : 3;
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Out of memory (0 bytes).\n");
+#endif
 }
