@@ -3,7 +3,7 @@
 // operations table here (PhysFile and so OsFile and the file streams, the
 // configuration file store, the message-file editor). Production uses the
 // plain system calls; a test installs its own table to fail the Nth write or
-// sync, count syncs, or drop what was never synced (tests/support/FaultFs.h).
+// sync, count syncs, or drop what was never synced (the test support's FaultFs).
 //
 // Each entry has the contract of the system call it is named after,
 // including errno on failure. The table in force is reached through one
