@@ -34,10 +34,14 @@ function(zf_layer_includes target layer)
   endif()
 endfunction()
 
-# zf_layer_apply(DIR): every target defined under DIR (sub-directories
-# included) gets the include roots of DIR's layer.
+# zf_layer_apply(DIR [LAYER]): every target defined under the build
+# directory DIR (sub-directories included) gets the include roots of LAYER,
+# by default DIR's own layer in the table.
 function(zf_layer_apply dir)
-  set(layer ${ZF_DIR_${dir}_LAYER})
+  set(layer ${ARGV1})
+  if(NOT layer)
+    set(layer ${ZF_DIR_${dir}_LAYER})
+  endif()
   if(NOT layer)
     message(FATAL_ERROR "${dir} is not in the layer table cmake/Layers.cmake: add its zf_layer_dir line")
   endif()

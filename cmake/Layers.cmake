@@ -42,7 +42,7 @@ zf_layer(views   BELOW winobj)
 zf_layer(winapp  BELOW views)
 zf_layer(wincmd  BELOW winapp)
 zf_layer(tools   BELOW client)           # programs on the foundation alone
-zf_layer(harness BELOW server dbm wincmd tools)  # benchmarks and fuzz targets
+zf_layer(harness BELOW server dbm wincmd tools)  # benchmarks, fuzz targets, toolkit samples
 
 zf_layer_dir(foundation/basic    chars  HEADERS zfound)
 zf_layer_dir(foundation/alloc    chars  HEADERS zfound)
@@ -69,8 +69,8 @@ zf_layer_dir(foundation/expr     client HEADERS zfound)
 zf_layer_dir(foundation/dbconn   client HEADERS zfound)
 
 zf_layer_dir(server/storage      storage HEADERS blkfile sindex)
-zf_layer_dir(server/catalog      catalog)
-zf_layer_dir(server/core         server)
+zf_layer_dir(server/catalog      catalog HEADERS svcatalog)
+zf_layer_dir(server/core         server  HEADERS svcore)
 zf_layer_dir(zeph                zeph    HEADERS zeph)
 zf_layer_dir(dbm/omdb            dbm     HEADERS dbm)
 zf_layer_dir(dbm/zxdb            dbm     HEADERS dbm)
@@ -81,14 +81,21 @@ zf_layer_dir(winapp              winapp  HEADERS winkit)
 zf_layer_dir(wincmd              wincmd  HEADERS winkit)
 zf_layer_dir(msgcat              tools   HEADERS msgcat)
 zf_layer_dir(relay               tools)
-zf_layer_dir(samples             tools)
+zf_layer_dir(samples/zsample     tools)
+zf_layer_dir(samples/textrt      harness)
+zf_layer_dir(samples/wintest     harness)
 zf_layer_dir(bench               harness)
 zf_layer_dir(fuzz                harness)
 
 # Declaration-only hooks: the lower layers report through these; the report
 # layer implements them.
 zf_layer_header(zfound/Assert.h      chars)
+# The one database interface, declared below the run-time layer that calls
+# it and implemented by the two database libraries.
+zf_layer_header(dbm/DbInterface.h    zeph)
+zf_layer_header(dbm/DbDescr.h        zeph)
 # Headers without a source of their own stem.
+zf_layer_header(winkit/BaseAction.h  winobj)
 zf_layer_header(zfound/AppMain.h     system)
 zf_layer_header(zfound/StartArgs.h   system)
 zf_layer_header(zfound/ClientObject.h client)
