@@ -13,7 +13,7 @@
 //    bin; maxbin is at least the highest non-empty bin;
 //  - address space is reserved in regions and committed as the heap grows,
 //    so bytes past the break fault instead of being silently used.
-#include "zfound/Alloc.h"
+#include <zfound/Alloc.h>
 
 #include <sys/mman.h>
 #include <unistd.h>

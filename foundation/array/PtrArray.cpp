@@ -4,14 +4,15 @@
 // of steps) and is null exactly when that capacity is 0; entries from the
 // dimension up to the capacity are null; every index from a caller is checked
 // before it is used.
-#include "zfound/PtrArray.h"
+#include <zfound/PtrArray.h>
+#include <zfound/OutOfMemory.h>
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "zfound/Message.h"
+#include <zfound/Message.h>
 
 namespace {
 
@@ -58,7 +59,7 @@ bool BasePtrArray::reAlloc(long n) {
   void** fresh = nullptr;
   if (newCap > 0) {
     fresh = new (std::nothrow) void*[size_t(newCap)];
-    if (fresh == nullptr) return false;
+    if (fresh == nullptr) zfOutOfMemory(size_t(newCap) * sizeof(void*));
     long keep = n < dimension ? n : dimension;
     if (keep > 0) std::memcpy(fresh, data, size_t(keep) * sizeof(void*));
     for (long i = keep; i < newCap; ++i) fresh[i] = nullptr;

@@ -6,14 +6,14 @@
 // to a letter of the other case, so 0xDF and 0xFF (no upper-case partner in
 // the table) and the signs 0xD7 and 0xF7 stay as they are. The translation
 // tables and the check-digit settings are read on first use.
-#include "zfound/CharClass.h"
+#include <zfound/CharClass.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "zfound/Environ.h"
+#include <zfound/EnvVar.h>
 
 namespace {
 
@@ -161,32 +161,6 @@ char const* strStrBackw(char const* start, char const* pattern, char const* end)
 
 // --- 32-bit integers -----------------------------------------------------
 
-int32_t add(int32_t a, int32_t b) {
-  if (a == INT32_MIN && b == INT32_MIN) return INT32_MIN;   // minus infinity twice
-  if (int64_t(a) + int64_t(b) == 0) return 0;
-  int64_t s = int64_t(a) + int64_t(b);
-  if (a > 0 && b > 0 && s >= INT32_MAX) return INT32_MAX;
-  if (a < 0 && b < 0 && s <= -int64_t(INT32_MAX)) return INT32_MIN;
-  if (a == INT32_MAX || a == INT32_MIN) return a;
-  if (b == INT32_MAX || b == INT32_MIN) return b;
-  return int32_t(s);
-}
-
-namespace {
-int32_t saturate(int64_t v) {
-  if (v >= INT32_MAX) return INT32_MAX;
-  if (v <= INT32_MIN) return INT32_MIN;
-  return int32_t(v);
-}
-}  // namespace
-
-int32_t mult(int32_t a, int32_t b) { return saturate(int64_t(a) * int64_t(b)); }
-
-int32_t intDiv(int32_t a, int32_t b) {
-  if (b == 0) return a < 0 ? INT32_MIN : INT32_MAX;
-  return saturate(int64_t(a) / int64_t(b));
-}
-
 void swap(int32_t& a, int32_t& b) {
   int32_t t = a;
   a = b;
@@ -280,7 +254,7 @@ void SetCheckFactor(int32_t weights) {
   checkSettings.weights = weights;
 }
 
-void resetCheckDigit() { checkSettings.loaded = false; }
+void TEST_resetCheckDigit() { checkSettings.loaded = false; }
 
 // --- object ids ------------------------------------------------------------
 

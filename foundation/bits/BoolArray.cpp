@@ -3,7 +3,8 @@
 // Invariants: bits holds wordsFor(dimension) words and is null exactly when
 // the dimension is 0; bits of the last word past the dimension are clear, so
 // word-wide tests (any, intersects) never see stale flags.
-#include "zfound/BoolArray.h"
+#include <zfound/BoolArray.h>
+#include <zfound/OutOfMemory.h>
 
 #include <climits>
 #include <cstring>
@@ -59,7 +60,7 @@ bool BoolArray::realloc(long n) {
     uint32_t* fresh = nullptr;
     if (newWords > 0) {
       fresh = new (std::nothrow) uint32_t[size_t(newWords)]();
-      if (fresh == nullptr) return false;
+      if (fresh == nullptr) zfOutOfMemory(size_t(newWords) * sizeof(uint32_t));
       long keep = oldWords < newWords ? oldWords : newWords;
       if (keep > 0) std::memcpy(fresh, bits, size_t(keep) * sizeof(uint32_t));
     }

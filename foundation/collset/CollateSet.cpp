@@ -5,13 +5,14 @@
 // second characters of two-character letters (n, the length of one first
 // character's list, is at most ndouble); each CollateSet owns its list.
 // Reading stops at the first damage, so no table is written out of range.
-#include "zfound/CollateSet.h"
+#include <zfound/CollateSet.h>
+#include <zfound/OutOfMemory.h>
 
 #include <cstring>
 #include <new>
 
-#include "zfound/Message.h"
-#include "zfound/Stream.h"
+#include <zfound/Message.h>
+#include <zfound/Stream.h>
 
 namespace {
 void reportDamage(String const& text) { displayError(text); }
@@ -53,10 +54,7 @@ void CollateSet::copyFrom(CollateSet const& c) {
   DoubleChar** tail = &list;
   for (DoubleChar const* d = c.list; d != nullptr; d = d->next) {
     DoubleChar* n = new (std::nothrow) DoubleChar(*d);
-    if (n == nullptr) {
-      ok_ = false;
-      break;
-    }
+    if (n == nullptr) zfOutOfMemory(sizeof(DoubleChar));
     n->next = nullptr;
     *tail = n;
     tail = &n->next;
@@ -73,7 +71,7 @@ bool CollateSet::addDouble(unsigned char c1, unsigned char c2) {
   DoubleChar* d = const_cast<DoubleChar*>(listOf(c1));
   if (d == nullptr) {
     d = new (std::nothrow) DoubleChar{c1, 0, {}, nullptr};
-    if (d == nullptr) return false;
+    if (d == nullptr) zfOutOfMemory(sizeof(DoubleChar));
     // Appended, so that the list keeps the order of the file.
     DoubleChar** tail = &list;
     while (*tail != nullptr) tail = &(*tail)->next;

@@ -5,11 +5,11 @@
 // the virtual integer operators, so a transport that converts byte order in
 // those two converts every such word. A length word read from the peer is
 // checked before anything is allocated or copied.
-#include "zfound/Connection.h"
+#include <zfound/Connection.h>
 
-#include "zfound/Date.h"
-#include "zfound/String.h"
-#include "zfound/Time.h"
+#include <zfound/Date.h>
+#include <zfound/String.h>
+#include <zfound/Time.h>
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // LoopConnection: writes parts into memory and reads them back through the
 // Connection word discipline (see LoopConnection.h).
-#include "zfound/LoopConnection.h"
+#include <zfound/LoopConnection.h>
 
 #include <algorithm>
 

@@ -3,9 +3,9 @@
 //
 // Header fields are moved with a memcpy of each single field in host order,
 // so any byte address may hold a header.
-#include "zfound/MsgHeader.h"
+#include <zfound/MsgHeader.h>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 
 #include <cstring>
 
@@ -183,10 +183,7 @@ char const* const kNames[DBM_LASTMSG] = {
 
 // The attribute bit `bit` of the operation, after the range check.
 bool attribute(SvMessage operation, int32_t bit) {
-  if (!(operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG)) {
-    _precond("operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG", __FILE__, __LINE__);
-    return false;
-  }
+  if (!ZF_PRECOND(operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG)) return false;
   return (_SvCommandAttributes[operation] & bit) != 0;
 }
 }  // namespace

@@ -1,12 +1,12 @@
 // ObjectId: stored, stream, text and channel forms, and the look-up of the
 // registered object an id names.
-#include "zfound/ObjectId.h"
+#include <zfound/ObjectId.h>
 
-#include "zfound/Connection.h"
-#include "zfound/Format.h"
-#include "zfound/PObject.h"
-#include "zfound/Portable.h"
-#include "zfound/String.h"
+#include <zfound/Connection.h>
+#include <zfound/Format.h>
+#include <zfound/PObject.h>
+#include <zfound/Portable.h>
+#include <zfound/String.h>
 
 ObjectId::ObjectId(String const& s) : classId_(0), instId_(static_cast<uint32_t>(toInt(s, 0))) {}
 

@@ -6,9 +6,9 @@
 // failed assertion that returned) leaves the newcomer unregistered, so the
 // object already registered under that id stays findable and is never
 // unregistered by the newcomer's destruction.
-#include "zfound/PObject.h"
+#include <zfound/PObject.h>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 
 PObjectPtrHashTab* PObject::hashtab = nullptr;
 
@@ -44,10 +44,7 @@ PObject::~PObject() {
 
 void PObject::enter() {
   if (hashtab == nullptr) hashtab = new PObjectPtrHashTab(kRegistrySize, &PObject::cmp, &PObject::hash);
-  if (hashtab->find(this) != nullptr) {
-    _assert("hashtab->find(this) == (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT_TEXT(hashtab->find(this) == nullptr, "hashtab->find(this) == (0)")) return;
   hashtab->add(this);
 }
 
@@ -63,14 +60,8 @@ PObject* PObject::find(ObjectId const& id) {
 
 void PObject::setOid(ObjectId const& id) {
   if (temp_) return;
-  if (hashtab == nullptr) {
-    _assert("hashtab != (0)", __FILE__, __LINE__);
-    return;
-  }
-  if (hashtab->find(this) != this) {
-    _assert("hashtab->find(this) != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(hashtab != nullptr)) return;
+  if (!ZF_ASSERT(hashtab->find(this) == this)) return;
   hashtab->del(this);
   oid_ = id;
   enter();

@@ -4,12 +4,12 @@
 // The everyone entry sits in slot 0 whenever another entry exists; ids are
 // compared at full width so that an id too wide for an entry is neither
 // matched by one nor taken for the super-user.
-#include "zfound/Privilege.h"
+#include <zfound/Privilege.h>
 
 #include <cstdio>
 
-#include "zfound/Connection.h"
-#include "zfound/Format.h"
+#include <zfound/Connection.h>
+#include <zfound/Format.h>
 
 Privilege::Privilege() : perms(0, 8) {}
 

@@ -3,13 +3,13 @@
 // Invariants: dirp is non-null only while status_ is 0, and then current is
 // the entry last read, whose name matched the pattern; name(), fullName()
 // and info() look at nothing when the status is not 0.
-#include "zfound/DirBrowser.h"
+#include <zfound/DirBrowser.h>
 
 #include <sys/stat.h>
 
-#include "zfound/Assert.h"
-#include "zfound/OsServ.h"
-#include "zfound/RegExp.h"
+#include <zfound/Assert.h>
+#include <zfound/OsServ.h>
+#include <zfound/RegExp.h>
 
 DirBrowser::DirBrowser(String const& dir, RegExp const* rexp)
     : pattern(nullptr), dirp(nullptr), current(nullptr), status_(1) {
@@ -33,10 +33,7 @@ void DirBrowser::reset(String const& dir, RegExp const* rexp) {
   pattern = rexp;
   close();
   status_ = 1;
-  if (rexp == nullptr) {
-    _assert("rexp != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(rexp != nullptr)) return;
   if (directory.isHighest()) return;
   dirp = ::opendir(toCharPtr(directory));
   if (dirp == nullptr) return;
@@ -50,8 +47,7 @@ void DirBrowser::setDir(String const& dir) { reset(dir, pattern); }
 void DirBrowser::setFiles(RegExp const* rexp) { reset(directory, rexp); }
 
 void DirBrowser::_next() {
-  if (dirp == nullptr) {
-    _assert("dirp != (0)", __FILE__, __LINE__);
+  if (!ZF_ASSERT(dirp != nullptr)) {
     status_ = status_ == 1 ? 1 : 2;
     return;
   }

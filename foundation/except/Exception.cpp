@@ -5,12 +5,12 @@
 // (formatText), so a text with more conversions than arguments prints
 // nothing for the missing ones; fields, which may come from a peer, are
 // passed as arguments and never read as formats.
-#include "zfound/Exception.h"
+#include <zfound/Exception.h>
 
-#include "zfound/Assert.h"
-#include "zfound/Connection.h"
-#include "zfound/Format.h"
-#include "zfound/Message.h"
+#include <zfound/Assert.h>
+#include <zfound/Connection.h>
+#include <zfound/Format.h>
+#include <zfound/Message.h>
 
 #include <initializer_list>
 
@@ -75,18 +75,14 @@ void Exception::init(bool withPrototypes) {
 }
 
 void Exception::last(Exception const& e) {
-  if (last_ == nullptr) {
-    _assert("last_ != (0)", __FILE__, __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT_TEXT(last_ != nullptr, "last_ != (0)")) return;
   Exception* copy = e.clone();
   delete last_;
   last_ = copy;
 }
 
 Exception& Exception::last() {
-  if (last_ == nullptr) {
-    _assert("last_ != (0)", __FILE__, __LINE__);
+  if (!ZF_ASSERT_TEXT(last_ != nullptr, "last_ != (0)")) {
     // Only reached when the failure report returned (no handler yet): a
     // harmless object, so the caller reads "no error" instead of crashing.
     static Exception none(0);
@@ -136,45 +132,28 @@ int32_t Exception::receive(Connection* c, int32_t status) {
 
 Exception* Exception::make(int32_t code) {
   switch (code) {
-    case 1: return new DeadLock();
-    case 2: return new LockTableFull();
-    case 3: return new NoPrivilege();
-    case 4: return new Locked();
-    case 5: return new NoIntegrity();
-    case 6: return new BeingUsed();
-    case 7: return new NotifyTableFull();
-    case 8: return new BadVersion();
-    case 9: return new ClLockTableFull();
-    case 10: return new NoIndexes();
-    case 11: return new InvalidIndexNum();
-    case 12: return new InvalidTable();
-    case 13: return new InTrans();
-    case 14: return new NotInTrans();
-    case 15: return new ModLocked();
-    case 16: return new CantConvertTable();
-    case 17: return new InvalidObjectId();
-    case 18: return new MsgOutOfBounds();
-    case 19: return new InvalidClientId();
-    case 20: return new ShadowError();
-    case 21: return new Notification();
-    case 22: return new InvalidMsgOnObject();
-    case 23: return new TooManyClients();
-    case 24: return new ServerIsDead();
-    case 25: return new IncompatibleVersions();
-    case 26: return new InvalidForMirror();
-    case 27: return new ZombieClient();
-    case 28: return new DuplicatedKey();
-    case 29: return new PendLockNotif();
-    case 30: return new KeyDoesNotExist();
-    case 31: return new InvalidTimeStamp();
-    case 32: return new OptTransCorrupt();
-    case 33: return new InvalidLogin();
-    case 34: return new TooManyAttachs();
-    case 35: return new InvalidData();
-    case 36: return new AdminMode();
+#define ZF_EXC_MAKE(code, Class, key, fields) \
+  case code: return new Class();
+    ZF_EXCEPTION_CODES(ZF_EXC_MAKE)
+#undef ZF_EXC_MAKE
     default: return new Exception(code);
   }
 }
+
+// The list holds codes 1 to kLastCode in order, without gaps.
+namespace {
+constexpr int32_t kListedCodes[] = {
+#define ZF_EXC_CODE(code, Class, key, fields) code,
+    ZF_EXCEPTION_CODES(ZF_EXC_CODE)
+#undef ZF_EXC_CODE
+};
+constexpr bool codesInOrder() {
+  for (int32_t i = 0; i < Exception::kLastCode; ++i)
+    if (kListedCodes[i] != i + 1) return false;
+  return true;
+}
+static_assert(codesInOrder(), "ZF_EXCEPTION_CODES must list codes 1, 2, 3, ... in order");
+}  // namespace
 
 // ---- the classes -------------------------------------------------------------
 // Each class: default constructor (empty fields), field constructor, message,
@@ -201,115 +180,115 @@ Exception* Exception::make(int32_t code) {
 #define ZF_NONE(Name, Code) \
   Name::Name() : Exception(Code) {}
 
-ZF_STR1(DeadLock, 1, detail_)
+ZF_STR1(DeadLock, kExcDeadLock, detail_)
 String DeadLock::message() const { return join({libMsg("DEADLOCK"), " ", detail_}); }
 
-ZF_LONG1(LockTableFull, 2, size_)
+ZF_LONG1(LockTableFull, kExcLockTableFull, size_)
 String LockTableFull::message() const { return keyNum("LOCKTABLEFULL", " ", size_); }
 
-NoPrivilege::NoPrivilege() : Exception(3), a_(-1), b_(-1) {}
-NoPrivilege::NoPrivilege(int32_t a, int32_t b) : Exception(3), a_(a), b_(b) {}
+NoPrivilege::NoPrivilege() : Exception(kExcNoPrivilege), a_(-1), b_(-1) {}
+NoPrivilege::NoPrivilege(int32_t a, int32_t b) : Exception(kExcNoPrivilege), a_(a), b_(b) {}
 void NoPrivilege::fill(Connection* c) { *c >> a_ >> b_; }
 void NoPrivilege::send(Connection* c) const { *c << a_ << b_; }
 String NoPrivilege::message() const {
   return join({libMsg("NOPRIVILEGE"), " ", dec(a_), " ", dec(b_)});
 }
 
-ZF_STR1(Locked, 4, owner_)
+ZF_STR1(Locked, kExcLocked, owner_)
 String Locked::message() const { return keyFormat("LOCKED", chars(ownerText(owner_))); }
 
-ZF_NONE(NoIntegrity, 5)
+ZF_NONE(NoIntegrity, kExcNoIntegrity)
 String NoIntegrity::message() const { return libMsg("NOINTEGRITY"); }
 
-ZF_LONG1(BeingUsed, 6, n_)
+ZF_LONG1(BeingUsed, kExcBeingUsed, n_)
 String BeingUsed::message() const { return keyNum("BEINGUSED", ": ", n_); }
 
-ZF_LONG1(NotifyTableFull, 7, size_)
+ZF_LONG1(NotifyTableFull, kExcNotifyTableFull, size_)
 String NotifyTableFull::message() const { return keyNum("NOTIFYTABLEFULL", " ", size_); }
 
-ZF_LONG1(BadVersion, 8, version_)
+ZF_LONG1(BadVersion, kExcBadVersion, version_)
 String BadVersion::message() const { return keyNum("BADVERSION", " ", version_); }
 
-ZF_LONG1(ClLockTableFull, 9, allowance_)
+ZF_LONG1(ClLockTableFull, kExcClLockTableFull, allowance_)
 String ClLockTableFull::message() const { return keyNum("CLLOCKTABLEFULL", " ", allowance_); }
 
-ZF_NONE(NoIndexes, 10)
+ZF_NONE(NoIndexes, kExcNoIndexes)
 String NoIndexes::message() const { return libMsg("NOINDEXES"); }
 
-ZF_LONG1(InvalidIndexNum, 11, index_)
+ZF_LONG1(InvalidIndexNum, kExcInvalidIndexNum, index_)
 String InvalidIndexNum::message() const { return keyNum("INVALIDINDEXNUM", " ", index_); }
 
-ZF_LONG1(InvalidTable, 12, table_)
+ZF_LONG1(InvalidTable, kExcInvalidTable, table_)
 String InvalidTable::message() const { return keyNum("INVALIDTABLE", " ", table_); }
 
-ZF_NONE(InTrans, 13)
+ZF_NONE(InTrans, kExcInTrans)
 String InTrans::message() const { return libMsg("INTRANS"); }
 
-ZF_NONE(NotInTrans, 14)
+ZF_NONE(NotInTrans, kExcNotInTrans)
 String NotInTrans::message() const { return libMsg("NOTINTRANS"); }
 
-ZF_STR1(ModLocked, 15, owner_)
-ModLocked::ModLocked(Locked const& l) : Exception(15), owner_(l.owner()) {}
+ZF_STR1(ModLocked, kExcModLocked, owner_)
+ModLocked::ModLocked(Locked const& l) : Exception(kExcModLocked), owner_(l.owner()) {}
 String ModLocked::message() const { return keyFormat("MODLOCKED", chars(ownerText(owner_))); }
 
-ZF_STR1(CantConvertTable, 16, text_)
+ZF_STR1(CantConvertTable, kExcCantConvertTable, text_)
 String CantConvertTable::message() const { return text_.isNull() ? libMsg("TRANSCORRUPT") : text_; }
 
-ZF_LONG1(InvalidObjectId, 17, objId_)
+ZF_LONG1(InvalidObjectId, kExcInvalidObjectId, objId_)
 String InvalidObjectId::message() const { return keyParen("INVALIDOBJECTID", objId_); }
 
-ZF_LONG1(MsgOutOfBounds, 18, request_)
+ZF_LONG1(MsgOutOfBounds, kExcMsgOutOfBounds, request_)
 String MsgOutOfBounds::message() const { return keyParen("MSGOUTOFBOUNDS", request_); }
 
-ZF_LONG1(InvalidClientId, 19, clientId_)
+ZF_LONG1(InvalidClientId, kExcInvalidClientId, clientId_)
 String InvalidClientId::message() const { return keyParen("INVALIDCLIENTID", clientId_); }
 
-ZF_STR1(ShadowError, 20, text_)
+ZF_STR1(ShadowError, kExcShadowError, text_)
 String ShadowError::message() const { return text_.isNull() ? libMsg("SHADOWERROR") : text_; }
 
-ZF_NONE(Notification, 21)
+ZF_NONE(Notification, kExcNotification)
 String Notification::message() const { return libMsg("NOTIFICATION"); }
 
-InvalidMsgOnObject::InvalidMsgOnObject() : Exception(22), a_(-1), b_(-1) {}
-InvalidMsgOnObject::InvalidMsgOnObject(int32_t a, int32_t b) : Exception(22), a_(a), b_(b) {}
+InvalidMsgOnObject::InvalidMsgOnObject() : Exception(kExcInvalidMsgOnObject), a_(-1), b_(-1) {}
+InvalidMsgOnObject::InvalidMsgOnObject(int32_t a, int32_t b) : Exception(kExcInvalidMsgOnObject), a_(a), b_(b) {}
 void InvalidMsgOnObject::fill(Connection* c) { *c >> a_ >> b_; }
 void InvalidMsgOnObject::send(Connection* c) const { *c << a_ << b_; }
 String InvalidMsgOnObject::message() const {
   return join({libMsg("INVALIDMSGONOBJECT"), "(", dec(a_), ", ", dec(b_), ")"});
 }
 
-ZF_LONG1(TooManyClients, 23, limit_)
+ZF_LONG1(TooManyClients, kExcTooManyClients, limit_)
 String TooManyClients::message() const { return keyNum("TOOMANYCLIENTS", " ", limit_); }
 
-ServerIsDead::ServerIsDead() : Exception(24) {}
-ServerIsDead::ServerIsDead(String const& server) : Exception(24), server_(server) {}
+ServerIsDead::ServerIsDead() : Exception(kExcServerIsDead) {}
+ServerIsDead::ServerIsDead(String const& server) : Exception(kExcServerIsDead), server_(server) {}
 String ServerIsDead::message() const { return keyFormat("SERVERDEAD", chars(server_)); }
 
-IncompatibleVersions::IncompatibleVersions() : Exception(25), client_(-1), server_(-1) {}
+IncompatibleVersions::IncompatibleVersions() : Exception(kExcIncompatibleVersions), client_(-1), server_(-1) {}
 IncompatibleVersions::IncompatibleVersions(int32_t client, int32_t server)
-    : Exception(25), client_(client), server_(server) {}
+    : Exception(kExcIncompatibleVersions), client_(client), server_(server) {}
 void IncompatibleVersions::fill(Connection* c) { *c >> client_ >> server_; }
 void IncompatibleVersions::send(Connection* c) const { *c << client_ << server_; }
 String IncompatibleVersions::message() const { return keyFormat("INCOMPATIBLEVERSIONS", client_, server_); }
 
-ZF_STR1(InvalidForMirror, 26, text_)
+ZF_STR1(InvalidForMirror, kExcInvalidForMirror, text_)
 String InvalidForMirror::message() const { return keyFormat("INVALIDFORMIRROR", chars(text_)); }
 
-ZF_LONG1(ZombieClient, 27, clientId_)
+ZF_LONG1(ZombieClient, kExcZombieClient, clientId_)
 String ZombieClient::message() const { return keyParen("ZOMBIECLIENT", clientId_); }
 
-ZF_STR2(DuplicatedKey, Exception, 28, index_, key_)
+ZF_STR2(DuplicatedKey, Exception, kExcDuplicatedKey, index_, key_)
 String DuplicatedKey::message() const { return keyFormat("DUPLICATEDKEY", chars(index_), chars(key_)); }
 
-ZF_STR2(PendLockNotif, PendNotification, 29, a_, b_)
+ZF_STR2(PendLockNotif, PendNotification, kExcPendLockNotif, a_, b_)
 String PendLockNotif::message() const { return keyFormat("PENDLOCKNOTIF", chars(a_), chars(b_)); }
 
-ZF_STR2(KeyDoesNotExist, Exception, 30, index_, key_)
+ZF_STR2(KeyDoesNotExist, Exception, kExcKeyDoesNotExist, index_, key_)
 String KeyDoesNotExist::message() const { return keyFormat("KEYDOESNOTEXIST", chars(index_), chars(key_)); }
 
-InvalidTimeStamp::InvalidTimeStamp() : Exception(31) {}
+InvalidTimeStamp::InvalidTimeStamp() : Exception(kExcInvalidTimeStamp) {}
 InvalidTimeStamp::InvalidTimeStamp(String const& table, Time const& t1, Time const& t2, Time const& t3)
-    : Exception(31), table_(table), t1_(t1), t2_(t2), t3_(t3) {}
+    : Exception(kExcInvalidTimeStamp), table_(table), t1_(t1), t2_(t2), t3_(t3) {}
 void InvalidTimeStamp::fill(Connection* c) { *c >> table_ >> t1_ >> t2_ >> t3_; }
 void InvalidTimeStamp::send(Connection* c) const { *c << table_ << t1_ << t2_ << t3_; }
 String InvalidTimeStamp::message() const {
@@ -317,9 +296,9 @@ String InvalidTimeStamp::message() const {
   return keyFormat("INVALIDTIMESTAMP", chars(table_), chars(a), chars(b), chars(d));
 }
 
-OptTransCorrupt::OptTransCorrupt() : Exception(32) {}
+OptTransCorrupt::OptTransCorrupt() : Exception(kExcOptTransCorrupt) {}
 OptTransCorrupt::OptTransCorrupt(String const& table, Time const& t1, Time const& t2)
-    : Exception(32), table_(table), t1_(t1), t2_(t2) {}
+    : Exception(kExcOptTransCorrupt), table_(table), t1_(t1), t2_(t2) {}
 void OptTransCorrupt::fill(Connection* c) { *c >> table_ >> t1_ >> t2_; }
 void OptTransCorrupt::send(Connection* c) const { *c << table_ << t1_ << t2_; }
 String OptTransCorrupt::message() const {
@@ -327,14 +306,14 @@ String OptTransCorrupt::message() const {
   return keyFormat("OPTTRANSCORRUPT", chars(table_), chars(a), chars(b));
 }
 
-ZF_STR2(InvalidLogin, Exception, 33, a_, b_)
+ZF_STR2(InvalidLogin, Exception, kExcInvalidLogin, a_, b_)
 String InvalidLogin::message() const { return keyFormat("INVALIDLOGIN", chars(a_), chars(b_)); }
 
-ZF_LONG1(TooManyAttachs, 34, limit_)
+ZF_LONG1(TooManyAttachs, kExcTooManyAttachs, limit_)
 String TooManyAttachs::message() const { return keyFormat("TOOMANYATTACHS", limit_); }
 
-ZF_STR1(InvalidData, 35, description_)
+ZF_STR1(InvalidData, kExcInvalidData, description_)
 String InvalidData::message() const { return keyFormat("INVALIDDATA", chars(description_)); }
 
-ZF_STR1(AdminMode, 36, admin_)
+ZF_STR1(AdminMode, kExcAdminMode, admin_)
 String AdminMode::message() const { return keyFormat("ADMINMODE", chars(admin_)); }

@@ -6,8 +6,8 @@ set(ZF_EXPR_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated/expr)
 file(MAKE_DIRECTORY ${ZF_EXPR_GENERATED_DIR})
 
 bison_target(ZfExprGrammar
-  ${CMAKE_CURRENT_LIST_DIR}/exprgram.y
-  ${ZF_EXPR_GENERATED_DIR}/exprgram.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ExprGram.y
+  ${ZF_EXPR_GENERATED_DIR}/ExprGram.cpp
   COMPILE_FLAGS "-Wall -Werror")
 
 # The generated parser includes the compiler's private header beside the grammar.

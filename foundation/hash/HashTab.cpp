@@ -4,12 +4,13 @@
 // the compare function's order (smallest first); no two nodes of the table
 // compare equal; entries_ counts the nodes held. A hash answer outside the
 // bucket range fails an assertion and the operation changes nothing.
-#include "zfound/HashTab.h"
+#include <zfound/HashTab.h>
+#include <zfound/OutOfMemory.h>
 
 #include <climits>
 #include <new>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 
 long BaseHashTab::bucketsFor(long n) {
   if (n < 0) n = 0;
@@ -24,12 +25,8 @@ BaseHashTab::BaseHashTab(long n, HashCmpFn cmp, HashFn hsh, HashDelFn dl)
     : buckets(nullptr), modulo_(0), compare(cmp), hash(hsh), del(dl) {
   long m = bucketsFor(n);
   buckets = new (std::nothrow) HashNode*[size_t(m)]();
-  if (buckets == nullptr) {
-    // Too large to have: fall back to one chain rather than to no table.
-    m = 1;
-    buckets = new (std::nothrow) HashNode*[1]();
-  }
-  modulo_ = buckets != nullptr ? m : 0;
+  if (buckets == nullptr) zfOutOfMemory(size_t(m) * sizeof(HashNode*));
+  modulo_ = m;
 }
 
 BaseHashTab::~BaseHashTab() {
@@ -48,10 +45,7 @@ long BaseHashTab::bucketOf(void const* key) const {
   if (modulo_ <= 0 || hash == nullptr || compare == nullptr) return -1;
   long hash_value = hash(key, modulo_);
   long modulo = modulo_;
-  if (!(hash_value >= 0 && hash_value < modulo)) {
-    _assert("hash_value >= 0 && hash_value < modulo", __FILE__, __LINE__);
-    return -1;
-  }
+  if (!ZF_ASSERT(hash_value >= 0 && hash_value < modulo)) return -1;
   return hash_value;
 }
 
@@ -113,7 +107,8 @@ void PtrHashNode::del(HashNode* n) { delete static_cast<PtrHashNode*>(n); }
 
 bool BasePtrHashTab::add(void* elem) {
   PtrHashNode* n = new (std::nothrow) PtrHashNode(elem);
-  return n != nullptr && addNode(n) != nullptr;
+  if (n == nullptr) zfOutOfMemory(sizeof(PtrHashNode));
+  return addNode(n) != nullptr;
 }
 
 long BasePtrHashTab::del(void* elem) {

@@ -7,9 +7,9 @@
 // rounded on the eighth), drops trailing zeros and saturates the exponent:
 // above the range to highest or null by the sign, below it to zero. So no
 // operation leaves an unnormalised number behind.
-#include "zfound/Num.h"
+#include <zfound/Num.h>
 
-#include "zfound/Assert.h"
+#include <zfound/Assert.h>
 #include "NumImpl.h"
 
 #include <climits>
@@ -463,23 +463,11 @@ int32_t toInt(Num const& n) {
 
 namespace {
 
-bool checkA(void const* a) {
-  if (a != nullptr) return true;
-  _assert("a != ((void *)0)", __FILE__, __LINE__);
-  return false;
-}
+bool checkA(void const* a) { return ZF_ASSERT(a != nullptr); }
 
-bool checkN(void const* n) {
-  if (n != nullptr) return true;
-  _assert("n != ((void *)0)", __FILE__, __LINE__);
-  return false;
-}
+bool checkN(void const* n) { return ZF_ASSERT(n != nullptr); }
 
-bool checkShift(Num const* a) {
-  if (a != nullptr && a->count() <= 7) return true;
-  _assert("a != (0) && a->len <= 7", "itypes/numshift", __LINE__);
-  return false;
-}
+bool checkShift(Num const* a) { return ZF_ASSERT(a != nullptr && a->count() <= 7); }
 
 }  // namespace
 

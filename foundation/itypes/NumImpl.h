@@ -2,7 +2,7 @@
 // sources. Not a public header: only the Num sources include it.
 #pragma once
 
-#include "zfound/Num.h"
+#include <zfound/Num.h>
 
 #include <cstdint>
 

@@ -7,11 +7,11 @@
 // highest last). Every load checks what it reads: an exponent, a digit or a
 // word pattern that no store produces gives the null Num and an error
 // result, never an unnormalised number.
-#include "zfound/Num.h"
+#include <zfound/Num.h>
 
-#include "zfound/Connection.h"
-#include "zfound/Portable.h"
-#include "zfound/String.h"
+#include <zfound/Connection.h>
+#include <zfound/Portable.h>
+#include <zfound/String.h>
 #include "NumImpl.h"
 
 #include <cstring>

@@ -5,11 +5,11 @@
 // puts the national decimal point in its place when it shows a number.
 // Every text form is built in a 256-byte buffer and never passes it: the
 // width is kept within 10..255 and padding zeros stop at the buffer's end.
-#include "zfound/Num.h"
+#include <zfound/Num.h>
 
-#include "zfound/Assert.h"
-#include "zfound/CharClass.h"
-#include "zfound/String.h"
+#include <zfound/Assert.h>
+#include <zfound/CharClass.h>
+#include <zfound/String.h>
 #include "NumImpl.h"
 
 #include <cmath>
@@ -262,8 +262,8 @@ String toString(Num const& n, int32_t width, int32_t precision) {
 }
 
 char* NumToStr(Num const* n, int32_t width, int32_t precision) {
-  if (n == nullptr) _assert("number != ((void *)0)", "itypes/numconv", __LINE__);
-  if (precision < 0) _assert("precision >= 0", "itypes/numconv", __LINE__);
+  ZF_ASSERT(n != nullptr);
+  ZF_ASSERT(precision >= 0);
   if (n == nullptr) {
     numBuffer[0] = '\0';
     return numBuffer;
@@ -273,7 +273,7 @@ char* NumToStr(Num const* n, int32_t width, int32_t precision) {
 }
 
 void NumExpFmt(Num const* n, char* buffer, int32_t width) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   if (n == nullptr || buffer == nullptr) return;
   if (width < 1) width = 1;
   if (width > kBufSize - 1) width = kBufSize - 1;
@@ -292,16 +292,16 @@ void NumExpFmt(Num const* n, char* buffer, int32_t width) {
 }
 
 double NumToF(Num const* n) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   return n ? toDouble(*n) : -1e50;
 }
 
 void StrToNum(char const* s, Num* n) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   if (n) NumImpl::parse(*n, s);
 }
 
 void FToNum(double v, Num* n) {
-  if (n == nullptr) _assert("n != ((void *)0)", __FILE__, __LINE__);
+  ZF_ASSERT(n != nullptr);
   if (n) *n = Num(v);
 }

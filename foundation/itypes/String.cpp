@@ -6,7 +6,8 @@
 // within 1..65535 (a result that would pass 65535 is cut there); a count of
 // 65535 is never increased (the block is copied instead); an empty result is
 // null. Writers make a shared block their own before touching it.
-#include "zfound/String.h"
+#include <zfound/String.h>
+#include <zfound/OutOfMemory.h>
 
 #include <strings.h>
 
@@ -14,9 +15,9 @@
 #include <cstring>
 #include <string>
 
-#include "zfound/Assert.h"
-#include "zfound/CharClass.h"
-#include "zfound/Environ.h"
+#include <zfound/Assert.h>
+#include <zfound/CharClass.h>
+#include <zfound/EnvVar.h>
 
 namespace {
 
@@ -37,7 +38,7 @@ String::srep* String::newRep(long n) {
   // Room for the capacity class of n and the terminator.
   size_t bytes = sizeof(srep) + size_t(roundUp16(n)) + 1;
   srep* r = static_cast<srep*>(std::malloc(bytes));
-  if (r == nullptr) std::abort();
+  if (r == nullptr) zfOutOfMemory(bytes);
   r->refs = 1;
   r->len_ = uint16_t(n);
   std::memset(r->s(), 0, size_t(roundUp16(n)) + 1);
@@ -263,10 +264,7 @@ void String::restore(long from, long len) {
   if (p == nullptr || p == highRep() || from < 0 || from >= p->len_ || len < 0 ||
       from + len > p->len_)
     return;
-  if (p->s()[from + len] != '\0') {
-    _assert("p->s()[from + len] == '\\0'", "itypes/string", __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(p->s()[from + len] == '\0')) return;
   long end = p->len_;
   if (p->s()[end] == '\0') return;
   p->s()[from + len] = p->s()[end];

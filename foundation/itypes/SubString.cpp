@@ -4,12 +4,12 @@
 // gives the empty slice at 0 with no owner, which reads as null and takes
 // no writes. Field search never reads past the owner's
 // length. A StrCursor's position is -1 once it has passed either end.
-#include "zfound/SubString.h"
+#include <zfound/SubString.h>
 
 #include <cstring>
 #include <string>
 
-#include "zfound/CharClass.h"
+#include <zfound/CharClass.h>
 
 namespace {
 

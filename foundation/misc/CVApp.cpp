@@ -27,25 +27,25 @@ extern "C" bool CrackerClient() { return crackerClient(); }
 FramedObject::FramedObject() : remoteId_(-1), mainFrame_(nullptr) {}
 
 FramedObject::~FramedObject() {
-  if (!(remoteId() == (-1))) _assert("remoteId()==(-1)", __FILE__, __LINE__);
-  if (!(!mainFrame())) _assert("!mainFrame()", __FILE__, __LINE__);
+  ZF_ASSERT_TEXT(remoteId() == -1, "remoteId()==(-1)");
+  ZF_ASSERT(!mainFrame());
 }
 
 bool FramedObject::canUseWxWindows() const { return false; }
-void FramedObject::wxWindowsCreate() { _abnormal(__FILE__, __LINE__); }
-void FramedObject::wxWindowsDestroy() { _abnormal(__FILE__, __LINE__); }
+void FramedObject::wxWindowsCreate() { ZF_ABNORMAL(); }
+void FramedObject::wxWindowsDestroy() { ZF_ABNORMAL(); }
 int32_t FramedObject::wxWindowsMainLoop() { return INT32_MIN; }
 bool FramedObject::canUseCracker() const { return false; }
-void FramedObject::crackerCreate(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
-void FramedObject::crackerDestroy(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
-void FramedObject::processRequest(RequestConnection&) { _abnormal(__FILE__, __LINE__); }
+void FramedObject::crackerCreate(RequestConnection&) { ZF_ABNORMAL(); }
+void FramedObject::crackerDestroy(RequestConnection&) { ZF_ABNORMAL(); }
+void FramedObject::processRequest(RequestConnection&) { ZF_ABNORMAL(); }
 
 void FramedObject::setRemoteId(int32_t id) {
-  if (!(id == (-1) || remoteId() == (-1))) _assert("id==(-1) || remoteId()==(-1)", __FILE__, __LINE__);
+  ZF_ASSERT_TEXT(id == -1 || remoteId() == -1, "id==(-1) || remoteId()==(-1)");
   remoteId_ = id;
 }
 
 void FramedObject::setMainFrame(wxFrame* frame) {
-  if (!(!mainFrame() || !frame)) _assert("!mainFrame() || !frame", __FILE__, __LINE__);
+  ZF_ASSERT(!mainFrame() || !frame);
   mainFrame_ = frame;
 }

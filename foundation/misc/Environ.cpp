@@ -6,7 +6,7 @@
 // for the life of the process. The environment file reader keeps each line
 // within 2047 characters and each "$" name within 31; anything longer stops
 // the reading with -1, the lines before it staying in effect.
-#include "zfound/Environ.h"
+#include <zfound/Environ.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,46 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "zfound/Message.h"
-#include "zfound/MsgTable.h"
-#include "zfound/String.h"
-
-DefaultEnvEntry const DefaultEnv[] = {
-    {"PATH", ":/bin:/usr/zephra/bin"},
-    {"ZEPHRA", "/usr/zephra"},
-    {"CORVANE", "/usr/local/corvane"},
-    {"LANGUAGE", "english"},
-    {"MAXFILES", "16"},
-    {nullptr, nullptr},
-};
+#include <zfound/Message.h>
+#include <zfound/MsgTable.h>
+#include <zfound/String.h>
 
 namespace {
-
-// The copies given to putenv; never freed.
-std::vector<char*>* putTexts = nullptr;
 
 ReadEnvHandler readEnvHandler = defaultReadEnvHandler;
 
 }  // namespace
-
-char const* readEnvVar(char const* name) {
-  if (name == nullptr) return nullptr;
-  if (char const* v = std::getenv(name)) return v;
-  for (DefaultEnvEntry const* e = DefaultEnv; e->name != nullptr; ++e)
-    if (std::strcmp(e->name, name) == 0) return e->value;
-  return nullptr;
-}
-
-void putEnvVar(char const* text) {
-  if (text == nullptr || *text == '\0') return;
-  size_t n = std::strlen(text) + 1;
-  char* copy = static_cast<char*>(std::malloc(n));
-  if (copy == nullptr) return;
-  std::memcpy(copy, text, n);
-  if (putTexts == nullptr) putTexts = new std::vector<char*>;
-  putTexts->push_back(copy);
-  putenv(copy);
-}
 
 int setEnvironment(char const* file) {
   if (file == nullptr || *file == '\0') file = kDefaultEnvFile;

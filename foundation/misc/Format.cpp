@@ -206,10 +206,7 @@ char const* stringConversion(int, char const*&, char, int32_t&, FmtArgs& args, c
                              char const* quoted, int32_t&) {
   void const* p = nullptr;
   if (!args.nextPtr(p, FmtArg::Str)) return nullptr;
-  if (!p) {
-    _assert("s != (0)", "misc/doformat", __LINE__);
-    return nullptr;
-  }
+  if (!ZF_ASSERT(p)) return nullptr;
   String const& s = *static_cast<String const*>(p);
   if (s.isHighest()) return kHighText;
   if (quoted) return masked(work, toCharPtr(s), quoted);
@@ -370,10 +367,7 @@ ConvertFunction functionPointer(int c) {
 
 void addConvertFunction(long c, ConvertFunction f) {
   long i = c - 32;
-  if (!(i >= 0 && i < 95)) {
-    _assert("c >= 0 && c < int(sizeof(fpArray) / sizeof(fpArray[0]))", "misc/doformat", __LINE__);
-    return;
-  }
+  if (!ZF_ASSERT(i >= 0 && i < 95)) return;
   fpArray()[i] = f;
 }
 

@@ -4,7 +4,7 @@
 // openIdent_ of the opening object for as long as that opening is in force
 // (`current` points to that object); a message is written as an argument of
 // a fixed "%s" format, never as a format itself.
-#include "zfound/SysLog.h"
+#include <zfound/SysLog.h>
 
 #include <syslog.h>
 

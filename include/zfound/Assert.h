@@ -12,7 +12,8 @@
 //   ZF_PRECOND(p != 0);    "Precondition failed (...)..."
 //   ZF_POSTCOND(n >= 0);   "Postcondition failed (...)..."
 //   ZF_ABNORMAL();         "Program reached an invalid address at <file>:<line>.\n"
-// or call the functions directly when the expression text must be exact.
+//   ZF_ASSERT_TEXT(p != nullptr, "p != (0)");   a fixed text (see below)
+// Code never calls the report functions below directly.
 #pragma once
 
 #include <cstdint>
@@ -31,10 +32,27 @@ void _postcond(char const* expr, char const* file, int line);
 void _abnormal(char const* file, int line);
 }
 
-#define ZF_ASSERT(cond) ((cond) ? (void)0 : _assert(#cond, __FILE__, __LINE__))
-#define ZF_PRECOND(cond) ((cond) ? (void)0 : _precond(#cond, __FILE__, __LINE__))
-#define ZF_POSTCOND(cond) ((cond) ? (void)0 : _postcond(#cond, __FILE__, __LINE__))
+namespace zf_detail {
+// Reports a failed check through `report`; the check's result.
+inline bool check(bool held, void (*report)(char const*, char const*, int), char const* text, char const* file,
+                  int line) {
+  if (!held) report(text, file, line);
+  return held;
+}
+}  // namespace zf_detail
+
+// Each check is an expression that is true when the condition holds, so a
+// caller that must go on after a failed check (a report returns before
+// start-up) writes: if (!ZF_PRECOND(p != nullptr)) return false;
+#define ZF_ASSERT(cond) zf_detail::check(static_cast<bool>(cond), _assert, #cond, __FILE__, __LINE__)
+#define ZF_PRECOND(cond) zf_detail::check(static_cast<bool>(cond), _precond, #cond, __FILE__, __LINE__)
+#define ZF_POSTCOND(cond) zf_detail::check(static_cast<bool>(cond), _postcond, #cond, __FILE__, __LINE__)
 #define ZF_ABNORMAL() _abnormal(__FILE__, __LINE__)
+// The same checks with a fixed report text, only where a text that users or
+// tests rely on differs from the condition as written.
+#define ZF_ASSERT_TEXT(cond, text) zf_detail::check(static_cast<bool>(cond), _assert, text, __FILE__, __LINE__)
+#define ZF_PRECOND_TEXT(cond, text) zf_detail::check(static_cast<bool>(cond), _precond, text, __FILE__, __LINE__)
+#define ZF_POSTCOND_TEXT(cond, text) zf_detail::check(static_cast<bool>(cond), _postcond, text, __FILE__, __LINE__)
 
 // True when verbose-trace level `level` is switched on by ZXVERBOSELEVEL:
 // a count n switches on levels 0..n-1, then "+m" adds level m and "-m"
@@ -47,4 +65,4 @@ int32_t getNum(String& s);
 
 // Forgets the level set so that the next ZxVerboseLevel() reads
 // ZXVERBOSELEVEL again (for tests).
-void _resetVerboseLevels();
+void TEST_resetVerboseLevels();

@@ -91,16 +91,7 @@ char const* strStr(char const* text, char const* pattern);
 char const* strStrBackw(char const* start, char const* pattern, char const* end);
 
 // --- 32-bit integers -----------------------------------------------------
-// 2147483647 and -2147483648 act as plus and minus infinity (the highest and
-// null values of Date and Time).
-// Sum: a + -a gives 0; overflow saturates; an infinite operand is the result.
-int32_t add(int32_t a, int32_t b);
-// Product saturated to 2147483647 / -2147483648.
-int32_t mult(int32_t a, int32_t b);
-// Quotient truncated toward zero, saturated like mult; b = 0 gives
-// -2147483648 for a negative a and 2147483647 otherwise. (Not named div: the
-// C library's div owns that name.)
-int32_t intDiv(int32_t a, int32_t b);
+// (The saturating arithmetic of day numbers and seconds is in Date.h.)
 // Exchanges a and b.
 void swap(int32_t& a, int32_t& b);
 // The C library's atol (the 32-bit value).
@@ -120,7 +111,7 @@ extern "C" int32_t CheckDigit(int32_t n);
 // Replaces the weights.
 extern "C" void SetCheckFactor(int32_t weights);
 // Reads "CHECKDIGIT" again at the next CheckDigit (for tests).
-void resetCheckDigit();
+void TEST_resetCheckDigit();
 
 // --- object ids of the plain-function interface -------------------------------
 struct DbObject {

@@ -25,7 +25,7 @@
 
 #include <cstdint>
 
-#include "zfound/String.h"
+#include <zfound/String.h>
 
 // The second characters of the two-character letters that start with `ch`.
 struct DoubleChar {

@@ -32,7 +32,7 @@
 //                   (recFirstInt), so a value equal to the marker is sent
 //                   behind a prefix (count 1 unless sendCounter has just
 //                   written one). These two operators are defined in
-//                   foundation/conn/Connection.cpp over Date::value()/toDate()
+//                   the channel's own source over Date::value()/toDate()
 //                   and Time::value()/toTime(); Date and Time add no others.
 #pragma once
 

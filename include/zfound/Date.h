@@ -174,3 +174,15 @@ char const* _date_to_str(int32_t date, char* buf, size_t bufSize, int32_t fmt);
 int32_t _centuryWrap();
 // Forgets the remembered CENTURY_WRAP, so that the next use reads it again.
 void _resetCenturyWrap();
+
+// --- saturating 32-bit arithmetic of day numbers and seconds ---------------
+// 2147483647 and -2147483648 act as plus and minus infinity (the highest and
+// null values of Date and Time).
+// Sum: a + -a gives 0; overflow saturates; an infinite operand is the result.
+int32_t add(int32_t a, int32_t b);
+// Product saturated to 2147483647 / -2147483648.
+int32_t mult(int32_t a, int32_t b);
+// Quotient truncated toward zero, saturated like mult; b = 0 gives
+// -2147483648 for a negative a and 2147483647 otherwise. (Not named div: the
+// C library's div owns that name.)
+int32_t intDiv(int32_t a, int32_t b);

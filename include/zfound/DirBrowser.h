@@ -12,8 +12,8 @@
 
 #include <dirent.h>
 
-#include "zfound/String.h"
-#include "zfound/Time.h"
+#include <zfound/String.h>
+#include <zfound/Time.h>
 
 class RegExp;
 

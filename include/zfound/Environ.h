@@ -1,18 +1,9 @@
-// Environment variables: the one lookup with built-in defaults for the
-// variables that locate the installation, putting variables into the
-// process environment, and reading an environment file at start-up.
-//
-// Texts handed to putenv are copies that are never freed (putenv keeps the
-// pointer). Lookups never return storage the caller must free.
+// Environment files read at start-up and the missing-variable handler. The
+// lookup with built-in defaults and putting a variable into the environment
+// are in EnvVar.h (included here), low enough for every layer.
 #pragma once
 
-// One built-in default; the table ends with a null name.
-struct DefaultEnvEntry {
-  char const* name;
-  char const* value;
-};
-// PATH, ZEPHRA, CORVANE, LANGUAGE, MAXFILES and their defaults.
-extern DefaultEnvEntry const DefaultEnv[];
+#include <zfound/EnvVar.h>
 
 // The default environment file (read when setEnvironment gets an empty name).
 inline constexpr char const kDefaultEnvFile[] = "/etc/omb.env";
@@ -20,12 +11,6 @@ inline constexpr char const kDefaultEnvFile[] = "/etc/omb.env";
 inline constexpr int kEnvLineMax = 2047;
 inline constexpr int kEnvNameMax = 31;
 
-// The process environment's value of name when set (an empty value counts as
-// set); else its built-in default; else nullptr. Not to be freed.
-char const* readEnvVar(char const* name);
-// Puts "name=value" into the process environment (a never-freed copy); an
-// empty or null text is ignored.
-void putEnvVar(char const* text);
 // Reads an environment file: each line not empty and not starting with "#" is
 // put into the environment after "$NAME" references (ending at ":", "/" or
 // the line's end) are replaced by their values (getenv; unset or empty: no

@@ -23,18 +23,28 @@
 // Empty field values: a long -1, a String null, a Time null.
 #pragma once
 
+#include <zfound/ExceptionCodes.h>
 #include <zfound/String.h>
 #include <zfound/Time.h>
 
 #include <cstdint>
+
+// The codes of the family by class name: kExcDeadLock is 1, and so on.
+enum ExceptionCode : int32_t {
+#define ZF_EXC_ENUM(code, Class, key, fields) kExc##Class = code,
+  ZF_EXCEPTION_CODES(ZF_EXC_ENUM)
+#undef ZF_EXC_ENUM
+};
 
 class Connection;
 class Locked;
 
 class Exception {
 public:
-  // Highest code of the family.
-  static constexpr int32_t kLastCode = 36;
+  // Highest code of the family: the length of the code list.
+#define ZF_EXC_COUNT(code, Class, key, fields) +1
+  static constexpr int32_t kLastCode = 0 ZF_EXCEPTION_CODES(ZF_EXC_COUNT);
+#undef ZF_EXC_COUNT
 
   explicit Exception(int32_t code);
   Exception(Exception const& e) = default;

@@ -16,7 +16,7 @@ public:
   // The registry; null when nothing has registered.
   static String libraries();
   // Empties the registry (for tests).
-  static void _reset();
+  static void TEST_reset();
 };
 
 // Registers the foundation library as "libzeph" with its build text; called

@@ -12,7 +12,7 @@
 // read past the end marks the channel bad and yields zero words.
 #pragma once
 
-#include "zfound/Connection.h"
+#include <zfound/Connection.h>
 
 #include <cstdint>
 #include <cstddef>

@@ -52,7 +52,7 @@ public:
   // True when a file was found and opened.
   bool isOpen() const { return file != nullptr; }
   // Number of files on the process-wide list (for tests).
-  static int32_t openCount();
+  static int32_t TEST_openCount();
 
   ~MsgFile() override;
 

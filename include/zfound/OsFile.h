@@ -40,6 +40,7 @@ public:
   OsFile();
   OsFile(String const& name, int32_t mode);
   OsFile(String const& dir, String const& name, String const& ext, int32_t mode);
+  // open(layout, ...) below; `layout` must outlive the file.
   OsFile(PhysLayout& layout, String const& logicalName, String const& ext, int32_t mode, int32_t blockSize,
          String const& name = String());
   virtual ~OsFile();
@@ -55,6 +56,7 @@ public:
   bool open(String const& dir, String const& name, String const& ext, int32_t mode);
   // The parts of the first layout entry matching logicalName ("NOPARTS",
   // fatal, when none); name (or the logical name) is the file name.
+  // `layout` must outlive this file: the file keeps a pointer to its entry.
   bool open(PhysLayout& layout, String const& logicalName, String const& ext, int32_t mode, int32_t blockSize,
             String const& name = String());
   // Sets every part's open flags from mode; under bit 64 opens every part now
@@ -106,9 +108,9 @@ public:
   void checkMethod(char const* op) const;
 
   // ---- locks and status (single-file where noted) ----
-  // Single-file: the first part's lock(mode): 1 locked, -2 busy, -1 error.
+  // Single-file: the first part's lock(mode), a FileLockResult (PhysFile.h).
   int lock(int32_t mode);
-  // The mapped part's lock: 0 held, 1 busy, -1 error.
+  // The mapped part's lock, a RangeLockResult (PhysFile.h).
   int lock(int64_t offset, int64_t length, int32_t mode);
   void free(int64_t offset, int64_t length);
   int lockOwner(int64_t offset, int64_t length);

@@ -25,6 +25,12 @@
 class OsFile;
 class Time;
 
+// The two result encodings of the lock calls, fixed by the design: a range
+// lock answers 0/1/-1, a whole-file lock (and a locking read) 1/-2/-1.
+// Callers compare with these names, never with the numbers.
+enum RangeLockResult : int { kRangeLocked = 0, kRangeLockBusy = 1, kRangeLockError = -1 };
+enum FileLockResult : int { kFileLocked = 1, kFileLockBusy = -2, kFileLockError = -1 };
+
 class PhysFile {
 public:
   PhysFile();
@@ -75,10 +81,10 @@ public:
 
   // ---- locks and status ----
   // Exclusive lock of [offset, offset+length) (length 0: to the end and
-  // beyond). 0 held (or nothing asked), 1 busy and the mode does not wait,
-  // -1 an error (not held).
+  // beyond): a RangeLockResult. kRangeLocked also when nothing is asked;
+  // kRangeLockBusy when the mode does not wait; kRangeLockError: not held.
   int lock(int64_t offset, int64_t length, int32_t mode);
-  // lock(0, 0, mode): -2 busy, -1 error, else lock count 1 and 1.
+  // lock(0, 0, mode) as a FileLockResult; when locked the lock count is 1.
   int lock(int32_t mode);
   // Releases the range; length 0 zeroes the lock count, else one less.
   void free(int64_t offset, int64_t length);

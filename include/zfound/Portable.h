@@ -2,11 +2,29 @@
 // a key or a header is stored most significant byte first, so stored data
 // does not depend on the machine.
 //
-// Three settings of the same forms:
-//  - memory buffers: stlong/ldlong, stshort/ldshort, the byte-sortable
-//    stInt/ldInt, and stdbl/lddbl;
-//  - C-library FILE streams: stShort .. ldNum;
-//  - the system's buffered streams: store()/load().
+// Three settings of the forms, and which are byte-sortable (bytes compared
+// unsigned order the values as the type orders them):
+//
+//   value     memory buffer             FILE stream       system stream     sortable
+//   int32_t   stlong/ldlong (plain)     stInt/ldInt       store/load        none
+//             stInt/ldInt, stSortKey/   (plain, NOT the                     the memory stInt
+//             ldSortKey (top bit        memory stInt                        and stSortKey
+//             inverted)                 form)
+//   int16_t   stshort/ldshort           stShort/ldShort   store/load        none
+//   byte      -                         stByte/ldByte ..  -                 -
+//   bool      -                         stBool/ldBool     store/load        -
+//   double    stdbl/lddbl (host order)  -                 store/load        none
+//   String    String::store (String.h)  stString          store/load        none
+//   Num       Num natural and packed    stNum (16 bytes)  store/load        memory forms only
+//             forms (Num.h)
+//   Date,     Date/Time::store(char*&)  Date/Time::store  Date/Time::store  memory form only
+//   Time      (value + 0x80000000)      (FILE*): plain    (stream): plain
+//   Boolean   Boolean::store (plain)    -                 -                 none (null FF..)
+//
+// One name writes two forms: stInt on a memory pointer writes the sortable
+// form, stInt on a FILE the plain big-endian one (-1 is 7F FF FF FF in memory
+// and FF FF FF FF on a FILE). Both stay as stored files rely on them; new
+// code that builds keys uses stSortKey/ldSortKey, which say what they are.
 //
 // Widths are fixed: a stored "long" is exactly 4 bytes (int32_t), a short 2.
 // A double is kept in the machine's own memory order (not byte-swapped).
@@ -110,6 +128,20 @@ inline int32_t ldInt(B*& p) {
   return v;
 }
 
+// The sortable key form of a 32-bit integer (the memory stInt form): for
+// building keys, whose bytes must sort as the values do. p advances by 4.
+template <class B>
+  requires(sizeof(B) == 1)
+inline void stSortKey(int32_t v, B*& p) {
+  stInt(v, p);
+}
+// Reads the sortable key form and advances p by 4.
+template <class B>
+  requires(sizeof(B) == 1)
+inline int32_t ldSortKey(B*& p) {
+  return ldInt(p);
+}
+
 // Copies the 8 bytes of a double to p in memory order.
 void stdbl(double v, void* p);
 // Copies 8 bytes at p into a double in memory order.
@@ -126,6 +158,8 @@ int16_t ldShort(FILE* f);
 // 2 bytes as an unsigned value; 0 on a short read.
 uint16_t ldUnShort(FILE* f);
 
+// 4 bytes of v, most significant first: the plain form, NOT the sortable
+// form that stInt writes into memory (see the table above).
 bool stInt(FILE* f, int32_t v);
 // 4 bytes, most significant first; 0 on a short read.
 int32_t ldInt(FILE* f);

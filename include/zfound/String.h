@@ -198,10 +198,10 @@ public:
   // null and highest give null.
   String replaceArgs(String const* args, long nargs = 10) const;
   // Compiles this edit mask in place; an invalid mask gives null.
-  // (Implemented with the edit masks, foundation/itypes/strfmt.cpp.)
+  // (Implemented with the edit masks, EditMask.h.)
   String& compileMask();
   // This string laid out through an edit mask (compiled first unless its
-  // first character is 1). (Implemented in foundation/itypes/strfmt.cpp.)
+  // first character is 1). (Implemented with the edit masks, EditMask.h.)
   String format(String mask) const;
 
   // --- environment -----------------------------------------------------
@@ -278,4 +278,4 @@ String toStr(String const& fmt, va_list args);
 // hashes as 0, highest as 1 mod size; size below 1 gives 0.
 long hashVal(String const& s, long size);
 
-#include "zfound/SubString.h"
+#include <zfound/SubString.h>

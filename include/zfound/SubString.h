@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "zfound/String.h"
+#include <zfound/String.h>
 
 class SubString {
 public:

@@ -13,7 +13,7 @@
 // closelog). Tests and programs without a logger install their own.
 #pragma once
 
-#include "zfound/String.h"
+#include <zfound/String.h>
 
 // Where log calls go. Each pointer may be null (that call does nothing).
 struct SysLogSink {

@@ -35,7 +35,7 @@ public:
 
   // Reads the accounts from other files (for tests); null restores the
   // system's files.
-  static void setAccountFiles(char const* passwdFile, char const* groupFile);
+  static void TEST_setAccountFiles(char const* passwdFile, char const* groupFile);
 
 private:
   void byUid(int64_t uid);

@@ -11,11 +11,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <string>
 #include <vector>
 
+#include "FaultFs.h"
 #include "MsgBytes.h"
 #include "TestSupport.h"
 
@@ -98,6 +100,41 @@ TEST_F(EditorTest, WritingReplacesTheFileThroughANewExclusiveOne) {
   lost.path();
   EXPECT_FALSE(lost.write());
   EXPECT_NE(std::string(toCharPtr(lost.errorText())).find("cannot create"), std::string::npos);
+}
+
+// The new file is synced before it is renamed over the old one, so a crash
+// right after the write keeps the new contents; a sync that fails ends the
+// write with the old file in place and no new file left beside it.
+TEST_F(EditorTest, TheNewFileIsSyncedBeforeItReplacesTheOldOne) {
+  dir.write("english/cat.msg", zftest::msgFileBytes({{"main", {{"OLD", "old"}}}}));
+  std::string const written = zftest::msgFileBytes({{"main", {{"OLD", "old"}, {"NEW", "new"}}}});
+  {
+    zftest::FaultFs fs;
+    MsgEditor ed("cat", "english");
+    ASSERT_TRUE(ed.read());
+    ed.section("main")->add("NEW", "new");
+    ASSERT_TRUE(ed.write()) << toCharPtr(ed.errorText());
+    std::vector<std::string> const& ev = fs.events();
+    ASSERT_FALSE(ev.empty());
+    std::string const& rename = ev.back();
+    ASSERT_EQ(0u, rename.find("rename ")) << rename;
+    std::string tmp = rename.substr(7, rename.find(' ', 7) - 7);
+    EXPECT_NE(ev.end(), std::find(ev.begin(), ev.end(), "sync " + tmp));
+    fs.crash();
+    EXPECT_EQ(bytesOf("cat"), written);
+  }
+  {
+    zftest::FaultFs fs;
+    fs.failSync(1);
+    MsgEditor ed("cat", "english");
+    ASSERT_TRUE(ed.read());
+    ed.section("main")->add("THIRD", "3");
+    EXPECT_FALSE(ed.write());
+    EXPECT_NE(std::string(toCharPtr(ed.errorText())).find("cannot sync"), std::string::npos);
+    EXPECT_EQ(1, fs.injected());
+  }
+  EXPECT_EQ(bytesOf("cat"), written);
+  EXPECT_EQ(listing(), std::vector<std::string>{"cat.msg"});
 }
 
 TEST_F(EditorTest, ReadingSortsEntriesAndWritingKeepsEveryText) {

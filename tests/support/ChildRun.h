@@ -4,6 +4,7 @@
 // its standard input is the null device.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -15,5 +16,20 @@ namespace zftest {
 // ends the process itself). Returns the child's status and output as
 // runProgram does; a child still running after `timeoutSec` is killed.
 RunResult runInChild(std::function<int()> const& body, int timeoutSec = 60);
+
+}  // namespace zftest
+
+// Inside a runInChild body: when `cond` is false, writes "failed: <cond>
+// (<file>:<line>)" to standard error and ends the body with 1, so that the
+// parent's EXPECT_EQ(0, r.status) << r.err shows which condition failed.
+#define ZF_CHILD_CHECK(cond)                                                              \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
+      std::fprintf(stderr, "failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);         \
+      return 1;                                                                           \
+    }                                                                                     \
+  } while (0)
+
+namespace zftest {
 
 }  // namespace zftest

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "zfound/CharClass.h"
+#include <zfound/CharClass.h>
+#include <zfound/Date.h>
 
 namespace {
 
@@ -166,7 +167,7 @@ TEST(CharClass, Search) {
 TEST(CharClass, CheckDigit) {
   {
     zftest::ScopedEnv e("CHECKDIGIT", "", true);
-    resetCheckDigit();
+    TEST_resetCheckDigit();
     EXPECT_EQ(CheckDigit(0), 0);
     EXPECT_EQ(CheckDigit(-5), -1);
     // 7 * 3 = 21 -> 1, 4 * 1 = 4: sum 5 -> 5.
@@ -176,17 +177,17 @@ TEST(CharClass, CheckDigit) {
   }
   {
     zftest::ScopedEnv e("CHECKDIGIT", "21:11:1");
-    resetCheckDigit();
+    TEST_resetCheckDigit();
     EXPECT_EQ(CheckDigit(7), 4);   // 7*1 = 7 -> 11 - 7
     EXPECT_EQ(CheckDigit(97), 8);  // 7*1 + 9*2 = 25 -> 11 - 3
     EXPECT_EQ(CheckDigit(1), -1);  // 11 - 1 = 10: no single digit
   }
   {
     zftest::ScopedEnv e("CHECKDIGIT", "9:10:2");
-    resetCheckDigit();
+    TEST_resetCheckDigit();
     EXPECT_EQ(CheckDigit(8), 1);  // 72 -> 7 + 2 = 9 -> 10 - 9
   }
-  resetCheckDigit();
+  TEST_resetCheckDigit();
 }
 
 TEST(CharClass, ObjectIds) {

@@ -1,12 +1,12 @@
 // Connection over the loopback transport: the exact words of every value
 // form, the word discipline at part boundaries, counters, byte transfer, and
 // refusal of hostile length words and malformed numbers.
-#include "zfound/Connection.h"
-#include "zfound/Date.h"
-#include "zfound/LoopConnection.h"
-#include "zfound/Num.h"
-#include "zfound/String.h"
-#include "zfound/Time.h"
+#include <zfound/Connection.h>
+#include <zfound/Date.h>
+#include <zfound/LoopConnection.h>
+#include <zfound/Num.h>
+#include <zfound/String.h>
+#include <zfound/Time.h>
 
 #include <gtest/gtest.h>
 

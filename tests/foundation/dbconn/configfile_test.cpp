@@ -9,6 +9,7 @@
 #include <zfound/Process.h>
 #include <zfound/String.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "FaultFs.h"
 #include "TestSupport.h"
 
 namespace {
@@ -207,6 +209,45 @@ TEST_F(ConfigFileTest, StoreWritesOnlyAChangedFileThatWasRead) {
   EXPECT_TRUE(c.isModified());
 }
 
+// A store whose write, sync or rename fails leaves the old file whole, no
+// new file beside it, and the change pending; one that succeeds syncs the
+// new file before renaming it over the old one and then syncs the
+// directory, so the new contents survive a crash.
+TEST_F(ConfigFileTest, StoreFailuresKeepTheOldFileAndSuccessSurvivesACrash) {
+  std::string const old = "ServerId\t\t7\nSchemas\t\ta,b\n";
+  put("alpha.sv", old);
+  enum Kind { Write, Sync, Rename };
+  for (Kind kind : {Write, Sync, Rename}) {
+    ConfigFile c;
+    ASSERT_TRUE(c.read("alpha", 'i'));
+    ASSERT_TRUE(c.delSchema("a"));
+    zftest::FaultFs fs;
+    if (kind == Write) fs.failWrite(1, ENOSPC);
+    if (kind == Sync) fs.failSync(1);
+    if (kind == Rename) fs.failRename(1);
+    EXPECT_FALSE(c.store()) << kind;
+    EXPECT_EQ(1, fs.injected()) << kind;
+    EXPECT_TRUE(c.isModified()) << kind;
+    EXPECT_EQ(content("alpha.sv"), old) << kind;
+    EXPECT_EQ(serverFiles(), std::set<std::string>{"alpha.sv"}) << kind;
+  }
+
+  ConfigFile c;
+  ASSERT_TRUE(c.read("alpha", 'i'));
+  ASSERT_TRUE(c.delSchema("a"));
+  zftest::FaultFs fs;
+  ASSERT_TRUE(c.store());
+  std::vector<std::string> const& ev = fs.events();
+  ASSERT_EQ(3u, ev.size());
+  std::string file = dir.file("servers/alpha.sv");
+  std::string tmp = ev[0].substr(5);
+  EXPECT_EQ(ev[0], "sync " + tmp);
+  EXPECT_EQ(ev[1], "rename " + tmp + " " + file);
+  EXPECT_EQ(ev[2], "sync " + dir.file("servers"));
+  fs.crash();
+  EXPECT_EQ(content("alpha.sv"), "ServerId\t\t7\nSchemas\t\tb\nObjectRepository\t\t\n");
+}
+
 TEST(ConfigFileTokens, TableIsSortedAndComplete) {
   std::pair<char const*, int32_t> const expected[] = {
       {"backup", 22},          {"cachepagesize", 32},     {"cachesize", 0},
@@ -333,11 +374,7 @@ TEST_F(ConfigFileTest, ServerListFindsTheServerOfASchema) {
 // Starts the process as a program does, so that reports show their
 // catalogue texts and end the process.
 void startChild() {
-  static char arg0[] = "cfgtest";
-  static char* argv[] = {arg0, nullptr};
-  int argc = 1;
-  char** av = argv;
-  startUp(String("cfgtest"), argc, av);
+  zftest::startUpOnce("cfgtest");
 }
 
 TEST_F(ConfigFileTest, ReportsNameTheFileAndLine) {

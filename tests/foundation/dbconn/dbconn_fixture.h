@@ -23,15 +23,7 @@
 
 namespace dbconntest {
 
-inline void startUpOnce() {
-  if (startUpDone()) return;
-  static char arg0[] = "dbconntest";
-  static char arg1[] = "first-argument";
-  static char* argv[] = {arg0, arg1, nullptr};
-  int argc = 2;
-  char** av = argv;
-  startUp("dbconntest-1.0", argc, av);
-}
+inline void startUpOnce() { zftest::startUpOnce("dbconntest-1.0", {"first-argument"}); }
 
 // The first long of a request's body, as a wire of the given order holds it.
 inline int32_t firstLong(zftest::EndpointRequest const& r, bool swapped = false) {

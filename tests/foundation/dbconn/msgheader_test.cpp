@@ -14,6 +14,8 @@
 #include <set>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace {
 
 TEST(MsgHeaderTest, FieldsSitAtTheirOffsetsInHostOrder) {
@@ -274,11 +276,7 @@ TEST(SvMessageTest, Names) {
 
 TEST(SvMessageTest, CodesOutOfRangeFailThePrecondition) {
   auto startThenAsk = [](int32_t code) {
-    static char arg0[] = "hdrtest";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("hdrtest", argc, av);
+    zftest::startUpOnce("hdrtest");
     mayModify(SvMessage(code));
   };
   char const* text = "^Precondition failed \\(operation >= DBM_FIRSTMSG && operation < DBM_LASTMSG\\)";

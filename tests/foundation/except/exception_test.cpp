@@ -24,15 +24,6 @@ namespace {
 
 using zftest::str;
 
-void startUpOnce() {
-  if (startUpDone()) return;
-  static char arg0[] = "exctest";
-  static char* argv[] = {arg0, nullptr};
-  int argc = 1;
-  char** av = argv;
-  startUp("exctest-1.0", argc, av);
-}
-
 // A catalogue whose texts have more conversions than the classes pass: the
 // missing ones print nothing. Runs first, in a child that starts up on it.
 TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
@@ -49,7 +40,7 @@ TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
   zftest::RunResult r = zftest::runInChild([&] {
     setenv("DATADIR", dir.path().c_str(), 1);
     setenv("LANGUAGE", "english", 1);
-    startUpOnce();
+    zftest::startUpOnce("exctest-1.0");
     std::printf("%s\n", toCharPtr(Locked("ann").message()));
     std::printf("%s\n", toCharPtr(Locked().message()));
     std::printf("%s\n", toCharPtr(TooManyAttachs(9).message()));
@@ -62,7 +53,7 @@ TEST(ExceptionCatalogue, ConversionsBeyondTheArgumentsPrintNothing) {
 
 class ExceptionTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() { startUpOnce(); }
+  static void SetUpTestSuite() { zftest::startUpOnce("exctest-1.0"); }
   void SetUp() override {
     Exception::clear();
     Exception::init(true);
@@ -142,6 +133,34 @@ TEST_F(ExceptionTest, EveryClassShowsItsCatalogueTextAndSurvivesCloning) {
     EXPECT_EQ(Exception::last().code(), s.code);
     EXPECT_EQ(str(Exception::last().message()), s.text);
   }
+}
+
+// The code list (ExceptionCodes.h) and the family agree: each listed class
+// has its code, the factory and the prototype table make that class for it,
+// its key has a catalogue text, and the codes past the list are plain.
+TEST_F(ExceptionTest, TheFactoryAndThePrototypesFollowTheCodeList) {
+  int32_t listed = 0;
+#define ZF_EXC_CHECK(c, Class, key, fields)                                                    \
+  {                                                                                           \
+    SCOPED_TRACE(#Class);                                                                     \
+    ++listed;                                                                                 \
+    EXPECT_EQ(kExc##Class, c);                                                                \
+    EXPECT_EQ(Class().code(), c);                                                             \
+    std::unique_ptr<Exception> made(Exception::make(c));                                      \
+    EXPECT_EQ(typeid(*made), typeid(Class));                                                  \
+    EXPECT_EQ(made->code(), c);                                                               \
+    Exception* proto = Exception::getException(uint16_t(c));                                 \
+    ASSERT_NE(proto, nullptr);                                                                \
+    EXPECT_EQ(typeid(*proto), typeid(Class));                                                 \
+    EXPECT_EQ(str(libMsg(key)).find("Message not found"), std::string::npos) << key;          \
+  }
+  ZF_EXCEPTION_CODES(ZF_EXC_CHECK)
+#undef ZF_EXC_CHECK
+  EXPECT_EQ(listed, Exception::kLastCode);
+  EXPECT_EQ(Exception::getException(uint16_t(Exception::kLastCode + 1)), nullptr);
+  std::unique_ptr<Exception> plain(Exception::make(Exception::kLastCode + 1));
+  EXPECT_EQ(typeid(*plain), typeid(Exception));
+  EXPECT_EQ(plain->code(), Exception::kLastCode + 1);
 }
 
 TEST_F(ExceptionTest, EveryClassRoundTripsAndBecomesTheCurrentException) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "exprasm.h"
 
 using namespace exprtest;
@@ -373,12 +374,7 @@ void bump(ExprStack& s) {
 class Compiled : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (startUpDone()) return;
-    static char arg0[] = "exprcode";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("exprcode", argc, av);
+    zftest::startUpOnce("exprcode");
   }
   void TearDown() override { EXPECT_EQ(Expr::last(), Expr::stack()); }
   // Binds what a program binds after compiling or loading, and evaluates.

@@ -111,12 +111,7 @@ public:
 class ExprComp : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (startUpDone()) return;
-    static char arg0[] = "exprcomp";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("exprcomp", argc, av);
+    zftest::startUpOnce("exprcomp");
   }
 
   // Compiles, binds and evaluates `src`: the value shown, or "error: <text>

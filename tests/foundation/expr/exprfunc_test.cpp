@@ -19,12 +19,7 @@ namespace {
 class Calls : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (startUpDone()) return;
-    static char arg0[] = "exprfunc";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("exprfunc", argc, av);
+    zftest::startUpOnce("exprfunc");
   }
   void TearDown() override { EXPECT_EQ(Expr::last(), Expr::stack()); }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace {
 
 std::string str(AnyValue const* v) {
@@ -73,11 +75,7 @@ TEST(FieldCheck, ValuesAreOwnedCopiesAndTheLongestDisplayTextCounts) {
 
 // Reaching outside the values is a broken precondition that ends the program.
 void keyOutside(int32_t n) {
-  static char arg0[] = "fieldcheck";
-  static char* argv[] = {arg0, nullptr};
-  int argc = 1;
-  char** av = argv;
-  if (!startUpDone()) startUp("fieldcheck", argc, av);
+  zftest::startUpOnce("fieldcheck");
   InList list(false);
   list.addKeyVal(AnyValue(1));
   if (n >= 0 && n < 100) {

@@ -71,11 +71,7 @@ TEST(BooleanValue, MaskForm) {
 TEST(BooleanValue, DefaultMaskFromTheCatalogue) {
   if (getenv("DATADIR") == nullptr) GTEST_SKIP() << "DATADIR must point at the built catalogues";
   zftest::RunResult r = zftest::runInChild([] {
-    char arg0[] = "boolean_test";
-    char* argvBuf[] = {arg0, nullptr};
-    int argc = 1;
-    char** argv = argvBuf;
-    startUp(String("boolean_test"), argc, argv);
+    zftest::startUpOnce("boolean_test");
     // One static buffer serves every call: take each text before the next.
     std::string out = Boolean(true).format("");
     out += "|";

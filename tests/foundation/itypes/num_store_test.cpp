@@ -1,9 +1,9 @@
 // Num stored forms: golden bytes of the natural and packed forms, byte order
 // equal to value order for random values, round trips, and refusal of
 // malformed stored bytes. Also the buffer form of String.
-#include "zfound/Num.h"
-#include "zfound/Portable.h"
-#include "zfound/String.h"
+#include <zfound/Num.h>
+#include <zfound/Portable.h>
+#include <zfound/String.h>
 
 #include <gtest/gtest.h>
 

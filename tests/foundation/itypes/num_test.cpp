@@ -1,8 +1,8 @@
 // Num: representation, conversions, text forms, comparison, rounding, and
 // arithmetic at the 28-digit limit checked against an exact decimal model
 // written here on digit strings (independent of Num's own code).
-#include "zfound/Num.h"
-#include "zfound/String.h"
+#include <zfound/Num.h>
+#include <zfound/String.h>
 
 #include <gtest/gtest.h>
 

@@ -190,11 +190,7 @@ TEST(ShortDate, OrderFollowsTheNationalSettings) {
   zftest::RunResult r = zftest::runInChild([&] {
     setenv("DATADIR", path.c_str(), 1);
     setenv("LANGUAGE", "english", 1);
-    char arg0[] = "shortdate_test";
-    char* argvBuf[] = {arg0, nullptr};
-    int argc = 1;
-    char** argv = argvBuf;
-    startUp(String("shortdate_test"), argc, argv);
+    zftest::startUpOnce("shortdate_test");
     char buf[SHORT_TEXT_SIZE];
     printf("%d|%s|%d", GetDateFmt(), DToStr(DMYToD(5, 3, 2007), buf, 3), StrToD("03/05/2007") == DMYToD(5, 3, 2007));
     return 0;

@@ -9,8 +9,8 @@
 
 #include "ShowString.h"
 #include "TestSupport.h"
-#include "zfound/CharClass.h"
-#include "zfound/String.h"
+#include <zfound/CharClass.h>
+#include <zfound/String.h>
 
 namespace {
 

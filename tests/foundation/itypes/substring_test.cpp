@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ShowString.h"
-#include "zfound/SubString.h"
+#include <zfound/SubString.h>
 
 namespace {
 

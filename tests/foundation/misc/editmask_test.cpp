@@ -57,7 +57,7 @@ TEST(EditMask, CompilesTheSourceLanguage) {
     int rc = -2;
     std::string edit = compiled(c.source, &checks, &rc);
     EXPECT_EQ(rc, 0) << c.source;
-    if (c.edit) EXPECT_EQ(edit, c.edit) << c.source;
+    if (c.edit) { EXPECT_EQ(edit, c.edit) << c.source; }
     EXPECT_EQ(checks, c.checks) << c.source;
     EXPECT_EQ(sizeOfMask(c.source), c.size) << c.source;
   }
@@ -147,7 +147,7 @@ TEST(EditMask, ChecksOneCharacter) {
 
 TEST(EditMask, CheckDigitPosition) {
   zftest::ScopedEnv env("CHECKDIGIT", "", true);
-  resetCheckDigit();
+  TEST_resetCheckDigit();
   int32_t digit = CheckDigit(123);
   ASSERT_GE(digit, 0);
   char good = char('0' + digit), bad = char('0' + (digit + 1) % 10);

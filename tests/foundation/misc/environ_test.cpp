@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "zfound/Environ.h"
-#include "zfound/Message.h"
-#include "zfound/Process.h"
+#include <zfound/Environ.h>
+#include <zfound/Message.h>
+#include <zfound/Process.h>
 
 namespace {
 
@@ -139,13 +139,7 @@ int printingFatalHandler(int, char const*, char const* text) {
 // Reports a missing variable through the default handler, after start-up
 // when `started`; the report stops the process.
 void reportMissing(bool started) {
-  if (started) {
-    char name[] = "environ_test";
-    char* args[] = {name, nullptr};
-    int argc = 1;
-    char** argv = args;
-    startUp(String(name), argc, argv);
-  }
+  if (started) zftest::startUpOnce("environ_test");
   fatalErrorHandler(printingFatalHandler);
   SetReadEnvHandler(defaultReadEnvHandler);
   def_ReadEnv("ZF_ENV_MISSING", "f.c", 7);

@@ -8,6 +8,7 @@
 #include <zfound/Num.h>
 #include <zfound/String.h>
 
+#include "ChildRun.h"
 #include "TestSupport.h"
 
 #include <sys/wait.h>
@@ -287,27 +288,15 @@ TEST_F(FormatTest, PrintfFamily) {
   std::fclose(f);
   EXPECT_EQ(zftest::readFile(path), "  5;cafe A");
 
-  // Standard output, seen from a child process through a pipe.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::fflush(stdout);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(fds[1], 1);
+  // Standard output, seen from a child process.
+  zftest::RunResult r = zftest::runInChild([] {
     int n = zfPrintf("%03d|%>s", 7, "x");
     std::fflush(stdout);
-    _exit(n == 5 ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string got;
-  char c;
-  while (read(fds[0], &c, 1) == 1) got += c;
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(got, "007|X");
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ZF_CHILD_CHECK(n == 5);
+    return 0;
+  });
+  EXPECT_EQ(r.out, "007|X");
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST_F(FormatTest, StringBuilders) {

@@ -99,21 +99,21 @@ TEST_F(MsgTableTest, SectionsAreSeparateAndAMissingSectionChangesNothingOnDisk) 
 TEST_F(MsgTableTest, TablesOnOneCatalogueShareOneFileUntilTheLastGoes) {
   writeCatalogue("shared", msgFileBytes({{"main", {{"K", "v"}}}}));
   ScopedEnv d("DATADIR", dir.path());
-  int32_t before = MsgFile::openCount();
+  int32_t before = MsgFile::TEST_openCount();
   {
     MsgTable a("shared", "main", false);
-    EXPECT_EQ(MsgFile::openCount(), before + 1);
+    EXPECT_EQ(MsgFile::TEST_openCount(), before + 1);
     {
       MsgTable b("shared", "main", true);
       MsgTable c(a);
       EXPECT_EQ(a.msgFile(), b.msgFile());
       EXPECT_EQ(a.msgFile()->count(), 3);
-      EXPECT_EQ(MsgFile::openCount(), before + 1);
+      EXPECT_EQ(MsgFile::TEST_openCount(), before + 1);
     }
     EXPECT_EQ(a.msgFile()->count(), 1);
     EXPECT_EQ(str(a.find("K")), "v");
   }
-  EXPECT_EQ(MsgFile::openCount(), before);
+  EXPECT_EQ(MsgFile::TEST_openCount(), before);
 }
 
 // A catalogue open in one language is not handed out for another: a table

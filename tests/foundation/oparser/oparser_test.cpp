@@ -34,11 +34,7 @@ protected:
                                        {"LEVELHELP", "Trace level"}}}}));
     char const* built = std::getenv("DATADIR");
     setenv("DATADIR", (dir->path() + ":" + (built ? built : "")).c_str(), 1);
-    static char arg0[] = "optprog";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("optprog-2.5", argc, av);
+    zftest::startUpOnce("optprog-2.5");
   }
   static void TearDownTestSuite() {
     delete dir;

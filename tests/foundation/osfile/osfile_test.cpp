@@ -25,21 +25,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildRun.h"
 #include "TestSupport.h"
 
 namespace {
 
 String S(std::string const& s) { return String(s.c_str()); }
 
-// Runs f in a forked child and returns its exit status (128 + signal when
-// killed). The child never returns into the test runner.
+// Runs f in a child through the shared helper (time-out, captured output)
+// and returns its exit status (128 + signal when killed); a child that
+// fails shows its standard error.
 int inChild(std::function<int()> const& f) {
+  zftest::RunResult r = zftest::runInChild(f);
+  if (r.status != 0) std::fprintf(stderr, "child ended with %d:\n%s", r.status, r.err.c_str());
+  return r.status;
+}
+
+// For a probe inside a child that runs under a descriptor limit too low for
+// the helper's output pipes: a bare fork whose exit status is the answer.
+int probeInChild(std::function<int()> const& f) {
   std::fflush(nullptr);
   pid_t pid = fork();
-  if (pid == 0) {
-    int r = f();
-    _exit(r);
-  }
+  if (pid == 0) _exit(f());
   int st = 0;
   waitpid(pid, &st, 0);
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -141,11 +148,7 @@ TEST(PhysLayoutTest, Amounts) {
 
 // A child that has run startUp, so that fatal reports show their catalogue text.
 void startChild() {
-  static char arg0[] = "osfiletest";
-  static char* argvv[] = {arg0, nullptr};
-  int argc = 1;
-  char** argv = argvv;
-  startUp(String("osfiletest"), argc, argv);
+  zftest::startUpOnce("osfiletest");
 }
 
 TEST(PhysLayoutDeathTest, MalformedLinesEndTheProgram) {
@@ -686,7 +689,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       if (others.back()->write("x", 0, 1) != 1) return 4;
     }
     // Another process must still find the range locked.
-    int child = inChild([&]() -> int {
+    int child = probeInChild([&]() -> int {
       OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
       return probe.lock(0, 10, OsFile::LockTest) == 1 ? 0 : 1;
     });
@@ -697,7 +700,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     // closed object's locks go as well.
     if (reader.lock(20, 10, OsFile::LockNoWait) != 0) return 8;
     reader.close();
-    if (inChild([&]() -> int {
+    if (probeInChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 10, OsFile::LockTest) == 1 ? 0 : 1;
         }) != 0)
@@ -709,7 +712,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       if (t.read(b, 0, 1) < 0) return 9;
     }
     locker.free(0, 10);
-    if (inChild([&]() -> int {
+    if (probeInChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 30, OsFile::LockTest) == 0 ? 0 : 1;
         }) != 0)

@@ -27,12 +27,7 @@ using zftest::str;
 class ReportTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (startUpDone()) return;
-    static char arg0[] = "reptest";
-    static char* argv[] = {arg0, nullptr};
-    int argc = 1;
-    char** av = argv;
-    startUp("reptest-1.2", argc, av);
+    zftest::startUpOnce("reptest-1.2");
   }
 };
 
@@ -217,7 +212,7 @@ TEST(VerboseLevel, LevelListsSwitchLevels) {
   for (auto const& c : cases) {
     SCOPED_TRACE(c.value ? c.value : "(unset)");
     ScopedEnv e("ZXVERBOSELEVEL", c.value ? c.value : "", c.value == nullptr);
-    _resetVerboseLevels();
+    TEST_resetVerboseLevels();
     std::vector<unsigned> on;
     for (unsigned l = 0; l < 300; ++l)
       if (ZxVerboseLevel(l)) on.push_back(l);
@@ -227,7 +222,7 @@ TEST(VerboseLevel, LevelListsSwitchLevels) {
       EXPECT_EQ(on, c.on);
     }
   }
-  _resetVerboseLevels();
+  TEST_resetVerboseLevels();
 }
 
 TEST(VerboseLevel, GetNumTakesLeadingDigits) {

@@ -59,6 +59,32 @@ TEST(PortableMemory, BigEndianAndSortableForms) {
   EXPECT_EQ(d, lddbl(b));
 }
 
+// The sortable key family writes the memory stInt form, whose bytes sort as
+// the values do; the FILE stInt of the same name writes the plain form.
+TEST(PortableMemory, SortKeysSortAndDifferFromTheFileForm) {
+  int32_t const values[] = {INT32_MIN, -70000, -1, 0, 1, 255, 256, 70000, INT32_MAX};
+  unsigned char keys[9][4];
+  for (int i = 0; i < 9; ++i) {
+    unsigned char* p = keys[i];
+    stSortKey(values[i], p);
+    EXPECT_EQ(keys[i] + 4, p);
+    unsigned char mem[4];
+    unsigned char* m = mem;
+    stInt(values[i], m);
+    EXPECT_EQ(0, std::memcmp(mem, keys[i], 4)) << values[i];
+    unsigned char const* q = keys[i];
+    EXPECT_EQ(values[i], ldSortKey(q));
+    if (i > 0) { EXPECT_LT(std::memcmp(keys[i - 1], keys[i], 4), 0) << values[i]; }
+  }
+  zftest::TempDir dir;
+  std::string path = dir.file("int.bin");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  EXPECT_TRUE(stInt(f, -1));
+  std::fclose(f);
+  EXPECT_EQ(zftest::readFile(path), std::string("\xFF\xFF\xFF\xFF", 4));
+}
+
 // Every String shape that the 16-bit length word must keep apart.
 std::vector<String> stringCases(bool withLong = true) {
   if (!withLong) return {String(), String(""), highString(), String("abc"), text(1000, 'd'), String(3L, "a\0b")};
@@ -110,7 +136,7 @@ TEST(PortableFile, RoundTripOfEveryForm) {
     EXPECT_EQ(s.length(), r.length());
     EXPECT_EQ(s.isHighest(), r.isHighest());
     EXPECT_EQ(0, cmp(s, r));
-    if (!s.isHighest() && s.length() > 0) EXPECT_EQ(0, std::memcmp(toCharPtr(s), toCharPtr(r), s.length()));
+    if (!s.isHighest() && s.length() > 0) { EXPECT_EQ(0, std::memcmp(toCharPtr(s), toCharPtr(r), s.length())); }
     EXPECT_EQ(0x5A5A5A5A, ldInt(f));
   }
   EXPECT_FALSE(ldFailed(f));
@@ -146,9 +172,9 @@ TEST(PortableFile, TruncatedAndImpossibleInputIsReported) {
     std::string path = dir.write("t.bin", c.bytes);
     FILE* f = std::fopen(path.c_str(), "rb");
     ASSERT_NE(nullptr, f);
-    if (c.what == 0) EXPECT_EQ(0, ldInt(f));
-    if (c.what == 1) EXPECT_TRUE(ldString(f).isNull());
-    if (c.what == 2) EXPECT_EQ(0, ldShort(f));
+    if (c.what == 0) { EXPECT_EQ(0, ldInt(f)); }
+    if (c.what == 1) { EXPECT_TRUE(ldString(f).isNull()); }
+    if (c.what == 2) { EXPECT_EQ(0, ldShort(f)); }
     EXPECT_TRUE(ldFailed(f)) << "case of " << c.bytes.size() << " bytes";
     std::fclose(f);
   }
@@ -312,7 +338,7 @@ TEST(PortableNum, FileAndStreamRoundTripAndBadDigits) {
   for (Num const& n : values) {
     Num r = ldNum(f);
     EXPECT_EQ(n.isNull(), r.isNull());
-    if (!n.isNull()) EXPECT_TRUE(r == n);
+    if (!n.isNull()) { EXPECT_TRUE(r == n); }
   }
   EXPECT_FALSE(ldFailed(f));
   std::fclose(f);

@@ -28,9 +28,9 @@ protected:
                         "root:x:0:\n"
                         "staff:x:500:ann\n"
                         "huge:x:4000000001:\n");
-    Password::setAccountFiles(passwd_.c_str(), group_.c_str());
+    Password::TEST_setAccountFiles(passwd_.c_str(), group_.c_str());
   }
-  void TearDown() override { Password::setAccountFiles(nullptr, nullptr); }
+  void TearDown() override { Password::TEST_setAccountFiles(nullptr, nullptr); }
 
   zftest::TempDir dir_;
   std::string passwd_, group_;
@@ -106,7 +106,7 @@ TEST_F(PasswordTest, MissingGroupAndShortLines) {
   EXPECT_EQ(s.groupId(), -1);
   EXPECT_TRUE(s.homeDir().isNull());
 
-  Password::setAccountFiles(dir_.file("absent").c_str(), group_.c_str());
+  Password::TEST_setAccountFiles(dir_.file("absent").c_str(), group_.c_str());
   EXPECT_FALSE(bool(Password(int64_t(0))));
 }
 

@@ -1,0 +1,44 @@
+// The durable-I/O seam: every system call that opens, reads, writes, syncs,
+// truncates, renames, removes or closes a stored file goes through the one
+// operations table here (PhysFile and so OsFile and the file streams, the
+// configuration file store, the message-file editor). Production uses the
+// plain system calls; a test installs its own table to fail the Nth write or
+// sync, count syncs, or drop what was never synced (the test support's FaultFs).
+//
+// Each entry has the contract of the system call it is named after,
+// including errno on failure. The table in force is reached through one
+// pointer, so the seam costs one indirect call per system call.
+#pragma once
+
+#include <sys/types.h>
+
+struct FileOps {
+  int (*open)(char const* path, int flags, mode_t mode);
+  int (*close)(int fd);
+  ssize_t (*pread)(int fd, void* buffer, size_t length, off_t offset);
+  ssize_t (*pwrite)(int fd, void const* buffer, size_t length, off_t offset);
+  ssize_t (*write)(int fd, void const* buffer, size_t length);
+  int (*fsync)(int fd);
+  int (*ftruncate)(int fd, off_t length);
+  int (*rename)(char const* from, char const* to);
+  int (*unlink)(char const* path);
+};
+
+// The plain system calls.
+FileOps const& systemFileOps();
+
+namespace zf_detail {
+extern FileOps const* fileOps;
+}
+
+// The table in force.
+inline FileOps const& fileOps() { return *zf_detail::fileOps; }
+
+// Installs `ops` and returns the table it replaces; nullptr puts the system
+// calls back. `ops` must stay alive while installed. Not thread-safe: tests
+// swap it while no other thread does I/O.
+FileOps const* setFileOps(FileOps const* ops);
+
+// Writes all `length` bytes to `fd` through the seam, repeating partial and
+// interrupted writes; false with errno set when a write fails.
+bool writeAll(int fd, void const* buffer, size_t length);
