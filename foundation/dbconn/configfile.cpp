@@ -149,6 +149,11 @@ void ConfigFile::clear() {
 
 bool ConfigFile::read(String const& name, char type) {
   clear();
+  // A server name is a plain file name: it may come from a peer, and must not
+  // lead the look-up out of the servers directory.
+  if (name.isNull() || name.isHighest() || name.index('/') >= 0 || name.index('\0') >= 0 || name == "." ||
+      name == "..")
+    return false;
   String base = String("OMBREL").getEnv() + "/servers/" + name;
   switch (type) {
     case 'i':

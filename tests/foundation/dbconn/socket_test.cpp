@@ -5,6 +5,7 @@
 // and the start of a local service.
 #include <gtest/gtest.h>
 
+#include <zfound/DbConfigFile.h>
 #include <zfound/IpcConnection.h>
 #include <zfound/ProcValues.h>
 #include <zfound/RemoteConnection.h>
@@ -638,6 +639,29 @@ TEST_F(RelayTest, ClosesOnAPartSizeOutsideItsBuffer) {
     close(sd);
   }
   EXPECT_EQ(zftest::readFile(errors).find("Sanitizer"), std::string::npos) << zftest::readFile(errors);
+}
+
+TEST_F(RelayTest, ServerNameThatIsNotAPlainNameIsRefused) {
+  // A configuration outside the servers directory that names a live server:
+  // reaching it through "../" would be a read of any ".sv" file.
+  zftest::SysVEndpoint& ep = endpoint("alpha");
+  dir_.write("outside.sv", "ServerId\t" + std::to_string(ep.serverId()) + "\n");
+  std::string errors = dir_.file("relay.err");
+  Background relay({zftest::binPath("zfrelay"), "--tcp", "127.0.0.1:0"}, errors);
+  ASSERT_EQ(relay.line().rfind("port ", 0), 0u);
+  std::string service = "zf-relay-test/" + relay.line().substr(5);
+  for (char const* name : {"../outside", "servers/../../outside", ".", ".."}) {
+    Exception::last(Exception(0));
+    RemoteConnection c(String("127.0.0.1"), String(name), ConnMode(0), String(service.c_str()), nullptr);
+    ASSERT_EQ(c.status(), 0);
+    c.connect(false);
+    EXPECT_EQ(c.status(), -1) << name;
+    EXPECT_EQ(Exception::last().code(), 20) << name;
+  }
+  EXPECT_TRUE(readLog(logPath_).empty()) << "the server never saw a connect";
+  DbConfigFile cfg;
+  EXPECT_FALSE(cfg.read(String("../outside"), 'i'));
+  EXPECT_TRUE(cfg.read(String("alpha"), 'i'));
 }
 
 TEST_F(RelayTest, LocalClientMustNameTheUserOfItsSocket) {
