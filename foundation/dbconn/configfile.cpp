@@ -98,6 +98,38 @@ int createBeside(String const& path, String& tmp) {
   return -1;
 }
 
+// True when the line "key<TAB><TAB>value" reads back as this key and value:
+// no NUL byte or line break in either, no TAB in the value, a key that is
+// neither empty nor taken for a comment, and the line within kMaxLine bytes.
+bool lineReadsBack(String const& key, String const& value) {
+  String k = key;
+  k.fullTrim();
+  if (k.isNull() || k.isHighest() || value.isHighest() || toCharPtr(k)[0] == '#') return false;
+  if (key.index('\0') >= 0 || key.index('\n') >= 0 || key.index('\t') >= 0) return false;
+  if (value.index('\0') >= 0 || value.index('\n') >= 0 || value.index('\t') >= 0) return false;
+  return key.length() + 2 + value.length() + 1 <= ConfigFile::kMaxLine;
+}
+
+// True when every line of the file at path fits the reader's line buffer
+// and holds no NUL byte.
+bool linesReadBack(String const& path) {
+  FILE* f = std::fopen(toCharPtr(path), "r");
+  if (f == nullptr) return false;
+  bool ok = true;
+  long len = 0;
+  int c;
+  while (ok && (c = std::getc(f)) != EOF) {
+    if (c == '\n') {
+      len = 0;
+      continue;
+    }
+    ok = c != 0 && ++len < ConfigFile::kMaxLine;
+  }
+  ok = ok && !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
 }  // namespace
 
 ConfigFile::ConfigFile() { clear(); }
@@ -340,6 +372,17 @@ void ConfigFile::storeOtherKeys(FILE* f) const {
 
 bool ConfigFile::store() {
   if (filename.isNull() || !modified) return true;
+  // A rewrite that the reader would refuse or read differently is refused
+  // whole: the old file stays as it is.
+  bool readable = lineReadsBack(nspace ? "Namespaces" : "Schemas", schemas) &&
+                  (ty != 'r' || lineReadsBack("Host", host)) &&
+                  (objRepository.isNull() || lineReadsBack("ObjectRepository", objRepository));
+  for (auto const& kv : others) readable = readable && lineReadsBack(kv.first, kv.second);
+  if (!readable) {
+    String why = libMsg("CNFNOTREADABLE");
+    warning(libMsg("CNFNOTSTORED"), &filename, toCharPtr(why));
+    return false;
+  }
   String tmp;
   int fd = createBeside(filename, tmp);
   if (fd < 0) {
@@ -377,6 +420,12 @@ bool ConfigFile::store() {
   if (std::fclose(f) != 0 && ok) {
     ok = false;
     err = errno;
+  }
+  if (ok && !linesReadBack(tmp)) {  // a derived class's own lines included
+    ::unlink(toCharPtr(tmp));
+    String why = libMsg("CNFNOTREADABLE");
+    warning(libMsg("CNFNOTSTORED"), &filename, toCharPtr(why));
+    return false;
   }
   if (ok && std::rename(toCharPtr(tmp), toCharPtr(filename)) != 0) {
     ok = false;

@@ -347,8 +347,12 @@ int spsub(int c, void* arg) {
   return c;
 }
 
+// A String holds at most kMaxLength characters: once they are there the
+// sink refuses, which ends the format instead of working out the rest.
 int stringSink(int c, void* arg) {
-  static_cast<std::string*>(arg)->push_back(char(c));
+  std::string* s = static_cast<std::string*>(arg);
+  if (s->size() >= size_t(String::kMaxLength)) return -1;
+  s->push_back(char(c));
   return c;
 }
 

@@ -266,6 +266,26 @@ TEST_F(FormatTest, ConversionTableCanBeExtended) {
   EXPECT_EQ(functionPointer(200), nullptr);
 }
 
+int conversionCalls = 0;
+char const* countedConversion(int, char const*&, char, int32_t&, FmtArgs&, char*, char const*, int32_t&) {
+  ++conversionCalls;
+  return "x";
+}
+
+TEST_F(FormatTest, AStringFormatEndsOnceTheStringIsFull) {
+  // The first conversion fills the String: the ones after it are not worked
+  // out (they made up to 16.7 million characters to be cut away).
+  addConvertFunction('Q', countedConversion);
+  conversionCalls = 0;
+  std::string f = "%.65535q";
+  for (int i = 0; i < 100; ++i) f += "%Q";
+  std::string got = fmt(f.c_str());
+  addConvertFunction('Q', nullptr);
+  EXPECT_EQ(got, std::string(65535, 'q'));
+  EXPECT_LE(conversionCalls, 1);
+  EXPECT_EQ(fmt("%.65534q%Q%Q", 1, 2), std::string(65534, 'q') + "Q");
+}
+
 TEST_F(FormatTest, PrintfFamily) {
   char buf[8];
   EXPECT_EQ(zfSnprintf(buf, sizeof buf, "%s", "abcdefghij"), 10);
