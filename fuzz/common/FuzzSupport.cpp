@@ -1,0 +1,130 @@
+// The shared harness pieces: private start-up, the fatal-report guard and the
+// input reader.
+#include "FuzzSupport.h"
+
+#include <zfound/Message.h>
+#include <zfound/Process.h>
+
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <vector>
+
+// A harness that ends an input early through a fatal report leaves that
+// input's objects behind on purpose: leaks are not what the fuzzing looks for.
+extern "C" char const* __asan_default_options() { return "detect_leaks=0"; }
+
+namespace zffuzz {
+
+namespace {
+
+std::jmp_buf* current = nullptr;
+
+bool isFailedCheck(char const* text) {
+  if (text == nullptr) return false;
+  for (char const* p : {"Assertion failed", "Precondition failed", "Postcondition failed", "invalid address"})
+    if (std::strstr(text, p) != nullptr) return true;
+  return false;
+}
+
+int onFatal(int, char const*, char const* text) {
+  if (isFailedCheck(text) || current == nullptr) {
+    std::fprintf(stderr, "zffuzz: %s\n", text ? text : "(no text)");
+    std::abort();
+  }
+  std::longjmp(*current, 1);
+}
+
+int quiet(int, char const*, char const*) { return 0; }
+
+std::string dir;
+
+void removeDir() {
+  std::error_code ec;
+  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+}
+
+}  // namespace
+
+std::string const& init() {
+  if (!dir.empty()) return dir;
+  char const* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zffuzz-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (::mkdtemp(buf.data()) == nullptr) {
+    std::perror("zffuzz: mkdtemp");
+    std::abort();
+  }
+  dir = buf.data();
+  std::atexit(removeDir);
+  std::filesystem::create_directories(dir + "/data/english");
+  std::filesystem::create_directories(dir + "/servers");
+  std::filesystem::create_directories(dir + "/tmp");
+  ::setenv("DATADIR", (dir + "/data").c_str(), 1);
+  ::setenv("LANGUAGE", "english", 1);
+  ::setenv("OMBREL", dir.c_str(), 1);
+  ::setenv("HOME", dir.c_str(), 1);
+  ::setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
+
+  // Start-up installs handlers of its own for the crash signals; the
+  // sanitizers' and the fuzzer's are put back after it.
+  int const kept[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGINT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2,
+                      SIGPIPE};
+  struct sigaction saved[sizeof kept / sizeof kept[0]];
+  for (size_t i = 0; i < sizeof kept / sizeof kept[0]; ++i) sigaction(kept[i], nullptr, &saved[i]);
+  static char arg0[] = "zffuzz";
+  static char* argv0[] = {arg0, nullptr};
+  int argc = 1;
+  char** argv = argv0;
+  startUp("zffuzz-1.0", argc, argv);
+  for (size_t i = 0; i < sizeof kept / sizeof kept[0]; ++i) sigaction(kept[i], &saved[i], nullptr);
+
+  fatalErrorHandler(onFatal);
+  displayHandler(quiet);
+  displayErrorHandler(quiet);
+  ariErrorHandler(quiet);
+  return dir;
+}
+
+bool guarded(std::function<void()> const& body) {
+  std::jmp_buf here;
+  if (setjmp(here) != 0) {
+    current = nullptr;
+    return false;
+  }
+  current = &here;
+  body();
+  current = nullptr;
+  return true;
+}
+
+std::string writeFile(std::string const& name, void const* data, size_t size) {
+  std::string path = init() + "/" + name;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(static_cast<char const*>(data), std::streamsize(size));
+  return path;
+}
+
+std::string Input::text(size_t max) {
+  size_t n = u8();
+  if (n > max) n = max;
+  if (n > left()) n = left();
+  std::string s(reinterpret_cast<char const*>(p_), n);
+  p_ += n;
+  return s;
+}
+
+std::string Input::rest() {
+  std::string s(reinterpret_cast<char const*>(p_), left());
+  p_ = end_;
+  return s;
+}
+
+}  // namespace zffuzz
