@@ -99,12 +99,16 @@ int createBeside(String const& path, String& tmp) {
 }
 
 // True when the line "key<TAB><TAB>value" reads back as this key and value:
-// no NUL byte or line break in either, no TAB in the value, a key that is
-// neither empty nor taken for a comment, and the line within kMaxLine bytes.
+// no NUL byte or line break in either, no TAB in the value, neither with
+// white space at its ends (the reader trims it), a key that is neither
+// empty nor taken for a comment, and the line within kMaxLine bytes.
 bool lineReadsBack(String const& key, String const& value) {
   String k = key;
   k.fullTrim();
+  String v = value;
+  v.fullTrim();
   if (k.isNull() || k.isHighest() || value.isHighest() || toCharPtr(k)[0] == '#') return false;
+  if (!(k == key) || !(v == value)) return false;
   if (key.index('\0') >= 0 || key.index('\n') >= 0 || key.index('\t') >= 0) return false;
   if (value.index('\0') >= 0 || value.index('\n') >= 0 || value.index('\t') >= 0) return false;
   return key.length() + 2 + value.length() + 1 <= ConfigFile::kMaxLine;

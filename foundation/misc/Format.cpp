@@ -206,10 +206,9 @@ char const* stringConversion(int, char const*&, char, int32_t&, FmtArgs& args, c
                              char const* quoted, int32_t&) {
   void const* p = nullptr;
   if (!args.nextPtr(p, FmtArg::Str)) return nullptr;
-  if (!p) {
-    _assert("s != (0)", "misc/doformat", __LINE__);
-    return nullptr;
-  }
+  // A null pointer (of any kind: the format may be a catalogue text that asks
+  // %S where the program passes a text pointer) prints nothing.
+  if (!p) return nullptr;
   String const& s = *static_cast<String const*>(p);
   if (s.isHighest()) return kHighText;
   if (quoted) return masked(work, toCharPtr(s), quoted);

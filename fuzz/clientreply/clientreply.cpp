@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         case 4: { String t; *c >> t; break; }
         case 5: { Num n; *c >> n; break; }
         case 6: { char* p = nullptr; *c >> p; if (p != reinterpret_cast<char*>(1)) delete[] p; break; }
-        default: int32_t(*c); break;
+        default: (void)static_cast<int32_t>(*c); break;
       }
     }
   });

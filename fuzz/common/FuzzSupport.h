@@ -5,8 +5,10 @@
 // A fatal report is how the system refuses bad outside data in some places
 // (a damaged settings file, a malformed layout line): the guard ends the
 // input there, which is not a finding. A failed assertion, precondition or
-// postcondition is one: the harness aborts, and so do a sanitizer report, a
-// time-out and a memory blow-up through the fuzzer itself.
+// postcondition is one: the harnesses link the four check functions to
+// wrappers that abort (never judged by the report's text, which the input
+// may have chosen), and a sanitizer report, a time-out and a memory blow-up
+// are findings through the fuzzer itself.
 //
 // Invariants: init() does its work once per process and removes its private
 // directory at exit; guarded() calls may not nest.

@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         Session session(s, swapped, false);
         session.run();
       });
+    } else {
+      ::close(sv[0]);  // not taken over
     }
   }
   ::close(sv[1]);

@@ -30,7 +30,7 @@ public:
     ErrTooComplex = 51
   };
   // Matching steps a search with back-references may take.
-  static constexpr int64_t kMaxSteps = 4000000;
+  static constexpr int64_t kMaxSteps = 1000000;
 
   explicit RegExp(bool filePattern = false);
   RegExp(String const& pattern, bool filePattern = false);

@@ -407,6 +407,12 @@ TEST_F(ConfigFileTest, RewriteThatWouldNotReadBackIsRefusedAndTheOldFileKept) {
     EXPECT_EQ(inode("gamma.rsv"), before) << c.what;
     EXPECT_EQ(serverFiles(), std::set<std::string>{"gamma.rsv"}) << c.what;
   }
+  // A schema name with blanks at its ends would read back without them.
+  put("gamma.rsv", "Host\t\th\nSchemas\t\ts1\n");
+  DbConfigFile blanks;
+  ASSERT_TRUE(blanks.read("gamma", 'r'));
+  EXPECT_FALSE(blanks.addSchema("s2 "));
+  EXPECT_EQ(content("gamma.rsv"), "Host\t\th\nSchemas\t\ts1\n");
   // A sound file is still rewritten.
   put("gamma.rsv", "Host\t\th\nSchemas\t\ts1\n  Kept\t\t1\n");
   DbConfigFile cfg;

@@ -213,6 +213,10 @@ TEST_F(FormatTest, CountedArgumentsPrintNothingWhenMissingOrMismatched) {
   EXPECT_EQ(toCharPtr(formatText("[%s][%.1N][%N]", static_cast<char const*>(nullptr), &n,
                                  static_cast<Num const*>(nullptr))),
             std::string("[(null)][1.5][]"));
+  // %S over a null pointer (a catalogue text may ask %S where the program
+  // passes a text pointer) prints nothing.
+  EXPECT_EQ(toCharPtr(formatText("[%S][%S]", static_cast<char const*>(nullptr), static_cast<String const*>(nullptr))),
+            std::string("[][]"));
 }
 
 int stopAfterThree(int c, void* arg) {
