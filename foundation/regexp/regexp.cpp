@@ -406,6 +406,7 @@ bool RegExp::advance(unsigned char const* pc, int64_t tp) {
         if (gl > 0)
           while (tp + (copies + 1) * gl <= len && std::memcmp(gs, t + tp + copies * gl, static_cast<size_t>(gl)) == 0)
             ++copies;
+        steps_ += copies;  // the copies compared count against the step budget
         for (int64_t k = copies; k >= 0; --k)
           if (advanceAfter(pc + 2, tp + k * gl)) return true;
         return false;
