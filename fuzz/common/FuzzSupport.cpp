@@ -5,6 +5,7 @@
 #include <zfound/Message.h>
 #include <zfound/Process.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -104,10 +105,31 @@ std::string const& init() {
   return dir;
 }
 
+namespace {
+
+// The descriptors open now.
+std::vector<int> openDescriptors() {
+  std::vector<int> fds;
+  std::error_code ec;
+  for (auto const& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    int fd = std::atoi(e.path().filename().c_str());
+    fds.push_back(fd);
+  }
+  return fds;
+}
+
+}  // namespace
+
 bool guarded(std::function<void()> const& body) {
+  // A report ends the input without the reader's clean-up: the files it had
+  // open are closed here, or a long run would run out of descriptors.
+  static std::vector<int> before;
+  before = openDescriptors();
   std::jmp_buf here;
   if (setjmp(here) != 0) {
     current = nullptr;
+    for (int fd : openDescriptors())
+      if (fd > 2 && std::find(before.begin(), before.end(), fd) == before.end()) ::close(fd);
     return false;
   }
   current = &here;
