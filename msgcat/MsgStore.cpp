@@ -37,7 +37,8 @@ bool loadMsgText(InputStream& is, String& s) {
   if (word > uint16_t(kMsgTextMax)) return false;
   String t;
   char* p = t.getBuffer(long(word));
-  for (uint16_t i = 0; i < word; ++i) p[i] = is.getc();
+  // A cut file ends the text at its end: no further read is tried.
+  for (uint16_t i = 0; i < word && is.ok(); ++i) p[i] = is.getc();
   if (!is.ok() || std::memchr(p, '\0', word) != nullptr) return false;
   s = t;
   return true;

@@ -80,6 +80,12 @@ void Connection::receive(int32_t n, char* p) {
 void Connection::pop(void* p, int32_t n) {
   char* out = static_cast<char*>(p);
   for (int32_t off = 0; off < n; off += 4) {
+    if (bad_) {
+      // The channel gave out: the rest is zeros, without asking the
+      // transport for every missing word.
+      std::memset(out + off, 0, size_t(n - off));
+      break;
+    }
     int32_t w = 0;
     popWord(w);
     int32_t k = n - off < 4 ? n - off : 4;

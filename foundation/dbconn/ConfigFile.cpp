@@ -99,6 +99,42 @@ int createBeside(String const& path, String& tmp) {
   return -1;
 }
 
+// True when the line "key<TAB><TAB>value" reads back as this key and value:
+// no NUL byte or line break in either, no TAB in the value, neither with
+// white space at its ends (the reader trims it), a key that is neither
+// empty nor taken for a comment, and the line within kMaxLine bytes.
+bool lineReadsBack(String const& key, String const& value) {
+  String k = key;
+  k.fullTrim();
+  String v = value;
+  v.fullTrim();
+  if (k.isNull() || k.isHighest() || value.isHighest() || toCharPtr(k)[0] == '#') return false;
+  if (!(k == key) || !(v == value)) return false;
+  if (key.index('\0') >= 0 || key.index('\n') >= 0 || key.index('\t') >= 0) return false;
+  if (value.index('\0') >= 0 || value.index('\n') >= 0 || value.index('\t') >= 0) return false;
+  return key.length() + 2 + value.length() + 1 <= ConfigFile::kMaxLine;
+}
+
+// True when every line of the file at path fits the reader's line buffer
+// and holds no NUL byte.
+bool linesReadBack(String const& path) {
+  FILE* f = std::fopen(toCharPtr(path), "r");
+  if (f == nullptr) return false;
+  bool ok = true;
+  long len = 0;
+  int c;
+  while (ok && (c = std::getc(f)) != EOF) {
+    if (c == '\n') {
+      len = 0;
+      continue;
+    }
+    ok = c != 0 && ++len < ConfigFile::kMaxLine;
+  }
+  ok = ok && !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
 }  // namespace
 
 ConfigFile::ConfigFile() { clear(); }
@@ -150,6 +186,11 @@ void ConfigFile::clear() {
 
 bool ConfigFile::read(String const& name, char type) {
   clear();
+  // A server name is a plain file name: it may come from a peer, and must not
+  // lead the look-up out of the servers directory.
+  if (name.isNull() || name.isHighest() || name.index('/') >= 0 || name.index('\0') >= 0 || name == "." ||
+      name == "..")
+    return false;
   String base = String("OMBREL").getEnv() + "/servers/" + name;
   switch (type) {
     case 'i':
@@ -333,6 +374,17 @@ void ConfigFile::storeOtherKeys(FILE* f) const {
 
 bool ConfigFile::store() {
   if (filename.isNull() || !modified) return true;
+  // A rewrite that the reader would refuse or read differently is refused
+  // whole: the old file stays as it is.
+  bool readable = lineReadsBack(nspace ? "Namespaces" : "Schemas", schemas) &&
+                  (ty != 'r' || lineReadsBack("Host", host)) &&
+                  (objRepository.isNull() || lineReadsBack("ObjectRepository", objRepository));
+  for (auto const& kv : others) readable = readable && lineReadsBack(kv.first, kv.second);
+  if (!readable) {
+    String why = libMsg("CNFNOTREADABLE");
+    warning(libMsg("CNFNOTSTORED"), &filename, toCharPtr(why));
+    return false;
+  }
   String tmp;
   int fd = createBeside(filename, tmp);
   if (fd < 0) {
@@ -383,6 +435,12 @@ bool ConfigFile::store() {
   if (fileOps().close(fd) != 0 && ok) {
     ok = false;
     err = errno;
+  }
+  if (ok && !linesReadBack(tmp)) {  // a derived class's own lines included
+    fileOps().unlink(toCharPtr(tmp));
+    String why = libMsg("CNFNOTREADABLE");
+    warning(libMsg("CNFNOTSTORED"), &filename, toCharPtr(why));
+    return false;
   }
   if (ok && fileOps().rename(toCharPtr(tmp), toCharPtr(filename)) != 0) {
     ok = false;

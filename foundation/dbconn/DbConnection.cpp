@@ -171,7 +171,7 @@ void DbConnection::setValues() {
 void DbConnection::begin(int32_t objid, SvMessage op) {
   ZF_PRECOND(objid != -1);
   // A request that expects a reply is completed before another is begun.
-  if (retValue_ == kReplyPending && nMsgs_ > 0 && !isVoid(SvMessage(curOp_))) execute();
+  if (pending_ && nMsgs_ > 0 && !isVoid(SvMessage(curOp_))) execute();
   uint32_t* start = beginOfBuffer();
   if (!start) {
     // No transport buffer (the transport could not be set up): the request
@@ -182,6 +182,7 @@ void DbConnection::begin(int32_t objid, SvMessage op) {
     nMsgs_ = 0;
     curOp_ = op;
     retValue_ = kReplyPending;
+    pending_ = true;
     return;
   }
   clearBad();
@@ -230,6 +231,7 @@ void DbConnection::begin(int32_t objid, SvMessage op) {
   setHeader(h);
   curOp_ = op;
   retValue_ = kReplyPending;
+  pending_ = true;
 }
 
 void DbConnection::flushBuff() {
@@ -282,8 +284,12 @@ void DbConnection::dropBatch() {
 // ---- completing a request -------------------------------------------------------------
 
 int32_t DbConnection::execute() {
-  if (retValue_ != kReplyPending) return retValue_;
+  if (!pending_) return retValue_;
   if (isVoid(SvMessage(curOp_))) return -1;
+  // Completed from here on, whatever the reply holds: a return word equal to
+  // kReplyPending is an ordinary value, and reading an error's fields below
+  // never comes back here.
+  pending_ = false;
   if (!buffer_) {
     retValue_ = -1;
     recordFailure(true);
@@ -357,31 +363,31 @@ int32_t DbConnection::execute() {
 DbConnection::operator int32_t() { return execute(); }
 
 Connection& DbConnection::operator>>(int32_t& w) {
-  if (retValue_ == kReplyPending) execute();
+  if (pending_) execute();
   return Connection::operator>>(w);
 }
 Connection& DbConnection::operator>>(String& s) {
-  if (retValue_ == kReplyPending) execute();
+  if (pending_) execute();
   return Connection::operator>>(s);
 }
 Connection& DbConnection::operator>>(char*& p) {
-  if (retValue_ == kReplyPending) execute();
+  if (pending_) execute();
   return Connection::operator>>(p);
 }
 Connection& DbConnection::operator>>(Num& n) {
-  if (retValue_ == kReplyPending) execute();
+  if (pending_) execute();
   return Connection::operator>>(n);
 }
 Connection& DbConnection::operator>>(Date& d) {
-  if (retValue_ == kReplyPending) execute();
+  if (pending_) execute();
   return Connection::operator>>(d);
 }
 Connection& DbConnection::operator>>(Time& t) {
-  if (retValue_ == kReplyPending) execute();
+  if (pending_) execute();
   return Connection::operator>>(t);
 }
 void DbConnection::pop(void* p, int32_t n) {
-  if (n > 0 && retValue_ == kReplyPending) execute();
+  if (n > 0 && pending_) execute();
   Connection::pop(p, n);
 }
 

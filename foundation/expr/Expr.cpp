@@ -177,7 +177,14 @@ bool Expr::checkAndBind(String& why) {
         break;
       case Instruction::function:
       case Instruction::method:
-      case Instruction::msg: ++depth; break;
+      case Instruction::msg:
+        // Binding and running walk argument lists recursively: code nested
+        // deeper than an evaluation may run is refused here, before either.
+        if (++depth > kMaxDepth) {
+          why = damaged("nesting too deep", i);
+          return false;
+        }
+        break;
       case Instruction::arg_end:
         if (depth > 0) --depth;
         break;

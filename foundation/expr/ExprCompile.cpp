@@ -493,6 +493,18 @@ bool Expr::resolveObjects() {
 }
 
 long Expr::resolveObjects(Datum& pc) {
+  // One level per nested argument list: bounded like an evaluation, so that
+  // compiled code nested too deeply is refused instead of exhausting the
+  // stack.
+  static int32_t depth = 0;
+  struct Level {
+    Level() { ++depth; }
+    ~Level() { --depth; }
+  } level;
+  if (depth > kMaxDepth) {
+    if (error_.isNull()) error_ = exprMsg("EXPRBADCODE", "The expression code cannot run: %s.", "nesting too deep");
+    return -1;
+  }
   uint16_t const* end = code_ + len_;
   String name;
   uint16_t* lastLong = nullptr;  // the last long operand (an object's id)

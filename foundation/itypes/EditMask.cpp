@@ -302,7 +302,9 @@ String String::format(String mask) const {
   if (m[0] == kMaskMarker) {
     size_t editLen = 0;
     char const* chk = nullptr;
-    if (!ZF_ASSERT(splitCompiledMask(m + 1, mlen - 1, &editLen, &chk))) return String();
+    // A mask beginning with the marker may be any text (a catalogue text, a
+    // mask quoted in a format): one that does not split is refused.
+    if (!splitCompiledMask(m + 1, mlen - 1, &editLen, &chk)) return String();
     edit.assign(m + 1, editLen);
     checks.assign(chk, (m + mlen) - chk);
   } else {

@@ -50,7 +50,18 @@ bool Num::load(char const*& p) {
     std::memset(d, 0, sizeof d);
   }
   // setRaw refuses digits above 9999 and a finite exponent without digits.
-  return setRaw(d, x, c);
+  if (!setRaw(d, x, c)) return false;
+  // Only the bytes that store() writes are a value: digits under zero, null
+  // or highest and unnormalised digits would give one value two byte forms,
+  // and byte comparison of keys would break.
+  char back[16];
+  char* q = back;
+  store(q);
+  if (std::memcmp(back, b, sizeof back) != 0) {
+    NumImpl::setNull(*this);
+    return false;
+  }
+  return true;
 }
 
 void stnum(Num const* n, char* p) {

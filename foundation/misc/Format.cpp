@@ -206,7 +206,9 @@ char const* stringConversion(int, char const*&, char, int32_t&, FmtArgs& args, c
                              char const* quoted, int32_t&) {
   void const* p = nullptr;
   if (!args.nextPtr(p, FmtArg::Str)) return nullptr;
-  if (!ZF_ASSERT(p)) return nullptr;
+  // A null pointer (of any kind: the format may be a catalogue text that asks
+  // %S where the program passes a text pointer) prints nothing.
+  if (!p) return nullptr;
   String const& s = *static_cast<String const*>(p);
   if (s.isHighest()) return kHighText;
   if (quoted) return masked(work, toCharPtr(s), quoted);
@@ -344,8 +346,12 @@ int spsub(int c, void* arg) {
   return c;
 }
 
+// A String holds at most kMaxLength characters: once they are there the
+// sink refuses, which ends the format instead of working out the rest.
 int stringSink(int c, void* arg) {
-  static_cast<std::string*>(arg)->push_back(char(c));
+  std::string* s = static_cast<std::string*>(arg);
+  if (s->size() >= size_t(String::kMaxLength)) return -1;
+  s->push_back(char(c));
   return c;
 }
 

@@ -226,7 +226,8 @@ void PhysLayout::load() {
     }
     std::vector<std::string> fields = split(line, '\t');
     std::string kind = fields.size() > 1 ? upper(fields[1]) : std::string();
-    bool ok = !fields[0].empty();
+    // A NUL byte would cut a name or a directory: the line is malformed.
+    bool ok = !fields[0].empty() && line.find('\0') == std::string::npos;
     PhysLayoutEntry* entry = nullptr;
     if (ok && kind == "PACKED" && fields.size() > 2 && !fields[2].empty()) {
       entry = new PackedEntry(toStr(fields[0]), toStr(fields[2]));

@@ -12,6 +12,12 @@
 // A repeated item takes as many characters as it may, then gives them back
 // one at a time, retrying the rest of the program at each position. Runs are
 // counted in 64 bits, so unbounded repetitions cover any text a String holds.
+// Without back-references the rest of the program from a given item and text
+// position always has the same outcome, so each (repetition, position) pair
+// that failed is remembered and never tried again: a search takes at most
+// repetitions x positions retries instead of a number exponential in the
+// repetitions. With back-references the outcome depends on the groups, so
+// a step budget ends a search that would run for too long.
 #include <zfound/RegExp.h>
 
 #include <cstring>
@@ -92,6 +98,10 @@ void RegExp::compile() {
   anchored_ = fileMode_;
   matchStart_ = matchEnd_ = -1;
   matchLen_ = 0;
+  pointOf_.clear();
+  points_ = 0;
+  backRefs_ = false;
+  failed_.clear();
   if (pattern_.isNull() || pattern_.isHighest()) return;
 
   char const* pat = toCharPtr(pattern_);
@@ -286,6 +296,48 @@ void RegExp::compile() {
   program_ = new unsigned char[static_cast<size_t>(n)];
   std::memcpy(program_, buf, static_cast<size_t>(n));
   programLen_ = n;
+  // Index the offsets that follow a repeated item: the points from which the
+  // matcher retries the rest of the program.
+  pointOf_.assign(static_cast<size_t>(n) + 1, -1);
+  for (int32_t at = 0; at < n && program_[at] != OP_END;) {
+    unsigned char op = program_[at];
+    unsigned char base = (op == OP_GOPEN || op == OP_DOL) ? op : baseOf(op);
+    int rep = base == op ? 0 : op & 3;
+    if (base == OP_BREF) backRefs_ = true;
+    at += 1 + operandBytes(base) + (rep == RNGE ? 2 : 0);
+    if (rep != 0 && at <= n) pointOf_[static_cast<size_t>(at)] = points_++;
+  }
+}
+
+bool RegExp::knownFailure(unsigned char const* pc, int64_t tp) const {
+  int32_t p = pointOf_[static_cast<size_t>(pc - program_)];
+  if (p < 0 || failed_.empty()) return false;
+  uint64_t bit = uint64_t(p) * uint64_t(text_.length() + 1) + uint64_t(tp);
+  return (failed_[bit >> 6] >> (bit & 63)) & 1;
+}
+
+void RegExp::markFailure(unsigned char const* pc, int64_t tp) {
+  int32_t p = pointOf_[static_cast<size_t>(pc - program_)];
+  if (p < 0) return;
+  uint64_t positions = uint64_t(text_.length() + 1);
+  if (failed_.empty()) failed_.assign(static_cast<size_t>((uint64_t(points_) * positions + 63) / 64), 0);
+  uint64_t bit = uint64_t(p) * positions + uint64_t(tp);
+  failed_[bit >> 6] |= uint64_t(1) << (bit & 63);
+}
+
+bool RegExp::advanceAfter(unsigned char const* pc, int64_t tp) {
+  if (backRefs_) {
+    if (error_ == ErrTooComplex) return false;
+    if (++steps_ > kMaxSteps) {
+      error_ = ErrTooComplex;
+      return false;
+    }
+    return advance(pc, tp);
+  }
+  if (knownFailure(pc, tp)) return false;
+  if (advance(pc, tp)) return true;
+  markFailure(pc, tp);
+  return false;
 }
 
 // How many characters from tp match the single-character item at `item`,
@@ -354,8 +406,9 @@ bool RegExp::advance(unsigned char const* pc, int64_t tp) {
         if (gl > 0)
           while (tp + (copies + 1) * gl <= len && std::memcmp(gs, t + tp + copies * gl, static_cast<size_t>(gl)) == 0)
             ++copies;
+        steps_ += copies;  // the copies compared count against the step budget
         for (int64_t k = copies; k >= 0; --k)
-          if (advance(pc + 2, tp + k * gl)) return true;
+          if (advanceAfter(pc + 2, tp + k * gl)) return true;
         return false;
       }
       default: {
@@ -377,7 +430,7 @@ bool RegExp::advance(unsigned char const* pc, int64_t tp) {
         int64_t got = runLength(item, tp, max);
         if (got < low) return false;
         for (int64_t k = got; k >= low; --k)
-          if (advance(pc, tp + k)) return true;
+          if (advanceAfter(pc, tp + k)) return true;
         return false;
       }
     }
@@ -385,6 +438,7 @@ bool RegExp::advance(unsigned char const* pc, int64_t tp) {
 }
 
 bool RegExp::tryAt(int64_t pos) {
+  if (error_ == ErrTooComplex) return false;  // the search ran out of steps
   for (int i = 0; i < 9; ++i) braslist_[i] = braelist_[i] = -1;
   if (advance(program_, pos)) {
     matchStart_ = pos;
@@ -400,6 +454,9 @@ int64_t RegExp::prepare(char const* text, int64_t len, int64_t from) {
   matchStart_ = matchEnd_ = -1;
   matchLen_ = 0;
   wholeText_ = false;
+  failed_.clear();
+  steps_ = 0;
+  if (error_ == ErrTooComplex) error_ = 0;
   text_ = (text && len > 0) ? String(len, text) : String();
   if (program_ == nullptr || from < 0 || from > text_.length()) return -1;
   notAtStart_ = from > 0;

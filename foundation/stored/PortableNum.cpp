@@ -11,6 +11,8 @@
 
 #include "PortableMark.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr int kNumBytes = 16;
@@ -25,7 +27,13 @@ bool decode(unsigned char const* b, Num& n) {
   uint16_t d[Num::kDigits];
   for (int i = 0; i < Num::kDigits; ++i) d[i] = ldushort(b + 2 * i);
   Num r;
-  if (!r.setRaw(d, static_cast<int8_t>(b[14]), b[15])) {
+  // Only the bytes that encode() writes are a value, so that one value has
+  // one byte form: unnormalised digits, digits past the count and digits
+  // under zero, null or highest are refused.
+  unsigned char back[kNumBytes];
+  bool ok = r.setRaw(d, static_cast<int8_t>(b[14]), b[15]);
+  if (ok) encode(r, back);
+  if (!ok || std::memcmp(back, b, kNumBytes) != 0) {
     n = Num();
     return false;
   }

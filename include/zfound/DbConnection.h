@@ -15,8 +15,10 @@
 //    request still being written (its header at buffer_, MSG_CONT set while
 //    it may grow); every request but the last in a part is void; the last
 //    part of a request sent in several parts holds nothing else;
-//  - retValue_ is kReplyPending exactly while a request was begun and not yet
-//    completed; readers complete it before reading;
+//  - pending_ is set exactly while a request was begun and not yet
+//    completed (retValue_ then reads kReplyPending); readers complete it
+//    before reading. The reply's return word never sets it: a peer cannot
+//    make the client send again or re-enter execute() while a reply is read;
 //  - a part that could not be sent never leaves execute() waiting for a
 //    reply: the request fails with an error object instead;
 //  - a receive that fails on a live connection fails the request (an error
@@ -216,6 +218,7 @@ protected:
   String serverName_;              // server name
   int32_t nMsgs_ = 0;              // requests in the current batch
   int32_t retValue_ = 0;           // return value; kReplyPending while outstanding
+  bool pending_ = false;           // a request was begun and not yet completed
   int32_t actBuffSize_ = 8;        // length of the last part received
   bool valid_ = true;              // false once the server is found dead
   bool didLock_ = false;           // a lock was taken through this connection

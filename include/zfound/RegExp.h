@@ -7,11 +7,15 @@
 // compile (error() tells why); match positions refer to the copy of the text
 // last searched, so expand() follows a successful search on the same object.
 // Repetitions without an upper bound match runs of any length a String holds.
+// Without back-references a search remembers which (repetition, position)
+// pairs failed, so its time is polynomial in the text; with them a search
+// ends as a failure (ErrTooComplex) after kMaxSteps steps.
 #pragma once
 
 #include <zfound/String.h>
 
 #include <cstdint>
+#include <vector>
 
 class RegExp {
 public:
@@ -19,8 +23,14 @@ public:
   enum : int32_t {
     ErrCountTooBig = 11, ErrCountDigit = 16, ErrGroupOpen = 25, ErrBackslashNewline = 36, ErrEmpty = 41,
     ErrUnbalanced = 42, ErrTooManyGroups = 43, ErrTooManyCounts = 44, ErrCountNotClosed = 45,
-    ErrCountOrder = 46, ErrClassNotClosed = 49, ErrTooLong = 50
+    ErrCountOrder = 46, ErrClassNotClosed = 49, ErrTooLong = 50,
+    // Set by a search (not by compiling): a pattern with back-references
+    // needed more than kMaxSteps steps; the search failed. The next search
+    // clears it.
+    ErrTooComplex = 51
   };
+  // Matching steps a search with back-references may take.
+  static constexpr int64_t kMaxSteps = 1000000;
 
   explicit RegExp(bool filePattern = false);
   RegExp(String const& pattern, bool filePattern = false);
@@ -84,6 +94,12 @@ private:
   bool advance(unsigned char const* pc, int64_t tp);
   int64_t runLength(unsigned char const* item, int64_t tp, int64_t max) const;
   int64_t prepare(char const* text, int64_t len, int64_t from);
+  // The rest of the program from pc is known to fail at tp.
+  bool knownFailure(unsigned char const* pc, int64_t tp) const;
+  void markFailure(unsigned char const* pc, int64_t tp);
+  // Continues the program at pc from tp after a repeated item: remembers
+  // failures (no back-references) or counts steps (with them).
+  bool advanceAfter(unsigned char const* pc, int64_t tp);
 
   int64_t braslist_[9];
   int64_t braelist_[9];
@@ -100,6 +116,11 @@ private:
   bool fileMode_;
   bool notAtStart_;
   bool wholeText_;   // the end item succeeds only at the end of the text
+  std::vector<int32_t> pointOf_;  // program offset -> repetition point index, or -1
+  int32_t points_ = 0;            // program offsets that follow a repeated item
+  bool backRefs_ = false;         // the program holds a back-reference
+  std::vector<uint64_t> failed_;  // bit per (point, position) known to fail
+  int64_t steps_ = 0;             // steps of this search (back-references only)
 };
 
 // A RegExp always in file-pattern mode.

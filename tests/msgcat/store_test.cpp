@@ -9,7 +9,9 @@
 #include <zfound/Stream.h>
 #include <zfound/Time.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "TestSupport.h"
 
@@ -65,6 +67,34 @@ TEST(MsgStore, TextsCarryASigned16BitLength) {
     EXPECT_FALSE(loadMsgText(in, s));
     EXPECT_TRUE(s.isNull());
   }
+}
+
+// Hands out its bytes in one refill and counts every refill asked of it.
+class CountingInput : public InputStream {
+public:
+  explicit CountingInput(std::string bytes) : InputStream(64), bytes_(std::move(bytes)) {}
+  int fill() override {
+    ++fills;
+    cur_ = buf_;
+    if (given_) return filled(0);
+    given_ = true;
+    std::memcpy(buf_, bytes_.data(), bytes_.size());
+    return filled(int64_t(bytes_.size()));
+  }
+  int fills = 0;
+
+private:
+  std::string bytes_;
+  bool given_ = false;
+};
+
+TEST(MsgStore, ACutTextStopsReadingAtTheEndOfTheFile) {
+  // A length of 32,767 with five bytes behind it: one refill finds the end.
+  CountingInput in(std::string("\x7f\xff" "abcde", 7));
+  String s("x");
+  EXPECT_FALSE(loadMsgText(in, s));
+  EXPECT_TRUE(s.isNull());
+  EXPECT_LE(in.fills, 2);
 }
 
 TEST(MsgStore, DatesAndTimesAreTheirPlainValue) {

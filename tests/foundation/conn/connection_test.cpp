@@ -277,6 +277,29 @@ TEST(ConnectionLengths, HostileLengthWordsAreRefused) {
   EXPECT_FALSE(c.bad());
 }
 
+// Counts the refills that the reader asks of the transport.
+class CountingLoop : public LoopConnection {
+public:
+  void _fill() override {
+    ++fills;
+    LoopConnection::_fill();
+  }
+  int fills = 0;
+};
+
+TEST(ConnectionBytes, ReadingStopsOnceTheChannelGaveOut) {
+  // A length of 60,000 followed by one word: the text reads as its one word
+  // then zeros, and the transport is asked once more, not once per word.
+  CountingLoop c;
+  c.feed({60000, w4("abcd", 4)});
+  String s;
+  c >> s;
+  EXPECT_TRUE(c.bad());
+  EXPECT_EQ(s.length(), 60000);
+  EXPECT_EQ(std::string(toCharPtr(s), 5), std::string("abcd\0", 5));
+  EXPECT_LE(c.fills, 3);
+}
+
 TEST(ConnectionNum, MalformedNumbersAreRefused) {
   Words const bad[] = {
       {0x33090001},              // count 9

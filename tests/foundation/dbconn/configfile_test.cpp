@@ -419,3 +419,43 @@ TEST_F(ConfigFileTest, ReportsNameTheFileAndLine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConfigFileTest, RewriteThatWouldNotReadBackIsRefusedAndTheOldFileKept) {
+  std::string const longList(1200, 'x');
+  struct Case {
+    char const* what;
+    std::string text;
+    bool add;  // add a schema (else drop "s1")
+  } const cases[] = {
+      {"two list lines that make one too long",
+       "Host\t\th\nSchemas\t\ts1," + longList + "\nSchemas\t\t" + longList + "y\n", false},
+      {"a NUL byte in a value", std::string("Host\t\th\nSchemas\t\ts1\nLockWait\t\t3\0 0\n", 35), true},
+      {"a key that begins with blanks and #", "Host\t\th\nSchemas\t\ts1\n  #Kept\t\t1\n", true},
+  };
+  for (Case const& c : cases) {
+    put("gamma.rsv", c.text);
+    DbConfigFile cfg;
+    ASSERT_TRUE(cfg.read("gamma", 'r')) << c.what;
+    ino_t before = inode("gamma.rsv");
+    EXPECT_FALSE(c.add ? cfg.addSchema("s2") : cfg.delSchema("s1")) << c.what;
+    EXPECT_EQ(content("gamma.rsv"), c.text) << c.what;
+    EXPECT_EQ(inode("gamma.rsv"), before) << c.what;
+    EXPECT_EQ(serverFiles(), std::set<std::string>{"gamma.rsv"}) << c.what;
+  }
+  // A schema name with blanks at its ends would read back without them.
+  put("gamma.rsv", "Host\t\th\nSchemas\t\ts1\n");
+  DbConfigFile blanks;
+  ASSERT_TRUE(blanks.read("gamma", 'r'));
+  EXPECT_FALSE(blanks.addSchema("s2 "));
+  EXPECT_EQ(content("gamma.rsv"), "Host\t\th\nSchemas\t\ts1\n");
+  // A sound file is still rewritten.
+  put("gamma.rsv", "Host\t\th\nSchemas\t\ts1\n  Kept\t\t1\n");
+  DbConfigFile cfg;
+  ASSERT_TRUE(cfg.read("gamma", 'r'));
+  EXPECT_TRUE(cfg.addSchema("s2"));
+  EXPECT_EQ(content("gamma.rsv"), "Host\t\th\nSchemas\t\ts1,s2\nKept\t\t1\n");
+}
+
+}  // namespace

@@ -279,6 +279,31 @@ TEST_F(DbConnectionTest, RequestWhosePartCouldNotBeSentIsDroppedWhole) {
   EXPECT_EQ(c.headers(0)[0].serverOp, DBM_GETINFO);
 }
 
+TEST_F(DbConnectionTest, ReplyPendingWordFromThePeerIsAnOrdinaryValue) {
+  constexpr int32_t kMarker = DbConnection::kReplyPending;
+  MemConnection c(20);
+  // With an error status: the error's fields come from the reply in hand
+  // (two 12-byte parts), never from a nested request.
+  c.reply(kMarker, 12, {}, true);
+  c.reply(kMarker, 12, {}, false);
+  c(DBM_GETINFO);
+  EXPECT_EQ(c.execute(), kMarker);
+  EXPECT_EQ(Exception::last().code(), 12);
+  EXPECT_EQ(c.sent.size(), 1u);
+  EXPECT_EQ(c.fills, 2);
+  // Without one: the body is this reply's, and no stray request goes out.
+  Exception::last(Exception(0));
+  c.reply(kMarker, 0, {7, 8});
+  c(DBM_GETINFO);
+  int32_t a = 0, b = 0;
+  c >> a >> b;
+  EXPECT_EQ(a, 7);
+  EXPECT_EQ(b, 8);
+  EXPECT_EQ(int32_t(c), kMarker);
+  EXPECT_EQ(c.sent.size(), 2u);
+  EXPECT_EQ(c.fills, 3);
+}
+
 TEST_F(DbConnectionTest, StatusMinus24RecordsServerIsDeadAndRaisesIt) {
   zftest::RunResult r = zftest::runInChild([] {
     MemConnection c(20);

@@ -5,6 +5,7 @@
 // and the start of a local service.
 #include <gtest/gtest.h>
 
+#include <zfound/DbConfigFile.h>
 #include <zfound/IpcConnection.h>
 #include <zfound/ProcValues.h>
 #include <zfound/RemoteConnection.h>
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ChildRun.h"
 #include "dbconn_fixture.h"
 #include "TestSupport.h"
 
@@ -638,6 +640,32 @@ TEST_F(RelayTest, ClosesOnAPartSizeOutsideItsBuffer) {
     close(sd);
   }
   EXPECT_EQ(zftest::readFile(errors).find("Sanitizer"), std::string::npos) << zftest::readFile(errors);
+}
+
+TEST_F(RelayTest, ServerNameThatIsNotAPlainNameIsRefused) {
+  // A configuration outside the servers directory that names a live server:
+  // reaching it through "../" would be a read of any ".sv" file.
+  zftest::SysVEndpoint& ep = endpoint("alpha");
+  dir_.write("outside.sv", "ServerId\t" + std::to_string(ep.serverId()) + "\n");
+  std::string errors = dir_.file("relay.err");
+  Background relay({zftest::binPath("zfrelay"), "--tcp", "127.0.0.1:0"}, errors);
+  ASSERT_EQ(relay.line().rfind("port ", 0), 0u);
+  std::string service = "zf-relay-test/" + relay.line().substr(5);
+  for (std::string name : {"../outside", "servers/../../outside", ".", ".."}) {
+    // The relay's refusal is an error object that the client raises.
+    zftest::RunResult r = zftest::runInChild([&] {
+      RemoteConnection c(String("127.0.0.1"), String(name.c_str()), ConnMode(0), String(service.c_str()), nullptr);
+      if (c.status() != 0) return 2;
+      c.connect(false);
+      return c.status() == -1 ? 3 : 0;
+    });
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find("No configuration for the server: " + name), std::string::npos) << name << ": " << r.err;
+  }
+  EXPECT_TRUE(readLog(logPath_).empty()) << "the server never saw a connect";
+  DbConfigFile cfg;
+  EXPECT_FALSE(cfg.read(String("../outside"), 'i'));
+  EXPECT_TRUE(cfg.read(String("alpha"), 'i'));
 }
 
 TEST_F(RelayTest, LocalClientMustNameTheUserOfItsSocket) {

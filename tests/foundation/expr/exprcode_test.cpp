@@ -440,3 +440,36 @@ TEST_F(Compiled, StoredAndSentCodeIsTheSameAndRunsTheSame) {
 }
 
 }  // namespace
+
+TEST(CodeNesting, CodeNestedDeeperThanAnEvaluationRunsIsRefused) {
+  // Stored or received code of 50,000 nested calls is refused when it is
+  // loaded, before binding or running could walk it.
+  Asm a;
+  for (int i = 0; i < 50000; ++i) a.call("twice", -1);
+  a.num(1);
+  for (int i = 0; i < 50000; ++i) a.op(I::arg_end);
+  Expr deep;
+  EXPECT_FALSE(a.install(deep));
+  EXPECT_NE(std::string(toCharPtr(deep.errorDescr())).find("nesting too deep"), std::string::npos)
+      << toCharPtr(deep.errorDescr());
+  // Compiled code: binding refuses nesting past the evaluation's limit with a
+  // text and binds code at the limit.
+  auto nested = [](int levels) {
+    std::string src;
+    for (int i = 0; i < levels; ++i) src += "twice(";
+    src += "1";
+    src.append(size_t(levels), ')');
+    return src;
+  };
+  Expr fits{String(nested(Expr::kMaxDepth - 1).c_str())};
+  if (!fits.isNull()) {
+    fits.addFunction("twice", twice);
+    EXPECT_TRUE(fits.resolveObjects()) << toCharPtr(fits.errorDescr());
+  }
+  Expr tooDeep{String(nested(3 * Expr::kMaxDepth).c_str())};
+  if (!tooDeep.isNull()) {
+    tooDeep.addFunction("twice", twice);
+    EXPECT_FALSE(tooDeep.resolveObjects());
+    EXPECT_FALSE(tooDeep.errorDescr().isNull());
+  }
+}

@@ -110,6 +110,13 @@ TEST(NumNaturalForm, RefusesMalformedBytes) {
       "00972710000000000000000000000000",  // digit 10000
       "0031D8EFFFFFFFFFFFFFFFFFFFFFFFFF",  // negative digit 10000 (complemented)
       "00970000000000000000000000000000",  // finite exponent without digits
+      // Forms no store writes, which would give a value a second byte form:
+      "00640123000000000000000000000000",  // digits under zero
+      "0000FFFFFFFFFFFFFFFFFFFFFFFF0000",  // digits under null
+      "00000000000000000000000000000000",  // null with uncomplemented words
+      "00C80000000000000000000000000001",  // digits under highest
+      "00970000000100000000000000000000",  // leading zero digit
+      "0031FFFFFFFEFFFFFFFFFFFFFFFFFFFF",  // negative, leading zero digit
   };
   for (char const* h : bad) {
     Num n(7);
@@ -120,9 +127,13 @@ TEST(NumNaturalForm, RefusesMalformedBytes) {
   char zeros[16] = {};
   zeros[1] = 0x97;
   EXPECT_EQ(ldnum(&n, zeros), -1);
-  // Unused digits are not looked at for null, zero and highest.
-  EXPECT_TRUE(load("00640123000000000000000000000000", n));
+  // The forms a store writes load.
+  EXPECT_TRUE(load("00640000000000000000000000000000", n));
   EXPECT_TRUE(n.isZero());
+  EXPECT_TRUE(load("0000FFFFFFFFFFFFFFFFFFFFFFFFFFFF", n));
+  EXPECT_TRUE(n.isNull());
+  EXPECT_TRUE(load("00C80000000000000000000000000000", n));
+  EXPECT_TRUE(n.isMax());
 }
 
 TEST(NumNaturalForm, ByteOrderIsValueOrder) {

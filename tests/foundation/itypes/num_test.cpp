@@ -632,6 +632,56 @@ TEST(NumArithmetic, OverflowSaturatesAndUnderflowGivesZero) {
   EXPECT_FALSE((top + Num(1)).isMax());
 }
 
+TEST(NumArithmetic, ExponentsNearTheLimitsSaturate) {
+  // Finite numbers lie between 1e-200 and 1e196 (exclusive) in magnitude:
+  // 10^k for k past that is highest (positive) or null (negative), below it
+  // zero, and in between exactly 10^k, never an exponent byte of 100 with
+  // digits.
+  auto power = [](int k, int sign) {
+    Num r;
+    if (k >= 196)
+      r = sign > 0 ? -Num() : Num();
+    else if (k < -200)
+      r = Num(0);
+    else
+      r = Num(("1e" + std::to_string(k)).c_str());
+    return sign > 0 ? r : (k >= 196 ? r : -r);
+  };
+  auto sound = [](Num const& n) {
+    int x = n.expByte();
+    bool special = x == 0 || x == 100 || x == -100;
+    return special ? n.count() == 0 : (n.count() >= 1 && n.count() <= 7 && n.digit(0) != 0);
+  };
+  int const exps[] = {-200, -199, -150, -101, -100, -99, -97, -96, -4, 0, 1, 4, 95, 96, 97, 98, 99, 100, 101, 150, 195};
+  for (int a : exps) {
+    for (int b : exps) {
+      for (int sign : {1, -1}) {
+        Num x = Num(("1e" + std::to_string(a)).c_str());
+        Num y = Num(("1e" + std::to_string(b)).c_str());
+        if (sign < 0) x = -x;
+        Num p = x * y;
+        Num q = x / y;
+        EXPECT_TRUE(sound(p)) << a << " * " << b;
+        EXPECT_TRUE(sound(q)) << a << " / " << b;
+        EXPECT_TRUE(p == power(a + b, sign)) << sign << " 1e" << a << " * 1e" << b << " = " << numText(p);
+        EXPECT_TRUE(q == power(a - b, sign)) << sign << " 1e" << a << " / 1e" << b << " = " << numText(q);
+      }
+    }
+  }
+  EXPECT_TRUE(Num("1e96") * Num("1e96") == Num("1e192"));
+  EXPECT_TRUE((Num("1e98") * Num("1e98")).isMax());
+  EXPECT_TRUE((Num("9.9999e97") * Num("1e98")).count() > 0);
+  EXPECT_TRUE((-Num("1e98") * Num("1e98")).isNull());
+  // The largest and smallest products: every digit set, rounding carries.
+  Num top("9.999999999999999999999999999e195");
+  EXPECT_TRUE((top * Num("1.000000000000000000000001")).isMax());
+  EXPECT_TRUE(sound(top * Num("0.9999999999999999999999999999")));
+  Num least("1e-200");
+  EXPECT_TRUE((least * Num("0.1")).isZero());
+  EXPECT_TRUE((least / Num(10)).isZero());
+  EXPECT_TRUE(least * Num(1) == least);
+}
+
 TEST(NumArithmetic, RandomOperandsMatchTheExactModel) {
   std::mt19937 rng(20261210);
   char const ops[] = {'+', '-', '*', '/'};

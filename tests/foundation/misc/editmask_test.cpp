@@ -5,8 +5,10 @@
 
 #include <zfound/CharClass.h>
 #include <zfound/EditMask.h>
+#include <zfound/Format.h>
 #include <zfound/String.h>
 
+#include "ChildRun.h"
 #include "TestSupport.h"
 
 #include <string>
@@ -203,6 +205,22 @@ TEST(EditMask, CompiledMasksInStrings) {
 
   // A damaged compiled mask (no separator) fails its check and gives null.
   EXPECT_TRUE(String("1234").format(String("\1l___")).isNull());
+}
+
+TEST(EditMask, MaskBeginningWithTheMarkerNeverEndsTheProgram) {
+  // With start-up done an assertion is fatal: a mask from a catalogue text or
+  // a format that begins with byte 1 and does not split is refused instead.
+  zftest::RunResult r = zftest::runInChild([] {
+    zftest::startUpOnce("editmask");
+    if (!String("1234").format(String("\1l___")).isNull()) return 2;
+    if (!String("1234").format(String("\1")).isNull()) return 3;
+    char buf[64];
+    zfSnprintf(buf, sizeof buf, "<%\"\1x\"s>", "abc");
+    if (std::string(buf) != "<>") return 4;
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Assertion"), std::string::npos) << r.err;
 }
 
 TEST(EditMask, NumericMasks) {

@@ -214,6 +214,10 @@ TEST_F(FormatTest, CountedArgumentsPrintNothingWhenMissingOrMismatched) {
   EXPECT_EQ(toCharPtr(formatText("[%s][%.1N][%N]", static_cast<char const*>(nullptr), &n,
                                  static_cast<Num const*>(nullptr))),
             std::string("[(null)][1.5][]"));
+  // %S over a null pointer (a catalogue text may ask %S where the program
+  // passes a text pointer) prints nothing.
+  EXPECT_EQ(toCharPtr(formatText("[%S][%S]", static_cast<char const*>(nullptr), static_cast<String const*>(nullptr))),
+            std::string("[][]"));
 }
 
 int stopAfterThree(int c, void* arg) {
@@ -265,6 +269,26 @@ TEST_F(FormatTest, ConversionTableCanBeExtended) {
   EXPECT_EQ(fmt("%Q"), "Q");
   addConvertFunction(200, starConversion);  // refused (assertion before start-up returns)
   EXPECT_EQ(functionPointer(200), nullptr);
+}
+
+int conversionCalls = 0;
+char const* countedConversion(int, char const*&, char, int32_t&, FmtArgs&, char*, char const*, int32_t&) {
+  ++conversionCalls;
+  return "x";
+}
+
+TEST_F(FormatTest, AStringFormatEndsOnceTheStringIsFull) {
+  // The first conversion fills the String: the ones after it are not worked
+  // out (they made up to 16.7 million characters to be cut away).
+  addConvertFunction('Q', countedConversion);
+  conversionCalls = 0;
+  std::string f = "%.65535q";
+  for (int i = 0; i < 100; ++i) f += "%Q";
+  std::string got = fmt(f.c_str());
+  addConvertFunction('Q', nullptr);
+  EXPECT_EQ(got, std::string(65535, 'q'));
+  EXPECT_LE(conversionCalls, 1);
+  EXPECT_EQ(fmt("%.65534q%Q%Q", 1, 2), std::string(65534, 'q') + "Q");
 }
 
 TEST_F(FormatTest, PrintfFamily) {

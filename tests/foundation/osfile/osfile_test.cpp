@@ -158,10 +158,12 @@ TEST(PhysLayoutDeathTest, MalformedLinesEndTheProgram) {
   // without removing its own directory: children make theirs inside ours.
   zftest::ScopedEnv tmp("TMPDIR", dir.path());
   struct {
-    char const* text;
+    std::string text;
     char const* expect;
   } const cases[] = {
       {"a\tPACKED\t/x\n\n", "line 2"},
+      {std::string("a\tPACKED\t/x\0/y\n", 15), "line 1"},  // a NUL byte is never a cut
+      {std::string("b\tPACKED\t/x\na\0b\tPACKED\t/y\n", 26), "line 2"},
       {"a\tSTRIPED\t/x\n", "line 1"},
       {"a\tROUNDROBIN\t8K\n", "line 1"},
       {"\tPACKED\t/x\n", "line 1"},

@@ -176,3 +176,38 @@ TEST(RegExpTest, DecodeTypedEscapes) {
 }
 
 }  // namespace
+
+TEST(RegExpTest, ManyUnboundedRepetitionsStayPolynomial) {
+  // Each failed (repetition, position) pair is tried once: these took
+  // minutes when every split of the text among the repetitions was tried.
+  std::string as(128, 'a');
+  RegExp dots(".*.*.*.*.*x");
+  EXPECT_EQ(-1, dots.search(String(as.c_str())));
+  EXPECT_EQ(0, dots.error());
+  EXPECT_EQ(5, dots.search(String(("aaaaa" + as.substr(0, 100) + "x").c_str()), 5));
+  EXPECT_EQ(101, dots.length());
+  std::string as64(64, 'a');
+  LRegExp stars("*******x");
+  EXPECT_FALSE(stars.match(String(as64.c_str())));
+  EXPECT_TRUE(stars.match(String((as64 + "x").c_str())));
+  EXPECT_FALSE(RegExp("a*a*a*a*a*a*a*a*a*a*b").match(String(std::string(200, 'a').c_str())));
+  // Groups still hold the first whole match found.
+  RegExp g("\\(a*\\)\\(a*\\)\\(a*\\)c");
+  EXPECT_EQ(0, g.search(String("aaaac")));
+  EXPECT_EQ("aaaa||", str(g.expand("\\1|\\2|\\3")));
+}
+
+TEST(RegExpTest, BackReferenceSearchEndsWithinItsStepBudget) {
+  std::string p = "\\(a*\\)";
+  for (int i = 0; i < 8; ++i) p += "\\1*";
+  p += "x";
+  RegExp re(p.c_str());
+  ASSERT_TRUE(re);
+  EXPECT_EQ(-1, re.search(String(std::string(200, 'a').c_str())));
+  EXPECT_EQ(RegExp::ErrTooComplex, re.error());
+  EXPECT_FALSE(re);
+  // The next search starts afresh.
+  EXPECT_EQ(0, re.search(String("aax")));
+  EXPECT_EQ(0, re.error());
+  EXPECT_EQ(3, re.length());
+}

@@ -349,7 +349,20 @@ TEST(PortableNum, FileAndStreamRoundTripAndBadDigits) {
   bad[1] = 0x10;
   bad[14] = 1;
   bad[15] = 1;
-  for (std::string const& bytes : {bad, bad.substr(0, 9)}) {
+  // Forms no store writes: a leading zero digit, a digit past the count,
+  // digits under zero.
+  auto form = [](std::vector<int> words, int expByte, int count) {
+    std::string b(16, '\0');
+    for (size_t i = 0; i < words.size(); ++i) {
+      b[2 * i] = char(words[i] >> 8);
+      b[2 * i + 1] = char(words[i] & 0xFF);
+    }
+    b[14] = char(expByte);
+    b[15] = char(count);
+    return b;
+  };
+  for (std::string const& bytes : {bad, bad.substr(0, 9), form({0, 1}, 51, 2), form({1, 0, 5}, 51, 1),
+                                    form({1, 0}, 51, 2), form({7}, 0, 0), form({0, 0, 0, 0, 0, 0, 1}, 100, 0)}) {
     f = std::fopen(dir.write("bad.bin", bytes).c_str(), "rb");
     EXPECT_TRUE(ldNum(f).isNull());
     EXPECT_TRUE(ldFailed(f));
