@@ -7,7 +7,7 @@
 #undef ZF_APP_MAIN
 #define ZF_APP_MAIN(AppClass)
 
-#include "../../relay/zfrelay.cpp"
+#include "zfrelay.cpp"  // from the relay directory, on this target's include path
 
 #include "FuzzSupport.h"
 

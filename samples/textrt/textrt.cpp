@@ -42,7 +42,7 @@ void printText(Text& t) {
   for (long i = 0; i < z.count(); ++i) {
     AttributeBlock const& b = z.zone(i);
     stdOut << "zone " << b.begin.line() << "," << b.begin.column() << "-" << b.end.line() << ","
-           << b.end.column() << " 0x" << toString(static_cast<uint32_t>(b.attrib), 0, 16).toLower() << "\n";
+           << b.end.column() << " 0x" << toString(long(static_cast<uint32_t>(b.attrib)), 0L, 16L).toLower() << "\n";
   }
   stdOut << flush;
 }

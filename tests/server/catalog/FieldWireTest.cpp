@@ -327,7 +327,9 @@ TEST_F(FieldWire, RandomWordsNeverReachPastTheField) {
       bool ok = f->receive(&c, p, true, -1);
       EXPECT_EQ(p, area.data() + size);
       for (size_t i = size; i < area.size(); ++i) ASSERT_EQ(area[i], char(0xAB));
-      if (ok) EXPECT_FALSE(c.bad());
+      if (ok) {
+        EXPECT_FALSE(c.bad());
+      }
       clearError();
     }
   }

@@ -119,7 +119,7 @@ TEST(Clients, IdentityAndDescription) {
   zftest::TempDir tmp;
   tmp.write("passwd", "root:x:0:0:root:/root:/bin/sh\n");
   tmp.write("group", "root:x:0:\n");
-  Password::setAccountFiles(tmp.file("passwd").c_str(), tmp.file("group").c_str());
+  Password::TEST_setAccountFiles(tmp.file("passwd").c_str(), tmp.file("group").c_str());
   Client c(4242, "/usr/local/bin/report", "-x data", 0, 0, "hostA", "/dev/pts/3", true);
   EXPECT_EQ(c.id(), -1);
   EXPECT_TRUE(c.isReady());
@@ -129,7 +129,7 @@ TEST(Clients, IdentityAndDescription) {
   EXPECT_EQ(zftest::str(bare.descr()), "prog:root:h:t:7");
   EXPECT_STREQ(Client::stateLetter(Client::STATE_ZOMBIE), "Z");
   EXPECT_STREQ(Client::stateLetter(9), "?");
-  Password::setAccountFiles(nullptr, nullptr);
+  Password::TEST_setAccountFiles(nullptr, nullptr);
 }
 
 }  // namespace

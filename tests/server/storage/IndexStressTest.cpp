@@ -249,8 +249,9 @@ TEST_P(IndexStress, PhasesAgreeWithReferenceAndCheckpointsHold) {
   checkAll("nearly all deleted");
   // With the full load on 1 KB pages the trees grew a level; the smaller
   // sanitizer load reaches depth changes through the wide-key cases.
-  if (GetParam() == 1 && kKeys >= 200000)
+  if (GetParam() == 1 && kKeys >= 200000) {
     EXPECT_GE(peak, 3);
+  }
   for (Ref& r : refs)
     EXPECT_EQ(r.ix->depth(), 2) << zftest::str(r.ix->qualifiedName()).c_str();
 

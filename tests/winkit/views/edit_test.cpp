@@ -276,7 +276,9 @@ TEST(EditCursor, JoinLinesLaysTheJoinedTabsOut) {
     ASSERT_TRUE(c.joinLines());
     EXPECT_EQ(lines(*t), Lines{k.result}) << k.first;
     EXPECT_EQ(c.column(), String(k.first).length());
-    if (tabCol >= 0) EXPECT_EQ(t->first()[onTab.column()], '\t') << k.first;
+    if (tabCol >= 0) {
+      EXPECT_EQ(t->first()[onTab.column()], '\t') << k.first;
+    }
   }
 }
 
