@@ -5,6 +5,8 @@
 #include <zeph/Proc.h>
 #include <zeph/Records.h>
 
+#include <zfound/Num.h>
+
 #include <gtest/gtest.h>
 
 #include "DescrEncoder.h"
@@ -58,6 +60,47 @@ TEST(Fields, SetAndGetThroughHandles) {
   EXPECT_EQ(SFld(hist, 3, "7"), -1);  // past the array
   EXPECT_EQ(GetFld(hist, 2, out, sizeof out), 0);
   EXPECT_STREQ(out, "7");
+  CloseSchema(h);
+}
+
+}  // namespace
+
+namespace {
+
+// A 16-byte number field: its stored null is not all zero bytes, and its
+// elements read and set as text like the other number fields.
+TEST(Fields, SixteenByteNumbers) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t total = FindDbField(FindDbTable(h, "item"), "total");
+  ASSERT_GT(total, 0);
+  s_field* f = _GetFldPtr(total);
+  char* rec = _GetTabBuff(total & 0xffff00);
+  char* at = _FldAddr(f, rec, 0);
+  ASSERT_NE(at, nullptr);
+  Num value;
+  stnum(&value, at);  // the stored null
+  EXPECT_TRUE(_IsNull(f, rec, 0));
+  char out[64];
+  EXPECT_EQ(GetFld(total, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "");
+  LToNum(0, &value);
+  stnum(&value, at);
+  EXPECT_FALSE(_IsNull(f, rec, 0));  // zero is a value
+  EXPECT_EQ(SFld(total, 0, "-1234567890123.25"), 0);
+  EXPECT_FALSE(_IsNull(f, rec, 0));
+  EXPECT_EQ(GetFld(total, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "-1234567890123.25");
+  EXPECT_EQ(ldnum(&value, at), 0);
+  EXPECT_EQ(NumCmpF(&value, -1234567890123.25), 0);
+  for (char const* bad : {"12x", "1-2", "1.2.3", "", "-", "1e", ".", "e5"}) EXPECT_EQ(SFld(total, 0, bad), -1) << bad;
+  EXPECT_EQ(SFld(total, 0, " +2.5e3"), 0);
+  EXPECT_EQ(GetFld(total, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "2500");
   CloseSchema(h);
 }
 
