@@ -194,7 +194,8 @@ int32_t GetFld(int32_t field, int32_t elem, char* out, size_t outSize) {
   switch (fld->d.f_itype) {
     case DB_IT_TEXT: zfSnprintf(out, outSize, "%.*s", int(strnlen((char const*)p, fld->d.len)), p); break;
     case DB_IT_BYTE: zfSnprintf(out, outSize, "%d", int(int8_t(p[0]))); break;
-    case DB_IT_SHORT: case DB_IT_DATE: case DB_IT_TIME: zfSnprintf(out, outSize, "%d", int(ldshort(p))); break;
+    case DB_IT_SHORT: case DB_IT_DATE: zfSnprintf(out, outSize, "%d", int(ldshort(p))); break;
+    case DB_IT_TIME: zfSnprintf(out, outSize, "%d", int(ldushort(p))); break;
     case DB_IT_LONG: zfSnprintf(out, outSize, "%ld", long(ldlong(p))); break;
     case DB_IT_DOUBLE: case DB_IT_FLOAT: zfSnprintf(out, outSize, "%.15g", lddbl(p)); break;
     case DB_IT_NUM: {
@@ -279,6 +280,11 @@ int32_t SFld(int32_t field, int32_t elem, char const* text) {
       if (v < -2147483647L || v > 2147483647L) return -1;
       stlong(int32_t(v), b);
       return SetFld(field, elem, b, 4);
+    case DB_IT_TIME:
+      // 0 null, else 1 + seconds / 2, up to 43200 (highest).
+      if (v < 0 || v > 43200) return -1;
+      stshort(int32_t(v), b);
+      return SetFld(field, elem, b, 2);
     default:
       if (v < -32767 || v > 32767) return -1;
       stshort(int32_t(v), b);

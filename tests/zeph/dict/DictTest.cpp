@@ -105,3 +105,27 @@ TEST(Fields, SixteenByteNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+// A time element holds 0 (null) or 1 + seconds / 2 up to 43200, past the
+// range of a signed short.
+TEST(Fields, TimesPastTheSignedRange) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t at = FindDbField(FindDbTable(h, "item"), "at");
+  ASSERT_GT(at, 0);
+  char out[32];
+  EXPECT_EQ(SFld(at, 0, "40000"), 0);  // a time after 18:12
+  EXPECT_EQ(GetFld(at, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "40000");
+  EXPECT_EQ(SFld(at, 0, "43201"), -1);
+  EXPECT_EQ(SFld(at, 0, "-1"), -1);
+  CloseSchema(h);
+}
+
+}  // namespace
