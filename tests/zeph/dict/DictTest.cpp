@@ -129,3 +129,30 @@ TEST(Fields, TimesPastTheSignedRange) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table moved to another slot keeps a descriptor that opens again: its key
+// parts name their fields through the new slot.
+TEST(Slots, MovedTableIsRewrittenConsistently) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0x10);
+  ASSERT_EQ(h, 0x10000);
+  s_schema* sp = _GetSchPtr(h);
+  ASSERT_EQ(FindDbTable(h, "item"), 0x10300);
+  ASSERT_EQ(_ChangeTabSlot(sp, 3, 5), 0x10500);
+  s_index* ip = _GetIndPtr(0x10500);
+  ASSERT_NE(ip, nullptr);
+  for (int32_t k = 0; k < ip->d.nparts; ++k) EXPECT_EQ(dbTableSlot(ip->parts[k].field), 5) << k;
+  ASSERT_EQ(_ModifySchema(h), 0);
+  ASSERT_EQ(CloseSchema(h), 0);
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000) << _io_errno_;
+  EXPECT_EQ(FindDbTable(0x10000, "item"), 0x10500);
+  EXPECT_EQ(FindDbIndex(0x10500, "byqty"), 0x10501);
+  CloseSchema(0x10000);
+}
+
+}  // namespace
