@@ -20,6 +20,7 @@
 #include <zfound/ObjectId.h>
 #include <zfound/Portable.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -236,7 +237,7 @@ int32_t SFld(int32_t field, int32_t elem, char const* text) {
     }
     case DB_IT_DOUBLE: case DB_IT_FLOAT: {
       double d = std::strtod(text, &end);
-      if (end == text || *end) return -1;
+      if (end == text || *end || !std::isfinite(d)) return -1;
       stdbl(d, b);
       return SetFld(field, elem, b, 8);
     }

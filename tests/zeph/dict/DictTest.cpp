@@ -156,3 +156,26 @@ TEST(Slots, MovedTableIsRewrittenConsistently) {
 }
 
 }  // namespace
+
+namespace {
+
+// A floating field takes only finite numbers: a NaN compares equal to every
+// key and an infinity passes the highest value.
+TEST(Fields, FloatingFieldsTakeFiniteNumbersOnly) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t item = FindDbTable(h, "item");
+  for (char const* name : {"price", "ratio"}) {
+    int32_t f = FindDbField(item, name);
+    ASSERT_GT(f, 0) << name;
+    for (char const* bad : {"nan", "NAN", "inf", "-infinity", "1e999"}) EXPECT_EQ(SFld(f, 0, bad), -1) << name << bad;
+    EXPECT_EQ(SFld(f, 0, "2.5"), 0) << name;
+  }
+  CloseSchema(h);
+}
+
+}  // namespace
