@@ -318,6 +318,9 @@ int vfd(s_vfile* vf, int32_t quiet) {
     fd = high;
   }
   fcntl(fd, F_SETFD, FD_CLOEXEC);
+  // A file entered unopened is made empty (or exclusively) at its first
+  // opening only; reopening it after the budget closed it keeps its data.
+  vf->flags &= ~(O_EXCL | O_TRUNC);
   vf->fd = fd;
   ++nopen;
   linkFirst(vf);

@@ -168,6 +168,13 @@ int32_t _ChangeTabSlot(s_schema* sp, int32_t from, int32_t to) {
   if (to != from) {
     sp->tables[to] = sp->tables[from];
     sp->tables[from] = tab_array{};
+    // Key parts name their fields through the table's slot.
+    s_table* t = sp->tables[to].tab;
+    for (int32_t i = 0; i < t->nindexes && t->indexes; ++i)
+      for (int32_t k = 0; k < t->indexes[i].d.nparts && t->indexes[i].parts; ++k) {
+        int32_t& f = t->indexes[i].parts[k].field;
+        f = int32_t((uint32_t(f) & ~uint32_t(0xff00)) | (uint32_t(to) << 8));
+      }
   }
   return dbTableHandle(sp->handle, to);
 }

@@ -32,7 +32,9 @@ int32_t partCmp(uint16_t itype, uint8_t const* a, uint8_t const* b, int32_t len)
     case DB_IT_DATE:
     case DB_IT_TIME:
       if (len >= 2) {
-        int32_t c = sign(int64_t(ldshort(a)) - ldshort(b));
+        // A time runs from 0 (null) to 43200 (highest): unsigned.
+        int32_t c = itype == DB_IT_TIME ? sign(int64_t(ldushort(a)) - ldushort(b))
+                                        : sign(int64_t(ldshort(a)) - ldshort(b));
         if (c) return c;
         return len > 2 ? std::memcmp(a + 2, b + 2, size_t(len - 2)) : 0;
       }
@@ -154,7 +156,8 @@ char* _KeyText(s_index const* ip, char const* key, char* out, size_t outSize) {
     switch (p.itype) {
       case DB_IT_TEXT: zfSnprintf(piece, sizeof piece, "%.*s", int(strnlen(key + at, p.len)), key + at); break;
       case DB_IT_BYTE: zfSnprintf(piece, sizeof piece, "%d", int(int8_t(b[0]))); break;
-      case DB_IT_SHORT: case DB_IT_DATE: case DB_IT_TIME: zfSnprintf(piece, sizeof piece, "%d", int(ldshort(b))); break;
+      case DB_IT_SHORT: case DB_IT_DATE: zfSnprintf(piece, sizeof piece, "%d", int(ldshort(b))); break;
+      case DB_IT_TIME: zfSnprintf(piece, sizeof piece, "%d", int(ldushort(b))); break;
       case DB_IT_LONG: zfSnprintf(piece, sizeof piece, "%ld", long(ldlong(b))); break;
       default: {
         size_t k = 0;

@@ -16,9 +16,11 @@
 #include <zfound/Expr.h>
 #include <zfound/InCheck.h>
 #include <zfound/LoopConnection.h>
+#include <zfound/Num.h>
 #include <zfound/ObjectId.h>
 #include <zfound/Portable.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -159,6 +161,8 @@ int32_t _IsNull(s_field const* fld, char const* record, int32_t elem) {
     case DB_IT_LONG: return uint32_t(ldlong(p)) == 0x80000000u;
     case DB_IT_DOUBLE: case DB_IT_FLOAT: return lddbl(p) == -1e50;
     case DB_IT_OBJECT: return ldlong(p) == 0 && ldlong(p + 4) == 0;
+    // The exponent word of the stored null is 0 (its digit words are not).
+    case DB_IT_NUM: return p[0] == 0 && p[1] == 0;
     default: {
       int32_t n = dbElemSize(fld->d.f_itype, fld->d.len);
       for (int32_t i = 0; i < n; ++i)
@@ -191,9 +195,16 @@ int32_t GetFld(int32_t field, int32_t elem, char* out, size_t outSize) {
   switch (fld->d.f_itype) {
     case DB_IT_TEXT: zfSnprintf(out, outSize, "%.*s", int(strnlen((char const*)p, fld->d.len)), p); break;
     case DB_IT_BYTE: zfSnprintf(out, outSize, "%d", int(int8_t(p[0]))); break;
-    case DB_IT_SHORT: case DB_IT_DATE: case DB_IT_TIME: zfSnprintf(out, outSize, "%d", int(ldshort(p))); break;
+    case DB_IT_SHORT: case DB_IT_DATE: zfSnprintf(out, outSize, "%d", int(ldshort(p))); break;
+    case DB_IT_TIME: zfSnprintf(out, outSize, "%d", int(ldushort(p))); break;
     case DB_IT_LONG: zfSnprintf(out, outSize, "%ld", long(ldlong(p))); break;
     case DB_IT_DOUBLE: case DB_IT_FLOAT: zfSnprintf(out, outSize, "%.15g", lddbl(p)); break;
+    case DB_IT_NUM: {
+      Num n;
+      if (ldnum(&n, reinterpret_cast<char const*>(p)) != 0) return -1;
+      zfSnprintf(out, outSize, "%s", NumToStr(&n, 255, Num::kMaxPrecision));
+      break;
+    }
     default: return -1;
   }
   return 0;
@@ -226,9 +237,33 @@ int32_t SFld(int32_t field, int32_t elem, char const* text) {
     }
     case DB_IT_DOUBLE: case DB_IT_FLOAT: {
       double d = std::strtod(text, &end);
-      if (end == text || *end) return -1;
+      if (end == text || *end || !std::isfinite(d)) return -1;
       stdbl(d, b);
       return SetFld(field, elem, b, 8);
+    }
+    case DB_IT_NUM: {
+      // The whole text must be one number: sign, digits with at most one
+      // point, an optional exponent; the reader would stop early otherwise.
+      char const* q = text;
+      while (*q == ' ' || *q == '\t') ++q;
+      if (*q == '+' || *q == '-') ++q;
+      bool digits = false;
+      for (bool point = false; (*q >= '0' && *q <= '9') || (*q == '.' && !point); ++q) {
+        if (*q == '.') point = true;
+        else digits = true;
+      }
+      if (digits && (*q == 'e' || *q == 'E')) {
+        ++q;
+        if (*q == '+' || *q == '-') ++q;
+        if (!(*q >= '0' && *q <= '9')) return -1;
+        while (*q >= '0' && *q <= '9') ++q;
+      }
+      if (*q) return -1;
+      if (!digits) return -1;
+      Num n = toNum(text);
+      if (n.isNull()) return -1;
+      stnum(&n, reinterpret_cast<char*>(b));
+      return SetFld(field, elem, b, 16);
     }
     case DB_IT_BYTE: case DB_IT_SHORT: case DB_IT_DATE: case DB_IT_TIME: case DB_IT_LONG:
       v = std::strtol(text, &end, 10);
@@ -246,6 +281,11 @@ int32_t SFld(int32_t field, int32_t elem, char const* text) {
       if (v < -2147483647L || v > 2147483647L) return -1;
       stlong(int32_t(v), b);
       return SetFld(field, elem, b, 4);
+    case DB_IT_TIME:
+      // 0 null, else 1 + seconds / 2, up to 43200 (highest).
+      if (v < 0 || v > 43200) return -1;
+      stshort(int32_t(v), b);
+      return SetFld(field, elem, b, 2);
     default:
       if (v < -32767 || v > 32767) return -1;
       stshort(int32_t(v), b);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ChildRun.h"
 #include "DescrEncoder.h"
@@ -479,6 +480,32 @@ TEST_F(LocalSchema, VirtualFilesAndFailedLocks) {
   RunResult r = runInChild([] { return int(zeph_lock(-1, 3, 10)) * 10 + int(zeph_lock(-1, 1, 10)); });
   EXPECT_EQ(r.status, 11) << r.err;
   EXPECT_EQ(vfd(reinterpret_cast<s_vfile*>(path), 1), -1);
+}
+
+// A file entered unopened with create-and-truncate flags is made empty once,
+// at its first opening; a reopening after the budget closed it keeps its data.
+TEST_F(LocalSchema, LazyFileIsNotTruncatedWhenReopened) {
+  writeDescriptorFile(dir1(), sampleSchema("shop"));
+  int32_t h = OpenSchema("shop", 0);
+  s_schema* sp = _GetSchPtr(h);
+  ASSERT_NE(sp, nullptr);
+  s_vfile* lazy = _DbOpen(sp, "lazy", "tab", O_RDWR | O_CREAT | O_TRUNC | 0x1000);
+  ASSERT_NE(lazy, nullptr);
+  ASSERT_EQ(_DbWrite(lazy, "kept", 4, 0), 0);
+  // Enough other files to make the budget close the least recently used one.
+  std::vector<s_vfile*> others;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "o" + std::to_string(i);
+    s_vfile* vf = _DbOpen(sp, name.c_str(), "tab", O_RDWR | O_CREAT);
+    ASSERT_NE(vf, nullptr);
+    others.push_back(vf);
+  }
+  char back[5] = {};
+  ASSERT_EQ(_DbRead(lazy, back, 4, 0, 0), 0);
+  EXPECT_STREQ(back, "kept");
+  EXPECT_EQ(_DbStat(lazy, 1), 4);
+  for (s_vfile* vf : others) _DbClose(vf);
+  _DbClose(lazy);
 }
 
 TEST_F(LocalSchema, FlushRewritesAndReopensInTheSameSlot) {

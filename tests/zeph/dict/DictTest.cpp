@@ -5,6 +5,8 @@
 #include <zeph/Proc.h>
 #include <zeph/Records.h>
 
+#include <zfound/Num.h>
+
 #include <gtest/gtest.h>
 
 #include "DescrEncoder.h"
@@ -58,6 +60,121 @@ TEST(Fields, SetAndGetThroughHandles) {
   EXPECT_EQ(SFld(hist, 3, "7"), -1);  // past the array
   EXPECT_EQ(GetFld(hist, 2, out, sizeof out), 0);
   EXPECT_STREQ(out, "7");
+  CloseSchema(h);
+}
+
+}  // namespace
+
+namespace {
+
+// A 16-byte number field: its stored null is not all zero bytes, and its
+// elements read and set as text like the other number fields.
+TEST(Fields, SixteenByteNumbers) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t total = FindDbField(FindDbTable(h, "item"), "total");
+  ASSERT_GT(total, 0);
+  s_field* f = _GetFldPtr(total);
+  char* rec = _GetTabBuff(total & 0xffff00);
+  char* at = _FldAddr(f, rec, 0);
+  ASSERT_NE(at, nullptr);
+  Num value;
+  stnum(&value, at);  // the stored null
+  EXPECT_TRUE(_IsNull(f, rec, 0));
+  char out[64];
+  EXPECT_EQ(GetFld(total, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "");
+  LToNum(0, &value);
+  stnum(&value, at);
+  EXPECT_FALSE(_IsNull(f, rec, 0));  // zero is a value
+  EXPECT_EQ(SFld(total, 0, "-1234567890123.25"), 0);
+  EXPECT_FALSE(_IsNull(f, rec, 0));
+  EXPECT_EQ(GetFld(total, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "-1234567890123.25");
+  EXPECT_EQ(ldnum(&value, at), 0);
+  EXPECT_EQ(NumCmpF(&value, -1234567890123.25), 0);
+  for (char const* bad : {"12x", "1-2", "1.2.3", "", "-", "1e", ".", "e5"}) EXPECT_EQ(SFld(total, 0, bad), -1) << bad;
+  EXPECT_EQ(SFld(total, 0, " +2.5e3"), 0);
+  EXPECT_EQ(GetFld(total, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "2500");
+  CloseSchema(h);
+}
+
+}  // namespace
+
+namespace {
+
+// A time element holds 0 (null) or 1 + seconds / 2 up to 43200, past the
+// range of a signed short.
+TEST(Fields, TimesPastTheSignedRange) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t at = FindDbField(FindDbTable(h, "item"), "at");
+  ASSERT_GT(at, 0);
+  char out[32];
+  EXPECT_EQ(SFld(at, 0, "40000"), 0);  // a time after 18:12
+  EXPECT_EQ(GetFld(at, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "40000");
+  EXPECT_EQ(SFld(at, 0, "43201"), -1);
+  EXPECT_EQ(SFld(at, 0, "-1"), -1);
+  CloseSchema(h);
+}
+
+}  // namespace
+
+namespace {
+
+// A table moved to another slot keeps a descriptor that opens again: its key
+// parts name their fields through the new slot.
+TEST(Slots, MovedTableIsRewrittenConsistently) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0x10);
+  ASSERT_EQ(h, 0x10000);
+  s_schema* sp = _GetSchPtr(h);
+  ASSERT_EQ(FindDbTable(h, "item"), 0x10300);
+  ASSERT_EQ(_ChangeTabSlot(sp, 3, 5), 0x10500);
+  s_index* ip = _GetIndPtr(0x10500);
+  ASSERT_NE(ip, nullptr);
+  for (int32_t k = 0; k < ip->d.nparts; ++k) EXPECT_EQ(dbTableSlot(ip->parts[k].field), 5) << k;
+  ASSERT_EQ(_ModifySchema(h), 0);
+  ASSERT_EQ(CloseSchema(h), 0);
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000) << _io_errno_;
+  EXPECT_EQ(FindDbTable(0x10000, "item"), 0x10500);
+  EXPECT_EQ(FindDbIndex(0x10500, "byqty"), 0x10501);
+  CloseSchema(0x10000);
+}
+
+}  // namespace
+
+namespace {
+
+// A floating field takes only finite numbers: a NaN compares equal to every
+// key and an infinity passes the highest value.
+TEST(Fields, FloatingFieldsTakeFiniteNumbersOnly) {
+  zftest::startUpOnce("zephtest-1.0");
+  zftest::TempDir tmp;
+  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
+  zftest::ScopedEnv env("dbase", tmp.path());
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t item = FindDbTable(h, "item");
+  for (char const* name : {"price", "ratio"}) {
+    int32_t f = FindDbField(item, name);
+    ASSERT_GT(f, 0) << name;
+    for (char const* bad : {"nan", "NAN", "inf", "-infinity", "1e999"}) EXPECT_EQ(SFld(f, 0, bad), -1) << name << bad;
+    EXPECT_EQ(SFld(f, 0, "2.5"), 0) << name;
+  }
   CloseSchema(h);
 }
 

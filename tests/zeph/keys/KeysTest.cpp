@@ -118,4 +118,26 @@ TEST(Keys, NumbersOrderByValue) {
   EXPECT_STREQ(_KeyText(&tx, "abc\0\0", text, sizeof text), "abc");
 }
 
+// Times are stored as 0 (null) or 1 + seconds / 2, up to 43200 (highest):
+// past 32767 they still sort, and show, after the earlier ones.
+TEST(Keys, TimesOrderAsUnsignedShorts) {
+  zftest::startUpOnce("zephtest-1.0");
+  s_index_field tparts[1] = {{DB_IT_TIME, 0, 2, 0, 4, 0x101}};
+  s_index ix{};
+  ix.d.flags = 1;
+  ix.d.klen = 2;
+  ix.d.nparts = 1;
+  ix.parts = tparts;
+  int32_t times[] = {0, 1, 30000, 32767, 32768, 40000, 43200};
+  char keys[7][2];
+  for (int i = 0; i < 7; ++i) {
+    char r[8] = {};
+    stshort(times[i], r + 4);
+    _BuildKey(keys[i], &ix, r, 0);
+  }
+  for (int i = 0; i + 1 < 7; ++i) EXPECT_LT(_KeyCmp(&ix, keys[i], keys[i + 1]), 0) << times[i];
+  char text[32];
+  EXPECT_STREQ(_KeyText(&ix, keys[5], text, sizeof text), "40000");
+}
+
 }  // namespace
