@@ -85,3 +85,58 @@ class CntrBox : public MsgBox {
 public:
   CntrBox(String const& title, String const& message);
 };
+
+// Yes / no / cancel: up to 10 message lines and three buttons; getOpt()
+// gives 0 yes, 1 no, 2 cancel (also when the box was not accepted).
+class MLDBox : public Panel {
+public:
+  static constexpr long kMaxLines = 10;
+  MLDBox(String const& title, String const& message, long defaultAnswer);
+  ~MLDBox() override;
+  // The panel loop, starting on the default answer's button.
+  long execute(unsigned char key) override;
+  long getOpt() const;
+  long yes() { return answer(0); }
+  long no() { return answer(1); }
+  long cancel() { return answer(2); }
+
+private:
+  long answer(long a) {
+    opt_ = a;
+    return 1;
+  }
+  long default_;
+  long opt_ = 2;
+  long nLines_ = 0;
+  MemberAction<MLDBox> yes_, no_, cancel_;
+  Label* lines_[kMaxLines] = {};
+  WinObj* buttons_[3] = {};
+};
+
+// Rows of text to show; show() replaces them all.
+class InfoPanel : public Panel {
+public:
+  InfoPanel(String const& title, long height, long width, long row, long col);
+  ~InfoPanel() override;
+  // One line of text per row (cut to width - 2); rows past the text empty.
+  void show(String const& text);
+
+private:
+  long nfil_;
+  Label* rows_[20] = {};
+};
+
+// A small window showing a message while work goes on; it can watch for an
+// abort key.
+class WaitMsg : public WinObj {
+public:
+  WaitMsg(String const& message, String const& title, unsigned char abortKey);
+  // Shows the message (only when hidden); 0.
+  long execute(unsigned char key) override;
+  // True when the abort key is waiting (the key is read). Must be shown.
+  bool isAborted();
+
+private:
+  String message_;
+  unsigned char abortKey_;
+};

@@ -3,9 +3,18 @@
 //     CAPACITY, loaded from FILE when it exists, each TEXT added, stored
 //     back to FILE in text form. A FILE that is not a valid history is
 //     reported, left unchanged, and the status is 1.
+//   widgetdemo mld TEXT DEFAULT  a yes/no/cancel box on TEXT (a backslash
+//     and "n" in TEXT end a line) with DEFAULT (0 yes, 1 no, 2 cancel) as
+//     the default answer; prints "opt N" after leaving window mode.
+// Under ZEPH_HEADLESS the keys come from a key script and the screens go to
+// ZEPH_SCREEN.
 // FILE is replaced through a new file created exclusively beside it and
 // renamed over it, so a failed run never leaves it half written.
+#include <winkit/Panel.h>
 #include <winkit/StrHistory.h>
+#include <winkit/Window.h>
+
+#include <zeph/Wi.h>
 
 #include <zfound/AppMain.h>
 #include <zfound/Format.h>
@@ -66,11 +75,33 @@ public:
   int32_t execute() override {
     String mode = argVal(1);
     if (mode && cmp(mode, "hist") == 0) return hist();
+    if (mode && cmp(mode, "mld") == 0) return mld();
     error(appMsg("USAGE"));
     return 1;
   }
 
 private:
+  int32_t mld() {
+    String text = argVal(2);
+    String def = argVal(3);
+    if (!def) {
+      error(appMsg("USAGE"));
+      return 1;
+    }
+    std::string msg = text ? toCharPtr(text) : "";
+    for (size_t at; (at = msg.find("\\n")) != std::string::npos;) msg.replace(at, 2, "\n");
+    Window::rootWindow();
+    long opt;
+    {
+      MLDBox box(appName(), String(msg.c_str()), std::strtol(toCharPtr(def), nullptr, 10));
+      box.execute(0);
+      opt = box.getOpt();
+    }
+    WiDisconnect();
+    zfPrintf("opt %ld\n", opt);
+    return 0;
+  }
+
   int32_t hist() {
     String capText = argVal(2);
     String file = argVal(3);

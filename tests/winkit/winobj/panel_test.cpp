@@ -2,6 +2,7 @@
 // without a refusing default action, Esc in a widget with an action, a
 // panel of inactive objects, and the message boxes' layout.
 #include <winkit/Panel.h>
+#include <winkit/Text.h>
 
 #include <zeph/WiTest.h>
 
@@ -120,6 +121,60 @@ TEST_F(PanelTest, MsgBoxAndCntrBoxLayout) {
   EXPECT_NE(all.find("a text long enough to need more than"), std::string::npos) << all;
   size_t ok = all.find("[[  OK  ]]");
   ASSERT_NE(ok, std::string::npos) << all;
+}
+
+TEST_F(PanelTest, MLDBoxAnswers) {
+  struct {
+    char const* keys;
+    long opt;
+  } cases[] = {{"enter", 1}, {"esc", 2}, {"left enter", 0}, {"right enter", 2}};
+  for (auto const& c : cases) {
+    MLDBox box("Ask", "q?\nline2", 1);
+    giveKeys(c.keys);
+    box.execute(0);
+    EXPECT_EQ(box.getOpt(), c.opt) << c.keys;
+  }
+}
+
+TEST_F(PanelTest, MLDBoxShowsTenLines) {
+  std::string text;
+  for (int i = 1; i <= 12; ++i) text += "row" + std::to_string(i) + (i < 12 ? "\n" : "");
+  MLDBox box("Ask", String(text.c_str()), 0);
+  box.display(-1, -1);
+  EXPECT_EQ(box.window()->height(), 14);
+  std::string all;
+  for (int r = 0; r < 24; ++r) all += screenLine(r) + "\n";
+  box.unDisplay();
+  EXPECT_NE(all.find("row10"), std::string::npos) << all;
+  EXPECT_EQ(all.find("row11"), std::string::npos) << all;
+}
+
+TEST_F(PanelTest, InfoPanelClearsRows) {
+  InfoPanel p("Info", 4, 30, 2, 2);
+  p.display(-1, -1);
+  p.show("one\ntwo\nthree\nfour");
+  std::string before;
+  for (int r = 0; r < 24; ++r) before += screenLine(r) + "\n";
+  p.show("only");
+  std::string after;
+  for (int r = 0; r < 24; ++r) after += screenLine(r) + "\n";
+  p.unDisplay();
+  EXPECT_NE(before.find("four"), std::string::npos) << before;
+  EXPECT_NE(after.find("only"), std::string::npos) << after;
+  EXPECT_EQ(after.find("two"), std::string::npos) << after;
+  EXPECT_EQ(after.find("four"), std::string::npos) << after;
+}
+
+TEST_F(PanelTest, TextWaitHookShowsAWaitMessage) {
+  ASSERT_NE(textWaitMsg, nullptr);
+  textWaitMsg("Processing InputStream ...");
+  std::string all;
+  for (int r = 0; r < 24; ++r) all += screenLine(r) + "\n";
+  textWaitMsg(nullptr);
+  EXPECT_NE(all.find("  Processing InputStream ..."), std::string::npos) << all;
+  std::string after;
+  for (int r = 0; r < 24; ++r) after += screenLine(r) + "\n";
+  EXPECT_EQ(after.find("Processing"), std::string::npos) << after;
 }
 
 }  // namespace

@@ -53,4 +53,26 @@ TEST(WidgetDemoHist, RefusedFileIsLeftUnchanged) {
   }
 }
 
+// widgetdemo mld: the answer printed after keys from a script, and the box
+// on the dumped screen.
+TEST(WidgetDemoMld, Answers) {
+  struct {
+    char const* keys;
+    char const* out;
+  } cases[] = {{"enter", "opt 1\n"}, {"esc", "opt 2\n"}, {"left enter", "opt 0\n"}};
+  for (auto const& c : cases) {
+    TempDir dir;
+    std::string script = dir.write("keys", std::string("dump ") + c.keys + "\n");
+    std::string screen = dir.file("screen");
+    RunResult r = runProgram({binPath("widgetdemo"), "mld", "q?\\nline2", "1"}, "",
+                             {{"ZEPH_HEADLESS", script}, {"ZEPH_SCREEN", screen}}, 30);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out) << c.keys;
+    std::string dump = readFile(screen);
+    EXPECT_NE(dump.find("q?"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("line2"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("[[  No  ]]"), std::string::npos) << dump;
+  }
+}
+
 }  // namespace
