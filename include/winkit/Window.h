@@ -53,6 +53,8 @@ public:
   // Sets the default parent of new windows (null: the root); the old one.
   static Window* setDefPar(Window* parent);
   // Sends pending output.
+  // True while the terminal connection is open.
+  static bool connected() { return wmConnection; }
   static void flush();
   // Sends pending output and repaints the screen (asserts "wmConnection").
   static void refresh();
