@@ -254,11 +254,17 @@ void Screen::put(Window& w, unsigned char c, int& bells) {
       break;
   }
   if (Cell* cell = w.at(w.curRow, w.curCol)) *cell = Cell{glyphOf(c), w.attr};
-  bool atEdge = w.curCol == w.cols - 1 && w.curRow >= 0 && w.curRow < w.rows;
+  bool atEdge = w.curCol == w.cols - 1;
+  bool interiorRow = w.curRow >= 0 && w.curRow < w.rows;
   ++w.curCol;
-  if (w.wrap && atEdge) {
+  if (!atEdge) return;
+  if (w.wrap && interiorRow) {
     w.curCol = 0;
     lineFeed(*this, w);
+  } else {
+    // Clipped: output that ran to the last interior column goes no further,
+    // so it never lands on the frame column (only a cursor placed there does).
+    w.curCol = w.cols + 1;
   }
 }
 

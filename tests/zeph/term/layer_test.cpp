@@ -187,6 +187,16 @@ TEST_F(Layer, WrapScrollsTheRegionAndOffClips) {
   WiPrintf("%s", "abcdefgh");
   EXPECT_EQ(screenLine(0), "abcd");
   EXPECT_EQ(screenLine(1), "");
+  // Output that runs past the last interior column stops there: the frame
+  // column keeps its line (only a cursor placed on the frame writes there).
+  make(0, 6, 1, 1, 4, 242);
+  WiWrap(0);
+  WiPrintf("%s", "abcdefgh");
+  EXPECT_EQ(cells(6, 0, 6), "│abcd│");
+  WiMoveTo(-1, 2);
+  WiPrintf("%s", "xyz");
+  EXPECT_EQ(cells(5, 0, 6), "┌──xy┐") << "a frame row is clipped at the same column";
+  WiSwitchTo(made_[0]);
   // "\n" goes to the next row's start; at the region's bottom it scrolls.
   WiErase();
   WiWrap(1);
