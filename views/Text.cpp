@@ -15,8 +15,6 @@
 #include <algorithm>
 #include <cstring>
 
-void (*textWaitMsg)(char const* text) = nullptr;
-
 long Text::tabSize_ = 4;
 
 namespace {

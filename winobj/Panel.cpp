@@ -3,7 +3,7 @@
 
 #include <zfound/Assert.h>
 #include <zfound/Message.h>
-#include <winkit/Text.h>
+#include <winkit/WaitHook.h>
 
 #include <cctype>
 

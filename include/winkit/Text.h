@@ -16,6 +16,7 @@
 // from the administered store (type 4) are active from construction and are
 // never loaded, reloaded or dropped.
 #pragma once
+#include <winkit/WaitHook.h>
 #include <winkit/List.h>
 #include <zfound/OsFile.h>
 #include <zfound/Stream.h>
@@ -174,9 +175,6 @@ private:
   long cacheIndex_;
 };
 
-// Shows (text non-null) or removes (null) the wait message while a stream
-// text reads its command's output. Null until the dialogs install theirs.
-extern void (*textWaitMsg)(char const* text);
 
 class Text : public StringList {
 public:

@@ -88,8 +88,16 @@ private:
       error(appMsg("USAGE"));
       return 1;
     }
-    std::string msg = text ? toCharPtr(text) : "";
-    for (size_t at; (at = msg.find("\\n")) != std::string::npos;) msg.replace(at, 2, "\n");
+    // "\n" in the argument stands for a line break.
+    std::string msg;
+    for (char const* p = text ? toCharPtr(text) : ""; *p; ++p) {
+      if (p[0] == '\\' && p[1] == 'n') {
+        msg += '\n';
+        ++p;
+      } else {
+        msg += *p;
+      }
+    }
     Window::rootWindow();
     long opt;
     {
