@@ -1,0 +1,141 @@
+// Server objects: the registry, ids, message attributes and names, the
+// table from message code to operation, and the default answer.
+#include <svcore/SvObject.h>
+
+#include <blkfile/StorageEnv.h>
+
+#include <zfound/Exception.h>
+
+std::vector<GServObj*>* GServObj::objects_ = nullptr;
+int32_t GServObj::nObjects_ = 0;
+Connection* SvObject::con = nullptr;
+
+namespace {
+
+enum : uint32_t { kVoid = 1, kEnds = 2, kConnect = 4, kStop = 8, kDisconnect = 16, kModify = 32 };
+
+struct MsgRow {
+  char const* name;
+  uint32_t attrs;
+  GServObj::Op op;
+};
+
+MsgRow const kRows[kNMessages] = {
+    {"Attach", 0, &GServObj::attach},
+    {"Detach", 0, &GServObj::detach},
+    {"Lock", 0, &GServObj::lock},
+    {"Free", kVoid, &GServObj::free},
+    {"Clear", kModify, &GServObj::clear},
+    {"Rename", kModify, &GServObj::rename},
+    {"GetInfo", kEnds, &GServObj::getInfo},
+    {"GetTables", 0, &GServObj::getTables},
+    {"Connect", kConnect, &GServObj::connect},
+    {"Disconnect", kEnds | kDisconnect, &GServObj::disConnect},
+    {"GetClientsInfo", 0, &GServObj::getClientsInfo},
+    {"FindRecord", 0, &GServObj::findRecord},
+    {"GetRecord", 0, &GServObj::getRecord},
+    {"PutRecord", kVoid | kModify, &GServObj::putRecord},
+    {"DelRecord", kVoid | kModify, &GServObj::delRecord},
+    {"AddRecord", kVoid | kModify, &GServObj::addRecord},
+    {"UpdateRecord", kVoid | kModify, &GServObj::updateRecord},
+    {"GetNextBlock", 0, &GServObj::getNextBlock},
+    {"GetPrevBlock", 0, &GServObj::getPrevBlock},
+    {"SetRange", kVoid, &GServObj::setRange},
+    {"FreeRecord", kVoid, &GServObj::freeRecord},
+    {"Drop", kModify, &GServObj::drop},
+    {"Create", kModify, &GServObj::create},
+    {"Build", kModify, &GServObj::build},
+    {"InsKey", kModify, &GServObj::insKey},
+    {"Shut", 0, &GServObj::shut},
+    {"Stop", kStop, &GServObj::stop},
+    {"CheckPoint", kModify, &GServObj::checkPoint},
+    {"BegTransact", kModify, &GServObj::begTransaction},
+    {"EndTransact", kEnds | kModify, &GServObj::endTransaction},
+    {"AbortTransact", kEnds | kModify, &GServObj::abortTransaction},
+    {"NewVersion", kModify, &GServObj::newVersion},
+    {"Cardinal", 0, &GServObj::cardinal},
+    {"SetAttrib", kModify, &GServObj::setAttrib},
+    {"Debug", 0, &GServObj::dbg},
+    {"Monitor", 0, &GServObj::monitor},
+    {"GetDataFiles", 0, &GServObj::getDataFiles},
+    {"GetVersInfo", 0, &GServObj::getVersInfo},
+    {"SetPrivg", kModify, &GServObj::setPrivg},
+    {"Alter", kModify, &GServObj::alter},
+    {"Copy", kModify, &GServObj::copy},
+    {"Replace", kModify, &GServObj::replace},
+    {"Estimation", 0, &GServObj::estimation},
+    {"Activation", 0, &GServObj::activation},
+    {"ObjMethodExec", 0, &GServObj::objMethodExec},
+    {"ReadyToEnd", 0, &GServObj::readyToEnd},
+    {"ShadowDbg", 0, &GServObj::shadowDbg},
+    {"AddRecordTest", 0, &GServObj::addRecordTest},
+};
+
+bool has(int32_t code, uint32_t bit) { return code >= 0 && code < kNMessages && (kRows[code].attrs & bit) != 0; }
+
+}  // namespace
+
+bool isVoid(int32_t code) { return has(code, kVoid); }
+bool terminateTrans(int32_t code) { return has(code, kEnds); }
+bool isConnect(int32_t code) { return has(code, kConnect); }
+bool isStop(int32_t code) { return has(code, kStop); }
+bool isDisconnect(int32_t code) { return has(code, kDisconnect); }
+bool mayModify(int32_t code) { return has(code, kModify); }
+
+char const* GServObjStats::statTypeDescr(int32_t t) {
+  static char const* const texts[] = {"Invalid statistic type", "Add", "Del", "Fetch", "Find", "Get", "Put", "Read",
+                                      "Write"};
+  return t >= 0 && t <= 8 ? texts[t] : nullptr;
+}
+
+GServObj::GServObj() {
+  if (!objects_)
+    objects_ = new std::vector<GServObj*>(1, nullptr);
+  size_t slot = 0;
+  while (slot < objects_->size() && (*objects_)[slot])
+    ++slot;
+  if (slot == objects_->size())
+    objects_->push_back(nullptr);
+  SV_ASSERT((slot & ~size_t(0x0fffffff)) == 0, "(id & ~(0x8fffffff)) == 0");
+  (*objects_)[slot] = this;
+  id_ = idOf(uint32_t(slot));
+  ++nObjects_;
+}
+
+GServObj::~GServObj() {
+  uint32_t slot = id_ & 0x0fffffffu;
+  if (objects_ && slot < objects_->size() && (*objects_)[slot] == this) {
+    (*objects_)[slot] = nullptr;
+    if (--nObjects_ == 0) {
+      delete objects_;
+      objects_ = nullptr;
+    }
+  }
+}
+
+long GServObj::execute(int32_t msg, Client* c) {
+  if (msg < 0 || msg >= kNMessages)
+    return invalid(c);
+  return (this->*kRows[msg].op)(c);
+}
+
+bool GServObj::validObject(uint32_t id) {
+  uint32_t slot = id & 0x0fffffffu;
+  return objects_ && (id & 0x80000000u) == 0 && slot < objects_->size() && (*objects_)[slot] &&
+         (*objects_)[slot]->id_ == id;
+}
+
+GServObj* GServObj::object(uint32_t id) {
+  if (!validObject(id))
+    return nullptr;
+  GServObj* o = (*objects_)[id & 0x0fffffffu];
+  o->accessed_ = true;
+  return o;
+}
+
+char const* GServObj::msgName(int32_t code) { return code >= 0 && code < kNMessages ? kRows[code].name : nullptr; }
+
+long SvObject::defa(Client*) {
+  svstore::StorageEnv::exception(InvalidMsgOnObject(0, 0));
+  return 0;
+}
