@@ -1,10 +1,12 @@
 // Server objects: ids from registry slots with their check bits, slot
 // reuse, the attribute table and names, and the default answer.
+#include <svcore/Client.h>
 #include <svcore/SvObject.h>
 
 #include "TestSupport.h"
 
 #include <zfound/Exception.h>
+#include <zfound/UserInfo.h>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +108,28 @@ TEST_F(ServerObjects, AttributesAndNames) {
   EXPECT_EQ(s.nTimes(2), 5);
   s.resetNTimes();
   EXPECT_EQ(s.nTimes(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Clients, IdentityAndDescription) {
+  zftest::startUpOnce("ombrel-3.3.2");
+  zftest::TempDir tmp;
+  tmp.write("passwd", "root:x:0:0:root:/root:/bin/sh\n");
+  tmp.write("group", "root:x:0:\n");
+  Password::setAccountFiles(tmp.file("passwd").c_str(), tmp.file("group").c_str());
+  Client c(4242, "/usr/local/bin/report", "-x data", 0, 0, "hostA", "/dev/pts/3", true);
+  EXPECT_EQ(c.id(), -1);
+  EXPECT_TRUE(c.isReady());
+  EXPECT_EQ(zftest::str(c.proc()), "report");
+  EXPECT_EQ(zftest::str(c.descr()), "report -x data:root:hostA:/dev/pts/3:4242");
+  Client bare(7, "prog", String(), 0, 0, "h", "t", false);
+  EXPECT_EQ(zftest::str(bare.descr()), "prog:root:h:t:7");
+  EXPECT_STREQ(Client::stateLetter(Client::STATE_ZOMBIE), "Z");
+  EXPECT_STREQ(Client::stateLetter(9), "?");
+  Password::setAccountFiles(nullptr, nullptr);
 }
 
 }  // namespace
