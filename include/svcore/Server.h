@@ -131,6 +131,31 @@ public:
   // Writes back what the server's files hold in the cache.
   static void closeFiles();
 
+  // ---- disk layout of schemas ----
+  // True when a layout entry's pattern, up to its first ".", is `schema`.
+  static bool entryOfSchema(String const& pattern, String const& schema);
+  // Moves each configured schema's old-style directory ("name:dir:id")
+  // into its two packed layout entries.
+  static void convertIntoDiskConfig();
+  // Every layout entry must belong to a configured schema; otherwise the
+  // fatal error "BADENTRY" (entry number, pattern) ends the server.
+  static void checkDiskConfigEntries();
+  // Sets the schema's entries' directory suffix and checks that each part
+  // directory exists ("PARTNOTFOUND", fatal, otherwise). True when at least
+  // one entry belongs to the schema.
+  static bool checkDiskConfigDirs(String const& schema);
+  // Lists every file of the schema's part directories, then the directories,
+  // for deferred unlinking; a directory already listed is skipped.
+  static void unlinkSchema(String const& schema);
+  // Deletes every layout entry of the schema.
+  static void delDiskConfigEntries(String const& schema);
+  // Reports ("DELETINGFILE") each regular file of the schema's directories
+  // that carries a server file name and that `claims` does not claim, and
+  // removes it when the schema has tables; any other entry is reported
+  // ("KEEPINGFILE") and kept.
+  static void unlinkUnUsedFiles(String const& schema, bool (*claims)(void* ctx, String const& file), void* ctx,
+                                bool hasTables);
+
   // Every static back to its start value (owned objects deleted) and the
   // server's hooks installed into storage.
   static void reset();

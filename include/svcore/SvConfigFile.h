@@ -93,6 +93,8 @@ public:
   // ---- schema registry ----
   // Appends "name:a.b.c"; false when no file was read.
   bool addSchema(String const& name, int32_t schemaId);
+  // The schema name of entry n, or null past the last entry.
+  String schemaName(int32_t n) const;
   // The database directory of entry n, or null when it names none.
   String hasSchDbase(int32_t n) const;
   // Drops entry n's directory; false when it has none.

@@ -115,18 +115,7 @@ bool Server::addSchema(String const& dir, String const& name, int32_t schId) {
 bool Server::delSchema(String const& name) {
   if (!configFile || !configFile->delSchema(name))
     return false;
-  // An entry belongs to the schema when its pattern up to the first "."
-  // is the schema's name.
-  PhysLayout* layout = physLayout();
-  for (int32_t i = layout->nEntries() - 1; i >= 0; --i) {
-    String pat = layout->entry(i)->pattern();
-    char const* p = toCharPtr(pat);
-    long dot = 0;
-    while (dot < pat.length() && p[dot] != '.')
-      ++dot;
-    if (String(p, dot) == name)
-      delete layout->delEntry(i);
-  }
+  delDiskConfigEntries(name);
   return true;
 }
 

@@ -329,6 +329,13 @@ bool SvConfigFile::addSchema(String const& name, int32_t schId) {
   return true;
 }
 
+String SvConfigFile::schemaName(int32_t n) const {
+  std::vector<String> list = entries(schemas);
+  if (n < 0 || size_t(n) >= list.size())
+    return String();
+  return fields(list[size_t(n)])[0];
+}
+
 String SvConfigFile::hasSchDbase(int32_t n) const {
   std::vector<String> list = entries(schemas);
   if (n < 0 || size_t(n) >= list.size())
