@@ -234,3 +234,32 @@ TEST_F(CacheBufferTest, FailedWriteKeepsThePageDirtyAndCached) {
 }
 
 }  // namespace
+
+namespace {
+
+// A page freed and its buffer reused for another file's block: the first
+// file reads its own record again, not the other file's bytes.
+TEST_F(CacheBufferTest, FreedPageIsNotServedFromTheFileLookupCache) {
+  ASSERT_TRUE(CacheBuffer::init(64));
+  PrefixFile& f = openFile("pfreed", 1004);
+  PrefixFile& g = openFile("pother", 1004);
+  for (int i = 0; i < 3; ++i) {
+    addRec(f);
+    addRec(g);
+  }
+  CacheBuffer::flushAll(nullptr, false);
+  char* p = nullptr;
+  CacheBuffer* cb = f.get(p, 2, true);
+  ASSERT_NE(cb, nullptr);
+  ASSERT_EQ(ldlong(p + 20), 2);
+  cb->unlock();
+  ASSERT_TRUE(cb->free());
+  g.get(p, 3, false);  // takes the freed buffer
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(ldlong(p + 20), 3);
+  f.get(p, 2, false);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(ldlong(p + 20), 2);
+}
+
+}  // namespace

@@ -659,5 +659,56 @@ TEST_F(DamagedIndex, EveryDamagedFieldGivesAnErrorNeverACrash) {
   }
 }
 
+
+// ---- version indexes ---------------------------------------------------------
+
+TEST_F(IndexCases, VersionIndexReadsTheTreeOfItsVersion) {
+  FakeTable& t = table();
+  SvIndex* cur = makeIndex(t, "u", 0, {{&intF, 0, -1, 0}});
+  ASSERT_TRUE(cur);
+  auto add = [&](int32_t v) {
+    std::vector<char> r = record(v, v, "");
+    cur->buildKey(r.data(), v);
+    t.lastRec = std::max(t.lastRec, v);
+    ++t.nRecs;
+    return cur->addKey(nullptr, v, true);
+  };
+  for (int32_t v = 1; v <= 300; ++v)
+    ASSERT_TRUE(add(v));
+  std::vector<int32_t> before = walk(cur);
+  std::vector<std::string> treeBefore = tree(cur);
+  indexCheckpoint();
+  StorageEnv::currVersion = 0;
+  ASSERT_TRUE(cur->newVers(-1));
+  StorageEnv::currVersion = -1;
+  indexCheckpoint();
+  // The current tree moves on: new keys, half of the old ones gone.
+  for (int32_t v = 301; v <= 500; ++v)
+    ASSERT_TRUE(add(v));
+  for (int32_t v = 1; v <= 300; v += 2) {
+    std::vector<char> r = record(v, v, "");
+    cur->buildKey(r.data(), v);
+    --t.nRecs;
+    ASSERT_TRUE(cur->delKey(v));
+  }
+  indexCheckpoint();
+  std::vector<int32_t> after = walk(cur);
+
+  SvIndex* old = new SvIndex(cur->indRep(), &t, 0);
+  EXPECT_EQ(old->objType(), "SvIndex - version 0");
+  EXPECT_EQ(old->vers(), 0);
+  EXPECT_EQ(walk(old), before);
+  std::vector<std::string> treeOld = tree(old);
+  ASSERT_EQ(treeOld.size(), treeBefore.size());
+  EXPECT_NE(treeOld[0].find("'p.t.u'[0] (depth: 2"), std::string::npos) << treeOld[0];
+  EXPECT_TRUE(std::equal(treeOld.begin() + 1, treeOld.end(), treeBefore.begin() + 1));
+  EXPECT_EQ(old->findKey(nullptr, SvIndex::kLast), 300);
+  EXPECT_EQ(walk(cur), after) << "reading the version leaves the current tree alone";
+  EXPECT_TRUE(cur->verify(true));
+  delete old;  // the definition stays with the current index
+  EXPECT_EQ(walk(cur), after);
+  EXPECT_EQ(cur->objType(), "SvIndex");
+}
+
 }  // namespace
 }  // namespace storagetest
