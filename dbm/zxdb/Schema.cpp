@@ -363,7 +363,7 @@ void _flush_schemas(int32_t from) {
     if (!sp) continue;
     if (!sp->rewrite) {
       for (int32_t t = 1; t <= kDbMaxTables; ++t)
-        if (sp->tables[t].tab) FreeTable(dbTableHandle(sp->handle, t));
+        if (sp->tables[t].tab) _FlushTable(dbTableHandle(sp->handle, t), -1);
       continue;
     }
     std::string dir = sp->dir;

@@ -44,7 +44,9 @@
 #include <zfound/Format.h>
 #include <zfound/Message.h>
 #include <zfound/MsgTable.h>
+#include <zfound/Date.h>
 #include <zfound/Portable.h>
+#include <zfound/ShortDate.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,6 +103,7 @@ struct TableState {
   int32_t high = 0, freeHead = 0, count = 0;
   std::vector<CacheEntry> cache;  // record n in entry (n - 1) % size
   bool window = false;            // a miss loads the whole aligned window
+  std::vector<int32_t> pushed;    // PushRecord's record numbers
 };
 
 std::map<s_index const*, IndexState> gIndex;
@@ -649,18 +652,20 @@ bool peekCounters(s_table* t, int32_t& high, int32_t& fh, int32_t& cnt) {
   return true;
 }
 
+// Bytes a stamp field takes: a short date or time, else the user's long.
+int32_t stampBytes(s_field const* f) { return (f->d.type == 2 || f->d.type == 3) ? 2 : 4; }
+
 void fillStamps(s_table* t, char* rec, uint16_t which, bool onlyNull) {
-  time_t now = time(nullptr);
-  struct tm tmv;
-  localtime_r(&now, &tmv);
-  int32_t day = int32_t(now / 86400);
-  int32_t tm2 = 1 + (tmv.tm_hour * 3600 + tmv.tm_min * 60 + tmv.tm_sec) / 2;
+  // Short forms: days from 1 January 1984 and two-second units of the day
+  // plus 1, both of the local clock.
+  int32_t day = Today();
+  int32_t tm2 = Hour();
   for (int32_t i = 0; i < t->d.nfields; ++i) {
     s_field* f = &t->fields[i];
     if (!(f->d.flags & which)) continue;
     if (onlyNull && !_IsNull(f, rec, 0)) continue;
     char* p = rec + f->d.offset;
-    if (f->d.offset + 4 > t->d.len) continue;
+    if (f->d.offset + stampBytes(f) > t->d.len) continue;
     if (f->d.type == 2) stshort(day, p);
     else if (f->d.type == 3) stshort(tm2, p);
     else if (f->d.type == 0 && f->d.len == 5) stlong(ProcUserId(), p);
@@ -914,6 +919,10 @@ int32_t findKey(void const* caller, s_table* t, int32_t number, char const* rec,
     Error(__DbErrmsg("IO_ILLEGAL_NPARTS"), t->d.name, int(number), int(nparts));
     return -1;
   }
+  // Every part asked for is the whole key: a search without the part count,
+  // so that a non-unique index's record number is not compared.
+  if (nparts >= x.ip->d.nparts) nparts = 0;
+  if (!nparts) mode &= ~0x20;
   int32_t rr = readRoot(x, (lockmode & 2) ? 5 : 0);
   if (rr != 0) return rr;
   struct Release {
@@ -1003,10 +1012,39 @@ int32_t findKey(void const* caller, s_table* t, int32_t number, char const* rec,
   return ldlong(k + x.klen());
 }
 
+// Raises "IO_REC_NOT_FOUND" with the key of `rec` through index `idx`,
+// each part's display text followed by a blank.
+void notFound(s_table* t, int32_t idx, char const* rec) {
+  s_index const* ip = &t->indexes[idx];
+  std::vector<char> key(size_t(ip->d.klen) + 4, 0);
+  std::string shown;
+  if (_CheckKey(ip, rec, t->d.len)) {
+    _BuildKey(key.data(), ip, rec, 0);
+    char text[1024];
+    _KeyText(ip, key.data(), text, sizeof text);
+    shown = text;
+    if (ip->d.nparts > 0) shown += ' ';
+  }
+  Error(__DbErrmsg("IO_REC_NOT_FOUND"), schemaOf(t)->d.name, t->d.name, shown.c_str());
+}
+
 s_table* recTable(int32_t table) {
   s_table* t = _GetTabPtr(table);
   if (!t || !t->data) return nullptr;
   return t;
+}
+
+// The record number the key in `rec` names through the handle's index
+// (FindRecord, FreeRecord): -1 none, -2 busy; mode 0 is refused.
+int32_t locateByKey(s_table* t, int32_t table, char const* rec, int32_t mode, int32_t nparts, char const* op) {
+  if (mode == 0) {
+    Error(__DbErrmsg("IO_NO_MORE_RECNO"), op, schemaOf(t)->d.name, t->d.name);
+    return -1;
+  }
+  int32_t idx = dbLowByte(table);
+  if (idx >= t->nindexes) return -1;
+  int32_t n = findKey(t, t, idx, rec, nparts ? (mode | 0x20) : mode, nparts, nullptr, 0);
+  return n < 0 ? n : (n == 0 ? -1 : n);
 }
 
 // Starts the transaction of the first change.
@@ -1019,7 +1057,7 @@ void logChange() {
   }
 }
 
-int32_t addInternal(int32_t table, char const* name) {
+int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
   s_table* t = recTable(table);
   if (!t) return 0;
   s_schema* sp = schemaOf(t);
@@ -1028,9 +1066,9 @@ int32_t addInternal(int32_t table, char const* name) {
     return 0;
   }
   char* rec = _GetTabBuff(table);
-  if (t->d.flags & 8) fillStamps(t, rec, 0x100, true);
-  if (t->d.flags & 4) fillStamps(t, rec, 0x80, false);
-  if (t->d.flags & 2) fillStamps(t, rec, 0x40, false);
+  if (autoStamps && (t->d.flags & 8)) fillStamps(t, rec, 0x100, true);
+  if (autoStamps && (t->d.flags & 4)) fillStamps(t, rec, 0x80, false);
+  if (autoStamps && (t->d.flags & 2)) fillStamps(t, rec, 0x40, false);
   // Refusals come before a slot is taken: nothing moves for a refused add.
   std::string detail;
   bool exists = false;
@@ -1118,7 +1156,7 @@ int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number
     n = findKey(t, t, idx, rec, number ? (mode | 0x20) : mode, number, nullptr, lockflags);
     if (n == -2) return -2;
     if (n < 0) {
-      if (lockflags & 4) Error(__DbErrmsg("IO_REC_NOT_FOUND"), schemaOf(t)->d.name, t->d.name, "");
+      if (lockflags & 4) notFound(t, idx, rec);
       return -1;
     }
   }
@@ -1206,6 +1244,166 @@ int32_t DelRecord(int32_t table) {
   return n;
 }
 
+int32_t FindRecord(int32_t table, int32_t mode, int32_t nparts) {
+  s_table* t = recTable(table);
+  if (!t) return -1;
+  if (!(t->privg & DB_TAB_SELECT)) {
+    refuse(t, "IO_NO_PERMS", "SELECT");
+    return -1;
+  }
+  char* rec = _GetTabBuff(table);
+  int32_t n = locateByKey(t, table, rec, mode, nparts, "FindRecord");
+  if (n <= 0) return n;
+  // The slot is read under the record lock only to see that it is live.
+  std::vector<char> work(size_t(t->d.len) + 4);
+  int32_t r = readSlot(t, n, work.data(), 1);
+  if (r != 0) return r;
+  s_index const* ip = &t->indexes[dbLowByte(table)];
+  if (!_CheckKey(ip, work.data(), t->d.len)) return -1;
+  for (int32_t i = 0; i < ip->d.nparts; ++i) {
+    s_index_field const& p = ip->parts[i];
+    memcpy(rec + p.offset, work.data() + p.offset, p.len);
+  }
+  stlong(n, rec + t->d.len);
+  return n;
+}
+
+int32_t FreeRecord(int32_t table, int32_t mode, int32_t nparts) {
+  s_table* t = recTable(table);
+  if (!t) return -1;
+  char* rec = _GetTabBuff(table);
+  int32_t n = locateByKey(t, table, rec, mode, nparts, "FreeRecord");
+  if (n <= 0) return n;
+  TableState& ts = tstate(t);
+  if (ts.whole || (t->d.flags & 1)) return n;
+  return _DbFree(t->data, t->d.len, recOff(t, n)) == 0 ? n : -1;
+}
+
+int32_t PushRecord(int32_t table) {
+  s_table* t = recTable(table);
+  if (!t) return -1;
+  tstate(t).pushed.push_back(ldlong(_GetTabBuff(table) + t->d.len));
+  return 0;
+}
+
+int32_t PopRecord(int32_t table) {
+  s_table* t = recTable(table);
+  if (!t) return 0;
+  std::vector<int32_t>& st = tstate(t).pushed;
+  if (st.empty()) return 0;
+  int32_t n = st.back();
+  st.pop_back();
+  return GetRecord(table, 0, 0, n) == n ? 1 : 0;
+}
+
+int32_t DiscardRecord(int32_t table) {
+  s_table* t = recTable(table);
+  if (!t) return -1;
+  std::vector<int32_t>& st = tstate(t).pushed;
+  if (st.empty()) return -1;
+  st.pop_back();
+  return 0;
+}
+
+int32_t LockTable(int32_t table, int32_t mode) {
+  s_table* t = recTable(table);
+  if (!t) return -1;
+  TableState& ts = tstate(t);
+  if (ts.whole) return 0;
+  int32_t r = _DbLockf(t->data, mode == 3 ? 3 : 1);
+  if (r != 0) return r == -2 ? -2 : -1;
+  ts.whole = true;
+  return 0;
+}
+
+// ---- time stamps ---------------------------------------------------------------
+time_stamp TimeStamp(int32_t table, int32_t tableflags, int32_t fieldflags) {
+  time_stamp ts{0, -32768, 0, 0};
+  s_table* t = _GetTabPtr(table);
+  if (!t || !(t->d.flags & tableflags)) return ts;
+  char const* rec = _GetTabBuff(table);
+  for (int32_t i = 0; i < t->d.nfields; ++i) {
+    s_field const* f = &t->fields[i];
+    if (!(f->d.flags & fieldflags)) continue;
+    char const* p = rec + f->d.offset;
+    if (f->d.offset + stampBytes(f) > t->d.len) continue;
+    if (f->d.type == 2) ts.date = ldshort(p);
+    else if (f->d.type == 3) ts.time = uint16_t(ldshort(p));
+    else if (f->d.type == 0 && f->d.len == 5) ts.user = int16_t(ldlong(p));
+  }
+  return ts;
+}
+
+time_stamp MTimeStamp(int32_t table) { return TimeStamp(table, 4, 0x80); }
+
+time_stamp CTimeStamp(int32_t table) { return TimeStamp(table, 10, 0x140); }
+
+time_stamp TableTimeStamp(int32_t table) {
+  time_stamp ts{0, -32768, -1, -1};
+  s_table* t = recTable(table);
+  if (!t) return ts;
+  int64_t m = _DbStat(t->data, 0);
+  if (m < 0) return ts;
+  time_t when = time_t(m);
+  struct tm tmv;
+  if (!localtime_r(&when, &tmv)) return ts;
+  int32_t day = _dmy_to_date(tmv.tm_mday, tmv.tm_mon + 1, tmv.tm_year + 1900);
+  ts.date = std::clamp<int32_t>(day, -32768, 32766);
+  ts.time = (tmv.tm_hour * 3600 + tmv.tm_min * 60 + tmv.tm_sec) / 2 + 1;
+  return ts;
+}
+
+int32_t SetFieldStamps(int32_t table, char* buffer, time_stamp const* creation, time_stamp const* modification) {
+  s_table* t = _GetTabPtr(table);
+  if (!t || !buffer) return -1;
+  for (int32_t i = 0; i < t->d.nfields; ++i) {
+    s_field const* f = &t->fields[i];
+    time_stamp const* ts = (f->d.flags & 0x140) ? creation : (f->d.flags & 0x80) ? modification : nullptr;
+    if (!ts || f->d.offset + stampBytes(f) > t->d.len) continue;
+    char* p = buffer + f->d.offset;
+    if (f->d.type == 2) stshort(ts->date, p);
+    else if (f->d.type == 3) stshort(ts->time, p);
+    else if (f->d.type == 0 && f->d.len == 5) stlong(ts->user, p);
+  }
+  return 0;
+}
+
+int32_t AddRecordTS(int32_t table, time_stamp const* creation, time_stamp const* modification) {
+  s_table* t = recTable(table);
+  if (!t) return -1;
+  int32_t uid = ProcUserId();
+  if (uid != 0 && uid != schemaOf(t)->owner) {
+    refuse(t, "IO_NO_PERMS", "INSERT");
+    return -1;
+  }
+  SetFieldStamps(table, _GetTabBuff(table), creation, modification);
+  int32_t n = addInternal(table, "AddRecordTS", false);
+  return n > 0 ? n : -1;
+}
+
+// The download stamp at 512: time and date as longs, then the spare and
+// the user as shorts.
+time_stamp GetDownLoadTS(int32_t table) {
+  time_stamp ts{0, -32768, 0, 0};
+  s_table* t = recTable(table);
+  uint8_t b[12];
+  if (!t || _DbRead(t->data, b, 12, kTabHeader, 0) != 0) return ts;
+  ts.time = ldlong(b), ts.date = ldlong(b + 4);
+  ts.spare = int16_t(ldshort(b + 8)), ts.user = int16_t(ldshort(b + 10));
+  return ts;
+}
+
+int32_t SetDownLoadTS(int32_t table, time_stamp const* stamp) {
+  s_table* t = recTable(table);
+  if (!t || !stamp) return -1;
+  uint8_t b[12];
+  stlong(stamp->time, b);
+  stlong(stamp->date, b + 4);
+  stshort(stamp->spare, b + 8);
+  stshort(stamp->user, b + 10);
+  return _DbWrite(t->data, b, 12, kTabHeader) == 0 ? 0 : -1;
+}
+
 int32_t InitRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
@@ -1228,7 +1426,7 @@ int32_t TabActualSize(int32_t table) {
   return high;
 }
 
-int32_t FreeTable(int32_t table) {
+int32_t _FlushTable(int32_t table, int32_t) {
   s_table* t = _GetTabPtr(table);
   if (!t) return -1;
   int32_t rc = 0;
@@ -1240,7 +1438,19 @@ int32_t FreeTable(int32_t table) {
   }
   if (!flushCache(t)) rc = -1;
   if (freeTabHeader(t) != 0) rc = -1;
+  // Record locks go with the flush; a whole-table lock stays until FreeTable.
   if (t->data && !tstate(t).whole && !(t->d.flags & 1)) _DbFree(t->data, 0, 0);
+  return rc;
+}
+
+int32_t FreeTable(int32_t table) {
+  s_table* t = _GetTabPtr(table);
+  if (!t) return -1;
+  int32_t rc = _FlushTable(table, -1);
+  if (t->data && !(t->d.flags & 1)) {
+    _DbFree(t->data, 0, 0);
+    tstate(t).whole = false;
+  }
   return rc;
 }
 

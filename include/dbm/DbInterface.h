@@ -72,7 +72,11 @@ int32_t LockSchema(int32_t schema, int32_t mode);
 int32_t FreeSchema(int32_t schema);
 
 // ---- tables --------------------------------------------------------------------
+// Flushes a table's held headers and cache and releases its locks; FreeTable
+// also releases a whole-table lock, _FlushTable (at a transaction's end)
+// keeps it.
 int32_t FreeTable(int32_t table);
+int32_t _FlushTable(int32_t table, int32_t how);
 
 
 // ---- records, keys and transactions ------------------------------------------
@@ -90,7 +94,35 @@ int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number
 int32_t PutRecord(int32_t table);
 // Deletes the record with the primary key in the buffer.
 int32_t DelRecord(int32_t table);
+// Finds by key (mode as GetRecord, never 0), locks the record and fills
+// only the key fields and the record number; the number, -1 none, -2 locked.
+int32_t FindRecord(int32_t table, int32_t mode, int32_t nparts);
+// Releases the lock of the record the key finds; the number, -1 none.
+int32_t FreeRecord(int32_t table, int32_t mode, int32_t nparts);
+// A stack of record numbers per table: PushRecord saves the buffer's number,
+// PopRecord reads that record again (1 found, 0 not), DiscardRecord drops it.
+int32_t PushRecord(int32_t table);
+int32_t PopRecord(int32_t table);
+int32_t DiscardRecord(int32_t table);
+// Locks the whole data file (mode 3 without waiting): 0, -2 refused, -1.
+int32_t LockTable(int32_t table, int32_t mode);
 int32_t InitRecord(int32_t table);
+// Stamps: a stamp read back from the stamp fields of the record buffer
+// whose table has a flag of `tableflags` and fields a flag of `fieldflags`
+// (a null stamp otherwise); the modification and creation stamps.
+time_stamp TimeStamp(int32_t table, int32_t tableflags, int32_t fieldflags);
+time_stamp MTimeStamp(int32_t table);
+time_stamp CTimeStamp(int32_t table);
+// The data file's modification time as a stamp (both shorts -1).
+time_stamp TableTimeStamp(int32_t table);
+// Writes the given stamps (null: left alone) into the stamp fields of buffer.
+int32_t SetFieldStamps(int32_t table, char* buffer, time_stamp const* creation, time_stamp const* modification);
+// Adds the buffer's record with the given stamps (the schema's owner or the
+// super-user only); the record number, -1 none.
+int32_t AddRecordTS(int32_t table, time_stamp const* creation, time_stamp const* modification);
+// The download stamp of the data file; the stamp stored or -1.
+time_stamp GetDownLoadTS(int32_t table);
+int32_t SetDownLoadTS(int32_t table, time_stamp const* stamp);
 // Live records / highest record number; -1 when unreadable.
 int32_t TabNRecords(int32_t table);
 int32_t TabActualSize(int32_t table);

@@ -5,7 +5,9 @@
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
+#include <zfound/Date.h>
 #include <zfound/Portable.h>
+#include <zfound/ShortDate.h>
 
 #include <gtest/gtest.h>
 
@@ -722,3 +724,209 @@ TEST_F(LocalTable, OneLeafEmptiedFreesNodeOneForReuse) {
 }
 
 }  // namespace
+
+TEST_F(LocalTable, FindRecordFillsOnlyKeyFieldsAndLocks) {
+  open(0);
+  for (int32_t i = 1; i <= 5; ++i) {
+    set(i, i % 2, i * 10);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  struct Case {
+    int32_t index, mode, nparts, code, grp, want;
+  } const cases[] = {
+      {0, 1, 0, 3, 99, 3},   // equal through the unique index
+      {0, 1, 0, 9, 99, -1},  // no such key
+      {0, 2, 0, 3, 99, 4},   // next
+      {0, 4, 0, 3, 99, 2},   // previous
+      {0, 8, 0, 0, 99, 1},   // first
+      {0, 16, 0, 0, 99, 5},  // last
+      {1, 1, 1, 99, 0, 2},   // first duplicate of grp 0
+      {1, 1, 1, 99, 1, 1},   // first duplicate of grp 1
+  };
+  for (Case const& c : cases) {
+    set(c.code, c.grp, 777);
+    stlong(0, buf_ + 16);
+    int32_t n = FindRecord(tab_ + c.index, c.mode, c.nparts);
+    EXPECT_EQ(n, c.want) << c.index << " " << c.mode;
+    if (n > 0) {
+      EXPECT_EQ(ldlong(buf_ + 16), n);
+      // The key field is the found record's; the other fields are untouched.
+      EXPECT_EQ(ldlong(buf_ + 4 + 4 * c.index), c.index == 0 ? n : n % 2);
+      EXPECT_EQ(ldlong(buf_ + 8 - 4 * c.index), c.index == 0 ? c.grp : c.code);
+      EXPECT_EQ(ldlong(buf_ + 12), 777);
+    }
+    // The buffer now holds the found key: an equal search frees that record.
+    if (n > 0) EXPECT_EQ(FreeRecord(tab_ + c.index, 1, c.nparts), n);
+  }
+  // A found record is locked against other processes until FreeRecord.
+  auto tryLock = [] {
+    stlong(3, _GetTabBuff(0x10100) + 4);
+    return GetRecord(0x10100, 1, 3, 0) + 10;
+  };
+  set(3, 0, 0);
+  ASSERT_EQ(FindRecord(tab_, 1, 0), 3);
+  EXPECT_EQ(runInChild(tryLock).status, 8);
+  set(3, 0, 0);
+  EXPECT_EQ(FreeRecord(tab_, 1, 0), 3);
+  EXPECT_EQ(runInChild(tryLock).status, 13);
+  // Mode 0 (by record number) is an error for both calls.
+  for (auto call : {&FindRecord, &FreeRecord}) {
+    RunResult r = runInChild([&] { return call(0x10100, 0, 0) + 10; });
+    EXPECT_NE((r.out + r.err).find("records are found by key only"), std::string::npos) << r.out << r.err;
+  }
+}
+
+TEST_F(LocalTable, PushPopDiscardAndLockTable) {
+  open(0);
+  for (int32_t i = 1; i <= 4; ++i) {
+    set(i, 0, i * 10);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  auto get = [&](int32_t code) {
+    set(code, 0, 0);
+    return GetRecord(tab_, 1, 0, 0);
+  };
+  EXPECT_EQ(DiscardRecord(tab_), -1);
+  EXPECT_EQ(PopRecord(tab_), 0);
+  ASSERT_EQ(get(2), 2);
+  EXPECT_EQ(PushRecord(tab_), 0);
+  ASSERT_EQ(get(4), 4);
+  EXPECT_EQ(PushRecord(tab_), 0);
+  ASSERT_EQ(get(1), 1);
+  EXPECT_EQ(PushRecord(tab_), 0);
+  EXPECT_EQ(DiscardRecord(tab_), 0);  // drops record 1
+  set(0, 0, 0);
+  EXPECT_EQ(PopRecord(tab_), 1);
+  EXPECT_EQ(ldlong(buf_ + 4), 4);
+  EXPECT_EQ(ldlong(buf_ + 12), 40);
+  // A saved record deleted meanwhile is not found again.
+  set(2, 0, 0);
+  ASSERT_EQ(DelRecord(tab_), 2);
+  EndTransaction();
+  EXPECT_EQ(PopRecord(tab_), 0);
+  EXPECT_EQ(PopRecord(tab_), 0);
+
+  // The whole table locked here: another process is refused the table and a
+  // record until FreeTable.
+  ASSERT_EQ(LockTable(tab_, 3), 0);
+  EXPECT_EQ(LockTable(tab_, 3), 0);
+  auto other = [] {
+    // A fresh open: the forked copy of this process's lock state is not the child's.
+    CloseAllSchemas();
+    if (OpenSchema("shop", 0) != 0x10000) return 99;
+    int32_t whole = LockTable(0x10100, 3);
+    stlong(1, _GetTabBuff(0x10100) + 4);
+    int32_t one = GetRecord(0x10100, 1, 3, 0);
+    return (whole + 2) * 10 + one + 2;
+  };
+  EXPECT_EQ(runInChild(other).status, 0);  // -2 and -2
+  // Records read and written under the whole lock keep it.
+  set(3, 1, 31);
+  EXPECT_EQ(PutRecord(tab_), 3);
+  EndTransaction();
+  EXPECT_EQ(runInChild(other).status, 0);
+  EXPECT_EQ(FreeTable(tab_), 0);
+  EXPECT_EQ(runInChild(other).status, 23);  // 0 and 1
+}
+
+TEST_F(LocalTable, RecordNotFoundShowsTheKey) {
+  open(0);
+  set(1, 0, 0);
+  ASSERT_EQ(AddRecord(tab_), 1);
+  EndTransaction();
+  RunResult r = runInChild([] {
+    stlong(42, _GetTabBuff(0x10100) + 4);
+    return GetRecord(0x10100, 1, 4, 0) + 10;
+  });
+  std::string all = r.out + r.err;
+  EXPECT_NE(all.find("Schema shop, table item: no record with key 42 ."), std::string::npos) << all;
+}
+
+// Table "item" with creation (cdate, ctime, cuser) and modification stamps.
+EncSchema stampSchema() {
+  EncSchema s = itemSchema(0);
+  EncTable& t = s.tables[0];
+  t.flags = 2 | 4;
+  t.len = 28;
+  auto field = [](char const* name, uint16_t type, uint16_t itype, uint16_t len, uint16_t off, uint16_t flags) {
+    EncField f;
+    f.name = name, f.type = type, f.itype = itype, f.len = len, f.offset = off, f.flags = flags;
+    return f;
+  };
+  t.fields.push_back(field("cdate", 2, 2, 2, 16, 0x40));
+  t.fields.push_back(field("ctime", 3, 2, 2, 18, 0x40));
+  t.fields.push_back(field("cuser", 0, 3, 5, 20, 0x40));
+  t.fields.push_back(field("mdate", 2, 2, 2, 24, 0x80));
+  t.fields.push_back(field("mtime", 3, 2, 2, 26, 0x80));
+  return s;
+}
+
+TEST_F(LocalTable, StampsAreShortDatesAndKeptOrGiven) {
+  writeDescriptorFile(tmp_.path(), stampSchema());
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  buf_ = _GetTabBuff(tab_ = 0x10100);
+  int16_t before = Today();
+  set(1, 0, 0);
+  ASSERT_EQ(AddRecord(tab_), 1);
+  int16_t after = Today();
+  time_stamp c = CTimeStamp(tab_), m = MTimeStamp(tab_);
+  // Days from 1 January 1984, the time in two-second units plus 1.
+  EXPECT_TRUE(c.date == before || c.date == after) << c.date;
+  EXPECT_TRUE(c.time >= 1 && c.time <= 43200) << c.time;
+  EXPECT_EQ(c.user, int16_t(ProcUserId()));
+  EXPECT_EQ(m.date, c.date);
+  // A replacement keeps the stored creation stamp whatever the buffer holds.
+  stshort(5, buf_ + 16);
+  stshort(6, buf_ + 18);
+  ASSERT_EQ(PutRecord(tab_), 1);
+  set(1, 0, 0);
+  ASSERT_EQ(GetRecord(tab_, 1, 0, 0), 1);
+  time_stamp c2 = CTimeStamp(tab_);
+  EXPECT_EQ(c2.date, c.date);
+  EXPECT_EQ(c2.time, c.time);
+
+  // Given stamps are stored as they are, the automatic ones switched off.
+  time_stamp given[] = {{100, 1234, 0, 7}, {200, -2, 0, 8}};
+  set(2, 0, 0);
+  ASSERT_EQ(AddRecordTS(tab_, &given[0], &given[1]), 2);
+  EndTransaction();
+  set(2, 0, 0);
+  ASSERT_EQ(GetRecord(tab_, 1, 0, 0), 2);
+  c = CTimeStamp(tab_), m = MTimeStamp(tab_);
+  EXPECT_EQ(c.time, 100);
+  EXPECT_EQ(c.date, 1234);
+  EXPECT_EQ(c.user, 7);
+  EXPECT_EQ(m.time, 200);
+  EXPECT_EQ(m.date, -2);
+  EXPECT_EQ(ldshort(buf_ + 16), 1234);
+
+  // The download stamp at 512 survives header holds.
+  time_stamp d{300, 15000, 0, 9};
+  ASSERT_EQ(SetDownLoadTS(tab_, &d), 0);
+  set(3, 0, 0);
+  ASSERT_EQ(AddRecord(tab_), 3);
+  EndTransaction();
+  time_stamp back = GetDownLoadTS(tab_);
+  EXPECT_EQ(back.time, 300);
+  EXPECT_EQ(back.date, 15000);
+  EXPECT_EQ(back.user, 9);
+  std::string f = file("tab");
+  EXPECT_EQ(at(f, 512), 300);
+  EXPECT_EQ(at(f, 516), 15000);
+  EXPECT_EQ(ldshort(f.data() + 522), 9);
+  EXPECT_EQ(at(f, 0), 3);
+
+  // The data file's modification time in the short forms.
+  struct stat st{};
+  ASSERT_EQ(stat((tmp_.path() + "/shop/item.tab").c_str(), &st), 0);
+  struct tm tmv;
+  time_t mt = st.st_mtime;
+  localtime_r(&mt, &tmv);
+  time_stamp tt = TableTimeStamp(tab_);
+  EXPECT_EQ(tt.date, _dmy_to_date(tmv.tm_mday, tmv.tm_mon + 1, tmv.tm_year + 1900));
+  EXPECT_EQ(tt.time, (tmv.tm_hour * 3600 + tmv.tm_min * 60 + tmv.tm_sec) / 2 + 1);
+  EXPECT_EQ(tt.spare, -1);
+  EXPECT_EQ(tt.user, -1);
+}
