@@ -757,7 +757,9 @@ TEST_F(LocalTable, FindRecordFillsOnlyKeyFieldsAndLocks) {
       EXPECT_EQ(ldlong(buf_ + 12), 777);
     }
     // The buffer now holds the found key: an equal search frees that record.
-    if (n > 0) EXPECT_EQ(FreeRecord(tab_ + c.index, 1, c.nparts), n);
+    if (n > 0) {
+      EXPECT_EQ(FreeRecord(tab_ + c.index, 1, c.nparts), n);
+    }
   }
   // A found record is locked against other processes until FreeRecord.
   auto tryLock = [] {
