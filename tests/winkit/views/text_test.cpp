@@ -12,37 +12,17 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "ViewsSupport.h"
 
 namespace {
 
-std::string caret(String const& s) {
-  std::string out;
-  for (long i = 0; i < s.length(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 32)
-      out += std::string("^") + static_cast<char>(c + 64);
-    else
-      out += static_cast<char>(c);
-  }
-  return out;
-}
+using viewstest::caret;
+using viewstest::zones;
 
 std::vector<std::string> lines(Text& t) {
   std::vector<std::string> out;
   TextCursor c(t);
   for (c.goToFirst(); c.valid(); ++c) out.push_back(caret(c.value()));
-  return out;
-}
-
-std::string zones(Text& t) {
-  std::string out;
-  char buf[80];
-  for (long i = 0; i < t.zones().count(); ++i) {
-    AttributeBlock const& b = t.zones().zone(i);
-    std::snprintf(buf, sizeof buf, "%ld,%ld-%ld,%ld:%x;", b.begin.line(), b.begin.column(), b.end.line(),
-                  b.end.column(), static_cast<unsigned>(b.attrib));
-    out += buf;
-  }
   return out;
 }
 
