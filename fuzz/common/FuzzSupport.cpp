@@ -2,6 +2,7 @@
 // input reader.
 #include "FuzzSupport.h"
 
+#include <zfound/Expr.h>
 #include <zfound/Message.h>
 #include <zfound/Process.h>
 
@@ -159,6 +160,15 @@ std::string Input::rest() {
   std::string s(reinterpret_cast<char const*>(p_), left());
   p_ = end_;
   return s;
+}
+
+bool hasLoop(Expr const& e) {
+  for (int32_t i = 0; i < e.codeLength(); ++i) {
+    uint16_t u = e.code()[i];
+    if (u == Instruction::while_inst || u == Instruction::foreach_inst) return true;
+    if (u <= Instruction::kLast) i += Instruction::operandUnits(u);
+  }
+  return false;
 }
 
 }  // namespace zffuzz

@@ -19,6 +19,8 @@
 #include <functional>
 #include <string>
 
+class Expr;
+
 namespace zffuzz {
 
 // Once per process: a private temporary directory (DATADIR, OMBREL, TMPDIR
@@ -34,6 +36,10 @@ bool guarded(std::function<void()> const& body);
 // Writes size bytes at data to `name` in the private directory and returns
 // its path.
 std::string writeFile(std::string const& name, void const* data, size_t size);
+
+// True when the code holds a loop: such code is bound and checked but never
+// evaluated, since an input could make it run for ever.
+bool hasLoop(Expr const& e);
 
 // Reads the bytes of one input from the front; past the end every reader
 // gives zeros and empty texts.

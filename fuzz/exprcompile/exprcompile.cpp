@@ -11,19 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-bool hasLoop(Expr const& e) {
-  for (int32_t i = 0; i < e.codeLength(); ++i) {
-    uint16_t u = e.code()[i];
-    if (u == Instruction::while_inst || u == Instruction::foreach_inst) return true;
-    if (u <= Instruction::kLast) i += Instruction::operandUnits(u);
-  }
-  return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   zffuzz::init();
   if (size > 65535) return 0;
@@ -39,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         (e.codeLength() > 0 && std::memcmp(sent.code(), e.code(), size_t(e.codeLength()) * 2) != 0))
       std::abort();
     if (!e.resolveObjects()) return;
-    if (!hasLoop(e)) e.eval();
+    if (!zffuzz::hasLoop(e)) e.eval();
   });
   return 0;
 }

@@ -11,19 +11,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-bool hasLoop(Expr const& e) {
-  for (int32_t i = 0; i < e.codeLength(); ++i) {
-    uint16_t u = e.code()[i];
-    if (u == Instruction::while_inst || u == Instruction::foreach_inst) return true;
-    if (u <= Instruction::kLast) i += Instruction::operandUnits(u);
-  }
-  return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   zffuzz::init();
   if (size > (1 << 20)) return 0;
@@ -38,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     again.store(twice.data());
     if (once != twice) std::abort();
     e.resolveObjects();
-    if (!e.isNull() && !hasLoop(e)) e.eval();
+    if (!e.isNull() && !zffuzz::hasLoop(e)) e.eval();
   });
   return 0;
 }
