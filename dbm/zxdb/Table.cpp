@@ -1034,6 +1034,17 @@ s_table* recTable(int32_t table) {
   return t;
 }
 
+// The open table of a handle whose records the user may read; null (with
+// the refusal raised) otherwise.
+s_table* readableTable(int32_t table) {
+  s_table* t = recTable(table);
+  if (t && !(t->privg & DB_TAB_SELECT)) {
+    refuse(t, "IO_NO_PERMS", "SELECT");
+    return nullptr;
+  }
+  return t;
+}
+
 // The record number the key in `rec` names through the handle's index
 // (FindRecord, FreeRecord): -1 none, -2 busy; mode 0 is refused.
 int32_t locateByKey(s_table* t, int32_t table, char const* rec, int32_t mode, int32_t nparts, char const* op) {
@@ -1142,12 +1153,8 @@ int32_t AddRecordTest(int32_t table) {
 }
 
 int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number) {
-  s_table* t = recTable(table);
+  s_table* t = readableTable(table);
   if (!t) return -1;
-  if (!(t->privg & DB_TAB_SELECT)) {
-    refuse(t, "IO_NO_PERMS", "SELECT");
-    return -1;
-  }
   char* rec = _GetTabBuff(table);
   int32_t n = number;
   if (mode) {
@@ -1245,12 +1252,8 @@ int32_t DelRecord(int32_t table) {
 }
 
 int32_t FindRecord(int32_t table, int32_t mode, int32_t nparts) {
-  s_table* t = recTable(table);
+  s_table* t = readableTable(table);
   if (!t) return -1;
-  if (!(t->privg & DB_TAB_SELECT)) {
-    refuse(t, "IO_NO_PERMS", "SELECT");
-    return -1;
-  }
   char* rec = _GetTabBuff(table);
   int32_t n = locateByKey(t, table, rec, mode, nparts, "FindRecord");
   if (n <= 0) return n;
