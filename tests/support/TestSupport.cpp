@@ -187,4 +187,14 @@ void startUpOnce(char const* name, std::vector<std::string> const& args) {
   startUp(String(name), argc, av);
 }
 
+std::vector<std::string>& shown() {
+  static std::vector<std::string> texts;
+  return texts;
+}
+
+int recordWarning(int, char const*, char const* text) {
+  shown().push_back(text ? text : "");
+  return 0;
+}
+
 }  // namespace zftest

@@ -77,6 +77,13 @@ std::string readFile(std::string const& path);
 // The path of a program built into the build tree's bin directory.
 std::string binPath(std::string const& program);
 
+// The texts that recordWarning received, in order; tests clear it as they go.
+std::vector<std::string>& shown();
+
+// A report handler (display, warning, error) that keeps the text in shown()
+// and lets the program go on.
+int recordWarning(int, char const*, char const* text);
+
 // Runs the foundation's start-up once for this test process, as the program
 // `name` (a "name-version" text) with the given further arguments; later
 // calls do nothing. Every suite that needs started-up state calls this.

@@ -21,15 +21,8 @@
 
 namespace coretest {
 
-inline std::vector<std::string>& shown() {
-  static std::vector<std::string> v;
-  return v;
-}
-
-inline int recordWarning(int, char const*, char const* text) {
-  shown().push_back(text ? text : "");
-  return 0;
-}
+using zftest::recordWarning;
+using zftest::shown;
 
 class CoreTest : public ::testing::Test {
 protected:

@@ -24,15 +24,8 @@ namespace storagetest {
 
 using svstore::StorageEnv;
 
-inline std::vector<std::string>& shown() {
-  static std::vector<std::string> v;
-  return v;
-}
-
-inline int recordWarning(int, char const*, char const* text) {
-  shown().push_back(text ? text : "");
-  return 0;
-}
+using zftest::recordWarning;
+using zftest::shown;
 
 // A file with a table's 20-byte prefix (or another, for the header tests).
 class PrefixFile : public BlockedFile {
