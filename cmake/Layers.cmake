@@ -31,7 +31,8 @@ zf_layer(system  BELOW report)           # start-up, options and OS services
 zf_layer(client  BELOW system)           # error objects, expressions, client protocol
 
 # Above the foundation.
-zf_layer(storage BELOW client)           # blocked files, page cache, indexes
+zf_layer(object  BELOW client)           # server objects and clients
+zf_layer(storage BELOW object)           # blocked files, page cache, indexes
 zf_layer(catalog BELOW storage)          # schemas, tables, fields
 zf_layer(server  BELOW catalog)          # the server program
 zf_layer(zeph    BELOW client)           # our own run-time layer
@@ -68,6 +69,7 @@ zf_layer_dir(foundation/except   client HEADERS zfound)
 zf_layer_dir(foundation/expr     client HEADERS zfound)
 zf_layer_dir(foundation/dbconn   client HEADERS zfound)
 
+zf_layer_dir(server/object       object  HEADERS svobject)
 zf_layer_dir(server/storage      storage HEADERS blkfile sindex)
 zf_layer_dir(server/catalog      catalog HEADERS svcatalog)
 zf_layer_dir(server/core         server  HEADERS svcore)

@@ -1,7 +1,7 @@
 // Server objects: ids from registry slots with their check bits, slot
 // reuse, the attribute table and names, and the default answer.
-#include <svcore/Client.h>
-#include <svcore/SvObject.h>
+#include <svobject/Client.h>
+#include <svobject/SvObject.h>
 
 #include "TestSupport.h"
 

@@ -1,9 +1,8 @@
 // Server objects: the registry, ids, message attributes and names, the
 // table from message code to operation, and the default answer.
-#include <svcore/SvObject.h>
+#include <svobject/SvObject.h>
 
-#include <blkfile/StorageEnv.h>
-
+#include <zfound/Assert.h>
 #include <zfound/Exception.h>
 
 std::vector<GServObj*>* GServObj::objects_ = nullptr;
@@ -96,7 +95,7 @@ GServObj::GServObj() {
     ++slot;
   if (slot == objects_->size())
     objects_->push_back(nullptr);
-  SV_ASSERT((slot & ~size_t(0x0fffffff)) == 0, "(id & ~(0x8fffffff)) == 0");
+  ZF_ASSERT_TEXT((slot & ~size_t(0x0fffffff)) == 0, "(id & ~(0x8fffffff)) == 0");
   (*objects_)[slot] = this;
   id_ = idOf(uint32_t(slot));
   ++nObjects_;
@@ -136,6 +135,7 @@ GServObj* GServObj::object(uint32_t id) {
 char const* GServObj::msgName(int32_t code) { return code >= 0 && code < kNMessages ? kRows[code].name : nullptr; }
 
 long SvObject::defa(Client*) {
-  svstore::StorageEnv::exception(InvalidMsgOnObject(0, 0));
+  if (Exception::last().code() == 0)
+    Exception::last(InvalidMsgOnObject(0, 0));
   return 0;
 }

@@ -1,5 +1,5 @@
 // Client identity and state.
-#include <svcore/Client.h>
+#include <svobject/Client.h>
 
 #include <zfound/UserInfo.h>
 
