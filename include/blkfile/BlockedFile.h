@@ -255,6 +255,8 @@ private:
   bool checkList(int32_t head, bool listA, char const* list);
   // The link word that chains list A (LINK1 at 0) or B (LINK2 at 4).
   static int32_t linkOffset(bool listA) { return listA ? 0 : 4; }
+  // Reads free record n's link of list A (B) into next; false when unreadable.
+  bool freeLink(int32_t n, bool listA, int32_t& next);
   String qualName() const;
 
   int32_t slotsPerBlock_ = 0;

@@ -121,6 +121,12 @@ protected:
   int32_t cmp(char const* a, char const* b) const;
   // True when the son's stamp is later than the last checkpoint.
   bool sonIsNew() const;
+  // Internal nodes: loads slot i's son and puts it on its first (last) key;
+  // -1 when i lies outside the node or the son cannot be read.
+  int32_t descendTo(int32_t i, bool first);
+  // Internal nodes: moves the son one key on (back); past its end, onto the
+  // neighbouring slot's son.
+  int32_t stepSon(bool forward);
 
   int32_t nSlots_ = 0;
   SvIndex* sindex;

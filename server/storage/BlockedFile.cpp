@@ -282,11 +282,17 @@ bool BlockedFile::checkList(int32_t head, bool listA, char const* list) {
       return false;
     }
     seen[n] = 1;
-    char b[4];
-    if (!getBytes(n, linkOffset(listA), b, 4))
+    if (!freeLink(n, listA, n))
       return false;
-    n = ldlong(b);
   }
+  return true;
+}
+
+bool BlockedFile::freeLink(int32_t n, bool listA, int32_t& next) {
+  char b[4];
+  if (!getBytes(n, linkOffset(listA), b, 4))
+    return false;
+  next = ldlong(b);
   return true;
 }
 
@@ -740,10 +746,8 @@ bool BlockedFile::verify(bool check) {
         return false;
       }
       seen[n] = 1;
-      char b[4];
-      if (!getBytes(n, linkOffset(listA), b, 4))
+      if (!freeLink(n, listA, n))
         return false;
-      n = ldlong(b);
     }
   }
   return true;
@@ -759,10 +763,8 @@ int32_t BlockedFile::verifyFree(BoolArray* seen) {
       if ((*seen)[n])
         return n;
       (*seen)[n] = 1;
-      char b[4];
-      if (!getBytes(n, linkOffset(listA), b, 4))
+      if (!freeLink(n, listA, n))
         return n;
-      n = ldlong(b);
     }
   }
   return 0;

@@ -589,37 +589,30 @@ void LeafNode::printTree(uint16_t n, int32_t rec, int32_t level) {
   }
 }
 
+// ---- Walking internal nodes ---------------------------------------------------
+
+int32_t IndexNode::descendTo(int32_t i, bool first) {
+  if (i < 0 || i >= nSlots_ || setSlot(i) == -1 || !son_->get(nRec_))
+    return -1;
+  return first ? son_->goToFirst() : son_->goToLast();
+}
+
+int32_t IndexNode::stepSon(bool forward) {
+  int32_t r = forward ? son_->next() : son_->prev();
+  if (r != -1 || sindex->failed())
+    return r;
+  return descendTo(forward ? cSlot_ + 1 : cSlot_ - 1, forward);
+}
+
 // ---- MiddleNode ---------------------------------------------------------------
 
-int32_t MiddleNode::goToFirst() {
-  if (nSlots_ == 0 || setSlot(0) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToFirst();
-}
+int32_t MiddleNode::goToFirst() { return descendTo(0, true); }
 
-int32_t MiddleNode::goToLast() {
-  if (nSlots_ == 0 || setSlot(nSlots_ - 1) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToLast();
-}
+int32_t MiddleNode::goToLast() { return descendTo(nSlots_ - 1, false); }
 
-int32_t MiddleNode::next() {
-  int32_t r = son_->next();
-  if (r != -1 || sindex->failed())
-    return r;
-  if (cSlot_ + 1 >= nSlots_ || setSlot(cSlot_ + 1) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToFirst();
-}
+int32_t MiddleNode::next() { return stepSon(true); }
 
-int32_t MiddleNode::prev() {
-  int32_t r = son_->prev();
-  if (r != -1 || sindex->failed())
-    return r;
-  if (cSlot_ < 1 || setSlot(cSlot_ - 1) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToLast();
-}
+int32_t MiddleNode::prev() { return stepSon(false); }
 
 int32_t MiddleNode::addKey(int32_t rec) {
   bool split = false;
@@ -812,35 +805,13 @@ bool RootNode::flush() {
   return ok;
 }
 
-int32_t RootNode::goToFirst() {
-  if (!get() || nSlots_ == 0 || setSlot(0) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToFirst();
-}
+int32_t RootNode::goToFirst() { return get() ? descendTo(0, true) : -1; }
 
-int32_t RootNode::goToLast() {
-  if (!get() || nSlots_ == 0 || setSlot(nSlots_ - 1) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToLast();
-}
+int32_t RootNode::goToLast() { return get() ? descendTo(nSlots_ - 1, false) : -1; }
 
-int32_t RootNode::next() {
-  int32_t r = son_->next();
-  if (r != -1 || sindex->failed())
-    return r;
-  if (cSlot_ + 1 >= nSlots_ || setSlot(cSlot_ + 1) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToFirst();
-}
+int32_t RootNode::next() { return stepSon(true); }
 
-int32_t RootNode::prev() {
-  int32_t r = son_->prev();
-  if (r != -1 || sindex->failed())
-    return r;
-  if (cSlot_ < 1 || setSlot(cSlot_ - 1) == -1 || !son_->get(nRec_))
-    return -1;
-  return son_->goToLast();
-}
+int32_t RootNode::prev() { return stepSon(false); }
 
 int32_t RootNode::addKey(int32_t rec) {
   if (nSlots_ == 0) {
