@@ -4,6 +4,8 @@
 // fields and indexes and encoded byte by byte.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -80,5 +82,13 @@ int32_t privEntry(uint16_t id, uint16_t type, uint16_t priv);
 // A schema of every kind the format holds: enumerations, three tables (the
 // middle one deleted), every field type, two indexes, patterned header bytes.
 EncSchema sampleSchema(std::string const& name);
+
+// Started up, with sampleSchema(name) written to a fresh temporary directory
+// that "dbase" names while this lives.
+struct SampleSchemaDir {
+  explicit SampleSchemaDir(std::string const& name);
+  TempDir tmp;
+  ScopedEnv env;
+};
 
 }  // namespace zftest

@@ -30,10 +30,7 @@ TEST(Privileges, EntriesForUserGroupAndEveryone) {
 namespace {
 
 TEST(Fields, SetAndGetThroughHandles) {
-  zftest::startUpOnce("zephtest-1.0");
-  zftest::TempDir tmp;
-  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
-  zftest::ScopedEnv env("dbase", tmp.path());
+  zftest::SampleSchemaDir dir("shop");
   int32_t h = OpenSchema("shop", 0);
   ASSERT_EQ(h, 0x10000);
   int32_t item = FindDbTable(h, "ITEM");
@@ -70,10 +67,7 @@ namespace {
 // A 16-byte number field: its stored null is not all zero bytes, and its
 // elements read and set as text like the other number fields.
 TEST(Fields, SixteenByteNumbers) {
-  zftest::startUpOnce("zephtest-1.0");
-  zftest::TempDir tmp;
-  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
-  zftest::ScopedEnv env("dbase", tmp.path());
+  zftest::SampleSchemaDir dir("shop");
   int32_t h = OpenSchema("shop", 0);
   ASSERT_EQ(h, 0x10000);
   int32_t total = FindDbField(FindDbTable(h, "item"), "total");
@@ -111,10 +105,7 @@ namespace {
 // A time element holds 0 (null) or 1 + seconds / 2 up to 43200, past the
 // range of a signed short.
 TEST(Fields, TimesPastTheSignedRange) {
-  zftest::startUpOnce("zephtest-1.0");
-  zftest::TempDir tmp;
-  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
-  zftest::ScopedEnv env("dbase", tmp.path());
+  zftest::SampleSchemaDir dir("shop");
   int32_t h = OpenSchema("shop", 0);
   ASSERT_EQ(h, 0x10000);
   int32_t at = FindDbField(FindDbTable(h, "item"), "at");
@@ -135,10 +126,7 @@ namespace {
 // A table moved to another slot keeps a descriptor that opens again: its key
 // parts name their fields through the new slot.
 TEST(Slots, MovedTableIsRewrittenConsistently) {
-  zftest::startUpOnce("zephtest-1.0");
-  zftest::TempDir tmp;
-  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
-  zftest::ScopedEnv env("dbase", tmp.path());
+  zftest::SampleSchemaDir dir("shop");
   int32_t h = OpenSchema("shop", 0x10);
   ASSERT_EQ(h, 0x10000);
   s_schema* sp = _GetSchPtr(h);
@@ -162,10 +150,7 @@ namespace {
 // A floating field takes only finite numbers: a NaN compares equal to every
 // key and an infinity passes the highest value.
 TEST(Fields, FloatingFieldsTakeFiniteNumbersOnly) {
-  zftest::startUpOnce("zephtest-1.0");
-  zftest::TempDir tmp;
-  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
-  zftest::ScopedEnv env("dbase", tmp.path());
+  zftest::SampleSchemaDir dir("shop");
   int32_t h = OpenSchema("shop", 0);
   ASSERT_EQ(h, 0x10000);
   int32_t item = FindDbTable(h, "item");

@@ -93,10 +93,7 @@ TEST(Keys, CheckKeyWantsPartsInsideTheRecord) {
 namespace {
 
 TEST(References, CorrectedWhenATableMoves) {
-  zftest::startUpOnce("zephtest-1.0");
-  zftest::TempDir tmp;
-  zftest::writeDescriptorFile(tmp.path(), zftest::sampleSchema("shop"));
-  zftest::ScopedEnv env("dbase", tmp.path());
+  zftest::SampleSchemaDir dir("shop");
   int32_t h = OpenSchema("shop", 0x10);
   ASSERT_EQ(h, 0x10000);
   s_schema* sp = _GetSchPtr(h);
