@@ -64,6 +64,8 @@ struct LockObject {
   // The holder a waiter waits behind (record level), or the table's first
   // acquired lock (table level); null for a held entry.
   LockObject* lockOwner() const;
+  // Releases this held entry (see TableLocks::freeEntry).
+  bool free(bool force, bool freeP);
   // "Table: '<name>', Record: <n>, Client: '(<id>) <proc>', Type: W|R,
   // Flags: " and D, F, P as set.
   String print() const;
@@ -78,6 +80,9 @@ struct NotifyLock {
   NotifyLock* clNext = nullptr;
   NotifyLock* chainNext = nullptr;
   NotifyLock* hashNext = nullptr;
+
+  // Leaves the client's list and the record's chain; back to the pool.
+  void free();
 };
 
 // The shared pools and hash tables of every table's lock manager.

@@ -122,6 +122,10 @@ LockObject* LockObject::lockOwner() const {
   return nullptr;
 }
 
+bool LockObject::free(bool force, bool freeP) { return TableLocks::freeEntry(this, force, freeP); }
+
+void NotifyLock::free() { table->freeNotify(this); }
+
 String LockObject::print() const {
   String s = String("Table: '") + table->lockTableName() + "', Record: " + toString(long(record)) + ", Client: '(" +
              toString(long(client->id())) + ") " + client->proc() + "', Type: " + (exclusive() ? "W" : "R") +

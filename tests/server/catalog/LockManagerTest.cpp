@@ -66,6 +66,7 @@ enum Op {
   kState,    // the table's rings and queues, and clients' counts, as text
   kWoken,    // the clients on the wake-up list, in order (taken off)
   kCount,    // the client's lock count is rec
+  kDeleted,  // the deferred deletes completed so far are exactly {rec}
 };
 
 struct Step {
@@ -217,6 +218,7 @@ public:
     case kState: EXPECT_EQ(state(), st.text); break;
     case kWoken: EXPECT_EQ(woken(), st.text); break;
     case kCount: EXPECT_EQ(c->lockCount(), st.rec); break;
+    case kDeleted: EXPECT_EQ(table_->deleted, std::vector<int32_t>{st.rec}); break;
     }
     EXPECT_EQ(res, st.result);
     EXPECT_EQ(Exception::last().code(), st.code);
@@ -268,7 +270,7 @@ std::vector<Scenario> const& scenarios() {
        {ok('A', kLock, 5, R), ok('A', kLock, 6, W), ok('A', kTab, 0, R), st("T:A.R 6:A.W [A2]")}},
       {"a deferred delete completes when a table lock takes it over", 256, 200, 0, 64, 8,
        {ok('A', kLock, 5, W | F), ok(' ', kDefer, 5), {'A', kFree, 5, 0, false, 0, ""}, st("5:A.WDF [A1]"), ok('A', kTab, 0, W),
-        st("T:A.WF [A1]")}},
+        st("T:A.WF [A1]"), {'A', kDeleted, 5, 0, true, 0, ""}}},
       {"a table lock waits for another client's record lock", 256, 200, 0, 64, 8,
        {ok('B', kLock, 9, R), waits('A', kTab, 0, W), st("9:B.R | 0:A.W [B1]"), err('C', kTry, 9, W, kExcLocked)}},
       {"the first shared holder goes quietly, the last wakes every waiter", 256, 200, 0, 64, 8,
@@ -346,7 +348,11 @@ TEST_F(LockManager, ListingsNameTableClientTypeAndFlags) {
   ASSERT_EQ(zftest::shown().size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) EXPECT_NE(zftest::shown()[i].find(want[i]), std::string::npos) << i;
   // A Locked error names the holder and the table.
-  run.step(err('E', kTry, 5, W, kExcLocked), 0);
+  bool created = false;
+  EXPECT_TRUE(run.table().applyLock(run.client('E'), 5, W, 0, true, nullptr, created));
+  ASSERT_NE(Exception::last().getLocked(), nullptr);
+  EXPECT_EQ(zftest::show(Exception::last().getLocked()->owner()), zftest::show(run.client('A')->descr()) + ", table: Orders");
+  Exception::last(Exception(0));
 }
 
 // A client gone frees everything it held, wakes whom it blocked, and a
@@ -449,6 +455,34 @@ TEST_F(LockManager, TransactionsOrderByStampAndKeepTheirAbortCause) {
   EXPECT_EQ(rolledBack, 1);
   a.delTrans();
   EXPECT_EQ(a.transNum(), -1);
+  ClientEnv::reset();
+}
+
+// A waiting client's pending-lock notification and give-up times make its
+// next event, and the server hears of the earliest.
+TEST_F(LockManager, WaitingArmsTheNotificationTimeAndTheNextEvent) {
+  ClientEnv::reset();
+  TimeStamp now;
+  now.setNow();
+  ClientEnv::setStamp(&now);
+  ClientEnv::pendLockNotifTime = 30;
+  static std::vector<Time> told;
+  told.clear();
+  ClientEnv::hooks().eventAt = [](Time const& t) { told.push_back(t); };
+  Client a(1, "a", String(), 0, 0, "n", "t", false);
+  a.waitFor(nullptr);
+  EXPECT_EQ(a.state(), Client::STATE_BLK_LOCK);
+  Time const notif = now.time() + 30;
+  EXPECT_EQ(a.pendLockNotifTime().cmp(notif), 0);
+  EXPECT_EQ(a.nextEvent().cmp(notif), 0);
+  a.lockGiveUp(now.time() + 10);
+  EXPECT_EQ(a.nextEvent().cmp(now.time() + 10), 0);
+  ASSERT_EQ(told.size(), 2u);
+  a.chgState(Client::STATE_READY);  // the give-up time goes with the wait
+  EXPECT_TRUE(a.lockGiveUpTime().isNull());
+  EXPECT_EQ(a.nextEvent().cmp(notif), 0);
+  a.pendLockNotif(Time());
+  EXPECT_TRUE(a.nextEvent().isNull());
   ClientEnv::reset();
 }
 
