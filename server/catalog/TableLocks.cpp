@@ -91,7 +91,7 @@ void wake(LockObject* w) {
   if (c->pendingLock() == w) {
     c->toBeWaken();
     // Without the lock manager's hook the entry is still queued.
-    if (w->state != LockObject::kFreeEntry && w->client == c && w->record != -1) TableLocks::destroyWaiting(w);
+    if (w->state != LockObject::kFreeEntry) TableLocks::destroyWaiting(w);
   } else {
     TableLocks::destroyWaiting(w);
     ClientEnv::addWakeUpClient(c);
@@ -314,10 +314,9 @@ bool TableLocks::applyLock(Client* c, int32_t rec, Type type, int32_t wait, bool
     if (!acquire) return true;
     LockObject* e = newEntry(c, rec, type);
     if (e == nullptr) return true;
-    LockObject* const ring = R != nullptr ? R : nullptr;
-    if (ring != nullptr) {
+    if (R != nullptr) {
       e->state = LockObject::kHeld;
-      insertBefore<kHold, kHoldN>(ring, e);
+      insertBefore<kHold, kHoldN>(R, e);
     } else {
       addAcq(e);
     }

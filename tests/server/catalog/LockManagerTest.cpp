@@ -67,6 +67,7 @@ enum Op {
   kWoken,    // the clients on the wake-up list, in order (taken off)
   kCount,    // the client's lock count is rec
   kDeleted,  // the deferred deletes completed so far are exactly {rec}
+  kReplay,   // the journal is replayed (rec 1) or not (rec 0)
 };
 
 struct Step {
@@ -124,6 +125,7 @@ public:
     table_.reset();  // may already be gone
     clients_.clear();
     TableLocks::TEST_deadlockSearch(true);
+    svstore::StorageEnv::restarting = false;
     LockTables::cleanUpLocks();
     ClientEnv::reset();
     Exception::last(Exception(0));
@@ -218,6 +220,7 @@ public:
     case kState: EXPECT_EQ(state(), st.text); break;
     case kWoken: EXPECT_EQ(woken(), st.text); break;
     case kCount: EXPECT_EQ(c->lockCount(), st.rec); break;
+    case kReplay: svstore::StorageEnv::restarting = st.rec != 0; break;
     case kDeleted: EXPECT_EQ(table_->deleted, std::vector<int32_t>{st.rec}); break;
     }
     EXPECT_EQ(res, st.result);
@@ -284,6 +287,9 @@ std::vector<Scenario> const& scenarios() {
        {ok('A', kMany, 100, R), ok('A', kLock, 101, R), st("T:A.R [A1]")}},
       {"past the allowance without unification ClLockTableFull", 100, 200, 0, 256, 8,
        {ok('A', kMany, 100, W), err('A', kLock, 101, W, kExcClLockTableFull), cnt('A', 100)}},
+      {"while the journal is replayed no allowance applies", 2, 200, 0, 8, 8,
+       {{' ', kReplay, 1, 0, true, 0, ""}, ok('A', kMany, 3, W), cnt('A', 3), {' ', kReplay, 0, 0, true, 0, ""},
+        err('A', kLock, 4, W, kExcClLockTableFull), cnt('A', 3)}},
       {"the youngest transaction is the victim", 256, 200, 0, 64, 8,
        {ok('A', kBegin), ok('B', kBegin), ok('A', kLock, 5, W), ok('B', kLock, 6, W), waits('A', kLock, 6, W),
         waits('B', kLock, 5, W), wk("B"), st("5:A.W 6:B.W<A.W> [A1 B1x]")}},
@@ -363,6 +369,8 @@ TEST_F(LockManager, ClientAndTableEndsReleaseEverything) {
   for (Step const& s : {ok('A', kLock, 5, W | F | P), waits('C', kLock, 5, R), ok('A', kNotify, 9),
                         ok('B', kLock, 6, W)})
     run.step(s, 0);
+  EXPECT_EQ(ClientLocks::waitsForAcquired(run.client('C')), run.table().findLock(5));
+  EXPECT_EQ(ClientLocks::waitsForAcquired(run.client('A')), nullptr);
   run.client('A')->freeAllLocks(true);
   run.step(wk("C"), 0);
   run.step(st("6:B.W [B1]"), 0);
