@@ -68,6 +68,8 @@ enum Op {
   kCount,    // the client's lock count is rec
   kDeleted,  // the deferred deletes completed so far are exactly {rec}
   kReplay,   // the journal is replayed (rec 1) or not (rec 0)
+  kRekey,    // changeLock of the lock on rec to record `type`
+  kTally,    // "table locks, record locks, deferred deletes" is text
 };
 
 struct Step {
@@ -220,6 +222,13 @@ public:
     case kState: EXPECT_EQ(state(), st.text); break;
     case kWoken: EXPECT_EQ(woken(), st.text); break;
     case kCount: EXPECT_EQ(c->lockCount(), st.rec); break;
+    case kRekey: table_->changeLock(table_->findLock(st.rec), st.type); break;
+    case kTally: {
+      int32_t t = 0, r = 0;
+      table_->nLocks(t, r);
+      EXPECT_EQ(std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(table_->nDefDels()), st.text);
+      break;
+    }
     case kReplay: svstore::StorageEnv::restarting = st.rec != 0; break;
     case kDeleted: EXPECT_EQ(table_->deleted, std::vector<int32_t>{st.rec}); break;
     }
@@ -272,8 +281,13 @@ std::vector<Scenario> const& scenarios() {
       {"a shared table lock frees only the shared record locks", 256, 200, 0, 64, 8,
        {ok('A', kLock, 5, R), ok('A', kLock, 6, W), ok('A', kTab, 0, R), st("T:A.R 6:A.W [A2]")}},
       {"a deferred delete completes when a table lock takes it over", 256, 200, 0, 64, 8,
-       {ok('A', kLock, 5, W | F), ok(' ', kDefer, 5), {'A', kFree, 5, 0, false, 0, ""}, st("5:A.WDF [A1]"), ok('A', kTab, 0, W),
+       {ok('A', kLock, 5, W | F), ok(' ', kDefer, 5), {'A', kFree, 5, 0, false, 0, ""}, st("5:A.WDF [A1]"),
+        {' ', kTally, 0, 0, true, 0, "0,1,1"}, ok('A', kTab, 0, W),
         st("T:A.WF [A1]"), {'A', kDeleted, 5, 0, true, 0, ""}}},
+      {"a lock re-keyed keeps its holders and waiters", 256, 200, 0, 64, 8,
+       {ok('A', kLock, 5, R), ok('B', kLock, 5, R), waits('C', kLock, 5, W), {' ', kRekey, 5, 9, true, 0, ""},
+        st("9:A.R+B.R<C.W> [A1 B1]"), {' ', kTally, 0, 0, true, 0, "0,2,0"}, ok('A', kFree, 9), ok('B', kFree, 9),
+        wk("C"), st("")}},
       {"a table lock waits for another client's record lock", 256, 200, 0, 64, 8,
        {ok('B', kLock, 9, R), waits('A', kTab, 0, W), st("9:B.R | 0:A.W [B1]"), err('C', kTry, 9, W, kExcLocked)}},
       {"the first shared holder goes quietly, the last wakes every waiter", 256, 200, 0, 64, 8,
