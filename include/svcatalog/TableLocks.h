@@ -141,6 +141,7 @@ private:
   bool temp_;
   LockObject* acqList_ = nullptr;
   LockObject* pendLockList_ = nullptr;
+  bool retrying_ = false;  // retryPendLocks is waking the pending list
   TableLocks* regPrev_ = nullptr;
   TableLocks* regNext_ = nullptr;
 };

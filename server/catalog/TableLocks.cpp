@@ -241,8 +241,10 @@ void TableLocks::replaceHashed(LockObject* old, LockObject* next) {
 }
 
 void TableLocks::retryPendLocks() {
-  if (acqList_ != nullptr && acqList_->isTableLock()) return;
+  if (retrying_ || (acqList_ != nullptr && acqList_->isTableLock())) return;
+  retrying_ = true;
   while (pendLockList_ != nullptr) wake(pendLockList_);
+  retrying_ = false;
 }
 
 bool TableLocks::give(Client* c, LockObject* e, int32_t rec, LockObject** out) {
@@ -459,12 +461,14 @@ bool TableLocks::freeEntry(LockObject* e, bool force, bool freeP) {
 void TableLocks::destroyWaiting(LockObject* w) {
   if (w == nullptr || w->state == LockObject::kFreeEntry) return;
   if (!ZF_ASSERT(w->state != LockObject::kHeld)) return;
-  if (w->state == LockObject::kTableWait) {
-    TableLocks* const t = w->table;
-    if (t->pendLockList_ == w) t->pendLockList_ = w->waitNext != w ? w->waitNext : nullptr;
-  }
+  TableLocks* const t = w->table;
+  bool const head = w->state == LockObject::kTableWait && t->pendLockList_ == w;
+  if (head) t->pendLockList_ = w->waitNext != w ? w->waitNext : nullptr;
   unlink<kWait, kWaitN>(w);
   LockTables::lockPool().give(w);
+  // The first table-level waiter gone (its client went, gave up or was a
+  // victim): those queued only behind it may go on now.
+  if (head && t->pendLockList_ != nullptr) t->retryPendLocks();
 }
 
 // ---- waiting and deadlocks -------------------------------------------------------
@@ -492,6 +496,21 @@ bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, Loc
   if (wait == 0) {
     recordLocked(holder != nullptr ? holder : acqList_);
     return true;
+  }
+  // A table-level waiter that one of the requester's locks blocks waits for
+  // the requester, which would now wait behind it: a cycle the search over
+  // the holders does not see.
+  if (g_search && pendLockList_ != nullptr) {
+    std::vector<LockObject*> const mine = heldOn(c, this);
+    LockObject* w = pendLockList_;
+    do {
+      for (LockObject* h : mine) {
+        bool const overlap = w->record == 0 || h->record == 0 || w->record == h->record;
+        if (w->client != c && overlap && (w->exclusive() || h->exclusive()))
+          return deadLock(c, w->client->workedLess(c, c) ? w : h);
+      }
+      w = w->waitNext;
+    } while (w != pendLockList_ && !mine.empty());
   }
   Search s{c, {}};
   if (LockObject* v = g_search ? detectCycle(s, type, c) : nullptr) return deadLock(c, v);

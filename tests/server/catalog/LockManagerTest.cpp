@@ -70,6 +70,7 @@ enum Op {
   kReplay,   // the journal is replayed (rec 1) or not (rec 0)
   kRekey,    // changeLock of the lock on rec to record `type`
   kTally,    // "table locks, record locks, deferred deletes" is text
+  kLeave,    // the client's wait ends without a grant (given up, or gone)
 };
 
 struct Step {
@@ -229,6 +230,7 @@ public:
       EXPECT_EQ(std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(table_->nDefDels()), st.text);
       break;
     }
+    case kLeave: c->clearPendLock(); break;
     case kReplay: svstore::StorageEnv::restarting = st.rec != 0; break;
     case kDeleted: EXPECT_EQ(table_->deleted, std::vector<int32_t>{st.rec}); break;
     }
@@ -316,6 +318,15 @@ std::vector<Scenario> const& scenarios() {
       {"outside a transaction the requester is the victim even against one", 256, 200, 0, 64, 8,
        {ok('A', kBegin), ok('A', kLock, 5, W), ok('B', kLock, 6, W), waits('A', kLock, 6, W),
         err('B', kLock, 5, W, kExcDeadLock), st("5:A.W 6:B.W<A.W> [A1 B1]")}},
+      {"queueing behind a table-level waiter that waits for the requester is a deadlock", 256, 200, 0, 64, 8,
+       {ok('A', kLock, 5, W), waits('B', kTab, 0, R), err('A', kLock, 7, R, kExcDeadLock),
+        st("5:A.W | 0:B.R [A1]")}},
+      {"there the younger transaction is the victim", 256, 200, 0, 64, 8,
+       {ok('A', kBegin), ok('B', kBegin), ok('A', kLock, 5, R), waits('B', kTab, 0, W), waits('A', kLock, 7, R),
+        wk("BA"), st("5:A.R [A1 B0x]")}},
+      {"a table-level waiter that leaves lets those behind it go on", 256, 200, 0, 64, 8,
+       {ok('A', kLock, 5, W), waits('B', kTab, 0, W), waits('C', kLock, 7, R), waits('D', kLock, 8, R),
+        {'B', kLeave, 0, 0, true, 0, ""}, wk("CD"), st("5:A.W [A1]")}},
       {"a cycle not through the requester ends the search", 256, 200, 0, 64, 8,
        {search(false), ok('A', kLock, 5, W), ok('B', kLock, 6, W), waits('A', kLock, 6, W), waits('B', kLock, 5, W),
         search(true), waits('C', kLock, 5, R), st("5:A.W<B.W,C.R> 6:B.W<A.W> [A1 B1]")}},
