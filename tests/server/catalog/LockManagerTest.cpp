@@ -71,6 +71,8 @@ enum Op {
   kRekey,    // changeLock of the lock on rec to record `type`
   kTally,    // "table locks, record locks, deferred deletes" is text
   kLeave,    // the client's wait ends without a grant (given up, or gone)
+  kFreeAll,  // Client::freeAllLocks, explicit locks too when rec is 1
+  kNotifyHead,  // the client at the head of rec's notification chain (' ': none)
 };
 
 struct Step {
@@ -195,7 +197,7 @@ public:
 
   void step(Step const& st, size_t i) {
     SCOPED_TRACE("step " + std::to_string(i));
-    Client* c = st.who == ' ' ? nullptr : client(st.who);
+    Client* c = st.who == ' ' || st.op == kNotifyHead ? nullptr : client(st.who);
     bool res = true;
     LockObject* out = nullptr;
     bool created = false;
@@ -228,6 +230,12 @@ public:
       int32_t t = 0, r = 0;
       table_->nLocks(t, r);
       EXPECT_EQ(std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(table_->nDefDels()), st.text);
+      break;
+    }
+    case kFreeAll: c->freeAllLocks(st.rec == 1); break;
+    case kNotifyHead: {
+      svcatalog::NotifyLock* n = table_->findNotifyLock(st.rec);
+      EXPECT_EQ(n != nullptr ? char('A' + n->client->id()) : ' ', st.who);
       break;
     }
     case kLeave: c->clearPendLock(); break;
@@ -290,6 +298,14 @@ std::vector<Scenario> const& scenarios() {
        {ok('A', kLock, 5, R), ok('B', kLock, 5, R), waits('C', kLock, 5, W), {' ', kRekey, 5, 9, true, 0, ""},
         st("9:A.R+B.R<C.W> [A1 B1]"), {' ', kTally, 0, 0, true, 0, "0,2,0"}, ok('A', kFree, 9), ok('B', kFree, 9),
         wk("C"), st("")}},
+      {"explicit and end-of-transaction locks at a free", 256, 200, 0, 64, 8,
+       {ok('A', kLock, 5, R | P), ok('A', kLock, 6, R | F), ok('A', kLock, 7, W | P), ok('A', kFree, 5),
+        st("6:A.RF 7:A.WP [A2]"), ok('A', kFreeTab), st("6:A.RF [A1]"), ok('A', kLock, 8, R | P),
+        ok('A', kFreeAll, 0), st("8:A.RP [A1]"), ok('A', kFreeAll, 1), st("")}},
+      {"notification requests: one per client and record, the next takes the head", 256, 200, 0, 64, 8,
+       {ok('A', kNotify, 5), ok('B', kNotify, 5), ok('A', kNotify, 5), {'A', kNotifyHead, 5, 0, true, 0, ""},
+        ok('A', kLock, 5, R), ok('A', kFree, 5), {'B', kNotifyHead, 5, 0, true, 0, ""}, ok('B', kFreeAll, 0),
+        {' ', kNotifyHead, 5, 0, true, 0, ""}}},
       {"a table lock waits for another client's record lock", 256, 200, 0, 64, 8,
        {ok('B', kLock, 9, R), waits('A', kTab, 0, W), st("9:B.R | 0:A.W [B1]"), err('C', kTry, 9, W, kExcLocked)}},
       {"the first shared holder goes quietly, the last wakes every waiter", 256, 200, 0, 64, 8,
