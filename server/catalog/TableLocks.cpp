@@ -106,7 +106,7 @@ std::vector<LockObject*> heldOn(Client const* c, TableLocks const* t) {
   return v;
 }
 
-TableLocks* g_tables = nullptr;   // registry head
+TableLocks* g_tables = nullptr;  // registry head
 uint32_t g_lastSerial = 0;
 bool g_unifying = false;
 
@@ -355,6 +355,14 @@ bool TableLocks::applyTabLock(Client* c, Type type, int32_t wait, bool acquire, 
   if (temp_) return true;
   type = Type(type & ~LockObject::kDefDel);
   if (!acquire) wait = 0;
+  // A table lock of the client's that already covers the request stands
+  // for it (a second entry of one client in the ring would be a duplicate).
+  if (LockObject* mine = holderOf(findLock(0), c);
+      mine != nullptr && (mine->exclusive() || !(type & LockObject::kWrite))) {
+    if (acquire) mine->type = uint8_t(mine->type | (type & kFlags));
+    if (out != nullptr) *out = mine;
+    return true;
+  }
   if (pendLockList_ != nullptr) return queueTable(c, 0, type, wait, nullptr);
   if (acqList_ != nullptr) {
     LockObject* a = acqList_;
@@ -439,15 +447,11 @@ bool TableLocks::freeEntry(LockObject* e, bool force, bool freeP) {
     }
     unlink<kHold, kHoldN>(e);
     LockTables::lockPool().give(e);
-    // A holder left alone that waits behind its own ring (an upgrade) can
-    // now go on; nobody else is woken.
+    // A holder left alone that waits on this table (an upgrade, behind its
+    // own ring or at table level) can now go on; nobody else is woken.
     if (hashed != nullptr && !hasOtherHolders(hashed)) {
-      for (LockObject* w = hashed->waitNext; w != hashed; w = w->waitNext) {
-        if (w->client == hashed->client) {
-          wake(w);
-          break;
-        }
-      }
+      LockObject* const w = hashed->client->pendingLock();
+      if (w != nullptr && w->table == t) wake(w);
     }
     return true;
   }
@@ -484,7 +488,6 @@ struct TableLocks::Search {
     return true;
   }
 };
-
 
 namespace {
 bool g_search = true;
@@ -554,7 +557,6 @@ bool TableLocks::deadLock(Client* c, LockObject* victim) {
   return false;
 }
 
-
 LockObject* TableLocks::detectCycle(Search& s, Type type, Client const* skipped) {
   if (acqList_ == nullptr) return nullptr;
   LockObject* a = acqList_;
@@ -564,7 +566,10 @@ LockObject* TableLocks::detectCycle(Search& s, Type type, Client const* skipped)
       if (h->client != skipped) {
         if (h->client == s.requester) return h;
         if ((type & LockObject::kWrite) || h->exclusive()) {
-          if (LockObject* v = detectCycleFrom(h, s, nullptr)) return v;
+          // The ring, still without the skipped client: its own share of
+          // the ring is not what it waits for.
+          if (LockObject* v = detectCycleFrom(a, s, skipped)) return v;
+          break;
         }
       }
       h = h->holdNext;

@@ -74,6 +74,5 @@ void ClientEnv::reset() {
   serverName = String();
   g_stamp = nullptr;
   hooks() = ClientHooks();
-  while (wakeUpClient() != nullptr) {
-  }
+  while (wakeUpClient() != nullptr) {}
 }
