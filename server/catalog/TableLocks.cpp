@@ -451,7 +451,7 @@ bool TableLocks::freeEntry(LockObject* e, bool force, bool freeP) {
     // own ring or at table level) can now go on; nobody else is woken.
     if (hashed != nullptr && !hasOtherHolders(hashed)) {
       LockObject* const w = hashed->client->pendingLock();
-      if (w != nullptr && w->table == t) wake(w);
+      if (w != nullptr && w->table == t && (w->state == LockObject::kTableWait || w->lockOwner() == hashed)) wake(w);
     }
     return true;
   }
