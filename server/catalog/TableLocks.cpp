@@ -250,8 +250,9 @@ void TableLocks::retryPendLocks() {
 bool TableLocks::give(Client* c, LockObject* e, int32_t rec, LockObject** out) {
   LockObject* lk = e;
   if (!ClientLocks::addLock(c, lk)) {
-    // Refused: the new entry goes again, unless unification already took it.
-    if (lk == e && e->record == rec && e->client == c && e->state == LockObject::kHeld) freeEntry(e, true, true);
+    // Refused: the new entry goes again, unless unification already took it
+    // (its slot then holds another lock, with another record).
+    if (e->record == rec && e->client == c && e->state == LockObject::kHeld) freeEntry(e, true, true);
     if (out != nullptr) *out = nullptr;
     return true;
   }

@@ -112,6 +112,7 @@ constexpr Settings kPool16{256, 200, 0, 16, 8};
 constexpr Settings kPool2{256, 200, 0, 2, 8};
 constexpr Settings kNotify1{256, 200, 0, 8, 1};
 constexpr Settings kAllow2{2, 200, 0, 8, 8};
+constexpr Settings kAllow2Unify2{2, 2, 0, 8, 8};
 constexpr Settings kUnify10{100, 200, 10, 256, 8};  // 10% of 1,000 records
 constexpr Settings kBound101{100, 101, 0, 256, 8};
 constexpr Settings kNoUnify{100, 200, 0, 256, 8};
@@ -336,6 +337,14 @@ std::vector<Scenario> const& scenarios() {
        {ok('A', kTab, 0, R), ok('B', kTab, 0, R), ok('A', kTab, 0, R | F), st("T:A.RF+B.R [A1 B1]"),
         waits('A', kTab, 0, W), ok('B', kFreeTab), wk("A"), ok('A', kTab, 0, W), ok('A', kTab, 0, R),
         st("T:A.WF [A1]")}},
+      {"under another client's shared table lock a record keeps one ring",
+       kPlain,
+       {ok('B', kLock, 5, R), ok('A', kTab, 0, R), ok('C', kLock, 5, R), ok('B', kLock, 5, R),
+        st("T:A.R 5:B.R+C.R [A1 B1 C1]")}},
+      {"a shared table lock does not upgrade over another client's lock",
+       kPlain,
+       {ok('B', kLock, 9, R), ok('A', kTab, 0, R), waits('A', kLock, 5, W), st("T:A.R 9:B.R<A.W> [A1 B1]"),
+        ok('B', kFree, 9), wk("A"), ok('A', kLock, 5, W), st("T:A.W [A1]")}},
       {"a table lock waits for another client's record lock",
        kPlain,
        {ok('B', kLock, 9, R), waits('A', kTab, 0, W), st("9:B.R | 0:A.W [B1]"), err('C', kTry, 9, W, kExcLocked)}},
@@ -354,6 +363,10 @@ std::vector<Scenario> const& scenarios() {
       {"past the allowance without unification ClLockTableFull",
        kNoUnify,
        {ok('A', kMany, 100, W), err('A', kLock, 101, W, kExcClLockTableFull), cnt('A', 100)}},
+      {"explicit locks survive unification, which does not start again",
+       kAllow2Unify2,
+       {ok('A', kLock, 1, W | P), ok('A', kLock, 2, W | P), err('A', kLock, 3, W | P, kExcClLockTableFull),
+        st("T:A.W 1:A.WP 2:A.WP [A3]")}},
       {"while the journal is replayed no allowance applies",
        kAllow2,
        {ok(' ', kReplay, 1), ok('A', kMany, 3, W), cnt('A', 3), ok(' ', kReplay, 0),
