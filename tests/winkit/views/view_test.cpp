@@ -1,0 +1,320 @@
+// Views, editable views and help views in a headless session: numbering and
+// relabelling, the movement limits, deferred stream reading, the typing
+// rules on tabs, joining, region clearing, exit answers, and cross
+// references.
+#include <winkit/EditView.h>
+#include <winkit/HelpView.h>
+#include <winkit/View.h>
+
+#include <zeph/WiTest.h>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+
+#include "HeadlessScreen.h"
+#include "TestSupport.h"
+#include "ViewsSupport.h"
+
+namespace {
+
+using zftest::giveKeys;
+using zftest::screenLine;
+using zftest::TempDir;
+using viewstest::caret;
+
+bool startsWith(std::string const& a, std::string const& b) { return a.compare(0, b.size(), b) == 0; }
+
+std::string str(String const& s) { return s.isNull() ? std::string() : std::string(toCharPtr(s), size_t(s.length())); }
+
+class ViewTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    zftest::startUpOnce("viewtests-1.0");
+    zftest::headlessOnce();
+    Window::rootWindow()->front();
+    Window::rootWindow()->erase();
+    bells_ = WiTestBells();
+    Text::tabSize(4);
+  }
+  void TearDown() override { WiTestKeys(""); }
+  int bells() const { return WiTestBells() - bells_; }
+  std::string line(View& v, long n) {
+    TextCursor c(v.getText());
+    c.goTo(n, 0);
+    return c.valid() ? caret(c.value()) : std::string("<none>");
+  }
+  int bells_ = 0;
+  TempDir tmp;
+};
+
+TEST_F(ViewTest, SecondViewSharesTheTextAndClosingTheFirstRelabels) {
+  std::string f = tmp.write("f", "one\ntwo\n");
+  String name(f.c_str());
+  auto* a = new View(name);
+  auto* b = new View(name);
+  EXPECT_EQ(&a->getText(), &b->getText());
+  EXPECT_EQ(a->viewNumber(), 0);
+  EXPECT_EQ(b->viewNumber(), 1);
+  EXPECT_EQ(str(a->getLabel(true)), f + " [0]");
+  a->activate(1, 1, 5, 60, false);
+  b->activate(10, 1, 5, 60, true);
+  EXPECT_NE(screenLine(9).find(" [1] "), std::string::npos) << screenLine(9);
+  EXPECT_PRED2(startsWith, screenLine(1), "│one");
+  delete a;
+  EXPECT_EQ(b->viewNumber(), 0);
+  EXPECT_EQ(str(b->getLabel(true)), f);
+  EXPECT_EQ(screenLine(9).find("["), std::string::npos) << "bare name: " << screenLine(9);
+  EXPECT_NE(screenLine(9).find(f), std::string::npos);
+  EXPECT_TRUE(b->getText().isActive()) << "a displayed view keeps its text";
+  delete b;
+}
+
+TEST_F(ViewTest, MovementLimitsBeep) {
+  std::string f = tmp.write("f", "1\n2\n3\n4\n5\n");
+  View v(String(f.c_str()));
+  v.activate(1, 1, 20, 60, true);
+  // Five lines, 20 rows: down to line 5 + 20 - 2 = 23, then a beep.
+  v.cursDown(23);
+  EXPECT_EQ(v.getRow(), 23);
+  EXPECT_EQ(bells(), 0);
+  v.cursDown(1);
+  EXPECT_EQ(v.getRow(), 23);
+  EXPECT_EQ(bells(), 1);
+  v.cursUp(24);
+  EXPECT_EQ(bells(), 2) << "past line 0";
+  v.goCursor(3, 0, false);
+  v.pageUp(1);
+  EXPECT_EQ(v.getRow(), 0);
+  EXPECT_EQ(v.topOrigin(), 0);
+  EXPECT_EQ(bells(), 3);
+  v.cursLeft(1);
+  EXPECT_EQ(bells(), 4) << "line 0, column 0";
+  v.pageDown(2);
+  EXPECT_EQ(v.getRow(), 23);
+  EXPECT_EQ(v.topOrigin(), 4) << "the last line on top";
+  EXPECT_EQ(bells(), 5);
+  EXPECT_EQ(str(v.msg("ANY")), "(No message table)");
+}
+
+TEST_F(ViewTest, OriginsFollowTheCursorAndStatusLineShowsThePosition) {
+  std::string text;
+  for (int i = 0; i < 30; ++i) text += "line " + std::to_string(i) + "\n";
+  std::string f = tmp.write("f", text);
+  View v(String(f.c_str()));
+  v.activate(1, 1, 5, 20, true);
+  v.cursDown(7);
+  EXPECT_EQ(v.topOrigin(), 3);
+  EXPECT_PRED2(startsWith, screenLine(5), "│line 7");
+  EXPECT_NE(screenLine(6).find("8:1"), std::string::npos) << screenLine(6);
+  v.cursRight(25);
+  EXPECT_EQ(v.colOrigin(), 6);
+  v.wordRight(1);
+  EXPECT_EQ(v.getRow(), 8) << "past the line end to the next word";
+  EXPECT_EQ(v.getCol(), 0);
+  v.wordRight(1);
+  EXPECT_EQ(v.getCol(), 5);
+  v.wordLeft(2);
+  EXPECT_EQ(v.getRow(), 7);
+  EXPECT_EQ(v.getCol(), 5);
+  v.goToEndOfFile();
+  EXPECT_EQ(v.getRow(), 29);
+  EXPECT_EQ(v.topOrigin(), 25);
+}
+
+TEST_F(ViewTest, DeferredStreamViewStoppedByEscKeepsTheLinesRead) {
+  View v(String("echo one; echo two; sleep 1; echo three"), true);
+  EXPECT_EQ(v.sizeOfText(), 0);
+  giveKeys("esc");
+  v.activate(1, 1, 5, 40, true);
+  EXPECT_FALSE(v.isReading());
+  EXPECT_GE(v.sizeOfText(), 1);
+  EXPECT_LE(v.sizeOfText(), 2) << "stopped before the slow part";
+  EXPECT_EQ(line(v, 0), "one");
+  EXPECT_PRED2(startsWith, screenLine(1), "│one");
+  EXPECT_FALSE(v.getText().modif());
+  // Not stopped: every line.
+  View w(String("echo a; echo b"), true);
+  w.activate(8, 1, 5, 40, false);
+  EXPECT_EQ(w.sizeOfText(), 2);
+}
+
+TEST_F(ViewTest, TypingOnFillBytesAndTabs) {
+  std::string f = tmp.write("f", "\t\nab\tc\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 5, 40, true);
+  EXPECT_EQ(line(v, 0), "^_^_^_\t");
+  v.insChar('x');  // on the first fill byte
+  EXPECT_EQ(line(v, 0), "x^_^_\t") << "the tab still ends in column 3";
+  // Overwrite on a tab replaces it.
+  v.chgInsMode(true);
+  v.goCursor(1, 3, false);
+  EXPECT_EQ(line(v, 1), "ab^_\tc");
+  v.insChar('y');
+  EXPECT_EQ(line(v, 1), "ab yc");
+  v.chgInsMode(true);
+  // Insert mode on a tab: the tab moves to the next stop.
+  v.goCursor(0, 3, false);
+  v.insChar('z');
+  EXPECT_EQ(line(v, 0), "x  z^_^_^_\t");
+  EXPECT_TRUE(v.isTextMod());
+}
+
+TEST_F(ViewTest, BackspaceInColumnZeroJoinsOntoTheLineAbove) {
+  std::string f = tmp.write("f", "l0\nl1\nl2\nl3\nfour\nfive\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 8, 40, true);
+  v.goCursor(5, 0, false);
+  v.backSpace();
+  EXPECT_EQ(line(v, 4), "fourfive");
+  EXPECT_EQ(v.getRow(), 4);
+  EXPECT_EQ(v.getCol(), 4);
+  EXPECT_EQ(v.sizeOfText(), 5);
+  v.goCursor(0, 0, false);
+  v.backSpace();
+  EXPECT_EQ(bells(), 1) << "column 0 of the first line";
+}
+
+TEST_F(ViewTest, ClearingARegionKeepsTheLines) {
+  struct {
+    bool remove;
+    char const* lines[4];
+  } cases[] = {
+      {false, {"ab", "", "  cde", "<none>"}},  // the first line's rest reaches its end
+      {true, {"abcde", "<none>", "<none>", "<none>"}},
+  };
+  for (auto const& c : cases) {
+    std::string f = tmp.write("f", "abxyz\nmiddle\nqrcde\n");
+    EditableView v(String(f.c_str()));
+    v.activate(1, 1, 5, 40, true);
+    v.goCursor(0, 2, false);
+    TextCursor mark(v.getCursor());
+    v.goCursor(2, 2, false);
+    ASSERT_TRUE(v.delRegion(mark, c.remove));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(line(v, i), c.lines[i]) << c.remove << " line " << i;
+    EXPECT_EQ(v.getRow(), 0);
+    EXPECT_EQ(v.getCol(), 2);
+  }
+}
+
+TEST_F(ViewTest, RegionRuleAndBlockDisplay) {
+  struct {
+    long mark, cursor;
+    char const* got;
+  } cases[] = {{3, 7, "defg"}, {7, 3, "defgh"}};
+  for (auto const& c : cases) {
+    std::string f = tmp.write("f", "x\nabcdefghij\n");
+    EditableView v(String(f.c_str()));
+    v.activate(1, 1, 5, 40, true);
+    v.goCursor(1, c.mark, false);
+    v.beginBlock();
+    v.goCursor(1, c.cursor, false);
+    v.showBlock();
+    long from = std::min(c.mark, c.cursor), to = std::max(c.mark, c.cursor);
+    long last = c.mark > c.cursor ? to : to - 1;
+    for (long col = 0; col < 10; ++col)
+      EXPECT_EQ(WiTestAttr(2, int(col + 1)) & 0x2000, col >= from && col <= last ? 0x2000 : 0) << col;
+    EXPECT_FALSE(v.isTextMod()) << "the display mark is no change";
+    StringList out;
+    ASSERT_TRUE(v.getRegion(out, v.getBlock()));
+    EXPECT_EQ(str(out.first()), c.got);
+    v.delBlock(true);
+    EXPECT_EQ(WiTestAttr(2, int(from + 1)) & 0x2000, 0);
+  }
+}
+
+TEST_F(ViewTest, ExitAnswers) {
+  std::string f = tmp.write("f", "a\n");
+  auto* v = new EditableView(String(f.c_str()));
+  v->activate(1, 1, 5, 40, true);
+  EXPECT_TRUE(v->exit(false));
+  v->insChar('x');
+  EXPECT_FALSE(v->exit(false)) << "modified, only view";
+  auto* w = new EditableView(String(f.c_str()));
+  w->activate(10, 1, 5, 40, false);
+  EXPECT_FALSE(v->exit(false)) << "first view, not forced";
+  EXPECT_TRUE(v->exit(true));
+  EXPECT_TRUE(w->exit(false)) << "not the first view of the text";
+  delete w;
+  delete v;
+  EditableView s(String("echo x"), false);
+  s.activate(1, 1, 5, 40, true);
+  s.insChar('y');
+  EXPECT_TRUE(s.exit(false)) << "a stream text";
+}
+
+// ---- help views --------------------------------------------------------------------
+
+class Labels : public HelpLabelSource {
+public:
+  String getHlpLabel(String const& key) override {
+    if (str(key) == "HelpIndex") return String("Index");
+    return String(reinterpret_cast<char const*>(1));  // the highest String: no label
+  }
+};
+
+TEST_F(ViewTest, HelpViewReferences) {
+  Labels labels;
+  HelpView h(String("help"), String("See @HelpIndex@ now\n@a@ and @b@\nmail me@host\nend"), String("Help"),
+             &labels);
+  h.activate(1, 1, 6, 60, true);
+  EXPECT_EQ(screenLine(1), "│See [Index]  now" + std::string(44, ' ') + "│");
+  for (int col = 4; col <= 11; ++col) EXPECT_EQ(WiTestAttr(1, col + 1) & 0x800, 0x800) << col;
+  EXPECT_EQ(WiTestAttr(1, 3 + 1) & 0x800, 0);
+  EXPECT_EQ(WiTestAttr(1, 12 + 1) & 0x800, 0);
+  ASSERT_EQ(h.xrefCount(), 3);
+  EXPECT_EQ(h.xref(0).startCol, 4);
+  EXPECT_EQ(h.xref(0).endCol, 10);
+  // Two on a line: columns on the displayed line "[a]  and [b] ".
+  EXPECT_PRED2(startsWith, screenLine(2), "│[a]  and [b]");
+  EXPECT_EQ(h.xref(1).startCol, 0);
+  EXPECT_EQ(h.xref(1).endCol, 2);
+  EXPECT_EQ(h.xref(2).startCol, 9);
+  EXPECT_EQ(h.xref(2).endCol, 11);
+  EXPECT_PRED2(startsWith, screenLine(3), "│mail me@host");  // a lone at sign
+  // Wrapping both ways.
+  h.goToNext();
+  EXPECT_EQ(h.currentXRef(), 0);
+  h.goToPrev();
+  EXPECT_EQ(h.currentXRef(), 2);
+  EXPECT_EQ(h.getRow(), 1);
+  EXPECT_EQ(h.getCol(), 9);
+  h.goToNext();
+  EXPECT_EQ(h.currentXRef(), 0);
+  EXPECT_EQ(str(h.getXRefKey()), "HelpIndex");
+  h.goCursor(0, 14, false);
+  EXPECT_EQ(str(h.getXRefKey()), "");
+  EXPECT_EQ(h.currentXRef(), 1) << "the next one after the cursor";
+  EXPECT_EQ(h.getRow(), 1);
+  EXPECT_TRUE(h.exit(false));
+  EXPECT_FALSE(h.store());
+}
+
+TEST_F(ViewTest, HelpTextIsNeverAFile) {
+  // A file named like the command in the working directory changes nothing,
+  // and a file view of that name stays apart from the help.
+  std::string cwd = tmp.path();
+  std::string old(1024, '\0');
+  ASSERT_NE(::getcwd(old.data(), old.size()), nullptr);
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  tmp.write("Edit", "file line\n");
+  {
+    EditableView file(String("Edit"));
+    file.activate(12, 1, 5, 40, false);
+    HelpView h(String("Edit"), String("help line"), String("Edit help"), nullptr);
+    h.activate(1, 1, 5, 40, true);
+    EXPECT_NE(&h.getText(), &file.getText());
+    EXPECT_EQ(h.sizeOfText(), 1);
+    EXPECT_EQ(line(h, 0), "help line");
+    EXPECT_EQ(View::existText(String("Edit")), &file);
+    h.deActivate();
+    EXPECT_EQ(h.sizeOfText(), 1) << "kept while hidden";
+    EXPECT_EQ(file.sizeOfText(), 1);
+  }
+  EXPECT_EQ(zftest::readFile(cwd + "/Edit"), "file line\n");
+  ASSERT_EQ(::chdir(old.c_str()), 0);
+}
+
+}  // namespace
