@@ -178,10 +178,10 @@ TEST_F(FileTextTest, PreserveFileFormAndRestoring) {
 TEST_F(FileTextTest, FailedWriteKeepsTheOldFileAndTheText) {
   std::string f = tmp.write("data.txt", "old\n");
   FileText t(String(f.c_str()), false);
-  ASSERT_TRUE(t.activate());
-  addLine(t, "new");
   {
-    zftest::FaultFs fs;
+    zftest::FaultFs fs;  // sees the data file opened
+    ASSERT_TRUE(t.activate());
+    addLine(t, "new");
     fs.failWrite(1, ENOSPC, "data.txt");
     EXPECT_FALSE(t.store());
   }

@@ -107,7 +107,7 @@ TEST_F(ViewTest, OriginsFollowTheCursorAndStatusLineShowsThePosition) {
   v.activate(1, 1, 5, 20, true);
   v.cursDown(7);
   EXPECT_EQ(v.topOrigin(), 3);
-  EXPECT_PRED2(startsWith, screenLine(5), "│line 7");
+  EXPECT_PRED2(startsWith, screenLine(5), "║line 7");
   EXPECT_NE(screenLine(6).find("8:1"), std::string::npos) << screenLine(6);
   v.cursRight(25);
   EXPECT_EQ(v.colOrigin(), 6);
@@ -133,7 +133,7 @@ TEST_F(ViewTest, DeferredStreamViewStoppedByEscKeepsTheLinesRead) {
   EXPECT_GE(v.sizeOfText(), 1);
   EXPECT_LE(v.sizeOfText(), 2) << "stopped before the slow part";
   EXPECT_EQ(line(v, 0), "one");
-  EXPECT_PRED2(startsWith, screenLine(1), "│one");
+  EXPECT_PRED2(startsWith, screenLine(1), "║one");
   EXPECT_FALSE(v.getText().modif());
   // Not stopped: every line.
   View w(String("echo a; echo b"), true);
@@ -145,20 +145,20 @@ TEST_F(ViewTest, TypingOnFillBytesAndTabs) {
   std::string f = tmp.write("f", "\t\nab\tc\n");
   EditableView v(String(f.c_str()));
   v.activate(1, 1, 5, 40, true);
-  EXPECT_EQ(line(v, 0), "^_^_^_\t");
+  EXPECT_EQ(line(v, 0), "^_^_^_^I");
   v.insChar('x');  // on the first fill byte
-  EXPECT_EQ(line(v, 0), "x^_^_\t") << "the tab still ends in column 3";
+  EXPECT_EQ(line(v, 0), "x^_^_^I") << "the tab still ends in column 3";
   // Overwrite on a tab replaces it.
   v.chgInsMode(true);
   v.goCursor(1, 3, false);
-  EXPECT_EQ(line(v, 1), "ab^_\tc");
+  EXPECT_EQ(line(v, 1), "ab^_^Ic");
   v.insChar('y');
   EXPECT_EQ(line(v, 1), "ab yc");
   v.chgInsMode(true);
   // Insert mode on a tab: the tab moves to the next stop.
   v.goCursor(0, 3, false);
   v.insChar('z');
-  EXPECT_EQ(line(v, 0), "x  z^_^_^_\t");
+  EXPECT_EQ(line(v, 0), "x  z^_^_^_^I");
   EXPECT_TRUE(v.isTextMod());
 }
 
@@ -260,7 +260,7 @@ TEST_F(ViewTest, HelpViewReferences) {
   HelpView h(String("help"), String("See @HelpIndex@ now\n@a@ and @b@\nmail me@host\nend"), String("Help"),
              &labels);
   h.activate(1, 1, 6, 60, true);
-  EXPECT_EQ(screenLine(1), "│See [Index]  now" + std::string(44, ' ') + "│");
+  EXPECT_EQ(screenLine(1), "║See [Index]  now" + std::string(44, ' ') + "║");
   for (int col = 4; col <= 11; ++col) EXPECT_EQ(WiTestAttr(1, col + 1) & 0x800, 0x800) << col;
   EXPECT_EQ(WiTestAttr(1, 3 + 1) & 0x800, 0);
   EXPECT_EQ(WiTestAttr(1, 12 + 1) & 0x800, 0);
@@ -268,12 +268,12 @@ TEST_F(ViewTest, HelpViewReferences) {
   EXPECT_EQ(h.xref(0).startCol, 4);
   EXPECT_EQ(h.xref(0).endCol, 10);
   // Two on a line: columns on the displayed line "[a]  and [b] ".
-  EXPECT_PRED2(startsWith, screenLine(2), "│[a]  and [b]");
+  EXPECT_PRED2(startsWith, screenLine(2), "║[a]  and [b]");
   EXPECT_EQ(h.xref(1).startCol, 0);
   EXPECT_EQ(h.xref(1).endCol, 2);
   EXPECT_EQ(h.xref(2).startCol, 9);
   EXPECT_EQ(h.xref(2).endCol, 11);
-  EXPECT_PRED2(startsWith, screenLine(3), "│mail me@host");  // a lone at sign
+  EXPECT_PRED2(startsWith, screenLine(3), "║mail me@host");  // a lone at sign
   // Wrapping both ways.
   h.goToNext();
   EXPECT_EQ(h.currentXRef(), 0);

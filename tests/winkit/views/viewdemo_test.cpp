@@ -89,13 +89,12 @@ TEST(ViewDemo, ControlModeAndStatusLine) {
   std::vector<std::string> first = rows(all);
   ASSERT_EQ(first.size(), 24u);
   // Current view: the bottom frame row filled with the shade, "Ins" at 3, "1:1" at 7.
-  EXPECT_EQ(first[10].substr(0, 4), "└▒▒▒") << first[10];
+  EXPECT_EQ(first[10].substr(0, 12), "╚▒▒▒") << "the current view: double frame, shaded";
   EXPECT_NE(first[10].find("Ins▒1:1▒"), std::string::npos) << first[10];
-  std::vector<std::string> second = rows(all.substr(all.find('\n', 0) == std::string::npos ? 0 : 0));
   size_t secondAt = 0;
   for (int i = 0; i < 24; ++i) secondAt = all.find('\n', secondAt) + 1;
-  second = rows(all.substr(secondAt));
-  EXPECT_EQ(second[1].substr(0, std::string("│a..«b$").size()), "│a..«b$") << second[1];
+  std::vector<std::string> second = rows(all.substr(secondAt));
+  EXPECT_EQ(second[1].substr(0, std::string("║a..«b$").size()), "║a..«b$") << second[1];
   EXPECT_NE(second[10].find("Ins▒1:6▒"), std::string::npos) << second[10];
   size_t thirdAt = secondAt;
   for (int i = 0; i < 24; ++i) thirdAt = all.find('\n', thirdAt) + 1;
