@@ -164,12 +164,15 @@ bool FileText::mkFiles() {
   } else {
     std::string templ = str(preserveName_);
     if (templ.size() < 6 || templ.compare(templ.size() - 6, 6, "XXXXXX") != 0) templ = str(tempFile());
-    int fd = ::mkstemp(templ.data());  // exclusive, mode 0600
-    if (fd < 0) return false;
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    preserveFd_ = fd;
-    preserveName_ = fromStd(templ);
-    lockWhole(preserveFd_, true);
+    // Exclusive, mode 0600. Without one the file is still edited; only the
+    // preserve copy is missing (storePreserve answers false).
+    int fd = ::mkstemp(templ.data());
+    if (fd >= 0) {
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+      preserveFd_ = fd;
+      preserveName_ = fromStd(templ);
+      lockWhole(preserveFd_, true);
+    }
   }
   // 2-4. The data file: open for writing and lock it, else read-only.
   String path = dataPath();

@@ -80,6 +80,8 @@ public:
   long insertFile(String const& name);
 
 protected:
+  // The text of a view showing the file, else a new EditableText.
+  Text* constructText(String const& name) override { return editText(name, nullptr); }
   static Text* editText(String const& name, Text* given);
   // The region's ends: from, to and whether `to` belongs to it.
   bool regionEnds(TextCursor const& mark, TextCursor& from, TextCursor& to, bool& inclusive) const;

@@ -245,6 +245,56 @@ TEST_F(ViewTest, ExitAnswers) {
   EXPECT_TRUE(s.exit(false)) << "a stream text";
 }
 
+TEST_F(ViewTest, DelWordCases) {
+  struct {
+    char const* text;
+    long line, col;
+    char const* lines[3];
+  } cases[] = {
+      {"foo bar\n", 0, 0, {"bar", "<none>", "<none>"}},             // the next word on the line
+      {"foo\nbar\n", 0, 1, {"f", "bar", "<none>"}},                // on a later line: to the line end
+      {"foo\n  bar\n", 0, 5, {"foo  bar", "<none>", "<none>"}},    // past the end: padded and joined
+      {"foo\n\n\nbar\n", 0, 3, {"foo", "", "bar"}},               // further down: the next line goes
+  };
+  for (auto const& c : cases) {
+    std::string f = tmp.write("f", c.text);
+    EditableView v(String(f.c_str()));
+    v.activate(1, 1, 5, 40, true);
+    v.goCursor(c.line, c.col, false);
+    v.delWord();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(line(v, i), c.lines[i]) << c.text << " line " << i;
+    EXPECT_EQ(v.getCol(), c.col);
+  }
+}
+
+TEST_F(ViewTest, InsertFileTokenAndRename) {
+  std::string f = tmp.write("f", "alpha beta\nlast\n");
+  std::string g = tmp.write("g", "one\n\x1b[1mtwo\x1b[0m\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 5, 40, true);
+  v.goCursor(1, 2, false);
+  EXPECT_EQ(v.insertFile(String(g.c_str())), 2);
+  EXPECT_EQ(line(v, 1), "one");
+  EXPECT_EQ(line(v, 2), "two");
+  EXPECT_EQ(line(v, 3), "last");
+  EXPECT_EQ(v.getRow(), 1) << "the cursor keeps its line number";
+  EXPECT_EQ(viewstest::zones(v.getText()), "2,0-2,2:800;");
+  v.goCursor(0, 7, false);
+  EXPECT_EQ(str(v.getToken()), "beta");
+  v.goCursor(0, 5, false);
+  EXPECT_TRUE(v.getToken().isNull()) << "a blank";
+  // Renaming: refused onto a file another view shows, accepted elsewhere.
+  View other(String(g.c_str()));
+  EXPECT_FALSE(v.chgFileName(String(g.c_str())));
+  std::string h = tmp.file("h");
+  EXPECT_TRUE(v.chgFileName(String(h.c_str())));
+  EXPECT_NE(screenLine(0).find(" " + h + " "), std::string::npos) << screenLine(0);
+  ASSERT_TRUE(v.store());
+  // The text's store carries the bold across the line end and resets it there.
+  EXPECT_EQ(zftest::readFile(h), "alpha beta\none\n\x1b[1mtwo\n\x1b[0mlast\n");
+  EXPECT_EQ(zftest::readFile(f), "alpha beta\nlast\n");
+}
+
 // ---- help views --------------------------------------------------------------------
 
 class Labels : public HelpLabelSource {
