@@ -4,6 +4,7 @@
 
 #include <zfound/Assert.h>
 
+#include <cerrno>
 #include <string>
 
 namespace {
@@ -17,6 +18,11 @@ public:
     type_ = TextEditable | TextStream;
     active_ = true;
     stored_ = true;
+  }
+  // Never written anywhere, whoever asks.
+  bool store() override {
+    errNo_ = EROFS;
+    return false;
   }
 };
 

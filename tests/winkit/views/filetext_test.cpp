@@ -205,4 +205,18 @@ TEST_F(FileTextTest, ReadOnlyFileIsNeverWritten) {
   EXPECT_EQ(readFile(f), "keep\n");
 }
 
+TEST_F(FileTextTest, AdministeredTextHasNoFiles) {
+  tmp.write("bin/checkout", "#!/bin/sh\necho from the store\n");
+  ASSERT_EQ(::chmod(tmp.file("bin/checkout").c_str(), 0755), 0);
+  zftest::ScopedEnv path("PATH", tmp.file("bin") + ":/usr/bin:/bin");
+  std::string f = tmp.file("adm.txt");
+  FileText t(String(f.c_str()), false);
+  EXPECT_TRUE(t.isType(TextAdmin));
+  EXPECT_TRUE(t.getPreserveName().isNull());
+  EXPECT_EQ(str(t.first()), "from the store");
+  EXPECT_FALSE(t.activate());
+  EXPECT_FALSE(t.store()) << "never locked, never written";
+  EXPECT_FALSE(exists(f));
+}
+
 }  // namespace

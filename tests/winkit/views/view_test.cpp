@@ -340,6 +340,7 @@ TEST_F(ViewTest, HelpViewReferences) {
   EXPECT_EQ(h.getRow(), 1);
   EXPECT_TRUE(h.exit(false));
   EXPECT_FALSE(h.store());
+  EXPECT_FALSE(h.edText()->store()) << "not even through its text";
 }
 
 TEST_F(ViewTest, HelpTextIsNeverAFile) {
