@@ -351,6 +351,14 @@ TEST_F(ViewTest, HelpTextIsNeverAFile) {
   ASSERT_NE(::getcwd(old.data(), old.size()), nullptr);
   ASSERT_EQ(::chdir(cwd.c_str()), 0);
   tmp.write("Edit", "file line\n");
+  // A "checkout" that leaves a mark when it runs.
+  tmp.write("bin/checkout", "#!/bin/sh\ntouch \"$0.ran\"\nexit 1\n");
+  ASSERT_EQ(::chmod(tmp.file("bin/checkout").c_str(), 0755), 0);
+  zftest::ScopedEnv path("PATH", tmp.file("bin") + ":/usr/bin:/bin");
+  {
+    HelpView alone(String("Nofile"), String("x"), String(), nullptr);
+    EXPECT_NE(::access(tmp.file("bin/checkout.ran").c_str(), F_OK), 0) << "no command runs for a help view";
+  }
   {
     EditableView file(String("Edit"));
     file.activate(12, 1, 5, 40, false);
