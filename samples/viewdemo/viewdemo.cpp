@@ -44,7 +44,7 @@ public:
 
   int32_t execute() override {
     if (argVal(1).isNull()) {
-      error(String("usage: viewdemo FILE..."));
+      error(appMsg("USAGE"));
       return 1;
     }
     Window::rootWindow();

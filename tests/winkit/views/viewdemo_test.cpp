@@ -102,4 +102,29 @@ TEST(ViewDemo, ControlModeAndStatusLine) {
   EXPECT_NE(third[10].find("Ovr"), std::string::npos) << third[10];
 }
 
+TEST(ViewDemo, SharedTextRedrawsBothViewsAndNextViewTakesTheKeys) {
+  TempDir dir;
+  std::string f = dir.write("f", "abc\n");
+  std::string g = dir.write("g", "xyz\n");
+  std::string screens;
+  // Two views of f: typing in the current one shows in both.
+  RunResult r = viewdemo(dir, {f, f}, "\"Q\" dump esc", screens);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> s = rows(screens);
+  ASSERT_EQ(s.size(), 24u);
+  EXPECT_EQ(s[1].substr(0, 7), "│Qabc") << s[1];
+  EXPECT_EQ(s[12].substr(0, 7), "║Qabc") << s[12];
+  // f then g: g is current; Alt n makes f current, and the keys go there.
+  r = viewdemo(dir, {f, g}, "k155 \"n\" \"Z\" save esc", screens);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(f), "Zabc\n");
+  EXPECT_EQ(readFile(g), "xyz\n");
+}
+
+TEST(ViewDemo, WithoutFilesShowsItsUsage) {
+  RunResult r = runProgram({binPath("viewdemo")}, "", {}, 30);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Usage: viewdemo FILE..."), std::string::npos) << r.err;
+}
+
 }  // namespace
