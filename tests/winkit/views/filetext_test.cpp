@@ -219,4 +219,17 @@ TEST_F(FileTextTest, AdministeredTextHasNoFiles) {
   EXPECT_FALSE(exists(f));
 }
 
+TEST_F(FileTextTest, AddPathResolvesAgainstTheWorkingDirectory) {
+  struct {
+    char const* name;
+    char const* path;
+  } cases[] = {{"f.txt", "/home/u/f.txt"}, {"x/../y/f.txt", "/home/u/y/f.txt"}, {"/abs/f", "/abs/f"}};
+  FileText::setCwd(String("/home/u"));
+  for (auto const& c : cases) {
+    FileText t(String(c.name), false);
+    t.addPath();
+    EXPECT_EQ(str(t.getTextName()), c.path) << c.name;
+  }
+}
+
 }  // namespace

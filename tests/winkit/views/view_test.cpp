@@ -295,6 +295,34 @@ TEST_F(ViewTest, InsertFileTokenAndRename) {
   EXPECT_EQ(zftest::readFile(f), "alpha beta\nlast\n");
 }
 
+// Keywords of ".c" files: "int" underlined, "return" with the stand-in for bold.
+class KeywordView : public View {
+public:
+  using View::View;
+  long keyWordAttrib(String const& word, String const& ext) override {
+    if (str(ext) != "c") return -1;
+    if (str(word) == "int") return 0x100;
+    if (str(word) == "return") return static_cast<int32_t>(0x80000000);
+    return -1;
+  }
+};
+
+TEST_F(ViewTest, DecorationsAndZonesCombine) {
+  std::string f = tmp.write("k.c", "int x; return\x1b[7m int\x1b[0m\n");
+  KeywordView v{String(f.c_str())};
+  v.activate(1, 1, 3, 40, false);
+  EXPECT_PRED2(startsWith, screenLine(1), "│int x; return int");
+  struct {
+    int col;
+    int32_t attr;
+  } cells[] = {{0, 0x100}, {2, 0x100}, {3, 0}, {7, 0x800}, {12, 0x800}, {13, 0x200}, {14, 0x300}, {16, 0x300}, {17, 0}};
+  for (auto const& c : cells) EXPECT_EQ(WiTestAttr(1, c.col + 1), c.attr) << c.col;
+  // Control mode shows no decorations.
+  v.chgCtrolMode();
+  EXPECT_EQ(WiTestAttr(1, 1), 0);
+  EXPECT_EQ(WiTestAttr(1, 15), 0x200);
+}
+
 // ---- help views --------------------------------------------------------------------
 
 class Labels : public HelpLabelSource {
