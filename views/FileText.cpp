@@ -52,11 +52,18 @@ int lockWhole(int fd, bool wait) {
   }
 }
 
-// Replaces the whole content of fd: written from offset 0, then cut to its
-// length, then synced. A failure before the first byte leaves the file as
-// it was.
+// Replaces the whole content of fd: the space reserved first (so a full
+// disk is found before a byte changes), written from offset 0, cut to its
+// length, synced. A failure before the first byte leaves the file as it was.
 bool rewrite(int fd, std::string const& data) {
   FileOps const& ops = fileOps();
+  if (!data.empty()) {
+    int e = ::posix_fallocate(fd, 0, static_cast<off_t>(data.size()));
+    if (e == ENOSPC || e == EFBIG || e == EIO || e == EDQUOT) {
+      errno = e;
+      return false;
+    }
+  }
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ops.pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));

@@ -75,7 +75,7 @@ TEST_F(ViewTest, SecondViewSharesTheTextAndClosingTheFirstRelabels) {
 TEST_F(ViewTest, MovementLimitsBeep) {
   std::string f = tmp.write("f", "1\n2\n3\n4\n5\n");
   View v(String(f.c_str()));
-  v.activate(1, 1, 20, 60, true);
+  v.activate(1, 1, 20, 70, true);
   // Five lines, 20 rows: down to line 5 + 20 - 2 = 23, then a beep.
   v.cursDown(23);
   EXPECT_EQ(v.getRow(), 23);
@@ -97,6 +97,16 @@ TEST_F(ViewTest, MovementLimitsBeep) {
   EXPECT_EQ(v.topOrigin(), 4) << "the last line on top";
   EXPECT_EQ(bells(), 5);
   EXPECT_EQ(str(v.msg("ANY")), "(No message table)");
+  // Help mode: "Help" at column 60 of the status line; a message after the position.
+  v.chgHelpMode();
+  v.writeStLine(String("note"));
+  std::string status = screenLine(21);
+  size_t help = status.find("Help");
+  ASSERT_NE(help, std::string::npos) << status;
+  long column = -1;  // interior column: code points before it, less the frame
+  for (size_t i = 0; i < help; ++i) column += (static_cast<unsigned char>(status[i]) & 0xC0) != 0x80;
+  EXPECT_EQ(column, 60) << status;
+  EXPECT_NE(status.find("▒24:1  note▒"), std::string::npos) << status;
 }
 
 TEST_F(ViewTest, OriginsFollowTheCursorAndStatusLineShowsThePosition) {

@@ -77,6 +77,7 @@ TEST(ViewDemo, TwoViewsOfOneFileAreNumbered) {
   ASSERT_EQ(s.size(), 24u);
   EXPECT_NE(s[0].find(" f [0] "), std::string::npos) << s[0];
   EXPECT_NE(s[11].find(" f [1] "), std::string::npos) << s[11];
+  EXPECT_EQ(s[10].rfind("└───Ins─1:1─", 0), 0u) << "not current: a single frame, lines: " << s[10];
 }
 
 TEST(ViewDemo, ControlModeAndStatusLine) {
