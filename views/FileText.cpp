@@ -58,11 +58,10 @@ int lockWhole(int fd, bool wait) {
 bool rewrite(int fd, std::string const& data) {
   FileOps const& ops = fileOps();
   if (!data.empty()) {
-    int e = ::posix_fallocate(fd, 0, static_cast<off_t>(data.size()));
-    if (e == ENOSPC || e == EFBIG || e == EIO || e == EDQUOT) {
-      errno = e;
+    // The size stays: a failed write must not leave the file longer.
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(data.size())) != 0 &&
+        (errno == ENOSPC || errno == EFBIG || errno == EIO || errno == EDQUOT))
       return false;
-    }
   }
   size_t done = 0;
   while (done < data.size()) {
