@@ -333,6 +333,48 @@ TEST_F(ViewTest, DecorationsAndZonesCombine) {
   EXPECT_EQ(WiTestAttr(1, 15), 0x200);
 }
 
+TEST_F(ViewTest, LoadSharesOrLeavesTheText) {
+  std::string f = tmp.write("f", "eff\n");
+  std::string g = tmp.write("g", "gee\nline 2\n");
+  auto* a = new EditableView(String(f.c_str()));
+  auto* b = new EditableView(String(f.c_str()));
+  EXPECT_FALSE(a->load(String(g.c_str()))) << "undisplayed";
+  a->activate(1, 1, 4, 40, false);
+  b->activate(8, 1, 4, 40, true);
+  Text* shared = &a->getText();
+  // a leaves the shared text for a new editable one; b is relabelled.
+  ASSERT_TRUE(a->load(String(g.c_str())));
+  EXPECT_NE(&a->getText(), shared);
+  EXPECT_NE(a->edText(), nullptr);
+  EXPECT_EQ(line(*a, 1), "line 2");
+  EXPECT_EQ(str(a->getLabel(true)), g);
+  EXPECT_EQ(str(b->getLabel(true)), f);
+  EXPECT_EQ(b->viewNumber(), 0);
+  // Loading a file another view shows shares its text.
+  ASSERT_TRUE(b->load(String(g.c_str())));
+  EXPECT_EQ(&b->getText(), &a->getText());
+  EXPECT_EQ(str(b->getLabel(true)), g + " [1]");
+  delete a;
+  delete b;
+}
+
+TEST_F(ViewTest, SetSizeKeepsTheCursorVisible) {
+  std::string text;
+  for (int i = 0; i < 20; ++i) text += "row " + std::to_string(i) + "\n";
+  std::string f = tmp.write("f", text);
+  View v(String(f.c_str()));
+  v.activate(1, 1, 10, 40, true);
+  v.cursDown(9);
+  v.setSize(1, 1, 4, 40);
+  EXPECT_FALSE(v.inOrgSize());
+  EXPECT_EQ(v.getHeight(), 4);
+  EXPECT_EQ(v.topOrigin(), 6);
+  EXPECT_PRED2(startsWith, screenLine(4), "║row 9");
+  v.setOrgSize();
+  EXPECT_TRUE(v.inOrgSize());
+  EXPECT_EQ(v.getHeight(), 10);
+}
+
 // ---- help views --------------------------------------------------------------------
 
 class Labels : public HelpLabelSource {
