@@ -69,6 +69,10 @@ TEST_F(ViewTest, SecondViewSharesTheTextAndClosingTheFirstRelabels) {
   EXPECT_EQ(screenLine(9).find("["), std::string::npos) << "bare name: " << screenLine(9);
   EXPECT_NE(screenLine(9).find(f), std::string::npos);
   EXPECT_TRUE(b->getText().isActive()) << "a displayed view keeps its text";
+  // Another spelling of the same file shares the text too.
+  View c(String((tmp.path() + "/./f").c_str()));
+  EXPECT_EQ(&c.getText(), &b->getText());
+  EXPECT_FALSE(View::sameFile(String(f.c_str()), String((tmp.path() + "/g").c_str())));
   delete b;
 }
 
