@@ -30,7 +30,7 @@ public:
   // back, fill bytes removed, each line ended by "\n"). True when every byte
   // was written and the file closed: then stored, type 1 and not modified.
   // False otherwise, with the state unchanged and errNo() telling why.
-  bool store();
+  virtual bool store();
   // The errno of the last failed store (0 when it succeeded).
   int errNo() const { return errNo_; }
 
@@ -45,7 +45,7 @@ public:
   // it); remove clear blanks within lines and empties the lines between.
   bool delRegion(EditableTextCursor& from, TextCursor& to, bool remove, bool exclusiveEnd);
 
-private:
+protected:
   int errNo_ = 0;
 };
 
