@@ -31,6 +31,7 @@
 // Invariants: every number read from a file is checked before it is used;
 // damage is reported naming the file and nothing is written; a held index
 // or header stays held until FreeTable.
+#include "TableAccess.h"
 #include "VFile.h"
 
 #include <dbm/DbInterface.h>
@@ -1750,98 +1751,30 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
 }  // extern "C"
 
 // ============================================================================
-// Block fetch for cursors
+// What the cursor code uses
 // ============================================================================
-namespace {
+namespace zxdb {
 
-// What the library keeps for a cursor: where the next block forward and
-// backward starts, and the records it holds locked.
-struct CursorState {
-  std::vector<char> fwd, back;  // anchor records (record + number); empty: start
-  std::vector<int32_t> locked;
-};
-std::map<s_dbcurs const*, CursorState> gCursor;
+s_table* openTable(int32_t handle) { return recTable(handle); }
 
-// Fills the block going forward (dir 1) or backward (-1); the count read.
-int32_t fetchBlock(s_dbcurs* c, int32_t dir) {
-  s_table* t = recTable(c->table);
-  int32_t idx = dbLowByte(c->index);
-  if (!t || idx >= t->nindexes || !c->block || c->capacity < 1) return -1;
-  CursorState& cs = gCursor[c];
-  int32_t len = t->d.len, step = len + 4;
-  std::vector<char>& anchor = dir > 0 ? cs.fwd : cs.back;
-  std::vector<char> rec(size_t(step), 0);
-  int32_t mode;
-  if (!anchor.empty()) {
-    memcpy(rec.data(), anchor.data(), size_t(step));
-    mode = dir > 0 ? 2 : 4;
-  } else {
-    char const* bound = dir > 0 ? c->low : c->high;
-    if (bound) {
-      memcpy(rec.data(), bound, size_t(step));
-      mode = dir > 0 ? 3 : 5;
-    } else {
-      mode = dir > 0 ? 8 : 16;
-    }
-  }
-  s_index* ip = &t->indexes[idx];
-  std::vector<char> limitKey, key(size_t(ip->d.klen) + 4);
-  char const* limit = dir > 0 ? c->high : c->low;
-  if (limit) {
-    limitKey.assign(size_t(ip->d.klen) + 4, 0);
-    _BuildKey(limitKey.data(), ip, limit, dir > 0 ? 0x7fffffff : 0);
-  }
-  bool keep = c->flags & 1, skip = (c->flags & 2) != 0;
-  int32_t n = 0;
-  while (n < c->capacity) {
-    int32_t recno = findKey(c, t, idx, rec.data(), mode, 0, nullptr, 0);
-    if (recno <= 0) break;
-    mode = (dir > 0 ? 2 : 4) | 0x40;
-    int32_t lk = keep ? (cs.locked.empty() && n == 0 ? 1 : 3) : (skip ? 2 : 0);
-    int32_t r = readSlot(t, recno, rec.data(), lk);
-    if (r == -2) {
-      if (!skip) break;
-      // Skip it: continue from its key as the index holds it.
-      continue;
-    }
-    if (r != 0) break;
-    if (limit) {
-      _BuildKey(key.data(), ip, rec.data(), recno);
-      int cmp = _KeyCmp(ip, key.data(), limitKey.data());
-      if (dir > 0 ? cmp > 0 : cmp < 0) {
-        if (lk & 1) _DbFree(t->data, len, recOff(t, recno));
-        break;
-      }
-    }
-    if (lk & 1) cs.locked.push_back(recno);
-    memcpy(c->block + size_t(n) * step, rec.data(), size_t(step));
-    ++n;
-  }
-  if (n > 0) {
-    std::vector<char> first(c->block, c->block + step);
-    std::vector<char> last(c->block + size_t(n - 1) * step, c->block + size_t(n) * step);
-    if (dir > 0) cs.back = first, cs.fwd = last;
-    else cs.fwd = first, cs.back = last;
-  }
-  c->count = n < c->capacity ? -n : n;
-  c->pos = 0;
-  return n;
+int32_t searchIndex(void const* caller, s_table* t, int32_t number, char const* record, int32_t mode,
+                    char** keyout, int32_t lockmode) {
+  return findKey(caller, t, number, record, mode, 0, keyout, lockmode);
 }
 
-}  // namespace
+int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) { return readSlot(t, n, out, lockmode); }
 
-extern "C" {
+void freeRecordLock(s_table* t, int32_t n) { _DbFree(t->data, t->d.len, recOff(t, n)); }
 
-int32_t _GetNextBlock(s_dbcurs* cursor) { return cursor ? fetchBlock(cursor, 1) : -1; }
-int32_t _GetPrevBlock(s_dbcurs* cursor) { return cursor ? fetchBlock(cursor, -1) : -1; }
-
-void _FreeCursorCache(s_dbcurs* cursor) {
-  auto it = gCursor.find(cursor);
-  if (it == gCursor.end()) return;
-  s_table* t = recTable(cursor->table);
-  if (t)
-    for (int32_t n : it->second.locked) _DbFree(t->data, t->d.len, recOff(t, n));
-  gCursor.erase(it);
+bool recordLockedElsewhere(s_table* t, int32_t n) {
+  int fd = vfd(t->data, 1);
+  if (fd < 0) return false;
+  struct flock fl {};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = off_t(recOff(t, n));
+  fl.l_len = off_t(t->d.len);
+  return fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
 }
 
-}  // extern "C"
+}  // namespace zxdb

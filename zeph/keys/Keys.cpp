@@ -107,6 +107,15 @@ int32_t _BuildKey(char* key, s_index const* ip, char const* record, int32_t recn
   return at;
 }
 
+void _UnBuildKey(char* record, s_index const* ip, char const* key) {
+  int32_t at = 0;
+  for (int32_t i = 0; i < ip->d.nparts; ++i) {
+    s_index_field const& p = ip->parts[i];
+    std::memcpy(record + p.offset, key + at, p.len);
+    at += p.len;
+  }
+}
+
 int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen) {
   if (!ip || !record || !ip->parts) return 0;
   for (int32_t i = 0; i < ip->d.nparts; ++i)
