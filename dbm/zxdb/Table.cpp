@@ -795,7 +795,9 @@ int32_t addKey(s_table* t, int32_t number, int32_t recno, char* rec) {
   Pos p{};
   if (!search(x, key.data(), p)) return 0;
   if (x.unique() && p.found) return -ldlong(x.st.leaf.data() + size_t(p.s) * x.slot() + x.klen());
-  if (x.st.nroot >= kMaxRoot) {
+  // A key that needs a new leaf needs a root entry too; the root holds at
+  // most kMaxRoot of them.
+  if (x.st.nroot >= kMaxRoot && p.c >= x.perLeaf()) {
     Error("Root Node too Int Table %8.8s\nIncrement separation\n", t->d.name);
     return 0;
   }
