@@ -515,13 +515,14 @@ TableState& tstate(s_table* t) { return gTable[t]; }
 
 int64_t recOff(s_table const* t, int32_t n) { return kHeader + int64_t(n - 1) * t->d.len; }
 
-// Holds the header; 0, -1 when it cannot be had or is damaged.
+// Holds the header; 0, -1 when it is damaged or unreadable, -2 when its
+// lock could not be had.
 int32_t lockTabHeader(s_table* t, bool check) {
   TableState& ts = tstate(t);
   if (ts.held) return 0;
   uint8_t h[kTabHeader];
   int32_t lk = (t->d.flags & 1) ? 0 : 1;
-  if (_DbRead(t->data, h, kTabHeader, 0, lk) != 0) return -1;
+  if (int32_t r = _DbRead(t->data, h, kTabHeader, 0, lk); r != 0) return r == -2 ? -2 : -1;
   int32_t high = ldlong(h), fh = ldlong(h + 4), cnt = ldlong(h + 8);
   auto fail = [&](char const* what) {
     if (lk) _DbFree(t->data, kTabHeader, 0);
@@ -696,6 +697,28 @@ void refuse(s_table* t, char const* key, char const* detail) {
 void lockedRecord(s_table* t, char const* op) {
   if (transMode & 4) refuse(t, "IO_LOCKED_RECORD", op);
   else transOk = false;
+}
+
+bool maintained(s_index const* ip);
+
+// Holds, in one order for every change, the primary index's header, the
+// table header and the other maintained indexes' headers, so that a change
+// starts only once it can finish: a hold that cannot be had fails the
+// operation as a locked record does and changes nothing. 0 or -1.
+int32_t holdAll(s_table* t, char const* op) {
+  auto failed = [&](int32_t r) {
+    if (r == -2) lockedRecord(t, op);
+    return -1;
+  };
+  for (int32_t i = 0; i < t->nindexes; ++i) {
+    if (!maintained(&t->indexes[i])) continue;
+    Ix x = ixOf(t, i);
+    if (int32_t r = readRoot(x, 1); r != 0) return failed(r);
+    if (i == 0)
+      if (int32_t r = lockTabHeader(t, true); r != 0) return failed(r);
+  }
+  if (int32_t r = lockTabHeader(t, true); r != 0) return failed(r);
+  return 0;
 }
 
 void warnFill(s_table* t, int32_t n) {
@@ -1089,6 +1112,10 @@ int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
   if (t->nindexes > 0) {
     Ix x = ixOf(t, 0);
     int32_t f = findKey(nullptr, t, 0, rec, 1, 0, nullptr, 0);
+    if (f == -2) {
+      lockedRecord(t, name);
+      return 0;
+    }
     exists = f > 0;
     if (exists) return -f;
     (void)x;
@@ -1102,6 +1129,7 @@ int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
     return 0;
   }
   logChange();
+  if (holdAll(t, name) != 0) return 0;
   int32_t n;
   if (t->nindexes > 0 && maintained(&t->indexes[0])) n = addKey(t, 0, -1, rec);
   else n = allocRecord(t, rec);
@@ -1197,10 +1225,7 @@ int32_t PutRecord(int32_t table) {
   std::vector<char> old(size_t(t->d.len) + 4);
   if (readSlot(t, n, old.data(), 0) != 0) return -1;
   logChange();
-  if (lockTabHeader(t, true) != 0) {
-    lockedRecord(t, "PutRecord");
-    return -1;
-  }
+  if (holdAll(t, "PutRecord") != 0) return -1;
   for (int32_t i = 0; i < t->d.nfields; ++i) {
     s_field* f = &t->fields[i];
     if (f->d.flags & 0x40) {
@@ -1239,11 +1264,7 @@ int32_t DelRecord(int32_t table) {
   if (t->nindexes < 1) return -1;
   char* rec = _GetTabBuff(table);
   logChange();
-  Ix x = ixOf(t, 0);
-  if (readRoot(x, 1) != 0) {
-    lockedRecord(t, "DelRecord");
-    return -1;
-  }
+  if (holdAll(t, "DelRecord") != 0) return -1;
   int32_t n = findKey(nullptr, t, 0, rec, 1, 0, nullptr, 0);
   if (n <= 0) return -1;
   std::vector<char> old(size_t(t->d.len) + 4);

@@ -63,10 +63,11 @@ EncSchema twoTables() {
 }
 
 // A process that holds item's headers for its transaction and then needs
-// other's index header, which a second process holds while it waits for
+// one of other's headers, which a second process holds while it waits for
 // item's: the kernel reports the deadlock, and the add fails as it does on
 // a locked record: the handler hears of it in transaction mode 4, else the
-// transaction is marked for rollback. Nothing is added to "other".
+// transaction is marked for rollback. Nothing is added to "other", to none
+// of its indexes.
 TEST_F(LocalTable, HeaderHoldLostToADeadlockFailsLikeALockedRecord) {
   writeDescriptorFile(tmp_.path(), twoTables());
   ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
@@ -74,19 +75,25 @@ TEST_F(LocalTable, HeaderHoldLostToADeadlockFailsLikeALockedRecord) {
   stlong(1, _GetTabBuff(other) + 4);
   ASSERT_EQ(AddRecord(other), 1);
   ASSERT_EQ(EndTransaction(), 1);
-  std::string otherIndex = tmp_.path() + "/shop/other.i00", itemIndex = tmp_.path() + "/shop/item.i00";
-  for (bool mode4 : {true, false}) {
-    SCOPED_TRACE(mode4 ? "mode 4" : "no mode");
+  std::string itemIndex = tmp_.path() + "/shop/item.i00";
+  struct Row {
+    char const* held;  // the file of "other" whose header the second process holds
+    bool mode4;
+  } const rows[] = {{"i00", true}, {"i00", false}, {"tab", true}, {"tab", false}, {"i01", true}, {"i01", false}};
+  int32_t code = 10;
+  for (Row const& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.held << (row.mode4 ? " mode 4" : " no mode"));
+    std::string otherFile = tmp_.path() + "/shop/other." + row.held;
     gRefusals.clear();
     DbHandler old = SetDbHandler(recordRefusal);
-    BeginTrans(mode4 ? 4 : 0);
-    stlong(mode4 ? 10 : 20, _GetTabBuff(item) + 4);
+    BeginTrans(row.mode4 ? 4 : 0);
+    stlong(++code, _GetTabBuff(item) + 4);
     ASSERT_GT(AddRecord(item), 0);  // item's headers are held from here
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     pid_t p = fork();
     if (p == 0) {
-      int a = ::open(otherIndex.c_str(), O_RDWR), b = ::open(itemIndex.c_str(), O_RDWR);
+      int a = ::open(otherFile.c_str(), O_RDWR), b = ::open(itemIndex.c_str(), O_RDWR);
       if (a < 0 || b < 0 || lockHeader(a, false) != 0) _exit(2);
       ssize_t w = ::write(ready[1], "x", 1);
       (void)w;
@@ -97,7 +104,7 @@ TEST_F(LocalTable, HeaderHoldLostToADeadlockFailsLikeALockedRecord) {
     while (!waitingForLock(p)) usleep(1000);
     stlong(2, _GetTabBuff(other) + 4);
     EXPECT_LE(AddRecord(other), 0);
-    if (mode4) {
+    if (row.mode4) {
       EXPECT_NE(gRefusals.find("IO_LOCKED_RECORD AddRecord;"), std::string::npos) << gRefusals;
       EXPECT_EQ(EndTransaction(), 1);
     } else {
@@ -111,6 +118,8 @@ TEST_F(LocalTable, HeaderHoldLostToADeadlockFailsLikeALockedRecord) {
     EXPECT_EQ(WEXITSTATUS(st), 0);
     ::close(ready[0]), ::close(ready[1]);
     EXPECT_EQ(TabNRecords(other), 1);
+    EXPECT_EQ(_DbVerifyConsist("t", 1, other), 0);
+    EXPECT_EQ(_DbVerifyConsist("t", 1, other | 1), 0);
   }
 }
 
