@@ -1694,7 +1694,9 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
     int32_t high = ldlong(h), fh = ldlong(h + 4), cnt = ldlong(h + 8);
     int64_t size = _DbStat(t->data, 1);
     int32_t fileHigh = size > kHeader ? int32_t(std::min<int64_t>((size - kHeader) / t->d.len, INT32_MAX)) : 0;
-    if (high == -1 || high < 0 || high > fileHigh || fh < 0 || fh > high || cnt < 0 || cnt > high) {
+    // The slots in the file decide: a header that counts fewer (or more)
+    // is rebuilt, so that no live record is left out of the index.
+    if (high != fileHigh || fh < 0 || fh > high || cnt < 0 || cnt > high) {
       rebuild = true;
       high = fileHigh;
       fh = 0;

@@ -229,3 +229,36 @@ TEST_F(LocalTable, GivenStampsNeedTheOwnerOrTheSuperUser) {
 }
 
 }  // namespace
+
+namespace {
+
+// A header that counts fewer slots than the file holds: the build takes the
+// file's slots, indexes the live record past the header's highest number
+// and sets the counters from what it found.
+TEST_F(LocalTable, BuildTakesEverySlotTheFileHolds) {
+  open(0);
+  for (int32_t i = 1; i <= 3; ++i) {
+    set(i, 0, 0);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  CloseAllSchemas();
+  std::string data = tmp_.path() + "/shop/item.tab";
+  poke(data, 0, be32(2));
+  poke(data, 8, be32(2));
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  EXPECT_EQ(BuildIndex(tab_, 2 | 128), 3);
+  EXPECT_EQ(BuildIndex(tab_ | 1, 2 | 128), 0);  // sound now: nothing to do
+  EXPECT_EQ(BuildIndex(tab_ | 1, 128), 3);
+  std::string f = file("tab");
+  EXPECT_EQ(at(f, 0), 3);
+  EXPECT_EQ(at(f, 4), 0);
+  EXPECT_EQ(at(f, 8), 3);
+  set(3, 0, 0);
+  EXPECT_EQ(GetRecord(tab_, 1, 0, 0), 3);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, tab_), 0);
+  set(4, 0, 0);
+  EXPECT_EQ(AddRecord(tab_), 4);
+}
+
+}  // namespace
