@@ -54,7 +54,8 @@ int32_t fetchBlock(s_dbcurs* c, int32_t dir) {
       c->capacity < 1)
     return -1;
   s_index* ip = &t->indexes[idx];
-  if (!_CheckKey(ip, _GetTabBuff(c->table), t->d.len)) return -1;
+  for (int32_t i = 0; i < ip->d.nparts; ++i)
+    if (!ip->parts || int32_t(ip->parts[i].offset) + ip->parts[i].len > t->d.len) return -1;
   _FreeCursorCache(c);
   int32_t len = t->d.len, step = len + 4, cap = c->capacity;
 

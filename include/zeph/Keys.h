@@ -24,7 +24,8 @@ int32_t _BuildKey(char* key, s_index const* ip, char const* record, int32_t recn
 // parts with _CheckKey.
 void _UnBuildKey(char* record, s_index const* ip, char const* key);
 // 1 when the record gives a key for `ip`: every part lies inside the
-// record of `reclen` bytes; 0 otherwise.
+// record of `reclen` bytes and no part that leaves nulls out of the index
+// (part flag 2) is null; 0 otherwise.
 int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen);
 // Orders two keys of `ip` (<0, 0, >0), record numbers included for a
 // non-unique index.

@@ -262,3 +262,52 @@ TEST_F(LocalTable, BuildTakesEverySlotTheFileHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Index 1 leaves records with a null grp out; they stay live records of the
+// table, reached through index 0, and a build keeps them.
+TEST_F(LocalTable, NullsLeftOutOfAnIndexStayLiveRecords) {
+  EncSchema s = itemSchema(0);
+  s.tables[0].indexes[1].parts[0].flags = 2;
+  writeDescriptorFile(tmp_.path(), s);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  tab_ = 0x10100;
+  buf_ = _GetTabBuff(tab_);
+  int32_t const null = int32_t(0x80000000u);
+  for (int32_t i = 1; i <= 6; ++i) {
+    set(i, i % 2 ? null : i, 0);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  EndTransaction();
+  auto count = [&](int32_t idx) {
+    int32_t h = CreateCursor(tab_ | idx, 0);
+    int32_t n = CountCursor(h);
+    DeleteCursor(h);
+    return n;
+  };
+  EXPECT_EQ(count(0), 6);
+  EXPECT_EQ(count(1), 3);
+  EXPECT_EQ(_DbVerifyConsist("t", 1, tab_ | 1), 0);
+  // A put that gives a record a grp brings it into the index; one that
+  // takes it away takes it out.
+  set(1, 7, 0);
+  EXPECT_EQ(PutRecord(tab_), 1);
+  set(2, null, 0);
+  EXPECT_EQ(PutRecord(tab_), 2);
+  EndTransaction();
+  EXPECT_EQ(count(1), 3);
+  set(0, 7, 0);
+  EXPECT_EQ(GetRecord(tab_ | 1, 1, 0, 0), 1);
+  // Deleting a record the index leaves out.
+  set(3, 0, 0);
+  EXPECT_EQ(DelRecord(tab_), 3);
+  EndTransaction();
+  EXPECT_EQ(BuildIndex(tab_ | 1, 128), 5);
+  EXPECT_EQ(TabNRecords(tab_), 5);
+  EXPECT_EQ(count(1), 3);
+  set(5, 0, 0);
+  EXPECT_EQ(GetRecord(tab_, 1, 0, 0), 5);
+}
+
+}  // namespace
