@@ -92,6 +92,11 @@ struct IndexState {
   int32_t posRoot = 0, posSlot = 0;
 };
 
+// PushRecord's record numbers of one table slot.
+struct RecordStack {
+  std::vector<int32_t> numbers;
+};
+
 // One record of a table's cache: its number (negative while dirty, 0 none).
 struct CacheEntry {
   int32_t recno = 0;
@@ -104,7 +109,8 @@ struct TableState {
   int32_t high = 0, freeHead = 0, count = 0;
   std::vector<CacheEntry> cache;  // record n in entry (n - 1) % size
   bool window = false;            // a miss loads the whole aligned window
-  std::vector<int32_t> pushed;    // PushRecord's record numbers
+  // PushRecord's record numbers, per table slot (an alias has its own).
+  std::map<int32_t, RecordStack> pushed;
 };
 
 std::map<s_index const*, IndexState> gIndex;
@@ -1309,14 +1315,14 @@ int32_t FreeRecord(int32_t table, int32_t mode, int32_t nparts) {
 int32_t PushRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
-  tstate(t).pushed.push_back(ldlong(_GetTabBuff(table) + t->d.len));
+  tstate(t).pushed[table & 0xffff00].numbers.push_back(ldlong(_GetTabBuff(table) + t->d.len));
   return 0;
 }
 
 int32_t PopRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return 0;
-  std::vector<int32_t>& st = tstate(t).pushed;
+  std::vector<int32_t>& st = tstate(t).pushed[table & 0xffff00].numbers;
   if (st.empty()) return 0;
   int32_t n = st.back();
   st.pop_back();
@@ -1326,7 +1332,7 @@ int32_t PopRecord(int32_t table) {
 int32_t DiscardRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
-  std::vector<int32_t>& st = tstate(t).pushed;
+  std::vector<int32_t>& st = tstate(t).pushed[table & 0xffff00].numbers;
   if (st.empty()) return -1;
   st.pop_back();
   return 0;

@@ -272,6 +272,17 @@ TEST_F(LocalCursor, AliasHasItsOwnBufferOverTheSameTable) {
   set(4, 0, 0);
   EXPECT_EQ(FetchCursorPrev(h), 301);
   EXPECT_EQ(ldlong(buf_ + 4), 4);
+  // Each slot keeps its own record stack.
+  EXPECT_EQ(GetRecord(tab_, 0, 0, 5), 5);
+  EXPECT_EQ(PushRecord(tab_), 0);
+  EXPECT_EQ(GetRecord(alias, 0, 0, 7), 7);
+  EXPECT_EQ(PushRecord(alias), 0);
+  EXPECT_EQ(GetRecord(tab_, 0, 0, 9), 9);
+  EXPECT_EQ(PopRecord(tab_), 1);
+  EXPECT_EQ(ldlong(buf_ + 4), 10);
+  EXPECT_EQ(PopRecord(tab_), 0);
+  EXPECT_EQ(PopRecord(alias), 1);
+  EXPECT_EQ(ldlong(ab + 4), 14);
   // Closing the schema frees the alias and its cursor (the sanitizer
   // build sees a leak otherwise) and leaves the table to its own slot.
   CloseAllSchemas();

@@ -2,6 +2,7 @@
 // header and root entries, find modes, and random changes checked against an
 // in-memory model through every index.
 #include <dbm/DbInterface.h>
+#include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
@@ -224,6 +225,30 @@ TEST_F(LocalTable, RandomChangesMatchModel) {
     ++seen;
   }
   EXPECT_EQ(seen, int32_t(model.size()));
+  // Cursors in blocks of 9 over both indexes: the model's order forward,
+  // the same backward, and the table's count.
+  std::vector<int32_t> codes;
+  for (auto const& e : model) codes.push_back(e.first);
+  for (int32_t idx : {0, 1}) {
+    int32_t h = CreateCursor(tab_ | idx, 0);
+    ASSERT_GT(h, 0);
+    _GetCursorPtr(h)->capacity = 9;
+    std::vector<int32_t> fwd, back;
+    int32_t lastGrp = INT32_MIN;
+    while (FetchCursor(h) > 0) {
+      fwd.push_back(ldlong(buf_ + 4));
+      if (idx == 1) {
+        EXPECT_GE(ldlong(buf_ + 8), lastGrp);
+      }
+      lastGrp = ldlong(buf_ + 8);
+    }
+    EXPECT_EQ(CountCursor(h), TabNRecords(tab_));
+    while (FetchCursorPrev(h) > 0) back.insert(back.begin(), ldlong(buf_ + 4));
+    EXPECT_EQ(back, fwd);
+    if (idx == 1) std::sort(fwd.begin(), fwd.end());
+    EXPECT_EQ(fwd, codes);
+    DeleteCursor(h);
+  }
   CloseAllSchemas();
   }
 }
