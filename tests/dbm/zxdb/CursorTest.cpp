@@ -292,4 +292,20 @@ TEST_F(LocalCursor, AliasHasItsOwnBufferOverTheSameTable) {
   EXPECT_EQ(_GetSchPtr(0x10000)->tables[2].tab, nullptr);
 }
 
+// An alias that takes a slot below its table's: the table is still found
+// under its name in its own slot.
+TEST_F(LocalCursor, TableIsFoundInItsOwnSlotNotItsAlias) {
+  EncSchema s = itemSchema(0);
+  EncTable empty;
+  empty.present = false;
+  for (EncIndex& i : s.tables[0].indexes)
+    for (EncPart& p : i.parts) p.field = 0x200 | (p.field & 0xff);
+  s.tables.insert(s.tables.begin(), empty);
+  writeDescriptorFile(tmp_.path(), s);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  ASSERT_EQ(FindDbTable(0x10000, "item"), 0x10200);
+  EXPECT_EQ(_CreateAlias(0x10200), 0x10100);
+  EXPECT_EQ(FindDbTable(0x10000, "item"), 0x10200);
+}
+
 }  // namespace
