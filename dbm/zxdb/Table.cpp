@@ -688,12 +688,17 @@ void fillStamps(s_table* t, char* rec, uint16_t which, bool onlyNull) {
 namespace {
 
 DbHandler dbHandler = nullptr;
+// The table handle of the record call under way: the handler is told the
+// slot the caller used, an alias's or the table's own.
+int32_t callHandle = 0;
 
 void refuse(s_table* t, char const* key, char const* detail) {
-  int32_t h = 0;
   s_schema* sp = schemaOf(t);
-  for (int32_t s = 1; s <= kDbMaxTables; ++s)
-    if (sp->tables[s].tab == t) h = dbTableHandle(sp->handle, s);
+  int32_t h = 0, slot = dbTableSlot(callHandle);
+  if (dbSchemaSlot(callHandle) == dbSchemaSlot(sp->handle) && slot >= 1 && sp->tables[slot].tab == t)
+    h = callHandle;
+  for (int32_t s = 1; !h && s <= kDbMaxTables; ++s)
+    if (sp->tables[s].tab == t && !sp->tables[s].alias) h = dbTableHandle(sp->handle, s);
   if (dbHandler) dbHandler(h, key, detail);
   else Warning(__DbErrmsg(key), sp->d.name, t->d.name, detail ? detail : "");
 }
@@ -1063,6 +1068,7 @@ void notFound(s_table* t, int32_t idx, char const* rec) {
 s_table* recTable(int32_t table) {
   s_table* t = _GetTabPtr(table);
   if (!t || !t->data) return nullptr;
+  callHandle = table & 0xffff00;
   return t;
 }
 

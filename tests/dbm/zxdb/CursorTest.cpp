@@ -272,6 +272,18 @@ TEST_F(LocalCursor, AliasHasItsOwnBufferOverTheSameTable) {
   set(4, 0, 0);
   EXPECT_EQ(FetchCursorPrev(h), 301);
   EXPECT_EQ(ldlong(buf_ + 4), 4);
+  // A refusal names the slot the caller used.
+  static int32_t told;
+  DbHandler old = SetDbHandler([](int32_t table, char const*, char const*) { told = table; });
+  _GetTabPtr(tab_)->privg &= ~DB_TAB_INSERT;
+  for (int32_t h : {alias, tab_, alias}) {
+    told = 0;
+    stlong(2000 + h, _GetTabBuff(h) + 4);
+    EXPECT_EQ(AddRecord(h), -1);
+    EXPECT_EQ(told, h);
+  }
+  _GetTabPtr(tab_)->privg |= DB_TAB_INSERT;
+  SetDbHandler(old);
   // Each slot keeps its own record stack.
   EXPECT_EQ(GetRecord(tab_, 0, 0, 5), 5);
   EXPECT_EQ(PushRecord(tab_), 0);
