@@ -12,6 +12,7 @@
 #include "VFile.h"
 
 #include <dbm/DbInterface.h>
+#include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
@@ -341,6 +342,8 @@ int32_t CloseSchema(int32_t schema) {
   if (!s || (schema & 0xffff) != 0) return -1;
   s_schema* sp = slots[s];
   if (sp->rewrite) _WriteSchema(schema);
+  DeleteAllCursors(schema);
+  DeleteAllAlias(schema);
   for (int32_t t = 1; t <= kDbMaxTables; ++t)
     if (sp->tables[t].tab && !sp->tables[t].alias) FreeTable(dbTableHandle(sp->handle, t));
   FreeSchema(schema);

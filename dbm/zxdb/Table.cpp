@@ -31,6 +31,7 @@
 // Invariants: every number read from a file is checked before it is used;
 // damage is reported naming the file and nothing is written; a held index
 // or header stays held until FreeTable.
+#include "TableAccess.h"
 #include "VFile.h"
 
 #include <dbm/DbInterface.h>
@@ -91,6 +92,11 @@ struct IndexState {
   int32_t posRoot = 0, posSlot = 0;
 };
 
+// PushRecord's record numbers of one table slot.
+struct RecordStack {
+  std::vector<int32_t> numbers;
+};
+
 // One record of a table's cache: its number (negative while dirty, 0 none).
 struct CacheEntry {
   int32_t recno = 0;
@@ -103,7 +109,8 @@ struct TableState {
   int32_t high = 0, freeHead = 0, count = 0;
   std::vector<CacheEntry> cache;  // record n in entry (n - 1) % size
   bool window = false;            // a miss loads the whole aligned window
-  std::vector<int32_t> pushed;    // PushRecord's record numbers
+  // PushRecord's record numbers, per table slot (an alias has its own).
+  std::map<int32_t, RecordStack> pushed;
 };
 
 std::map<s_index const*, IndexState> gIndex;
@@ -514,13 +521,14 @@ TableState& tstate(s_table* t) { return gTable[t]; }
 
 int64_t recOff(s_table const* t, int32_t n) { return kHeader + int64_t(n - 1) * t->d.len; }
 
-// Holds the header; 0, -1 when it cannot be had or is damaged.
+// Holds the header; 0, -1 when it is damaged or unreadable, -2 when its
+// lock could not be had.
 int32_t lockTabHeader(s_table* t, bool check) {
   TableState& ts = tstate(t);
   if (ts.held) return 0;
   uint8_t h[kTabHeader];
   int32_t lk = (t->d.flags & 1) ? 0 : 1;
-  if (_DbRead(t->data, h, kTabHeader, 0, lk) != 0) return -1;
+  if (int32_t r = _DbRead(t->data, h, kTabHeader, 0, lk); r != 0) return r == -2 ? -2 : -1;
   int32_t high = ldlong(h), fh = ldlong(h + 4), cnt = ldlong(h + 8);
   auto fail = [&](char const* what) {
     if (lk) _DbFree(t->data, kTabHeader, 0);
@@ -680,12 +688,17 @@ void fillStamps(s_table* t, char* rec, uint16_t which, bool onlyNull) {
 namespace {
 
 DbHandler dbHandler = nullptr;
+// The table handle of the record call under way: the handler is told the
+// slot the caller used, an alias's or the table's own.
+int32_t callHandle = 0;
 
 void refuse(s_table* t, char const* key, char const* detail) {
-  int32_t h = 0;
   s_schema* sp = schemaOf(t);
-  for (int32_t s = 1; s <= kDbMaxTables; ++s)
-    if (sp->tables[s].tab == t) h = dbTableHandle(sp->handle, s);
+  int32_t h = 0, slot = dbTableSlot(callHandle);
+  if (dbSchemaSlot(callHandle) == dbSchemaSlot(sp->handle) && slot >= 1 && sp->tables[slot].tab == t)
+    h = callHandle;
+  for (int32_t s = 1; !h && s <= kDbMaxTables; ++s)
+    if (sp->tables[s].tab == t && !sp->tables[s].alias) h = dbTableHandle(sp->handle, s);
   if (dbHandler) dbHandler(h, key, detail);
   else Warning(__DbErrmsg(key), sp->d.name, t->d.name, detail ? detail : "");
 }
@@ -695,6 +708,28 @@ void refuse(s_table* t, char const* key, char const* detail) {
 void lockedRecord(s_table* t, char const* op) {
   if (transMode & 4) refuse(t, "IO_LOCKED_RECORD", op);
   else transOk = false;
+}
+
+bool maintained(s_index const* ip);
+
+// Holds, in one order for every change, the primary index's header, the
+// table header and the other maintained indexes' headers, so that a change
+// starts only once it can finish: a hold that cannot be had fails the
+// operation as a locked record does and changes nothing. 0 or -1.
+int32_t holdAll(s_table* t, char const* op) {
+  auto failed = [&](int32_t r) {
+    if (r == -2) lockedRecord(t, op);
+    return -1;
+  };
+  for (int32_t i = 0; i < t->nindexes; ++i) {
+    if (!maintained(&t->indexes[i])) continue;
+    Ix x = ixOf(t, i);
+    if (int32_t r = readRoot(x, 1); r != 0) return failed(r);
+    if (i == 0)
+      if (int32_t r = lockTabHeader(t, true); r != 0) return failed(r);
+  }
+  if (int32_t r = lockTabHeader(t, true); r != 0) return failed(r);
+  return 0;
 }
 
 void warnFill(s_table* t, int32_t n) {
@@ -794,7 +829,9 @@ int32_t addKey(s_table* t, int32_t number, int32_t recno, char* rec) {
   Pos p{};
   if (!search(x, key.data(), p)) return 0;
   if (x.unique() && p.found) return -ldlong(x.st.leaf.data() + size_t(p.s) * x.slot() + x.klen());
-  if (x.st.nroot >= kMaxRoot) {
+  // A key that needs a new leaf needs a root entry too; the root holds at
+  // most kMaxRoot of them.
+  if (x.st.nroot >= kMaxRoot && p.c >= x.perLeaf()) {
     Error("Root Node too Int Table %8.8s\nIncrement separation\n", t->d.name);
     return 0;
   }
@@ -1031,6 +1068,7 @@ void notFound(s_table* t, int32_t idx, char const* rec) {
 s_table* recTable(int32_t table) {
   s_table* t = _GetTabPtr(table);
   if (!t || !t->data) return nullptr;
+  callHandle = table & 0xffff00;
   return t;
 }
 
@@ -1086,6 +1124,10 @@ int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
   if (t->nindexes > 0) {
     Ix x = ixOf(t, 0);
     int32_t f = findKey(nullptr, t, 0, rec, 1, 0, nullptr, 0);
+    if (f == -2) {
+      lockedRecord(t, name);
+      return 0;
+    }
     exists = f > 0;
     if (exists) return -f;
     (void)x;
@@ -1099,6 +1141,7 @@ int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
     return 0;
   }
   logChange();
+  if (holdAll(t, name) != 0) return 0;
   int32_t n;
   if (t->nindexes > 0 && maintained(&t->indexes[0])) n = addKey(t, 0, -1, rec);
   else n = allocRecord(t, rec);
@@ -1194,10 +1237,7 @@ int32_t PutRecord(int32_t table) {
   std::vector<char> old(size_t(t->d.len) + 4);
   if (readSlot(t, n, old.data(), 0) != 0) return -1;
   logChange();
-  if (lockTabHeader(t, true) != 0) {
-    lockedRecord(t, "PutRecord");
-    return -1;
-  }
+  if (holdAll(t, "PutRecord") != 0) return -1;
   for (int32_t i = 0; i < t->d.nfields; ++i) {
     s_field* f = &t->fields[i];
     if (f->d.flags & 0x40) {
@@ -1236,11 +1276,7 @@ int32_t DelRecord(int32_t table) {
   if (t->nindexes < 1) return -1;
   char* rec = _GetTabBuff(table);
   logChange();
-  Ix x = ixOf(t, 0);
-  if (readRoot(x, 1) != 0) {
-    lockedRecord(t, "DelRecord");
-    return -1;
-  }
+  if (holdAll(t, "DelRecord") != 0) return -1;
   int32_t n = findKey(nullptr, t, 0, rec, 1, 0, nullptr, 0);
   if (n <= 0) return -1;
   std::vector<char> old(size_t(t->d.len) + 4);
@@ -1285,14 +1321,14 @@ int32_t FreeRecord(int32_t table, int32_t mode, int32_t nparts) {
 int32_t PushRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
-  tstate(t).pushed.push_back(ldlong(_GetTabBuff(table) + t->d.len));
+  tstate(t).pushed[table & 0xffff00].numbers.push_back(ldlong(_GetTabBuff(table) + t->d.len));
   return 0;
 }
 
 int32_t PopRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return 0;
-  std::vector<int32_t>& st = tstate(t).pushed;
+  std::vector<int32_t>& st = tstate(t).pushed[table & 0xffff00].numbers;
   if (st.empty()) return 0;
   int32_t n = st.back();
   st.pop_back();
@@ -1302,7 +1338,7 @@ int32_t PopRecord(int32_t table) {
 int32_t DiscardRecord(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
-  std::vector<int32_t>& st = tstate(t).pushed;
+  std::vector<int32_t>& st = tstate(t).pushed[table & 0xffff00].numbers;
   if (st.empty()) return -1;
   st.pop_back();
   return 0;
@@ -1670,7 +1706,9 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
     int32_t high = ldlong(h), fh = ldlong(h + 4), cnt = ldlong(h + 8);
     int64_t size = _DbStat(t->data, 1);
     int32_t fileHigh = size > kHeader ? int32_t(std::min<int64_t>((size - kHeader) / t->d.len, INT32_MAX)) : 0;
-    if (high == -1 || high < 0 || high > fileHigh || fh < 0 || fh > high || cnt < 0 || cnt > high) {
+    // The slots in the file decide: a header that counts fewer (or more)
+    // is rebuilt, so that no live record is left out of the index.
+    if (high != fileHigh || fh < 0 || fh > high || cnt < 0 || cnt > high) {
       rebuild = true;
       high = fileHigh;
       fh = 0;
@@ -1750,98 +1788,30 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
 }  // extern "C"
 
 // ============================================================================
-// Block fetch for cursors
+// What the cursor code uses
 // ============================================================================
-namespace {
+namespace zxdb {
 
-// What the library keeps for a cursor: where the next block forward and
-// backward starts, and the records it holds locked.
-struct CursorState {
-  std::vector<char> fwd, back;  // anchor records (record + number); empty: start
-  std::vector<int32_t> locked;
-};
-std::map<s_dbcurs const*, CursorState> gCursor;
+s_table* openTable(int32_t handle) { return recTable(handle); }
 
-// Fills the block going forward (dir 1) or backward (-1); the count read.
-int32_t fetchBlock(s_dbcurs* c, int32_t dir) {
-  s_table* t = recTable(c->table);
-  int32_t idx = dbLowByte(c->index);
-  if (!t || idx >= t->nindexes || !c->block || c->capacity < 1) return -1;
-  CursorState& cs = gCursor[c];
-  int32_t len = t->d.len, step = len + 4;
-  std::vector<char>& anchor = dir > 0 ? cs.fwd : cs.back;
-  std::vector<char> rec(size_t(step), 0);
-  int32_t mode;
-  if (!anchor.empty()) {
-    memcpy(rec.data(), anchor.data(), size_t(step));
-    mode = dir > 0 ? 2 : 4;
-  } else {
-    char const* bound = dir > 0 ? c->low : c->high;
-    if (bound) {
-      memcpy(rec.data(), bound, size_t(step));
-      mode = dir > 0 ? 3 : 5;
-    } else {
-      mode = dir > 0 ? 8 : 16;
-    }
-  }
-  s_index* ip = &t->indexes[idx];
-  std::vector<char> limitKey, key(size_t(ip->d.klen) + 4);
-  char const* limit = dir > 0 ? c->high : c->low;
-  if (limit) {
-    limitKey.assign(size_t(ip->d.klen) + 4, 0);
-    _BuildKey(limitKey.data(), ip, limit, dir > 0 ? 0x7fffffff : 0);
-  }
-  bool keep = c->flags & 1, skip = (c->flags & 2) != 0;
-  int32_t n = 0;
-  while (n < c->capacity) {
-    int32_t recno = findKey(c, t, idx, rec.data(), mode, 0, nullptr, 0);
-    if (recno <= 0) break;
-    mode = (dir > 0 ? 2 : 4) | 0x40;
-    int32_t lk = keep ? (cs.locked.empty() && n == 0 ? 1 : 3) : (skip ? 2 : 0);
-    int32_t r = readSlot(t, recno, rec.data(), lk);
-    if (r == -2) {
-      if (!skip) break;
-      // Skip it: continue from its key as the index holds it.
-      continue;
-    }
-    if (r != 0) break;
-    if (limit) {
-      _BuildKey(key.data(), ip, rec.data(), recno);
-      int cmp = _KeyCmp(ip, key.data(), limitKey.data());
-      if (dir > 0 ? cmp > 0 : cmp < 0) {
-        if (lk & 1) _DbFree(t->data, len, recOff(t, recno));
-        break;
-      }
-    }
-    if (lk & 1) cs.locked.push_back(recno);
-    memcpy(c->block + size_t(n) * step, rec.data(), size_t(step));
-    ++n;
-  }
-  if (n > 0) {
-    std::vector<char> first(c->block, c->block + step);
-    std::vector<char> last(c->block + size_t(n - 1) * step, c->block + size_t(n) * step);
-    if (dir > 0) cs.back = first, cs.fwd = last;
-    else cs.fwd = first, cs.back = last;
-  }
-  c->count = n < c->capacity ? -n : n;
-  c->pos = 0;
-  return n;
+int32_t searchIndex(void const* caller, s_table* t, int32_t number, char const* record, int32_t mode,
+                    char** keyout, int32_t lockmode) {
+  return findKey(caller, t, number, record, mode, 0, keyout, lockmode);
 }
 
-}  // namespace
+int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) { return readSlot(t, n, out, lockmode); }
 
-extern "C" {
+void freeRecordLock(s_table* t, int32_t n) { _DbFree(t->data, t->d.len, recOff(t, n)); }
 
-int32_t _GetNextBlock(s_dbcurs* cursor) { return cursor ? fetchBlock(cursor, 1) : -1; }
-int32_t _GetPrevBlock(s_dbcurs* cursor) { return cursor ? fetchBlock(cursor, -1) : -1; }
-
-void _FreeCursorCache(s_dbcurs* cursor) {
-  auto it = gCursor.find(cursor);
-  if (it == gCursor.end()) return;
-  s_table* t = recTable(cursor->table);
-  if (t)
-    for (int32_t n : it->second.locked) _DbFree(t->data, t->d.len, recOff(t, n));
-  gCursor.erase(it);
+bool recordLockedElsewhere(s_table* t, int32_t n) {
+  int fd = vfd(t->data, 1);
+  if (fd < 0) return false;
+  struct flock fl {};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = off_t(recOff(t, n));
+  fl.l_len = off_t(t->d.len);
+  return fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
 }
 
-}  // extern "C"
+}  // namespace zxdb

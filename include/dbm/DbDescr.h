@@ -215,15 +215,26 @@ struct time_stamp {
   int16_t user;    // user id
 };
 
+// A cursor walks a table through one index between two range records. The
+// run-time layer owns it and moves through its block; the database library
+// fills the block. A block filled forward holds entries 0..|fnrec|-1, one
+// filled backward entries capacity-|bnrec|..capacity-1, both in index order
+// (at most one of the two counts is nonzero). A count is negative when its
+// block reached the end of the index or of the range in its direction.
 struct s_dbcurs {
+  int32_t handle;     // cursor handle: slot << 24 | index handle
   int32_t table;      // table handle
   int32_t index;      // index handle
-  char* block;        // fetched records (record length + 4 each)
+  int32_t flags;      // bit 0 keep the block's records locked, 2 skip locked
+  char* block;        // fetched records (record length + 4 each, the number last)
   int32_t capacity;   // records the block holds
-  int32_t count;      // fetched, negative when the block is not full
-  int32_t pos;        // current record in the block
-  int32_t flags;      // bit 0 keep locked, 2 skip locked
-  char* low;          // range records
+  int32_t fnrec;      // records of the last forward block
+  int32_t bnrec;      // records of the last backward block
+  int32_t pos;        // current entry; -1 / capacity before any fetch
+  int32_t nlocked;    // records the library holds locked for the block
+  char* low;          // range records (record + number), null: open end
   char* high;
+  uint8_t lowx;       // 1: the range excludes the low record's key
+  uint8_t highx;      // 1: the range excludes the high record's key
   void* u;            // library's own
 };

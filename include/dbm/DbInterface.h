@@ -166,8 +166,19 @@ int32_t _DbLog(int32_t op, ...);
 int32_t BuildIndex(int32_t index, int32_t flags);
 // Forgets an index and closes its file (removing a temporary one).
 int32_t EmptyIndex(int32_t index);
+// Cursors over an index of a table (the run-time layer keeps them): the
+// cursor handle, -1 without SELECT privilege (warning "(21)") or when no
+// cursor can be made; flags 1 keep the block's records locked, 2 skip
+// locked records.
+int32_t CreateCursor(int32_t index, int32_t flags);
+// Releases the cursor's locks and deletes it; 0, -1 for a bad handle.
+int32_t DeleteCursor(int32_t cursor);
+// The records of the cursor's range (without those skipped as locked); the
+// cursor starts again at its first record.
+int32_t CountCursor(int32_t cursor);
 // Fill the block of a cursor with the records after (before) its last block,
-// in index order going forward (backward); the count read, -1 on a bad cursor.
+// in index order going forward (backward); the count read (0 none, the
+// block untouched), -1 on a bad cursor, -2 when the first record is locked.
 int32_t _GetNextBlock(s_dbcurs* cursor);
 int32_t _GetPrevBlock(s_dbcurs* cursor);
 // Releases the records a cursor holds locked and forgets its position.

@@ -19,8 +19,13 @@ extern "C" {
 // Writes the key of `record` for index `ip` into `key` (klen bytes, plus 4
 // for the record number `recno` of a non-unique index); the bytes written.
 int32_t _BuildKey(char* key, s_index const* ip, char const* record, int32_t recno);
+// Writes the parts of `key` of `ip` back to their places in `record` (the
+// inverse of _BuildKey on the key's bytes); the caller has checked the
+// parts with _CheckKey.
+void _UnBuildKey(char* record, s_index const* ip, char const* key);
 // 1 when the record gives a key for `ip`: every part lies inside the
-// record of `reclen` bytes; 0 otherwise.
+// record of `reclen` bytes and no part that leaves nulls out of the index
+// (part flag 2) is null; 0 otherwise.
 int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen);
 // Orders two keys of `ip` (<0, 0, >0), record numbers included for a
 // non-unique index.

@@ -149,7 +149,9 @@ int32_t _FindTabSlot(s_schema* sp, char const* name) {
   if (n > 10) n = 10;
   for (int32_t s = 1; s <= kDbMaxTables; ++s) {
     s_table* t = sp->tables[s].tab;
-    if (t && std::strlen(t->d.name) == n && sameName(t->d.name, name, n)) return s;
+    // An alias slot names its table under the table's name: the table's
+    // own slot is the one found.
+    if (t && !sp->tables[s].alias && std::strlen(t->d.name) == n && sameName(t->d.name, name, n)) return s;
   }
   return 0;
 }

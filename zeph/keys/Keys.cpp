@@ -6,6 +6,7 @@
 // non-unique index (flag bit 0 clear) the record number, big-endian, behind
 // the key. Ordering goes part by part by storage type, then by record number.
 #include <zeph/Keys.h>
+#include <zeph/Records.h>
 
 #include <zfound/Format.h>
 #include <zfound/Num.h>
@@ -107,10 +108,29 @@ int32_t _BuildKey(char* key, s_index const* ip, char const* record, int32_t recn
   return at;
 }
 
+void _UnBuildKey(char* record, s_index const* ip, char const* key) {
+  int32_t at = 0;
+  for (int32_t i = 0; i < ip->d.nparts; ++i) {
+    s_index_field const& p = ip->parts[i];
+    std::memcpy(record + p.offset, key + at, p.len);
+    at += p.len;
+  }
+}
+
 int32_t _CheckKey(s_index const* ip, char const* record, int32_t reclen) {
   if (!ip || !record || !ip->parts) return 0;
   for (int32_t i = 0; i < ip->d.nparts; ++i)
     if (int32_t(ip->parts[i].offset) + ip->parts[i].len > reclen) return 0;
+  for (int32_t i = 0; i < ip->d.nparts; ++i) {
+    s_index_field const& p = ip->parts[i];
+    if (!(p.flags & 2)) continue;
+    // The part's bytes as a field element of its storage type.
+    s_field f{};
+    f.d.offset = p.offset;
+    f.d.f_itype = p.itype;
+    f.d.len = p.itype == DB_IT_TEXT ? uint16_t(p.len > 0 ? p.len - 1 : 0) : p.len;
+    if (_IsNull(&f, record, 0)) return 0;
+  }
   return 1;
 }
 

@@ -2,6 +2,7 @@
 // header and root entries, find modes, and random changes checked against an
 // in-memory model through every index.
 #include <dbm/DbInterface.h>
+#include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
@@ -26,85 +27,13 @@
 #include "ChildRun.h"
 #include "DescrEncoder.h"
 #include "TestSupport.h"
+#include "LocalTable.h"
 
 using namespace zftest;
 
 namespace {
 
-// Table "item": code (long, unique index 0), grp (long, non-unique index 1).
-EncSchema itemSchema(int32_t size) {
-  EncSchema s;
-  s.name = "shop";
-  s.longs = {privEntry(0, 2, 8)};
-  EncTable t;
-  t.name = "item";
-  t.longs = {privEntry(0, 2, 1023)};
-  t.size = size;
-  t.len = 16;
-  EncField code;
-  code.name = "code", code.itype = 3, code.len = 9, code.offset = 4;
-  EncField grp;
-  grp.name = "grp", grp.itype = 3, grp.len = 9, grp.offset = 8;
-  EncField val;
-  val.name = "val", val.itype = 3, val.len = 9, val.offset = 12;
-  t.fields = {code, grp, val};
-  EncIndex i0;
-  i0.name = "bycode", i0.flags = 1, i0.klen = 4, i0.parts = {{3, 0, 4, 0, 4, 0x101}};
-  EncIndex i1;
-  i1.name = "bygrp", i1.flags = 0, i1.klen = 4, i1.parts = {{3, 0, 4, 0, 8, 0x102}};
-  t.indexes = {i0, i1};
-  s.tables = {t};
-  return s;
-}
-
-class LocalTable : public ::testing::Test {
-protected:
-  void SetUp() override {
-    startUpOnce("zxdbtest-1.0");
-    env_ = std::make_unique<ScopedEnv>("dbase", tmp_.path());
-  }
-  void TearDown() override {
-    EndTransaction();
-    CloseAllSchemas();
-  }
-  void open(int32_t size) {
-    writeDescriptorFile(tmp_.path(), itemSchema(size));
-    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
-    tab_ = 0x10100;
-    buf_ = _GetTabBuff(tab_);
-  }
-  void set(int32_t code, int32_t grp, int32_t val) {
-    stlong(code, buf_ + 4);
-    stlong(grp, buf_ + 8);
-    stlong(val, buf_ + 12);
-  }
-  std::string file(char const* ext) { return readFile(tmp_.path() + "/shop/item." + ext); }
-
-  TempDir tmp_;
-  std::unique_ptr<ScopedEnv> env_;
-  int32_t tab_ = 0;
-  char* buf_ = nullptr;
-};
-
-int32_t at(std::string const& f, size_t off) { return ldlong(f.data() + off); }
-
-// Overwrites bytes of a file in place.
-void poke(std::string const& path, int64_t off, std::vector<uint8_t> const& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), off), ssize_t(bytes.size()));
-  ::close(fd);
-}
-std::vector<uint8_t> be32(int32_t v) {
-  std::vector<uint8_t> b(4);
-  stlong(v, b.data());
-  return b;
-}
-std::vector<uint8_t> be16(int32_t v) {
-  std::vector<uint8_t> b(2);
-  stshort(v, b.data());
-  return b;
-}
+using namespace zxdbtest;
 
 // In a child: opens "shop" and adds records with codes from..to.
 int addRange(int32_t from, int32_t to, bool end) {
@@ -296,6 +225,30 @@ TEST_F(LocalTable, RandomChangesMatchModel) {
     ++seen;
   }
   EXPECT_EQ(seen, int32_t(model.size()));
+  // Cursors in blocks of 9 over both indexes: the model's order forward,
+  // the same backward, and the table's count.
+  std::vector<int32_t> codes;
+  for (auto const& e : model) codes.push_back(e.first);
+  for (int32_t idx : {0, 1}) {
+    int32_t h = CreateCursor(tab_ | idx, 0);
+    ASSERT_GT(h, 0);
+    _GetCursorPtr(h)->capacity = 9;
+    std::vector<int32_t> fwd, back;
+    int32_t lastGrp = INT32_MIN;
+    while (FetchCursor(h) > 0) {
+      fwd.push_back(ldlong(buf_ + 4));
+      if (idx == 1) {
+        EXPECT_GE(ldlong(buf_ + 8), lastGrp);
+      }
+      lastGrp = ldlong(buf_ + 8);
+    }
+    EXPECT_EQ(CountCursor(h), TabNRecords(tab_));
+    while (FetchCursorPrev(h) > 0) back.insert(back.begin(), ldlong(buf_ + 4));
+    EXPECT_EQ(back, fwd);
+    if (idx == 1) std::sort(fwd.begin(), fwd.end());
+    EXPECT_EQ(fwd, codes);
+    DeleteCursor(h);
+  }
   CloseAllSchemas();
   }
 }
@@ -306,7 +259,7 @@ TEST_F(LocalTable, TwoProcessesAddWithoutLoss) {
     return [base]() {
       if (OpenSchema("shop", 0) != 0x10000) return 2;
       char* b = _GetTabBuff(0x10100);
-      for (int32_t i = 0; i < 500; ++i) {
+      for (int32_t i = 0; i < 5000; ++i) {
         stlong(base + i, b + 4);
         stlong(i % 7, b + 8);
         stlong(i, b + 12);
@@ -328,7 +281,15 @@ TEST_F(LocalTable, TwoProcessesAddWithoutLoss) {
   EXPECT_EQ(WEXITSTATUS(sa), 0);
   EXPECT_EQ(WEXITSTATUS(sb), 0);
   ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
-  EXPECT_EQ(TabNRecords(0x10100), 1000);
+  EXPECT_EQ(TabNRecords(0x10100), 10000);
+  char* rec = _GetTabBuff(0x10100);
+  int32_t found = 0;
+  for (int32_t base : {0, 100000})
+    for (int32_t i = 0; i < 5000; ++i) {
+      stlong(base + i, rec + 4);
+      found += GetRecord(0x10100, 1, 0, 0) > 0 && ldlong(rec + 12) == i;
+    }
+  EXPECT_EQ(found, 10000);
   EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10100), 0);
   EXPECT_EQ(_DbVerifyConsist("t", 1, 0x10101), 0);
 }
@@ -508,73 +469,6 @@ TEST_F(LocalTable, DamagedFilesAreReported) {
         << c.name << ": " << r.out << r.err;
     EXPECT_EQ(readFile(d.path() + "/shop/item." + c.ext), before) << c.name;
   }
-}
-
-// Walks the index with a cursor block of `cap` records; the codes seen.
-std::vector<int32_t> walk(s_dbcurs& c, int32_t dir) {
-  std::vector<int32_t> out;
-  for (;;) {
-    int32_t n = dir > 0 ? _GetNextBlock(&c) : _GetPrevBlock(&c);
-    for (int32_t i = 0; i < n; ++i) out.push_back(ldlong(c.block + size_t(i) * 20 + 4));
-    if (n <= 0 || c.count < 0) break;
-  }
-  _FreeCursorCache(&c);
-  return out;
-}
-
-TEST_F(LocalTable, CursorBlocksWalkRangesBothWays) {
-  open(0);
-  for (int32_t i = 1; i <= 300; ++i) {
-    set(i * 2, i % 4, 0);
-    ASSERT_EQ(AddRecord(tab_), i);
-  }
-  EndTransaction();
-  std::vector<char> block(7 * 20), low(20), high(20);
-  stlong(100, low.data() + 4);
-  stlong(151, high.data() + 4);
-  s_dbcurs c{};
-  c.table = tab_, c.index = tab_, c.block = block.data(), c.capacity = 7;
-  c.low = low.data(), c.high = high.data();
-  std::vector<int32_t> want;
-  for (int32_t k = 100; k <= 150; k += 2) want.push_back(k);
-  EXPECT_EQ(walk(c, 1), want);
-  std::reverse(want.begin(), want.end());
-  EXPECT_EQ(walk(c, -1), want);
-  // The whole non-unique index: every record once.
-  s_dbcurs all{};
-  all.table = tab_, all.index = tab_ | 1, all.block = block.data(), all.capacity = 7;
-  EXPECT_EQ(int32_t(walk(all, 1).size()), TabNRecords(tab_));
-  EXPECT_EQ(int32_t(walk(all, -1).size()), TabNRecords(tab_));
-
-  // Another process holds record 55 (code 110) locked: skipped when asked.
-  int ready[2], go[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(go), 0);
-  pid_t p = fork();
-  if (p == 0) {
-    CloseAllSchemas();
-    OpenSchema("shop", 0);
-    stlong(110, _GetTabBuff(0x10100) + 4);
-    int32_t r = GetRecord(0x10100, 1, 1, 0);
-    ssize_t w = ::write(ready[1], "x", 1);
-    char ch;
-    w = ::read(go[0], &ch, 1);
-    (void)w;
-    _exit(r == 55 ? 0 : 1);
-  }
-  char ch;
-  ASSERT_EQ(::read(ready[0], &ch, 1), 1);
-  c.flags = 2;
-  std::vector<int32_t> seen = walk(c, 1);
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), 110), 0);
-  EXPECT_EQ(seen.size(), want.size() - 1);
-  c.flags = 0;
-  EXPECT_EQ(walk(c, 1).size(), want.size());
-  ASSERT_EQ(::write(go[1], "x", 1), 1);
-  int st = 0;
-  waitpid(p, &st, 0);
-  EXPECT_EQ(WEXITSTATUS(st), 0);
-  for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
 }
 
 TEST_F(LocalTable, RefusedAddMovesNothing) {
