@@ -36,6 +36,7 @@
 
 #include <zfound/Environ.h>
 #include <zfound/FileLock.h>
+#include <zfound/FileOps.h>
 #include <zfound/Format.h>
 #include <zfound/Message.h>
 #include <zfound/MsgTable.h>
@@ -151,7 +152,7 @@ bool writeRecord(int32_t op, std::vector<std::pair<void const*, size_t>> const& 
   stLe16(uint16_t(L), rec.data() + L - 2);
   ssize_t done = 0;
   while (done < ssize_t(L)) {
-    ssize_t w = pwrite(logFd, rec.data() + done, L - size_t(done), logPos + done);
+    ssize_t w = fileOps().pwrite(logFd, rec.data() + done, L - size_t(done), logPos + done);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) break;
     done += w;
@@ -161,7 +162,7 @@ bool writeRecord(int32_t op, std::vector<std::pair<void const*, size_t>> const& 
     Warning("Len = %d, Offset diff = %ld\n Oper = %d", int(L), long(done), int(op));
     Warning(__DbErrmsg("IO_LOG_WRITE"), logName.c_str(), std::strerror(e ? e : ENOSPC));
     // Whatever reached the file past the last whole record is cut off.
-    (void)ftruncate(logFd, logPos);
+    (void)fileOps().ftruncate(logFd, logPos);
     return false;
   }
   logPos += int64_t(L);
@@ -207,7 +208,7 @@ bool logDir(std::string& dir, int& mode) {
 // yet: it must not write into its parent's.
 void forgetInheritedLog() {
   if (logFd >= 0 && logPid != int(getpid())) {
-    ::close(logFd);
+    fileOps().close(logFd);
     logFd = -1;
     logName.clear();
     gTrans = zxdb::Trans{};
@@ -224,11 +225,11 @@ void removeLog(int fd, std::string const& name) {
     size_t base = to.rfind('/');
     base = base == std::string::npos ? 0 : base + 1;
     if (to.size() >= base + 2) to.replace(base, 2, "f_");
-    (void)rename(name.c_str(), to.c_str());
+    (void)fileOps().rename(name.c_str(), to.c_str());
   } else {
-    (void)unlink(name.c_str());
+    (void)fileOps().unlink(name.c_str());
   }
-  ::close(fd);
+  fileOps().close(fd);
 }
 
 // ---- undoing ----------------------------------------------------------------
@@ -293,7 +294,7 @@ int32_t walkBack(int fd, int64_t end, bool schemas, std::function<int32_t(int64_
       Warning("Log file corrupted     1,offset:%d, sizeof(len):%d\n", int(pos), 2);
       return -1;
     }
-    if (pread(fd, lb, 2, pos - 2) != 2) {
+    if (fileOps().pread(fd, lb, 2, pos - 2) != 2) {
       Warning("Log file corrupted     2");
       return -1;
     }
@@ -305,8 +306,14 @@ int32_t walkBack(int fd, int64_t end, bool schemas, std::function<int32_t(int64_
     int64_t start = pos - L;
     buf.resize(size_t(L));
     LogRec r;
-    if (pread(fd, buf.data(), size_t(L), start) != L || !parseRecord(buf.data(), L, r)) {
+    if (fileOps().pread(fd, buf.data(), size_t(L), start) != L) {
       Warning("Log file corrupted     4");
+      return -1;
+    }
+    if (!parseRecord(buf.data(), L, r)) {
+      int32_t op = int32_t(ldLe16(buf.data() + 2));
+      if (ldLe16(buf.data()) == uint32_t(L) && (op < 1 || op > 8)) Warning("LOG-FILE: Operador %d DESCONOCIDO", int(op));
+      else Warning("Log file corrupted     4");
       return -1;
     }
     r.at = start;
@@ -381,7 +388,7 @@ bool readDead(int fd, DeadLog& d) {
   struct stat st{};
   if (fstat(fd, &st) != 0 || st.st_size < 0 || st.st_size > (int64_t(1) << 31)) return false;
   d.bytes.resize(size_t(st.st_size));
-  if (st.st_size && pread(fd, d.bytes.data(), d.bytes.size(), 0) != st.st_size) return false;
+  if (st.st_size && fileOps().pread(fd, d.bytes.data(), d.bytes.size(), 0) != st.st_size) return false;
   std::map<int32_t, SchemaId> slots;
   std::vector<std::pair<int64_t, SchemaId>> changes;
   int64_t pos = 0, size = int64_t(d.bytes.size());
@@ -479,14 +486,14 @@ void recoverWhere(std::function<bool(DeadLog const&)> const& want) {
     closedir(dp);
     for (std::string const& name : names) {
       if (name == logName && logFd >= 0) continue;
-      int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+      int fd = fileOps().open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
       if (fd < 0) continue;
       if (lockFile(fd, true, true, 0, 1) != 0) {  // its process is alive
-        ::close(fd);
+        fileOps().close(fd);
         continue;
       }
       DeadLog d;
-      if (!readDead(fd, d) || !want(d) || !recoverLog(fd, name, d)) ::close(fd);
+      if (!readDead(fd, d) || !want(d) || !recoverLog(fd, name, d)) fileOps().close(fd);
     }
   }
   recovering = false;
@@ -602,17 +609,17 @@ int32_t OpenLog(char const* name, char const* mode) {
   if (!name || !mode) return -1;
   int flags = O_RDWR | O_CLOEXEC | (syncr == 2 ? O_SYNC : 0);
   if (mode[0] == 'w') flags |= O_TRUNC;
-  int fd = ::open(name, flags);
-  if (fd < 0 && mode[0] == 'w' && errno == ENOENT) fd = ::open(name, flags | O_CREAT | O_EXCL, 0600);
+  int fd = fileOps().open(name, flags, 0);
+  if (fd < 0 && mode[0] == 'w' && errno == ENOENT) fd = fileOps().open(name, flags | O_CREAT | O_EXCL, 0600);
   if (fd < 0) return -1;
   sync();
   if (lockFile(fd, true, true, 0, 1) != 0) {
-    ::close(fd);
+    fileOps().close(fd);
     return -1;
   }
   struct stat st{};
   fstat(fd, &st);
-  if (logFd >= 0) ::close(logFd);
+  if (logFd >= 0) fileOps().close(logFd);
   logFd = fd;
   logPid = int(getpid());
   logName = name;
@@ -764,7 +771,7 @@ int32_t RollBack(void) {
   EnableInterrupts(0);
   if (rc == 0) {
     // The undone part goes: a later walk must never meet it again.
-    if (ftruncate(logFd, stop) != 0) {
+    if (fileOps().ftruncate(logFd, stop) != 0) {
       Warning("Rollback: fseek fails");
       rc = -1;
     } else {

@@ -275,6 +275,10 @@ int32_t OpenSchema(char const* path, int32_t flags) {
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s) {
     s_schema* sp = slots[s];
     if (sp && std::strncmp(sp->d.name, name, 10) == 0 && (!dir[0] || std::strcmp(sp->dir, dir) == 0)) {
+      if (zxdb::adoptLock(sp) != 0) {
+        failOpen(10, flags, name);
+        return -1;
+      }
       int32_t previous = slots[0] ? slots[0]->handle : -1;
       slots[0] = sp;
       if (previous != sp->handle) zxdb::logSwitch(previous, sp->handle);

@@ -205,6 +205,14 @@ int32_t openLock(s_schema* sp, int32_t flags) {
 
 int holderSet(s_schema* sp) { return lockState(sp).semid; }
 
+int32_t adoptLock(s_schema* sp) {
+  SchemaState& z = *sp->u.zx;
+  if (z.semid < 0 || z.lockPid == int(getpid())) return 0;
+  lockState(sp);
+  int32_t mode = (sp->oflags & 1) ? kExclusive : (sp->oflags & 0x800) ? 0 : kShared;
+  return mode ? lockSchema(sp, mode) : 0;
+}
+
 }  // namespace zxdb
 
 extern "C" {

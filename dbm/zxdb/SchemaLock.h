@@ -17,6 +17,10 @@ int32_t openLock(s_schema* sp, int32_t flags);
 // Gives up every hold of the process on the schema's set (removing the set
 // when no holder is left).
 void dropSchemaLock(s_schema* sp);
+// In a process forked from the one that opened `sp`: takes the lock the
+// open took for the process itself (the child inherits none). 0, or the
+// refusal.
+int32_t adoptLock(s_schema* sp);
 // The set the process holds, -1 none.
 int holderSet(s_schema* sp);
 

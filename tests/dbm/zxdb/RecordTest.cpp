@@ -25,6 +25,7 @@
 
 #include "ChildRun.h"
 #include "DescrEncoder.h"
+#include "SchemaSets.h"
 #include "TestSupport.h"
 
 using namespace zftest;
@@ -81,6 +82,7 @@ protected:
   std::string file(char const* ext) { return readFile(tmp_.path() + "/shop/item." + ext); }
 
   TempDir tmp_;
+  SchemaSetSweep sweep_{tmp_.path()};
   std::unique_ptr<ScopedEnv> env_;
   int32_t tab_ = 0;
   char* buf_ = nullptr;
@@ -250,6 +252,7 @@ TEST_F(LocalTable, RandomChangesMatchModel) {
   for (int32_t cacheMode : {0, 1, 2}) {
   SCOPED_TRACE(cacheMode);
   TempDir d;
+  SchemaSetSweep sweep(d.path());
   ScopedEnv env("dbase", d.path());
   writeDescriptorFile(d.path(), itemSchema(0));
   ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
@@ -479,6 +482,7 @@ TEST_F(LocalTable, DamagedFilesAreReported) {
   };
   for (auto const& c : cases) {
     TempDir d;
+    SchemaSetSweep sweep(d.path());
     ScopedEnv env("dbase", d.path());
     writeDescriptorFile(d.path(), itemSchema(0));
     ASSERT_EQ(runInChild([] { return addRange(1, 300, true); }).status, 0);
