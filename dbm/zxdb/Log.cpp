@@ -62,6 +62,7 @@ namespace {
 
 zxdb::Trans gTrans;
 int logFd = -1;
+int lockFd = -1;  // the descriptor the log was created with: it keeps the lock
 int logPid = 0;
 int64_t logPos = 0;        // end of the last record written
 std::string logName;
@@ -209,7 +210,8 @@ bool logDir(std::string& dir, int& mode) {
 void forgetInheritedLog() {
   if (logFd >= 0 && logPid != int(getpid())) {
     fileOps().close(logFd);
-    logFd = -1;
+    if (lockFd >= 0) ::close(lockFd);
+    logFd = lockFd = -1;
     logName.clear();
     gTrans = zxdb::Trans{};
     logSchemasNext = true;
@@ -493,7 +495,11 @@ void recoverWhere(std::function<bool(DeadLog const&)> const& want) {
         continue;
       }
       DeadLog d;
-      if (!readDead(fd, d) || !want(d) || !recoverLog(fd, name, d)) fileOps().close(fd);
+      bool read = readDead(fd, d);
+      if (read && d.named.empty() && d.end == int64_t(d.bytes.size()))
+        removeLog(fd, name);  // killed before it logged anything: nothing to undo
+      else if (!read || !want(d) || !recoverLog(fd, name, d))
+        fileOps().close(fd);
     }
   }
   recovering = false;
@@ -581,22 +587,30 @@ int32_t InitLog(void) {
     gTrans.logStatus = 2;
     return -1;
   }
-  std::string name = dir + "/l_XXXXXX";
+  // Made exclusively under another name and locked before it is named
+  // "l_": no process ever sees a log of a live process unlocked.
+  std::string name = dir + "/n_XXXXXX";
   std::vector<char> tmpl(name.begin(), name.end());
   tmpl.push_back(0);
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0) {
-    Warning(__DbErrmsg("IO_CANT_CR_LOG"), name.c_str(), std::strerror(errno));
+  int hold = mkostemp(tmpl.data(), O_CLOEXEC);
+  std::string final = tmpl.data();
+  final.replace(final.size() - 8, 2, "l_");
+  auto failed = [&](bool made) {
+    int e = errno;
+    if (made) {
+      ::close(hold);
+      (void)unlink(tmpl.data());
+      (void)unlink(final.c_str());
+    }
+    Warning(__DbErrmsg("IO_CANT_CR_LOG"), final.c_str(), std::strerror(e));
     gTrans.logStatus = 2;
     return -1;
-  }
-  ::close(fd);
-  if (OpenLog(tmpl.data(), "w+") != 0) {
-    Warning(__DbErrmsg("IO_CANT_CR_LOG"), tmpl.data(), std::strerror(errno));
-    (void)unlink(tmpl.data());
-    gTrans.logStatus = 2;
-    return -1;
-  }
+  };
+  if (hold < 0) return failed(false);
+  if (lockFile(hold, true, true, 0, 1) != 0 || rename(tmpl.data(), final.c_str()) != 0) return failed(true);
+  if (OpenLog(final.c_str(), "w+") != 0) return failed(true);
+  if (lockFd >= 0) ::close(lockFd);
+  lockFd = hold;
   gTrans.logStatus = 1;
   logSchemasNext = true;
   for (s_schema* sp : openSchemas()) writeSchemaRecord(2, 0, sp->handle, sp->dir, sp->d.name, sp->oflags);
@@ -636,7 +650,8 @@ int32_t CloseLog(void) {
   if (gTrans.logStatus == 1 || gTrans.logStatus == 3) gTrans.logStatus = 2;
   if (logFd < 0) return 0;
   removeLog(logFd, logName);
-  logFd = -1;
+  if (lockFd >= 0) ::close(lockFd);
+  logFd = lockFd = -1;
   logName.clear();
   return 0;
 }

@@ -11,9 +11,11 @@
 //
 // Invariants: every request is one semop with IPC_NOWAIT, and every change is
 // made with SEM_UNDO, so the kernel drops a dead process's holds. A release
-// removes the set only in the same semop that takes it exclusively with no
-// holder left, so no other process holds it at removal; a request that meets
-// a removed set makes it again and retries. The key is never IPC_PRIVATE.
+// removes the set only once it took it exclusively, in one semop that also
+// sees no holder left, so no other process holds it at removal; a request
+// that meets a removed set makes it again and retries, and one that meets a
+// removal in progress waits a moment and retries. The key is never
+// IPC_PRIVATE.
 #include "Descriptor.h"
 #include "SchemaLock.h"
 
@@ -32,6 +34,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -40,6 +43,7 @@ constexpr int32_t kShared = 0x200;
 constexpr int32_t kRelease = 0x400;
 constexpr int32_t kRecordHolder = 0x4000;
 constexpr int kRetries = 100;  // sets removed under a request, at most
+constexpr int kBusyRetries = 20;  // 1 ms waits for a release in progress
 
 [[noreturn]] void noMoreQueue() {
   int e = errno;
@@ -84,18 +88,20 @@ int32_t readHolder(int fd) {
 
 // Gives up the shared hold; removes the set when no process is left.
 void release(int semid) {
-  // Release and take exclusively at once: succeeds only when nobody else
-  // holds the set, which then can be removed without taking anyone's lock.
-  sembuf last[4] = {{0, -1, SEM_UNDO | IPC_NOWAIT}, {0, 0, IPC_NOWAIT}, {1, 0, IPC_NOWAIT},
-                    {1, 1, SEM_UNDO | IPC_NOWAIT}};
-  if (semop(semid, last, 4) == 0) {
+  sembuf one = {0, -1, SEM_UNDO | IPC_NOWAIT};
+  if (semop(semid, &one, 1) != 0) {
+    if (removedSet(errno)) return;
+    noMoreQueue();
+  }
+  // Taken exclusively only while nobody holds it, in one semop: then no
+  // process holds the set and it can go. Of several last holders leaving at
+  // once, each tries; one removes it.
+  sembuf last[3] = {{0, 0, IPC_NOWAIT}, {1, 0, IPC_NOWAIT}, {1, 1, SEM_UNDO | IPC_NOWAIT}};
+  if (semop(semid, last, 3) == 0) {
     if (semctl(semid, 0, IPC_RMID) != 0 && !removedSet(errno)) noMoreQueue();
     return;
   }
-  if (removedSet(errno)) return;
-  if (errno != EAGAIN) noMoreQueue();
-  sembuf one = {0, -1, SEM_UNDO | IPC_NOWAIT};
-  if (semop(semid, &one, 1) != 0 && !removedSet(errno)) noMoreQueue();
+  if (!removedSet(errno) && errno != EAGAIN) noMoreQueue();
 }
 
 zxdb::SchemaState& lockState(s_schema* sp) {
@@ -145,8 +151,16 @@ int32_t lockSchema(s_schema* sp, int32_t mode) {
       }
     }
     r = _try_to_lock(semid, mode, held);
-    if (r == -1 && !held && removedSet(errno) && attempt < kRetries) {
+    int e = errno;
+    if (r == -1 && !held && removedSet(e) && attempt < kRetries) {
       semid = -1;
+      continue;
+    }
+    // A last holder's release holds the set exclusively for the moment it
+    // takes to remove it: a request that meets it tries again shortly.
+    if (r != 0 && !held && e == EAGAIN && attempt < kBusyRetries) {
+      timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
       continue;
     }
     break;
