@@ -392,6 +392,7 @@ void _flush_schemas(int32_t from) {
     int32_t flags = sp->oflags | 4;
     CloseSchema(dbSchemaHandle(s));
     if (int32_t code = openIn(dir, name, flags, s)) failOpen(code, flags, name);
+    else zxdb::logSchemaOpen(slots[s], currentSlot ? dbSchemaHandle(currentSlot) : -1);  // the log's map of slots
   }
   slots[0] = currentSlot ? slots[currentSlot] : nullptr;
 }

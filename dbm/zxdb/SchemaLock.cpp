@@ -14,8 +14,8 @@
 // removes the set only once it took it exclusively, in one semop that also
 // sees no holder left, so no other process holds it at removal; a request
 // that meets a removed set makes it again and retries, and one that meets a
-// removal in progress waits a moment and retries. The key is never
-// IPC_PRIVATE.
+// removal in progress (semaphore 1 at 2, not an exclusive holder's 1)
+// waits for it. The key is never IPC_PRIVATE.
 #include "Descriptor.h"
 #include "SchemaLock.h"
 
@@ -42,8 +42,10 @@ constexpr int32_t kExclusive = 1;
 constexpr int32_t kShared = 0x200;
 constexpr int32_t kRelease = 0x400;
 constexpr int32_t kRecordHolder = 0x4000;
-constexpr int kRetries = 100;  // sets removed under a request, at most
-constexpr int kBusyRetries = 20;  // 1 ms waits for a release in progress
+constexpr int kBusyRetries = 20000;  // 100 us waits for a removal in progress
+// Semaphore 1 while the last holder removes the set (an exclusive holder
+// makes it 1): a request that meets it waits for the removal.
+constexpr short kRemoving = 2;
 
 [[noreturn]] void noMoreQueue() {
   int e = errno;
@@ -96,7 +98,7 @@ void release(int semid) {
   // Taken exclusively only while nobody holds it, in one semop: then no
   // process holds the set and it can go. Of several last holders leaving at
   // once, each tries; one removes it.
-  sembuf last[3] = {{0, 0, IPC_NOWAIT}, {1, 0, IPC_NOWAIT}, {1, 1, SEM_UNDO | IPC_NOWAIT}};
+  sembuf last[3] = {{0, 0, IPC_NOWAIT}, {1, 0, IPC_NOWAIT}, {1, kRemoving, SEM_UNDO | IPC_NOWAIT}};
   if (semop(semid, last, 3) == 0) {
     if (semctl(semid, 0, IPC_RMID) != 0 && !removedSet(errno)) noMoreQueue();
     return;
@@ -152,16 +154,20 @@ int32_t lockSchema(s_schema* sp, int32_t mode) {
     }
     r = _try_to_lock(semid, mode, held);
     int e = errno;
-    if (r == -1 && !held && removedSet(e) && attempt < kRetries) {
+    if (r == -1 && !held && removedSet(e) && attempt < kBusyRetries) {
       semid = -1;
       continue;
     }
-    // A last holder's release holds the set exclusively for the moment it
-    // takes to remove it: a request that meets it tries again shortly.
+    // The last holder's release holds the set for the moment it takes to
+    // remove it: a request that meets that waits for the removal.
     if (r != 0 && !held && e == EAGAIN && attempt < kBusyRetries) {
-      timespec pause{0, 1000000};
-      nanosleep(&pause, nullptr);
-      continue;
+      int v = semctl(semid, 1, GETVAL);
+      if (v == kRemoving || (v < 0 && removedSet(errno))) {
+        if (v < 0) semid = -1;
+        timespec pause{0, 100000};
+        nanosleep(&pause, nullptr);
+        continue;
+      }
     }
     break;
   }

@@ -39,13 +39,13 @@ constexpr int32_t kLen = 20;
 
 // Table "acct": code (unique index 0), grp (index 1), val, and the creation
 // and modification dates as stamps.
-EncSchema bankSchema(uint16_t textLen = 0) {
+EncSchema bankSchema(uint16_t textLen = 0, uint16_t privileges = 1023) {
   EncSchema s;
   s.name = "bank";
   s.longs = {privEntry(0, 2, 8)};
   EncTable t;
   t.name = "acct";
-  t.longs = {privEntry(0, 2, 1023)};
+  t.longs = {privEntry(0, 2, privileges)};
   t.size = 0;
   t.flags = 2 | 4;
   t.len = kLen;
@@ -124,8 +124,8 @@ protected:
     SetLogStatus(0);
     displayErrorHandler(oldHandler_);
   }
-  void open(uint16_t textLen = 0) {
-    writeDescriptorFile(tmp_.path(), bankSchema(textLen));
+  void open(uint16_t textLen = 0, uint16_t privileges = 1023) {
+    writeDescriptorFile(tmp_.path(), bankSchema(textLen, privileges));
     ASSERT_EQ(OpenSchema("bank", 0), 0x10000);
     buf_ = _GetTabBuff(kTab);
   }
@@ -399,6 +399,29 @@ TEST_F(TransLog, FailedLogWriteRefusesTheChange) {
     EXPECT_TRUE(whole);
     CloseAllSchemas();
   }
+}
+
+TEST_F(TransLog, LogStartsWithNoSchemaOpen) {
+  EXPECT_EQ(LogStatus(), 1);
+  bool whole = false;
+  std::vector<Rec> recs = parseLog(readFile(logPath()), whole);
+  EXPECT_TRUE(whole);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0].op, 8);
+  EXPECT_EQ(recs[1].op, 4);
+}
+
+// Undo is not a change of the user's: a user who may add but not delete
+// still has an add undone.
+TEST_F(TransLog, UndoIsNotRefusedByPrivileges) {
+  open(0, 1 | 8);
+  BeginTransaction();
+  set(1, 10, 1);
+  ASSERT_GT(AddRecord(kTab), 0);
+  CorruptTrans();
+  EXPECT_EQ(EndTransaction(), 0);
+  EXPECT_TRUE(get(1).empty());
+  EXPECT_EQ(TabNRecords(kTab), 0);
 }
 
 TEST_F(TransLog, ReplaceTooBigForTheLogIsRefused) {
