@@ -73,6 +73,12 @@ struct SchemaState {
   std::vector<void*> allocs;
   bool designLoaded = false;
   std::string badTable;  // name of the damaged table, for the report
+  // Schema lock: the semaphore set's id (-1: no lock held), whether this
+  // process holds it exclusively, and the process that took it (a forked
+  // child holds nothing of its parent's).
+  int semid = -1;
+  bool exclusive = false;
+  int lockPid = 0;
 };
 
 // Builds `sp` (zeroed by the caller, u.zx set) from the file image: 0, or an

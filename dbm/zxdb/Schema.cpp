@@ -9,6 +9,8 @@
 // file. An open that finds a complete side file (its trailer names its
 // length) finishes that copy first; an incomplete one is discarded.
 #include "Descriptor.h"
+#include "SchemaLock.h"
+#include "Trans.h"
 #include "VFile.h"
 
 #include <dbm/DbInterface.h>
@@ -123,6 +125,7 @@ bool durableRewrite(s_schema* sp, std::vector<uint8_t> const& image) {
 void freeSchema(s_schema* sp) {
   if (!sp) return;
   zxdb::closeSchemaFiles(sp);
+  if (sp->u.zx) zxdb::dropSchemaLock(sp);
   if (sp->tables) {
     for (int32_t s = 1; s <= kDbMaxTables; ++s) {
       s_table* t = sp->tables[s].tab;
@@ -155,6 +158,10 @@ int32_t loadSchema(std::string const& dir, char const* name, int32_t flags, s_sc
   std::strncpy(sp->dir, dir.c_str(), sizeof sp->dir - 1);
   std::strncpy(sp->d.name, name, 10);
   sp->oflags = flags;
+  if (int32_t code = zxdb::openLock(sp, flags)) {
+    freeSchema(sp);
+    return code;
+  }
   settleSideFile(sp);
   s_vfile* vf = _DbOpen(sp, name, "sco", O_RDONLY);
   if (!vf) {
@@ -269,7 +276,13 @@ int32_t OpenSchema(char const* path, int32_t flags) {
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s) {
     s_schema* sp = slots[s];
     if (sp && std::strncmp(sp->d.name, name, 10) == 0 && (!dir[0] || std::strcmp(sp->dir, dir) == 0)) {
+      if (zxdb::adoptLock(sp) != 0) {
+        failOpen(10, flags, name);
+        return -1;
+      }
+      int32_t previous = slots[0] ? slots[0]->handle : -1;
       slots[0] = sp;
+      if (previous != sp->handle) zxdb::logSwitch(previous, sp->handle);
       return sp->handle;
     }
   }
@@ -278,6 +291,7 @@ int32_t OpenSchema(char const* path, int32_t flags) {
     failOpen(14, flags, name);
     return -1;
   }
+  int32_t previous = slots[0] ? slots[0]->handle : -1;
   int32_t code = 11;
   if (dir[0]) {
     code = openIn(dir, name, flags, slot);
@@ -291,6 +305,10 @@ int32_t OpenSchema(char const* path, int32_t flags) {
     failOpen(code, flags, name);
     return -1;
   }
+  zxdb::logSchemaOpen(slots[slot], previous);
+  // A process killed while it changed this schema left its log: undone
+  // before anything here reads the schema.
+  zxdb::recoverDeadLogs(slots[slot]);
   return dbSchemaHandle(slot);
 }
 
@@ -341,6 +359,7 @@ int32_t CloseSchema(int32_t schema) {
   int32_t s = slotOfHandle(schema);
   if (!s || (schema & 0xffff) != 0) return -1;
   s_schema* sp = slots[s];
+  zxdb::logSchemaClose(sp, slots[0] ? slots[0]->handle : -1);
   if (sp->rewrite) _WriteSchema(schema);
   DeleteAllCursors(schema);
   DeleteAllAlias(schema);
@@ -354,6 +373,7 @@ int32_t CloseSchema(int32_t schema) {
 }
 
 void CloseAllSchemas(void) {
+  CloseLog();
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s)
     if (slots[s]) CloseSchema(dbSchemaHandle(s));
 }
@@ -375,6 +395,7 @@ void _flush_schemas(int32_t from) {
     int32_t flags = sp->oflags | 4;
     CloseSchema(dbSchemaHandle(s));
     if (int32_t code = openIn(dir, name, flags, s)) failOpen(code, flags, name);
+    else zxdb::logSchemaOpen(slots[s], currentSlot ? dbSchemaHandle(currentSlot) : -1);  // the log's map of slots
   }
   slots[0] = currentSlot ? slots[currentSlot] : nullptr;
 }
@@ -387,6 +408,7 @@ int32_t SwitchToSchema(int32_t schema) {
     return old;
   }
   slots[0] = slots[s];
+  if (old != slots[s]->handle) zxdb::logSwitch(old, slots[s]->handle);
   return old;
 }
 
@@ -456,6 +478,3 @@ void* _MemValPut(s_schema* schema, void const* bytes, int32_t length) {
   return schema && bytes && length >= 0 ? zxdb::keepBytes(schema, bytes, size_t(length)) : nullptr;
 }
 
-// Schema locks come with their own layer; until then every request is granted.
-int32_t LockSchema(int32_t, int32_t) { return 0; }
-int32_t FreeSchema(int32_t) { return 0; }

@@ -32,6 +32,7 @@
 // damage is reported naming the file and nothing is written; a held index
 // or header stays held until FreeTable.
 #include "TableAccess.h"
+#include "Trans.h"
 #include "VFile.h"
 
 #include <dbm/DbInterface.h>
@@ -116,10 +117,6 @@ struct TableState {
 std::map<s_index const*, IndexState> gIndex;
 std::map<s_table const*, TableState> gTable;
 
-// Transactions without a log.
-int32_t logStatus = 0;
-bool transActive = false, transOk = true, execBegTrans = false;
-int32_t transMode = 0;
 
 
 // ---- helpers ----------------------------------------------------------------
@@ -349,6 +346,13 @@ int32_t readRoot(Ix& x, int32_t mode) {
   int32_t r = _DbRead(x.ip->file, h, kHeader, 0, lk);
   if (r == -2) return -2;
   if (r != 0) return -1;
+  if (lk && ldlong(h + 4) == -1) {
+    // The region was had, so the process that marked the header is gone.
+    _DbFree(x.ip->file, kHeader, 0);
+    if (repairDeadMark(x.t)) return readRoot(x, mode);
+    r = _DbRead(x.ip->file, h, kHeader, 0, lk);
+    if (r != 0) return r == -2 ? -2 : -1;
+  }
   bool changed = !x.st.loaded || ldushort(h) != x.st.seq || ldlong(h + 4) == -1;
   if (changed && !parseHeader(x, h)) {
     if (lk) _DbFree(x.ip->file, kHeader, 0);
@@ -410,8 +414,9 @@ void releaseRoot(Ix& x) {
   if (!x.st.held && !x.temp()) _DbFree(x.ip->file, kHeader, 0);
 }
 
-// Writes back a held header and releases it.
-int32_t writeRoot(Ix& x) {
+// Writes back a held header and releases it (with `release` false: keeps
+// holding it, its file complete).
+int32_t writeRoot(Ix& x, bool release = true) {
   if (!x.st.held) return 0;
   int32_t rc = 0;
   if (!writeLeaf(x) || !flushNodes(x)) rc = -1;
@@ -435,6 +440,7 @@ int32_t writeRoot(Ix& x) {
   else if (_DbWrite(x.ip->file, x.st.root.data(), rbytes, kHeader + int64_t(x.st.nodes) * x.node()) != 0)
     rc = -1;
   if (rc == 0 && _DbWrite(x.ip->file, h, kHeader, 0) != 0) rc = -1;
+  if (!release) return rc;
   if (!x.temp()) _DbFree(x.ip->file, kHeader, 0);
   x.st.held = false;
   return rc;
@@ -536,6 +542,10 @@ int32_t lockTabHeader(s_table* t, bool check) {
     return -1;
   };
   if (high == -1) {
+    // The region was had, so the process that marked the header is gone.
+    fail(nullptr);
+    if (zxdb::repairDeadMark(t)) return lockTabHeader(t, check);
+    if (_DbRead(t->data, h, kTabHeader, 0, lk) != 0) return -1;
     if (check) {
       char who[501];
       memcpy(who, h + 12, 500);
@@ -563,7 +573,7 @@ int32_t lockTabHeader(s_table* t, bool check) {
   return 0;
 }
 
-int32_t freeTabHeader(s_table* t) {
+int32_t freeTabHeader(s_table* t, bool release = true) {
   TableState& ts = tstate(t);
   if (!ts.held) return 0;
   uint8_t h[kTabHeader];
@@ -572,6 +582,7 @@ int32_t freeTabHeader(s_table* t) {
   stlong(ts.freeHead, h + 4);
   stlong(ts.count, h + 8);
   int32_t rc = _DbWrite(t->data, h, kTabHeader, 0);
+  if (!release) return rc;
   if (!(t->d.flags & 1) && !ts.whole) _DbFree(t->data, kTabHeader, 0);
   ts.held = false;
   return rc;
@@ -706,8 +717,8 @@ void refuse(s_table* t, char const* key, char const* detail) {
 // A header hold that could not be had fails the operation as a locked
 // record does.
 void lockedRecord(s_table* t, char const* op) {
-  if (transMode & 4) refuse(t, "IO_LOCKED_RECORD", op);
-  else transOk = false;
+  if (zxdb::trans().mode & 4) refuse(t, "IO_LOCKED_RECORD", op);
+  else zxdb::trans().ok = false;
 }
 
 bool maintained(s_index const* ip);
@@ -752,6 +763,7 @@ int32_t allocRecord(s_table* t, char* rec) {
     return -1;
   }
   int32_t n;
+  int32_t const high0 = ts.high, free0 = ts.freeHead;
   if (ts.freeHead >= 1 && ts.freeHead <= ts.high) {
     uint8_t p[4];
     std::vector<char> raw(size_t(t->d.len));
@@ -768,9 +780,13 @@ int32_t allocRecord(s_table* t, char* rec) {
     if (ts.high == INT32_MAX) return -1;
     n = ++ts.high;
   }
+  stlong(t->d.len, rec);
+  if (!logRecord(t, 7, nullptr, rec)) {
+    ts.high = high0, ts.freeHead = free0;
+    return -1;
+  }
   ++ts.count;
   warnFill(t, ts.count);
-  stlong(t->d.len, rec);
   if (slotWrite(t, n, rec, t->d.len) != 0) return -1;
   stlong(n, rec + t->d.len);
   return n;
@@ -1097,20 +1113,19 @@ int32_t locateByKey(s_table* t, int32_t table, char const* rec, int32_t mode, in
 }
 
 // Starts the transaction of the first change.
-void logChange() {
-  LogStatus();
-  if (!transActive) {
-    transActive = true;
-    transOk = true;
-    EnableInterrupts(1);
-  }
-}
+void logChange() { zxdb::beginChange(); }
+
+int32_t putInternal(int32_t table);
+int32_t delInternal(int32_t table);
 
 int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
   s_table* t = recTable(table);
   if (!t) return 0;
   s_schema* sp = schemaOf(t);
-  if (sp->privg < DB_SCH_MANIP) {
+  // Undo puts a before image back exactly, whoever runs it.
+  bool const undo = undoing();
+  autoStamps = autoStamps && !undo;
+  if (!undo && sp->privg < DB_SCH_MANIP) {
     Error(__DbErrmsg("IO_MANIP_PERM"), name, sp->d.name, t->d.name);
     return 0;
   }
@@ -1132,11 +1147,11 @@ int32_t addInternal(int32_t table, char const* name, bool autoStamps = true) {
     if (exists) return -f;
     (void)x;
   }
-  if (!(t->privg & DB_TAB_INSERT)) {
+  if (!undo && !(t->privg & DB_TAB_INSERT)) {
     refuse(t, "IO_NO_PERMS", "INSERT");
     return 0;
   }
-  if (!checkRecord(t, rec, detail)) {
+  if (!undo && !checkRecord(t, rec, detail)) {
     refuse(t, "IO_BAD_CHECK", detail.c_str());
     return 0;
   }
@@ -1187,11 +1202,13 @@ int32_t _FindKey(void const* caller, int32_t index, char const* record, int32_t 
 
 int32_t AddRecord(int32_t table) {
   int32_t n = addInternal(table, "AddRecord");
+  endSingleChange();
   return n > 0 ? n : -1;
 }
 
 int32_t AddRecordTest(int32_t table) {
   int32_t n = addInternal(table, "AddRecordTest");
+  endSingleChange();
   return n > 0 ? n : -1;
 }
 
@@ -1218,6 +1235,16 @@ int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number
 }
 
 int32_t PutRecord(int32_t table) {
+  int32_t n = putInternal(table);
+  endSingleChange();
+  return n;
+}
+
+}  // extern "C"
+
+namespace {
+
+int32_t putInternal(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
   int32_t n = addInternal(table, "PutRecord");
@@ -1225,12 +1252,13 @@ int32_t PutRecord(int32_t table) {
   if (n == 0) return -1;
   n = -n;
   char* rec = _GetTabBuff(table);
-  if (!(t->privg & DB_TAB_UPDATE)) {
+  bool const undo = undoing();
+  if (!undo && !(t->privg & DB_TAB_UPDATE)) {
     refuse(t, "(21)", "UPDATE");
     return -1;
   }
   std::string detail;
-  if (!checkRecord(t, rec, detail)) {
+  if (!undo && !checkRecord(t, rec, detail)) {
     refuse(t, "IO_BAD_CHECK", detail.c_str());
     return -1;
   }
@@ -1238,13 +1266,15 @@ int32_t PutRecord(int32_t table) {
   if (readSlot(t, n, old.data(), 0) != 0) return -1;
   logChange();
   if (holdAll(t, "PutRecord") != 0) return -1;
-  for (int32_t i = 0; i < t->d.nfields; ++i) {
+  for (int32_t i = 0; i < t->d.nfields && !undo; ++i) {
     s_field* f = &t->fields[i];
     if (f->d.flags & 0x40) {
       int32_t sz = dbElemSize(f->d.f_itype, f->d.len) * (f->d.dim ? f->d.dim : 1);
       if (f->d.offset + sz <= t->d.len) memcpy(rec + f->d.offset, old.data() + f->d.offset, size_t(sz));
     }
   }
+  stlong(t->d.len, rec);
+  if (!logRecord(t, 6, old.data(), rec)) return -1;
   for (int32_t i = 1; i < t->nindexes; ++i) {
     s_index* ip = &t->indexes[i];
     if (!maintained(ip)) continue;
@@ -1255,21 +1285,21 @@ int32_t PutRecord(int32_t table) {
     delKey(t, i, n, old.data());
     addKey(t, i, n, rec);
   }
-  stlong(t->d.len, rec);
   if (slotWrite(t, n, rec, t->d.len) != 0) return -1;
   stlong(n, rec + t->d.len);
   return n;
 }
 
-int32_t DelRecord(int32_t table) {
+int32_t delInternal(int32_t table) {
   s_table* t = recTable(table);
   if (!t) return -1;
   s_schema* sp = schemaOf(t);
-  if (sp->privg < DB_SCH_MANIP) {
+  bool const undo = undoing();
+  if (!undo && sp->privg < DB_SCH_MANIP) {
     Error(__DbErrmsg("IO_MANIP_PERM"), "DelRecord", sp->d.name, t->d.name);
     return -1;
   }
-  if (!(t->privg & DB_TAB_DELETE)) {
+  if (!undo && !(t->privg & DB_TAB_DELETE)) {
     refuse(t, "IO_NO_PERMS", "DELETE");
     return -1;
   }
@@ -1281,9 +1311,22 @@ int32_t DelRecord(int32_t table) {
   if (n <= 0) return -1;
   std::vector<char> old(size_t(t->d.len) + 4);
   if (readSlot(t, n, old.data(), 0) != 0) return -1;
+  // Undoing an add removes only the record the add wrote.
+  if (undo && memcmp(old.data(), rec, t->d.len) != 0) return -1;
+  if (!logRecord(t, 5, old.data(), nullptr)) return -1;
   for (int32_t i = 0; i < t->nindexes; ++i)
     if (maintained(&t->indexes[i])) delKey(t, i, n, old.data());
   if (freeRecord(t, n) != 0) return -1;
+  return n;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t DelRecord(int32_t table) {
+  int32_t n = delInternal(table);
+  endSingleChange();
   return n;
 }
 
@@ -1417,6 +1460,7 @@ int32_t AddRecordTS(int32_t table, time_stamp const* creation, time_stamp const*
   }
   SetFieldStamps(table, _GetTabBuff(table), creation, modification);
   int32_t n = addInternal(table, "AddRecordTS", false);
+  endSingleChange();
   return n > 0 ? n : -1;
 }
 
@@ -1565,64 +1609,6 @@ int32_t _DbVerifyConsist(char const* module, int32_t line, int32_t index) {
   return 0;
 }
 
-// ---- transactions without a log ---------------------------------------------
-int32_t LogStatus(void) {
-  if (logStatus == 0) logStatus = 2;
-  return logStatus;
-}
-int32_t SetLogStatus(int32_t value) {
-  int32_t old = logStatus;
-  logStatus = value;
-  return old;
-}
-int32_t BeginTrans(int32_t flags) {
-  if (!transActive) {
-    transMode = flags & 4;
-    transOk = (flags & 4) != 0;
-    execBegTrans = true;
-  }
-  return 0;
-}
-int32_t BeginTransaction(void) { return BeginTrans(4); }
-int32_t OptimisticTransaction(void) { return BeginTrans(4); }
-int32_t RollBack(void) { return LogStatus() == 1 ? 0 : -1; }
-int32_t EndTransaction(void) {
-  execBegTrans = false;
-  if (transActive && !transOk) {
-    RollBack();
-    _flush_schemas(0);
-    transActive = false;
-    transOk = true;
-    EnableInterrupts(0);
-    return 0;
-  }
-  _flush_schemas(0);
-  if (transActive) {
-    EnableInterrupts(0);
-    transActive = false;
-  } else {
-    transOk = true;
-  }
-  return 1;
-}
-int32_t EndTrans(void) { return EndTransaction(); }
-int32_t EndSyncTransaction(void) { return EndTransaction(); }
-int32_t InTransaction(void) { return transActive || execBegTrans; }
-int32_t TransOk(void) { return transOk; }
-int32_t SaneTrans(void) {
-  transOk = true;
-  return 1;
-}
-int32_t CorruptTrans(void) {
-  transOk = false;
-  return 0;
-}
-int32_t GetTransMode(void) { return transMode; }
-int32_t _DbLog(int32_t, ...) {
-  logChange();
-  return 0;
-}
-
 }  // extern "C"
 
 // ============================================================================
@@ -1739,8 +1725,9 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
     x.st.held = false;
     if (!x.temp() && x.ip->file) _DbFree(x.ip->file, kHeader, 0);
   }
-  gIndex.erase(x.ip);
-  Ix y = ixOf(t, number);
+  // Reset in place: a caller up the stack may hold a reference to it.
+  x.st = IndexState{};
+  Ix& y = x;
   if (!openIndexFile(y) || !truncateFile(y.ip->file, 0)) return -1;
   if (readRoot(y, 1) != 0) return -1;
   if (flags & 256) {
@@ -1814,4 +1801,49 @@ bool recordLockedElsewhere(s_table* t, int32_t n) {
   return fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
 }
 
+}  // namespace zxdb
+
+// ============================================================================
+// What the log asks of the tables
+// ============================================================================
+namespace zxdb {
+
+int32_t writeKeepingHolds(s_table* t) {
+  int32_t rc = 0;
+  for (int32_t i = 0; i < t->nindexes; ++i) {
+    if (gIndex.find(&t->indexes[i]) == gIndex.end()) continue;
+    Ix x = ixOf(t, i);
+    if (x.st.held && writeRoot(x, false) != 0) rc = -1;
+  }
+  if (gTable.find(t) == gTable.end()) return rc;
+  if (!flushCache(t)) rc = -1;
+  if (freeTabHeader(t, false) != 0) rc = -1;
+  return rc;
+}
+
+int32_t tableHandle(s_table const* t) {
+  s_schema* sp = t->schema;
+  for (int32_t s = 1; s <= kDbMaxTables; ++s)
+    if (sp->tables[s].tab == t) return dbTableHandle(sp->handle, s);
+  return 0;
+}
+
+bool rebuildMarked(s_table* t) {
+  if (!t->data || tstate(t).held) return true;
+  auto marked = [t] {
+    uint8_t b[8];
+    if (_DbRead(t->data, b, 4, 0, 0) == 0 && ldlong(b) == -1) return true;
+    for (int32_t i = 0; i < t->nindexes; ++i) {
+      Ix x = ixOf(t, i);
+      if (x.temp() || x.st.held || !openIndexFile(x)) continue;
+      if (_DbRead(x.ip->file, b, 8, 0, 0) == 0 && ldlong(b + 4) == -1) return true;
+    }
+    return false;
+  };
+  if (!marked()) return true;
+  int32_t h = tableHandle(t);
+  for (int32_t i = 0; i < t->nindexes; ++i)
+    if (!(t->indexes[i].d.flags & 2) && t->indexes[i].d.nparts > 0) BuildIndex(h | i, 2 | 128);
+  return !marked();
+}
 }  // namespace zxdb

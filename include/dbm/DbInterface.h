@@ -68,8 +68,19 @@ char* _StrValPut(s_schema* schema, char const* text);
 void* _MemValPut(s_schema* schema, void const* bytes, int32_t length);
 
 // ---- schema locks --------------------------------------------------------------
+// Modes: 1 exclusive, 0x200 shared, 0x400 release the shared hold, 0x4000
+// also record the user as the design holder (offset 2 of the descriptor);
+// anything else only tests that no process holds the schema exclusively.
+// 0 granted, -1 no descriptor file or refused for good, -2 refused.
 int32_t LockSchema(int32_t schema, int32_t mode);
+// Gives up the exclusive hold (back to shared) and the design holder mark.
 int32_t FreeSchema(int32_t schema);
+// The semaphore operations: the set's key from the descriptor's device and
+// inode (never IPC_PRIVATE); one request as one semop (0, -1, -2 as
+// LockSchema); an exclusive hold back to shared.
+key_t _get_key(int fd);
+int32_t _try_to_lock(int semid, int32_t mode, int32_t held);
+int32_t _unlock(int semid);
 
 // ---- tables --------------------------------------------------------------------
 // Flushes a table's held headers and cache and releases its locks; FreeTable
@@ -160,7 +171,20 @@ int32_t CorruptTrans(void);
 int32_t GetTransMode(void);
 int32_t LogStatus(void);
 int32_t SetLogStatus(int32_t value);
+// Logs an operation of the current transaction (starting the log and the
+// transaction when needed) / writes a log record without that. Arguments:
+// ops 1 and 2 (current, schema, dir, name, flags), 5 and 7 (table, record),
+// 6 (table, before, after), 8 (previous, new). 0, or -1 when not logged.
 int32_t _DbLog(int32_t op, ...);
+int32_t _DbRLog(int32_t op, ...);
+// The log file: opened (mode "w+" empties it) with its first byte locked;
+// closed (rolling back an active transaction; removed, or kept as "f_..."
+// with ROLLFORW); started from LOGDIR. 0 or -1.
+int32_t OpenLog(char const* name, char const* mode);
+int32_t CloseLog(void);
+int32_t InitLog(void);
+// Starts the transaction of the first change.
+int32_t InitTrans(void);
 // Builds an index from the data file (flags 2 only when marked damaged, 128
 // repair, 256 progress): the records found, -1 on failure.
 int32_t BuildIndex(int32_t index, int32_t flags);

@@ -300,17 +300,10 @@ EncSchema sampleSchema(std::string const& name) {
   return s;
 }
 
-namespace {
-
-// Starts up and writes the sample schema into tmp; tmp's path.
-std::string const& preparedDir(TempDir const& tmp, std::string const& name) {
+std::string const& prepareSampleSchema(std::string const& dir, std::string const& name) {
   startUpOnce("zephtest-1.0");
-  writeDescriptorFile(tmp.path(), sampleSchema(name));
-  return tmp.path();
+  writeDescriptorFile(dir, sampleSchema(name));
+  return dir;
 }
-
-}  // namespace
-
-SampleSchemaDir::SampleSchemaDir(std::string const& name) : env("dbase", preparedDir(tmp, name)) {}
 
 }  // namespace zftest

@@ -83,12 +83,7 @@ int32_t privEntry(uint16_t id, uint16_t type, uint16_t priv);
 // middle one deleted), every field type, two indexes, patterned header bytes.
 EncSchema sampleSchema(std::string const& name);
 
-// Started up, with sampleSchema(name) written to a fresh temporary directory
-// that "dbase" names while this lives.
-struct SampleSchemaDir {
-  explicit SampleSchemaDir(std::string const& name);
-  TempDir tmp;
-  ScopedEnv env;
-};
+// Starts up and writes sampleSchema(name) into dir; dir.
+std::string const& prepareSampleSchema(std::string const& dir, std::string const& name);
 
 }  // namespace zftest

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "DescrEncoder.h"
+#include "SchemaSets.h"
 #include "TestSupport.h"
 
 namespace zxdbtest {
@@ -74,6 +75,7 @@ protected:
   std::string file(char const* ext) { return readFile(tmp_.path() + "/shop/item." + ext); }
 
   TempDir tmp_;
+  SchemaSetSweep sweep_{tmp_.path()};
   std::unique_ptr<ScopedEnv> env_;
   int32_t tab_ = 0;
   char* buf_ = nullptr;

@@ -20,6 +20,7 @@
 
 #include "ChildRun.h"
 #include "DescrEncoder.h"
+#include "SchemaSets.h"
 #include "TestSupport.h"
 
 using namespace zftest;
@@ -49,6 +50,7 @@ protected:
   }
 
   TempDir tmp_;
+  SchemaSetSweep sweep_{tmp_.path()};
   std::unique_ptr<ScopedEnv> env_;
 };
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "DescrEncoder.h"
+#include "SchemaSets.h"
 #include "TestSupport.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "DescrEncoder.h"
+#include "SchemaSets.h"
 #include "TestSupport.h"
 
 namespace {
