@@ -174,6 +174,8 @@ bool PoppableMenu::display(long r, long c) {
   height = rows > 0 ? rows : 1;
   width = cols > 0 ? cols : 1;
   WinObj::display(r, c);
+  // Full rows must not scroll the window when the last one is drawn.
+  wi->wrap(false);
   fillWindow(false);
   Window::refresh();
   return true;
@@ -189,8 +191,10 @@ void PoppableMenu::drawRow(long i, long attr, bool hot) {
   if (it.isLine()) {
     wi->goTo(i, -1);
     *wi << kJoinLeft;
-    String line(w, kLine);
-    *wi << line << kJoinRight;
+    wi->goTo(i, 0);
+    *wi << String(w, kLine);
+    wi->goTo(i, w);
+    *wi << kJoinRight;
     wi->setAttr(0);
     return;
   }
