@@ -345,7 +345,7 @@ bool ExtStringMenu::display(long r, long c) {
   bool shown = StringMenu::display(r, c);
   if (shown && infoWanted_ && info_->window()->hidden()) {
     info_->display(-1, -1);
-    if (last_ >= 0) showInfo(last_);
+    showInfo(last_ >= 0 ? last_ : start_ >= 0 ? start_ : 0);
     front();
   }
   return shown;

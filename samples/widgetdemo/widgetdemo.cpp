@@ -4,10 +4,10 @@
 //     back to FILE in text form. A FILE that is not a valid history is
 //     reported, left unchanged, and the status is 1.
 //   widgetdemo files DIR  a file selector titled "FileOpen" on DIR with
-//     pattern "*"; prints "accepted A value V perms P" (V and P only count
-//     when A is 1).
+//     pattern "*"; prints "accepted 1 value V perms P", or "accepted 0"
+//     when cancelled.
 //   widgetdemo dir DIR  a directory selector titled "FileChgWorkDir" on DIR;
-//     prints "accepted A value V".
+//     prints "accepted 1 value V", or "accepted 0".
 //   widgetdemo mld TEXT DEFAULT  a yes/no/cancel box on TEXT (a backslash
 //     and "n" in TEXT end a line) with DEFAULT (0 yes, 1 no, 2 cancel) as
 //     the default answer; prints "opt N" after leaving window mode.
@@ -89,8 +89,6 @@ public:
   }
 
 private:
-  static char const* shown(bool accepted, String const& v) { return accepted && v ? toCharPtr(v) : ""; }
-
   int32_t files() {
     String dir = argVal(2);
     if (!dir) {
@@ -109,7 +107,10 @@ private:
       perms = sel.perms();
     }
     WiDisconnect();
-    zfPrintf("accepted %d value %s perms %ld\n", accepted ? 1 : 0, shown(accepted, value), accepted ? perms : 0L);
+    if (accepted)
+      zfPrintf("accepted 1 value %s perms %ld\n", value ? toCharPtr(value) : "", perms);
+    else
+      zfPrintf("accepted 0\n");
     return 0;
   }
 
@@ -129,7 +130,10 @@ private:
       value = sel.value();
     }
     WiDisconnect();
-    zfPrintf("accepted %d value %s\n", accepted ? 1 : 0, shown(accepted, value));
+    if (accepted)
+      zfPrintf("accepted 1 value %s\n", value ? toCharPtr(value) : "");
+    else
+      zfPrintf("accepted 0\n");
     return 0;
   }
 

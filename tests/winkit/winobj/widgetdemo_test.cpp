@@ -76,3 +76,115 @@ TEST(WidgetDemoMld, Answers) {
 }
 
 }  // namespace
+
+// widgetdemo files and dir: the selectors driven by key scripts, their
+// printed result and the dumped screens.
+namespace {
+
+struct DemoRun {
+  RunResult r;
+  std::vector<std::string> screens;  // one per dump, then the final screen
+};
+
+DemoRun selector(char const* mode, std::string const& dir, std::string const& keys) {
+  TempDir t;
+  std::string script = t.write("keys", keys + "\n");
+  std::string screen = t.file("screen");
+  DemoRun run;
+  run.r = runProgram({binPath("widgetdemo"), mode, dir}, "", {{"ZEPH_HEADLESS", script}, {"ZEPH_SCREEN", screen}},
+                     30);
+  // Each screen is 24 rows.
+  std::string all = readFile(screen), cur;
+  int rows = 0;
+  for (size_t at = 0, nl; at < all.size(); at = nl + 1) {
+    nl = all.find('\n', at);
+    if (nl == std::string::npos) nl = all.size();
+    cur += all.substr(at, nl - at) + "\n";
+    if (++rows == 24) {
+      run.screens.push_back(cur);
+      cur.clear();
+      rows = 0;
+    }
+  }
+  return run;
+}
+
+// A directory holding sub/a.txt, sub/b.c and top.txt.
+struct Tree {
+  Tree() {
+    dir.write("sub/a.txt", "");
+    dir.write("sub/b.c", "");
+    dir.write("top.txt", "");
+  }
+  TempDir dir;
+};
+
+bool has(std::string const& screen, std::string const& what) { return screen.find(what) != std::string::npos; }
+
+TEST(WidgetDemoFiles, CellMovesFiltersAndAccepts) {
+  Tree t;
+  DemoRun run = selector("files", t.dir.path(), "dump \"sub\" enter dump \"*.txt\" enter dump \"a.txt\" enter");
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  EXPECT_EQ(run.r.out, "accepted 1 value sub/a.txt perms 3\n");
+  ASSERT_GE(run.screens.size(), 3u);
+  std::string const& start = run.screens[0];
+  EXPECT_TRUE(has(start, "FileOpen")) << start;
+  EXPECT_TRUE(has(start, "│ top.txt ")) << start;
+  EXPECT_TRUE(has(start, "│ sub ")) << start;
+  std::string const& inSub = run.screens[1];
+  EXPECT_TRUE(has(inSub, "│  " + t.dir.path() + "/sub ")) << inSub;
+  EXPECT_TRUE(has(inSub, "│ a.txt ") && has(inSub, "│ b.c ")) << inSub;
+  EXPECT_FALSE(has(inSub, "top.txt")) << inSub;
+  EXPECT_FALSE(has(inSub, "│  sub ")) << "the cell is cleared\n" << inSub;
+  std::string const& filtered = run.screens[2];
+  EXPECT_TRUE(has(filtered, "│ a.txt ")) << filtered;
+  EXPECT_FALSE(has(filtered, "b.c")) << filtered;
+  EXPECT_TRUE(has(filtered, "│  *.txt ")) << "the pattern under the directory\n" << filtered;
+}
+
+TEST(WidgetDemoFiles, MissingDirectoryKeepsTheSelectorOpen) {
+  Tree t;
+  std::string clear;
+  for (int i = 0; i < 11; ++i) clear += " del";
+  DemoRun run = selector("files", t.dir.path(), "\"nodir/x.txt\" enter dump enter" + clear + " \"top.txt\" enter");
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  EXPECT_EQ(run.r.out, "accepted 1 value top.txt perms 3\n");
+  ASSERT_GE(run.screens.size(), 1u);
+  EXPECT_TRUE(has(run.screens[0], "│ Cannot access the directory ")) << run.screens[0];
+  EXPECT_TRUE(has(run.screens[0], "│ (nodir/x.txt) ")) << run.screens[0];
+  EXPECT_TRUE(has(run.screens[0], "Error")) << run.screens[0];
+}
+
+TEST(WidgetDemoFiles, EscCancelsAndLongDirectoriesAreShortened) {
+  TempDir t;
+  std::string dir = t.path() + "/";
+  while (dir.size() < 60) dir += "d";
+  dir.resize(60);
+  t.write(dir.substr(t.path().size() + 1) + "/f", "");
+  DemoRun run = selector("files", dir, "dump esc");
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  EXPECT_EQ(run.r.out, "accepted 0\n");
+  std::string shown = dir.substr(0, 10) + " ... " + dir.substr(60 - 23);
+  EXPECT_TRUE(has(run.screens[0], "│  " + shown + " ")) << shown << "\n" << run.screens[0];
+}
+
+TEST(WidgetDemoDir, StartingDirectoryEndsLikeCancel) {
+  Tree t;
+  struct {
+    std::string keys;
+    std::string out;
+  } cases[] = {
+      {"tab tab enter", "accepted 0\n"},                       // OK on the starting directory
+      {"tab tab tab enter", "accepted 0\n"},                   // CANCEL
+      {"k155 enter", "accepted 0\n"},                          // the default action is OK
+      {"end \"/sub\" enter tab enter", "accepted 1 value " + t.dir.path() + "/sub\n"},
+      {"tab down enter tab enter", "accepted 1 value " + t.dir.path() + "/sub\n"},  // chosen in the list
+  };
+  for (auto const& c : cases) {
+    DemoRun run = selector("dir", t.dir.path(), c.keys);
+    EXPECT_EQ(run.r.status, 0) << c.keys << run.r.err;
+    EXPECT_EQ(run.r.out, c.out) << c.keys;
+  }
+}
+
+}  // namespace
