@@ -383,6 +383,8 @@ void FileMenu::init(String const& dir) {
 
 void FileMenu::setDir(String const& dir) {
   dir_ = dir.isNull() ? cwd_ : dir;
+  // A remembered entry of another listing means nothing here.
+  start_ = -1;
   reFill();
   if (!wi->hidden()) {
     fillWindow(false);
@@ -392,6 +394,8 @@ void FileMenu::setDir(String const& dir) {
 
 void FileMenu::setFile(String const& pattern) {
   pattern_ = pattern;
+  // A remembered entry of another listing means nothing here.
+  start_ = -1;
   reFill();
   if (!wi->hidden()) {
     fillWindow(false);
@@ -456,6 +460,8 @@ void DirMenu::init(String const& dir) {
 
 void DirMenu::setDir(String const& dir) {
   dir_ = dir.isNull() ? cwd_ : dir;
+  // A remembered entry of another listing means nothing here.
+  start_ = -1;
   reFill();
   if (!wi->hidden()) {
     fillWindow(false);

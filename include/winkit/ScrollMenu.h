@@ -140,8 +140,8 @@ public:
            String const& dir);
   FileMenu(String const& title, long rows, long width, long row, long col, String const& dir);
   FileMenu(long rows, long width, long row, long col, String const& dir, String const& pattern);
-  // A null directory is the working directory at construction. Both refill
-  // and redraw when shown.
+  // A null directory is the working directory at construction. Both restart
+  // the list at its first entry and redraw it when shown.
   void setDir(String const& dir);
   void setFile(String const& pattern);
   String const& retDir() const { return dir_; }

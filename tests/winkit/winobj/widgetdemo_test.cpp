@@ -155,6 +155,19 @@ TEST(WidgetDemoFiles, MissingDirectoryKeepsTheSelectorOpen) {
   EXPECT_TRUE(has(run.screens[0], "Error")) << run.screens[0];
 }
 
+TEST(WidgetDemoFiles, RefusedNameAtOkGivesTheFocusBack) {
+  Tree t;
+  // The name stays in the cell; OK refuses it after the box and keeps the
+  // focus; Esc then cancels.
+  DemoRun run = selector("files", t.dir.path(), "\"nodir/x.txt\" tab tab tab enter dump enter dump esc");
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  EXPECT_EQ(run.r.out, "accepted 0\n");
+  ASSERT_GE(run.screens.size(), 2u);
+  EXPECT_TRUE(has(run.screens[0], "│ (nodir/x.txt) ")) << run.screens[0];
+  EXPECT_FALSE(has(run.screens[1], "nodir/x.txt)")) << run.screens[1];
+  EXPECT_TRUE(has(run.screens[1], "FileOpen")) << run.screens[1];
+}
+
 TEST(WidgetDemoFiles, EscCancelsAndLongDirectoriesAreShortened) {
   TempDir t;
   std::string dir = t.path() + "/";
