@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TermSupport.h"
 #include "TestSupport.h"
 
 namespace {
@@ -93,18 +94,10 @@ DemoRun selector(char const* mode, std::string const& dir, std::string const& ke
   DemoRun run;
   run.r = runProgram({binPath("widgetdemo"), mode, dir}, "", {{"ZEPH_HEADLESS", script}, {"ZEPH_SCREEN", screen}},
                      30);
-  // Each screen is 24 rows.
-  std::string all = readFile(screen), cur;
-  int rows = 0;
-  for (size_t at = 0, nl; at < all.size(); at = nl + 1) {
-    nl = all.find('\n', at);
-    if (nl == std::string::npos) nl = all.size();
-    cur += all.substr(at, nl - at) + "\n";
-    if (++rows == 24) {
-      run.screens.push_back(cur);
-      cur.clear();
-      rows = 0;
-    }
+  for (auto const& rows : zftest::screens(screen, 24)) {
+    std::string text;
+    for (std::string const& row : rows) text += row + "\n";
+    run.screens.push_back(text);
   }
   return run;
 }
@@ -198,6 +191,37 @@ TEST(WidgetDemoDir, StartingDirectoryEndsLikeCancel) {
     EXPECT_EQ(run.r.status, 0) << c.keys << run.r.err;
     EXPECT_EQ(run.r.out, c.out) << c.keys;
   }
+}
+
+// The file selector in a real terminal: the screens equal the headless
+// dumps row by row, the result is printed after window mode and the
+// terminal settings are given back.
+TEST(WidgetDemoTmux, FileSelectorInATerminal) {
+  if (!zftest::Tmux::available()) GTEST_SKIP() << "tmux is not installed";
+  Tree t;
+  TempDir dir;
+  DemoRun h = selector("files", t.dir.path(), "dump \"sub\" enter dump \"a.txt\" enter");
+  ASSERT_EQ(h.r.status, 0) << h.r.err;
+  ASSERT_GE(h.screens.size(), 2u);
+  zftest::Tmux tmux(dir);
+  ASSERT_TRUE(tmux.start(zftest::paneCommand(dir, binPath("widgetdemo") + " files " + t.dir.path())));
+  auto same = [](std::vector<std::string> const& pane, std::string const& dump) {
+    std::string text;
+    for (std::string const& row : pane) text += zftest::rstrip(row) + "\n";
+    std::string want;
+    for (std::string const& row : zftest::splitLines(dump)) want += zftest::rstrip(row) + "\n";
+    return text == want;
+  };
+  for (size_t i = 0; i < 2; ++i) {
+    auto pane = tmux.waitFor([&](auto const& p) { return same(p, h.screens[i]); });
+    EXPECT_TRUE(same(pane, h.screens[i])) << "screen " << i << "\n" << h.screens[i];
+    tmux.keys(i == 0 ? "sub" : "a.txt");
+    tmux.keys("Enter");
+  }
+  EXPECT_EQ(zftest::waitForFile(dir.file("status")), "0\n");
+  auto pane = tmux.waitFor([](auto const& p) { return zftest::has(p, "accepted 1 value sub/a.txt perms 3"); });
+  EXPECT_TRUE(zftest::has(pane, "accepted 1 value sub/a.txt perms 3"));
+  EXPECT_EQ(zftest::waitForFile(dir.file("after")), readFile(dir.file("before")));
 }
 
 }  // namespace
