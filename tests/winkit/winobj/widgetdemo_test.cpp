@@ -1,7 +1,13 @@
-// The widgetdemo program's history mode: the stored text form, entries with
-// newlines, trimmed duplicates, and a history file it refuses left as it was.
+// The widgetdemo program: the history mode (the stored text form, entries
+// with newlines, trimmed duplicates, a refused file left as it was), the
+// yes/no/cancel box, and the file and directory selectors headless and in a
+// real terminal.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -222,6 +228,38 @@ TEST(WidgetDemoTmux, FileSelectorInATerminal) {
   auto pane = tmux.waitFor([](auto const& p) { return zftest::has(p, "accepted 1 value sub/a.txt perms 3"); });
   EXPECT_TRUE(zftest::has(pane, "accepted 1 value sub/a.txt perms 3"));
   EXPECT_EQ(zftest::waitForFile(dir.file("after")), readFile(dir.file("before")));
+}
+
+// Another user's view of the directory list: a directory it cannot search
+// is marked "-" and Enter on it is ignored, so the cell keeps the starting
+// directory and OK ends like CANCEL. Needs root to run as that user.
+TEST(WidgetDemoDir, DirectoryThatCannotBeSearchedIsIgnored) {
+  if (::geteuid() != 0 || runProgram({"setpriv", "--version"}, "", {}, 10).status != 0)
+    GTEST_SKIP() << "needs root and setpriv";
+  TempDir t;
+  std::string top = t.path() + "/top";
+  t.write("top/locked/f", "");
+  t.write("top/open/f", "");
+  std::string keys = t.write("keys", "tab down dump enter dump tab enter\n");
+  std::string screen = t.write("screen", "");
+  for (auto const& [path, mode] : std::vector<std::pair<std::string, mode_t>>{
+           {t.path(), 0755}, {top, 0755}, {top + "/open", 0755}, {top + "/locked", 0700}, {keys, 0644}, {screen, 0666}})
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+  RunResult r = runProgram({"setpriv", "--reuid=40100", "--regid=40100", "--clear-groups", binPath("widgetdemo"),
+                            "dir", top},
+                           "", {{"ZEPH_HEADLESS", keys}, {"ZEPH_SCREEN", screen}}, 30);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "accepted 0\n");
+  auto shots = zftest::screens(screen, 24);
+  ASSERT_GE(shots.size(), 2u);
+  for (auto const& shot : {shots[0], shots[1]}) {
+    EXPECT_TRUE(std::any_of(shot.begin(), shot.end(), [](std::string const& l) {
+      return l.find("│ locked           - │") != std::string::npos;
+    }));
+    EXPECT_TRUE(std::any_of(shot.begin(), shot.end(), [](std::string const& l) {
+      return l.find("│ open             « │") != std::string::npos;
+    })) << "not writable by that user";
+  }
 }
 
 }  // namespace
