@@ -80,12 +80,9 @@ long MenuItem::execute() {
       lastKey_ = sub_->lastKey();
       return r == -1 ? -1 : sub_->currOpt();
     }
-    case kCod:
-      return code_;
-    case kFunc:
-      return func_ ? func_() : -1;
-    case kLine:
-      break;
+    case kCod: return code_;
+    case kFunc: return func_ ? func_() : -1;
+    case kLine: break;
   }
   return -1;
 }
@@ -415,7 +412,8 @@ long PullDownMenu::choose(long& next) {
   long r = it.execute();
   if (it.isMenu()) {
     lastKey_ = it.lastKey();
-    if (r == -1 && lastKey_ != kEsc) next = lastKey_ == kRight ? (curr_ + 1) % nitems_ : (curr_ + nitems_ - 1) % nitems_;
+    if (r == -1 && lastKey_ != kEsc)
+      next = lastKey_ == kRight ? (curr_ + 1) % nitems_ : (curr_ + nitems_ - 1) % nitems_;
   }
   return r;
 }

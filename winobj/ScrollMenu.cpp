@@ -358,8 +358,7 @@ void ExtStringMenu::unDisplay() {
 
 // ------------------------------------------------------------- FileMenu
 
-FileMenu::FileMenu(String const& title, String const& pattern, long rows, long width, long r, long c,
-                   String const& dir)
+FileMenu::FileMenu(String const& title, String const& pattern, long rows, long width, long r, long c, String const& dir)
     : ScrollMenu(title, nullptr, rows, width, r, c, true), pattern_(pattern) {
   init(dir);
 }
@@ -500,8 +499,7 @@ void DirMenu::fpRead(long i, String& text, String& sec, long& attr) {
   DirElem const& e = view_.elem(i);
   text = e.name;
   long r = UserAccess::current().rights(e.mode, e.uid, e.gid);
-  sec = (r & (UserAccess::kSearch | UserAccess::kRead)) != (UserAccess::kSearch | UserAccess::kRead)
-            ? String("-")
+  sec = (r & (UserAccess::kSearch | UserAccess::kRead)) != (UserAccess::kSearch | UserAccess::kRead) ? String("-")
         : !(r & UserAccess::kWrite) ? String(1L, &kReadOnly)
                                     : String();
 }

@@ -103,8 +103,7 @@ FileSelector::~FileSelector() { unDisplay(); }
 void FileSelector::shrunkDirLabel(String const& dir) {
   ZF_ASSERT_TEXT(dirLabel_.window() != nullptr, "wi != (0)");
   String shown = dir;
-  if (shown.length() > kDirLabelWidth)
-    shown = String(dir, 10) + " ... " + String(dir(dir.length() - 23));
+  if (shown.length() > kDirLabelWidth) shown = String(dir, 10) + " ... " + String(dir(dir.length() - 23));
   dirLabel_.setValue(shown);
   dirLabel_.draw();
 }

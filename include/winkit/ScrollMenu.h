@@ -111,8 +111,7 @@ protected:
 // above it that shows the current entry's whole text.
 class ExtStringMenu : public StringMenu {
 public:
-  ExtStringMenu(String const& title, String const* arr, long count, long infoHeight, long row, long col,
-                long width);
+  ExtStringMenu(String const& title, String const* arr, long count, long infoHeight, long row, long col, long width);
   ~ExtStringMenu() override;
   void fpRead(long i, String& text, String& sec, long& attr) override;
   void newCurrItem(long i) override;
@@ -136,8 +135,7 @@ private:
 // name; "-" marks a file that cannot be read, 0xAB a read-only one.
 class FileMenu : public ScrollMenu {
 public:
-  FileMenu(String const& title, String const& pattern, long rows, long width, long row, long col,
-           String const& dir);
+  FileMenu(String const& title, String const& pattern, long rows, long width, long row, long col, String const& dir);
   FileMenu(String const& title, long rows, long width, long row, long col, String const& dir);
   FileMenu(long rows, long width, long row, long col, String const& dir, String const& pattern);
   // A null directory is the working directory at construction. Both restart

@@ -91,9 +91,9 @@ inline std::string waitForFile(std::string const& path) {
 // the terminal settings, and records its status.
 inline std::string paneCommand(TempDir const& dir, std::string const& program) {
   char const* datadir = std::getenv("DATADIR");
-  return "cd " + dir.path() + " && unset ZEPH_HEADLESS ZEPH_SCREEN ZEPH_SIZE; export DATADIR=" +
-         std::string(datadir ? datadir : "") + " LANGUAGE=english; stty -g > before; " + program +
-         "; echo $? > status; stty -g > after; exec sleep 600";
+  return "cd " + dir.path() +
+         " && unset ZEPH_HEADLESS ZEPH_SCREEN ZEPH_SIZE; export DATADIR=" + std::string(datadir ? datadir : "") +
+         " LANGUAGE=english; stty -g > before; " + program + "; echo $? > status; stty -g > after; exec sleep 600";
 }
 
 }  // namespace zftest

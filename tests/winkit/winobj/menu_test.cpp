@@ -23,8 +23,11 @@ TEST_F(MenuTest, ItemsTakeTheirHotKeyAndKind) {
     char marker;
     char const* shown;
     long pos;
-  } cases[] = {{"Sa~ve", '~', "Save", 2}, {"Open", '~', "Open", 0}, {"End~", '~', "End", 0},
-               {"Quit", 0, "Quit", 0},    {"a&b", '&', "ab", 1}};
+  } cases[] = {{"Sa~ve", '~', "Save", 2},
+               {"Open", '~', "Open", 0},
+               {"End~", '~', "End", 0},
+               {"Quit", 0, "Quit", 0},
+               {"a&b", '&', "ab", 1}};
   for (auto const& c : cases) {
     MenuItem it(c.text, 7L, c.marker, 0L);
     EXPECT_EQ(str(it.getText()), c.shown) << c.text;
@@ -52,9 +55,9 @@ TEST_F(MenuTest, TwentyFirstItemIsIgnoredAndMovesWrapOverSeparators) {
     char const* keys;
     long opt;
     long result;
-  } cases[] = {{"down enter", 2, 0},      {"down down enter", 1, 0}, {"up enter", 2, 0},
-               {"pgdn 32", 1, 0},         {"\"b\"", 2, 0},           {"esc", -1, -1},
-               {"tab \"x\" left esc", -1, -1}};
+  } cases[] = {
+      {"down enter", 2, 0}, {"down down enter", 1, 0},     {"up enter", 2, 0}, {"pgdn 32", 1, 0}, {"\"b\"", 2, 0},
+      {"esc", -1, -1},      {"tab \"x\" left esc", -1, -1}};
   for (auto const& c : cases) {
     giveKeys(c.keys);
     EXPECT_EQ(s.execute(0), c.result) << c.keys;
@@ -105,16 +108,16 @@ TEST_F(MenuTest, MenuBarDropDowns) {
     long opt;
     unsigned char last;
   } cases[] = {
-      {"enter down enter", 0, 12, 132},    // the first title's second item
-      {"enter right enter", 0, 21, 132},   // right opens the next drop-down
-      {"enter left enter", 0, 99, 132},    // left from the first: the last title, a plain command
+      {"enter down enter", 0, 12, 132},            // the first title's second item
+      {"enter right enter", 0, 21, 132},           // right opens the next drop-down
+      {"enter left enter", 0, 99, 132},            // left from the first: the last title, a plain command
       {"down left left enter enter", 0, 31, 132},  // past a plain title the bar waits
-      {"\"v\" enter", 0, 31, 132},         // a letter opens its title's drop-down
-      {"enter", 'Q', 99, 132},             // a title letter on a plain command waits for a key
+      {"\"v\" enter", 0, 31, 132},                 // a letter opens its title's drop-down
+      {"enter", 'Q', 99, 132},                     // a title letter on a plain command waits for a key
       {"esc", 'Q', -1, 129},
-      {"enter help", 0, 11, 148},          // choosing with help leaves 148
+      {"enter help", 0, 11, 148},  // choosing with help leaves 148
       {"help", 'q', 99, 148},
-      {"enter esc", 0, -1, 129},           // Esc in a drop-down ends the bar
+      {"enter esc", 0, -1, 129},  // Esc in a drop-down ends the bar
   };
   for (auto const& c : cases) {
     giveKeys(c.keys);

@@ -42,7 +42,7 @@ TEST_F(ScrollMenuTest, HundredEntriesScrollWithMarks) {
       {"down down enter", 2},
       {"up esc", -1},  // up on the first entry beeps
       {"pgdn pgdn enter", 40},
-      {"\"e\"", 0},      // a letter chooses the first shown entry with it
+      {"\"e\"", 0},  // a letter chooses the first shown entry with it
   };
   for (auto const& c : cases) {
     giveKeys(c.keys);
@@ -77,11 +77,10 @@ TEST_F(ScrollMenuTest, IncrementalSearch) {
     long opt;
     int bells;
   } cases[] = {
-      {"k154 \"ry4\" enter", 4, 0},
-      {"k154 \"y42\" enter", 42, 0},
-      {"k154 \"zz\" \"57\" enter", 57, 2},     // nothing has "Z": beep, start anew
-      {"k154 \"4\" k154 \"9\" enter", 9, 0},   // 154 clears the text
-      {"k154 \"4\" esc enter", 4, 0},          // Esc ends the search where it stood
+      {"k154 \"ry4\" enter", 4, 0},          {"k154 \"y42\" enter", 42, 0},
+      {"k154 \"zz\" \"57\" enter", 57, 2},    // nothing has "Z": beep, start anew
+      {"k154 \"4\" k154 \"9\" enter", 9, 0},  // 154 clears the text
+      {"k154 \"4\" esc enter", 4, 0},         // Esc ends the search where it stood
       {"k154 \"ENTRY99\" enter", 99, 0},
   };
   for (auto const& c : cases) {
@@ -145,8 +144,8 @@ TEST_F(ScrollMenuTest, DirectoryListsAndDotDotAtTheRoot) {
     char const* dir;
     char const* name;
     char const* want;
-  } cases[] = {{"/", "..", "/"},       {"/usr", "..", "/"},   {"/a/b", "..", "/a"}, {"/a", "x", "/a/x"},
-               {"/", "x", "/x"},       {"/a", "/abs", "/abs"}, {"rel", "..", "."},  {"..", "..", "../.."}};
+  } cases[] = {{"/", "..", "/"}, {"/usr", "..", "/"},    {"/a/b", "..", "/a"}, {"/a", "x", "/a/x"},
+               {"/", "x", "/x"}, {"/a", "/abs", "/abs"}, {"rel", "..", "."},   {"..", "..", "../.."}};
   for (auto const& c : cases) {
     DirMenu m(5, 16, 1, 1, c.dir);
     EXPECT_EQ(str(m.buildDirStr(c.name)), c.want) << c.dir << " + " << c.name;
@@ -180,7 +179,9 @@ TEST_F(ScrollMenuTest, HistoryChoosers) {
   StrHistory h(5);
   String out = "keep";
   EXPECT_FALSE(h.execute(out)) << "no entries: no menu";
-  h << "first" << "second" << "third";
+  h << "first"
+    << "second"
+    << "third";
   giveKeys("down enter");
   EXPECT_TRUE(h.execute(out));
   EXPECT_EQ(str(out), "second");
@@ -189,7 +190,9 @@ TEST_F(ScrollMenuTest, HistoryChoosers) {
   EXPECT_EQ(str(out), "second");
 
   ExtStrHistory e(5, 3);
-  e << "alpha" << "a much longer entry\nwith two lines" << "gamma";
+  e << "alpha"
+    << "a much longer entry\nwith two lines"
+    << "gamma";
   giveKeys("down tab tab down enter");
   String got;
   EXPECT_TRUE(e.execute(got));

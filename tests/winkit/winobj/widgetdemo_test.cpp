@@ -98,8 +98,7 @@ DemoRun selector(char const* mode, std::string const& dir, std::string const& ke
   std::string script = t.write("keys", keys + "\n");
   std::string screen = t.file("screen");
   DemoRun run;
-  run.r = runProgram({binPath("widgetdemo"), mode, dir}, "", {{"ZEPH_HEADLESS", script}, {"ZEPH_SCREEN", screen}},
-                     30);
+  run.r = runProgram({binPath("widgetdemo"), mode, dir}, "", {{"ZEPH_HEADLESS", script}, {"ZEPH_SCREEN", screen}}, 30);
   for (auto const& rows : zftest::screens(screen, 24)) {
     std::string text;
     for (std::string const& row : rows) text += row + "\n";
@@ -186,9 +185,9 @@ TEST(WidgetDemoDir, StartingDirectoryEndsLikeCancel) {
     std::string keys;
     std::string out;
   } cases[] = {
-      {"tab tab enter", "accepted 0\n"},                       // OK on the starting directory
-      {"tab tab tab enter", "accepted 0\n"},                   // CANCEL
-      {"k155 enter", "accepted 0\n"},                          // the default action is OK
+      {"tab tab enter", "accepted 0\n"},      // OK on the starting directory
+      {"tab tab tab enter", "accepted 0\n"},  // CANCEL
+      {"k155 enter", "accepted 0\n"},         // the default action is OK
       {"end \"/sub\" enter tab enter", "accepted 1 value " + t.dir.path() + "/sub\n"},
       {"tab down enter tab enter", "accepted 1 value " + t.dir.path() + "/sub\n"},  // chosen in the list
   };
@@ -245,9 +244,9 @@ TEST(WidgetDemoDir, DirectoryThatCannotBeSearchedIsIgnored) {
   for (auto const& [path, mode] : std::vector<std::pair<std::string, mode_t>>{
            {t.path(), 0755}, {top, 0755}, {top + "/open", 0755}, {top + "/locked", 0700}, {keys, 0644}, {screen, 0666}})
     ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
-  RunResult r = runProgram({"setpriv", "--reuid=40100", "--regid=40100", "--clear-groups", binPath("widgetdemo"),
-                            "dir", top},
-                           "", {{"ZEPH_HEADLESS", keys}, {"ZEPH_SCREEN", screen}}, 30);
+  RunResult r =
+      runProgram({"setpriv", "--reuid=40100", "--regid=40100", "--clear-groups", binPath("widgetdemo"), "dir", top}, "",
+                 {{"ZEPH_HEADLESS", keys}, {"ZEPH_SCREEN", screen}}, 30);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "accepted 0\n");
   auto shots = zftest::screens(screen, 24);
