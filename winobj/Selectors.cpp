@@ -193,8 +193,11 @@ long FileSelector::ok() {
   if (!cell_.value().isNull()) {
     selection_ = calcCellStr(cell_.value());
   } else {
+    // The list's last choice: a file chosen with Space stays chosen after
+    // the list was left (each run of the list starts without a result).
     long i = files_.currOpt();
-    if (i < 0) return -1;
+    if (i < 0) i = files_.remembered();
+    if (i < 0 || files_.name(i).isNull()) return -1;
     selection_ = calcMenuStr(files_.name(i));
   }
   return checkPerms() == 0 ? 1 : 0;

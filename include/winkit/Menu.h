@@ -83,6 +83,9 @@ public:
   long currOpt() const { return result_; }
   // Forgets the chosen value.
   void clearOpt() { result_ = -1; }
+  // The remembered item (the last one chosen) of a remembering menu; -1
+  // when none or when the menu does not remember.
+  long remembered() const { return remember_ ? start_ : -1; }
   // Sets the secondary text of every code item with this code.
   void setSecText(String const& text, long code);
   void setOAttr(long a) { oAttr_ = a; }

@@ -153,6 +153,25 @@ TEST(WidgetDemoFiles, MissingDirectoryKeepsTheSelectorOpen) {
   EXPECT_TRUE(has(run.screens[0], "Error")) << run.screens[0];
 }
 
+TEST(WidgetDemoFiles, ChoosingFromTheLists) {
+  Tree t;
+  struct {
+    char const* keys;
+    char const* out;
+  } cases[] = {
+      {"tab enter", "accepted 1 value top.txt perms 3\n"},
+      {"tab 32 tab tab enter", "accepted 1 value top.txt perms 3\n"},  // Space chooses, OK takes the choice
+      {"tab tab down enter left enter", "accepted 1 value sub/a.txt perms 3\n"},
+      {"tab tab down enter left down enter", "accepted 1 value sub/b.c perms 3\n"},
+      {"tab tab tab enter", "accepted 0\n"},  // OK with nothing chosen
+  };
+  for (auto const& c : cases) {
+    DemoRun run = selector("files", t.dir.path(), c.keys);
+    EXPECT_EQ(run.r.status, 0) << c.keys << run.r.err;
+    EXPECT_EQ(run.r.out, c.out) << c.keys;
+  }
+}
+
 TEST(WidgetDemoFiles, RefusedNameAtOkGivesTheFocusBack) {
   Tree t;
   // The name stays in the cell; OK refuses it after the box and keeps the
