@@ -5,6 +5,12 @@
 
 #include <string>
 
+namespace {
+
+constexpr unsigned char kHelp = 148;
+
+}  // namespace
+
 Cell::Cell(long start, long maxLen, long dispWidth, long flags, String const& mask2, String const& mask1, long r,
            long c, StrHistory* history)
     : WinObj(r, c),
@@ -60,8 +66,13 @@ long StrCell::execute(unsigned char) {
   if (!active) return -2;
   bool wasHidden = wi->hidden();
   display(-1, -1);
-  long k = wi->getField(1, value_, start_, maxLen_, dispWidth_, flags_, mask2_, mask1_);
-  lastKey_ = static_cast<unsigned char>(k < 0 ? 129 : k);
+  for (;;) {
+    long k = wi->getField(1, value_, start_, maxLen_, dispWidth_, flags_, mask2_, mask1_);
+    lastKey_ = static_cast<unsigned char>(k < 0 ? 129 : k);
+    if (lastKey_ != kHelp || !history_) break;
+    history_->execute(value_);
+    front();
+  }
   writeStr();
   wi->goTo(0, 0);
   Window::flush();

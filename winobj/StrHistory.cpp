@@ -1,6 +1,8 @@
 // Input histories and their text and binary forms (see StrHistory.h).
 #include <winkit/StrHistory.h>
 
+#include <winkit/ScrollMenu.h>
+
 #include <zfound/Assert.h>
 #include <zfound/Portable.h>
 #include <zfound/Stream.h>
@@ -149,4 +151,38 @@ String ExtStrHistory::operator++() {
   ZF_ASSERT(currpos_ > 0);
   --currpos_;
   return entries_[static_cast<size_t>(currpos_)];
+}
+
+bool StrHistory::execute(String& out) {
+  if (count_ == 0) return false;
+  StringMenu menu(String(), entries_.data(), capacity(), -1, -1, -1);
+  if (menu.execute(0) < 0 || menu.currOpt() < 0) return false;
+  out = entry(menu.currOpt());
+  return true;
+}
+
+bool ExtStrHistory::execute(String& out) {
+  if (count_ == 0) return false;
+  ExtStringMenu menu("Query Selector", entries_.data(), capacity(), infoHeight_, 19, 20, 50);
+  // Shown for the whole choice, so Tab toggles the panel without the menu
+  // closing in between.
+  menu.display(-1, -1);
+  bool chosen = false;
+  for (;;) {
+    long r = menu.execute(0);
+    if (r == 0 && menu.lastKey() == 146) {
+      menu.dispinfo(menu.infoShown() ? 1 : 0);
+      menu.setCurrent(menu.lastItem(), false);
+      continue;
+    }
+    long i = menu.currOpt();
+    if (r == 0 && i >= 0) {
+      out = entry(i);
+      currpos_ = i;
+      chosen = true;
+    }
+    break;
+  }
+  menu.unDisplay();
+  return chosen;
 }

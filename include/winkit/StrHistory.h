@@ -40,6 +40,9 @@ public:
   long fullslots() const { return count_; }
   // Entry i (0 newest); the null String outside 0..capacity-1.
   String entry(long i) const;
+  // The chooser: a menu over the entries; the chosen one is copied to out.
+  // True when one was chosen (nothing happens without entries).
+  virtual bool execute(String& out);
 
   // Text form (see above).
   bool store(OutputStream& out) const;
@@ -76,6 +79,10 @@ public:
   // The browsing position + 1 (0 when not browsing).
   long currPos() const { return currpos_ + 1; }
   long infoHeight() const { return infoHeight_; }
+  // The chooser titled "Query Selector" at row 19, column 20, 50 wide, with
+  // the current entry's whole text in a panel above it; Tab shows or hides
+  // that panel. Choosing copies the entry to out and browses from it.
+  bool execute(String& out) override;
 
 protected:
   long infoHeight_;

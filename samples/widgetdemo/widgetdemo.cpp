@@ -3,6 +3,11 @@
 //     CAPACITY, loaded from FILE when it exists, each TEXT added, stored
 //     back to FILE in text form. A FILE that is not a valid history is
 //     reported, left unchanged, and the status is 1.
+//   widgetdemo files DIR  a file selector titled "FileOpen" on DIR with
+//     pattern "*"; prints "accepted 1 value V perms P", or "accepted 0"
+//     when cancelled.
+//   widgetdemo dir DIR  a directory selector titled "FileChgWorkDir" on DIR;
+//     prints "accepted 1 value V", or "accepted 0".
 //   widgetdemo mld TEXT DEFAULT  a yes/no/cancel box on TEXT (a backslash
 //     and "n" in TEXT end a line) with DEFAULT (0 yes, 1 no, 2 cancel) as
 //     the default answer; prints "opt N" after leaving window mode.
@@ -11,6 +16,7 @@
 // FILE is replaced through a new file created exclusively beside it and
 // renamed over it, so a failed run never leaves it half written.
 #include <winkit/Panel.h>
+#include <winkit/Selectors.h>
 #include <winkit/StrHistory.h>
 #include <winkit/Window.h>
 
@@ -76,11 +82,61 @@ public:
     String mode = argVal(1);
     if (mode && cmp(mode, "hist") == 0) return hist();
     if (mode && cmp(mode, "mld") == 0) return mld();
+    if (mode && cmp(mode, "files") == 0) return files();
+    if (mode && cmp(mode, "dir") == 0) return dir();
     error(appMsg("USAGE"));
     return 1;
   }
 
 private:
+  int32_t files() {
+    String dir = argVal(2);
+    if (!dir) {
+      error(appMsg("USAGE"));
+      return 1;
+    }
+    Window::rootWindow();
+    bool accepted;
+    String value;
+    long perms;
+    {
+      FileSelector sel("FileOpen", 17, 42, 3, 16, dir, "*", String(), nullptr);
+      sel.execute(0);
+      accepted = sel.isAccepted();
+      value = sel.value();
+      perms = sel.perms();
+    }
+    WiDisconnect();
+    if (accepted)
+      zfPrintf("accepted 1 value %s perms %ld\n", value ? toCharPtr(value) : "", perms);
+    else
+      zfPrintf("accepted 0\n");
+    return 0;
+  }
+
+  int32_t dir() {
+    String start = argVal(2);
+    if (!start) {
+      error(appMsg("USAGE"));
+      return 1;
+    }
+    Window::rootWindow();
+    bool accepted;
+    String value;
+    {
+      DirSelector sel("FileChgWorkDir", 15, 29, 6, 15, start);
+      sel.execute(0);
+      accepted = sel.isAccepted();
+      value = sel.value();
+    }
+    WiDisconnect();
+    if (accepted)
+      zfPrintf("accepted 1 value %s\n", value ? toCharPtr(value) : "");
+    else
+      zfPrintf("accepted 0\n");
+    return 0;
+  }
+
   int32_t mld() {
     String text = argVal(2);
     String def = argVal(3);

@@ -9,34 +9,15 @@
 
 #include <string>
 
-#include "HeadlessScreen.h"
-#include "TestSupport.h"
+#include "WidgetSupport.h"
 
 namespace {
 
+using zftest::FixedAction;
 using zftest::giveKeys;
 using zftest::screenLine;
 
-struct Fixed : BaseAction {
-  explicit Fixed(long r) : result(r) {}
-  long execute() override {
-    ++runs;
-    return result;
-  }
-  long result;
-  int runs = 0;
-};
-
-class ButtonsTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    zftest::startUpOnce("buttontests-1.0");
-    zftest::headlessOnce();
-    Window::rootWindow()->front();
-    Window::rootWindow()->erase();
-  }
-  void TearDown() override { WiTestKeys(""); }
-};
+using ButtonsTest = zftest::WidgetTest;
 
 TEST_F(ButtonsTest, HotKeyLettersAreMarkedAndHighlighted) {
   PushButton save(2, 10, "Sa~ve", 10, nullptr);
@@ -59,7 +40,7 @@ TEST_F(ButtonsTest, PushButtonResults) {
   EXPECT_EQ(bare.lastKey(), 135);
   EXPECT_TRUE(bare.window()->hidden());
 
-  Fixed goOn(0), accept(1);
+  FixedAction goOn(0), accept(1);
   PushButton b(2, 2, "Go", 8, &goOn);
   giveKeys("enter tab");
   EXPECT_EQ(b.execute(0), 0);
@@ -85,7 +66,7 @@ TEST_F(ButtonsTest, CheckBoxFlipsAndEscCancelsEvenWithAnAction) {
   EXPECT_TRUE(c.value());
   c.display(-1, -1);
   EXPECT_EQ(screenLine(3), "    [X] Bold");
-  Fixed accept(1);
+  FixedAction accept(1);
   c.setAction(&accept);
   giveKeys("tab");
   EXPECT_EQ(c.execute(0), 1);

@@ -9,28 +9,15 @@
 
 #include <string>
 
-#include "HeadlessScreen.h"
-#include "TestSupport.h"
+#include "WidgetSupport.h"
 
 namespace {
 
+using zftest::FixedAction;
 using zftest::giveKeys;
 using zftest::screenLine;
 
-struct Accept : BaseAction {
-  long execute() override { return 1; }
-};
-
-class CellTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    zftest::startUpOnce("celltests-1.0");
-    zftest::headlessOnce();
-    Window::rootWindow()->front();
-    Window::rootWindow()->erase();
-  }
-  void TearDown() override { WiTestKeys(""); }
-};
+using CellTest = zftest::WidgetTest;
 
 std::string str(String const& s) { return s.isNull() ? std::string() : std::string(toCharPtr(s)); }
 
@@ -43,7 +30,7 @@ TEST_F(CellTest, EditsPadsAndCancels) {
   EXPECT_EQ(c.lastKey(), 132);
   EXPECT_EQ(screenLine(3), "     abc");
   EXPECT_EQ(WiTestChar(3, 14), ' ');
-  Accept accept;
+  FixedAction accept(1);
   c.setAction(&accept);
   giveKeys("\"d\" esc");
   EXPECT_EQ(c.execute(0), -1) << "Esc cancels whatever the action says";

@@ -10,34 +10,15 @@
 
 #include <string>
 
-#include "HeadlessScreen.h"
-#include "TestSupport.h"
+#include "WidgetSupport.h"
 
 namespace {
 
+using zftest::FixedAction;
 using zftest::giveKeys;
 using zftest::screenLine;
 
-struct Fixed : BaseAction {
-  explicit Fixed(long r) : result(r) {}
-  long execute() override {
-    ++runs;
-    return result;
-  }
-  long result;
-  int runs = 0;
-};
-
-class PanelTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    zftest::startUpOnce("paneltests-1.0");
-    zftest::headlessOnce();
-    Window::rootWindow()->front();
-    Window::rootWindow()->erase();
-  }
-  void TearDown() override { WiTestKeys(""); }
-};
+using PanelTest = zftest::WidgetTest;
 
 struct TwoBoxes {
   TwoBoxes() : a(1, 2, "Alpha", false, -1), b(2, 2, "Beta", false, -1), p("Opts", 8, 30, 3, 5) {
@@ -59,7 +40,7 @@ TEST_F(PanelTest, FocusMovesAndPrefixEnterAccepts) {
   EXPECT_TRUE(t.b.value()) << "Down moved the focus to the second box";
   EXPECT_TRUE(t.p.window()->hidden());
 
-  Fixed refuse(0);
+  FixedAction refuse(0);
   t.p.setDefaultAction(&refuse);
   giveKeys("155 enter 32 esc");
   EXPECT_EQ(t.p.execute(0), -2) << "the refusing default action kept the focus; Esc cancelled";
@@ -70,7 +51,7 @@ TEST_F(PanelTest, FocusMovesAndPrefixEnterAccepts) {
 
 TEST_F(PanelTest, EscInAWidgetWithAnActionCancels) {
   TwoBoxes t;
-  Fixed goOn(0);
+  FixedAction goOn(0);
   t.a.setAction(&goOn);
   giveKeys("esc");
   EXPECT_EQ(t.p.execute(0), -2);
@@ -80,7 +61,7 @@ TEST_F(PanelTest, EscInAWidgetWithAnActionCancels) {
 
 TEST_F(PanelTest, InactiveObjectsAreSkippedAndAllInactiveEndsAtOnce) {
   TwoBoxes t;
-  Fixed accept(1);
+  FixedAction accept(1);
   CheckBox c(3, 2, "Gamma", false, -1);
   WinObj* objs[3] = {&t.a, &t.b, &c};
   t.p.InitObjs(objs, 3);
@@ -115,12 +96,13 @@ TEST_F(PanelTest, MsgBoxAndCntrBoxLayout) {
   CntrBox c("Title", "a text long enough to need more than eight columns");
   c.display(-1, -1);
   EXPECT_EQ(c.window()->width(), 40);
-  std::string all;
-  for (int r = 0; r < 24; ++r) all += screenLine(r) + "\n";
+  std::string all = zftest::screenText();
+  // Centred at rows 9..13, columns 20..59; the button centred on row 12.
+  std::string okRow = screenLine(12);
   c.unDisplay();
   EXPECT_NE(all.find("a text long enough to need more than"), std::string::npos) << all;
-  size_t ok = all.find("[[  OK  ]]");
-  ASSERT_NE(ok, std::string::npos) << all;
+  EXPECT_EQ(okRow, std::string(19, ' ') + "│" + std::string(15, ' ') + "[[  OK  ]]" + std::string(15, ' ') + "│")
+      << all;
 }
 
 TEST_F(PanelTest, MLDBoxAnswers) {
@@ -142,8 +124,7 @@ TEST_F(PanelTest, MLDBoxShowsTenLines) {
   MLDBox box("Ask", String(text.c_str()), 0);
   box.display(-1, -1);
   EXPECT_EQ(box.window()->height(), 14);
-  std::string all;
-  for (int r = 0; r < 24; ++r) all += screenLine(r) + "\n";
+  std::string all = zftest::screenText();
   box.unDisplay();
   EXPECT_NE(all.find("row10"), std::string::npos) << all;
   EXPECT_EQ(all.find("row11"), std::string::npos) << all;
@@ -153,11 +134,9 @@ TEST_F(PanelTest, InfoPanelClearsRows) {
   InfoPanel p("Info", 4, 30, 2, 2);
   p.display(-1, -1);
   p.show("one\ntwo\nthree\nfour");
-  std::string before;
-  for (int r = 0; r < 24; ++r) before += screenLine(r) + "\n";
+  std::string before = zftest::screenText();
   p.show("only");
-  std::string after;
-  for (int r = 0; r < 24; ++r) after += screenLine(r) + "\n";
+  std::string after = zftest::screenText();
   p.unDisplay();
   EXPECT_NE(before.find("four"), std::string::npos) << before;
   EXPECT_NE(after.find("only"), std::string::npos) << after;
@@ -168,12 +147,10 @@ TEST_F(PanelTest, InfoPanelClearsRows) {
 TEST_F(PanelTest, TextWaitHookShowsAWaitMessage) {
   ASSERT_NE(textWaitMsg, nullptr);
   textWaitMsg("Processing InputStream ...");
-  std::string all;
-  for (int r = 0; r < 24; ++r) all += screenLine(r) + "\n";
+  std::string all = zftest::screenText();
   textWaitMsg(nullptr);
   EXPECT_NE(all.find("  Processing InputStream ..."), std::string::npos) << all;
-  std::string after;
-  for (int r = 0; r < 24; ++r) after += screenLine(r) + "\n";
+  std::string after = zftest::screenText();
   EXPECT_EQ(after.find("Processing"), std::string::npos) << after;
 }
 

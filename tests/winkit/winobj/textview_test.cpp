@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "HeadlessScreen.h"
-#include "TestSupport.h"
+#include "WidgetSupport.h"
 
 namespace {
 
@@ -32,19 +31,7 @@ String const lines(long n) {
   return String(long(s.size()), s.data());
 }
 
-class TextViewTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    zftest::startUpOnce("textviewtests-1.0");
-    zftest::headlessOnce();
-    Window::rootWindow()->front();
-    Window::rootWindow()->erase();
-    bells_ = WiTestBells();
-  }
-  void TearDown() override { WiTestKeys(""); }
-  int bells() const { return WiTestBells() - bells_; }
-  int bells_ = 0;
-};
+using TextViewTest = zftest::WidgetTest;
 
 TEST_F(TextViewTest, ShortTextFirstPageAndPageDownBeeps) {
   lineCount = 10;

@@ -17,11 +17,19 @@
 #include <thread>
 #include <vector>
 
+#include "TermSupport.h"
 #include "TestSupport.h"
 
 namespace {
 
 using zftest::binPath;
+using zftest::has;
+using zftest::paneCommand;
+using zftest::rstrip;
+using zftest::screens;
+using zftest::splitLines;
+using zftest::Tmux;
+using zftest::waitForFile;
 using zftest::readFile;
 using zftest::runProgram;
 using zftest::RunResult;
@@ -31,19 +39,6 @@ using zftest::TempDir;
 std::string fortyLines() {
   std::string s;
   for (int i = 1; i <= 40; ++i) s += "line " + std::string(i < 10 ? "0" : "") + std::to_string(i) + "\n";
-  return s;
-}
-
-std::vector<std::string> splitLines(std::string const& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) out.push_back(line);
-  return out;
-}
-
-std::string rstrip(std::string s) {
-  s.erase(s.find_last_not_of(' ') + 1);
   return s;
 }
 
@@ -59,15 +54,6 @@ size_t codePoints(std::string const& s) {
 long columnOf(std::string const& line, std::string const& text) {
   size_t at = line.find(text);
   return at == std::string::npos ? -1 : long(codePoints(line.substr(0, at)));
-}
-
-// Screens of a dump file of `rows` lines each.
-std::vector<std::vector<std::string>> screens(std::string const& file, size_t rows) {
-  std::vector<std::string> all = splitLines(readFile(file));
-  std::vector<std::vector<std::string>> out;
-  for (size_t i = 0; i + rows <= all.size(); i += rows)
-    out.emplace_back(all.begin() + long(i), all.begin() + long(i + rows));
-  return out;
 }
 
 // Runs wintest headless over `file` with the key script `keys`.
@@ -172,63 +158,6 @@ TEST(Wintest, WithoutTerminalAndNotHeadlessConnectingIsFatal) {
 }
 
 // --- the same program in a real terminal -----------------------------------
-
-// A private tmux server on its own socket inside the test's directory (so
-// nothing is left behind), killed when done.
-class Tmux {
-public:
-  explicit Tmux(TempDir const& dir) : sock_(dir.file("tmux.sock")) {}
-  ~Tmux() { run({"kill-server"}); }
-  static bool available() { return runProgram({"tmux", "-V"}, "", {}, 10).status == 0; }
-  RunResult run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"tmux", "-S", sock_, "-f", "/dev/null"});
-    return runProgram(args, "", {{"LC_ALL", "C.UTF-8"}}, 20);
-  }
-  // Starts an 80x24 session running `command` in a shell.
-  bool start(std::string const& command) {
-    return run({"new-session", "-d", "-x", "80", "-y", "24", "-s", "t", command}).status == 0;
-  }
-  std::vector<std::string> capture() { return splitLines(run({"capture-pane", "-p", "-t", "t"}).out); }
-  void keys(std::string const& key) { run({"send-keys", "-t", "t", key}); }
-  // Waits (at most 30 s) until the pane satisfies `ok`; the last capture.
-  std::vector<std::string> waitFor(std::function<bool(std::vector<std::string> const&)> const& ok) {
-    std::vector<std::string> pane;
-    for (int i = 0; i < 600; ++i) {
-      pane = capture();
-      if (ok(pane)) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return pane;
-  }
-
-private:
-  std::string sock_;
-};
-
-bool has(std::vector<std::string> const& pane, std::string const& text) {
-  for (std::string const& l : pane)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
-
-// Waits (at most 30 s) until a file has content.
-std::string waitForFile(std::string const& path) {
-  for (int i = 0; i < 600; ++i) {
-    std::string s = readFile(path);
-    if (!s.empty()) return s;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return "";
-}
-
-// The shell line that runs `program` in the pane between two snapshots of
-// the terminal settings, and records its status.
-std::string paneCommand(TempDir const& dir, std::string const& program) {
-  char const* datadir = std::getenv("DATADIR");
-  return "cd " + dir.path() + " && unset ZEPH_HEADLESS ZEPH_SCREEN ZEPH_SIZE; export DATADIR=" +
-         std::string(datadir ? datadir : "") + " LANGUAGE=english; stty -g > before; " + program +
-         "; echo $? > status; stty -g > after; exec sleep 600";
-}
 
 TEST(WintestTmux, TerminalScreensEqualTheHeadlessDumps) {
   if (!Tmux::available()) GTEST_SKIP() << "tmux is not installed";
