@@ -7,6 +7,7 @@
 #include <zfound/Portable.h>
 
 #include <cstring>
+#include <unistd.h>
 
 namespace tabletest {
 namespace {
@@ -528,6 +529,50 @@ TEST_F(TableTest, AnIndependentKeyChangeKeepsTheOldRecordAsADeferredDelete) {
   current->completeDefDel(&alice, 1);
   EXPECT_EQ(rep->nReg(), 1);
   expectInStep({{1, {"ann", "a", 2}}}, &alice);
+}
+
+}  // namespace
+}  // namespace tabletest
+
+namespace tabletest {
+namespace {
+
+TEST_F(TableTest, ANewRecordLengthReachesEveryAttachmentsBuffer) {
+  makeTable(0, false);
+  SvTable* older = new SvTable(rep, 2);
+  int32_t len = rep->length();
+  ASSERT_TRUE(current->updateRecLength(nullptr, len + 64));
+  // Written whole: a buffer left at the old length overflows (sanitizer).
+  std::memset(older->buffer(), 0x5A, size_t(older->recordLength()));
+  EXPECT_EQ(older->recordLength(), len + 64 + 20);
+}
+
+TEST_F(TableTest, RenameMovesTheDataAndIndexFilesKeepingTheirExtensions) {
+  makeTable();
+  ASSERT_EQ(add(1, "amy", "a"), 1);
+  std::string ext0 = zftest::str(rep->index(0)->phName());
+  ext0 = ext0.substr(ext0.find('.'));
+  ASSERT_TRUE(rep->rename("_moved"));
+  EXPECT_EQ(zftest::str(rep->phName()), "_moved.tab");
+  EXPECT_EQ(zftest::str(rep->index(0)->phName()), "_moved" + ext0);
+  EXPECT_TRUE((access(tmp.file("_moved.tab").c_str(), F_OK) == 0));
+  EXPECT_FALSE((access(tmp.file("_fix.tab").c_str(), F_OK) == 0));
+  EXPECT_TRUE((access(tmp.file("_moved" + ext0).c_str(), F_OK) == 0));
+  image(1, "", "");
+  EXPECT_EQ(current->readThis(nullptr), 1);
+}
+
+TEST_F(TableTest, DumpTableListsTheRecordsInPrimaryKeyOrder) {
+  makeTable();
+  ASSERT_EQ(add(5, "eve", "e"), 1);
+  ASSERT_EQ(add(2, "bob", "b"), 2);
+  zftest::shown().clear();
+  current->dumpTable(nullptr);
+  std::vector<std::string> const& lines = zftest::shown();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("Contents of table 'srv.demo.fix'..."), std::string::npos);
+  EXPECT_NE(lines[1].find("(2): (2, bob, b"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("(1): (5, eve, e"), std::string::npos) << lines[2];
 }
 
 }  // namespace
