@@ -577,3 +577,34 @@ TEST_F(TableTest, DumpTableListsTheRecordsInPrimaryKeyOrder) {
 
 }  // namespace
 }  // namespace tabletest
+
+namespace tabletest {
+namespace {
+
+TEST_F(TableTest, UpdateDataWritesTheRowThenChangesTheTableInMemory) {
+  makeTable(TabFlag::kCreationStamp);
+  schema.cls = new SvTabRep(ObjectId(0x123001, 1), "$class", "srv.demo", 0, 0, true);
+  // The creation-stamp bit stays: it fixes the record prefix of a live file.
+  ASSERT_TRUE(rep->updateData(nullptr, "fix2", "_fix.tab", "d2", TabFlag::kIdInPKey, 9, rep->length(), 77, ""));
+  ASSERT_EQ(schema.rows.size(), 1u);
+  EXPECT_EQ(zftest::str(schema.rows[0].name), "fix2");
+  EXPECT_EQ(schema.rows[0].newRecord, 77u);
+  EXPECT_EQ(schema.rows[0].flags, TabFlag::kIdInPKey);
+  EXPECT_EQ(zftest::str(rep->name()), "fix2");
+  EXPECT_EQ(rep->flags(), TabFlag::kIdInPKey | TabFlag::kCreationStamp);
+  EXPECT_EQ(rep->size(), 9);
+  EXPECT_EQ(rep->oid(), SvTabRep::tableId(0x123, 77, false));
+  EXPECT_EQ(PObject::find(rep->oid()), static_cast<PObject*>(rep));
+  EXPECT_EQ(schema.sorts, 1);
+  EXPECT_EQ(rep->memberClassId(), (0x123u << 12) | 77u);
+
+  // Emptying takes a fresh data file from the schema.
+  ASSERT_EQ(add(1, "amy", "a"), 1);
+  ASSERT_TRUE(rep->empty(nullptr));
+  EXPECT_EQ(zftest::str(rep->phName()), "_fix2" + std::to_string(schema.files) + ".tab");
+  EXPECT_EQ(rep->nReg(), 0);
+  EXPECT_EQ(schema.rows.back().file, rep->phName());
+}
+
+}  // namespace
+}  // namespace tabletest
