@@ -47,6 +47,7 @@ class SvIndRep;
 
 namespace svcatalog {
 struct LockObject;
+struct NotifyLock;
 class TableSchema;
 }  // namespace svcatalog
 
@@ -149,6 +150,20 @@ public:
   // Through the table's catalog row (column 4, "len") when the schema has
   // a table catalog and the table is not temporary; else directly.
   bool updateRecLength(Client* c, int32_t length);
+
+  // ---- locks (the representation's lock manager) -------------------------
+  bool applyLock(Client* c, int32_t recno, uint16_t type, int32_t wait, bool acquire, LockObject** out,
+                 bool& created) {
+    return rep_->applyLock(c, recno, type, wait, acquire, out, created);
+  }
+  bool applyTabLock(Client* c, uint16_t type, int32_t wait, bool acquire, LockObject** out) {
+    return rep_->applyTabLock(c, type, wait, acquire, out);
+  }
+  bool freeLock(Client* c, int32_t recno) { return rep_->freeLock(c, recno); }
+  bool addNotify(Client* c, int32_t recno) { return rep_->addNotify(c, recno); }
+  LockObject* findLock(int32_t recno) const { return rep_->findLock(recno); }
+  svcatalog::NotifyLock* findNotifyLock(int32_t recno) const { return rep_->findNotifyLock(recno); }
+  void listLocks() const { rep_->listLocks(); }
 
   // ---- privileges ------------------------------------------------------
   // A modifying request (bits 1, 2, 4) only on the current version; then
