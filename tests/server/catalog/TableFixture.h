@@ -146,6 +146,27 @@ protected:
     return r;
   }
 
+  // A second definition "fix_new" of the same five fields with a primary
+  // key on id and a unique index on code, and its current attachment.
+  SvTabRep* twin(TabFlags flags, SvTable*& cur) {
+    auto* nrep = new SvTabRep(&schema, 30, "fix_new", "_fixnew.tab", "new", 0, 5, 3, flags, 5, false);
+    SvTabRep* keep = rep;
+    rep = nrep;
+    addField(SvField::INT, 0, 0, "id");
+    addField(SvField::STRING, 12, 0, "name");
+    addField(SvField::STRING, 6, 0, "code");
+    addField(SvField::NUM, 8, 2, "amount");
+    addField(SvField::DATE, 0, 0, "born");
+    nrep->setRecLength(nrep->nextOffset() - nrep->prefixSize());
+    cur = new SvTable(nrep, -1);
+    std::swap(current, cur);
+    EXPECT_NE(addIndex("pk", 0, {"id"}), nullptr);
+    EXPECT_NE(addIndex("bycode", 0, {"code"}), nullptr);
+    std::swap(current, cur);
+    rep = keep;
+    return nrep;
+  }
+
   // Fills the current buffer: a fresh image with the three key fields.
   void image(int32_t id, char const* name, char const* code, char const* amount = "12.5") {
     std::fill(current->buffer(), current->buffer() + current->recordLength(), 0);
