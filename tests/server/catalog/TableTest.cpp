@@ -4,6 +4,7 @@
 // equivalence and the profile line.
 #include "TableFixture.h"
 
+#include <zfound/LoopConnection.h>
 #include <zfound/Portable.h>
 
 #include <cstring>
@@ -603,6 +604,46 @@ TEST_F(TableTest, UpdateDataWritesTheRowThenChangesTheTableInMemory) {
   EXPECT_EQ(zftest::str(rep->phName()), "_fix2" + std::to_string(schema.files) + ".tab");
   EXPECT_EQ(rep->nReg(), 0);
   EXPECT_EQ(schema.rows.back().file, rep->phName());
+}
+
+}  // namespace
+}  // namespace tabletest
+
+namespace tabletest {
+namespace {
+
+// Keys of real fields travel as the fields' values: an int part as a long,
+// a text part as its text without the terminating byte.
+TEST_F(TableTest, KeysOfRealFieldsTravelOnTheConnection) {
+  makeTable();
+  image(42, "amy", "code1");
+  struct Case {
+    int32_t index;
+  };
+  for (Case const k : {Case{0}, Case{2}}) {
+    SvIndex* ix = current->index(k.index);
+    ix->buildKey(current->buffer(), 0);
+    std::vector<char> built(ix->getKey(), ix->getKey() + ix->keyLength());
+    LoopConnection loop;
+    SvObject::con = &loop;
+    ix->sendKey(built.data());
+    loop.rewind();
+    std::vector<char> got(size_t(ix->keyLength()), 0x7E);
+    EXPECT_TRUE(ix->receiveKey(got.data(), false)) << k.index;
+    EXPECT_EQ(got, built) << k.index;
+    SvObject::con = nullptr;
+  }
+  // A text longer than the part is refused, nothing written past the key.
+  LoopConnection loop;
+  SvObject::con = &loop;
+  loop << String("much-too-long");
+  loop.rewind();
+  std::vector<char> got(size_t(current->index(2)->keyLength()) + 4, 0);
+  Exception::last(Exception(0));
+  EXPECT_FALSE(current->index(2)->receiveKey(got.data(), false));
+  EXPECT_NE(Exception::last().code(), 0);
+  EXPECT_EQ(got.back(), 0);
+  SvObject::con = nullptr;
 }
 
 }  // namespace
