@@ -92,7 +92,7 @@ public:
   svstore::IndexTable* findTable(int32_t v) override { return v == -1 ? this : nullptr; }
   void checkIndepKeys() override {}
   SvTable* table() override { return nullptr; }
-  bool deferredDel(Client*, int32_t) override { return false; }
+  bool isDeferredDel(Client*, int32_t) override { return false; }
   bool delByMe(Client*, int32_t) override { return false; }
   void addIndex(SvIndex* i) override {
     ix = i;

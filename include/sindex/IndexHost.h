@@ -60,7 +60,7 @@ public:
   // The attachment as the opaque table that key parts pass to their fields.
   virtual SvTable* table() = 0;
   // True when the record is hidden by the client's deferred delete.
-  virtual bool deferredDel(Client* c, int32_t recno) = 0;
+  virtual bool isDeferredDel(Client* c, int32_t recno) = 0;
   // True while the server replays its journal, or when the client itself
   // deleted the record in its open transaction.
   virtual bool delByMe(Client* c, int32_t recno) = 0;

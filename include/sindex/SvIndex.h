@@ -21,6 +21,7 @@
 #include <sindex/IndexNode.h>
 #include <sindex/SvIndRep.h>
 
+#include <svobject/SvObject.h>
 #include <zfound/String.h>
 #include <zfound/Time.h>
 
@@ -30,7 +31,7 @@
 class Client;
 class Connection;
 
-class SvIndex {
+class SvIndex : public SvObject {
 public:
   static constexpr int32_t kExact = 0x80;
   static constexpr int32_t kNext = 0x100;
@@ -45,20 +46,22 @@ public:
   // Opens the index of a definition on a table attachment for a version.
   // ok() is false (error recorded) when the stored depth is out of range.
   SvIndex(SvIndRep* rep, svstore::IndexTable* table, int32_t version);
-  virtual ~SvIndex();
+  ~SvIndex() override;
   SvIndex(SvIndex const&) = delete;
   SvIndex& operator=(SvIndex const&) = delete;
   bool ok() const { return ok_; }
 
   // ---- server-object facet ----
-  String name() const { return rep_->name(); }
+  // Key transfer uses the connection of the client being served
+  // (SvObject::con).
+  String name() const override { return rep_->name(); }
   String qualifiedName() const { return rep_->qualifiedName(); }
-  int32_t objectType() const { return 8; }
-  String objType() const;
+  int32_t objectType() const override { return 8; }
+  // "SvIndex", with " - version " and the number for an older version.
+  String objType() override;
   // The profile line; adds only the counts since the last line.
-  void getMethInfo(String& s, int64_t* schemaHits = nullptr, int64_t* schemaTries = nullptr);
-  // Connection of the client being served (key transfer).
-  static Connection* con;
+  void getMethInfo(String& s) override { getMethInfo(s, nullptr, nullptr); }
+  void getMethInfo(String& s, int64_t* schemaHits, int64_t* schemaTries);
 
   // ---- path and length ----
   // Takes a key length and rebuilds the path; false, nothing changed, when
@@ -170,7 +173,6 @@ private:
   // Walks root to leaf positioning on key; true when the leaf holds it.
   bool descend(char const* key);
 
-  bool temporary_;
   SvIndRep* rep_;
   svstore::IndexTable* table_;
   RootNode* root_ = nullptr;

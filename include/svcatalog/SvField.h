@@ -46,6 +46,7 @@
 
 #include <cstdint>
 
+#include <sindex/IndexHost.h>
 #include <zfound/AnyValue.h>
 #include <zfound/ObjectId.h>
 #include <zfound/PObject.h>
@@ -82,7 +83,9 @@ constexpr TabFldFlags kCStamp = 8;    // shows the creation stamp
 // so that the first error of a request is the one its reply carries.
 void keepFirstError(class Exception const& e);
 
-class SvField : public PObject {
+// A field is also the table field that an index key part reads
+// (svstore::IndexField): a key part holds one element in its key form.
+class SvField : public PObject, public svstore::IndexField {
 public:
   // Type codes (6 and 7 name no class).
   enum Type : int32_t {
@@ -238,6 +241,24 @@ public:
 
   // Records InvalidData with the text qualifiedName() + " = " + what.
   void invalid(String const& what) const;
+
+  // ---- svstore::IndexField -----------------------------------------------
+  String fieldName() const override { return name_; }
+  int32_t fieldOffset() const override { return offset_; }
+  int32_t keyLength() const override { return ilength(false); }
+  bool keyStore(SvTable* t, char*& key, char const* src, int32_t len, char const* record) override {
+    return store(t, key, src, len, record);
+  }
+  void keyLoad(String& text, char const*& p, int32_t len) const override { load(text, p, false, len); }
+  void keySend(Connection* c, char*& p) override;
+  bool keyReceive(Connection* c, char*& p, int32_t len) override;
+  bool keyIsNull(char const* p) const override { return isNull(p); }
+  bool keyDiffer(SvTable* t, char const* a, char const* b, int32_t len) const override {
+    return differ(t, a, b, len);
+  }
+  bool sameField(svstore::IndexField const* other) const override;
+  void useIndex(int32_t n) override { addIndex(n); }
+  void unuseIndex(int32_t n) override { delIndex(n); }
 
 protected:
   SvField(SvTabRep* table, uint32_t id, String const& name, String const& descr, SvExpr* deflt,

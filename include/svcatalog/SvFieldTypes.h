@@ -51,6 +51,8 @@ public:
   AnyValue value(char const* p) const override;
   void sendOne(Connection* c, char const* p) const override;
   bool receiveSet(Connection* c, char* p, int32_t n) override;
+  // A key element is the text without its terminating byte.
+  void keySend(Connection* c, char*& p) override;
 
   CollateSet* collate() const { return collate_; }
   void setCollateSet(CollateSet* c) { collate_ = c; }

@@ -3,7 +3,9 @@
 // direct changes of a live descriptor.
 #include <svcatalog/SvField.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include <svcatalog/SvExpr.h>
 #include <svcatalog/SvFieldTypes.h>
@@ -207,6 +209,30 @@ void SvField::send(Connection* c, char*& p, bool zero) {
     run = 1;
   }
   p += n * s;
+}
+
+void SvField::keySend(Connection* c, char*& p) {
+  sendOne(c, p);
+  p += ilength(false);
+}
+
+bool SvField::keyReceive(Connection* c, char*& p, int32_t len) {
+  if (len < 0)
+    return false;
+  // The whole field arrives (an array's every element); the key keeps the
+  // first element's len bytes.
+  int32_t elem = std::max(ilength(false), len) + 1;
+  std::vector<char> scratch(size_t(dim()) * size_t(elem), 0);
+  char* q = scratch.data();
+  bool ok = receive(c, q, false, len);
+  std::memcpy(p, scratch.data(), size_t(std::min<int64_t>(len, int64_t(scratch.size()))));
+  p += len;
+  return ok;
+}
+
+bool SvField::sameField(svstore::IndexField const* other) const {
+  SvField const* f = dynamic_cast<SvField const*>(other);
+  return f != nullptr && sameRep(f);
 }
 
 bool SvField::store(SvTable*, char*& key, char const* src, int32_t len, char const*) {

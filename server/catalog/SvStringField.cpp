@@ -49,6 +49,11 @@ void SvStringField::send(Connection* c, char*& p, bool zero) {
 
 void SvStringField::sendOne(Connection* c, char const* p) const { sendElement(c, p, length_, 1); }
 
+void SvStringField::keySend(Connection* c, char*& p) {
+  sendElement(c, p, length_, 0);
+  p += length_;
+}
+
 bool SvStringField::receive(Connection* c, char*& p, bool zero, int32_t ilen) {
   int32_t const l = ilen < 0 ? length_ : ilen;
   int32_t const z = zero ? 1 : 0;

@@ -18,7 +18,6 @@
 using svstore::StorageEnv;
 
 SvIndex* SvIndex::modList_ = nullptr;
-Connection* SvIndex::con = nullptr;
 
 namespace {
 
@@ -27,7 +26,8 @@ void report(String const& text) { warning(String("%S"), &text); }
 }  // namespace
 
 SvIndex::SvIndex(SvIndRep* rep, svstore::IndexTable* table, int32_t version)
-    : temporary_(rep->isTemp()), rep_(rep), table_(table), version_(version) {
+    : rep_(rep), table_(table), version_(version) {
+  temporary_ = rep->isTemp();
   ++rep_->nOpen;
   if (version == -1)
     rep_->current = this;
@@ -62,7 +62,7 @@ SvIndex::~SvIndex() {
     delete rep_;
 }
 
-String SvIndex::objType() const {
+String SvIndex::objType() {
   String s = "SvIndex";
   if (version_ != -1)
     s += String(" - version ") + toString(long(version_));
@@ -243,7 +243,7 @@ int32_t SvIndex::prev() {
 }
 
 int32_t SvIndex::skipHidden(Client* c, int32_t rec, bool forward) {
-  while (rec != -1 && !failed_ && table_ && table_->deferredDel(c, rec))
+  while (rec != -1 && !failed_ && table_ && table_->isDeferredDel(c, rec))
     rec = forward ? root_->next() : root_->prev();
   return failed_ ? -1 : rec;
 }
@@ -275,7 +275,7 @@ int32_t SvIndex::findKey(Client* c, int32_t mode) {
           r = root_->next();
         found = r != -1 && std::memcmp(leaf_->key(), key_, size_t(rep_->length())) == 0;
       }
-      if (found && !(table_ && table_->deferredDel(c, r)))
+      if (found && !(table_ && table_->isDeferredDel(c, r)))
         return r;
     }
     if (mode & kNext) {

@@ -241,7 +241,7 @@ TEST_F(IndexCases, KeysTravelOnTheConnection) {
   SvIndex* dup = makeIndex(t, "dup", IndFlag::kDup, {{&intF, 0, -1, 0}, {nullptr, 0, -1, 0}});
   ASSERT_TRUE(dup);
   LoopConnection loop;
-  SvIndex::con = &loop;
+  SvObject::con = &loop;
   loop << int32_t(12) << int32_t(99);
   loop.rewind();
   char buf[12];
@@ -262,7 +262,7 @@ TEST_F(IndexCases, KeysTravelOnTheConnection) {
   Exception::last(Exception(0));
   EXPECT_FALSE(dup->receiveKey(nullptr, true));
   EXPECT_NE(Exception::last().code(), 0);
-  SvIndex::con = nullptr;
+  SvObject::con = nullptr;
 }
 
 // ---- definitions ---------------------------------------------------------------

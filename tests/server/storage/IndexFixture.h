@@ -134,7 +134,7 @@ public:
   void checkIndepKeys() override { ++indepChecks; }
 
   SvTable* table() override { return nullptr; }
-  bool deferredDel(Client*, int32_t recno) override { return hidden.count(recno) != 0; }
+  bool isDeferredDel(Client*, int32_t recno) override { return hidden.count(recno) != 0; }
   bool delByMe(Client*, int32_t recno) override { return StorageEnv::restarting || mine.count(recno) != 0; }
   void addIndex(SvIndex* ix) override {
     addIndexRep(ix->indRep());
