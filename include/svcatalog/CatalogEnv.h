@@ -37,6 +37,8 @@ struct CatalogHooks {
   void (*putDelSchema)(Client* c, String const& name) = nullptr;
   // The collating set of that name, or null.
   CollateSet* (*findCollateSet)(String const& name) = nullptr;
+  // The server's name (qualifies schema names); none by default.
+  String (*serverName)() = nullptr;
 };
 
 class CatalogEnv {
@@ -52,10 +54,7 @@ public:
   static void putAddSchema(Client* c, String const& name, int32_t id);
   static void putDelSchema(Client* c, String const& name);
   static CollateSet* findCollateSet(String const& name);
-
-  // Journal logging switched off (schema open, replay); the server core's
-  // flag when it installs one, else this process-wide flag.
-  static bool logDisabled;
+  static String serverName();
 
 private:
   static CatalogHooks hooks_;

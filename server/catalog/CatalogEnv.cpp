@@ -5,14 +5,12 @@ namespace svcatalog {
 
 CatalogHooks CatalogEnv::hooks_;
 int32_t CatalogEnv::nextSchId_ = 0x101;
-bool CatalogEnv::logDisabled = false;
 
 void CatalogEnv::setHooks(CatalogHooks const& h) { hooks_ = h; }
 
 void CatalogEnv::reset() {
   hooks_ = CatalogHooks();
   nextSchId_ = 0x101;
-  logDisabled = false;
 }
 
 int32_t CatalogEnv::newSchId() {
@@ -47,5 +45,11 @@ void CatalogEnv::putDelSchema(Client* c, String const& name) {
 CollateSet* CatalogEnv::findCollateSet(String const& name) {
   return hooks_.findCollateSet ? hooks_.findCollateSet(name) : nullptr;
 }
+
+}  // namespace svcatalog
+
+namespace svcatalog {
+
+String CatalogEnv::serverName() { return hooks_.serverName ? hooks_.serverName() : String(); }
 
 }  // namespace svcatalog
