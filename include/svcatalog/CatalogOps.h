@@ -48,6 +48,8 @@ SvTable* readTable(Client* c, SvSchema* s, uint32_t inst);
 // Reads the field whose "$member.tab" row has instance inst into table t,
 // with its check values; null (reported) when the row is unusable.
 SvField* readField(Client* c, SvSchema* s, SvTabRep* t, uint32_t inst);
+// Adds the field's "$integr.tab" values to its check (none without one).
+void readCheckValues(Client* c, SvSchema* s, SvField* f);
 // Reads the index definition of "$mindex.tab" row inst of table t (with its
 // key parts when withParts); null (reported) when unusable. Not added.
 SvIndRep* readIndex(Client* c, SvSchema* s, SvTabRep* t, uint32_t inst, bool withParts);

@@ -119,19 +119,22 @@ SvField* readField(Client* c, SvSchema* s, SvTabRep* t, uint32_t inst) {
     bad(s, "$member.tab", inst, why);
     return nullptr;
   }
-  if (f->inCheck() != nullptr) {
-    CatalogTable* it = s->inStruct();
-    for (auto const& [n, r] : ownedRows(c, it, f->oid())) {
-      (void)n;
-      if (!it->load(r)) continue;
-      AnyValue const v = integrValue(it->str(IntegrCol::Value));
-      if (it->num(IntegrCol::Type) != 0)
-        f->inCheck()->addDspFld(v);
-      else
-        f->inCheck()->addKeyVal(v);
-    }
-  }
+  readCheckValues(c, s, f);
   return f;
+}
+
+void readCheckValues(Client* c, SvSchema* s, SvField* f) {
+  if (f->inCheck() == nullptr) return;
+  CatalogTable* it = s->inStruct();
+  for (auto const& [n, r] : ownedRows(c, it, f->oid())) {
+    (void)n;
+    if (!it->load(r)) continue;
+    AnyValue const v = integrValue(it->str(IntegrCol::Value));
+    if (it->num(IntegrCol::Type) != 0)
+      f->inCheck()->addDspFld(v);
+    else
+      f->inCheck()->addKeyVal(v);
+  }
 }
 
 SvIndFld* readIndexField(SvSchema* s, SvIndRep* ir, uint32_t inst) {

@@ -205,6 +205,9 @@ int32_t SvFldTable::updateRecNo(Client* c, int32_t rec, bool keyMayChange, LockO
     f->setInCheck(new SvInList(neg));
   else
     f->setInCheck(nullptr);
+  // The new check takes the values its rows hold now: a change of another
+  // column (a default, a description) keeps them.
+  readCheckValues(c, s, f);
   f->setEnum(str(EnumName));
   int32_t const number = f->number();
   String text = str(Deflt);

@@ -13,7 +13,10 @@
 
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/CatalogTables.h>
+#include <sindex/SvIndex.h>
 #include <svcatalog/SvExpr.h>
+#include <svcatalog/SvInCheck.h>
+#include <zfound/LoopConnection.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvTable.h>
 #include <zfound/Message.h>
@@ -225,6 +228,89 @@ TEST_F(SchemaTest, Enumerations) {
   EXPECT_TRUE(s->deleteEnums(nullptr));
   EXPECT_EQ(s->nEnums(), 0);
   EXPECT_TRUE(s->inStruct()->rows(nullptr).empty());
+}
+
+// The request form reads name, count and items; a refused item leaves
+// nothing written, and the request's reply is -1.
+TEST_F(SchemaTest, EnumCreateRequestReadsItsArguments) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  struct Case {
+    char const* name;
+    int32_t value;
+    long reply;
+    int32_t enums;
+  } const cases[] = {{"Sizes", 7, 0, 1}, {"SIZES", 7, -1, 1}, {"Bad", 10000, -1, 1}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.name);
+    clear();
+    LoopConnection con;
+    con << String(c.name) << int32_t(2) << String("S") << int32_t(1) << String("L") << c.value;
+    con.rewind();
+    SvObject::con = &con;
+    EXPECT_EQ(s->enumCreate(nullptr), c.reply);
+    SvObject::con = nullptr;
+    EXPECT_EQ(s->nEnums(), c.enums);
+  }
+  EXPECT_EQ(s->inStruct()->rows(nullptr).size(), 3u);
+}
+
+// Changes of live fields and indexes go through their rows and read back
+// the same after a checkpoint and reopen.
+TEST_F(SchemaTest, FieldAndIndexChangesThroughTheirRows) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvTabRep* r = t->tabRep();
+  SvField* name = r->field(0);
+  SvField* age = r->field(2);
+  ASSERT_TRUE(svcatalog::updateData(nullptr, name, ObjectId(), String("fullname"), String("who"), 1, String(), 20, 0,
+                                    FldFlag::kNotNull, SvField::STRING, 0));
+  auto* list = new SvInList(true);
+  list->addKeyVal(AnyValue(long(18)));
+  list->addKeyVal(AnyValue(long(21)));
+  ASSERT_TRUE(svcatalog::updateInCheck(nullptr, age, list, String()));
+  ASSERT_TRUE(svcatalog::updateDeflt(nullptr, age, new SvExpr(String("18"), s)));
+  // An enumeration goes only with a list of values.
+  clear();
+  EXPECT_FALSE(svcatalog::updateInCheck(nullptr, name, nullptr, String("Colors")));
+  EXPECT_NE(pending(), 0);
+  // The key length comes from the row's len column, not its part count.
+  SvIndRep* byName = r->index(String("byName"));
+  ASSERT_NE(byName, nullptr);
+  String const oldFile = byName->phName();
+  ASSERT_TRUE(svcatalog::emptyIndex(nullptr, byName));
+  EXPECT_EQ(byName->length(), 20);
+  EXPECT_NE(zftest::str(byName->phName()), zftest::str(oldFile));
+  SvIndRep* byAge = r->index(String("byAge"));
+  ASSERT_TRUE(svcatalog::destructIndex(nullptr, byAge->index()));
+  EXPECT_EQ(r->index(String("byAge")), nullptr);
+  auto check = [&](SvSchema* sc) {
+    SvTabRep* rr = sc->findTabRep(String("Customers"));
+    ASSERT_NE(rr, nullptr);
+    EXPECT_EQ(zftest::str(rr->field(0)->name()), "fullname");
+    EXPECT_EQ(zftest::str(rr->field(0)->descr()), "who");
+    EXPECT_TRUE(rr->field(0)->notNull());
+    InCheck* in = rr->field(2)->inCheck();
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->getType(), 1);
+    EXPECT_TRUE(in->negation());
+    EXPECT_EQ(in->nKeyValues(), 2);
+    ASSERT_NE(rr->field(2)->deflt(), nullptr);
+    EXPECT_EQ(zftest::str(rr->field(2)->deflt()->getExpr()), "18");
+    EXPECT_EQ(rr->nIndices(), 1);
+    ASSERT_NE(rr->index(String("byName")), nullptr);
+    EXPECT_EQ(rr->index(String("byName"))->length(), 20);
+  };
+  check(s);
+  int32_t const id = s->id();
+  catalogtest::SchemaEnv::checkpoint();
+  catalogtest::SchemaEnv::closeAll();
+  env_->addLayout(String("demo"));
+  s = new SvSchema(nullptr, String("demo"), id);
+  check(s);
+  EXPECT_FALSE(s->damaged());
 }
 
 TEST_F(SchemaTest, StructureReadsBackAfterACheckpointAndFromAReplayOfItsRows) {
