@@ -100,6 +100,13 @@ public:
     return false;
   }
 
+  // Every entry, bucket by bucket; `f` must not change the table.
+  template <class F>
+  void forEach(F f) const {
+    for (T* head : heads_)
+      for (T* e = head; e != nullptr; e = e->hashNext) f(e);
+  }
+
 private:
   std::vector<T*> heads_;
 };

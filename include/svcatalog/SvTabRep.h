@@ -132,6 +132,9 @@ public:
   // with its low 12 bits replaced by those of its instance id.
   uint32_t memberClassId() const;
 
+  // A new slot whose modification stamp is the server's current one, so
+  // that a slot given back at once is reused before the next checkpoint.
+  CacheBuffer* add(char*& p, int32_t& recno, bool lock) override;
   // 28 when flags bit 0 is set, else 20.
   int32_t prefixSize() const override { return hasCreationStamp() ? kPrefixWithStamp : kPrefix; }
 

@@ -1,16 +1,36 @@
-// Client: one connected client process as the server sees it. Here its
-// identity (what the Connect request sends) and its state; locks, held
-// requests, time-outs and transactions join it with the parts that use
-// them.
+// Client: one connected client process as the server sees it: its
+// identity (what the Connect request sends), its state, its transaction and
+// the lock side the lock manager keeps for it. Held requests and attached
+// objects join it with the parts that use them.
+//
+// State machine: ready -> waiting for a lock (`waitFor`) or for a
+// transaction to begin -> ready again (`toBeWaken`, `clearPending`); ready
+// -> zombie (final). The lock and notify lists and the waiting entry are
+// data here: the lock manager (one layer up, a friend) links and unlinks
+// them, since only it knows the entries' layout.
 //
 // Invariants: the client id is -1 until the registry assigns a slot; the
-// state starts ready; the identity never changes after construction.
+// identity never changes after construction; the lock count equals the
+// length of the lock list; a client holds at most one transaction; the
+// next event is the earlier of the lock give-up and the pending-lock
+// notification times, null when both are.
 #pragma once
 
+#include <zfound/Exception.h>
 #include <zfound/String.h>
 #include <zfound/Time.h>
+#include <zfound/TimeStamp.h>
 
 #include <cstdint>
+#include <memory>
+
+class Transaction;
+
+namespace svcatalog {
+struct LockObject;
+struct NotifyLock;
+class ClientLocks;
+}  // namespace svcatalog
 
 class Client {
 public:
@@ -19,6 +39,10 @@ public:
   // pid, program path, arguments, uid, gid, node, terminal, stoppable.
   Client(int32_t pid, String const& path, String const& args, int32_t uid, int32_t gid, String const& node,
          String const& tty, bool stoppable);
+  // Leaves the wake-up list and frees every lock the client still holds.
+  ~Client();
+  Client(Client const&) = delete;
+  Client& operator=(Client const&) = delete;
 
   // proc [" " args] ":" user name ":" node ":" tty ":" pid.
   String descr() const;
@@ -37,12 +61,77 @@ public:
   Time const& connectTime() const { return connTime_; }
   ClientState state() const { return state_; }
   void setState(ClientState s) { state_ = s; }
+  // Sets the state; leaving for any state but waiting-for-a-lock clears the
+  // lock give-up time.
+  void chgState(ClientState s);
   bool isReady() const { return state_ == STATE_READY; }
   bool stoppable() const { return stoppable_; }
   int32_t nMessages() const { return nMsgs_; }
   void countMessage() { ++nMsgs_; }
 
+  // ---- locks ----
+  // Sends SIGUSR1 to the client's process (a notify lock fired).
+  void notify() const;
+  // Waits for `lock` (a waiting entry the client now owns): state waiting
+  // for a lock, and the pending-lock notification armed when set.
+  void waitFor(svcatalog::LockObject* lock);
+  // The entry the client waits for, null when none.
+  svcatalog::LockObject* pendingLock() const { return pendLock_; }
+  // Destroys the waiting entry, if any.
+  void clearPendLock();
+  // Ends the wait: no waiting entry, state ready, appended to the wake-up
+  // list so that its held request runs again.
+  void toBeWaken();
+  // Frees the waiting entry, every lock (forced; explicit ones only with
+  // freeP) and every notify lock.
+  void freeAllLocks(bool freeP);
+  svcatalog::LockObject* locks() const { return locks_; }
+  svcatalog::NotifyLock* notifyLocks() const { return notifyLocks_; }
+  int32_t lockCount() const { return nLocks_; }
+  // Deadlock victim choice against `cl` for `requester`: true when this
+  // client should rather be the victim (its transaction is younger; a
+  // client outside a transaction only when it is the requester).
+  bool workedLess(Client const* cl, Client const* requester) const;
+
+  // ---- time-outs ----
+  // The time a held lock wait is given up; null for none.
+  void lockGiveUp(Time const& t);
+  // The time the holder of the awaited lock is told; null for none.
+  void pendLockNotif(Time const& t);
+  Time const& lockGiveUpTime() const { return giveUp_; }
+  Time const& pendLockNotifTime() const { return notifAt_; }
+  Time const& nextEvent() const { return nextEvent_; }
+
+  // ---- transaction ----
+  // Creates the transaction; asserts there is none.
+  void beginTrans(int32_t number, int32_t options);
+  void delTrans();
+  Transaction* trans() const { return trans_.get(); }
+  bool hasTrans() const { return trans_ != nullptr; }
+  // Aborts the sound transaction with cause e and has the server roll it back.
+  void abortTrans(Exception const& e);
+  // The cause of the aborted transaction.
+  Exception const& abortionCause() const;
+  bool transAborted() const;
+  bool hasOptimisticTrans() const;
+  void transTic();
+  // -1 without a transaction.
+  int32_t transNum() const;
+  TimeStamp const& transStamp() const;
+  // The leader stamp / name; defaults without a transaction.
+  TimeStamp leaderTS() const;
+  String leader() const;
+  void setTransLeader(String const& name, TimeStamp const& stamp);
+  void readyToEnd();
+  bool hasLeaderTrans() const;
+  bool hasReadyToEndTrans() const;
+
 private:
+  friend class ClientEnv;
+  friend class svcatalog::ClientLocks;
+
+  void updateEvent(Time const& t);
+
   int32_t id_ = -1;
   int32_t pid_;
   String proc_;
@@ -55,4 +144,13 @@ private:
   ClientState state_ = STATE_READY;
   int32_t nMsgs_ = 0;
   bool stoppable_;
+  Client* resumeNext_ = nullptr;
+  Time giveUp_;
+  Time notifAt_;
+  Time nextEvent_;
+  svcatalog::LockObject* pendLock_ = nullptr;
+  svcatalog::LockObject* locks_ = nullptr;
+  svcatalog::NotifyLock* notifyLocks_ = nullptr;
+  int32_t nLocks_ = 0;
+  std::unique_ptr<Transaction> trans_;
 };

@@ -1,6 +1,12 @@
 // The shared lock and notification pools and their hash tables.
 #include <svcatalog/LockObject.h>
 
+#include <svcatalog/TableLocks.h>
+
+#include <svobject/ClientEnv.h>
+
+#include <blkfile/StorageEnv.h>
+
 #include <memory>
 
 namespace svcatalog {
@@ -24,6 +30,11 @@ Shared& shared() {
 }  // namespace
 
 bool LockTables::initLocks(long locks, long notifies) {
+  ClientHooks& h = ClientEnv::hooks();
+  h.destroyWaiting = &TableLocks::destroyWaiting;
+  h.freeAllLocks = &ClientLocks::freeAllLocks;
+  if (h.unifyLocks == nullptr) h.unifyLocks = &TableLocks::unifyAll;
+  ClientEnv::setStamp(&svstore::StorageEnv::timeStamp);
   bool const a = setNumLocks(locks);
   bool const b = setNumNotifies(notifies);
   return a && b;

@@ -230,6 +230,12 @@ bool SvField::keyReceive(Connection* c, char*& p, int32_t len) {
   return ok;
 }
 
+bool SvField::keyDiffer(SvTable* t, char const* a, char const* b, int32_t len) const {
+  if (isVirtual())
+    return differ(t, a - offset_, b - offset_, len);
+  return len > 0 && std::memcmp(a, b, size_t(len)) != 0;
+}
+
 bool SvField::sameField(svstore::IndexField const* other) const {
   SvField const* f = dynamic_cast<SvField const*>(other);
   return f != nullptr && sameRep(f);

@@ -3,6 +3,7 @@
 // attachments, definition changes and alter.
 #include <svcatalog/SvTabRep.h>
 
+#include <blkfile/CacheBuffer.h>
 #include <blkfile/StorageEnv.h>
 #include <sindex/IndexEnv.h>
 #include <sindex/SvIndRep.h>
@@ -207,6 +208,18 @@ void SvTabRep::destroyOlderAttachments() {
       svcatalog::TableEnv::objects->takeFromClients(t);
     delete t;
   }
+}
+
+CacheBuffer* SvTabRep::add(char*& p, int32_t& recno, bool lock) {
+  CacheBuffer* cb = BlockedFile::add(p, recno, true);
+  if (cb == nullptr)
+    return nullptr;
+  char* sp = p + kMStampAt;
+  svstore::StorageEnv::timeStamp.store(sp);
+  cb->mod = true;
+  if (!lock)
+    cb->unlock();
+  return cb;
 }
 
 // ---- records --------------------------------------------------------------------------------
