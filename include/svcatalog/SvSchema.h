@@ -190,7 +190,17 @@ public:
   void sendEnums(Connection* c) const;
   bool getEnumInfo(String const& enumName, String const& itemName, int32_t*& values) override;
 
+  // ---- whole-schema passes ----
+  // Verifies every non-temporary table; false when any failed (all run).
+  bool verify(bool exhaustive);
+  // Every non-temporary table starts a new version.
+  bool newVers();
+
   // ---- diagnostics ----
+  // For every open schema: its privileges, then each table's.
+  static void printPrivs();
+  // Each table's current attachment's listing.
+  void listContents() const;
   static void listSchemas();
   void listTables() const;
   void dumpStructureTables(Client* c);

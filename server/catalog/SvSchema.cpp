@@ -11,6 +11,7 @@
 #include <svcatalog/SchemaNames.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvTabRep.h>
+#include <svcatalog/SvTable.h>
 #include <zfound/Connection.h>
 #include <zfound/Exception.h>
 #include <zfound/Message.h>
@@ -233,12 +234,42 @@ void SvSchema::sendEnums(Connection* c) const {
   }
 }
 
+// ---- whole-schema passes -------------------------------------------------------
+
+bool SvSchema::verify(bool exhaustive) {
+  bool ok = true;
+  for (SvTabRep* t : tables_)
+    if (t != nullptr && !t->isTemp() && !t->verify(exhaustive)) ok = false;
+  return ok;
+}
+
+bool SvSchema::newVers() {
+  bool ok = true;
+  for (SvTabRep* t : tables_)
+    if (t != nullptr && !t->isTemp() && !t->newVers()) ok = false;
+  return ok;
+}
+
 // ---- listings ----------------------------------------------------------------
 
 void SvSchema::listSchemas() {
   warning(String("---------- Schema List ------------"));
   for (SvSchema* s = schemaHead; s != nullptr; s = s->next_) warning(String("Schema: '") + s->name_ + "'");
   warning(String("-----------------------------------"));
+}
+
+void SvSchema::printPrivs() {
+  for (SvSchema* s = schemaHead; s != nullptr; s = s->next_) {
+    warning(String("Privileges for schema ") + s->name_);
+    s->privs_.print();
+    for (SvTabRep const* t : s->tables_)
+      if (t != nullptr) t->printPrivs();
+  }
+}
+
+void SvSchema::listContents() const {
+  for (SvTabRep const* t : tables_)
+    if (SvTable const* a = t != nullptr ? t->attachment(-1) : nullptr; a != nullptr) a->listContents();
 }
 
 void SvSchema::listTables() const {

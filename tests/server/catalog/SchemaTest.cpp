@@ -208,6 +208,18 @@ TEST_F(SchemaTest, Enumerations) {
   ASSERT_TRUE(s->getEnumInfo(String("colors"), String("Blue"), values));
   EXPECT_EQ(values[0], -9999);
   delete[] values;
+  // What a client opening the schema receives.
+  LoopConnection con;
+  s->sendEnums(&con);
+  con.rewind();
+  int32_t n = 0, items = 0, v = 0;
+  String name, item;
+  con >> n >> name >> items >> item >> v;
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(zftest::str(name), "COLORS");
+  EXPECT_EQ(items, 2);
+  EXPECT_EQ(zftest::str(item), "Red");
+  EXPECT_EQ(v, 1);
   // An expression naming an item evaluates against the schema.
   SvTable* t = customers(s);
   ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message()) << ::testing::PrintToString(shown());

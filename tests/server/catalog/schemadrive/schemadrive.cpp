@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
     captured.clear();
     s = new SvSchema(nullptr, String("demo"), id);
     check(!s->damaged(), "schema read back whole: " + captured);
+    check(s->verify(true), "every table and index verifies");
     std::string const after = listing(s);
     writeFile(dir + "/after.txt", after);
     check(before == after, "before.txt and after.txt differ");
