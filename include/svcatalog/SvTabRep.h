@@ -1,9 +1,9 @@
 // SvTabRep: the one shared in-memory representation of a table: its data
 // file (the BlockedFile base), its typed fields and the record layout, its
 // index definitions, privileges and table check, and the attachments made
-// of it (one per structure version). Reading tables from the catalog and
-// writing catalog rows is the schema's (svcatalog::TableSchema); the lock
-// manager of its records lives with the locks.
+// of it (one per structure version), and the lock manager of its records
+// (the TableLocks base). Reading tables from the catalog and writing
+// catalog rows is the schema's (svcatalog::TableSchema).
 //
 // Record slot (all longs big-endian):
 //
@@ -41,6 +41,7 @@
 
 #include <blkfile/BlockedFile.h>
 #include <sindex/IndexHost.h>
+#include <svcatalog/TableLocks.h>
 #include <zfound/ObjectId.h>
 #include <zfound/PObject.h>
 #include <zfound/Privilege.h>
@@ -65,7 +66,10 @@ constexpr TabFlags kIdInPKey = 4;       // the instance id is part of the primar
 constexpr TabFlags kIndepKey = 8;       // some index has an independent key
 }  // namespace TabFlag
 
-class SvTabRep : public BlockedFile, public PObject, public svstore::IndexTableRep {
+class SvTabRep : public BlockedFile,
+                 public PObject,
+                 public svstore::IndexTableRep,
+                 public svcatalog::TableLocks {
 public:
   // Bytes of the record prefix without and with the creation stamp.
   static constexpr int32_t kPrefix = 20;
@@ -251,13 +255,19 @@ public:
   String newIndExt() override { return getNewIndExt(); }
   int32_t lastTableRec() override { return last(); }
   int32_t nRecords() override { return nReg(); }
-  int32_t nDefDels() const override;
+  int32_t nDefDels() const override { return TableLocks::nDefDels(); }
   int32_t verifyFree(BoolArray* marks) override { return BlockedFile::verifyFree(marks); }
   void addIndexRep(SvIndRep* r) override;
   void delIndexRep(SvIndRep* r) override;
   int32_t indexNumber(SvIndRep const* r) const override;
   svstore::IndexTable* findTable(int32_t version) override;
   void checkIndepKeys() override;
+
+  // ---- svcatalog::TableLocks ---------------------------------------------
+  String lockTableName() const override { return name_; }
+  int32_t lockRecordCount() const override { return const_cast<SvTabRep*>(this)->nReg(); }
+  // Completes a deferred delete through the current attachment.
+  bool completeDefDel(Client* c, int32_t record) override;
 
   // ---- listings (warnings) ----------------------------------------------
   void listFields() const;

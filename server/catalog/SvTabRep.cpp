@@ -28,7 +28,7 @@ bool sameName(String const& a, String const& b) { return cmp(a, b) == 0; }
 
 SvTabRep::SvTabRep(ObjectId const& id, String const& name, String const& schemaName, TabFlags flags,
                    int32_t nFields, bool temp)
-    : PObject(id, temp), name_(name), schemaName_(schemaName), flags_(flags), temp_(temp) {
+    : PObject(id, temp), TableLocks(temp), name_(name), schemaName_(schemaName), flags_(flags), temp_(temp) {
   fields_.reserve(size_t(nFields > 0 ? nFields : 8));
 }
 
@@ -37,6 +37,7 @@ SvTabRep::SvTabRep(svcatalog::TableSchema* schema, uint32_t inst, String const& 
                    int32_t size, bool temp)
     : PObject(tableId(schema ? schema->schemaId() : 0u, inst == 0 && temp ? SvIndRep::nextTempId() : inst, temp),
               temp),
+      TableLocks(temp),
       name_(name),
       schemaName_(schema ? schema->qualifiedName() : String()),
       descr_(descr),
@@ -115,8 +116,12 @@ String SvTabRep::newFileName(String const& base, String const& ext) {
   return String("_") + base + "." + ext;
 }
 
-int32_t SvTabRep::nDefDels() const {
-  return svcatalog::TableEnv::locks ? svcatalog::TableEnv::locks->nDefDels(this) : 0;
+bool SvTabRep::completeDefDel(Client* c, int32_t record) {
+  SvTable* t = attachment(-1);
+  if (t == nullptr)
+    return false;
+  t->completeDefDel(c, record);
+  return true;
 }
 
 // ---- index definitions --------------------------------------------------------------------

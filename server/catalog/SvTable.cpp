@@ -397,11 +397,9 @@ void dropNewError(int32_t before) {
 SvTable::LockObject* SvTable::canWrite(Client* c, int32_t recno, bool& created) {
   created = false;
   SV_ASSERT(!isTemp(), "!isTemp()");
-  if (TableEnv::locks == nullptr)
-    return nullptr;
   uint16_t type = uint16_t(kLockWrite | (TableEnv::journal != nullptr ? kLockKeep : 0));
   LockObject* out = nullptr;
-  TableEnv::locks->applyLock(rep_, c, recno, type, 0, true, &out, created);
+  rep_->applyLock(c, recno, type, 0, true, &out, created);
   if (Exception::last().code() != 0)
     return nullptr;
   return out;
@@ -412,17 +410,17 @@ bool SvTable::isDeferrable(LockObject const* lk) const {
 }
 
 SvTable::LockObject* SvTable::deferredDel(Client* c, int32_t recno) {
-  if (!TableEnv::inTrans(c) || TableEnv::locks == nullptr)
+  if (c == nullptr || !c->hasTrans())
     return nullptr;
   int32_t before = Exception::last().code();
   LockObject* lk = nullptr;
   bool created = false;
-  TableEnv::locks->applyLock(rep_, c, recno, kLockWrite, 0, false, &lk, created);
+  rep_->applyLock(c, recno, kLockWrite, 0, false, &lk, created);
   if (before == 0 && Exception::last().code() != 0) {
     dropNewError(before);
     return nullptr;
   }
-  if (lk != nullptr && isDeferrable(lk) && TableEnv::locks->deferredDel(rep_, lk))
+  if (lk != nullptr && isDeferrable(lk) && rep_->deferredDel(lk))
     return lk;
   return nullptr;
 }
@@ -431,7 +429,7 @@ bool SvTable::delByMe(Client* c, int32_t recno) {
   if (StorageEnv::restarting)
     return true;
   LockObject* lk = deferredDel(c, recno);
-  return lk != nullptr && TableEnv::locks->ownedBy(lk, c);
+  return lk != nullptr && lk->client == c;
 }
 
 void SvTable::delKeys(char const* image, int32_t recno) {
@@ -468,9 +466,9 @@ void SvTable::clearIndepChanged() {
 }
 
 bool SvTable::optimisticOk(Client* c, TimeStamp const& recStamp) const {
-  if (!TableEnv::hasOptimisticTrans(c))
+  if (c == nullptr || !c->hasOptimisticTrans())
     return true;
-  TimeStamp start = TableEnv::transStamp(c);
+  TimeStamp start = c->transStamp();
   if (recStamp < start)
     return true;
   Exception::last(OptTransCorrupt(qualifiedName(), Time(recStamp), Time(start)));
@@ -574,10 +572,10 @@ int32_t SvTable::addCurrRecord(Client* c, bool stampNow, bool keyFirst, int32_t 
       rep_->del(oldRec);
   }
   if (isDeferrable(lk) && !indepChg) {
-    SV_ASSERT(oldRec != -1 && TableEnv::locks->deferredDel(rep_, lk), "lk deferred && oldRec != -1");
-    TableEnv::locks->unDeferDel(rep_, lk);
+    SV_ASSERT(oldRec != -1 && rep_->deferredDel(lk), "lk deferred && oldRec != -1");
+    rep_->unDeferDel(lk);
     if (newSlot)
-      TableEnv::locks->changeLock(rep_, lk, recno);
+      rep_->changeLock(lk, recno);
   }
   if (indepChg)
     clearIndepChanged();
@@ -654,8 +652,7 @@ int32_t SvTable::updateRecNo(Client* c, int32_t recno, bool keyMayChange, LockOb
     TableEnv::journal->putUpdate(c, this, newNo, recno, img, oldImg.data(), keyMayChange && pKeyChanged);
   rep_->flush(img, cb, page, SvTabRep::kMStampAt);
   ++writes_;
-  if (TableEnv::locks != nullptr)
-    TableEnv::locks->notifyClients(rep_, recno);
+  rep_->notifyClients(recno);
   if (moved)
     cb->unlock();
   ocb->unlock();
@@ -664,14 +661,14 @@ int32_t SvTable::updateRecNo(Client* c, int32_t recno, bool keyMayChange, LockOb
       // The old record stays as this client's deferred delete; the new one
       // is written under a lock of its own.
       SV_ASSERT(lk != nullptr, "lk != (0)");
-      bool deferred = TableEnv::locks->deferDel(rep_, lk);
+      bool deferred = rep_->deferDel(lk);
       SV_ASSERT(deferred, "deferDel(lk)");
       bool created = false;
       canWrite(c, newNo, created);
     } else {
       rep_->del(recno);
-      if (lk != nullptr && lk->record != 0 && TableEnv::locks != nullptr)
-        TableEnv::locks->changeLock(rep_, lk, newNo);
+      if (lk != nullptr && lk->record != 0)
+        rep_->changeLock(lk, newNo);
     }
   }
   if (indepChg)
@@ -685,7 +682,7 @@ int32_t SvTable::delRecordNo(Client* c, int32_t recno, LockObject* lk, bool optC
   if (optCheck && !optimisticOk(c, mTimeStamp()))
     return -1;
   if (isDeferrable(lk)) {
-    if (!TableEnv::locks->deferDel(rep_, lk))
+    if (!rep_->deferDel(lk))
       return -1;
   } else {
     delKeys(buffer(), recno);

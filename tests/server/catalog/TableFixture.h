@@ -1,9 +1,8 @@
 // Table test fixture: a real table over real files in a temporary directory
 // (the storage fixture's layout and cache), owned by a small schema, with
 // five fields of several types and three indexes made directly (as the
-// catalog tables' own are), and small stand-ins for the journal, the
-// clients' transactions and the lock manager that record what they are
-// asked.
+// catalog tables' own are), the real lock manager and clients, and a
+// stand-in journal that records what it is asked.
 //
 // Record (no creation stamp): prefix 20, then
 //   id     int (10)       at 20, 4 bytes     index 0 "pk" (unique)
@@ -24,6 +23,7 @@
 #include <svcatalog/TableEnv.h>
 #include <svcatalog/TableSchema.h>
 #include <svobject/Client.h>
+#include <svobject/ClientEnv.h>
 
 #include <map>
 #include <memory>
@@ -35,6 +35,7 @@
 namespace tabletest {
 
 using svcatalog::LockObject;
+using svcatalog::LockTables;
 using svcatalog::TableEnv;
 
 class FakeSchema : public svcatalog::TableSchema {
@@ -67,89 +68,6 @@ public:
   std::vector<String> indexRows;
 };
 
-// One write lock per (table, record), owned by one client.
-class FakeLocks : public svcatalog::RecordLocks {
-public:
-  bool applyLock(SvTabRep* t, Client* c, int32_t record, uint16_t type, int32_t, bool acquire, LockObject** out,
-                 bool& created) override {
-    created = false;
-    auto key = std::make_pair(t, record);
-    auto it = held.find(key);
-    if (it != held.end()) {
-      if (owner[it->second.get()] != c) {
-        Exception::last(Locked(String("other client, table: ") + t->name()));
-        *out = nullptr;
-        return true;
-      }
-      if (acquire)
-        it->second->type |= uint8_t(type);
-      *out = it->second.get();
-      return true;
-    }
-    if (!acquire) {
-      *out = nullptr;
-      return true;
-    }
-    auto lk = std::make_unique<LockObject>();
-    owner[lk.get()] = c;
-    lk->record = record;
-    lk->type = uint8_t(type);
-    *out = lk.get();
-    held[key] = std::move(lk);
-    created = true;
-    return true;
-  }
-  bool deferDel(SvTabRep*, LockObject* lk) override {
-    if (lk->type & LockObject::kDefDel)
-      return false;
-    lk->type |= LockObject::kDefDel;
-    return true;
-  }
-  bool unDeferDel(SvTabRep*, LockObject* lk) override {
-    if (!(lk->type & LockObject::kDefDel))
-      return false;
-    lk->type &= uint8_t(~LockObject::kDefDel);
-    return true;
-  }
-  bool deferredDel(SvTabRep*, LockObject* lk) override { return (lk->type & LockObject::kDefDel) != 0; }
-  void changeLock(SvTabRep* t, LockObject* lk, int32_t record) override {
-    auto it = held.find(std::make_pair(t, lk->record));
-    std::unique_ptr<LockObject> p = std::move(it->second);
-    held.erase(it);
-    p->record = record;
-    held[std::make_pair(t, record)] = std::move(p);
-  }
-  void notifyClients(SvTabRep*, int32_t record) override { notified.push_back(record); }
-  bool ownedBy(LockObject const* lk, Client const* c) const override {
-    auto it = owner.find(lk);
-    return it != owner.end() && it->second == c;
-  }
-  int32_t nDefDels(SvTabRep const*) const override {
-    int32_t n = 0;
-    for (auto const& h : held)
-      if (h.second->type & LockObject::kDefDel)
-        ++n;
-    return n;
-  }
-  LockObject* find(SvTabRep* t, int32_t record) {
-    auto it = held.find(std::make_pair(t, record));
-    return it == held.end() ? nullptr : it->second.get();
-  }
-
-  std::map<std::pair<SvTabRep*, int32_t>, std::unique_ptr<LockObject>> held;
-  std::vector<int32_t> notified;
-  std::map<LockObject const*, Client const*> owner;
-};
-
-class FakeTrans : public svcatalog::TableTransactions {
-public:
-  bool inTrans(Client const* c) const override { return in.count(c) != 0; }
-  bool hasOptimisticTrans(Client const* c) const override { return optimistic.count(c) != 0; }
-  TimeStamp transStamp(Client const*) const override { return start; }
-  std::set<Client const*> in, optimistic;
-  TimeStamp start;
-};
-
 class FakeJournal : public svcatalog::TableJournal {
 public:
   void putAdd(Client*, SvTable*, int32_t recno, char const*) override { log.push_back({'A', recno, recno}); }
@@ -175,6 +93,9 @@ protected:
     layout_ = std::make_unique<PhysLayout>(String(tmp.file("tables").c_str()));
     svstore::StorageEnv::physLayout_sd = layout_.get();
     TableEnv::reset();
+    ClientEnv::reset();
+    ClientEnv::setStamp(&svstore::StorageEnv::timeStamp);
+    ASSERT_TRUE(LockTables::initLocks(256, 64));
     svstore::StorageEnv::currVersion = -1;
   }
   void TearDown() override {
@@ -182,6 +103,11 @@ protected:
     current = nullptr;
     delete schema.cls;
     schema.cls = nullptr;
+    for (Client* c : {&alice, &bob})
+      if (c->hasTrans())
+        c->delTrans();
+    LockTables::cleanUpLocks();
+    ClientEnv::reset();
     TableEnv::reset();
     StorageTest::TearDown();
   }
@@ -271,16 +197,16 @@ protected:
     std::copy(save.begin(), save.end(), current->buffer());
   }
 
-  // Installs the journal, transactions and locks.
-  void journalled() {
-    TableEnv::journal = &journal;
-    TableEnv::transactions = &trans;
-    TableEnv::locks = &locks;
+  // Installs the journal.
+  void journalled() { TableEnv::journal = &journal; }
+  // The number of record locks held on the table.
+  int32_t recordLocks() const {
+    int32_t tab = 0, rec = 0;
+    rep->nLocks(tab, rec);
+    return rec;
   }
 
   FakeSchema schema;
-  FakeLocks locks;
-  FakeTrans trans;
   FakeJournal journal;
   SvTabRep* rep = nullptr;
   SvTable* current = nullptr;

@@ -165,23 +165,25 @@ TEST_F(TableTest, UpdatesAndDeletesAreJournalledOnlyWhenTheyHappen) {
   ASSERT_EQ(current->delRecordNo(&alice, 1, nullptr, false), 1);
   std::vector<FakeJournal::Entry> want = {{'A', 1, 1}, {'A', 2, 2}, {'U', 1, 1}, {'K', 2, 2}, {'D', 1, 1}};
   EXPECT_EQ(journal.log, want);
-  EXPECT_EQ(locks.notified, (std::vector<int32_t>{1, 2}));
 }
 
 TEST_F(TableTest, AnOptimisticTransactionRefusesARecordChangedSinceItBegan) {
   makeTable();
   journalled();
   ASSERT_EQ(add(1, "amy", "a"), 1);
-  trans.optimistic.insert(&alice);
-  trans.start = svstore::StorageEnv::timeStamp;  // the record is not older
-  image(1, "amy2", "a");
-  EXPECT_EQ(current->updateRecNo(&alice, 1, false, nullptr, true, 0), -1);
+  ++svstore::StorageEnv::timeStamp;
+  alice.beginTrans(1, 1);  // optimistic, begun after record 1 changed
+  ASSERT_TRUE(alice.hasOptimisticTrans());
+  ASSERT_EQ(add(2, "bob", "b"), 2);
+  image(2, "bob2", "b");
+  EXPECT_EQ(current->updateRecNo(&alice, 2, false, nullptr, true, 0), -1);
   EXPECT_EQ(Exception::last().code(), OptTransCorrupt().code());
   Exception::last(Exception(0));
-  EXPECT_EQ(current->delRecordNo(&alice, 1, nullptr, true), -1);
+  EXPECT_EQ(current->delRecordNo(&alice, 2, nullptr, true), -1);
   Exception::last(Exception(0));
-  ++trans.start;
+  EXPECT_EQ(current->delRecordNo(&bob, 2, nullptr, true), 2);  // bob has no transaction
   EXPECT_EQ(current->delRecordNo(&alice, 1, nullptr, true), 1);
+  expectInStep({});
 }
 
 // ---- deferred deletes ---------------------------------------------------------------------------
@@ -191,7 +193,7 @@ TEST_F(TableTest, ADeferredDeleteHidesTheRecordFromItsClientUntilCompleted) {
   journalled();
   ASSERT_EQ(add(1, "amy", "a"), 1);
   ASSERT_EQ(add(2, "bob", "b"), 2);
-  trans.in.insert(&alice);
+  alice.beginTrans(1, 0);
   bool created = false;
   LockObject* lk = current->canWrite(&alice, 1, created);
   ASSERT_NE(lk, nullptr);
@@ -224,7 +226,7 @@ TEST_F(TableTest, AddingTheDeletedKeyAgainReplacesTheRecordUnderOneLock) {
   makeTable();
   journalled();
   ASSERT_EQ(add(1, "amy", "a"), 1);
-  trans.in.insert(&alice);
+  alice.beginTrans(1, 0);
   bool created = false;
   LockObject* lk = current->canWrite(&alice, 1, created);
   ASSERT_EQ(current->delRecordNo(&alice, 1, lk, false), 1);
@@ -236,25 +238,24 @@ TEST_F(TableTest, AddingTheDeletedKeyAgainReplacesTheRecordUnderOneLock) {
   int32_t r = current->addCurrRecord(&alice, true, false, 1, def, 0);
   EXPECT_EQ(r, 1);
   EXPECT_FALSE(lk->type & LockObject::kDefDel);
-  EXPECT_EQ(locks.held.size(), 1u);
+  EXPECT_EQ(recordLocks(), 1);
   expectInStep({{1, {"amy again", "a", 1}}}, &alice);
 
   // After a checkpoint the replacement takes a new slot and the lock moves.
-  trans.in.insert(&alice);
   ASSERT_EQ(current->delRecordNo(&alice, 1, lk, false), 1);
   checkpoint();
   image(1, "amy third", "a3");
   r = current->addCurrRecord(&alice, true, false, 1, current->deferredDel(&alice, 1), 0);
   EXPECT_EQ(r, 2);
-  EXPECT_EQ(locks.find(rep, 1), nullptr);
-  EXPECT_EQ(locks.find(rep, 2), lk);
+  EXPECT_EQ(rep->findLock(1), nullptr);
+  EXPECT_EQ(rep->findLock(2), lk);
+  EXPECT_EQ(recordLocks(), 1);
   EXPECT_EQ(rep->nReg(), 1);
   expectInStep({{1, {"amy third", "a3", 2}}}, &alice);
 }
 
 TEST_F(TableTest, WithoutATransactionOrAJournalNothingIsDeferred) {
   makeTable();
-  TableEnv::locks = &locks;
   ASSERT_EQ(add(1, "amy", "a"), 1);
   bool created = false;
   LockObject* lk = current->canWrite(&alice, 1, created);
