@@ -42,6 +42,7 @@ class SvTabRep;
 class SvTable;
 class SvIndRep;
 namespace svcatalog {
+struct LockObject;
 class SvTabTable;
 class SvFldTable;
 class SvIndTable;
@@ -195,6 +196,13 @@ public:
   bool verify(bool exhaustive);
   // Every non-temporary table starts a new version.
   bool newVers();
+  // Each table merges the client's record locks where they reach the
+  // unification bound; `lock` follows into a resulting table lock.
+  void unifyLocks(Client* c, svcatalog::LockObject*& lock);
+  // Held table and record locks over every table.
+  void nLocks(int32_t& tabLocks, int32_t& recLocks) const;
+  // Each table's lock listing.
+  void listLocks() const;
 
   // ---- diagnostics ----
   // For every open schema: its privileges, then each table's.

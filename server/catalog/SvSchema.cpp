@@ -250,6 +250,27 @@ bool SvSchema::newVers() {
   return ok;
 }
 
+void SvSchema::unifyLocks(Client* c, svcatalog::LockObject*& lock) {
+  for (SvTabRep* t : tables_)
+    if (t != nullptr) t->unifyLocks(c, lock);
+}
+
+void SvSchema::nLocks(int32_t& tabLocks, int32_t& recLocks) const {
+  tabLocks = recLocks = 0;
+  for (SvTabRep const* t : tables_) {
+    if (t == nullptr) continue;
+    int32_t a = 0, b = 0;
+    t->nLocks(a, b);
+    tabLocks += a;
+    recLocks += b;
+  }
+}
+
+void SvSchema::listLocks() const {
+  for (SvTabRep const* t : tables_)
+    if (t != nullptr) t->listLocks();
+}
+
 // ---- listings ----------------------------------------------------------------
 
 void SvSchema::listSchemas() {

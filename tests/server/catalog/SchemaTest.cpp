@@ -16,6 +16,9 @@
 #include <sindex/SvIndex.h>
 #include <svcatalog/SvExpr.h>
 #include <svcatalog/SvInCheck.h>
+#include <svcatalog/LockObject.h>
+#include <svobject/Client.h>
+#include <svobject/ClientEnv.h>
 #include <zfound/LoopConnection.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvTable.h>
@@ -323,6 +326,31 @@ TEST_F(SchemaTest, FieldAndIndexChangesThroughTheirRows) {
   s = new SvSchema(nullptr, String("demo"), id);
   check(s);
   EXPECT_FALSE(s->damaged());
+}
+
+// The schema's lock count is the sum over its tables.
+TEST_F(SchemaTest, LocksAreCountedOverTheSchemasTables) {
+  ClientEnv::reset();
+  ASSERT_TRUE(svcatalog::LockTables::initLocks(100, 10));
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr);
+  Client a(1, "a", String(), 0, 0, "n", "t", false);
+  svcatalog::LockObject* out = nullptr;
+  bool created = false;
+  ASSERT_TRUE(t->tabRep()->applyLock(&a, 3, 0, 0, true, &out, created));
+  ASSERT_TRUE(t->tabRep()->applyLock(&a, 4, 1, 0, true, &out, created));
+  int32_t tabs = -1, recs = -1;
+  s->nLocks(tabs, recs);
+  EXPECT_EQ(tabs, 0);
+  EXPECT_EQ(recs, 2);
+  t->tabRep()->freeTabLock(&a);
+  s->nLocks(tabs, recs);
+  EXPECT_EQ(recs, 0);
+  catalogtest::SchemaEnv::closeAll();
+  svcatalog::LockTables::cleanUpLocks();
+  ClientEnv::reset();
 }
 
 TEST_F(SchemaTest, StructureReadsBackAfterACheckpointAndFromAReplayOfItsRows) {
