@@ -42,6 +42,13 @@ std::set<std::string> dirFiles(std::string const& d) {
   return out;
 }
 
+// Every file of a directory with its bytes.
+std::map<std::string, std::string> fileBytes(std::string const& d) {
+  std::map<std::string, std::string> out;
+  for (auto const& f : dirFiles(d)) out[f] = zftest::readFile(d + "/" + f);
+  return out;
+}
+
 class SchemaTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
@@ -156,6 +163,9 @@ TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   std::string const longText(65, 'x');
   size_t const members = s->fieldStruct()->rows(nullptr).size();
   size_t const classes = s->tableStruct()->rows(nullptr).size();
+  // A changed file stays on the modified list for three checkpoints.
+  for (int i = 0; i < 4; ++i) catalogtest::SchemaEnv::checkpoint();
+  std::map<std::string, std::string> const bytes = fileBytes(dir());
   clear();
   EXPECT_EQ(svcatalog::consTable(nullptr, s, String("T2"), String(longText.c_str()), 0, 0, 0), nullptr);
   EXPECT_EQ(pending(), InvalidData(String()).code());
@@ -179,6 +189,10 @@ TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   EXPECT_EQ(s->tableStruct()->rows(nullptr).size(), classes);
   EXPECT_EQ(r->nFields(), 3);
   EXPECT_FALSE(s->damaged());
+  for (int i = 0; i < 4; ++i) catalogtest::SchemaEnv::checkpoint();
+  std::map<std::string, std::string> const after = fileBytes(dir());
+  for (auto const& [f, b] : bytes) EXPECT_TRUE(after.at(f) == b) << f;
+  EXPECT_EQ(after.size(), bytes.size());
 }
 
 TEST_F(SchemaTest, Enumerations) {
