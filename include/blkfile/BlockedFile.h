@@ -179,6 +179,10 @@ public:
   uint8_t rDepth(int32_t v);
   int32_t rBegin(int32_t v);
   uint16_t rSlots(int32_t v);
+  // The chain head of version `which` as the header page saved for version
+  // `saved` recorded it; -1 when either is out of range (the page keeps
+  // 120 entries) or the page cannot be read.
+  int32_t versionChain(int32_t saved, int32_t which);
   // Records reserved for a version header page.
   int32_t sizeOfVersionHeader() const;
 

@@ -261,6 +261,8 @@ bool SvTabRep::verify(bool check) {
   return BlockedFile::verify(check) && ok;
 }
 
+int32_t SvTabRep::getPool(int32_t saved, int32_t which) { return versionChain(saved, which); }
+
 // ---- definition changes ---------------------------------------------------------------------
 
 bool SvTabRep::updateData(Client* c, String const& name, String const& file, String const& descr, TabFlags flags,
@@ -399,7 +401,9 @@ bool SvTabRep::isEquiv(SvTabRep const* other, std::vector<uint32_t> const& words
       continue;
     String fname = other->field(int32_t(i)) ? other->field(int32_t(i))->name() : String();
     String text = appMsg(key);
-    msgs += formatText(toCharPtr(text), &name_, &fname) + "\n";
+    char const* table = name_.isNull() ? "" : toCharPtr(name_);
+    char const* fld = fname.isNull() ? "" : toCharPtr(fname);
+    msgs += formatText(toCharPtr(text), table, fld) + "\n";
   }
   if (other->nFields() != nFields())
     changed = true;

@@ -664,6 +664,18 @@ int32_t BlockedFile::rBegin(int32_t v) {
   return ldlong(b);
 }
 
+int32_t BlockedFile::versionChain(int32_t saved, int32_t which) {
+  if (saved < 0 || saved >= kNVersions || which < 0 || which >= kNShortVersions)
+    return -1;
+  int32_t page = hdr_.vers[saved].header;
+  if (page < 1 || page > hdr_.last)
+    return -1;
+  char b[4] = {0, 0, 0, 0};
+  if (!getBytes(page, prefixSize() + 24 + which * 8, b, 4))
+    return -1;
+  return ldlong(b);
+}
+
 uint16_t BlockedFile::rSlots(int32_t v) {
   if (v == -1)
     return hdr_.rSlots;
