@@ -104,6 +104,12 @@ zf_layer_header(zfound/StartArgs.h   system)
 zf_layer_header(zfound/ClientObject.h client)
 zf_layer_header(zfound/ExceptionCodes.h client)
 zf_layer_header(zfound/BuildInfo.h   system)
+# The report calls, process services, national date settings and clock that
+# the layers below the reports and the system layer use: declared with the
+# value types, implemented by the report and system layers.
+zf_layer_header(zfound/Report.h       values)
+zf_layer_header(zfound/ProcessHooks.h values)
+zf_layer_header(zfound/DateSettings.h values)
 # The printf family is declared with the value types, whose text forms use
 # it, and implemented by the system layer, which holds the national settings
 # it reads.

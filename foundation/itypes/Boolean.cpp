@@ -5,7 +5,7 @@
 // looked up once for the life of the process.
 #include <zfound/Boolean.h>
 #include <zfound/Connection.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/Num.h>
 #include <zfound/Portable.h>
 #include <zfound/String.h>

@@ -6,7 +6,7 @@
 // past SHORT_TEXT_SIZE bytes of the caller's buffer.
 #include <zfound/ShortDate.h>
 #include <zfound/Date.h>
-#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
 #include <zfound/Time.h>
 
 #include "DateTimeImpl.h"

@@ -2,7 +2,7 @@
 // entry, the mapping of 64-bit logical offsets to parts, and the operations
 // that act on every part or on the first part only.
 #include <zfound/Assert.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/OsFile.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/Time.h>

@@ -8,11 +8,11 @@
 // of a file on which another part holds locks (closing any descriptor of a
 // file drops every lock the process holds on it).
 #include <zfound/Assert.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/OsFile.h>
 #include <zfound/FileOps.h>
 #include <zfound/PhysFile.h>
-#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
 
 #include <cerrno>
 #include <cstdio>
