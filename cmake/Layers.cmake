@@ -19,8 +19,8 @@
 #
 # A directory that is listed but does not exist yet is skipped; a directory
 # that holds sources but is not listed fails the check, so it gets its line.
-# Known upward includes that remain are listed, each with its reason, in
-# cmake/LayerExceptions.txt; the check fails on any other one.
+# cmake/LayerExceptions.txt lists known upward includes, each with its
+# reason (it is empty); the check fails on any other one.
 
 # The foundation, bottom to top.
 zf_layer(chars)                          # character classes and containers
