@@ -188,8 +188,10 @@ int64_t OsFile::read(int32_t part, void* buffer, int64_t offset, int64_t length)
 }
 
 int OsFile::sync() {
-  for (int32_t i = 0; i < nparts_; ++i) pfiles_[i].sync();
-  return 0;
+  int result = 0;
+  for (int32_t i = 0; i < nparts_; ++i)
+    if (pfiles_[i].sync() != 0) result = -1;
+  return result;
 }
 
 void OsFile::resetCounters() {

@@ -212,7 +212,7 @@ TEST_F(StateFileTest, ReplacementGoesThroughTheSeamAndAFailedStepKeepsTheOldFile
   }
   std::string const before = bytes();
   ASSERT_EQ(before.size(), size_t(StateFile::storeLength));
-  for (char const* step : {"rename"}) {
+  for (char const* step : {"sync", "rename"}) {
     shown().clear();
     {
       zftest::FaultFs fs;
