@@ -48,7 +48,7 @@ extern "C" {
 
 void SetDateFmt(int n) { dateOrderFlag = n != 0 ? 1 : 0; }
 
-void _resetDateFmt(void) { dateOrderFlag = -1; }
+void TEST_resetDateFmt(void) { dateOrderFlag = -1; }
 
 int GetDateFmt(void) {
   if (dateOrderFlag < 0) return startUpDone() && dateFmt() != 0 ? 1 : 0;

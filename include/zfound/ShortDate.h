@@ -78,7 +78,7 @@ char* TToStr(uint16_t t, char* buffer, int flags);
 void SetDateFmt(int n);
 int GetDateFmt(void);
 /* Forgets a flag set by SetDateFmt: the national settings decide again. */
-void _resetDateFmt(void);
+void TEST_resetDateFmt(void);
 
 #ifdef __cplusplus
 }

@@ -39,7 +39,7 @@ std::string ttos(uint16_t t, int flags) {
 // decide again.
 struct ScopedOrder {
   explicit ScopedOrder(int n) { SetDateFmt(n); }
-  ~ScopedOrder() { _resetDateFmt(); }
+  ~ScopedOrder() { TEST_resetDateFmt(); }
 };
 
 }  // namespace
