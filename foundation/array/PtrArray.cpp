@@ -12,7 +12,7 @@
 #include <cstring>
 #include <new>
 
-#include <zfound/Message.h>
+#include <zfound/Assert.h>
 
 namespace {
 
@@ -129,13 +129,7 @@ long BasePtrArray::find(void const* key, PtrArrayCmp cmp) const {
   return locate(key, data, (unsigned long)dimension, sizeof(void*), cmp);
 }
 
-void BasePtrArray::reportIndex(long i, long hi) const {
-  static char const deflt[] = "Index #0 is out of bounds (#1 - #2).";
-  Message text = msgTablesReady() ? libMsg("OUTOFBOUNDS", deflt) : Message(deflt);
-  String args[3] = {toString(i), toString(0), toString(hi)};
-  String filled = text.replaceArgs(args, 3);
-  error(String("%s"), toCharPtr(filled));
-}
+void BasePtrArray::reportIndex(long i, long hi) const { _outOfBounds(i, hi); }
 
 void*& BasePtrArray::elemTest(long i) {
   if (isInRange(i)) return data[i];

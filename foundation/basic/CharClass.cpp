@@ -256,11 +256,3 @@ void SetCheckFactor(int32_t weights) {
 
 void TEST_resetCheckDigit() { checkSettings.loaded = false; }
 
-// --- object ids ------------------------------------------------------------
-
-bool __eq(DbObject const& a, DbObject const& b) { return a.classId == b.classId && a.instId == b.instId; }
-bool __ne(DbObject const& a, DbObject const& b) { return !__eq(a, b); }
-bool _isMinDbObject(DbObject const& a) { return __eq(a, MIN_DBOBJECT); }
-bool _isMaxDbObject(DbObject const& a) { return __eq(a, MAX_DBOBJECT); }
-bool _isNullDbObject(DbObject const& a) { return __eq(a, NULL_DBOBJECT); }
-bool DbObjectCmp(uint32_t a1, uint32_t a2, uint32_t b1, uint32_t b2) { return a1 == b1 && a2 == b2; }

@@ -1,5 +1,5 @@
 // Connection: the word discipline, byte transfer, counters and the encoders
-// and decoders of integers, texts, raw bytes, dates and times.
+// and decoders of integers, texts, raw bytes, numbers, dates and times.
 //
 // Every composite value writes and reads its length and count words through
 // the virtual integer operators, so a transport that converts byte order in
@@ -8,6 +8,7 @@
 #include <zfound/Connection.h>
 
 #include <zfound/Date.h>
+#include <zfound/Num.h>
 #include <zfound/String.h>
 #include <zfound/Time.h>
 
@@ -229,5 +230,46 @@ Connection& Connection::operator>>(Time& t) {
   int32_t v = 0;
   recFirstInt(v);
   t = toTime(v);
+  return *this;
+}
+
+// The Num form: see Num.h.
+Connection& Connection::operator<<(Num const& n) {
+  uint32_t c = n.count();
+  uint32_t first = (uint32_t(uint8_t(n.expByte())) << 24) | (c << 16) | (c != 0 ? n.digit(0) : 0u);
+  *this << static_cast<int32_t>(first);
+  for (uint32_t i = 1; i < c; i += 2) {
+    uint32_t w = uint32_t(n.digit(int(i))) << 16;
+    if (i + 1 < c) w |= n.digit(int(i + 1));
+    *this << static_cast<int32_t>(w);
+  }
+  return *this;
+}
+
+Connection& Connection::operator>>(Num& n) {
+  int32_t first = 0;
+  recFirstInt(first);
+  uint32_t w0 = static_cast<uint32_t>(first);
+  int8_t x = static_cast<int8_t>(w0 >> 24);
+  uint16_t d[Num::kDigits] = {};
+  if (x == 0 || x == Num::kNullExp || x == Num::kHighExp) {
+    n.setRaw(d, x, 0);
+    return *this;
+  }
+  uint32_t c = (w0 >> 16) & 0xFF;
+  if (c < 1 || c > uint32_t(Num::kDigits)) {
+    // The digit words that follow cannot be counted: the channel is lost.
+    n = Num();
+    setBad();
+    return *this;
+  }
+  d[0] = static_cast<uint16_t>(w0 & 0xFFFF);
+  for (uint32_t i = 1; i < c; i += 2) {
+    int32_t w = 0;
+    *this >> w;
+    d[i] = static_cast<uint16_t>(static_cast<uint32_t>(w) >> 16);
+    if (i + 1 < c) d[i + 1] = static_cast<uint16_t>(static_cast<uint32_t>(w) & 0xFFFF);
+  }
+  if (!n.setRaw(d, x, static_cast<uint8_t>(c))) setBad();
   return *this;
 }

@@ -76,12 +76,9 @@ String trimmed(char const* s, size_t len) {
 
 // Makes the new file's contents reach the disk through the directory entry
 // too: syncs the directory that holds `path`.
-void syncDirectory(String const& path) {
+void syncDirectoryOf(String const& path) {
   String dir = path.pathName();
-  int fd = fileOps().open(dir.isNull() ? "/" : toCharPtr(dir), O_RDONLY | O_DIRECTORY, 0);
-  if (fd < 0) return;
-  fileOps().fsync(fd);
-  fileOps().close(fd);
+  syncDirectory(dir.isNull() ? "/" : toCharPtr(dir));
 }
 
 // Creates a new file beside `path` exclusively (0666 filtered by the umask)
@@ -451,7 +448,7 @@ bool ConfigFile::store() {
     warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err ? err : EIO));
     return false;
   }
-  syncDirectory(filename);
+  syncDirectoryOf(filename);
   modified = false;
   return true;
 }

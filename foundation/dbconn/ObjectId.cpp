@@ -1,12 +1,16 @@
 // ObjectId: stored, stream, text and channel forms, and the look-up of the
-// registered object an id names.
+// registered object an id names; the plain-function DbObject's comparisons
+// and text forms.
 #include <zfound/ObjectId.h>
 
+#include <zfound/CharClass.h>
 #include <zfound/Connection.h>
 #include <zfound/Format.h>
 #include <zfound/PObject.h>
 #include <zfound/Portable.h>
 #include <zfound/String.h>
+
+#include <cstring>
 
 ObjectId::ObjectId(String const& s) : classId_(0), instId_(static_cast<uint32_t>(toInt(s, 0))) {}
 
@@ -75,3 +79,60 @@ Connection& operator>>(Connection& c, ObjectId& id) {
   id = ObjectId(static_cast<uint32_t>(cls), static_cast<uint32_t>(inst));
   return c;
 }
+
+// --- object ids of the plain-function interface ----------------------------
+
+bool __eq(DbObject const& a, DbObject const& b) { return a.classId == b.classId && a.instId == b.instId; }
+bool __ne(DbObject const& a, DbObject const& b) { return !__eq(a, b); }
+bool _isMinDbObject(DbObject const& a) { return __eq(a, MIN_DBOBJECT); }
+bool _isMaxDbObject(DbObject const& a) { return __eq(a, MAX_DBOBJECT); }
+bool _isNullDbObject(DbObject const& a) { return __eq(a, NULL_DBOBJECT); }
+bool DbObjectCmp(uint32_t a1, uint32_t a2, uint32_t b1, uint32_t b2) { return a1 == b1 && a2 == b2; }
+
+extern "C" {
+
+DbObject StrToObj(char const* s) {
+  if (s == nullptr) return NULL_DBOBJECT;
+  bool high = s == reinterpret_cast<char const*>(1) || strcmp(s, "(high value)") == 0;
+  if (high) return MAX_DBOBJECT;
+  uint32_t words[2] = {0, 0};
+  char const* p = s;
+  while (*p == ' ') ++p;
+  for (int w = 0; w < 2; ++w) {
+    int n = 0;
+    for (;; ++p, ++n) {
+      int v = hexDigitValue(*p);
+      if (v < 0) break;
+      if (n == 8) return NULL_DBOBJECT;
+      words[w] = words[w] << 4 | uint32_t(v);
+    }
+    if (n == 0) return NULL_DBOBJECT;
+    if (w == 0) {
+      if (*p != '.') return NULL_DBOBJECT;
+      ++p;
+    }
+  }
+  while (*p == ' ') ++p;
+  if (*p != '\0') return NULL_DBOBJECT;
+  return DbObject{words[0], words[1]};
+}
+
+char* ObjToStr(DbObject id, char* buffer) {
+  if (_isNullDbObject(id)) {
+    buffer[0] = '\0';
+  } else if (_isMaxDbObject(id)) {
+    strcpy(buffer, "(high value)");
+  } else {
+    static char const digits[] = "0123456789ABCDEF";
+    uint32_t words[2] = {id.classId, id.instId};
+    char* p = buffer;
+    for (int w = 0; w < 2; ++w) {
+      for (int shift = 28; shift >= 0; shift -= 4) *p++ = digits[(words[w] >> shift) & 15];
+      if (w == 0) *p++ = '.';
+    }
+    *p = '\0';
+  }
+  return buffer;
+}
+
+}  // extern "C"

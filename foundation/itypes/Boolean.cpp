@@ -1,13 +1,12 @@
-// Boolean: construction from text, the mask form, the stored form and the
-// connection form of the logical value.
+// Boolean: construction from text and the mask form of the logical value
+// (its stored form is with the other stored forms, its connection form with
+// the word channel).
 //
 // The default mask comes from the library catalogue ("BOOLMASK") and is
 // looked up once for the life of the process.
 #include <zfound/Boolean.h>
-#include <zfound/Connection.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/Num.h>
-#include <zfound/Portable.h>
 #include <zfound/String.h>
 
 #include <cstdlib>
@@ -56,24 +55,3 @@ char const* Boolean::format(char const* mask) const {
 }
 
 char const* Boolean::format(String const& mask) const { return format(mask ? toCharPtr(mask) : ""); }
-
-void Boolean::store(char*& pos) const {
-  stlong(value_, pos);
-  pos += 4;
-}
-
-Boolean& Boolean::load(char const*& pos) {
-  int32_t w = ldlong(pos);
-  pos += 4;
-  *this = toBoolean(w);
-  return *this;
-}
-
-Connection& operator<<(Connection& c, Boolean const& b) { return c << int32_t(b.value()); }
-
-Connection& operator>>(Connection& c, Boolean& b) {
-  int32_t w = 0;
-  c >> w;
-  b = toBoolean(w);
-  return c;
-}

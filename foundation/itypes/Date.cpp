@@ -1,5 +1,6 @@
-// Date: calendar conversion, the text reader and writer, arithmetic and the
-// stored forms of a day number counted from 1984-01-01.
+// Date: calendar conversion, the text reader and writer and arithmetic of a
+// day number counted from 1984-01-01 (its stored forms are with the other
+// stored forms).
 //
 // The calendar is Gregorian from 1582-10-15 (day -146540) and Julian before
 // it; years are numbered astronomically (year 0 is 1 BC). Every conversion
@@ -9,7 +10,6 @@
 #include <zfound/Date.h>
 #include <zfound/Time.h>
 #include <zfound/Num.h>
-#include <zfound/Portable.h>
 
 #include "DateTimeImpl.h"
 
@@ -373,43 +373,3 @@ char const* toCharPtr(Date d, int32_t flags) {
 }
 
 String toString(Date d, int32_t flags) { return String(toCharPtr(d, flags)); }
-
-// ----------------------------------------------------------- stored forms
-
-void Date::store(char*& pos) const { stInt(value_, pos); }
-
-Date& Date::load(char const*& pos) {
-  value_ = ldInt(pos);
-  return *this;
-}
-
-void Date::store(FILE* f) const { stInt(f, value_); }
-
-Date& Date::load(FILE* f) {
-  value_ = ldInt(f);
-  return *this;
-}
-
-void Date::storeShort(char*& pos) const {
-  uint16_t u;
-  if (value_ < -32767)
-    u = 0x0000;
-  else if (value_ >= 32766)
-    u = 0xFFFE;
-  else
-    u = uint16_t(uint16_t(int16_t(value_)) ^ 0x8000u);
-  stshort(u, pos);
-  pos += 2;
-}
-
-Date& Date::loadShort(char const*& pos) {
-  uint16_t u = ldushort(pos);
-  pos += 2;
-  if (u == 0x0000)
-    value_ = kNull;
-  else if (u >= 0xFFFE)
-    value_ = kHigh;
-  else
-    value_ = int16_t(u ^ 0x8000u);
-  return *this;
-}

@@ -5,10 +5,9 @@
 #pragma once
 
 #include <zfound/CharClass.h>
-#include <zfound/Config.h>
 #include <zfound/Date.h>
+#include <zfound/DateSettings.h>
 #include <zfound/EnvVar.h>
-#include <zfound/OsServ.h>
 #include <zfound/String.h>
 
 #include <cstddef>

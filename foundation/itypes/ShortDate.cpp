@@ -6,7 +6,7 @@
 // past SHORT_TEXT_SIZE bytes of the caller's buffer.
 #include <zfound/ShortDate.h>
 #include <zfound/Date.h>
-#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
 #include <zfound/Time.h>
 
 #include "DateTimeImpl.h"
@@ -48,7 +48,7 @@ extern "C" {
 
 void SetDateFmt(int n) { dateOrderFlag = n != 0 ? 1 : 0; }
 
-void _resetDateFmt(void) { dateOrderFlag = -1; }
+void TEST_resetDateFmt(void) { dateOrderFlag = -1; }
 
 int GetDateFmt(void) {
   if (dateOrderFlag < 0) return startUpDone() && dateFmt() != 0 ? 1 : 0;
@@ -182,47 +182,5 @@ char* TToStr(uint16_t t, char* buffer, int flags) {
   return copyOut(buffer, text);
 }
 
-DbObject StrToObj(char const* s) {
-  if (s == nullptr) return NULL_DBOBJECT;
-  if (isHighText(s)) return MAX_DBOBJECT;
-  uint32_t words[2] = {0, 0};
-  char const* p = s;
-  while (*p == ' ') ++p;
-  for (int w = 0; w < 2; ++w) {
-    int n = 0;
-    for (;; ++p, ++n) {
-      int v = hexDigitValue(*p);
-      if (v < 0) break;
-      if (n == 8) return NULL_DBOBJECT;
-      words[w] = words[w] << 4 | uint32_t(v);
-    }
-    if (n == 0) return NULL_DBOBJECT;
-    if (w == 0) {
-      if (*p != '.') return NULL_DBOBJECT;
-      ++p;
-    }
-  }
-  while (*p == ' ') ++p;
-  if (*p != '\0') return NULL_DBOBJECT;
-  return DbObject{words[0], words[1]};
-}
-
-char* ObjToStr(DbObject id, char* buffer) {
-  if (_isNullDbObject(id)) {
-    buffer[0] = '\0';
-  } else if (_isMaxDbObject(id)) {
-    strcpy(buffer, "(high value)");
-  } else {
-    static char const digits[] = "0123456789ABCDEF";
-    uint32_t words[2] = {id.classId, id.instId};
-    char* p = buffer;
-    for (int w = 0; w < 2; ++w) {
-      for (int shift = 28; shift >= 0; shift -= 4) *p++ = digits[(words[w] >> shift) & 15];
-      if (w == 0) *p++ = '.';
-    }
-    *p = '\0';
-  }
-  return buffer;
-}
 
 }  // extern "C"

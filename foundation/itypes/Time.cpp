@@ -1,11 +1,11 @@
 // Time: composition and decomposition of seconds, the text reader and
-// writer, arithmetic, clock conversions and the stored forms.
+// writer, arithmetic and clock conversions (the stored forms are with the
+// other stored forms).
 //
 // Composition saturates into null and highest; the time of day is always
 // taken with floor division, so a time before 1984 still has its hours,
 // minutes and seconds in 0..23, 0..59 and 0..59. Clock values are 64-bit.
 #include <zfound/Time.h>
-#include <zfound/Portable.h>
 
 #include "DateTimeImpl.h"
 
@@ -189,35 +189,8 @@ char const* toCharPtr(Time t, int32_t flags) {
 
 String toString(Time t, int32_t flags) { return String(toCharPtr(t, flags)); }
 
-// ----------------------------------------------------------- stored forms
-
-void Time::store(char*& pos) const { stInt(value_, pos); }
-
-Time& Time::load(char const*& pos) {
-  value_ = ldInt(pos);
-  return *this;
-}
-
-void Time::store(FILE* f) const { stInt(f, value_); }
-
-Time& Time::load(FILE* f) {
-  value_ = ldInt(f);
-  return *this;
-}
-
 uint16_t Time::toShort() const {
   if (isNull()) return kShortNull;
   if (isHigh()) return kShortHigh;
   return uint16_t(timeOfDay(value_) / 2 + 1);
-}
-
-void Time::storeShort(char*& pos) const {
-  stshort(toShort(), pos);
-  pos += 2;
-}
-
-Time& Time::loadShort(char const*& pos) {
-  *this = Time(ldushort(pos));
-  pos += 2;
-  return *this;
 }

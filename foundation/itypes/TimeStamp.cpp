@@ -1,5 +1,6 @@
 // TimeStamp: stamps handed out in strictly increasing order, their
-// comparison, text and stored form.
+// comparison and text (the stored and connection forms are with the other
+// stored forms and the word channel).
 //
 // The process's last stamp only ever moves forward. setNow() gives the
 // current second with sequence 0 when the clock has passed the last stamp;
@@ -7,8 +8,6 @@
 // sequence number of the last stamp, and when that second has used all
 // 65,536 numbers it carries into the following second.
 #include <zfound/TimeStamp.h>
-#include <zfound/Connection.h>
-#include <zfound/Portable.h>
 #include <zfound/String.h>
 
 #include "DateTimeImpl.h"
@@ -91,35 +90,4 @@ String TimeStamp::descr() const {
   out.num(userId_, 0);
   out.put(")");
   return String(buf);
-}
-
-void TimeStamp::store(char*& pos) const {
-  time_.store(pos);
-  stshort(nSec_, pos);
-  stshort(userId_, pos + 2);
-  pos += 4;
-}
-
-TimeStamp& TimeStamp::load(char const*& pos) {
-  time_.load(pos);
-  nSec_ = ldushort(pos);
-  userId_ = ldushort(pos + 2);
-  pos += 4;
-  return *this;
-}
-
-Connection& operator<<(Connection& c, TimeStamp const& ts) {
-  c << int32_t(ts.time().value());
-  c << int32_t((uint32_t(ts.nSec()) << 16) | ts.userId());
-  return c;
-}
-
-Connection& operator>>(Connection& c, TimeStamp& ts) {
-  int32_t t = 0, w = 0;
-  c >> t;
-  c >> w;
-  ts = TimeStamp(toTime(t));
-  ts.setNSec(int32_t(uint32_t(w) >> 16));
-  ts.setUserId(int32_t(uint32_t(w) & 0xFFFF));
-  return c;
 }

@@ -1,5 +1,5 @@
-// National settings: the per-language "config" file and the directory-path
-// search shared with the message catalogues.
+// National settings: the per-language "config" file, found by the message
+// catalogues' directory-path search.
 //
 // The file is read into a local copy of the settings and put in force only
 // when every line read is sound, so a damaged file leaves the defaults.
@@ -7,6 +7,7 @@
 #include <zfound/Config.h>
 
 #include <zfound/Environ.h>
+#include <zfound/MsgTable.h>
 #include <zfound/Process.h>
 
 #include <sys/stat.h>
@@ -50,36 +51,6 @@ int readLine(FILE* f, std::string& line) {
   return any ? 1 : 0;
 }
 
-// openDataDirFile, also giving the name of the file it opened.
-FILE* openDataDirFileNamed(String const& path, String const& subdir, String const& file,
-                           std::string* found) {
-  if (!path) return nullptr;
-  std::string list = toCharPtr(path);
-  std::string tail = "/";
-  if (subdir) tail += std::string(toCharPtr(subdir)) + "/";
-  if (file) tail += toCharPtr(file);
-  size_t start = 0;
-  for (;;) {
-    size_t end = list.find(':', start);
-    std::string entry = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!entry.empty()) {
-      std::string name = entry + tail;
-      // Only a regular file counts: a directory of that name opens but
-      // cannot be read, and must not hide the entries after it.
-      if (FILE* f = std::fopen(name.c_str(), "r")) {
-        struct stat st;
-        if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
-          if (found) *found = name;
-          return f;
-        }
-        std::fclose(f);
-      }
-    }
-    if (end == std::string::npos) return nullptr;
-    start = end + 1;
-  }
-}
-
 }  // namespace
 
 InternatConfig::InternatConfig() { setDefaults(); }
@@ -113,10 +84,6 @@ String const& monthName(long m) {
   return m >= 0 && m < 12 ? c.monthNames[m] : none;
 }
 
-FILE* openDataDirFile(String const& path, String const& subdir, String const& file) {
-  return openDataDirFileNamed(path, subdir, file, nullptr);
-}
-
 ConfigLoadResult _loadConfig() {
   InternatConfig& live = config();
   live.setDefaults();
@@ -128,7 +95,9 @@ ConfigLoadResult _loadConfig() {
   FILE* f = nullptr;
   std::string name;
   if (dataDir) {
-    f = openDataDirFileNamed(String(dataDir), String(language), String("config"), &name);
+    String found;
+    f = openDataDirFile(String(dataDir), String(language), String("config"), &found);
+    if (f) name = toCharPtr(found);
   } else {
     char const* zephra = readEnvVar("ZEPHRA");
     name = std::string(zephra ? zephra : "") + "/data/" + language + "/config";

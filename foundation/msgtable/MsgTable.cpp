@@ -9,12 +9,11 @@
 // text that cannot be read is a missing key. A "~KEY" reference chain is
 // followed at most kMaxRefDepth steps.
 #include <zfound/Assert.h>
-#include <zfound/Config.h>
 #include <zfound/EnvVar.h>
 #include <zfound/HashTab.h>
 #include <zfound/MsgTable.h>
 #include <zfound/Portable.h>
-#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
 #include <zfound/PtrArray.h>
 
 #include <sys/stat.h>
@@ -22,6 +21,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 constexpr int kMaxRefDepth = 32;
@@ -141,6 +141,34 @@ MsgFile::MsgFile(String const& n)
   language = readEnvVar("LANGUAGE");
   file = openDataDirFile(path, language, name + ".msg");
   if (file) load();
+}
+
+FILE* openDataDirFile(String const& path, String const& subdir, String const& file, String* found) {
+  if (!path) return nullptr;
+  std::string list = toCharPtr(path);
+  std::string tail = "/";
+  if (subdir) tail += std::string(toCharPtr(subdir)) + "/";
+  if (file) tail += toCharPtr(file);
+  size_t start = 0;
+  for (;;) {
+    size_t end = list.find(':', start);
+    std::string entry = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!entry.empty()) {
+      std::string name = entry + tail;
+      // Only a regular file counts: a directory of that name opens but
+      // cannot be read, and must not hide the entries after it.
+      if (FILE* f = std::fopen(name.c_str(), "r")) {
+        struct stat st;
+        if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+          if (found) *found = String(name.c_str());
+          return f;
+        }
+        std::fclose(f);
+      }
+    }
+    if (end == std::string::npos) return nullptr;
+    start = end + 1;
+  }
 }
 
 MsgFile::~MsgFile() {

@@ -8,7 +8,7 @@
 // not held (-1). Locks taken through a part count in its lock count, so the
 // descriptor pool spares its descriptor.
 #include <zfound/FileLock.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/OsFile.h>
 #include <zfound/PhysFile.h>
 #include <zfound/Stream.h>

@@ -30,6 +30,16 @@ FileOps const* setFileOps(FileOps const* ops) {
   return previous;
 }
 
+bool syncDirectory(char const* dir) {
+  int fd = fileOps().open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = fileOps().fsync(fd) == 0;
+  int err = errno;
+  fileOps().close(fd);
+  errno = err;
+  return ok;
+}
+
 bool writeAll(int fd, void const* buffer, size_t length) {
   char const* p = static_cast<char const*>(buffer);
   while (length > 0) {

@@ -2,7 +2,7 @@
 // entry, the mapping of 64-bit logical offsets to parts, and the operations
 // that act on every part or on the first part only.
 #include <zfound/Assert.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/OsFile.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/Time.h>
@@ -188,8 +188,10 @@ int64_t OsFile::read(int32_t part, void* buffer, int64_t offset, int64_t length)
 }
 
 int OsFile::sync() {
-  for (int32_t i = 0; i < nparts_; ++i) pfiles_[i].sync();
-  return 0;
+  int result = 0;
+  for (int32_t i = 0; i < nparts_; ++i)
+    if (pfiles_[i].sync() != 0) result = -1;
+  return result;
 }
 
 void OsFile::resetCounters() {

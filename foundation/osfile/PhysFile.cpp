@@ -8,11 +8,11 @@
 // of a file on which another part holds locks (closing any descriptor of a
 // file drops every lock the process holds on it).
 #include <zfound/Assert.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/OsFile.h>
 #include <zfound/FileOps.h>
 #include <zfound/PhysFile.h>
-#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -343,11 +343,12 @@ int64_t PhysFile::write(void const* buffer, int64_t offset, int64_t length) {
 
 int PhysFile::sync() {
   if (nWrites_ == 0) return 0;
-  if (!updateFd("sync")) return 0;
+  if (!updateFd("sync")) return -1;
   for (int tries = 0;;) {
     if (fileOps().fsync(fd_) == 0) break;
     if (errno == EINTR) continue;
-    if (!osError("sync", tries++)) break;
+    // Given up: the writes stay due, so the next sync tries them again.
+    if (!osError("sync", tries++)) return -1;
   }
   nReads_ = nWrites_ = 0;
   return 0;

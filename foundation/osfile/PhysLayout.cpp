@@ -6,7 +6,7 @@
 // names no directory (empty, or an empty element of a list) is malformed. The open-ended range
 // marker is the 32-bit value -2147483648.
 #include <zfound/Assert.h>
-#include <zfound/Message.h>
+#include <zfound/Report.h>
 #include <zfound/Num.h>
 #include <zfound/PhysLayout.h>
 #include <zfound/RegExp.h>

@@ -1,4 +1,5 @@
-// Assertion reports and the verbose-trace level set.
+// Assertion reports, the containers' index report and the verbose-trace
+// level set.
 //
 // Every report is a fatal report through error(), which stops the process
 // when a fatal-error handler is installed. The level set is built once, on
@@ -25,6 +26,14 @@ void _postcond(char const* expr, char const* file, int line) {
 
 void _abnormal(char const* file, int line) {
   error("Program reached an invalid address at %s:%d.\n", file, line);
+}
+
+void _outOfBounds(long index, long high) {
+  static char const deflt[] = "Index #0 is out of bounds (#1 - #2).";
+  Message text = msgTablesReady() ? libMsg("OUTOFBOUNDS", deflt) : Message(deflt);
+  String args[3] = {toString(index), toString(0), toString(high)};
+  String filled = text.replaceArgs(args, 3);
+  error(String("%s"), toCharPtr(filled));
 }
 
 int32_t getNum(String& s) {

@@ -10,7 +10,7 @@
 #include <zfound/CharClass.h>
 #include <zfound/Message.h>
 #include <zfound/MsgTable.h>
-#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
 
 #include <cerrno>
 #include <cstdarg>

@@ -1,7 +1,7 @@
 // Pauses on a descriptor stream: a prompt written to the stream and single
 // keys read from the terminal.
-#include <zfound/Message.h>
-#include <zfound/OsServ.h>
+#include <zfound/ProcessHooks.h>
+#include <zfound/Report.h>
 #include <zfound/Stream.h>
 #include <zfound/String.h>
 

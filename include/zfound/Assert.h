@@ -54,6 +54,12 @@ inline bool check(bool held, void (*report)(char const*, char const*, int), char
 #define ZF_PRECOND_TEXT(cond, text) zf_detail::check(static_cast<bool>(cond), _precond, text, __FILE__, __LINE__)
 #define ZF_POSTCOND_TEXT(cond, text) zf_detail::check(static_cast<bool>(cond), _postcond, text, __FILE__, __LINE__)
 
+// Fatal report of an index outside 0..high-1 of a container: the library
+// text "OUTOFBOUNDS" ("Index #0 is out of bounds (#1 - #2)." while the
+// catalogues are not open) filled with index, 0 and high. Containers call it
+// directly: it is their one report.
+void _outOfBounds(long index, long high);
+
 // True when verbose-trace level `level` is switched on by ZXVERBOSELEVEL:
 // a count n switches on levels 0..n-1, then "+m" adds level m and "-m"
 // removes it ("3+5-1" gives 0, 2 and 5). Read once, on the first call.

@@ -2,7 +2,7 @@
 // class table (covering the national letters of the upper half), case
 // mappings built on it, the national-letter/ASCII translation, overflow-
 // checked 32-bit arithmetic, integer-to-text conversion, text search, the
-// check-digit routine and the comparisons of plain-function object ids.
+// check-digit routine.
 //
 // The table is indexed by character + 1 (entry 0 is end of file), so every
 // classifier accepts any unsigned char value and -1. Classification never
@@ -113,18 +113,3 @@ extern "C" void SetCheckFactor(int32_t weights);
 // Reads "CHECKDIGIT" again at the next CheckDigit (for tests).
 void TEST_resetCheckDigit();
 
-// --- object ids of the plain-function interface -------------------------------
-struct DbObject {
-  uint32_t classId;
-  uint32_t instId;
-};
-inline constexpr DbObject MIN_DBOBJECT{0u, 0u};
-inline constexpr DbObject MAX_DBOBJECT{0xFFFFFFFFu, 0xFFFFFFFFu};
-inline constexpr DbObject NULL_DBOBJECT{0u, 0u};
-bool __eq(DbObject const& a, DbObject const& b);
-bool __ne(DbObject const& a, DbObject const& b);
-bool _isMinDbObject(DbObject const& a);
-bool _isMaxDbObject(DbObject const& a);
-bool _isNullDbObject(DbObject const& a);
-// True when (a1, a2) and (b1, b2) are the same pair.
-bool DbObjectCmp(uint32_t a1, uint32_t a2, uint32_t b1, uint32_t b2);

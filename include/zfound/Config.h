@@ -1,13 +1,14 @@
 // National settings of a process (decimal point, thousands separator, date
 // format choice, day and month names), read once at start-up from the
-// per-language "config" file on the catalogue search path, and the
-// directory-path search that the catalogues use to find their files.
+// per-language "config" file on the catalogue search path (openDataDirFile,
+// MsgTable.h).
 //
 // Invariants: the settings object exists from startUp on; the accessors end
 // the process with "startUp function must be called.\n" before that. A
 // damaged file never leaves half-read settings in force: the defaults stay.
 #pragma once
 
+#include <zfound/DateSettings.h>
 #include <zfound/String.h>
 
 #include <cstdint>
@@ -32,14 +33,9 @@ public:
 char decPoint();
 // The thousands separator character.
 char thousandSep();
-// The date format choice: 0 for "INTER", 1 otherwise.
-int32_t dateFmt();
-// Sets the date format choice.
+// Sets the date format choice (read by dateFmt()). dateFmt(),
+// dayOfWeekName(d) and monthName(m): DateSettings.h (included above).
 void dateFmt(int32_t fmt);
-// The name of day d (0 is Sunday); null outside 0..6.
-String const& dayOfWeekName(long d);
-// The name of month m (0 is January); null outside 0..11.
-String const& monthName(long m);
 
 // Creates the settings object with its defaults (first call only).
 void _createConfig();
@@ -59,6 +55,3 @@ struct ConfigLoadResult {
 // whole and reported in the result.
 ConfigLoadResult _loadConfig();
 
-// Tries "<entry>/<subdir>/<file>" for each ":"-separated entry of `path` in
-// order and returns the first that opens for reading; null when none does.
-FILE* openDataDirFile(String const& path, String const& subdir, String const& file);

@@ -60,7 +60,7 @@ class ExprObject;
 // The instruction set: numbers, names and operand sizes.
 struct Instruction {
   enum Id : uint16_t {
-    stop = 0,            // ends the current block
+    stop = 0,            // ends the current block (a condition, branch or loop body)
     null = 1,            // ends the code
     pad = 2,             // alignment filler
     void_value = 3,      // pushes void
@@ -73,53 +73,53 @@ struct Instruction {
     date_type = 10,      // 2 units (aligned): day number
     bool_type = 11,      // 1 unit (not aligned): 0 or 1
     int_type = 12,       // 2 units (aligned): a long pushed as a number
-    hour = 13,
-    today = 14,
-    user = 15,
-    get_env = 16,        // name -> value
-    function = 17,       // name, index -> result; arguments follow
-    method = 18,         // name, index -> result; object reference and arguments follow
-    eq = 19,
-    ne = 20,
-    gt = 21,
-    lt = 22,
-    ge = 23,
-    le = 24,
-    in = 25,             // v, e1..en, n -> logical
-    between = 26,        // v, low, high -> logical
-    or_ = 27,            // listed as "or"
-    and_ = 28,           // listed as "and"
-    not_ = 29,           // listed as "not"
-    cond_if = 30,        // c, x, y -> x or y
-    when = 31,           // x, c, v -> x or v
-    add = 32,
-    dif = 33,
-    mult = 34,
-    div = 35,
-    umin = 36,
-    msg = 37,            // t1, t2, t3 -> text; arguments follow
-    local_decl = 38,     // [initial], flag, name, index -> value
-    local_set = 39,      // name, flag, index -> reference
-    local_get = 40,      // name, flag, index -> value
-    id_set = 41,         // unresolved identifier (target)
-    id_get = 42,         // unresolved identifier (value)
-    global_obj_set = 43, // [row], name, flag, id -> reference
-    global_obj_get = 44, // [row], name, flag, id -> value
-    foreign_obj_set = 45,
-    foreign_obj_get = 46,
-    foreach_inst = 47,   // 2 units: body, next
-    if_inst = 48,        // 3 units: then, else (0: none), next
-    while_inst = 49,     // 2 units: body, next
-    break_inst = 50,
-    continue_inst = 51,
-    return_inst = 52,
-    assign = 53,
-    assign_add = 54,
-    assign_sub = 55,
-    assign_mul = 56,
-    assign_div = 57,
-    like = 58,
-    match = 59,
+    hour = 13,           // pushes the current time (Time "NOW")
+    today = 14,          // pushes today's date (Date "NOW")
+    user = 15,           // pushes the name of the process's user
+    get_env = 16,        // name -> a digit name's program argument, else the environment value
+    function = 17,       // name, index -> the bound function's result; arguments follow
+    method = 18,         // name, index -> the bound method's result; object reference and arguments follow
+    eq = 19,             // a, b -> logical: a equal to b
+    ne = 20,             // a, b -> logical: a not equal to b
+    gt = 21,             // a, b -> logical: a greater than b
+    lt = 22,             // a, b -> logical: a less than b
+    ge = 23,             // a, b -> logical: a greater than or equal to b
+    le = 24,             // a, b -> logical: a less than or equal to b
+    in = 25,             // v, e1..en, n -> logical: v equals one of e1..en
+    between = 26,        // v, low, high -> logical: low <= v <= high
+    or_ = 27,            // a, b -> a or b (listed as "or")
+    and_ = 28,           // a, b -> a and b (listed as "and")
+    not_ = 29,           // a -> not a (listed as "not")
+    cond_if = 30,        // c, x, y -> x when c holds, else y
+    when = 31,           // x, c, v -> x when c holds, else v
+    add = 32,            // a, b -> a + b (null when b is null, unless a is a text)
+    dif = 33,            // a, b -> a - b (null when either is null)
+    mult = 34,           // a, b -> a * b (null when either is null)
+    div = 35,            // a, b -> a / b (null when either is null)
+    umin = 36,           // a -> -a (null stays null)
+    msg = 37,            // table, section, key -> the catalogue text filled with the arguments that follow
+    local_decl = 38,     // [initial], flag, name, index -> value: declares a variable (empty or initial)
+    local_set = 39,      // name, flag, index -> reference to the variable
+    local_get = 40,      // name, flag, index -> the variable's value
+    id_set = 41,         // a name not yet bound (target): binding makes it 39 or 43; unbound, a fault
+    id_get = 42,         // a name not yet bound (value): binding makes it 40 or 44; unbound, a fault
+    global_obj_set = 43, // [row], name, flag, id -> reference to the named object of Properties
+    global_obj_get = 44, // [row], name, flag, id -> value of the named object of Properties
+    foreign_obj_set = 45, // [row], name, flag, class id, id -> reference to an object of the program
+    foreign_obj_get = 46, // [row], name, flag, class id, id -> value of an object of the program
+    foreach_inst = 47,   // 2 units: body, next; runs only in a kind that binds it (else a fault)
+    if_inst = 48,        // 3 units: then, else (0: none), next; runs then or else by the condition after them
+    while_inst = 49,     // 2 units: body, next; runs body while the condition after them holds
+    break_inst = 50,     // leaves the innermost loop
+    continue_inst = 51,  // ends this round of the innermost loop
+    return_inst = 52,    // ends the evaluation; the top value is its result
+    assign = 53,         // reference, v -> the target takes v; pushes the target
+    assign_add = 54,     // reference, v -> the target takes target + v; pushes the target
+    assign_sub = 55,     // reference, v -> the target takes target - v; pushes the target
+    assign_mul = 56,     // reference, v -> the target takes target * v; pushes the target
+    assign_div = 57,     // reference, v -> the target takes target / v; pushes the target
+    like = 58,           // text, pattern -> logical: the pattern matches from the text's beginning
+    match = 59,          // text, pattern -> logical: the pattern matches anywhere in the text
   };
   static constexpr uint16_t kLast = 59;
   // Names of the instructions, indexed by number ("stop", "null", ...).
@@ -466,62 +466,119 @@ public:
   void foreachAddrFill(long at, long body, long next);
 
   // --- virtual operations ---------------------------------------------------
+  // One per instruction that a derived kind may run its own way, and the
+  // binding steps it may answer its own way.
+  // get_env: pops a name, pushes the program argument (digit name) or the environment value.
   virtual void getEnv();
+  // in: pops the count and the list, replaces v by whether it equals one of them.
   virtual void in();
+  // not: pops a, pushes not a.
   virtual void logicalNot();
+  // and: pops b and a, pushes a and b.
   virtual void logicalAnd();
+  // or: pops b and a, pushes a or b.
   virtual void logicalOr();
+  // between: pops high, low and v, pushes low <= v <= high.
   virtual void between();
+  // eq: pops b and a, pushes a == b.
   virtual void equal();
+  // ne: pops b and a, pushes a != b.
   virtual void notEqual();
+  // cond_if: pops y, x and c, pushes x when c holds, else y.
   virtual void conditionalIf();
+  // when: pops v and c; when c does not hold, v replaces the top value.
   virtual void when();
+  // gt: pops b and a, pushes a > b.
   virtual void greater();
+  // lt: pops b and a, pushes a < b.
   virtual void lessThan();
+  // ge: pops b and a, pushes a >= b.
   virtual void greaterOrEqual();
+  // le: pops b and a, pushes a <= b.
   virtual void lessOrEqual();
+  // add: pops b and a, pushes a + b (null when b is null, unless a is a text).
   virtual void add();
+  // dif: pops b and a, pushes a - b (null when either is null).
   virtual void diff();
+  // mult: pops b and a, pushes a * b (null when either is null).
   virtual void mult();
+  // div: pops b and a, pushes a / b (null when either is null).
   virtual void div();
+  // umin: pops a, pushes -a (null stays null).
   virtual void umin();
+  // today: pushes today's date.
   virtual void execToday();
+  // hour: pushes the current time.
   virtual void execHour();
+  // function: pops the index, runs the bound function over the arguments at pc.
   virtual void execFunction(Datum& pc);
+  // method: pops the index, reads the object reference at pc, runs the bound method.
   virtual void execMethod(Datum& pc);
+  // msg: pops key and section; the table becomes the text (getMsg) filled with the arguments at pc.
   virtual void execMsg(Datum& pc);
+  // user: pushes the name of the process's user.
   virtual void execUser();
+  // if_inst: runs the condition, then the then or else block; pc moves to the next statement.
   virtual void execIf(Datum& pc);
+  // while_inst: runs the body while the condition holds; pc moves to the next statement.
   virtual void execWhile(Datum& pc);
+  // foreach_inst: a fault here; a kind that binds the loop runs it over its rows.
   virtual void execForeach(Datum& pc);
+  // return_inst: ends the evaluation.
   virtual void execReturn(Datum& pc);
+  // break_inst: leaves the innermost loop.
   virtual void execBreak(Datum& pc);
+  // continue_inst: ends this round of the innermost loop.
   virtual void execContinue(Datum& pc);
+  // assign: pops v and the target reference, sets the target to v, pushes it.
   virtual void execAssign();
+  // assign_add: as execAssign with target + v.
   virtual void execAssignAdd();
+  // assign_sub: as execAssign with target - v.
   virtual void execAssignSub();
+  // assign_mul: as execAssign with target * v.
   virtual void execAssignMul();
+  // assign_div: as execAssign with target / v.
   virtual void execAssignDiv();
+  // local_set: pops index, flag and name, pushes a reference to the variable.
   virtual void execLocalObjSet();
+  // local_get: pops index, flag and name, pushes the variable's value.
   virtual void execLocalObjGet();
+  // local_decl: pops index, name, flag and any initial value; sets the variable, pushes its value.
   virtual void execLocalDecl();
+  // like: pops pattern and text, pushes whether the pattern matches from the beginning.
   virtual void like();
+  // match: pops pattern and text, pushes whether the pattern matches anywhere.
   virtual void match();
+  // Binds an object of the program by name (id and class id); false, unknown, here.
   virtual bool resolveForeignObj(String const& name, int32_t& id, int32_t& classId);
+  // kGlobalObjId when Properties knows the name, else -1.
   virtual long resolveGlobalObj(String const& name);
+  // The index of the variable of that name, or -1.
   virtual long resolveLocalObject(String const& name);
+  // Adds a variable and returns its index; -1 (error text set) when the name is taken.
   virtual long installLocalObject(String const& name);
+  // foreign_obj_set/get at run time: a kind that binds objects of the program acts; nothing here.
   virtual void resolveOthers(Instruction::Id id);
+  // global_obj_get: pops the reference group, pushes the named object's value.
   virtual void execGlobalObjGet();
+  // global_obj_set: pops the reference group, pushes a reference to the named object.
   virtual void execGlobalObjSet();
+  // Binds a foreach header at pc and leaves pc at its body; false (not bindable) here.
   virtual bool resolveForeach(Datum& pc);
+  // The token code of a keyword of the language, or -1.
   virtual int findKeyword(String const& word);
+  // The error text of the last compilation or evaluation.
   virtual String errorDescr() const { return error_; }
+  // The value of variable i; a fault and a scratch void value when there is none.
   virtual AnyValue& localObjectValue(long i);
+  // The enclosing report's or form's expression (the Fm and Rp names alike) in the
+  // kinds that have one; null here.
   virtual Expr* getReportExpr() { return nullptr; }
   virtual Expr* getFormExpr() { return nullptr; }
   virtual Expr* getFmExpr() { return nullptr; }
   virtual Expr* getRpExpr() { return nullptr; }
+  // The text of key in section of catalogue table; null here (a kind with catalogues answers).
   virtual String getMsg(String const& table, String const& section, String const& key);
 
   // Sets the error text (kept until the next compilation or evaluation).

@@ -1,7 +1,8 @@
 // The durable-I/O seam: every system call that opens, reads, writes, syncs,
 // truncates, renames, removes or closes a stored file goes through the one
 // operations table here (PhysFile and so OsFile and the file streams, the
-// configuration file store, the message-file editor). Production uses the
+// configuration file store, the message-file editor, the server's state
+// file), and so does the sync of a directory after a rename in it. Production uses the
 // plain system calls; a test installs its own table to fail the Nth write or
 // sync, count syncs, or drop what was never synced (the test support's FaultFs).
 //
@@ -42,3 +43,8 @@ FileOps const* setFileOps(FileOps const* ops);
 // Writes all `length` bytes to `fd` through the seam, repeating partial and
 // interrupted writes; false with errno set when a write fails.
 bool writeAll(int fd, void const* buffer, size_t length);
+
+// Syncs the directory `dir` through the seam (open read-only, fsync, close),
+// so that a file created, renamed or removed in it stays so after a crash;
+// false with errno set when it cannot be opened or synced.
+bool syncDirectory(char const* dir);

@@ -20,6 +20,7 @@
 
 #include <zfound/AnyValue.h>
 #include <zfound/Format.h>
+#include <zfound/Report.h>
 #include <zfound/String.h>
 
 // A report handler: flags, title and text as NUL-terminated strings.
@@ -62,21 +63,18 @@ public:
 // The concatenation of two messages.
 Message operator+(Message const& a, Message const& b);
 
-// The text of `key` in the library table; the not-found text when missing.
-// Asserts "_libMsg != (0)" (i.e. startUp has run).
-String libMsg(char const* key);
-String libMsg(String const& key);
+// libMsg(key) (the text of `key` in the library table), msgTablesReady(),
+// error() and ariError() are declared in Report.h, which the layers below
+// this one include.
 // A quiet lookup: `deflt` when the key is missing.
 Message libMsg(char const* key, char const* deflt);
 Message libMsg(String const& key, char const* deflt);
-// The same four on the program's table (asserts "_appMsg != (0)").
+// The program's table: the text of `key`, the not-found text when missing
+// (asserts "_appMsg != (0)"), and the quiet lookups.
 String appMsg(char const* key);
 String appMsg(String const& key);
 Message appMsg(char const* key, char const* deflt);
 Message appMsg(String const& key, char const* deflt);
-
-// True once _initMsgTables() has opened the two tables.
-bool msgTablesReady();
 
 // Reports. Each returns the handler's result or -1 when it is not installed.
 // display handler, title `title`, flags | 64.
@@ -95,21 +93,13 @@ int fatalError(String const& text);
 //   notice:  display handler, title "NOTICE", flags | 64.
 //   warning: display-error handler, title "WARNING", flags | 64.
 //   ariError: arithmetic-error handler, title "ERROR", flags | 16.
-int errorList(String const& fmt, FmtArg const* list, size_t count);
+// (errorList, ariErrorList and their forms error, ariError: Report.h.)
 int noticeList(String const& fmt, FmtArg const* list, size_t count);
 int warningList(String const& fmt, FmtArg const* list, size_t count);
-int ariErrorList(String const& fmt, FmtArg const* list, size_t count);
 
-inline int error(String const& fmt) { return errorList(fmt, nullptr, 0); }
 inline int notice(String const& fmt) { return noticeList(fmt, nullptr, 0); }
 inline int warning(String const& fmt) { return warningList(fmt, nullptr, 0); }
-inline int ariError(String const& fmt) { return ariErrorList(fmt, nullptr, 0); }
 
-template <class... A>
-int error(String const& fmt, A const&... a) {
-  FmtArg list[] = {FmtArg(a)...};
-  return errorList(fmt, list, sizeof...(A));
-}
 template <class... A>
 int notice(String const& fmt, A const&... a) {
   FmtArg list[] = {FmtArg(a)...};
@@ -119,11 +109,6 @@ template <class... A>
 int warning(String const& fmt, A const&... a) {
   FmtArg list[] = {FmtArg(a)...};
   return warningList(fmt, list, sizeof...(A));
-}
-template <class... A>
-int ariError(String const& fmt, A const&... a) {
-  FmtArg list[] = {FmtArg(a)...};
-  return ariErrorList(fmt, list, sizeof...(A));
 }
 
 extern "C" {

@@ -118,6 +118,11 @@ private:
   bool quiet;       // missing key gives the highest String
 };
 
+// Tries "<entry>/<subdir>/<file>" for each ":"-separated entry of `path` in
+// order and returns the first regular file that opens for reading; null when
+// none does. `found`, when not null, receives the name of the file opened.
+FILE* openDataDirFile(String const& path, String const& subdir, String const& file, String* found = nullptr);
+
 extern "C" {
 // The text of `key` in section "db", "fm", "gn", "rp", "st" or "wi" of the
 // library catalogue "lib". The returned characters stay valid until ten

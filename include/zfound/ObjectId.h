@@ -5,14 +5,12 @@
 //  - two unsigned 32-bit words, the class id then the instance id;
 //  - the null id has both words 0 (and only that id is null); the highest id
 //    has both words all ones: MAX_DBOBJECT, the object id of the plain-function
-//    interface (CharClass.h), which converts to an ObjectId;
+//    interface (DbObject, below), which converts to an ObjectId;
 //  - the stored form is 8 bytes, each word most significant byte first;
 //    on a Connection the two words travel as two longs, class id first;
 //  - ids are ordered by class id, then instance id, both unsigned, so ids
 //    far apart still order correctly.
 #pragma once
-
-#include <zfound/CharClass.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +18,34 @@
 class String;
 class Connection;
 class PObject;
+
+// --- object ids of the plain-function interface ---------------------------------
+// The same pair of words as a plain struct, with its comparisons and text
+// forms, for code of the plain-function interface.
+struct DbObject {
+  uint32_t classId;
+  uint32_t instId;
+};
+inline constexpr DbObject MIN_DBOBJECT{0u, 0u};
+inline constexpr DbObject MAX_DBOBJECT{0xFFFFFFFFu, 0xFFFFFFFFu};
+inline constexpr DbObject NULL_DBOBJECT{0u, 0u};
+bool __eq(DbObject const& a, DbObject const& b);
+bool __ne(DbObject const& a, DbObject const& b);
+bool _isMinDbObject(DbObject const& a);
+bool _isMaxDbObject(DbObject const& a);
+bool _isNullDbObject(DbObject const& a);
+// True when (a1, a2) and (b1, b2) are the same pair.
+bool DbObjectCmp(uint32_t a1, uint32_t a2, uint32_t b1, uint32_t b2);
+
+extern "C" {
+// Text to object id: "%08X.%08X" (one to eight hexadecimal digits each);
+// a null pointer, an empty or unreadable text the null id (0, 0); the
+// pointer 1 or "(high value)" the highest id.
+DbObject StrToObj(char const* s);
+// The text of an object id into buffer (at least 18 bytes): the empty text
+// for the null id, "(high value)" for the highest.
+char* ObjToStr(DbObject id, char* buffer);
+}
 
 class ObjectId {
 public:

@@ -78,7 +78,9 @@ public:
   void waitForWrites() {}
   // Reads part `part` at an in-part offset (layout-placed files only).
   int64_t read(int32_t part, void* buffer, int64_t offset, int64_t length);
-  // Syncs every part; 0.
+  // Syncs every part written since its last sync; 0, or -1 when a part
+  // could not be synced (its error in errNo(); it stays due for the next
+  // sync).
   int sync();
   void resetCounters();
   // The first part's descriptor, opened if needed.

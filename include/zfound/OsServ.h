@@ -12,6 +12,8 @@
 // valid until its next call. Nothing here replaces a C library symbol.
 #pragma once
 
+#include <zfound/DateSettings.h>
+#include <zfound/ProcessHooks.h>
 #include <zfound/String.h>
 
 #include <sys/stat.h>
@@ -45,11 +47,7 @@ int64_t groupId(String const& name);
 char const* groupName(int64_t gid);
 
 // --- local time ------------------------------------------------------------------
-// t (seconds since 1970) plus the local zone offset in force at t,
-// daylight saving included.
-int64_t _osTimeZoneAdj(int64_t t);
-// The current local time in seconds: _osTimeZoneAdj(time(0)).
-int64_t _osTime();
+// _osTimeZoneAdj(t) and _osTime(): DateSettings.h (included above).
 
 // --- files -----------------------------------------------------------------------
 // stat of path into buf (a static buffer when buf is null); -1 for a null or
@@ -69,9 +67,7 @@ int setTerminal();
 int resetTerminal();
 // True between setTerminal and resetTerminal.
 bool terminalIsSet();
-// One byte from standard input as a signed character (-1 at the end of the
-// input); sets the terminal for this one read when it was not set.
-int getChar();
+// getChar(), one byte from standard input: ProcessHooks.h (included above).
 
 // --- temporary names -------------------------------------------------------------------
 // Size of the buffer zfTmpnam fills.

@@ -51,7 +51,9 @@ public:
   // Writes all length bytes at offset; length, or -1.
   int64_t write(void const* buffer, int64_t offset, int64_t length);
   int64_t awrite(void const* buffer, int64_t offset, int64_t length) { return write(buffer, offset, length); }
-  // fsync when the part was written since the last sync; 0.
+  // fsync when the part was written since the last sync; 0, or -1 when the
+  // fsync failed and the error handler gave up (the writes stay due, so the
+  // next sync tries again).
   int sync();
   void rename(String const& name, String const& ext);
   void rename(String const& dir, String const& name, String const& ext);

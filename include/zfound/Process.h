@@ -9,6 +9,7 @@
 // byte, except that an abnormal end whose low byte is 0 exits with 1.
 #pragma once
 
+#include <zfound/ProcessHooks.h>
 #include <zfound/String.h>
 
 #include <cstdint>
@@ -16,21 +17,13 @@
 
 class Time;
 
-// The abnormal-end bit of a stop code.
-constexpr int32_t STOP_ABNORMAL = INT32_MIN;
-
 // Sets up the process. `name` is "[system:]path/program[-version]"; leading
 // "!" arguments are consumed, an "@file" first argument is expanded, and
 // argc/argv are updated to what remains. Only the first call does anything.
 void startUp(String const& name, int& argc, char**& argv);
 
-// True once startUp has run.
-bool startUpDone();
+// startUpDone, appName and appVersion: ProcessHooks.h (included above).
 
-// The program name, without version.
-String const& appName();
-// The version from the start name; "1.0" when it had none.
-String const& appVersion();
 // The system part of the start name (text before ":"); null when none.
 String const& sysName();
 
@@ -84,10 +77,7 @@ bool procUserServer();
 // The request-processing client flag; nothing in this system sets it.
 int32_t procCrackerClient();
 
-// Ends the process: abnormal hooks (when bit 31 of `code` is set), stop
-// hooks, failure record (abnormal only), then exit. Returns at once only when
-// a stop is already under way (a hook calling stop does not recurse).
-void stop(int32_t code);
+// stop(code), the process's one way out, and STOP_ABNORMAL: ProcessHooks.h.
 // Signal handler: an abnormal stop carrying the signal number.
 void stopThis(int sig);
 

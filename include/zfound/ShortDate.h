@@ -26,8 +26,6 @@
 #define SHORT_TIME_NOW ((uint16_t)65535)
 
 #ifdef __cplusplus
-#include <zfound/CharClass.h>
-
 extern "C" {
 #endif
 
@@ -74,22 +72,13 @@ uint16_t StrNXToT(char const* s);
  * (other than the marker) give the empty text. */
 char* TToStr(uint16_t t, char* buffer, int flags);
 
-#ifdef __cplusplus
-/* Text to object id: "%08X.%08X" (one to eight hexadecimal digits each);
- * a null pointer, an empty or unreadable text the null id (0, 0); the
- * pointer 1 or "(high value)" the highest id. */
-DbObject StrToObj(char const* s);
-/* The text of an object id into buffer (at least 18 bytes): the empty text
- * for the null id, "(high value)" for the highest. */
-char* ObjToStr(DbObject id, char* buffer);
-#endif
 
 /* The date order flag: 1 means month before day. Until set it follows the
  * national settings' date format. */
 void SetDateFmt(int n);
 int GetDateFmt(void);
 /* Forgets a flag set by SetDateFmt: the national settings decide again. */
-void _resetDateFmt(void);
+void TEST_resetDateFmt(void);
 
 #ifdef __cplusplus
 }

@@ -1,9 +1,11 @@
 // The state file: reading and checking its header and stamps, and replacing
-// it atomically. See StateFile.h for the byte table.
+// it atomically through the durable-I/O seam. See StateFile.h for the byte
+// table.
 #include <svcore/StateFile.h>
 
 #include <blkfile/StorageEnv.h>
 
+#include <zfound/FileOps.h>
 #include <zfound/Message.h>
 #include <zfound/Portable.h>
 
@@ -29,16 +31,6 @@ void splitPath(String const& path, String& dir, String& base) {
     dir = slash == 0 ? String("/") : String(s, slash);
     base = String(s + slash + 1, path.length() - slash - 1);
   }
-}
-
-// Syncs a directory so that a rename in it is durable.
-bool syncDir(String const& dir) {
-  int fd = ::open(dir.isNull() ? "." : toCharPtr(dir), O_RDONLY | O_DIRECTORY);
-  if (fd < 0)
-    return false;
-  bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
 }
 
 void putName(char* at, String const& name) {
@@ -187,14 +179,14 @@ bool StateFile::replace(char const* buf, int32_t len) {
   bool ok = opened && tmp.write(buf, 0, len) == len && tmp.sync() == 0;
   tmp.close();
   if (ok)
-    ok = std::rename(toCharPtr(tmpPath), toCharPtr(path_)) == 0;
+    ok = fileOps().rename(toCharPtr(tmpPath), toCharPtr(path_)) == 0;
   if (!ok) {
     if (opened)
-      ::unlink(toCharPtr(tmpPath));
+      fileOps().unlink(toCharPtr(tmpPath));
     warning(appMsg("CANTWRITESTFILE"), toCharPtr(path_));
     return false;
   }
-  syncDir(dir);
+  syncDirectory(dir.isNull() ? "." : toCharPtr(dir));
   // The old descriptor names the replaced file: open the new one.
   file_.close();
   file_.open(dir, base, String(), OsFile::Read | OsFile::Write | OsFile::Create);

@@ -190,16 +190,4 @@ TEST(CharClass, CheckDigit) {
   TEST_resetCheckDigit();
 }
 
-TEST(CharClass, ObjectIds) {
-  DbObject a{1, 2}, b{1, 2}, c{1, 3};
-  EXPECT_TRUE(__eq(a, b));
-  EXPECT_TRUE(__ne(a, c));
-  EXPECT_TRUE(_isMinDbObject(DbObject{0, 0}));
-  EXPECT_TRUE(_isNullDbObject(DbObject{0, 0}));
-  EXPECT_TRUE(_isMaxDbObject(DbObject{0xFFFFFFFFu, 0xFFFFFFFFu}));
-  EXPECT_FALSE(_isMaxDbObject(DbObject{0xFFFFFFFFu, 0}));
-  EXPECT_TRUE(DbObjectCmp(1, 2, 1, 2));
-  EXPECT_FALSE(DbObjectCmp(1, 2, 2, 1));
-}
-
 }  // namespace

@@ -1,5 +1,5 @@
-// Object ids (text, stored, stream and channel forms, order, null rule) and
-// the registry of persistent objects.
+// Object ids (text, stored, stream and channel forms, order, null rule), the
+// plain-function object id, and the registry of persistent objects.
 #include <gtest/gtest.h>
 
 #include <zfound/LoopConnection.h>
@@ -23,6 +23,42 @@ namespace {
 
 // The highest id.
 ObjectId const kHigh(MAX_DBOBJECT);
+
+// The plain-function object id: comparisons and text forms.
+TEST(PlainObjectId, Comparisons) {
+  DbObject a{1, 2}, b{1, 2}, c{1, 3};
+  EXPECT_TRUE(__eq(a, b));
+  EXPECT_TRUE(__ne(a, c));
+  EXPECT_TRUE(_isMinDbObject(DbObject{0, 0}));
+  EXPECT_TRUE(_isNullDbObject(DbObject{0, 0}));
+  EXPECT_TRUE(_isMaxDbObject(DbObject{0xFFFFFFFFu, 0xFFFFFFFFu}));
+  EXPECT_FALSE(_isMaxDbObject(DbObject{0xFFFFFFFFu, 0}));
+  EXPECT_TRUE(DbObjectCmp(1, 2, 1, 2));
+  EXPECT_FALSE(DbObjectCmp(1, 2, 2, 1));
+}
+
+TEST(PlainObjectId, TextForms) {
+  struct Case {
+    char const* text;
+    uint32_t classId, instId;
+  } const cases[] = {
+      {"0000000A.FFFFFFFE", 10, 0xFFFFFFFE}, {"a.1f", 10, 0x1F},       {" 00000001.00000002 ", 1, 2},
+      {"", 0, 0},                            {"123456789.1", 0, 0},    {"12.", 0, 0},
+      {"12-34", 0, 0},                       {"1.2x", 0, 0},           {"(high value)", 0xFFFFFFFF, 0xFFFFFFFF},
+  };
+  for (auto const& c : cases) {
+    DbObject id = StrToObj(c.text);
+    EXPECT_EQ(id.classId, c.classId) << c.text;
+    EXPECT_EQ(id.instId, c.instId) << c.text;
+  }
+  EXPECT_TRUE(_isNullDbObject(StrToObj(nullptr)));
+  EXPECT_TRUE(_isMaxDbObject(StrToObj(reinterpret_cast<char const*>(1))));
+  char buf[32];
+  EXPECT_STREQ(ObjToStr(DbObject{10, 0xFFFFFFFE}, buf), "0000000A.FFFFFFFE");
+  EXPECT_STREQ(ObjToStr(NULL_DBOBJECT, buf), "");
+  EXPECT_STREQ(ObjToStr(MAX_DBOBJECT, buf), "(high value)");
+  EXPECT_TRUE(__eq(StrToObj(ObjToStr(DbObject{0x12345678, 0x9ABCDEF0}, buf)), DbObject{0x12345678, 0x9ABCDEF0}));
+}
 
 TEST(ObjectIdTest, TextForms) {
   struct Case {

@@ -39,7 +39,7 @@ std::string ttos(uint16_t t, int flags) {
 // decide again.
 struct ScopedOrder {
   explicit ScopedOrder(int n) { SetDateFmt(n); }
-  ~ScopedOrder() { _resetDateFmt(); }
+  ~ScopedOrder() { TEST_resetDateFmt(); }
 };
 
 }  // namespace
@@ -215,27 +215,4 @@ TEST(ShortClock, TodayAndHourInTwoZones) {
       break;
     }
   }
-}
-
-TEST(ShortObjectId, TextForms) {
-  struct Case {
-    char const* text;
-    uint32_t classId, instId;
-  } const cases[] = {
-      {"0000000A.FFFFFFFE", 10, 0xFFFFFFFE}, {"a.1f", 10, 0x1F},       {" 00000001.00000002 ", 1, 2},
-      {"", 0, 0},                            {"123456789.1", 0, 0},    {"12.", 0, 0},
-      {"12-34", 0, 0},                       {"1.2x", 0, 0},           {"(high value)", 0xFFFFFFFF, 0xFFFFFFFF},
-  };
-  for (auto const& c : cases) {
-    DbObject id = StrToObj(c.text);
-    EXPECT_EQ(id.classId, c.classId) << c.text;
-    EXPECT_EQ(id.instId, c.instId) << c.text;
-  }
-  EXPECT_TRUE(_isNullDbObject(StrToObj(nullptr)));
-  EXPECT_TRUE(_isMaxDbObject(StrToObj(kHighPtr)));
-  char buf[32];
-  EXPECT_STREQ(ObjToStr(DbObject{10, 0xFFFFFFFE}, buf), "0000000A.FFFFFFFE");
-  EXPECT_STREQ(ObjToStr(NULL_DBOBJECT, buf), "");
-  EXPECT_STREQ(ObjToStr(MAX_DBOBJECT, buf), "(high value)");
-  EXPECT_TRUE(__eq(StrToObj(ObjToStr(DbObject{0x12345678, 0x9ABCDEF0}, buf)), DbObject{0x12345678, 0x9ABCDEF0}));
 }

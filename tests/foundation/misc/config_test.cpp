@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <zfound/Config.h>
+#include <zfound/MsgTable.h>
 
 #include <cstdio>
 #include <string>

@@ -85,6 +85,31 @@ TEST(FileOpsTest, AFailedWriteOrSyncIsReportedAndChangesNothingElse) {
   EXPECT_EQ(0, r.status) << r.err;
 }
 
+// A sync that failed says so, and leaves the part's writes due: the next
+// sync tries them again instead of answering at once.
+TEST(FileOpsTest, AFailedSyncIsRetriedByTheNextSync) {
+  zftest::TempDir dir;
+  std::string path = dir.path();
+  zftest::RunResult r = zftest::runInChild([&]() -> int {
+    OsFile::setHandler([](char const*, int) -> int { return 0; });
+    zftest::FaultFs fs;
+    OsFile f(S(path), "data", "dat", kRw);
+    std::string file = path + "/data.dat";
+    ZF_CHILD_CHECK(f.write("AAAA", 0, 4) == 4);
+    fs.failSync(1, EIO, "", 100);  // fails until the disk recovers
+    ZF_CHILD_CHECK(f.sync() == -1);
+    ZF_CHILD_CHECK(f.errNo() == EIO);
+    ZF_CHILD_CHECK(fs.syncs(file) == 0);
+    fs.failSync(0);
+    ZF_CHILD_CHECK(f.sync() == 0);
+    ZF_CHILD_CHECK(fs.syncs(file) == 1);
+    fs.crash();
+    ZF_CHILD_CHECK(zftest::readFile(file) == "AAAA");
+    return 0;
+  });
+  EXPECT_EQ(0, r.status) << r.err;
+}
+
 // With a handler that asks for a retry, the failed write is reported once
 // and the retry completes it: the file holds every byte.
 TEST(FileOpsTest, ARetriedWriteCompletesTheFile) {

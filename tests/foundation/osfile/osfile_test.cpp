@@ -269,7 +269,8 @@ TEST(OsFileTest, ALockingReadOverAStripeBoundaryLocksBothParts) {
   EXPECT_EQ(0, inChild([&]() -> int {  // another process finds both runs taken
               PhysLayout l(S(file));
               OsFile g(l, "lkfile", "dat", OsFile::Read | OsFile::Write, 1024);
-              return (g.lock(8191, 1, OsFile::LockTest) == 1 ? 0 : 1) + (g.lock(8192, 1, OsFile::LockTest) == 1 ? 0 : 2);
+              return (g.lock(8191, 1, OsFile::LockTest) == kRangeLockBusy ? 0 : 1) +
+                     (g.lock(8192, 1, OsFile::LockTest) == kRangeLockBusy ? 0 : 2);
             }));
 }
 
@@ -518,7 +519,7 @@ TEST(OsFileTest, APoolOfLockedFilesSaysSo) {
     for (int i = 0; i < PhysFile::maxFiles(); ++i) {
       locked.emplace_back(new OsFile(S(path), S("l" + std::to_string(i)), "dat",
                                      OsFile::Read | OsFile::Write | OsFile::Create));
-      if (locked.back()->lock(0, 1, OsFile::LockNoWait) != 0) return 5;
+      if (locked.back()->lock(0, 1, OsFile::LockNoWait) != kRangeLocked) return 5;
     }
     if (!errs.empty()) return 6;
     OsFile extra(S(path), "extra", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
@@ -550,7 +551,7 @@ Holder holdLock(std::string const& dir, int64_t offset, int64_t length, std::str
     ::close(ready[0]);
     ::close(h.go[1]);
     OsFile f(S(dir), "locked", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
-    char ok = f.lock(offset, length, OsFile::LockNoWait) == 0 ? 'y' : 'n';
+    char ok = f.lock(offset, length, OsFile::LockNoWait) == kRangeLocked ? 'y' : 'n';
     ssize_t w = write(ready[1], &ok, 1);
     (void)w;
     char c;
@@ -584,18 +585,18 @@ TEST(FileLockTest, BusyRangesTestsAndOwner) {
   zftest::TempDir dir;
   Holder h = holdLock(dir.path(), 100, 10, "");
   OsFile f(S(dir.path()), "locked", "dat", OsFile::Read | OsFile::Write);
-  EXPECT_EQ(1, f.lock(105, 1, OsFile::LockNoWait));
-  EXPECT_EQ(1, f.lock(100, 10, OsFile::LockTest));
-  EXPECT_EQ(0, f.lock(0, 50, OsFile::LockTest));  // elsewhere: free
+  EXPECT_EQ(kRangeLockBusy, f.lock(105, 1, OsFile::LockNoWait));
+  EXPECT_EQ(kRangeLockBusy, f.lock(100, 10, OsFile::LockTest));
+  EXPECT_EQ(kRangeLocked, f.lock(0, 50, OsFile::LockTest));  // elsewhere: free
   EXPECT_EQ(h.pid, f.lockOwner(100, 1));
   EXPECT_EQ(0, f.lockOwner(0, 1));
-  EXPECT_EQ(-2, f.lock(OsFile::LockNoWait));  // the whole file
+  EXPECT_EQ(kFileLockBusy, f.lock(OsFile::LockNoWait));  // the whole file
   EXPECT_EQ(-2, f.read(nullptr, 100, 1, OsFile::LockNoWait));
-  EXPECT_EQ(1, f.lock(int32_t(0)));  // no locking asked
+  EXPECT_EQ(kFileLocked, f.lock(int32_t(0)));  // no locking asked
   EXPECT_EQ(1u, f.pfiles(0).lockCount());
   release(h);
-  EXPECT_EQ(0, f.lock(100, 10, OsFile::LockNoWait));
-  EXPECT_EQ(0, f.lock(200, 10, OsFile::LockNoWait));
+  EXPECT_EQ(kRangeLocked, f.lock(100, 10, OsFile::LockNoWait));
+  EXPECT_EQ(kRangeLocked, f.lock(200, 10, OsFile::LockNoWait));
   EXPECT_EQ(3u, f.pfiles(0).lockCount());  // every range taken counts
   f.free(100, 10);
   EXPECT_EQ(2u, f.pfiles(0).lockCount());
@@ -607,9 +608,9 @@ TEST(FileLockTest, BusyRangesTestsAndOwner) {
   // A lock that fails with an error (a read-only descriptor cannot take an
   // exclusive lock) is not held.
   OsFile ro(S(dir.path()), "locked", "dat", OsFile::Read);
-  EXPECT_EQ(-1, ro.lock(0, 10, OsFile::LockNoWait));
+  EXPECT_EQ(kRangeLockError, ro.lock(0, 10, OsFile::LockNoWait));
   EXPECT_EQ(EBADF, ro.errNo());
-  EXPECT_EQ(-1, ro.lock(OsFile::LockNoWait));
+  EXPECT_EQ(kFileLockError, ro.lock(OsFile::LockNoWait));
   EXPECT_EQ(0u, ro.pfiles(0).lockCount());
 
   // A locking read that fails (a write-only descriptor) lets its range go.
@@ -618,7 +619,7 @@ TEST(FileLockTest, BusyRangesTestsAndOwner) {
   EXPECT_EQ(-1, w.read(buf, 0, 10, OsFile::LockNoWait));
   EXPECT_EQ(0u, w.pfiles(0).lockCount());
   std::string path = dir.path();
-  EXPECT_EQ(0, inChild([&]() -> int {
+  EXPECT_EQ(kRangeLocked, inChild([&]() -> int {
               OsFile probe(S(path), "locked", "dat", OsFile::Read | OsFile::Write);
               return probe.lock(0, 10, OsFile::LockTest);
             }));
@@ -642,7 +643,7 @@ TEST(FileLockTest, WaitingLockShowsNoticeAndKeepsAPendingAlarm) {
     OsFile f(S(dir.path()), "locked", "dat", OsFile::Read | OsFile::Write);
     int r = f.lock(50, 10, OsFile::LockWait);
     unsigned left = alarm(0);
-    if (r != 0) _exit(2);
+    if (r != kRangeLocked) _exit(2);
     if (::access(marker.c_str(), F_OK) != 0) _exit(3);  // got it only after the release
     if (left == 0) _exit(4);  // the pending alarm was kept
     if (had_alarm) _exit(5);
@@ -665,12 +666,12 @@ TEST(FileLockTest, AKilledHolderReleasesItsLocks) {
   zftest::TempDir dir;
   Holder h = holdLock(dir.path(), 0, 0, "");
   OsFile f(S(dir.path()), "locked", "dat", OsFile::Read | OsFile::Write);
-  EXPECT_EQ(1, f.lock(10, 1, OsFile::LockNoWait));
+  EXPECT_EQ(kRangeLockBusy, f.lock(10, 1, OsFile::LockNoWait));
   kill(h.pid, SIGKILL);
   int st;
   waitpid(h.pid, &st, 0);
   ::close(h.go[1]);
-  EXPECT_EQ(0, f.lock(10, 1, OsFile::LockNoWait));
+  EXPECT_EQ(kRangeLocked, f.lock(10, 1, OsFile::LockNoWait));
 }
 
 TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
@@ -681,7 +682,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     if (setrlimit(RLIMIT_NOFILE, &rl) != 0) return 2;
     OsFile locker(S(path), "shared", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
     OsFile reader(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
-    if (locker.lock(0, 10, OsFile::LockNoWait) != 0) return 3;
+    if (locker.lock(0, 10, OsFile::LockNoWait) != kRangeLocked) return 3;
     char b[4];
     reader.read(b, 0, 1);  // a second descriptor of the same file, no locks of its own
     std::vector<OsFile*> others;
@@ -693,18 +694,18 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     // Another process must still find the range locked.
     int child = probeInChild([&]() -> int {
       OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
-      return probe.lock(0, 10, OsFile::LockTest) == 1 ? 0 : 1;
+      return probe.lock(0, 10, OsFile::LockTest) == kRangeLockBusy ? 0 : 1;
     });
     for (OsFile* o : others) delete o;
     if (child != 0) return 5;
     // Closing the other file object explicitly, even with locks of its own,
     // keeps the locker's lock too, until the locker lets it go; then the
     // closed object's locks go as well.
-    if (reader.lock(20, 10, OsFile::LockNoWait) != 0) return 8;
+    if (reader.lock(20, 10, OsFile::LockNoWait) != kRangeLocked) return 8;
     reader.close();
     if (probeInChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
-          return probe.lock(0, 10, OsFile::LockTest) == 1 ? 0 : 1;
+          return probe.lock(0, 10, OsFile::LockTest) == kRangeLockBusy ? 0 : 1;
         }) != 0)
       return 6;
     // Objects of the locked file come and go: their descriptors wait aside
@@ -716,7 +717,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     locker.free(0, 10);
     if (probeInChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
-          return probe.lock(0, 30, OsFile::LockTest) == 0 ? 0 : 1;
+          return probe.lock(0, 30, OsFile::LockTest) == kRangeLocked ? 0 : 1;
         }) != 0)
       return 7;
     return 0;

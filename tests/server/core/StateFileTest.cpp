@@ -1,9 +1,12 @@
 // The state file: the bytes of header and stamps, empty and header-only
-// files, damage that gives "CORRUPTSTFILE", and atomic replacement.
+// files, damage that gives "CORRUPTSTFILE", and atomic replacement through
+// the durable-I/O seam.
 #include "CoreFixture.h"
+#include "FaultFs.h"
 
 #include <zfound/Portable.h>
 
+#include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -186,6 +189,49 @@ TEST_F(StateFileTest, AnUnreadableFileIsNotReplaced) {
   ASSERT_EQ(::lstat(path().c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode)) << "what could not be read stays in place";
   EXPECT_EQ(dirNames().size(), 1u);
+}
+
+// A replacement goes through the seam: the new file is synced, renamed over
+// the old one, then the directory is synced. When the sync of the new file
+// or the rename fails, the write is reported and the old file stays whole
+// with nothing left beside it.
+TEST_F(StateFileTest, ReplacementGoesThroughTheSeamAndAFailedStepKeepsTheOldFile) {
+  {
+    StateFile s(String(path().c_str()));
+    s.parity = 1;
+    s.cachePageSize = 8;
+    s.nStamps = 0;
+    zftest::FaultFs fs;
+    ASSERT_TRUE(s.writeStamps());
+    std::vector<std::string> const& ev = fs.events();
+    ASSERT_EQ(ev.size(), 3u);
+    std::string fresh = ev[0].substr(5);
+    EXPECT_EQ(ev[0], "sync " + fresh);
+    EXPECT_EQ(ev[1], "rename " + fresh + " " + path());
+    EXPECT_EQ(ev[2], "sync " + tmp.path());
+  }
+  std::string const before = bytes();
+  ASSERT_EQ(before.size(), size_t(StateFile::storeLength));
+  for (char const* step : {"sync", "rename"}) {
+    shown().clear();
+    {
+      zftest::FaultFs fs;
+      if (std::string(step) == "sync")
+        fs.failSync(1, EIO, ".new");
+      else
+        fs.failRename(1, EIO, ".new");
+      StateFile s(String(path().c_str()));
+      ASSERT_TRUE(s.readHeader()) << step;
+      s.parity = 0;
+      s.cachePageSize = 16;
+      EXPECT_FALSE(s.writeHeader()) << step;
+      EXPECT_EQ(fs.injected(), 1) << step;
+      fs.crash();
+    }
+    EXPECT_TRUE(sawWarning("Cannot write the state file " + path())) << step;
+    EXPECT_EQ(bytes(), before) << step;
+    EXPECT_EQ(dirNames(), std::vector<std::string>{"ombrel.state"}) << step;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Num stored and wire forms: the 16-byte natural form, the packed form of a
-// field declared with digits and decimals, the Connection form, and the
-// buffer form of a String (a 4-byte length and the characters).
+// Num stored forms: the 16-byte natural form and the packed form of a field
+// declared with digits and decimals.
 //
 // Both Num byte forms are big-endian and ordered: comparing two stored values
 // byte by byte as unsigned bytes gives the numeric order (null lowest,
@@ -9,12 +8,24 @@
 // result, never an unnormalised number.
 #include <zfound/Num.h>
 
-#include <zfound/Connection.h>
 #include <zfound/Portable.h>
-#include <zfound/String.h>
-#include "NumImpl.h"
 
 #include <cstring>
+
+namespace {
+
+// The exponent range of a finite number (e = |b| - 50, b in 1..99).
+constexpr int32_t kMaxE = Num::kHighExp - 51;
+constexpr int32_t kMinE = -kMaxE;
+
+// Makes n one of the values without digits: zero, null or highest by its
+// exponent byte.
+void setSpecial(Num& n, int8_t expByte) {
+  uint16_t const none[Num::kDigits] = {};
+  n.setRaw(none, expByte, 0);
+}
+
+}  // namespace
 
 // ---- natural form -------------------------------------------------------------------
 
@@ -34,7 +45,7 @@ bool Num::load(char const*& p) {
   unsigned char const* b = reinterpret_cast<unsigned char const*>(p);
   p += storeLength();
   if (b[0] != 0 || b[1] > 200) {
-    NumImpl::setNull(*this);
+    setSpecial(*this, kNullExp);
     return false;
   }
   int8_t x = static_cast<int8_t>(int32_t(b[1]) - 100);
@@ -58,7 +69,7 @@ bool Num::load(char const*& p) {
   char* q = back;
   store(q);
   if (std::memcmp(back, b, sizeof back) != 0) {
-    NumImpl::setNull(*this);
+    setSpecial(*this, kNullExp);
     return false;
   }
   return true;
@@ -120,7 +131,7 @@ char* Num::_store(char* p, int32_t length, int32_t decimals) const {
     if (isMax()) b[0] = b[1] = 0xFF;
     return p + 2 * words;
   }
-  int32_t e = NumImpl::e(*this);
+  int32_t e = (exp < 0 ? -exp : exp) - 50;
   if (e + decWords < 0 || e + decWords > words) return nullptr;
   std::memset(b, 0, size_t(2 * words));
   int32_t slot = words - decWords - e;
@@ -142,11 +153,11 @@ char const* Num::_load(char const* p, int32_t length, int32_t decimals) {
   int32_t words, decWords;
   intLength(length, decimals, words, decWords);
   if (words == 0 || p == nullptr) {
-    NumImpl::setNull(*this);
+    setSpecial(*this, kNullExp);
     return nullptr;
   }
   unsigned char const* b = reinterpret_cast<unsigned char const*>(p);
-  uint32_t w[(kMaxFieldDigits + 3) / 4 + 2];  // room for the longest declaration (65 words)
+  uint32_t w[(kMaxFieldDigits + 3) / 4 + 2] = {};  // room for the longest declaration (65 words)
   bool restZero = true;
   for (int32_t i = 0; i < words; ++i) {
     w[i] = ldushort(b + 2 * i);
@@ -154,13 +165,13 @@ char const* Num::_load(char const* p, int32_t length, int32_t decimals) {
   }
   if (w[0] == 0x0000 || w[0] == 0xFFFF) {
     if (!restZero) {
-      NumImpl::setNull(*this);
+      setSpecial(*this, kNullExp);
       return nullptr;
     }
     if (w[0] == 0)
-      NumImpl::setNull(*this);
+      setSpecial(*this, kNullExp);
     else
-      NumImpl::setHigh(*this);
+      setSpecial(*this, kHighExp);
     return p + 2 * words;
   }
   bool neg = (b[0] & 0x80) == 0;
@@ -168,7 +179,7 @@ char const* Num::_load(char const* p, int32_t length, int32_t decimals) {
     if (neg) w[i] = ~w[i] & 0xFFFF;
     if (i == 0) w[i] &= 0x7FFF;
     if (w[i] > 9999) {
-      NumImpl::setNull(*this);
+      setSpecial(*this, kNullExp);
       return nullptr;
     }
   }
@@ -177,15 +188,18 @@ char const* Num::_load(char const* p, int32_t length, int32_t decimals) {
   int32_t end = words;
   while (end > lead && w[end - 1] == 0) --end;
   if (lead == words) {
-    NumImpl::setZero(*this);
+    setSpecial(*this, 0);
     return p + 2 * words;
   }
   int32_t e = words - decWords - lead;
-  if (end - lead > kDigits || e > NumImpl::kMaxE || e < NumImpl::kMinE) {
-    NumImpl::setNull(*this);  // more digits or a larger exponent than a Num holds
+  if (end - lead > kDigits || e > kMaxE || e < kMinE) {
+    setSpecial(*this, kNullExp);  // more digits or a larger exponent than a Num holds
     return nullptr;
   }
-  NumImpl::pack(*this, neg ? -1 : 1, e, w + lead, end - lead, false);
+  uint16_t d[kDigits] = {};
+  for (int32_t i = lead; i < end; ++i) d[i - lead] = static_cast<uint16_t>(w[i]);
+  int32_t expByte = neg ? -(e + 50) : e + 50;
+  setRaw(d, static_cast<int8_t>(expByte), static_cast<uint8_t>(end - lead));
   return p + 2 * words;
 }
 
@@ -205,72 +219,4 @@ bool Num::load(char const*& p, int32_t length, int32_t decimals) {
 
 Num::Num(char const*& p, int32_t length, int32_t decimals) : dig{}, exp(0), len(0) {
   load(p, length, decimals);
-}
-
-// ---- Connection form ---------------------------------------------------------------
-
-Connection& Connection::operator<<(Num const& n) {
-  uint32_t c = n.count();
-  uint32_t first = (uint32_t(uint8_t(n.expByte())) << 24) | (c << 16) | (c != 0 ? n.digit(0) : 0u);
-  *this << static_cast<int32_t>(first);
-  for (uint32_t i = 1; i < c; i += 2) {
-    uint32_t w = uint32_t(n.digit(int(i))) << 16;
-    if (i + 1 < c) w |= n.digit(int(i + 1));
-    *this << static_cast<int32_t>(w);
-  }
-  return *this;
-}
-
-Connection& Connection::operator>>(Num& n) {
-  int32_t first = 0;
-  recFirstInt(first);
-  uint32_t w0 = static_cast<uint32_t>(first);
-  int8_t x = static_cast<int8_t>(w0 >> 24);
-  uint16_t d[Num::kDigits] = {};
-  if (x == 0 || x == Num::kNullExp || x == Num::kHighExp) {
-    n.setRaw(d, x, 0);
-    return *this;
-  }
-  uint32_t c = (w0 >> 16) & 0xFF;
-  if (c < 1 || c > uint32_t(Num::kDigits)) {
-    // The digit words that follow cannot be counted: the channel is lost.
-    n = Num();
-    setBad();
-    return *this;
-  }
-  d[0] = static_cast<uint16_t>(w0 & 0xFFFF);
-  for (uint32_t i = 1; i < c; i += 2) {
-    int32_t w = 0;
-    *this >> w;
-    d[i] = static_cast<uint16_t>(static_cast<uint32_t>(w) >> 16);
-    if (i + 1 < c) d[i + 1] = static_cast<uint16_t>(static_cast<uint32_t>(w) & 0xFFFF);
-  }
-  if (!n.setRaw(d, x, static_cast<uint8_t>(c))) setBad();
-  return *this;
-}
-
-// ---- String buffer form ----------------------------------------------------------
-
-String& String::load(char const*& pos) {
-  int32_t n = ldlong(pos);
-  pos += 4;
-  if (n == 0 || n < 0 || (n > kMaxLength && n != kHighLength)) {
-    *this = String();  // 0 is null; a length no store writes reads as null too
-  } else if (n == kHighLength) {
-    *this = String(reinterpret_cast<char const*>(1));
-  } else {
-    *this = String(long(n), pos);
-    pos += n;
-  }
-  return *this;
-}
-
-void String::store(char*& pos) const {
-  long n = length();
-  stlong(static_cast<int32_t>(n), pos);
-  pos += 4;
-  if (n > 0 && n != kHighLength) {
-    std::memcpy(pos, toCharPtr(*this), size_t(n));
-    pos += n;
-  }
 }
