@@ -279,7 +279,9 @@ TEST_F(IndexCases, DefinitionsAndTheirMends) {
   EXPECT_FALSE(ix->setLength(900));
   EXPECT_EQ(ix->length(), 12);
   EXPECT_TRUE(ix->hasNotNull());
-  // consIndField returns the part it made, the second range on one field.
+  // consIndField returns the part it made, the second range on one field
+  // (the key first grows to hold it).
+  ASSERT_TRUE(ix->setLength(14));
   SvIndFld* made = SvIndFld::consIndField(nullptr, ix->indRep(), 2, &textF, 0, 6, 2);
   ASSERT_TRUE(made);
   EXPECT_EQ(made->offset(), 6);
