@@ -667,6 +667,50 @@ TEST_F(DamagedIndex, EveryDamagedFieldGivesAnErrorNeverACrash) {
   }
 }
 
+// An index whose stored root cannot be read only looks empty: no insertion
+// may start a new tree over it (a checkpoint would then drop the stored one
+// and free its chain); emptying it makes it usable again.
+TEST_F(DamagedIndex, UnreadableRootRefusesInsertionsUntilEmptied) {
+  struct Damage {
+    char const* name;
+    int64_t (*at)(Built const& b);
+    std::string (*bytes)(Built const& b);
+  };
+  static Damage const damages[] = {
+      {"root chain begins past last", [](Built const&) -> int64_t { return 16; },
+       [](Built const&) { return be32(99999); }},
+      {"root slots beyond 16 nodes", [](Built const&) -> int64_t { return 22; },
+       [](Built const&) { return be16(65); }},
+  };
+  for (Damage const& d : damages) {
+    SCOPED_TRACE(d.name);
+    Built b = build();
+    poke(b.path, d.at(b), d.bytes(b));
+    std::string before = zftest::readFile(b.path).substr(0, 24);
+    FakeTable& t = table();
+    t.lastRec = t.nRecs = b.keys;
+    SvIndRep* rep = new SvIndRep(&t, 0, "wide", b.file, kWide, 1, 0, nullptr);
+    SvIndFld::consIndField(nullptr, rep, 0, &wideF, 0, -1, 0);
+    SvIndex* ix = new SvIndex(rep, &t, -1);
+    for (int32_t v : {b.keys + 1, b.keys + 2}) {
+      std::vector<char> r = wideRec(v);
+      ix->buildKey(r.data(), v);
+      EXPECT_FALSE(ix->addKey(nullptr, v, true)) << v;
+    }
+    StorageEnv::currCP = 0;
+    indexCheckpoint();
+    std::string after = zftest::readFile(b.path);
+    EXPECT_EQ(after.substr(16, 4), before.substr(16, 4)) << "rBegin kept";
+    EXPECT_EQ(after.substr(21, 3), before.substr(21, 3)) << "depth and root slots kept";
+    ix->empty(nullptr);
+    std::vector<char> r = wideRec(1);
+    ix->buildKey(r.data(), 1);
+    EXPECT_TRUE(ix->addKey(nullptr, 1, true));
+    EXPECT_EQ(walk(ix), std::vector<int32_t>{1});
+    closeAll();
+  }
+}
+
 
 // ---- version indexes ---------------------------------------------------------
 
