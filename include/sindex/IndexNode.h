@@ -167,10 +167,15 @@ public:
   bool loaded() const { return arr_ != nullptr; }
   void setCount(int32_t n) { nSlots_ = n; lastOff_ = (n - 1) * sLen_; }
   int32_t maxSlots() const;
+  // The stored root could not be read: the index only looks empty, and an
+  // insertion would replace the stored tree with a new one.
+  bool unreadable() const { return unreadable_; }
+  void setUnreadable() { unreadable_ = true; }
 
 private:
   // Depth changes wait while the array is being read from the chain.
   bool loading_ = false;
+  bool unreadable_ = false;
   int32_t min_ = 0;
   int32_t max_ = 0;
   int32_t nodeSize_;

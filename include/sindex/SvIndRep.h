@@ -139,11 +139,17 @@ public:
                 int32_t length);
   int32_t tableOffset() const override { return field_->fieldOffset() + offset_; }
   int32_t offset() const override { return offset_; }
+  // The key holds only the range: the field's send and null test see a
+  // whole value that begins with the range (as receive stores it) and is
+  // zero after it, never the key bytes after the part.
+  void send(Connection* c, char*& p) override;
+  bool isNull(char const* p) const override;
   bool sameRep(SvIndFld const* o) const override;
   SvIndRangeFld* rangeFld() override { return this; }
   SvIndRangeFld const* rangeFld() const override { return this; }
 
 private:
+  std::vector<char> whole(char const* p) const;
   int32_t offset_;
 };
 
@@ -203,7 +209,8 @@ public:
   // changed, when the key length is refused.
   bool setData(String const& name, String const& file, IndFlags flags, int32_t length);
 
-  // Appends a part (n: this index's number in its table).
+  // Appends a part (n: this index's number in its table); false (error
+  // recorded, nothing changed) when the parts would outgrow the key length.
   bool addField(SvIndFld* f, int32_t n);
   SvIndFld* iField(int32_t n) const;
   svstore::IndexField* field(int32_t n) const;
@@ -232,8 +239,10 @@ public:
   IndFlags flags() const { return flags_; }
   int32_t length() const { return length_; }
   // Takes a key length; false (error recorded) when a node would hold
-  // fewer than kMinSlots slots.
+  // fewer than kMinSlots slots or the parts would not fit.
   bool setLength(int32_t l);
+  // The bytes the parts take in a key.
+  int32_t partsLength() const;
   // True when key length l gives every node at least kMinSlots slots.
   static bool lengthFits(int32_t l, bool dup);
   String const& name() const { return name_; }

@@ -703,6 +703,7 @@ bool RootNode::get(int32_t) {
   if (n > maxSlots()) {
     sindex->fail(String("root slot count ") + toString(long(n)) + " out of range");
     nSlots_ = 0;
+    unreadable_ = true;
     return false;
   }
   loading_ = true;
@@ -716,6 +717,7 @@ bool RootNode::get(int32_t) {
     if (rec < 1 || rec > sindex->indRep()->last() || std::find(seen.begin(), seen.end(), rec) != seen.end()) {
       sindex->fail(String("root chain broken at record ") + toString(long(rec)));
       realloc(0, false);
+      unreadable_ = true;
       return false;
     }
     seen.push_back(rec);
@@ -724,6 +726,7 @@ bool RootNode::get(int32_t) {
     if (!cb || !p) {
       sindex->fail(String("root chain record ") + toString(long(rec)) + " cannot be read");
       realloc(0, false);
+      unreadable_ = true;
       return false;
     }
     int32_t len = std::min(per, bytes - off);

@@ -59,7 +59,10 @@ SvIndFld* SvIndFld::consIndField(Client*, SvIndRep* rep, int32_t, IndexField* f,
     part = new SvIndTabFld(rep, inst, f, flags);
   else
     part = new SvIndRangeFld(rep, inst, f, flags, offset, length);
-  rep->addField(part, rep->number());
+  if (!rep->addField(part, rep->number())) {
+    delete part;
+    return nullptr;
+  }
   return part;
 }
 
@@ -87,6 +90,21 @@ bool SvIndTabFld::sameRep(SvIndFld const* o) const {
 SvIndRangeFld::SvIndRangeFld(SvIndRep* rep, uint32_t inst, IndexField* f, IndFldFlags flags, int32_t offset,
                              int32_t length)
     : SvIndTabFld(rep, inst, f, flags, length), offset_(offset) {}
+
+std::vector<char> SvIndRangeFld::whole(char const* p) const {
+  std::vector<char> v(size_t(std::max(field_->keyLength(), length_)), 0);
+  std::memcpy(v.data(), p, size_t(length_));
+  return v;
+}
+
+void SvIndRangeFld::send(Connection* c, char*& p) {
+  std::vector<char> v = whole(p);
+  char* q = v.data();
+  field_->keySend(c, q);
+  p += length_;
+}
+
+bool SvIndRangeFld::isNull(char const* p) const { return field_->keyIsNull(whole(p).data()); }
 
 bool SvIndRangeFld::sameRep(SvIndFld const* o) const {
   return o->rangeFld() && SvIndTabFld::sameRep(o) && o->offset() == offset_ && o->length() == length_;
@@ -187,7 +205,19 @@ bool SvIndRep::lengthFits(int32_t l, bool dup) {
   return (StorageEnv::cachePageSize() - kPrefix) / (k + 6) >= kMinSlots;
 }
 
+int32_t SvIndRep::partsLength() const {
+  int32_t n = 0;
+  for (SvIndFld const* f : parts_)
+    n += f->length();
+  return n;
+}
+
 bool SvIndRep::setLength(int32_t l) {
+  if (l < partsLength()) {
+    StorageEnv::exception(InvalidData(String("key of ") + toString(long(l)) + " bytes shorter than the parts of index " +
+                                      qualifiedName()));
+    return false;
+  }
   if (!lengthFits(l, isDup())) {
     StorageEnv::exception(InvalidData(String("key of ") + toString(long(l)) + " bytes too long for index " +
                                       qualifiedName() + ": a node must hold at least 4 keys"));
@@ -258,12 +288,21 @@ String SvIndRep::ext() const {
 }
 
 bool SvIndRep::setData(String const& name, String const& file, IndFlags flags, int32_t length) {
-  if (!lengthFits(length, (flags & IndFlag::kDup) != 0)) {
+  if (!lengthFits(length, (flags & IndFlag::kDup) != 0) || length < partsLength()) {
     StorageEnv::exception(InvalidData(String("key too long for index ") + qualifiedName()));
     return false;
   }
   name_ = name;
+  // The parts decide the descending and notNull bits: a flags word stored
+  // before its parts were added lacks them, and without them a descending
+  // index would be searched in plain byte order.
   flags_ = flags;
+  for (SvIndFld const* f : parts_) {
+    if (f->descending())
+      flags_ |= IndFlag::kDescending;
+    if (f->notNull())
+      flags_ |= IndFlag::kNotNull;
+  }
   tab_->checkIndepKeys();
   SvIndex* ix = index();
   if (ix && file != phName())
@@ -282,6 +321,13 @@ SvIndex* SvIndRep::index() const { return current; }
 bool SvIndRep::addField(SvIndFld* f, int32_t n) {
   if (!f)
     return false;
+  // Keys are built into buffers and slots of the key length: a part past
+  // it would write beyond them.
+  if (f->length() < 0 || f->length() > length_ - partsLength()) {
+    StorageEnv::exception(InvalidData(String("key part of ") + toString(long(f->length())) +
+                                      " bytes does not fit the key of index " + qualifiedName()));
+    return false;
+  }
   if (f->field())
     f->field()->useIndex(n);
   if (f->descending())

@@ -45,6 +45,7 @@ SvIndex::SvIndex(SvIndRep* rep, svstore::IndexTable* table, int32_t version)
     StorageEnv::exception(InvalidData(String("index ") + rep_->qualifiedName() + " has a stored root of " +
                                       toString(long(root_->nSlots())) + " slots"));
     root_->setCount(0);
+    root_->setUnreadable();
     ok_ = false;
   }
   if (table_)
@@ -132,8 +133,10 @@ void SvIndex::reBuildNodes() {
   root_ = new RootNode(this, top, uint16_t(keyLen_ + 6), rep_->rBegin(version_));
   int32_t n = rep_->rSlots(version_);
   root_->setCount(n <= root_->maxSlots() ? n : 0);
-  if (n > root_->maxSlots())
+  if (n > root_->maxSlots()) {
     fail(String("root slot count ") + toString(long(n)) + " out of range");
+    root_->setUnreadable();
+  }
 }
 
 bool SvIndex::incDepth() {
@@ -421,6 +424,11 @@ void SvIndex::delField(SvIndFld* f) {
 bool SvIndex::addCurrent(int32_t recno) {
   if (!root_)
     return false;
+  if (root_->unreadable()) {
+    // It only looks empty: a new tree would replace the stored one.
+    fail("root not readable; the index must be emptied and rebuilt");
+    return false;
+  }
   int32_t r = root_->addKey(recno);
   if (r == IndexNode::kError || failed_)
     return false;

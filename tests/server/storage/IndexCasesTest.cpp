@@ -279,7 +279,9 @@ TEST_F(IndexCases, DefinitionsAndTheirMends) {
   EXPECT_FALSE(ix->setLength(900));
   EXPECT_EQ(ix->length(), 12);
   EXPECT_TRUE(ix->hasNotNull());
-  // consIndField returns the part it made, the second range on one field.
+  // consIndField returns the part it made, the second range on one field
+  // (the key first grows to hold it).
+  ASSERT_TRUE(ix->setLength(14));
   SvIndFld* made = SvIndFld::consIndField(nullptr, ix->indRep(), 2, &textF, 0, 6, 2);
   ASSERT_TRUE(made);
   EXPECT_EQ(made->offset(), 6);
@@ -632,6 +634,12 @@ TEST_F(DamagedIndex, EveryDamagedFieldGivesAnErrorNeverACrash) {
       {"root chain begins at 0", [](Built const&) -> int64_t { return 16; }, [](Built const&) { return be32(0); }},
       {"root chain begins past last", [](Built const&) -> int64_t { return 16; },
        [](Built const&) { return be32(99999); }},
+      {"depth one less than the tree's", [](Built const&) -> int64_t { return 21; },
+       [](Built const&) { return std::string("\2", 1); }},
+      {"depth one more than the tree's", [](Built const&) -> int64_t { return 21; },
+       [](Built const&) { return std::string("\4", 1); }},
+      {"root chain ends early", [](Built const& b) -> int64_t { return 2048 + (b.rootBegin - 1) * 1024 + 16; },
+       [](Built const&) { return be32(0); }},
       {"root chain loops", [](Built const& b) -> int64_t { return 2048 + (b.rootBegin - 1) * 1024 + 16; },
        [](Built const& b) { return be32(b.rootBegin); }},
       {"middle slot count 0",
@@ -655,6 +663,50 @@ TEST_F(DamagedIndex, EveryDamagedFieldGivesAnErrorNeverACrash) {
     Built b = build();
     poke(b.path, d.at(b), d.bytes(b));
     exercise(b, d.name);
+    closeAll();
+  }
+}
+
+// An index whose stored root cannot be read only looks empty: no insertion
+// may start a new tree over it (a checkpoint would then drop the stored one
+// and free its chain); emptying it makes it usable again.
+TEST_F(DamagedIndex, UnreadableRootRefusesInsertionsUntilEmptied) {
+  struct Damage {
+    char const* name;
+    int64_t (*at)(Built const& b);
+    std::string (*bytes)(Built const& b);
+  };
+  static Damage const damages[] = {
+      {"root chain begins past last", [](Built const&) -> int64_t { return 16; },
+       [](Built const&) { return be32(99999); }},
+      {"root slots beyond 16 nodes", [](Built const&) -> int64_t { return 22; },
+       [](Built const&) { return be16(65); }},
+  };
+  for (Damage const& d : damages) {
+    SCOPED_TRACE(d.name);
+    Built b = build();
+    poke(b.path, d.at(b), d.bytes(b));
+    std::string before = zftest::readFile(b.path).substr(0, 24);
+    FakeTable& t = table();
+    t.lastRec = t.nRecs = b.keys;
+    SvIndRep* rep = new SvIndRep(&t, 0, "wide", b.file, kWide, 1, 0, nullptr);
+    SvIndFld::consIndField(nullptr, rep, 0, &wideF, 0, -1, 0);
+    SvIndex* ix = new SvIndex(rep, &t, -1);
+    for (int32_t v : {b.keys + 1, b.keys + 2}) {
+      std::vector<char> r = wideRec(v);
+      ix->buildKey(r.data(), v);
+      EXPECT_FALSE(ix->addKey(nullptr, v, true)) << v;
+    }
+    StorageEnv::currCP = 0;
+    indexCheckpoint();
+    std::string after = zftest::readFile(b.path);
+    EXPECT_EQ(after.substr(16, 4), before.substr(16, 4)) << "rBegin kept";
+    EXPECT_EQ(after.substr(21, 3), before.substr(21, 3)) << "depth and root slots kept";
+    ix->empty(nullptr);
+    std::vector<char> r = wideRec(1);
+    ix->buildKey(r.data(), 1);
+    EXPECT_TRUE(ix->addKey(nullptr, 1, true));
+    EXPECT_EQ(walk(ix), std::vector<int32_t>{1});
     closeAll();
   }
 }
