@@ -501,7 +501,7 @@ bool g_search = true;
 
 void TableLocks::TEST_deadlockSearch(bool on) { g_search = on; }
 
-bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, LockObject const* holder) {
+bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, LockObject* holder) {
   if (wait == 0) {
     recordLocked(holder != nullptr ? holder : acqList_);
     return true;
@@ -523,6 +523,11 @@ bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, Loc
   }
   Search s{c, {}};
   if (LockObject* v = g_search ? detectCycle(s, type, c) : nullptr) return deadLock(c, v);
+  // Waiting for the waiters of a lock means waiting for its holders too,
+  // whether or not they conflict with the request.
+  if (holder != nullptr && hasWaiters(holder) && g_search) {
+    if (LockObject* v = detectCycleFrom(holder, s, c)) return deadLock(c, v);
+  }
   LockObject* e = newEntry(c, rec, type);
   if (e == nullptr) return true;
   e->state = LockObject::kTableWait;
