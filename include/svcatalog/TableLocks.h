@@ -129,7 +129,7 @@ private:
   void removeAcq(LockObject* e);
   void replaceHashed(LockObject* old, LockObject* next);
   void retryPendLocks();
-  bool queueTable(Client* c, int32_t record, Type type, int32_t wait, LockObject const* holder);
+  bool queueTable(Client* c, int32_t record, Type type, int32_t wait, LockObject* holder);
   bool queueBehind(LockObject* held, Client* c, int32_t record, Type type, int32_t wait);
   bool deadLock(Client* c, LockObject* victim);
   void recordLocked(LockObject const* holder) const;

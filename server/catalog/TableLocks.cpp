@@ -240,8 +240,11 @@ void TableLocks::replaceHashed(LockObject* old, LockObject* next) {
   h->insert(next);
 }
 
+// Only an exclusive table lock first blocks every waiter for certain; under
+// a shared one a waiter may be its own holder upgrading, or be blocked by
+// the lock that just went, and would otherwise never be woken.
 void TableLocks::retryPendLocks() {
-  if (retrying_ || (acqList_ != nullptr && acqList_->isTableLock())) return;
+  if (retrying_ || (acqList_ != nullptr && acqList_->isTableLock() && acqList_->exclusive())) return;
   retrying_ = true;
   while (pendLockList_ != nullptr) wake(pendLockList_);
   retrying_ = false;
@@ -365,10 +368,12 @@ bool TableLocks::applyTabLock(Client* c, Type type, int32_t wait, bool acquire, 
     return true;
   }
   if (pendLockList_ != nullptr) return queueTable(c, 0, type, wait, nullptr);
+  // Waiters behind a lock the client holds wait for it anyway: waiting for
+  // them would never end.
   if (acqList_ != nullptr) {
     LockObject* a = acqList_;
     do {
-      if (hasWaiters(a)) return queueTable(c, 0, type, wait, a);
+      if (hasWaiters(a) && holderOf(a, c) == nullptr) return queueTable(c, 0, type, wait, a);
       a = a->acqNext;
     } while (a != acqList_);
   }
@@ -496,7 +501,7 @@ bool g_search = true;
 
 void TableLocks::TEST_deadlockSearch(bool on) { g_search = on; }
 
-bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, LockObject const* holder) {
+bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, LockObject* holder) {
   if (wait == 0) {
     recordLocked(holder != nullptr ? holder : acqList_);
     return true;
@@ -518,6 +523,11 @@ bool TableLocks::queueTable(Client* c, int32_t rec, Type type, int32_t wait, Loc
   }
   Search s{c, {}};
   if (LockObject* v = g_search ? detectCycle(s, type, c) : nullptr) return deadLock(c, v);
+  // Waiting for the waiters of a lock means waiting for its holders too,
+  // whether or not they conflict with the request.
+  if (holder != nullptr && hasWaiters(holder) && g_search) {
+    if (LockObject* v = detectCycleFrom(holder, s, c)) return deadLock(c, v);
+  }
   LockObject* e = newEntry(c, rec, type);
   if (e == nullptr) return true;
   e->state = LockObject::kTableWait;
@@ -580,13 +590,14 @@ LockObject* TableLocks::detectCycle(Search& s, Type type, Client const* skipped)
   return nullptr;
 }
 
+// The victim is chosen among the holders the cycle passes through: a holder
+// that shares the lock but waits for nobody would, aborted, break nothing,
+// and the requester would be woken into the same search for ever.
 LockObject* TableLocks::detectCycleFrom(LockObject* start, Search& s, Client const* skipped) {
-  LockObject* cand = start;
   LockObject* h = start;
   do {
     if (h->client != skipped) {
-      if (h->client->workedLess(cand->client, s.requester)) cand = h;
-      if (h->client == s.requester) return cand;
+      if (h->client == s.requester) return h;
       LockObject* w = h->client->pendingLock();
       if (w != nullptr && s.visit(h->client)) {
         LockObject* v = nullptr;
@@ -595,7 +606,7 @@ LockObject* TableLocks::detectCycleFrom(LockObject* start, Search& s, Client con
         } else if (w->state == LockObject::kTableWait) {
           v = w->table->detectCycle(s, w->type, h->client);
         }
-        if (v != nullptr) return v->client->workedLess(cand->client, s.requester) ? v : cand;
+        if (v != nullptr) return v->client->workedLess(h->client, s.requester) ? v : h;
       }
     }
     h = h->holdNext;

@@ -43,7 +43,11 @@ void Client::chgState(ClientState s) {
   if (s != STATE_BLK_LOCK && !giveUp_.isNull()) lockGiveUp(Time());
 }
 
-void Client::notify() const { ::kill(pid_, SIGUSR1); }
+// A pid from outside that is 0 or negative names a process group (the
+// server's own, or every process); only a single process is signalled.
+void Client::notify() const {
+  if (pid_ > 0) ::kill(pid_, SIGUSR1);
+}
 
 void Client::waitFor(svcatalog::LockObject* lock) {
   state_ = STATE_BLK_LOCK;

@@ -413,6 +413,30 @@ std::vector<Scenario> const& scenarios() {
       {"a full notification pool",
        kNotify1,
        {ok('A', kNotify, 5), ok('A', kNotify, 5), refused('B', kNotify, 5, kExcNotifyTableFull)}},
+      {"an own shared table lock does not keep its upgrade waiting once the other lock goes",
+       kPlain,
+       {ok('B', kLock, 5, R), ok('A', kTab, 0, R), waits('A', kTab, 0, W), st("T:A.R 5:B.R | 0:A.W [A1 B1]"),
+        ok('B', kFree, 5), wk("A"), ok('A', kTab, 0, W), st("T:A.W [A1]")}},
+      {"under a shared table lock a table-level waiter goes on once its blocker leaves",
+       kPlain,
+       {ok('A', kLock, 6, W), ok('A', kTab, 0, R), waits('B', kTab, 0, R), ok('A', kFree, 6), wk("B"),
+        ok('B', kTab, 0, R), st("T:A.R+B.R [A1 B1]")}},
+      {"a table lock does not wait for the waiters behind the client's own lock",
+       kPlain,
+       {ok('A', kLock, 5, W), waits('B', kLock, 5, R), ok('A', kTab, 0, W), wk("B"), st("T:A.W [A1]")}},
+      {"the victim is on the cycle, never a sharing holder that waits for nobody",
+       kPlain,
+       {ok('A', kBegin), ok('B', kBegin), ok('C', kBegin), ok('C', kLock, 5, R), ok('A', kLock, 5, R),
+        ok('B', kLock, 6, W), waits('A', kLock, 6, W), waits('B', kLock, 5, W), wk("B"),
+        st("5:C.R+A.R 6:B.W<A.W> [A1 B1x C1]")}},
+      {"a table lock waiting for the waiters of a lock whose holder waits for it is a deadlock",
+       kPlain,
+       {ok('D', kLock, 5, R), ok('A', kLock, 7, W), waits('B', kLock, 5, W), waits('D', kLock, 7, W),
+        err('A', kTab, 0, R, kExcDeadLock), st("5:D.R<B.W> 7:A.W<D.W> [A1 D1]")}},
+      {"two sharing holders both upgrading: the second is refused with DeadLock",
+       kPlain,
+       {ok('A', kLock, 5, R), ok('B', kLock, 5, R), waits('A', kLock, 5, W), err('B', kLock, 5, W, kExcDeadLock),
+        ok('B', kFree, 5), wk("A"), ok('A', kLock, 5, W), st("5:A.W [A1]")}},
       {"a resize is refused while a lock is in use",
        kPool8,
        {ok('A', kLock, 5, R), resize(64, false), st("5:A.R [A1]"), ok('A', kFree, 5), resize(64, true), st("")}},
@@ -530,6 +554,26 @@ TEST_F(LockManager, ANotificationIsSigusr1ToTheClientProcess) {
       ZF_CHILD_CHECK(WIFEXITED(status) && WEXITSTATUS(status) == want[i]);
     }
     LockTables::cleanUpLocks();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// A pid that names no single process (0 or negative: a process group, or
+// every process) is never signalled; the child runs in a group of its own
+// so that a fault stays inside it.
+TEST_F(LockManager, ANotificationNeverSignalsAGroup) {
+  zftest::RunResult r = zftest::runInChild([] {
+    ZF_CHILD_CHECK(setpgid(0, 0) == 0);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    for (int32_t pid : {0, -int32_t(getpid()), int32_t(0x80000000u | 0x12345u)})
+      Client(pid, String("c"), String(), 0, 0, "n", "t", false).notify();
+    sigset_t pending;
+    sigpending(&pending);
+    ZF_CHILD_CHECK(!sigismember(&pending, SIGUSR1));
     return 0;
   });
   EXPECT_EQ(r.status, 0) << r.err;
