@@ -196,6 +196,9 @@ void EditableView::backSpace() {
   long col = cur.column();
   if (col > 0) {
     cur.goToCol(col - 1);
+    // In the blank past the line end there is nothing to delete: only a
+    // move, never a join with the next line.
+    if (col - 1 >= cur.value().length()) return endMove(actOrigins());
     actOrigins();
     return delChar();
   }
