@@ -164,6 +164,13 @@ void EditableView::delChar() {
   long col = cur.column();
   long len = cur.value().length();
   if (col >= len) {
+    TextCursor next(cur);
+    next.goTo(cur.line() + 1, 0);
+    // A join that would pass the line limit is refused.
+    if (next.valid() && std::max(col, len) + next.value().length() > String::kMaxLength) {
+      beep();
+      return;
+    }
     if (col > len) cur.value().setChar(' ', col - 1);
     cur.joinLines();
     cur.goToCol(col);
@@ -207,7 +214,12 @@ void EditableView::backSpace() {
     return;
   }
   cur.goTo(cur.line() - 1);
-  cur.joinLines();
+  if (!cur.joinLines()) {
+    // The joined line would pass the line limit: nothing changes.
+    cur.goTo(cur.line() + 1, 0);
+    beep();
+    return;
+  }
   text_->setModif();
   actOrigins();
   redraw();

@@ -201,6 +201,30 @@ TEST_F(ViewTest, BackspaceInColumnZeroJoinsOntoTheLineAbove) {
   EXPECT_EQ(line(v, 0), "l");
 }
 
+TEST_F(ViewTest, AJoinThatWouldPassTheLineLimitChangesNothing) {
+  std::string f = tmp.write("f", std::string(65535, 'a') + "\nb\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 5, 40, true);
+  struct {
+    long line, col;
+    bool backspace;
+  } cases[] = {{1, 0, true}, {0, 65535, false}};
+  for (auto const& c : cases) {
+    v.goCursor(c.line, c.col, false);
+    int before = bells();
+    if (c.backspace)
+      v.backSpace();
+    else
+      v.delChar();
+    EXPECT_EQ(bells(), before + 1) << c.backspace;
+    EXPECT_EQ(v.sizeOfText(), 2);
+    EXPECT_EQ(line(v, 1), "b");
+    EXPECT_EQ(v.getRow(), c.line);
+    EXPECT_EQ(v.getCol(), c.col);
+    EXPECT_FALSE(v.isTextMod()) << c.backspace;
+  }
+}
+
 TEST_F(ViewTest, ClearingARegionKeepsTheLines) {
   struct {
     bool remove;
