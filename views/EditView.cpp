@@ -100,6 +100,22 @@ void EditableView::insChar(unsigned char uc) {
   if (c == '\t') return tab();
   EditableTextCursor& cur = *edCursor();
   long col = cur.column();
+  if (col >= String::kMaxLength) {
+    beep();
+    return;
+  }
+  if (cur.valid()) {
+    // A character that would not fit is refused before anything changes.
+    long len = cur.value().length();
+    char under = cur.getChar();
+    long grows = col >= len ? col + 1 - len
+                 : under == '\t' ? (inInsMode() ? Text::tabSize() : 0)
+                 : (under != kFill && inInsMode()) ? 1 : 0;
+    if (len + grows > String::kMaxLength) {
+      beep();
+      return;
+    }
+  }
   if (!cur.valid()) {
     cur.makeLine();
     cur.setChar(c);

@@ -225,6 +225,24 @@ TEST_F(ViewTest, AJoinThatWouldPassTheLineLimitChangesNothing) {
   }
 }
 
+TEST_F(ViewTest, TypingOnAFullLineBeepsAndChangesNothing) {
+  std::string f = tmp.write("f", std::string(65535, 'a') + "\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 5, 40, true);
+  for (long col : {0L, 65535L}) {
+    v.goCursor(0, col, false);
+    int before = bells();
+    v.insChar('x');
+    EXPECT_EQ(bells(), before + 1) << col;
+    EXPECT_EQ(v.getCol(), col);
+    EXPECT_FALSE(v.isTextMod()) << col;
+  }
+  v.chgInsMode(false);
+  v.goCursor(0, 0, false);
+  v.insChar('x');
+  EXPECT_EQ(line(v, 0), "x" + std::string(65534, 'a')) << "overwriting needs no room";
+}
+
 TEST_F(ViewTest, ClearingARegionKeepsTheLines) {
   struct {
     bool remove;
