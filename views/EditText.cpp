@@ -4,8 +4,10 @@
 #include <winkit/EditText.h>
 
 #include <zfound/CharClass.h>
+#include <zfound/FileOps.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,32 +50,58 @@ void EditableText::deActivate() {
   if (wasActive && !active_) type_ = TextEditable;
 }
 
+// Replaces the whole content of fd: the space reserved first (so a full
+// disk is found before a byte changes), written from offset 0, cut to its
+// length, synced. A failure before the first byte leaves the file as it was.
+bool EditableText::rewriteFile(int fd, std::string const& data) {
+  FileOps const& ops = fileOps();
+  if (!data.empty()) {
+    // The size stays: a failed write must not leave the file longer.
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(data.size())) != 0 &&
+        (errno == ENOSPC || errno == EFBIG || errno == EIO || errno == EDQUOT))
+      return false;
+  }
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ops.pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += size_t(n);
+  }
+  // A device (a terminal, /dev/null) has no length to cut and nothing to sync.
+  struct stat st;
+  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && ops.ftruncate(fd, static_cast<off_t>(data.size())) != 0) return false;
+  return ops.fsync(fd) == 0 || (!regular && errno == EINVAL);
+}
+
 bool EditableText::store() {
   if (!active_) {
     errNo_ = EINVAL;
     return false;
   }
-  int fd = ::open(toCharPtr(name_), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  std::string data;
+  TextCursor c(*this);
+  int32_t prev = 0;
+  for (c.goToFirst(); c.valid(); ++c) {
+    c.goToCol(0);
+    String line = decodeTabs(decodeAttrs(c, prev, -1));
+    if (!line.isNull()) data.append(toCharPtr(line), static_cast<size_t>(line.length()));
+    data += '\n';
+  }
+  // The file is rewritten in place, never truncated first: a write that
+  // fails leaves the old contents (a full disk is found before any byte).
+  FileOps const& ops = fileOps();
+  int fd = ops.open(toCharPtr(name_), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
     errNo_ = errno;
     return false;
   }
-  int err = 0;
-  {
-    OutputFdFile out(fd, 1024);
-    TextCursor c(*this);
-    int32_t prev = 0;
-    for (c.goToFirst(); c.valid() && err == 0; ++c) {
-      c.goToCol(0);
-      out << decodeTabs(decodeAttrs(c, prev, -1)) << '\n';
-      if (out.state() & Stream::ErrorBit) err = errno ? errno : EIO;
-    }
-    if (err == 0) {
-      out.flush();
-      if (out.state() & Stream::ErrorBit) err = errno ? errno : EIO;
-    }
-  }
-  if (::close(fd) != 0 && err == 0) err = errno ? errno : EIO;
+  int err = rewriteFile(fd, data) ? 0 : (errno ? errno : EIO);
+  if (ops.close(fd) != 0 && err == 0) err = errno ? errno : EIO;
   if (err != 0) {
     errNo_ = err;
     return false;

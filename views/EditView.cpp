@@ -100,6 +100,22 @@ void EditableView::insChar(unsigned char uc) {
   if (c == '\t') return tab();
   EditableTextCursor& cur = *edCursor();
   long col = cur.column();
+  if (col >= String::kMaxLength) {
+    beep();
+    return;
+  }
+  if (cur.valid()) {
+    // A character that would not fit is refused before anything changes.
+    long len = cur.value().length();
+    char under = cur.getChar();
+    long grows = col >= len ? col + 1 - len
+                 : under == '\t' ? (inInsMode() ? Text::tabSize() : 0)
+                 : (under != kFill && inInsMode()) ? 1 : 0;
+    if (len + grows > String::kMaxLength) {
+      beep();
+      return;
+    }
+  }
   if (!cur.valid()) {
     cur.makeLine();
     cur.setChar(c);
@@ -164,6 +180,13 @@ void EditableView::delChar() {
   long col = cur.column();
   long len = cur.value().length();
   if (col >= len) {
+    TextCursor next(cur);
+    next.goTo(cur.line() + 1, 0);
+    // A join that would pass the line limit is refused.
+    if (next.valid() && std::max(col, len) + next.value().length() > String::kMaxLength) {
+      beep();
+      return;
+    }
     if (col > len) cur.value().setChar(' ', col - 1);
     cur.joinLines();
     cur.goToCol(col);
@@ -196,6 +219,9 @@ void EditableView::backSpace() {
   long col = cur.column();
   if (col > 0) {
     cur.goToCol(col - 1);
+    // In the blank past the line end there is nothing to delete: only a
+    // move, never a join with the next line.
+    if (col - 1 >= cur.value().length()) return endMove(actOrigins());
     actOrigins();
     return delChar();
   }
@@ -204,7 +230,12 @@ void EditableView::backSpace() {
     return;
   }
   cur.goTo(cur.line() - 1);
-  cur.joinLines();
+  if (!cur.joinLines()) {
+    // The joined line would pass the line limit: nothing changes.
+    cur.goTo(cur.line() + 1, 0);
+    beep();
+    return;
+  }
   text_->setModif();
   actOrigins();
   redraw();

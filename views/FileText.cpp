@@ -52,31 +52,6 @@ int lockWhole(int fd, bool wait) {
   }
 }
 
-// Replaces the whole content of fd: the space reserved first (so a full
-// disk is found before a byte changes), written from offset 0, cut to its
-// length, synced. A failure before the first byte leaves the file as it was.
-bool rewrite(int fd, std::string const& data) {
-  FileOps const& ops = fileOps();
-  if (!data.empty()) {
-    // The size stays: a failed write must not leave the file longer.
-    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(data.size())) != 0 &&
-        (errno == ENOSPC || errno == EFBIG || errno == EIO || errno == EDQUOT))
-      return false;
-  }
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ops.pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += size_t(n);
-  }
-  if (ops.ftruncate(fd, static_cast<off_t>(data.size())) != 0) return false;
-  return ops.fsync(fd) == 0;
-}
-
 // Reads the whole file from offset 0.
 std::string readAll(int fd) {
   std::string out;
@@ -310,7 +285,7 @@ bool FileText::storePreserve() {
     data += str(decodeAttrs(c, prev, -1));
     data += '\n';
   }
-  return rewrite(preserveFd_, data);
+  return rewriteFile(preserveFd_, data);
 }
 
 bool FileText::store() {
@@ -328,7 +303,7 @@ bool FileText::store() {
     data += str(decodeTabs(decodeAttrs(c, prev, -1)));
     data += '\n';
   }
-  if (!rewrite(dataFd_, data)) {
+  if (!rewriteFile(dataFd_, data)) {
     errNo_ = errno ? errno : EIO;
     return false;
   }

@@ -19,6 +19,10 @@ public:
     active_ = true;
     stored_ = true;
   }
+  // Never given a file, never read from one: reloading or loading a help
+  // view leaves its lines as they are.
+  void setFile(String const&, bool) override {}
+  bool load() override { return false; }
   // Never written anywhere, whoever asks.
   bool store() override {
     errNo_ = EROFS;

@@ -46,6 +46,11 @@ public:
   bool delRegion(EditableTextCursor& from, TextCursor& to, bool remove, bool exclusiveEnd);
 
 protected:
+  // Replaces the whole content of fd in place (the lock on it stays): space
+  // reserved first, written from offset 0, cut to its length, synced. False
+  // with errno on a failure; one found before the first byte changes nothing.
+  static bool rewriteFile(int fd, std::string const& data);
+
   int errNo_ = 0;
 };
 

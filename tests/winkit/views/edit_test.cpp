@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FaultFs.h"
 #include "TestSupport.h"
 #include "ViewsSupport.h"
 
@@ -489,6 +490,25 @@ TEST_F(EditFiles, StoreWritesTheStoredForm) {
   s->setFile(String(dir.file("copy.txt").c_str()), false);
   ASSERT_TRUE(s->store());
   EXPECT_EQ(zftest::readFile(dir.file("copy.txt")), stored);
+}
+
+TEST_F(EditFiles, FailedWriteKeepsTheOldFile) {
+  std::string keep = dir.write("keep.txt", "the old contents\n");
+  auto t = load("new\n");
+  t->setFile(String(keep.c_str()), false);
+  t->setModif();
+  {
+    zftest::FaultFs fs;
+    fs.failWrite(1, ENOSPC, "keep.txt");
+    EXPECT_FALSE(t->store());
+  }
+  EXPECT_EQ(t->errNo(), ENOSPC);
+  EXPECT_TRUE(t->modif());
+  EXPECT_EQ(zftest::readFile(keep), "the old contents\n") << "not truncated before the write";
+  ASSERT_TRUE(t->store());
+  EXPECT_EQ(zftest::readFile(keep), "new\n") << "a shorter text cuts the file";
+  t->setFile(String("/dev/null"), false);
+  EXPECT_TRUE(t->store()) << "a device takes the bytes";
 }
 
 TEST_F(EditFiles, FailedStoreChangesNothing) {

@@ -175,6 +175,36 @@ TEST_F(FileTextTest, PreserveFileFormAndRestoring) {
   EXPECT_FALSE(exists(pres));
 }
 
+TEST_F(FileTextTest, DamagedPreserveFilesRestoreWithinTheWorkingDirectory) {
+  struct {
+    std::string content;
+    char const* name;
+    long lines;
+  } cases[] = {
+      {"", "", 0},
+      {"no header line", "no header line", 0},
+      {"b.txt\t-5\nx\n", "b.txt", 0},
+      {"b.txt\t99999999999999999999999\nx\ny", "b.txt", 2},
+      {"b.txt\t5\nonly\n", "b.txt", 1},
+      {"../../up/c.txt\t1\n\x1f\x1f\x1fx\t\x1b[1\n", "c.txt", 1},
+      {"b.txt\t1\n" + std::string(70000, 'z') + "\n", "b.txt", 1},
+  };
+  for (auto const& c : cases) {
+    std::string pres = tmp.write("pres/damaged", c.content);
+    FileText r(String(pres.c_str()), true);
+    ASSERT_TRUE(r.activate()) << c.content.substr(0, 40);
+    EXPECT_EQ(str(r.getTextName()), c.name) << c.content.substr(0, 40);
+    EXPECT_EQ(r.nLines(), c.lines) << c.content.substr(0, 40);
+    if (r.getFilePerm() == FileText::PermLocked) {
+      EXPECT_TRUE(r.store()) << c.content.substr(0, 40);
+    }
+    r.deActivate();
+    EXPECT_FALSE(exists(pres));
+  }
+  EXPECT_FALSE(exists(tmp.file("../up/c.txt")));
+  EXPECT_TRUE(exists(tmp.file("c.txt"))) << "the header's last component, in the working directory";
+}
+
 TEST_F(FileTextTest, FailedWriteKeepsTheOldFileAndTheText) {
   std::string f = tmp.write("data.txt", "old\n");
   FileText t(String(f.c_str()), false);

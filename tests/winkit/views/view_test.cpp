@@ -189,6 +189,58 @@ TEST_F(ViewTest, BackspaceInColumnZeroJoinsOntoTheLineAbove) {
   v.goCursor(0, 0, false);
   v.backSpace();
   EXPECT_EQ(bells(), 1) << "column 0 of the first line";
+  // Past the line end Backspace only moves left: nothing joins or changes.
+  for (long col : {4, 3}) {
+    v.goCursor(0, col, false);
+    v.backSpace();
+    EXPECT_EQ(line(v, 0), "l0") << col;
+    EXPECT_EQ(line(v, 1), "l1") << col;
+    EXPECT_EQ(v.getCol(), col - 1);
+  }
+  v.backSpace();
+  EXPECT_EQ(line(v, 0), "l");
+}
+
+TEST_F(ViewTest, AJoinThatWouldPassTheLineLimitChangesNothing) {
+  std::string f = tmp.write("f", std::string(65535, 'a') + "\nb\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 5, 40, true);
+  struct {
+    long line, col;
+    bool backspace;
+  } cases[] = {{1, 0, true}, {0, 65535, false}};
+  for (auto const& c : cases) {
+    v.goCursor(c.line, c.col, false);
+    int before = bells();
+    if (c.backspace)
+      v.backSpace();
+    else
+      v.delChar();
+    EXPECT_EQ(bells(), before + 1) << c.backspace;
+    EXPECT_EQ(v.sizeOfText(), 2);
+    EXPECT_EQ(line(v, 1), "b");
+    EXPECT_EQ(v.getRow(), c.line);
+    EXPECT_EQ(v.getCol(), c.col);
+    EXPECT_FALSE(v.isTextMod()) << c.backspace;
+  }
+}
+
+TEST_F(ViewTest, TypingOnAFullLineBeepsAndChangesNothing) {
+  std::string f = tmp.write("f", std::string(65535, 'a') + "\n");
+  EditableView v(String(f.c_str()));
+  v.activate(1, 1, 5, 40, true);
+  for (long col : {0L, 65535L}) {
+    v.goCursor(0, col, false);
+    int before = bells();
+    v.insChar('x');
+    EXPECT_EQ(bells(), before + 1) << col;
+    EXPECT_EQ(v.getCol(), col);
+    EXPECT_FALSE(v.isTextMod()) << col;
+  }
+  v.chgInsMode(false);
+  v.goCursor(0, 0, false);
+  v.insChar('x');
+  EXPECT_EQ(line(v, 0), "x" + std::string(65534, 'a')) << "overwriting needs no room";
 }
 
 TEST_F(ViewTest, ClearingARegionKeepsTheLines) {
@@ -452,9 +504,20 @@ TEST_F(ViewTest, HelpTextIsNeverAFile) {
     EXPECT_EQ(h.sizeOfText(), 1);
     EXPECT_EQ(line(h, 0), "help line");
     EXPECT_EQ(View::existText(String("Edit")), &file);
+    h.reload();
+    EXPECT_EQ(line(h, 0), "help line") << "reloading reads no file";
     h.deActivate();
     EXPECT_EQ(h.sizeOfText(), 1) << "kept while hidden";
     EXPECT_EQ(file.sizeOfText(), 1);
+  }
+  {
+    // Alone (no file view of the name): loading the command's name reads no file either.
+    HelpView h(String("Edit"), String("help line"), String(), nullptr);
+    h.activate(1, 1, 5, 40, true);
+    h.load(String("Edit"));
+    EXPECT_EQ(h.sizeOfText(), 1);
+    EXPECT_EQ(line(h, 0), "help line");
+    EXPECT_EQ(View::existText(String("Edit")), nullptr) << "still no file view";
   }
   EXPECT_EQ(zftest::readFile(cwd + "/Edit"), "file line\n");
   ASSERT_EQ(::chdir(old.c_str()), 0);
