@@ -106,11 +106,15 @@ bool EditableText::store() {
     errNo_ = err;
     return false;
   }
+  markStored();
+  return true;
+}
+
+void EditableText::markStored() {
   errNo_ = 0;
   stored_ = true;
   type_ = TextEditable;
   resetModif();
-  return true;
 }
 
 bool EditableText::insertText(StringList& lines, EditableTextCursor& at) {

@@ -307,9 +307,6 @@ bool FileText::store() {
     errNo_ = errno ? errno : EIO;
     return false;
   }
-  errNo_ = 0;
-  stored_ = true;
-  type_ = TextEditable;
-  resetModif();
+  markStored();
   return true;
 }

@@ -715,20 +715,14 @@ bool View::findPrevWord(long n, long& line, long& col) const {
   return true;
 }
 
-void View::wordRight(long n) {
-  if (n < 0) return wordLeft(-n);
-  long l, c;
-  if (!findNextWord(n, l, c) || (l == cursor_->line() && c == cursor_->column())) {
-    beep();
-    return;
-  }
-  goCursor(l, c, false);
-}
+void View::wordRight(long n) { n < 0 ? wordLeft(-n) : moveToWord(n, true); }
 
-void View::wordLeft(long n) {
-  if (n < 0) return wordRight(-n);
+void View::wordLeft(long n) { n < 0 ? wordRight(-n) : moveToWord(n, false); }
+
+void View::moveToWord(long n, bool forward) {
   long l, c;
-  if (!findPrevWord(n, l, c) || (l == cursor_->line() && c == cursor_->column())) {
+  bool found = forward ? findNextWord(n, l, c) : findPrevWord(n, l, c);
+  if (!found || (l == cursor_->line() && c == cursor_->column())) {
     beep();
     return;
   }

@@ -402,20 +402,30 @@ void FileMenu::setFile(String const& pattern) {
   }
 }
 
-void FileMenu::fpRead(long i, String& text, String& sec, long& attr) {
-  String pat = pattern_.isNull() ? String("*") : pattern_;
-  if (!read_ || cmp(view_.dir(), dir_) != 0 || cmp(view_.rexp(), pat) != 0) {
-    view_.reset(dir_, pat, DirView::kRegular, DirView::kByName);
-    read_ = true;
+// Entry i of the listing of dir (read again when it is stale) into text,
+// with the user's rights on it in r; false, with text and sec the highest
+// text, outside the listing.
+static bool listedEntry(DirView& view, bool& read, String const& dir, String const& pat, long select, long i, String& text,
+                 String& sec, long& r) {
+  if (!read || cmp(view.dir(), dir) != 0 || cmp(view.rexp(), pat) != 0) {
+    view.reset(dir, pat, select, DirView::kByName);
+    read = true;
   }
-  attr = 0;
-  if (!view_.isInRange(i)) {
-    text = sec = highest();
-    return;
+  if (!view.isInRange(i)) {
+    text = sec = ScrollMenu::highest();
+    return false;
   }
-  DirElem const& e = view_.elem(i);
+  DirElem const& e = view.elem(i);
   text = e.name;
-  long r = UserAccess::current().rights(e.mode, e.uid, e.gid);
+  r = UserAccess::current().rights(e.mode, e.uid, e.gid);
+  return true;
+}
+
+void FileMenu::fpRead(long i, String& text, String& sec, long& attr) {
+  attr = 0;
+  long r;
+  if (!listedEntry(view_, read_, dir_, pattern_.isNull() ? String("*") : pattern_, DirView::kRegular, i, text, sec, r))
+    return;
   sec = !(r & UserAccess::kRead) ? String("-") : !(r & UserAccess::kWrite) ? String(1L, &kReadOnly) : String();
 }
 
@@ -487,18 +497,10 @@ String DirMenu::buildDirStr(String const& name) const {
 }
 
 void DirMenu::fpRead(long i, String& text, String& sec, long& attr) {
-  if (!read_ || cmp(view_.dir(), dir_) != 0) {
-    view_.reset(dir_, "*", DirView::kDirs | DirView::kDotDot, DirView::kByName);
-    read_ = true;
-  }
   attr = 0;
-  if (!view_.isInRange(i)) {
-    text = sec = highest();
+  long r;
+  if (!listedEntry(view_, read_, dir_, "*", DirView::kDirs | DirView::kDotDot, i, text, sec, r))
     return;
-  }
-  DirElem const& e = view_.elem(i);
-  text = e.name;
-  long r = UserAccess::current().rights(e.mode, e.uid, e.gid);
   sec = (r & (UserAccess::kSearch | UserAccess::kRead)) != (UserAccess::kSearch | UserAccess::kRead) ? String("-")
         : !(r & UserAccess::kWrite) ? String(1L, &kReadOnly)
                                     : String();

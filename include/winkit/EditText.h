@@ -50,6 +50,8 @@ protected:
   // reserved first, written from offset 0, cut to its length, synced. False
   // with errno on a failure; one found before the first byte changes nothing.
   static bool rewriteFile(int fd, std::string const& data);
+  // After a successful store: no error, stored, editable, not modified.
+  void markStored();
 
   int errNo_ = 0;
 };

@@ -186,6 +186,8 @@ public:
   bool findPrevWord(long n, long& line, long& col) const;
 
 protected:
+  // The cursor onto the n-th word start on (back); a beep when none moves it.
+  void moveToWord(long n, bool forward);
   // The shared text of a view of the same file, else a new one.
   virtual Text* constructText(String const& name);
   // Registers the view with its text and the list (both constructors).
