@@ -575,16 +575,6 @@ protected:
     ::close(fd);
   }
 
-  static std::string be32(int32_t v) {
-    char b[4];
-    stlong(v, b);
-    return std::string(b, 4);
-  }
-  static std::string be16(int32_t v) {
-    char b[2];
-    stshort(v, b);
-    return std::string(b, 2);
-  }
 
   // Opens the index again and runs every operation; none may crash, and
   // at least one reports the damage.

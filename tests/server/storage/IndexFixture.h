@@ -170,6 +170,17 @@ inline std::vector<char> record(int32_t inst, int32_t v, std::string const& text
 
 class IndexTest : public StorageTest {
 public:
+  // The stored big-endian forms of a 32- and a 16-bit number.
+  static std::string be32(int32_t v) {
+    char b[4];
+    stlong(v, b);
+    return std::string(b, 4);
+  }
+  static std::string be16(int32_t v) {
+    char b[2];
+    stshort(v, b);
+    return std::string(b, 2);
+  }
   void TearDown() override {
     closeAll();
     StorageTest::TearDown();

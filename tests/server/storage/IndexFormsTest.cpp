@@ -12,16 +12,6 @@ namespace {
 
 class IndexForms : public IndexTest {
 public:
-  static std::string be32(int32_t v) {
-    char b[4];
-    stlong(v, b);
-    return std::string(b, 4);
-  }
-  static std::string be16(int32_t v) {
-    char b[2];
-    stshort(v, b);
-    return std::string(b, 2);
-  }
   // Adds record rec of values (v, text) to every index of t.
   static bool add(FakeTable& t, SvIndex* ix, int32_t rec, int32_t v, std::string const& text, bool intNull = false) {
     std::vector<char> r = record(rec, v, text, intNull);
