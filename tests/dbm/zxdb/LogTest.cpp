@@ -588,3 +588,67 @@ TEST_F(TransLog, TwoWritersCommitAtOnceAndLoseNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The log a recoverer opened and that another recoverer then removed: the
+// open below removes `gGoneLog` right after opening it.
+std::string gGoneLog;
+int openThenGone(char const* path, int flags, mode_t mode) {
+  int fd = systemFileOps().open(path, flags, mode);
+  if (fd >= 0 && !gGoneLog.empty() && gGoneLog == path) {
+    unlink(path);
+    gGoneLog.clear();
+  }
+  return fd;
+}
+
+// A dead log that another process recovered (and removed) between this
+// process's open and its lock is not undone a second time: a change
+// committed after the first recovery stays.
+TEST_F(TransLog, LogRemovedBeforeItsLockIsNotRecoveredAgain) {
+  writeDescriptorFile(tmp_.path(), bankSchema());
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  pid_t w = fork();
+  if (w == 0) doomedWriter(1, 5, p[1]);
+  close(p[1]);
+  char c = 0;
+  bool ready = read(p[0], &c, 1) == 1;
+  close(p[0]);
+  kill(w, SIGKILL);
+  int st = 0;
+  waitpid(w, &st, 0);
+  ASSERT_TRUE(ready) << st;
+  std::string dead = logPath();
+  ASSERT_FALSE(dead.empty());
+  std::string bytes = readFile(dead);
+  // The first recoverer undoes the tail, then commits record 1 as 77.
+  pid_t r = fork();
+  if (r == 0) {
+    if (OpenSchema("bank", 0) != 0x10000) _exit(2);
+    char* b = _GetTabBuff(kTab);
+    stlong(1, b + 4), stlong(10, b + 8), stlong(77, b + 12);
+    if (PutRecord(kTab) <= 0) _exit(3);
+    CloseAllSchemas();
+    _exit(0);
+  }
+  waitpid(r, &st, 0);
+  ASSERT_EQ(st, 0);
+  ASSERT_TRUE(filesIn(logDir_).empty());
+  // This process opened the log before the first recoverer removed it.
+  int fd = ::open(dead.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  close(fd);
+  gGoneLog = dead;
+  FileOps ops = systemFileOps();
+  ops.open = openThenGone;
+  FileOps const* old = setFileOps(&ops);
+  open();
+  setFileOps(old);
+  gGoneLog.clear();
+  EXPECT_EQ(ldlong(get(1).data() + 12), 77);
+}
+
+}  // namespace
