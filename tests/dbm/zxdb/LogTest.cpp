@@ -497,6 +497,18 @@ TEST_F(TransLog, WriterKilledInsideATransactionIsUndoneByTheNextOpener) {
   EXPECT_TRUE(filesIn(logDir_).empty());
 }
 
+// Ends a child of the test that is still running when a failed assertion
+// leaves the scope (by its id); a reaped child is forgotten.
+struct ChildGuard {
+  pid_t& pid;
+  ~ChildGuard() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
 // A reader meets the writer's transaction, waits, and sees all of it after a
 // commit, none of it after a rollback.
 TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
@@ -508,6 +520,8 @@ TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
     ASSERT_EQ(pipe(g), 0);
     int32_t code = commit ? 7 : 8;
     pid_t w = fork();
+    pid_t wLive = w;
+    ChildGuard wg{wLive};
     if (w == 0) {
       close(r[0]), close(g[1]);
       if (OpenSchema("bank", 0) != 0x10000) _exit(2);
@@ -526,6 +540,8 @@ TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
     ASSERT_EQ(read(r[0], &c, 1), 1);
     std::string out = tmp_.path() + "/reader.out";
     pid_t rd = fork();
+    pid_t rdLive = rd;
+    ChildGuard rg{rdLive};
     if (rd == 0) {
       int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(fd, 1), dup2(fd, 2);
@@ -541,6 +557,7 @@ TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
     int ws = 0, rs = 0;
     waitpid(w, &ws, 0);
     waitpid(rd, &rs, 0);
+    wLive = rdLive = -1;
     close(r[0]), close(g[1]);
     EXPECT_EQ(WEXITSTATUS(ws), 0);
     EXPECT_EQ(WEXITSTATUS(rs), commit ? 10 : 11);
