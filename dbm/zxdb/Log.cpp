@@ -269,8 +269,13 @@ bool undoRecord(LogRec const& r, int32_t handle, std::vector<int32_t>& touched) 
   std::memcpy(buf, r.image, size_t(r.ilen));
   stlong(0, buf + r.ilen);
   if (r.op == 7) {
-    DelRecord(handle);  // gone already, or never written: nothing to undo
-    return true;
+    if (t->nindexes > 0) {
+      DelRecord(handle);  // gone already, or never written: nothing to undo
+      return true;
+    }
+    if (zxdb::undoKeylessAdd(t, r.image) >= 0) return true;
+    Warning(__DbErrmsg("IO_ROLLBACK_FAILED"), t->d.name);
+    return false;
   }
   if (PutRecord(handle) <= 0) {
     Warning(__DbErrmsg("IO_ROLLBACK_FAILED"), t->d.name);

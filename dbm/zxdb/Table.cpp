@@ -1828,6 +1828,18 @@ int32_t tableHandle(s_table const* t) {
   return 0;
 }
 
+int32_t undoKeylessAdd(s_table* t, char const* image) {
+  if (holdAll(t, "DelRecord") != 0) return -1;
+  std::vector<char> slot(size_t(t->d.len) + 4);
+  // The newest copy goes: an add takes the free slot freed last or the next
+  // one past the high mark.
+  for (int32_t n = tstate(t).high; n >= 1; --n) {
+    if (readSlot(t, n, slot.data(), 0) != 0 || memcmp(slot.data(), image, size_t(t->d.len)) != 0) continue;
+    return freeRecord(t, n) == 0 ? n : -1;
+  }
+  return 0;
+}
+
 bool rebuildMarked(s_table* t) {
   if (!t->data || tstate(t).held) return true;
   auto marked = [t] {

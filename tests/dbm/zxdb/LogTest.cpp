@@ -669,3 +669,30 @@ TEST_F(TransLog, LogRemovedBeforeItsLockIsNotRecoveredAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table without indexes: an add rolled back is gone again.
+TEST_F(TransLog, RolledBackAddOnATableWithoutIndexesIsGone) {
+  EncSchema s = bankSchema();
+  s.tables[0].indexes.clear();
+  writeDescriptorFile(tmp_.path(), s);
+  ASSERT_EQ(OpenSchema("bank", 0), 0x10000);
+  buf_ = _GetTabBuff(kTab);
+  set(1, 10, 1);
+  ASSERT_GT(AddRecord(kTab), 0);
+  BeginTransaction();
+  set(2, 20, 2);
+  ASSERT_GT(AddRecord(kTab), 0);
+  set(3, 30, 3);
+  ASSERT_GT(AddRecord(kTab), 0);
+  CorruptTrans();
+  EXPECT_EQ(EndTransaction(), 0);
+  EXPECT_EQ(TabNRecords(kTab), 1);
+  ASSERT_EQ(GetRecord(kTab, 0, 0, 1), 1);
+  EXPECT_EQ(ldlong(buf_ + 12), 1);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 2), -1);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 3), -1);
+}
+
+}  // namespace
