@@ -696,3 +696,46 @@ TEST_F(TransLog, RolledBackAddOnATableWithoutIndexesIsGone) {
 }
 
 }  // namespace
+
+namespace {
+
+// A writer killed inside a transaction on a table without indexes: the next
+// opener finds the committed records only, and no held mark.
+TEST_F(TransLog, KilledWriterOnATableWithoutIndexesIsUndone) {
+  EncSchema s = bankSchema();
+  s.tables[0].indexes.clear();
+  writeDescriptorFile(tmp_.path(), s);
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  pid_t w = fork();
+  if (w == 0) {
+    if (OpenSchema("bank", 0) != 0x10000) _exit(2);
+    char* b = _GetTabBuff(kTab);
+    for (int32_t i = 1; i <= 4; ++i) {
+      if (i == 3) BeginTransaction();
+      stlong(i, b + 4), stlong(i, b + 8), stlong(i, b + 12);
+      if (AddRecord(kTab) <= 0) _exit(3);
+    }
+    if (write(p[1], "r", 1) != 1) _exit(4);
+    for (;;) pause();
+  }
+  close(p[1]);
+  char c = 0;
+  bool ready = read(p[0], &c, 1) == 1;
+  close(p[0]);
+  kill(w, SIGKILL);
+  int st = 0;
+  waitpid(w, &st, 0);
+  ASSERT_TRUE(ready) << st;
+  ASSERT_EQ(OpenSchema("bank", 0), 0x10000);
+  buf_ = _GetTabBuff(kTab);
+  EXPECT_EQ(TabNRecords(kTab), 2);
+  ASSERT_EQ(GetRecord(kTab, 0, 0, 2), 2);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 3), -1);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 4), -1);
+  CloseAllSchemas();
+  EXPECT_NE(ldlong(readFile(tmp_.path() + "/bank/acct.tab").data()), -1);
+  EXPECT_TRUE(filesIn(logDir_).empty());
+}
+
+}  // namespace
