@@ -269,8 +269,13 @@ bool undoRecord(LogRec const& r, int32_t handle, std::vector<int32_t>& touched) 
   std::memcpy(buf, r.image, size_t(r.ilen));
   stlong(0, buf + r.ilen);
   if (r.op == 7) {
-    DelRecord(handle);  // gone already, or never written: nothing to undo
-    return true;
+    if (t->nindexes > 0) {
+      DelRecord(handle);  // gone already, or never written: nothing to undo
+      return true;
+    }
+    if (zxdb::undoKeylessAdd(t, r.image) >= 0) return true;
+    Warning(__DbErrmsg("IO_ROLLBACK_FAILED"), t->d.name);
+    return false;
   }
   if (PutRecord(handle) <= 0) {
     Warning(__DbErrmsg("IO_ROLLBACK_FAILED"), t->d.name);
@@ -475,6 +480,14 @@ bool recoverLog(int fd, std::string const& name, DeadLog& d) {
   return ok;
 }
 
+// Whether `name` still names the file open on `fd`: a recoverer that took
+// a log over removes (or renames) it before it lets the lock go, so a log
+// opened before that and locked after it is not undone a second time.
+bool stillNamed(int fd, std::string const& name) {
+  struct stat a{}, b{};
+  return fstat(fd, &a) == 0 && stat(name.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Recovers the dead logs of LOGDIR that name a schema `want` accepts.
 void recoverWhere(std::function<bool(DeadLog const&)> const& want) {
   std::string dir;
@@ -490,7 +503,7 @@ void recoverWhere(std::function<bool(DeadLog const&)> const& want) {
       if (name == logName && logFd >= 0) continue;
       int fd = fileOps().open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
       if (fd < 0) continue;
-      if (lockFile(fd, true, true, 0, 1) != 0) {  // its process is alive
+      if (lockFile(fd, true, true, 0, 1) != 0 || !stillNamed(fd, name)) {  // alive, or recovered already
         fileOps().close(fd);
         continue;
       }

@@ -1828,6 +1828,55 @@ int32_t tableHandle(s_table const* t) {
   return 0;
 }
 
+// Rebuilds the header of a table that no index pass rebuilds (it has no
+// index to build): counters from the slots in the file, the free list made
+// again. Held like an index pass; a header no longer marked stays.
+void rebuildTableHeader(s_table* t) {
+  TableState& ts = tstate(t);
+  if (ts.held || !flushCache(t)) return;
+  for (CacheEntry& e : ts.cache) e.recno = 0;
+  uint8_t h[kTabHeader];
+  int32_t lk = (t->d.flags & 1) ? 0 : 1;
+  if (_DbRead(t->data, h, kTabHeader, 0, lk) != 0) return;
+  ts.held = true;
+  if (ldlong(h) != -1) {
+    ts.high = ldlong(h), ts.freeHead = ldlong(h + 4), ts.count = ldlong(h + 8);
+    freeTabHeader(t);
+    return;
+  }
+  int64_t size = _DbStat(t->data, 1);
+  int32_t n = size > kHeader ? int32_t(std::min<int64_t>((size - kHeader) / t->d.len, INT32_MAX)) : 0;
+  std::vector<char> rec(size_t(t->d.len) + 4);
+  int32_t live = 0, prevFree = 0;
+  for (int32_t i = 1; i <= n; ++i) {
+    if (_DbRead(t->data, rec.data(), t->d.len, recOff(t, i), 0) != 0) {
+      n = i - 1;
+      break;
+    }
+    if (ldlong(rec.data()) == t->d.len) {
+      ++live;
+    } else {
+      stlong(-prevFree, rec.data());
+      _DbWrite(t->data, rec.data(), 4, recOff(t, i));
+      prevFree = i;
+    }
+  }
+  ts.high = n, ts.freeHead = prevFree, ts.count = live;
+  freeTabHeader(t);
+}
+
+int32_t undoKeylessAdd(s_table* t, char const* image) {
+  if (holdAll(t, "DelRecord") != 0) return -1;
+  std::vector<char> slot(size_t(t->d.len) + 4);
+  // The newest copy goes: an add takes the free slot freed last or the next
+  // one past the high mark.
+  for (int32_t n = tstate(t).high; n >= 1; --n) {
+    if (readSlot(t, n, slot.data(), 0) != 0 || memcmp(slot.data(), image, size_t(t->d.len)) != 0) continue;
+    return freeRecord(t, n) == 0 ? n : -1;
+  }
+  return 0;
+}
+
 bool rebuildMarked(s_table* t) {
   if (!t->data || tstate(t).held) return true;
   auto marked = [t] {
@@ -1842,8 +1891,10 @@ bool rebuildMarked(s_table* t) {
   };
   if (!marked()) return true;
   int32_t h = tableHandle(t);
+  bool built = false;
   for (int32_t i = 0; i < t->nindexes; ++i)
-    if (!(t->indexes[i].d.flags & 2) && t->indexes[i].d.nparts > 0) BuildIndex(h | i, 2 | 128);
+    if (!(t->indexes[i].d.flags & 2) && t->indexes[i].d.nparts > 0) BuildIndex(h | i, 2 | 128), built = true;
+  if (!built) rebuildTableHeader(t);
   return !marked();
 }
 }  // namespace zxdb

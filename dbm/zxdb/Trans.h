@@ -48,6 +48,9 @@ bool repairDeadMark(s_table* t);
 int32_t writeKeepingHolds(s_table* t);
 // The table's handle in its open schema (0 when it has no slot).
 int32_t tableHandle(s_table const* t);
+// Undoes an add on a table without indexes: frees the last slot whose bytes
+// equal `image` (t->d.len bytes). Its number, 0 when none does, -1 failed.
+int32_t undoKeylessAdd(s_table* t, char const* image);
 // Rebuilds a table whose header or index headers carry a held mark that no
 // process holds (every index through BuildIndex); true when none is left.
 bool rebuildMarked(s_table* t);

@@ -497,6 +497,18 @@ TEST_F(TransLog, WriterKilledInsideATransactionIsUndoneByTheNextOpener) {
   EXPECT_TRUE(filesIn(logDir_).empty());
 }
 
+// Ends a child of the test that is still running when a failed assertion
+// leaves the scope (by its id); a reaped child is forgotten.
+struct ChildGuard {
+  pid_t& pid;
+  ~ChildGuard() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
 // A reader meets the writer's transaction, waits, and sees all of it after a
 // commit, none of it after a rollback.
 TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
@@ -508,6 +520,8 @@ TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
     ASSERT_EQ(pipe(g), 0);
     int32_t code = commit ? 7 : 8;
     pid_t w = fork();
+    pid_t wLive = w;
+    ChildGuard wg{wLive};
     if (w == 0) {
       close(r[0]), close(g[1]);
       if (OpenSchema("bank", 0) != 0x10000) _exit(2);
@@ -526,6 +540,8 @@ TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
     ASSERT_EQ(read(r[0], &c, 1), 1);
     std::string out = tmp_.path() + "/reader.out";
     pid_t rd = fork();
+    pid_t rdLive = rd;
+    ChildGuard rg{rdLive};
     if (rd == 0) {
       int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(fd, 1), dup2(fd, 2);
@@ -541,6 +557,7 @@ TEST_F(TransLog, ReaderWaitsForTheWriterAndSeesAllOrNothing) {
     int ws = 0, rs = 0;
     waitpid(w, &ws, 0);
     waitpid(rd, &rs, 0);
+    wLive = rdLive = -1;
     close(r[0]), close(g[1]);
     EXPECT_EQ(WEXITSTATUS(ws), 0);
     EXPECT_EQ(WEXITSTATUS(rs), commit ? 10 : 11);
@@ -584,6 +601,140 @@ TEST_F(TransLog, TwoWritersCommitAtOnceAndLoseNothing) {
     }
   EXPECT_EQ(_DbVerifyConsist("t", 1, kTab), 0);
   EXPECT_EQ(_DbVerifyConsist("t", 1, kTab | 1), 0);
+  EXPECT_TRUE(filesIn(logDir_).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The log a recoverer opened and that another recoverer then removed: the
+// open below removes `gGoneLog` right after opening it.
+std::string gGoneLog;
+int openThenGone(char const* path, int flags, mode_t mode) {
+  int fd = systemFileOps().open(path, flags, mode);
+  if (fd >= 0 && !gGoneLog.empty() && gGoneLog == path) {
+    unlink(path);
+    gGoneLog.clear();
+  }
+  return fd;
+}
+
+// A dead log that another process recovered (and removed) between this
+// process's open and its lock is not undone a second time: a change
+// committed after the first recovery stays.
+TEST_F(TransLog, LogRemovedBeforeItsLockIsNotRecoveredAgain) {
+  writeDescriptorFile(tmp_.path(), bankSchema());
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  pid_t w = fork();
+  if (w == 0) doomedWriter(1, 5, p[1]);
+  close(p[1]);
+  char c = 0;
+  bool ready = read(p[0], &c, 1) == 1;
+  close(p[0]);
+  kill(w, SIGKILL);
+  int st = 0;
+  waitpid(w, &st, 0);
+  ASSERT_TRUE(ready) << st;
+  std::string dead = logPath();
+  ASSERT_FALSE(dead.empty());
+  std::string bytes = readFile(dead);
+  // The first recoverer undoes the tail, then commits record 1 as 77.
+  pid_t r = fork();
+  if (r == 0) {
+    if (OpenSchema("bank", 0) != 0x10000) _exit(2);
+    char* b = _GetTabBuff(kTab);
+    stlong(1, b + 4), stlong(10, b + 8), stlong(77, b + 12);
+    if (PutRecord(kTab) <= 0) _exit(3);
+    CloseAllSchemas();
+    _exit(0);
+  }
+  waitpid(r, &st, 0);
+  ASSERT_EQ(st, 0);
+  ASSERT_TRUE(filesIn(logDir_).empty());
+  // This process opened the log before the first recoverer removed it.
+  int fd = ::open(dead.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  close(fd);
+  gGoneLog = dead;
+  FileOps ops = systemFileOps();
+  ops.open = openThenGone;
+  FileOps const* old = setFileOps(&ops);
+  open();
+  setFileOps(old);
+  gGoneLog.clear();
+  EXPECT_EQ(ldlong(get(1).data() + 12), 77);
+}
+
+}  // namespace
+
+namespace {
+
+// A table without indexes: an add rolled back is gone again.
+TEST_F(TransLog, RolledBackAddOnATableWithoutIndexesIsGone) {
+  EncSchema s = bankSchema();
+  s.tables[0].indexes.clear();
+  writeDescriptorFile(tmp_.path(), s);
+  ASSERT_EQ(OpenSchema("bank", 0), 0x10000);
+  buf_ = _GetTabBuff(kTab);
+  set(1, 10, 1);
+  ASSERT_GT(AddRecord(kTab), 0);
+  BeginTransaction();
+  set(2, 20, 2);
+  ASSERT_GT(AddRecord(kTab), 0);
+  set(3, 30, 3);
+  ASSERT_GT(AddRecord(kTab), 0);
+  CorruptTrans();
+  EXPECT_EQ(EndTransaction(), 0);
+  EXPECT_EQ(TabNRecords(kTab), 1);
+  ASSERT_EQ(GetRecord(kTab, 0, 0, 1), 1);
+  EXPECT_EQ(ldlong(buf_ + 12), 1);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 2), -1);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 3), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// A writer killed inside a transaction on a table without indexes: the next
+// opener finds the committed records only, and no held mark.
+TEST_F(TransLog, KilledWriterOnATableWithoutIndexesIsUndone) {
+  EncSchema s = bankSchema();
+  s.tables[0].indexes.clear();
+  writeDescriptorFile(tmp_.path(), s);
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  pid_t w = fork();
+  if (w == 0) {
+    if (OpenSchema("bank", 0) != 0x10000) _exit(2);
+    char* b = _GetTabBuff(kTab);
+    for (int32_t i = 1; i <= 4; ++i) {
+      if (i == 3) BeginTransaction();
+      stlong(i, b + 4), stlong(i, b + 8), stlong(i, b + 12);
+      if (AddRecord(kTab) <= 0) _exit(3);
+    }
+    if (write(p[1], "r", 1) != 1) _exit(4);
+    for (;;) pause();
+  }
+  close(p[1]);
+  char c = 0;
+  bool ready = read(p[0], &c, 1) == 1;
+  close(p[0]);
+  kill(w, SIGKILL);
+  int st = 0;
+  waitpid(w, &st, 0);
+  ASSERT_TRUE(ready) << st;
+  ASSERT_EQ(OpenSchema("bank", 0), 0x10000);
+  buf_ = _GetTabBuff(kTab);
+  EXPECT_EQ(TabNRecords(kTab), 2);
+  ASSERT_EQ(GetRecord(kTab, 0, 0, 2), 2);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 3), -1);
+  EXPECT_EQ(GetRecord(kTab, 0, 0, 4), -1);
+  CloseAllSchemas();
+  EXPECT_NE(ldlong(readFile(tmp_.path() + "/bank/acct.tab").data()), -1);
   EXPECT_TRUE(filesIn(logDir_).empty());
 }
 
