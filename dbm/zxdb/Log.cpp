@@ -601,26 +601,38 @@ int32_t InitLog(void) {
     return -1;
   }
   // Made exclusively under another name and locked before it is named
-  // "l_": no process ever sees a log of a live process unlocked.
-  std::string name = dir + "/n_XXXXXX";
-  std::vector<char> tmpl(name.begin(), name.end());
-  tmpl.push_back(0);
-  int hold = mkostemp(tmpl.data(), O_CLOEXEC);
-  std::string final = tmpl.data();
-  final.replace(final.size() - 8, 2, "l_");
-  auto failed = [&](bool made) {
+  // "l_": no process ever sees a log of a live process unlocked. The name is
+  // given by a link, which never replaces another process's log of the same
+  // suffix; such a clash takes a fresh name.
+  std::vector<char> tmpl;
+  std::string final;
+  int hold = -1;
+  auto failed = [&](bool named) {
     int e = errno;
-    if (made) {
+    if (hold >= 0) {
       ::close(hold);
       (void)unlink(tmpl.data());
-      (void)unlink(final.c_str());
+      if (named) (void)unlink(final.c_str());
     }
     Warning(__DbErrmsg("IO_CANT_CR_LOG"), final.c_str(), std::strerror(e));
     gTrans.logStatus = 2;
     return -1;
   };
-  if (hold < 0) return failed(false);
-  if (lockFile(hold, true, true, 0, 1) != 0 || rename(tmpl.data(), final.c_str()) != 0) return failed(true);
+  for (int attempt = 0;; ++attempt) {
+    std::string name = dir + "/n_XXXXXX";
+    tmpl.assign(name.begin(), name.end());
+    tmpl.push_back(0);
+    hold = mkostemp(tmpl.data(), O_CLOEXEC);
+    final = tmpl.data();
+    final.replace(final.size() - 8, 2, "l_");
+    if (hold < 0) return failed(false);
+    if (lockFile(hold, true, true, 0, 1) != 0) return failed(false);
+    if (link(tmpl.data(), final.c_str()) == 0) break;
+    if (errno != EEXIST || attempt == 9) return failed(false);
+    ::close(hold);
+    (void)unlink(tmpl.data());
+  }
+  (void)unlink(tmpl.data());
   if (OpenLog(final.c_str(), "w+") != 0) return failed(true);
   if (lockFd >= 0) ::close(lockFd);
   lockFd = hold;
