@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
@@ -82,9 +84,31 @@ RunResult ChildRun::wait(int timeoutSec) {
 }
 
 RunResult ChildRun::stop() {
-  if (pid_ <= 0) return RunResult();
+  RunResult r;
+  if (pid_ <= 0) return r;
   kill(pid_, SIGKILL);
-  return wait();
+  int st = 0;
+  while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  r.signalled = WIFSIGNALED(st);
+  r.status = r.signalled ? 128 + WTERMSIG(st) : WEXITSTATUS(st);
+  // Take what is already in the pipes, then close them.
+  for (int* fd : {&out_, &err_}) {
+    fcntl(*fd, F_SETFL, fcntl(*fd, F_GETFL) | O_NONBLOCK);
+    char buf[4096];
+    ssize_t got;
+    while ((got = read(*fd, buf, sizeof buf)) > 0) (fd == &out_ ? r.out : r.err).append(buf, size_t(got));
+    close(std::exchange(*fd, -1));
+  }
+  return r;
+}
+
+std::string ChildRun::readLine() {
+  std::string line;
+  char c;
+  while (out_ >= 0 && read(out_, &c, 1) == 1 && c != '\n') line += c;
+  return line;
 }
 
 }  // namespace zftest

@@ -41,8 +41,13 @@ public:
   // Waits for the child to end (killing it after `timeoutSec`) and returns
   // its status and output as runInChild does.
   RunResult wait(int timeoutSec = 60);
-  // Kills the child (SIGKILL, by its id), reaps it and returns its result.
+  // Kills the child (SIGKILL, by its id), reaps it and returns its status
+  // with the output it had written; never waits for processes the child
+  // started, which may still hold its output open.
   RunResult stop();
+  // Reads the child's standard output up to the end of a line (the newline
+  // is not kept) or to the end of the output; waits as long as it takes.
+  std::string readLine();
 
 private:
   friend ChildRun startChild(std::function<int()> const& body);
