@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <stdexcept>
 #include <utility>
 
@@ -51,6 +52,31 @@ RunResult runInChild(std::function<int()> const& body, int timeoutSec) {
   int outFd = -1, errFd = -1;
   pid_t pid = forkChild(body, false, outFd, errFd);
   return collectChild(pid, outFd, errFd, -1, "", timeoutSec);
+}
+
+int statusOfChild(std::function<int()> const& body, int timeoutSec) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    int code = body();
+    std::fflush(nullptr);
+    _exit(code & 255);
+  }
+  int st = 0;
+  time_t deadline = time(nullptr) + timeoutSec;
+  for (;;) {
+    pid_t w = waitpid(pid, &st, WNOHANG);
+    if (w == pid || (w < 0 && errno != EINTR)) break;
+    if (time(nullptr) > deadline) {
+      kill(pid, SIGKILL);
+      while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    usleep(10000);
+  }
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
 ChildRun startChild(std::function<int()> const& body) {

@@ -25,6 +25,12 @@ namespace zftest {
 // runProgram does; a child still running after `timeoutSec` is killed.
 RunResult runInChild(std::function<int()> const& body, int timeoutSec = 60);
 
+// Forks a child that runs `body` with no pipes of its own, for a child
+// started where no descriptor can be spared (under a low descriptor limit);
+// waits for it and returns its exit status (128 + signal number when killed).
+// Its output goes where the caller's goes; it is killed after `timeoutSec`.
+int statusOfChild(std::function<int()> const& body, int timeoutSec = 60);
+
 // A child running beside the parent; move-only. Destroying a handle whose
 // child was not waited for ends the child by its id and reaps it.
 class ChildRun {

@@ -41,17 +41,6 @@ int inChild(std::function<int()> const& f) {
   return r.status;
 }
 
-// For a probe inside a child that runs under a descriptor limit too low for
-// the helper's output pipes: a bare fork whose exit status is the answer.
-int probeInChild(std::function<int()> const& f) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(f());
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
 std::string pattern(size_t n) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
@@ -688,7 +677,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       if (others.back()->write("x", 0, 1) != 1) return 4;
     }
     // Another process must still find the range locked.
-    int child = probeInChild([&]() -> int {
+    int child = zftest::statusOfChild([&]() -> int {
       OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
       return probe.lock(0, 10, OsFile::LockTest) == kRangeLockBusy ? 0 : 1;
     });
@@ -699,7 +688,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     // closed object's locks go as well.
     if (reader.lock(20, 10, OsFile::LockNoWait) != kRangeLocked) return 8;
     reader.close();
-    if (probeInChild([&]() -> int {
+    if (zftest::statusOfChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 10, OsFile::LockTest) == kRangeLockBusy ? 0 : 1;
         }) != 0)
@@ -711,7 +700,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       if (t.read(b, 0, 1) < 0) return 9;
     }
     locker.free(0, 10);
-    if (probeInChild([&]() -> int {
+    if (zftest::statusOfChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 30, OsFile::LockTest) == kRangeLocked ? 0 : 1;
         }) != 0)
