@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -53,39 +52,23 @@ std::string localHost() {
 class Background {
 public:
   Background(std::vector<std::string> const& argv, std::string const& errFile = "") {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test
+    child_ = zftest::startChild([&]() -> int {
       if (!errFile.empty()) {
         int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (e >= 0) dup2(e, 2);
       }
-      dup2(fds[1], 1);
-      close(fds[0]);
-      close(fds[1]);
       std::vector<char*> av;
       for (auto const& a : argv) av.push_back(const_cast<char*>(a.c_str()));
       av.push_back(nullptr);
       execv(av[0], av.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') line_ += c;
-    close(fds[0]);
-  }
-  ~Background() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+      return 127;
+    });
+    line_ = child_.readLine();
   }
   std::string const& line() const { return line_; }
 
 private:
-  pid_t pid_ = -1;
+  zftest::ChildRun child_;
   std::string line_;
 };
 
@@ -295,9 +278,7 @@ public:
     socklen_t len = sizeof a;
     getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
+    child_ = zftest::startChild([&]() -> int {
       int s = accept(listen_, nullptr, nullptr);
       uint32_t t = SocketConnection::kTestNum;
       if (swapTestNum) t = RemoteConnection::invI(t);
@@ -318,20 +299,16 @@ public:
       char c;
       while (read(s, &c, 1) > 0) {
       }
-      _exit(0);
-    }
+      return 0;
+    });
     close(listen_);
-  }
-  ~FakeRelay() {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
   }
   std::string service() const { return "zf-relay-test/" + std::to_string(port_); }
 
 private:
   int listen_ = -1;
   int port_ = 0;
-  pid_t pid_ = -1;
+  zftest::ChildRun child_;  // ended and reaped with the peer
 };
 
 class SocketPeerTest : public EndpointFixture {};

@@ -41,17 +41,6 @@ int inChild(std::function<int()> const& f) {
   return r.status;
 }
 
-// For a probe inside a child that runs under a descriptor limit too low for
-// the helper's output pipes: a bare fork whose exit status is the answer.
-int probeInChild(std::function<int()> const& f) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(f());
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
 std::string pattern(size_t n) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
@@ -536,7 +525,7 @@ TEST(OsFileTest, APoolOfLockedFilesSaysSo) {
 
 // A helper process that holds a lock until told to go.
 struct Holder {
-  pid_t pid = -1;
+  zftest::ChildRun child;
   int go[2] = {-1, -1};
 };
 
@@ -545,9 +534,7 @@ Holder holdLock(std::string const& dir, int64_t offset, int64_t length, std::str
   int ready[2];
   EXPECT_EQ(0, pipe(ready));
   EXPECT_EQ(0, pipe(h.go));
-  std::fflush(nullptr);
-  h.pid = fork();
-  if (h.pid == 0) {
+  h.child = zftest::startChild([&]() -> int {
     ::close(ready[0]);
     ::close(h.go[1]);
     OsFile f(S(dir), "locked", "dat", OsFile::Read | OsFile::Write | OsFile::Create);
@@ -562,8 +549,8 @@ Holder holdLock(std::string const& dir, int64_t offset, int64_t length, std::str
       ::close(fd);
     }
     f.free(offset, length);
-    _exit(0);
-  }
+    return 0;
+  });
   ::close(ready[1]);
   ::close(h.go[0]);
   char c = 0;
@@ -577,8 +564,7 @@ void release(Holder& h) {
   ssize_t w = write(h.go[1], "x", 1);
   (void)w;
   ::close(h.go[1]);
-  int st;
-  waitpid(h.pid, &st, 0);
+  h.child.wait();
 }
 
 TEST(FileLockTest, BusyRangesTestsAndOwner) {
@@ -588,7 +574,7 @@ TEST(FileLockTest, BusyRangesTestsAndOwner) {
   EXPECT_EQ(kRangeLockBusy, f.lock(105, 1, OsFile::LockNoWait));
   EXPECT_EQ(kRangeLockBusy, f.lock(100, 10, OsFile::LockTest));
   EXPECT_EQ(kRangeLocked, f.lock(0, 50, OsFile::LockTest));  // elsewhere: free
-  EXPECT_EQ(h.pid, f.lockOwner(100, 1));
+  EXPECT_EQ(h.child.pid(), f.lockOwner(100, 1));
   EXPECT_EQ(0, f.lockOwner(0, 1));
   EXPECT_EQ(kFileLockBusy, f.lock(OsFile::LockNoWait));  // the whole file
   EXPECT_EQ(-2, f.read(nullptr, 100, 1, OsFile::LockNoWait));
@@ -631,24 +617,27 @@ TEST(FileLockTest, WaitingLockShowsNoticeAndKeepsAPendingAlarm) {
   std::string errFile = dir.file("stderr.txt");
   Holder h = holdLock(dir.path(), 0, 100, marker);
 
-  std::fflush(nullptr);
-  pid_t waiter = fork();
-  if (waiter == 0) {
+  std::string path = dir.path();
+  zftest::ChildRun waiter = zftest::startChild([&]() -> int {
+    // The notice goes to a file the parent watches; the checks report on
+    // the captured error output.
+    int checks = dup(2);
     int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     dup2(fd, 2);
     struct sigaction sa = {};
     sa.sa_handler = [](int) {};
     sigaction(SIGALRM, &sa, nullptr);
     alarm(60);  // a pending alarm of the program's own
-    OsFile f(S(dir.path()), "locked", "dat", OsFile::Read | OsFile::Write);
+    OsFile f(S(path), "locked", "dat", OsFile::Read | OsFile::Write);
     int r = f.lock(50, 10, OsFile::LockWait);
     unsigned left = alarm(0);
-    if (r != kRangeLocked) _exit(2);
-    if (::access(marker.c_str(), F_OK) != 0) _exit(3);  // got it only after the release
-    if (left == 0) _exit(4);  // the pending alarm was kept
-    if (had_alarm) _exit(5);
-    _exit(0);
-  }
+    dup2(checks, 2);
+    ZF_CHILD_CHECK(r == kRangeLocked);
+    ZF_CHILD_CHECK(::access(marker.c_str(), F_OK) == 0);  // got it only after the release
+    ZF_CHILD_CHECK(left != 0);  // the pending alarm was kept
+    ZF_CHILD_CHECK(!had_alarm);
+    return 0;
+  });
   // Release once the waiter has shown its notice.
   for (int i = 0; i < 600; ++i) {
     if (zftest::readFile(errFile).find("TRYLOCK") != std::string::npos) break;
@@ -656,10 +645,8 @@ TEST(FileLockTest, WaitingLockShowsNoticeAndKeepsAPendingAlarm) {
   }
   EXPECT_NE(std::string::npos, zftest::readFile(errFile).find("TRYLOCK"));
   release(h);
-  int st = 0;
-  waitpid(waiter, &st, 0);
-  EXPECT_TRUE(WIFEXITED(st));
-  EXPECT_EQ(0, WEXITSTATUS(st));
+  zftest::RunResult r = waiter.wait();
+  EXPECT_EQ(0, r.status) << r.err;
 }
 
 TEST(FileLockTest, AKilledHolderReleasesItsLocks) {
@@ -667,9 +654,7 @@ TEST(FileLockTest, AKilledHolderReleasesItsLocks) {
   Holder h = holdLock(dir.path(), 0, 0, "");
   OsFile f(S(dir.path()), "locked", "dat", OsFile::Read | OsFile::Write);
   EXPECT_EQ(kRangeLockBusy, f.lock(10, 1, OsFile::LockNoWait));
-  kill(h.pid, SIGKILL);
-  int st;
-  waitpid(h.pid, &st, 0);
+  h.child.stop();
   ::close(h.go[1]);
   EXPECT_EQ(kRangeLocked, f.lock(10, 1, OsFile::LockNoWait));
 }
@@ -692,7 +677,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       if (others.back()->write("x", 0, 1) != 1) return 4;
     }
     // Another process must still find the range locked.
-    int child = probeInChild([&]() -> int {
+    int child = zftest::statusOfChild([&]() -> int {
       OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
       return probe.lock(0, 10, OsFile::LockTest) == kRangeLockBusy ? 0 : 1;
     });
@@ -703,7 +688,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
     // closed object's locks go as well.
     if (reader.lock(20, 10, OsFile::LockNoWait) != kRangeLocked) return 8;
     reader.close();
-    if (probeInChild([&]() -> int {
+    if (zftest::statusOfChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 10, OsFile::LockTest) == kRangeLockBusy ? 0 : 1;
         }) != 0)
@@ -715,7 +700,7 @@ TEST(FileLockTest, ThePoolKeepsDescriptorsOfFilesWithLocks) {
       if (t.read(b, 0, 1) < 0) return 9;
     }
     locker.free(0, 10);
-    if (probeInChild([&]() -> int {
+    if (zftest::statusOfChild([&]() -> int {
           OsFile probe(S(path), "shared", "dat", OsFile::Read | OsFile::Write);
           return probe.lock(0, 30, OsFile::LockTest) == kRangeLocked ? 0 : 1;
         }) != 0)

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildRun.h"
 #include "TestSupport.h"
 
 namespace {
@@ -142,9 +143,7 @@ TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
   ASSERT_EQ(0, pipe(fds));
   std::string expect;
   for (int i = 0; i < 300000; ++i) expect += static_cast<char>('a' + i % 26);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  zftest::ChildRun writer = zftest::startChild([&]() -> int {
     ::close(fds[0]);
     struct sigaction sa = {};
     sa.sa_handler = [](int) {};
@@ -154,8 +153,9 @@ TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
     OutputFdFile o(fds[1], 100000);
     o.write(expect.data(), static_cast<int64_t>(expect.size()));
     o.flush();
-    _exit(o.ok() ? 0 : 3);
-  }
+    ZF_CHILD_CHECK(o.ok());
+    return 0;
+  });
   ::close(fds[1]);
   std::string got;
   char buf[4096];
@@ -166,9 +166,8 @@ TEST(OutputFdFileTest, PartialWritesToAPipeArriveWhole) {
     usleep(500);
   }
   ::close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  zftest::RunResult r = writer.wait();
+  EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ(expect, got);
 }
 
@@ -307,20 +306,15 @@ int pauseWith(char const* a, char const* b, std::string const& keys, std::string
   ssize_t w = ::write(in[1], keys.data(), keys.size());
   (void)w;
   ::close(in[1]);
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
+  zftest::RunResult r = zftest::runInChild([&]() -> int {
     dup2(in[0], 0);
     int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     OutputFdFile o(fd, 64);
-    int r = a ? o.pause(String(a), String(b)) : o.pause();
-    _exit(r & 0xff);
-  }
+    return a ? o.pause(String(a), String(b)) : o.pause();
+  });
   ::close(in[0]);
-  int st = 0;
-  waitpid(pid, &st, 0);
   out = zftest::readFile(outFile);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r.signalled ? -1 : r.status;
 }
 
 TEST(OutputFdFileTest, PauseAnswers) {
@@ -336,19 +330,16 @@ TEST(OutputFdFileTest, PauseAnswers) {
 TEST(FileStreamTest, CaptureSyncAndModificationTime) {
   zftest::TempDir dir;
   String base = String(dir.path().c_str()) + "/cap";
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
+  zftest::RunResult r = zftest::runInChild([&]() -> int {
     OutputFile o(base, "log", true);  // append: both writers add at the end
-    if (o.capture(1) != 0) _exit(2);
+    ZF_CHILD_CHECK(o.capture(1) == 0);
     ssize_t w = ::write(1, "via fd 1\n", 9);
     (void)w;
     o << "via stream\n";
-    _exit(o.sync() == 0 ? 0 : 3);
-  }
-  int st = 0;
-  waitpid(pid, &st, 0);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    ZF_CHILD_CHECK(o.sync() == 0);
+    return 0;
+  });
+  EXPECT_EQ(0, r.status) << r.err;
   EXPECT_NE(std::string::npos, zftest::readFile(dir.file("cap.log")).find("via fd 1"));
   EXPECT_NE(std::string::npos, zftest::readFile(dir.file("cap.log")).find("via stream"));
   InputFile in(base, "log");
