@@ -282,8 +282,17 @@ bool SvSchema::updateTableRow(Client* c, SvTabRep* t, svcatalog::TableRow const&
     keepFirstError(InvalidData(String("no catalog row for table ") + t->qualifiedName()));
     return false;
   }
+  // The name and the file become paths: checked as at creation, before the
+  // row changes. A null file keeps the present one.
+  String const file = row.file.isNull() ? t->nameExt() : row.file;
+  if (!svcatalog::checkObjectName(row.name, "table")) return false;
+  if (!svcatalog::isPlainFileName(file)) {
+    keepFirstError(InvalidData(String("file name '") + file + "' of table " + t->qualifiedName() +
+                               " is not a plain file name"));
+    return false;
+  }
   using namespace svcatalog::ClassCol;
-  if (!tabTable_->set(Name, row.name) || !tabTable_->set(File, row.file) || !tabTable_->set(Descr, row.descr) ||
+  if (!tabTable_->set(Name, row.name) || !tabTable_->set(File, file) || !tabTable_->set(Descr, row.descr) ||
       !tabTable_->set(Flags, int32_t(row.flags)) || !tabTable_->set(Len, row.recLength) ||
       !tabTable_->set(Size, row.size) || !tabTable_->set(RelCheck, row.expr))
     return false;

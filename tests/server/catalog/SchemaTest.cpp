@@ -154,6 +154,43 @@ TEST_F(SchemaTest, NamesThatWouldNotBePlainFileNamesAreRefused) {
   EXPECT_EQ(s->tableStruct()->rows(nullptr).size(), 1u);
 }
 
+// A table's name and file change through its row: the same checks as at
+// creation, and a refused change leaves the row and the files as they were.
+TEST_F(SchemaTest, ARenameToANameThatWouldNotBeAPlainFileNameIsRefused) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvTabRep* r = t->tabRep();
+  String const file = r->nameExt();
+  std::set<std::string> const filesBefore = dirFiles(dir());
+  std::set<std::string> const dbBefore = dirFiles(env_->db());
+  struct Case {
+    char const* name;
+    char const* file;
+  } const cases[] = {{"", "_custome.tab"},   {"../x", "_custome.tab"}, {"a/b", "_custome.tab"},
+                     {"..", "_custome.tab"}, {"tab\x01", "_custome.tab"}, {"Clients", "../x.tab"},
+                     {"Clients", "a/b.tab"}, {"Clients", ".."}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.file);
+    clear();
+    EXPECT_FALSE(r->updateData(nullptr, String(c.name), String(c.file), r->descr(), r->flags(), r->size(),
+                               r->length(), 0, String()));
+    EXPECT_NE(pending(), 0);
+    EXPECT_EQ(zftest::str(r->name()), "Customers");
+    EXPECT_EQ(zftest::str(r->nameExt()), zftest::str(file));
+  }
+  ASSERT_GE(s->tableStruct()->readThis(nullptr, r->instId()), 0);
+  EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::Name)), "Customers");
+  EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::File)), zftest::str(file));
+  EXPECT_EQ(dirFiles(dir()), filesBefore);
+  EXPECT_EQ(dirFiles(env_->db()), dbBefore);
+  clear();
+  EXPECT_TRUE(r->updateData(nullptr, String("Clients"), file, r->descr(), r->flags(), r->size(), r->length(), 0,
+                            String()));
+  EXPECT_EQ(zftest::str(r->name()), "Clients");
+}
+
 TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);
