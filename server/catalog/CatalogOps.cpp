@@ -439,6 +439,13 @@ bool updateIndexData(Client* c, SvIndRep* r, ObjectId const& table, String const
     return false;
   }
   using namespace MIndexCol;
+  // The file becomes a path: a plain name, checked before the row changes.
+  if (!nameFits(Cat::MIndex, Name, name, "index")) return false;
+  if (!isPlainFileName(file)) {
+    keepFirstError(InvalidData(String("index file name '") + file + "' of " + r->qualifiedName() +
+                               " is not a plain file name"));
+    return false;
+  }
   if ((table.classId() != 0 || table.instId() != 0) && !it->set(Class, table)) return false;
   if (!it->set(Name, name) || !it->set(File, file) || !it->set(Flags, int32_t(flags)) || !it->set(Len, length))
     return false;

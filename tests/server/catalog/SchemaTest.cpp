@@ -191,6 +191,32 @@ TEST_F(SchemaTest, ARenameToANameThatWouldNotBeAPlainFileNameIsRefused) {
   EXPECT_EQ(zftest::str(r->name()), "Clients");
 }
 
+TEST_F(SchemaTest, AnIndexRowChangeToAnEmptyNameOrAnEscapingFileIsRefused) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvIndRep* ir = t->tabRep()->index(String("byName"));
+  ASSERT_NE(ir, nullptr);
+  String const file = ir->phName();
+  std::set<std::string> const dbBefore = dirFiles(env_->db());
+  std::set<std::string> const filesBefore = dirFiles(dir());
+  for (auto const& [name, f] : std::vector<std::pair<char const*, char const*>>{
+           {"", "_custome.i00"}, {"byName", "../y.i00"}, {"byName", "a/b.i00"}, {"byName", ".."}}) {
+    SCOPED_TRACE(std::string(name) + " " + f);
+    clear();
+    EXPECT_FALSE(svcatalog::updateIndexData(nullptr, ir, ObjectId(), String(name), String(f), ir->flags(),
+                                            ir->length()));
+    EXPECT_NE(pending(), 0);
+    EXPECT_EQ(zftest::str(ir->name()), "byName");
+    EXPECT_EQ(zftest::str(ir->phName()), zftest::str(file));
+  }
+  ASSERT_GE(s->indexStruct()->readThis(nullptr, ir->instId()), 0);
+  EXPECT_EQ(zftest::str(s->indexStruct()->str(svcatalog::MIndexCol::Name)), "byName");
+  EXPECT_EQ(dirFiles(env_->db()), dbBefore);
+  EXPECT_EQ(dirFiles(dir()), filesBefore);
+}
+
 TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);
