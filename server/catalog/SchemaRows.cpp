@@ -394,7 +394,6 @@ long SvSchema::enumCreate(Client* c) {
   String name;
   int32_t n = 0;
   *con >> name;
-  if (findEnum(name) != nullptr) return -1;
   *con >> n;
   std::vector<std::pair<String, int32_t>> items;
   if (n < 0 || n > kMaxEnumItems) {
@@ -415,7 +414,10 @@ long SvSchema::enumCreate(Client* c) {
 }
 
 long SvSchema::enumCreate(Client* c, String const& name, std::vector<std::pair<String, int32_t>> const& items) {
-  if (findEnum(name) != nullptr) return -1;
+  if (findEnum(name) != nullptr) {
+    keepFirstError(InvalidData(String("enumeration '") + name + "' exists in schema " + name_));
+    return -1;
+  }
   if (!checkEnum(name, items) || inTable_ == nullptr) return -1;
   using namespace svcatalog::IntegrCol;
   ObjectId const id(classWord(kKindEnum), uint32_t(nEnums()));
