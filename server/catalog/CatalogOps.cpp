@@ -362,6 +362,12 @@ SvIndRep* consIndex(Client* c, SvTabRep* t, int32_t number, String const& name, 
                                t->qualifiedName()));
     return nullptr;
   }
+  // A negative part count would make the row unreadable at the next open.
+  if (nParts < 0) {
+    keepFirstError(InvalidData(String("index '") + name + "' of " + t->qualifiedName() + " has " +
+                               toString(long(nParts)) + " key parts"));
+    return nullptr;
+  }
   SvIndTable* it = s->indexStruct();
   it->clearRow();
   using namespace MIndexCol;

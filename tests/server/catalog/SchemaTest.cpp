@@ -217,6 +217,21 @@ TEST_F(SchemaTest, AnIndexRowChangeToAnEmptyNameOrAnEscapingFileIsRefused) {
   EXPECT_EQ(dirFiles(dir()), filesBefore);
 }
 
+// What the rows would not read back at the next open is refused before
+// any row is written.
+TEST_F(SchemaTest, AnIndexWithANegativePartCountWritesNoRow) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  size_t const rows = s->indexStruct()->rows(nullptr).size();
+  clear();
+  EXPECT_EQ(svcatalog::consIndex(nullptr, t->tabRep(), 2, String("neg"), 4, -1, IndFlag::kDup), nullptr);
+  EXPECT_NE(pending(), 0);
+  EXPECT_EQ(s->indexStruct()->rows(nullptr).size(), rows);
+  EXPECT_EQ(t->tabRep()->nIndices(), 2);
+}
+
 TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);
