@@ -93,6 +93,7 @@ SvTable* consTable(Client* c, SvSchema* s, String const& name, String const& des
     keepFirstError(InvalidData(String("table '") + name + "' exists in schema " + s->name()));
     return nullptr;
   }
+  if (!tableRowFits(name, recLength, int32_t(flags))) return nullptr;
   SvTabTable* ct = s->tableStruct();
   ct->clearRow();
   using namespace ClassCol;

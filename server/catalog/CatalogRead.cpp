@@ -200,7 +200,7 @@ SvTable* readTable(Client* c, SvSchema* s, uint32_t inst) {
   using namespace ClassCol;
   String const name = ct->str(Name), file = ct->str(File), descr = ct->str(Descr), rel = ct->str(RelCheck);
   int32_t const len = ct->num(Len), flags = ct->num(Flags), size = ct->num(Size);
-  if (!checkObjectName(name, "table") || !isPlainFileName(file) || len < 0 || flags < 0 || flags > 15) {
+  if (!checkObjectName(name, "table") || !isPlainFileName(file) || !tableRowFits(name, len, flags)) {
     Exception::last(Exception(0));
     bad(s, "$class.tab", inst, String("table '") + name + "' file '" + file + "' is not usable");
     return nullptr;

@@ -286,6 +286,7 @@ bool SvSchema::updateTableRow(Client* c, SvTabRep* t, svcatalog::TableRow const&
   // row changes. A null file keeps the present one.
   String const file = row.file.isNull() ? t->nameExt() : row.file;
   if (!svcatalog::checkObjectName(row.name, "table")) return false;
+  if (!svcatalog::tableRowFits(row.name, row.recLength, int32_t(row.flags))) return false;
   if (!svcatalog::isPlainFileName(file)) {
     keepFirstError(InvalidData(String("file name '") + file + "' of table " + t->qualifiedName() +
                                " is not a plain file name"));

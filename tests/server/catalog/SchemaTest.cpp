@@ -232,6 +232,28 @@ TEST_F(SchemaTest, AnIndexWithANegativePartCountWritesNoRow) {
   EXPECT_EQ(t->tabRep()->nIndices(), 2);
 }
 
+TEST_F(SchemaTest, ATableWithANegativeLengthOrUnknownFlagsWritesNoRow) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvTabRep* r = t->tabRep();
+  for (auto const& [len, flags] : std::vector<std::pair<int32_t, int32_t>>{{-1, 0}, {0, 16}, {0, -1}}) {
+    SCOPED_TRACE(std::to_string(len) + " " + std::to_string(flags));
+    clear();
+    EXPECT_EQ(svcatalog::consTable(nullptr, s, String("T2"), String(), len, TabFlags(flags), 0), nullptr);
+    EXPECT_NE(pending(), 0);
+    EXPECT_EQ(s->tableStruct()->rows(nullptr).size(), 2u);
+    clear();
+    EXPECT_FALSE(r->updateData(nullptr, r->name(), r->nameExt(), r->descr(), TabFlags(flags), r->size(),
+                               len, 0, String()));
+    EXPECT_NE(pending(), 0);
+    ASSERT_GE(s->tableStruct()->readThis(nullptr, r->instId()), 0);
+    EXPECT_GE(s->tableStruct()->num(svcatalog::ClassCol::Len), 0);
+    EXPECT_EQ(s->tableStruct()->num(svcatalog::ClassCol::Flags), int32_t(r->flags()));
+  }
+}
+
 TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);
