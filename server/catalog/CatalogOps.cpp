@@ -249,6 +249,8 @@ bool updateData(Client* c, SvField* f, ObjectId const& table, String const& name
   SvSchema* s = schemaOf(f->table());
   if (f->table()->isTemp() || s == nullptr || !s->hasCatalog())
     return f->setData(name, descr, dim, mask, length, decimals, flags, type, sqlType);
+  // The row's hook applies the shape; one it would refuse writes no row.
+  if (!f->canTakeShape(dim, length, decimals, flags, type)) return false;
   int32_t const r = readFieldRow(c, f);
   if (r < 0) return false;
   SvFldTable* ft = s->fieldStruct();

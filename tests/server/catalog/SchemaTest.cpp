@@ -254,6 +254,33 @@ TEST_F(SchemaTest, ATableWithANegativeLengthOrUnknownFlagsWritesNoRow) {
   }
 }
 
+// A field's row change that the field cannot take (another type, length
+// or dimension would move bytes) is refused before its row is written.
+TEST_F(SchemaTest, AFieldRowChangeTheFieldCannotTakeWritesNoRow) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvField* name = t->tabRep()->field(0);
+  struct Case {
+    char const* what;
+    int32_t dim, len, type;
+  } const cases[] = {{"type", 1, 20, SvField::INT}, {"length", 1, 30, SvField::STRING}, {"dim", 3, 20, SvField::STRING}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    clear();
+    EXPECT_FALSE(svcatalog::updateData(nullptr, name, ObjectId(), String("renamed"), String(), c.dim, String(), c.len,
+                                       0, 0, c.type, 0));
+    EXPECT_NE(pending(), 0);
+    ASSERT_GE(s->fieldStruct()->readThis(nullptr, name->instId()), 0);
+    EXPECT_EQ(s->fieldStruct()->num(svcatalog::MemberCol::Type), SvField::STRING);
+    EXPECT_EQ(s->fieldStruct()->num(svcatalog::MemberCol::Len), 20);
+    EXPECT_EQ(s->fieldStruct()->num(svcatalog::MemberCol::Dim), 1);
+    EXPECT_EQ(zftest::str(s->fieldStruct()->str(svcatalog::MemberCol::Name)), "name");
+    EXPECT_FALSE(s->damaged());
+  }
+}
+
 TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);
