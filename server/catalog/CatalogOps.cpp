@@ -455,6 +455,12 @@ bool updateIndexData(Client* c, SvIndRep* r, ObjectId const& table, String const
                                " is not a plain file name"));
     return false;
   }
+  // A key length the hook would refuse writes no row.
+  if (!SvIndRep::lengthFits(length, (flags & IndFlag::kDup) != 0) || length < r->partsLength()) {
+    keepFirstError(InvalidData(String("key of ") + toString(long(length)) + " bytes does not fit index " +
+                               r->qualifiedName()));
+    return false;
+  }
   if ((table.classId() != 0 || table.instId() != 0) && !it->set(Class, table)) return false;
   if (!it->set(Name, name) || !it->set(File, file) || !it->set(Flags, int32_t(flags)) || !it->set(Len, length))
     return false;

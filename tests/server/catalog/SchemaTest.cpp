@@ -211,8 +211,17 @@ TEST_F(SchemaTest, AnIndexRowChangeToAnEmptyNameOrAnEscapingFileIsRefused) {
     EXPECT_EQ(zftest::str(ir->name()), "byName");
     EXPECT_EQ(zftest::str(ir->phName()), zftest::str(file));
   }
+  // A key shorter than its parts, or too long for a node: the hook would
+  // refuse it, so no row changes.
+  for (int32_t len : {2, 100000}) {
+    clear();
+    EXPECT_FALSE(svcatalog::updateIndexData(nullptr, ir, ObjectId(), String("byName"), file, ir->flags(), len));
+    EXPECT_NE(pending(), 0);
+  }
+  EXPECT_FALSE(s->damaged());
   ASSERT_GE(s->indexStruct()->readThis(nullptr, ir->instId()), 0);
   EXPECT_EQ(zftest::str(s->indexStruct()->str(svcatalog::MIndexCol::Name)), "byName");
+  EXPECT_EQ(s->indexStruct()->num(svcatalog::MIndexCol::Len), 20);
   EXPECT_EQ(dirFiles(env_->db()), dbBefore);
   EXPECT_EQ(dirFiles(dir()), filesBefore);
 }
