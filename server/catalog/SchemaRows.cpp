@@ -14,6 +14,7 @@
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/CatalogTables.h>
 #include <svcatalog/SchemaNames.h>
+#include <svcatalog/SvExpr.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
@@ -287,6 +288,10 @@ bool SvSchema::updateTableRow(Client* c, SvTabRep* t, svcatalog::TableRow const&
   String const file = row.file.isNull() ? t->nameExt() : row.file;
   if (!svcatalog::checkObjectName(row.name, "table")) return false;
   if (!svcatalog::tableRowFits(row.name, row.recLength, int32_t(row.flags))) return false;
+  if (!row.expr.isNull() && SvExpr(row.expr, this).isNull()) {
+    keepFirstError(InvalidData(t->qualifiedName() + " = " + row.expr));
+    return false;
+  }
   if (!svcatalog::isPlainFileName(file)) {
     keepFirstError(InvalidData(String("file name '") + file + "' of table " + t->qualifiedName() +
                                " is not a plain file name"));

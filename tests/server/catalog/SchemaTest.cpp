@@ -185,6 +185,13 @@ TEST_F(SchemaTest, ARenameToANameThatWouldNotBeAPlainFileNameIsRefused) {
   EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::File)), zftest::str(file));
   EXPECT_EQ(dirFiles(dir()), filesBefore);
   EXPECT_EQ(dirFiles(env_->db()), dbBefore);
+  // An expression that does not compile is refused before the row too.
+  clear();
+  EXPECT_FALSE(r->updateData(nullptr, String("Customers"), file, r->descr(), r->flags(), r->size(), r->length(), 0,
+                             String("1 +")));
+  EXPECT_NE(pending(), 0);
+  ASSERT_GE(s->tableStruct()->readThis(nullptr, r->instId()), 0);
+  EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::RelCheck)), "");
   clear();
   EXPECT_TRUE(r->updateData(nullptr, String("Clients"), file, r->descr(), r->flags(), r->size(), r->length(), 0,
                             String()));
