@@ -242,7 +242,12 @@ bool readTables(Client* c, SvSchema* s) {
   for (uint32_t inst : insts) {
     if (inst == kSchemaRowInst) {
       ct->readThis(c, inst);
-      s->setData(ct->str(ClassCol::Descr), ct->num(ClassCol::Len), ct->num(ClassCol::Size));
+      // The id is the one the schema was opened with: every object id of
+      // its rows holds it. Another one in the row is reported, not taken.
+      if (ct->num(ClassCol::Size) != s->id())
+        bad(s, "$class.tab", inst, String("schema id ") + toString(long(ct->num(ClassCol::Size))) + " is not " +
+                                       toString(long(s->id())));
+      s->setData(ct->str(ClassCol::Descr), ct->num(ClassCol::Len), s->id());
       s->setDbase(ct->str(ClassCol::File));
       continue;
     }

@@ -600,6 +600,31 @@ TEST_F(SchemaTest, DamagedRowsAreReportedAndLeftOutAndTheSchemaKeepsItsFiles) {
   EXPECT_EQ(reports, 3) << ::testing::PrintToString(shown());
 }
 
+// The schema's own row naming another schema id is reported; the schema
+// keeps its id and reads its tables.
+TEST_F(SchemaTest, AnOwnRowWithAnotherSchemaIdIsReported) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(customers(s), nullptr);
+  int32_t const id = s->id();
+  svcatalog::CatalogTable* ct = s->tableStruct();
+  int32_t const r = ct->readThis(nullptr, svcatalog::kSchemaRowInst);
+  ASSERT_GE(r, 0);
+  ct->setFld(svcatalog::ClassCol::Size, id + 1);
+  ASSERT_GE(ct->SvTable::updateRecNo(nullptr, r, true, nullptr, false, 0), 0);
+  catalogtest::SchemaEnv::checkpoint();
+  catalogtest::SchemaEnv::closeAll();
+  env_->addLayout(String("demo"));
+  shown().clear();
+  s = new SvSchema(nullptr, String("demo"), id);
+  EXPECT_EQ(s->id(), id);
+  EXPECT_TRUE(s->damaged());
+  SvTabRep* t = s->findTabRep(String("Customers"));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->nFields(), 3);
+  EXPECT_EQ(t->nIndices(), 2);
+}
+
 // A catalog outside a packed layout entry is reported and used.
 TEST_F(SchemaTest, ACatalogOutsideAPackedEntryIsReportedAndUsed) {
   env_.reset();
