@@ -104,4 +104,9 @@ int32_t numColumnLimit(int32_t digits);
 bool columnFits(Cat c, int32_t col, int32_t value);
 bool columnFits(Cat c, int32_t col, String const& value);
 
+// True when a "$class.tab" table row's record length and flags are what an
+// open reads back (length not negative, flags within the four known bits);
+// else InvalidData naming the table, and false.
+bool tableRowFits(String const& table, int32_t recLength, int32_t flags);
+
 }  // namespace svcatalog

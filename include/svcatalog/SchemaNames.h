@@ -21,6 +21,10 @@ constexpr long kMaxObjectName = 16;
 // InvalidData naming `what` and the name, and answers false.
 bool checkObjectName(String const& name, char const* what);
 
+// True when `file` may name a data or index file of a schema: not empty, no
+// "/" and no control character, neither "." nor "..".
+bool isPlainFileName(String const& file);
+
 // Tells whether a candidate data-file name is already used in the schema
 // (claimed by a table, or waiting for deferred removal).
 using FileNameTaken = std::function<bool(String const&)>;

@@ -231,6 +231,8 @@ public:
   // Direct changes of a live descriptor. setData keeps the name when the new
   // one is null or highest; a change of the stored size or unit counts is
   // refused (false, InvalidData) and the field keeps its whole shape.
+  // Whether setData would take this shape; else InvalidData and false.
+  bool canTakeShape(int32_t dim, int32_t length, int32_t decimals, TabFldFlags flags, int32_t type) const;
   bool setData(String const& name, String const& descr, int32_t dim, String const& mask,
                int32_t length, int32_t decimals, TabFldFlags flags, int32_t type, int32_t sqlType);
   // Each replaces (and destroys) what the field held.

@@ -109,4 +109,11 @@ bool columnFits(Cat c, int32_t col, String const& value) {
   return false;
 }
 
+bool tableRowFits(String const& table, int32_t recLength, int32_t flags) {
+  if (recLength >= 0 && flags >= 0 && flags <= 15) return true;
+  keepFirstError(InvalidData(String("table '") + table + "' record length " + toString(recLength) + " flags " +
+                             toString(flags) + " cannot be stored"));
+  return false;
+}
+
 }  // namespace svcatalog

@@ -93,6 +93,7 @@ SvTable* consTable(Client* c, SvSchema* s, String const& name, String const& des
     keepFirstError(InvalidData(String("table '") + name + "' exists in schema " + s->name()));
     return nullptr;
   }
+  if (!tableRowFits(name, recLength, int32_t(flags))) return nullptr;
   SvTabTable* ct = s->tableStruct();
   ct->clearRow();
   using namespace ClassCol;
@@ -248,6 +249,8 @@ bool updateData(Client* c, SvField* f, ObjectId const& table, String const& name
   SvSchema* s = schemaOf(f->table());
   if (f->table()->isTemp() || s == nullptr || !s->hasCatalog())
     return f->setData(name, descr, dim, mask, length, decimals, flags, type, sqlType);
+  // The row's hook applies the shape; one it would refuse writes no row.
+  if (!f->canTakeShape(dim, length, decimals, flags, type)) return false;
   int32_t const r = readFieldRow(c, f);
   if (r < 0) return false;
   SvFldTable* ft = s->fieldStruct();
@@ -362,6 +365,12 @@ SvIndRep* consIndex(Client* c, SvTabRep* t, int32_t number, String const& name, 
                                t->qualifiedName()));
     return nullptr;
   }
+  // A negative part count would make the row unreadable at the next open.
+  if (nParts < 0) {
+    keepFirstError(InvalidData(String("index '") + name + "' of " + t->qualifiedName() + " has " +
+                               toString(long(nParts)) + " key parts"));
+    return nullptr;
+  }
   SvIndTable* it = s->indexStruct();
   it->clearRow();
   using namespace MIndexCol;
@@ -439,6 +448,19 @@ bool updateIndexData(Client* c, SvIndRep* r, ObjectId const& table, String const
     return false;
   }
   using namespace MIndexCol;
+  // The file becomes a path: a plain name, checked before the row changes.
+  if (!nameFits(Cat::MIndex, Name, name, "index")) return false;
+  if (!isPlainFileName(file)) {
+    keepFirstError(InvalidData(String("index file name '") + file + "' of " + r->qualifiedName() +
+                               " is not a plain file name"));
+    return false;
+  }
+  // A key length the hook would refuse writes no row.
+  if (!SvIndRep::lengthFits(length, (flags & IndFlag::kDup) != 0) || length < r->partsLength()) {
+    keepFirstError(InvalidData(String("key of ") + toString(long(length)) + " bytes does not fit index " +
+                               r->qualifiedName()));
+    return false;
+  }
   if ((table.classId() != 0 || table.instId() != 0) && !it->set(Class, table)) return false;
   if (!it->set(Name, name) || !it->set(File, file) || !it->set(Flags, int32_t(flags)) || !it->set(Len, length))
     return false;

@@ -44,14 +44,6 @@ std::vector<std::pair<int32_t, int32_t>> ownedRows(Client* c, CatalogTable* t, O
   return out;
 }
 
-// A catalog file name: a plain name of at most 64 characters.
-bool plainFileName(String const& f) {
-  if (f.isNull() || f.isHighest()) return false;
-  for (long i = 0; i < f.length(); ++i)
-    if (f[i] == '/' || static_cast<unsigned char>(f[i]) < 0x20) return false;
-  return cmp(f, ".") != 0 && cmp(f, "..") != 0;
-}
-
 void readPrivileges(Client* c, SvSchema* s, ObjectId const& owner, Privilege& list) {
   CatalogTable* pt = s->privgStruct();
   for (auto const& [n, r] : ownedRows(c, pt, owner)) {
@@ -173,7 +165,7 @@ SvIndRep* readIndex(Client* c, SvSchema* s, SvTabRep* t, uint32_t inst, bool wit
   String const name = it->str(MIndexCol::Name), file = it->str(MIndexCol::File);
   int32_t const len = it->num(MIndexCol::Len), nParts = it->num(MIndexCol::NFields);
   IndFlags const flags = IndFlags(it->num(MIndexCol::Flags));
-  if (name.isNull() || !plainFileName(file) || nParts < 0 ||
+  if (name.isNull() || !isPlainFileName(file) || nParts < 0 ||
       !SvIndRep::lengthFits(len, (flags & IndFlag::kDup) != 0) || inst == 0 ||
       PObject::find(ObjectId(s->classWord(SvSchema::kKindIndex), inst)) != nullptr) {
     bad(s, "$mindex.tab", inst, String("index '") + name + "' of table " + t->name() + " is not usable");
@@ -208,7 +200,7 @@ SvTable* readTable(Client* c, SvSchema* s, uint32_t inst) {
   using namespace ClassCol;
   String const name = ct->str(Name), file = ct->str(File), descr = ct->str(Descr), rel = ct->str(RelCheck);
   int32_t const len = ct->num(Len), flags = ct->num(Flags), size = ct->num(Size);
-  if (!checkObjectName(name, "table") || !plainFileName(file) || len < 0 || flags < 0 || flags > 15) {
+  if (!checkObjectName(name, "table") || !isPlainFileName(file) || !tableRowFits(name, len, flags)) {
     Exception::last(Exception(0));
     bad(s, "$class.tab", inst, String("table '") + name + "' file '" + file + "' is not usable");
     return nullptr;
@@ -250,7 +242,12 @@ bool readTables(Client* c, SvSchema* s) {
   for (uint32_t inst : insts) {
     if (inst == kSchemaRowInst) {
       ct->readThis(c, inst);
-      s->setData(ct->str(ClassCol::Descr), ct->num(ClassCol::Len), ct->num(ClassCol::Size));
+      // The id is the one the schema was opened with: every object id of
+      // its rows holds it. Another one in the row is reported, not taken.
+      if (ct->num(ClassCol::Size) != s->id())
+        bad(s, "$class.tab", inst, String("schema id ") + toString(long(ct->num(ClassCol::Size))) + " is not " +
+                                       toString(long(s->id())));
+      s->setData(ct->str(ClassCol::Descr), ct->num(ClassCol::Len), s->id());
       s->setDbase(ct->str(ClassCol::File));
       continue;
     }

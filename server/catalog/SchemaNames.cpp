@@ -8,6 +8,13 @@
 
 namespace svcatalog {
 
+bool isPlainFileName(String const& f) {
+  if (f.isNull() || f.isHighest()) return false;
+  for (long i = 0; i < f.length(); ++i)
+    if (f[i] == '/' || static_cast<unsigned char>(f[i]) < 0x20 || f[i] == 0x7f) return false;
+  return cmp(f, ".") != 0 && cmp(f, "..") != 0;
+}
+
 bool checkObjectName(String const& name, char const* what) {
   long const n = name.isNull() ? 0 : name.length();
   char const* why = nullptr;

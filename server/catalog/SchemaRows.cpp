@@ -14,6 +14,7 @@
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/CatalogTables.h>
 #include <svcatalog/SchemaNames.h>
+#include <svcatalog/SvExpr.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
@@ -282,8 +283,22 @@ bool SvSchema::updateTableRow(Client* c, SvTabRep* t, svcatalog::TableRow const&
     keepFirstError(InvalidData(String("no catalog row for table ") + t->qualifiedName()));
     return false;
   }
+  // The name and the file become paths: checked as at creation, before the
+  // row changes. A null file keeps the present one.
+  String const file = row.file.isNull() ? t->nameExt() : row.file;
+  if (!svcatalog::checkObjectName(row.name, "table")) return false;
+  if (!svcatalog::tableRowFits(row.name, row.recLength, int32_t(row.flags))) return false;
+  if (!row.expr.isNull() && SvExpr(row.expr, this).isNull()) {
+    keepFirstError(InvalidData(t->qualifiedName() + " = " + row.expr));
+    return false;
+  }
+  if (!svcatalog::isPlainFileName(file)) {
+    keepFirstError(InvalidData(String("file name '") + file + "' of table " + t->qualifiedName() +
+                               " is not a plain file name"));
+    return false;
+  }
   using namespace svcatalog::ClassCol;
-  if (!tabTable_->set(Name, row.name) || !tabTable_->set(File, row.file) || !tabTable_->set(Descr, row.descr) ||
+  if (!tabTable_->set(Name, row.name) || !tabTable_->set(File, file) || !tabTable_->set(Descr, row.descr) ||
       !tabTable_->set(Flags, int32_t(row.flags)) || !tabTable_->set(Len, row.recLength) ||
       !tabTable_->set(Size, row.size) || !tabTable_->set(RelCheck, row.expr))
     return false;
@@ -385,7 +400,6 @@ long SvSchema::enumCreate(Client* c) {
   String name;
   int32_t n = 0;
   *con >> name;
-  if (findEnum(name) != nullptr) return -1;
   *con >> n;
   std::vector<std::pair<String, int32_t>> items;
   if (n < 0 || n > kMaxEnumItems) {
@@ -406,7 +420,10 @@ long SvSchema::enumCreate(Client* c) {
 }
 
 long SvSchema::enumCreate(Client* c, String const& name, std::vector<std::pair<String, int32_t>> const& items) {
-  if (findEnum(name) != nullptr) return -1;
+  if (findEnum(name) != nullptr) {
+    keepFirstError(InvalidData(String("enumeration '") + name + "' exists in schema " + name_));
+    return -1;
+  }
   if (!checkEnum(name, items) || inTable_ == nullptr) return -1;
   using namespace svcatalog::IntegrCol;
   ObjectId const id(classWord(kKindEnum), uint32_t(nEnums()));

@@ -286,9 +286,7 @@ bool SvField::copyFrom(char* record, SvField const* from) const {
 
 // ---- changes of a live descriptor -------------------------------------------------
 
-bool SvField::setData(String const& name, String const& descr, int32_t dim, String const& mask,
-                      int32_t length, int32_t decimals, TabFldFlags flags, int32_t type,
-                      int32_t sqlType) {
+bool SvField::canTakeShape(int32_t dim, int32_t length, int32_t decimals, TabFldFlags flags, int32_t type) const {
   // Offsets are fixed when fields are built: whatever moves bytes is refused
   // before anything changes.
   String why;
@@ -298,19 +296,25 @@ bool SvField::setData(String const& name, String const& descr, int32_t dim, Stri
     why = String("dimension ") + svcatalog::decimal(dim);
   } else if (((flags ^ flags_) & FldFlag::kVirtual) != 0) {
     why = String("virtual flag");
-  } else if (numField() != nullptr) {
+  } else if (SvNumField const* nf = const_cast<SvField*>(this)->numField(); nf != nullptr) {
     int32_t units = 0, frac = 0, myUnits = 0, myFrac = 0;
     Num::intLength(length, decimals, units, frac);
     Num::intLength(this->length(), nDecimals(), myUnits, myFrac);
     if (units == 0 || units != myUnits || frac != myFrac)
       why = String("number ") + svcatalog::decimal(length) + "," + svcatalog::decimal(decimals);
-  } else if (stringField() != nullptr && length != this->length()) {
+  } else if (const_cast<SvField*>(this)->stringField() != nullptr && length != this->length()) {
     why = String("length ") + svcatalog::decimal(length);
   }
-  if (!why.isNull()) {
-    invalid(why);
+  if (why.isNull()) return true;
+  invalid(why);
+  return false;
+}
+
+bool SvField::setData(String const& name, String const& descr, int32_t dim, String const& mask,
+                      int32_t length, int32_t decimals, TabFldFlags flags, int32_t type,
+                      int32_t sqlType) {
+  if (!canTakeShape(dim, length, decimals, flags, type))
     return false;
-  }
   if (!name.isNull() && !name.isHighest()) name_ = name;
   descr_ = descr;
   dim_ = dim;

@@ -154,6 +154,149 @@ TEST_F(SchemaTest, NamesThatWouldNotBePlainFileNamesAreRefused) {
   EXPECT_EQ(s->tableStruct()->rows(nullptr).size(), 1u);
 }
 
+// A table's name and file change through its row: the same checks as at
+// creation, and a refused change leaves the row and the files as they were.
+TEST_F(SchemaTest, ARenameToANameThatWouldNotBeAPlainFileNameIsRefused) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvTabRep* r = t->tabRep();
+  String const file = r->nameExt();
+  std::set<std::string> const filesBefore = dirFiles(dir());
+  std::set<std::string> const dbBefore = dirFiles(env_->db());
+  struct Case {
+    char const* name;
+    char const* file;
+  } const cases[] = {{"", "_custome.tab"},   {"../x", "_custome.tab"}, {"a/b", "_custome.tab"},
+                     {"..", "_custome.tab"}, {"tab\x01", "_custome.tab"}, {"Clients", "../x.tab"},
+                     {"Clients", "a/b.tab"}, {"Clients", ".."}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.file);
+    clear();
+    EXPECT_FALSE(r->updateData(nullptr, String(c.name), String(c.file), r->descr(), r->flags(), r->size(),
+                               r->length(), 0, String()));
+    EXPECT_NE(pending(), 0);
+    EXPECT_EQ(zftest::str(r->name()), "Customers");
+    EXPECT_EQ(zftest::str(r->nameExt()), zftest::str(file));
+  }
+  ASSERT_GE(s->tableStruct()->readThis(nullptr, r->instId()), 0);
+  EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::Name)), "Customers");
+  EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::File)), zftest::str(file));
+  EXPECT_EQ(dirFiles(dir()), filesBefore);
+  EXPECT_EQ(dirFiles(env_->db()), dbBefore);
+  // An expression that does not compile is refused before the row too.
+  clear();
+  EXPECT_FALSE(r->updateData(nullptr, String("Customers"), file, r->descr(), r->flags(), r->size(), r->length(), 0,
+                             String("1 +")));
+  EXPECT_NE(pending(), 0);
+  ASSERT_GE(s->tableStruct()->readThis(nullptr, r->instId()), 0);
+  EXPECT_EQ(zftest::str(s->tableStruct()->str(svcatalog::ClassCol::RelCheck)), "");
+  clear();
+  EXPECT_TRUE(r->updateData(nullptr, String("Clients"), file, r->descr(), r->flags(), r->size(), r->length(), 0,
+                            String()));
+  EXPECT_EQ(zftest::str(r->name()), "Clients");
+}
+
+TEST_F(SchemaTest, AnIndexRowChangeToAnEmptyNameOrAnEscapingFileIsRefused) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvIndRep* ir = t->tabRep()->index(String("byName"));
+  ASSERT_NE(ir, nullptr);
+  String const file = ir->phName();
+  std::set<std::string> const dbBefore = dirFiles(env_->db());
+  std::set<std::string> const filesBefore = dirFiles(dir());
+  for (auto const& [name, f] : std::vector<std::pair<char const*, char const*>>{
+           {"", "_custome.i00"}, {"byName", "../y.i00"}, {"byName", "a/b.i00"}, {"byName", ".."}}) {
+    SCOPED_TRACE(std::string(name) + " " + f);
+    clear();
+    EXPECT_FALSE(svcatalog::updateIndexData(nullptr, ir, ObjectId(), String(name), String(f), ir->flags(),
+                                            ir->length()));
+    EXPECT_NE(pending(), 0);
+    EXPECT_EQ(zftest::str(ir->name()), "byName");
+    EXPECT_EQ(zftest::str(ir->phName()), zftest::str(file));
+  }
+  // A key shorter than its parts, or too long for a node: the hook would
+  // refuse it, so no row changes.
+  for (int32_t len : {2, 100000}) {
+    clear();
+    EXPECT_FALSE(svcatalog::updateIndexData(nullptr, ir, ObjectId(), String("byName"), file, ir->flags(), len));
+    EXPECT_NE(pending(), 0);
+  }
+  EXPECT_FALSE(s->damaged());
+  ASSERT_GE(s->indexStruct()->readThis(nullptr, ir->instId()), 0);
+  EXPECT_EQ(zftest::str(s->indexStruct()->str(svcatalog::MIndexCol::Name)), "byName");
+  EXPECT_EQ(s->indexStruct()->num(svcatalog::MIndexCol::Len), 20);
+  EXPECT_EQ(dirFiles(env_->db()), dbBefore);
+  EXPECT_EQ(dirFiles(dir()), filesBefore);
+}
+
+// What the rows would not read back at the next open is refused before
+// any row is written.
+TEST_F(SchemaTest, AnIndexWithANegativePartCountWritesNoRow) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  size_t const rows = s->indexStruct()->rows(nullptr).size();
+  clear();
+  EXPECT_EQ(svcatalog::consIndex(nullptr, t->tabRep(), 2, String("neg"), 4, -1, IndFlag::kDup), nullptr);
+  EXPECT_NE(pending(), 0);
+  EXPECT_EQ(s->indexStruct()->rows(nullptr).size(), rows);
+  EXPECT_EQ(t->tabRep()->nIndices(), 2);
+}
+
+TEST_F(SchemaTest, ATableWithANegativeLengthOrUnknownFlagsWritesNoRow) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvTabRep* r = t->tabRep();
+  for (auto const& [len, flags] : std::vector<std::pair<int32_t, int32_t>>{{-1, 0}, {0, 16}, {0, -1}}) {
+    SCOPED_TRACE(std::to_string(len) + " " + std::to_string(flags));
+    clear();
+    EXPECT_EQ(svcatalog::consTable(nullptr, s, String("T2"), String(), len, TabFlags(flags), 0), nullptr);
+    EXPECT_NE(pending(), 0);
+    EXPECT_EQ(s->tableStruct()->rows(nullptr).size(), 2u);
+    clear();
+    EXPECT_FALSE(r->updateData(nullptr, r->name(), r->nameExt(), r->descr(), TabFlags(flags), r->size(),
+                               len, 0, String()));
+    EXPECT_NE(pending(), 0);
+    ASSERT_GE(s->tableStruct()->readThis(nullptr, r->instId()), 0);
+    EXPECT_GE(s->tableStruct()->num(svcatalog::ClassCol::Len), 0);
+    EXPECT_EQ(s->tableStruct()->num(svcatalog::ClassCol::Flags), int32_t(r->flags()));
+  }
+}
+
+// A field's row change that the field cannot take (another type, length
+// or dimension would move bytes) is refused before its row is written.
+TEST_F(SchemaTest, AFieldRowChangeTheFieldCannotTakeWritesNoRow) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* t = customers(s);
+  ASSERT_NE(t, nullptr) << zftest::str(Exception::last().message());
+  SvField* name = t->tabRep()->field(0);
+  struct Case {
+    char const* what;
+    int32_t dim, len, type;
+  } const cases[] = {{"type", 1, 20, SvField::INT}, {"length", 1, 30, SvField::STRING}, {"dim", 3, 20, SvField::STRING}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    clear();
+    EXPECT_FALSE(svcatalog::updateData(nullptr, name, ObjectId(), String("renamed"), String(), c.dim, String(), c.len,
+                                       0, 0, c.type, 0));
+    EXPECT_NE(pending(), 0);
+    ASSERT_GE(s->fieldStruct()->readThis(nullptr, name->instId()), 0);
+    EXPECT_EQ(s->fieldStruct()->num(svcatalog::MemberCol::Type), SvField::STRING);
+    EXPECT_EQ(s->fieldStruct()->num(svcatalog::MemberCol::Len), 20);
+    EXPECT_EQ(s->fieldStruct()->num(svcatalog::MemberCol::Dim), 1);
+    EXPECT_EQ(zftest::str(s->fieldStruct()->str(svcatalog::MemberCol::Name)), "name");
+    EXPECT_FALSE(s->damaged());
+  }
+}
+
 TEST_F(SchemaTest, ValuesAColumnCannotHoldWriteNoRow) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);
@@ -216,7 +359,9 @@ TEST_F(SchemaTest, Enumerations) {
   };
   for (Case const& c : refused) {
     SCOPED_TRACE(c.name);
+    clear();
     EXPECT_EQ(s->enumCreate(nullptr, String(c.name), c.items), -1);
+    EXPECT_NE(pending(), 0);  // the client is told why
   }
   EXPECT_EQ(s->inStruct()->rows(nullptr).size(), rows);  // nothing of a refused one written
   EXPECT_EQ(s->nEnums(), 2);
@@ -453,6 +598,31 @@ TEST_F(SchemaTest, DamagedRowsAreReportedAndLeftOutAndTheSchemaKeepsItsFiles) {
   int reports = 0;
   for (auto const& l : shown()) reports += l.find("is left out") != std::string::npos;
   EXPECT_EQ(reports, 3) << ::testing::PrintToString(shown());
+}
+
+// The schema's own row naming another schema id is reported; the schema
+// keeps its id and reads its tables.
+TEST_F(SchemaTest, AnOwnRowWithAnotherSchemaIdIsReported) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(customers(s), nullptr);
+  int32_t const id = s->id();
+  svcatalog::CatalogTable* ct = s->tableStruct();
+  int32_t const r = ct->readThis(nullptr, svcatalog::kSchemaRowInst);
+  ASSERT_GE(r, 0);
+  ct->setFld(svcatalog::ClassCol::Size, id + 1);
+  ASSERT_GE(ct->SvTable::updateRecNo(nullptr, r, true, nullptr, false, 0), 0);
+  catalogtest::SchemaEnv::checkpoint();
+  catalogtest::SchemaEnv::closeAll();
+  env_->addLayout(String("demo"));
+  shown().clear();
+  s = new SvSchema(nullptr, String("demo"), id);
+  EXPECT_EQ(s->id(), id);
+  EXPECT_TRUE(s->damaged());
+  SvTabRep* t = s->findTabRep(String("Customers"));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->nFields(), 3);
+  EXPECT_EQ(t->nIndices(), 2);
 }
 
 // A catalog outside a packed layout entry is reported and used.
