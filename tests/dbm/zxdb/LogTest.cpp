@@ -463,12 +463,14 @@ TEST_F(TransLog, ReplaceTooBigForTheLogIsRefused) {
   for (;;) pause();
 }
 
-TEST_F(TransLog, WriterKilledInsideATransactionIsUndoneByTheNextOpener) {
-  writeDescriptorFile(tmp_.path(), bankSchema());
+// Runs doomedWriter(from, n) in a child, waits until it stands inside its
+// transaction and kills it there; false (with its status) when it never
+// got there.
+::testing::AssertionResult killDoomedWriter(int32_t from, int32_t n) {
   int p[2];
-  ASSERT_EQ(pipe(p), 0);
+  if (pipe(p) != 0) return ::testing::AssertionFailure() << "pipe";
   pid_t w = fork();
-  if (w == 0) doomedWriter(1, 30, p[1]);
+  if (w == 0) doomedWriter(from, n, p[1]);
   close(p[1]);
   char c = 0;
   bool ready = read(p[0], &c, 1) == 1;
@@ -476,7 +478,13 @@ TEST_F(TransLog, WriterKilledInsideATransactionIsUndoneByTheNextOpener) {
   kill(w, SIGKILL);
   int st = 0;
   waitpid(w, &st, 0);
-  ASSERT_TRUE(ready) << st;
+  if (ready) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the writer ended with status " << st << " before its transaction";
+}
+
+TEST_F(TransLog, WriterKilledInsideATransactionIsUndoneByTheNextOpener) {
+  writeDescriptorFile(tmp_.path(), bankSchema());
+  ASSERT_TRUE(killDoomedWriter(1, 30));
   std::string dir = tmp_.path() + "/bank/acct.";
   EXPECT_EQ(ldlong(readFile(dir + "tab").data()), -1);
   EXPECT_EQ(filesIn(logDir_).size(), 1u);
@@ -625,18 +633,7 @@ int openThenGone(char const* path, int flags, mode_t mode) {
 // committed after the first recovery stays.
 TEST_F(TransLog, LogRemovedBeforeItsLockIsNotRecoveredAgain) {
   writeDescriptorFile(tmp_.path(), bankSchema());
-  int p[2];
-  ASSERT_EQ(pipe(p), 0);
-  pid_t w = fork();
-  if (w == 0) doomedWriter(1, 5, p[1]);
-  close(p[1]);
-  char c = 0;
-  bool ready = read(p[0], &c, 1) == 1;
-  close(p[0]);
-  kill(w, SIGKILL);
-  int st = 0;
-  waitpid(w, &st, 0);
-  ASSERT_TRUE(ready) << st;
+  ASSERT_TRUE(killDoomedWriter(1, 5));
   std::string dead = logPath();
   ASSERT_FALSE(dead.empty());
   std::string bytes = readFile(dead);
@@ -650,6 +647,7 @@ TEST_F(TransLog, LogRemovedBeforeItsLockIsNotRecoveredAgain) {
     CloseAllSchemas();
     _exit(0);
   }
+  int st = 0;
   waitpid(r, &st, 0);
   ASSERT_EQ(st, 0);
   ASSERT_TRUE(filesIn(logDir_).empty());
