@@ -165,17 +165,21 @@ void View::chgLabel(String const& label) {
   drawLabel();
 }
 
-void View::activate(long row, long col, long height, long width, bool current) {
-  if (!hidden()) return;
-  text_->activate();
-  cursor_->goTo(savedLine_, savedCol_);
-  if (current) flags_ |= FlagCurrent;
+void View::displayFramed(long row, long col, long height, long width) {
   int border = isCurrent() ? kBorderCurrent : kBorderOther;
   if (defViewPar)
     display(defViewPar, row, col, height, width, border, getLabel(true), 0);
   else
     display(row, col, height, width, border, getLabel(true), 0);
   wrap(false);
+}
+
+void View::activate(long row, long col, long height, long width, bool current) {
+  if (!hidden()) return;
+  text_->activate();
+  cursor_->goTo(savedLine_, savedCol_);
+  if (current) flags_ |= FlagCurrent;
+  displayFramed(row, col, height, width);
   height_ = orgHeight_ = Window::height();
   width_ = orgWidth_ = Window::width();
   Window* par = defViewPar ? defViewPar : Window::rootWindow();
@@ -407,12 +411,7 @@ void View::setSize(long row, long col, long height, long width) {
   if (hidden()) return;
   flags_ &= ~FlagOwnSize;
   unDisplay();
-  int border = isCurrent() ? kBorderCurrent : kBorderOther;
-  if (defViewPar)
-    display(defViewPar, row, col, height, width, border, getLabel(true), 0);
-  else
-    display(row, col, height, width, border, getLabel(true), 0);
-  wrap(false);
+  displayFramed(row, col, height, width);
   height_ = Window::height();
   width_ = Window::width();
   actOrigins();

@@ -822,16 +822,22 @@ int32_t RollBack(void) {
   return rc;
 }
 
+// Ends a transaction that cannot commit: rolled back, flushed, interrupts
+// let through again; 0.
+static int32_t rollBackAtEnd(Trans& t) {
+  RollBack();
+  _flush_schemas(0);
+  t.active = false;
+  t.ok = true;
+  EnableInterrupts(0);
+  return 0;
+}
+
 int32_t EndTransaction(void) {
   Trans& t = zxdb::trans();
   t.begun = false;
   if (t.active && !t.ok) {
-    RollBack();
-    _flush_schemas(0);
-    t.active = false;
-    t.ok = true;
-    EnableInterrupts(0);
-    return 0;
+    return rollBackAtEnd(t);
   }
   if (!t.active) {
     t.ok = true;
@@ -847,12 +853,7 @@ int32_t EndTransaction(void) {
         if (sp->tables[s].tab && !sp->tables[s].alias && zxdb::writeKeepingHolds(sp->tables[s].tab) != 0)
           written = false;
     if (!written || !writeRecord(4, {})) {
-      RollBack();
-      _flush_schemas(0);
-      t.active = false;
-      t.ok = true;
-      EnableInterrupts(0);
-      return 0;
+      return rollBackAtEnd(t);
     }
   }
   _flush_schemas(0);

@@ -186,6 +186,9 @@ public:
   bool findPrevWord(long n, long& line, long& col) const;
 
 protected:
+  // Shows the view's window there with its label and the border of a
+  // current or other view, wrapping off.
+  void displayFramed(long row, long col, long height, long width);
   // The cursor onto the n-th word start on (back); a beep when none moves it.
   void moveToWord(long n, bool forward);
   // The shared text of a view of the same file, else a new one.
