@@ -131,6 +131,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string const dir = argv[1];
+  // The directory may be new; anything else in its place is refused.
+  struct stat st;
+  if (::mkdir(dir.c_str(), 0777) != 0 && (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    std::fprintf(stderr, "schemadrive: %s is not a directory that can be made or used\n", dir.c_str());
+    return 2;
+  }
   static char prog[] = "ombrel";
   static char* av[] = {prog, nullptr};
   int ac = 1;
