@@ -121,6 +121,11 @@ protected:
   int32_t cmp(char const* a, char const* b) const;
   // True when the son's stamp is later than the last checkpoint.
   bool sonIsNew() const;
+  // What every node's verify checks first: node rec loads with n slots (else
+  // 5), its first key is the parent's (else 1), its keys ascend (else 2,
+  // badSlot the first out of order); 0 when all hold.
+  int32_t verifyNode(uint16_t n, int32_t rec, int32_t level, int32_t& badRec, int32_t& badLevel, int32_t& badSlot,
+                     char const* parentKey);
   // Internal nodes: loads slot i's son and puts it on its first (last) key;
   // -1 when i lies outside the node or the son cannot be read.
   int32_t descendTo(int32_t i, bool first);

@@ -404,8 +404,8 @@ int32_t IndexNode::count(bool loInc, char* lo, bool hiInc, char* hi) {
   return sindex->failed() ? 0 : sum;
 }
 
-int32_t IndexNode::verify(uint16_t n, int32_t rec, int32_t level, bool exh, BoolArray* marks, int32_t& badRec,
-                          int32_t& badLevel, int32_t& badSlot, int32_t& count, char const* parentKey) {
+int32_t IndexNode::verifyNode(uint16_t n, int32_t rec, int32_t level, int32_t& badRec, int32_t& badLevel,
+                              int32_t& badSlot, char const* parentKey) {
   badRec = rec;
   badLevel = level;
   badSlot = 0;
@@ -418,6 +418,13 @@ int32_t IndexNode::verify(uint16_t n, int32_t rec, int32_t level, bool exh, Bool
       badSlot = i;
       return 2;
     }
+  return 0;
+}
+
+int32_t IndexNode::verify(uint16_t n, int32_t rec, int32_t level, bool exh, BoolArray* marks, int32_t& badRec,
+                          int32_t& badLevel, int32_t& badSlot, int32_t& count, char const* parentKey) {
+  if (int32_t r = verifyNode(n, rec, level, badRec, badLevel, badSlot, parentKey); r != 0)
+    return r;
   if (!exh)
     return 0;
   for (int32_t i = 0; i < n; ++i) {
@@ -549,18 +556,8 @@ int32_t LeafNode::count(bool loInc, char* lo, bool hiInc, char* hi) {
 
 int32_t LeafNode::verify(uint16_t n, int32_t rec, int32_t level, bool, BoolArray* marks, int32_t& badRec,
                          int32_t& badLevel, int32_t& badSlot, int32_t&, char const* parentKey) {
-  badRec = rec;
-  badLevel = level;
-  badSlot = 0;
-  if (!get(rec) || !setNumSlots(n))
-    return 5;
-  if (parentKey && n > 0 && cmp(parentKey, slotAt(0)) != 0)
-    return 1;
-  for (int32_t i = 0; i + 1 < n; ++i)
-    if (cmp(slotAt(i), slotAt(i + 1)) >= 0) {
-      badSlot = i;
-      return 2;
-    }
+  if (int32_t r = verifyNode(n, rec, level, badRec, badLevel, badSlot, parentKey); r != 0)
+    return r;
   if (marks) {
     int32_t lastRec = sindex->lastTableRec();
     for (int32_t i = 0; i < n; ++i) {
