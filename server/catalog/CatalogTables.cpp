@@ -209,23 +209,15 @@ int32_t SvFldTable::updateRecNo(Client* c, int32_t rec, bool keyMayChange, LockO
   // column (a default, a description) keeps them.
   readCheckValues(c, s, f);
   f->setEnum(str(EnumName));
-  int32_t const number = f->number();
-  String text = str(Deflt);
-  if (!text.isNull()) {
+  // The default and the check expression as their rows hold them now.
+  auto exprOf = [&](String const& text) -> SvExpr* {
+    if (text.isNull()) return nullptr;
     SvExpr* e = new SvExpr(text, s);
-    e->resolveFields(f->table(), number);
-    f->setDeflt(e);
-  } else {
-    f->setDeflt(nullptr);
-  }
-  text = str(RelCheck);
-  if (!text.isNull()) {
-    SvExpr* e = new SvExpr(text, s);
-    e->resolveFields(f->table(), number);
-    f->setExpression(e);
-  } else {
-    f->setExpression(nullptr);
-  }
+    e->resolveFields(f->table(), f->number());
+    return e;
+  };
+  f->setDeflt(exprOf(str(Deflt)));
+  f->setExpression(exprOf(str(RelCheck)));
   if (SvStringField* sf = f->stringField(); sf != nullptr && !str(CollSet).isNull())
     sf->setCollateSet(CatalogEnv::findCollateSet(str(CollSet)));
   if (SvObjectField* of = f->objectField(); of != nullptr) of->setObjReference(oid(ObjRef));
