@@ -326,12 +326,7 @@ int main(int argc, char** argv) {
   }
   if (n < 1 || n > 100000000 || pageKb < 1 || pageKb > 16 || cacheMb < 1)
     die("usage: storagebench [N] [--page-kb 1..16] [--cache-mb M]; N from 1 to 100000000");
-  static char prog[] = "ombrel";
-  static char* av[] = {prog, nullptr};
-  int ac = 1;
-  char** avp = av;
-  startUp(String("ombrel-3.3.2"), ac, avp);
-  Exception::init(true);
+  svstore::StorageEnv::startUpAsServer();
 
   std::mt19937_64 rng(20261210);
   std::set<uint64_t> seen;

@@ -71,6 +71,9 @@ public:
   static void deferUnlink(String const& path, String const& schema, String const& file);
   // Records e as the current exception unless one is already recorded.
   static void exception(Exception const& e);
+  // Starts a program that drives the engine without the server up as the
+  // server ("ombrel"), so that the server's catalogue gives its texts.
+  static void startUpAsServer();
   // The server's assertion report (see StorageHooks); fatal ends the process.
   static void _assert(char const* expr, char const* file, int line, bool fatal);
   // The text of an assertion report: "file:line assertion failed (expr).".

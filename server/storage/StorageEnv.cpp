@@ -4,6 +4,7 @@
 #include <zfound/Assert.h>
 #include <zfound/Exception.h>
 #include <zfound/Message.h>
+#include <zfound/Process.h>
 
 namespace svstore {
 
@@ -31,6 +32,15 @@ void StorageEnv::deferUnlink(String const& path, String const& schema, String co
 void StorageEnv::exception(Exception const& e) {
   if (Exception::last().code() == 0)
     Exception::last(e);
+}
+
+void StorageEnv::startUpAsServer() {
+  static char prog[] = "ombrel";
+  static char* av[] = {prog, nullptr};
+  int ac = 1;
+  char** avp = av;
+  startUp(String("ombrel-3.3.2"), ac, avp);
+  Exception::init(true);
 }
 
 String StorageEnv::assertText(char const* expr, char const* file, int line) {

@@ -192,6 +192,13 @@ std::vector<std::string>& shown() {
   return texts;
 }
 
+bool wasShown(std::string const& part) {
+  for (std::string const& s : shown())
+    if (s.find(part) != std::string::npos)
+      return true;
+  return false;
+}
+
 int recordWarning(int, char const*, char const* text) {
   shown().push_back(text ? text : "");
   return 0;

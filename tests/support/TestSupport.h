@@ -79,6 +79,8 @@ std::string binPath(std::string const& program);
 
 // The texts that recordWarning received, in order; tests clear it as they go.
 std::vector<std::string>& shown();
+// True when one of the texts in shown() holds `part`.
+bool wasShown(std::string const& part);
 
 // A report handler (display, warning, error) that keeps the text in shown()
 // and lets the program go on.

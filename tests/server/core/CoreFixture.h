@@ -43,12 +43,7 @@ protected:
   // Writes servers/<name>.sv under the temporary server directory.
   void writeConfig(std::string const& name, std::string const& text) { tmp.write("servers/" + name + ".sv", text); }
 
-  static bool sawWarning(std::string const& part) {
-    for (std::string const& s : shown())
-      if (s.find(part) != std::string::npos)
-        return true;
-    return false;
-  }
+  static bool sawWarning(std::string const& part) { return zftest::wasShown(part); }
 
   zftest::TempDir tmp;
   std::unique_ptr<zftest::ScopedEnv> env_;

@@ -121,12 +121,7 @@ protected:
 
   std::string fileBytes(std::string const& name) { return zftest::readFile(tmp.file(name)); }
 
-  static bool sawWarning(std::string const& part) {
-    for (std::string const& s : shown())
-      if (s.find(part) != std::string::npos)
-        return true;
-    return false;
-  }
+  static bool sawWarning(std::string const& part) { return zftest::wasShown(part); }
 
   zftest::TempDir tmp;
   std::unique_ptr<PhysLayout> layout_;

@@ -17,6 +17,7 @@
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
 
+#include <blkfile/StorageEnv.h>
 #include <zfound/BoolArray.h>
 #include <zfound/Exception.h>
 #include <zfound/Message.h>
@@ -457,13 +458,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string dir = argv[1];
-  // Start up as the server so that its catalogue gives the texts.
-  static char prog[] = "ombrel";
-  static char* av[] = {prog, nullptr};
-  int ac = 1;
-  char** avp = av;
-  startUp(String("ombrel-3.3.2"), ac, avp);
-  Exception::init(true);
+  svstore::StorageEnv::startUpAsServer();
   for (Scenario sc : {Scenario{1, true}, Scenario{1, false}, Scenario{8, true}, Scenario{8, false}})
     runScenario(dir, sc);
   makeInspectFiles(dir);

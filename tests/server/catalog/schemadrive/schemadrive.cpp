@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <blkfile/StorageEnv.h>
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/CatalogTables.h>
 #include <svcatalog/SvField.h>
@@ -137,12 +138,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "schemadrive: %s is not a directory that can be made or used\n", dir.c_str());
     return 2;
   }
-  static char prog[] = "ombrel";
-  static char* av[] = {prog, nullptr};
-  int ac = 1;
-  char** avp = av;
-  startUp(String("ombrel-3.3.2"), ac, avp);
-  Exception::init(true);
+  svstore::StorageEnv::startUpAsServer();
   MsgHandler const old = displayErrorHandler(capture);
   int32_t id = -1;
   {
