@@ -133,13 +133,18 @@ void AttributeZones::splitAfter(TextCursor const& to) {
   zones_.insert(zones_.begin() + i + 1, std::move(tail));
 }
 
-bool AttributeZones::setAttribute(TextCursor from, TextCursor const& to, int32_t bits) {
-  if (cmpPos(from, to) > 0) return false;
+long AttributeZones::splitRange(TextCursor const& from, TextCursor const& to) {
   invalidate();
   splitAt(from);
   splitAfter(to);
   long i = lastAtOrBefore(from.line(), from.column());
   if (i < 0 || cmpPos(zones_[i]->begin, from) < 0) ++i;
+  return i;
+}
+
+bool AttributeZones::setAttribute(TextCursor from, TextCursor const& to, int32_t bits) {
+  if (cmpPos(from, to) > 0) return false;
+  long i = splitRange(from, to);
   TextCursor pos(from);
   while (i < count() && cmpPos(zones_[i]->begin, to) <= 0) {
     AttributeBlock& z = *zones_[i];
@@ -163,11 +168,7 @@ bool AttributeZones::setAttribute(TextCursor from, TextCursor const& to, int32_t
 
 bool AttributeZones::delAttribute(TextCursor from, TextCursor const& to, int32_t bits) {
   if (cmpPos(from, to) > 0) return false;
-  invalidate();
-  splitAt(from);
-  splitAfter(to);
-  long i = lastAtOrBefore(from.line(), from.column());
-  if (i < 0 || cmpPos(zones_[i]->begin, from) < 0) ++i;
+  long i = splitRange(from, to);
   while (i < count() && cmpPos(zones_[i]->begin, to) <= 0) {
     zones_[i]->attrib &= ~bits;
     if (zones_[i]->attrib == 0)

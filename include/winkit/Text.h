@@ -166,6 +166,9 @@ private:
   void splitAt(TextCursor const& at);
   // Splits the zone that holds `to` before its end, so a zone ends at `to`.
   void splitAfter(TextCursor const& to);
+  // Splits the zones at both ends of from..to; the index of the first zone
+  // that begins at or after from (count() when none does).
+  long splitRange(TextCursor const& from, TextCursor const& to);
 
   std::vector<std::unique_ptr<AttributeBlock>> zones_;
   // Cached run: a zone (index) or the gap before zone cacheIndex_ (count()
