@@ -100,6 +100,9 @@ zf_layer_header(dbm/DbInterface.h    zeph)
 zf_layer_header(dbm/DbDescr.h        zeph)
 # Headers without a source of their own stem.
 zf_layer_header(winkit/BaseAction.h  winobj)
+# The command registry and bases: the frame's key loop (winapp) runs the
+# commands that wincmd implements.
+zf_layer_header(winkit/WinCmd.h      winapp)
 zf_layer_header(zfound/AppMain.h     system)
 zf_layer_header(zfound/StartArgs.h   system)
 zf_layer_header(zfound/ClientObject.h client)
