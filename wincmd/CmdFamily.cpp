@@ -15,7 +15,7 @@ View* deskView(WinApp* app) { return app->getDesktop()->getCurrView(); }
 EditableView* deskEdView(WinApp* app) { return app->getDesktop()->getCurrEdView(); }
 
 void errorBox(char const* key, long height, long width, long row, long col) {
-  MsgBox box(libMsg("ERR", "Error"), WinApp::wappErrMsg(String(key)), height, width, row, col);
+  MsgBox box(libMsg("ERR", "Error"), WinApp::wappErrMsg(key), height, width, row, col);
   box.execute(0);
   box.unDisplay();
 }

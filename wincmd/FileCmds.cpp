@@ -70,9 +70,9 @@ EditableView* editView(WinApp* app) {
 
 // Runs a file selector titled with the "disp" text of titleKey; false when
 // it was left without acceptance.
-bool selectFiles(WinApp* app, char const* titleKey, String const& filter, StrHistory* hst, String& names,
+bool selectFiles(char const* titleKey, WinApp* app, String const& filter, StrHistory* hst, String& names,
                  long& perms) {
-  FileSelector sel(WinApp::wappDispMsg(String(titleKey)), 17, 42, 3, 16, app->getWorkingDir(), filter, String(),
+  FileSelector sel(WinApp::wappDispMsg(titleKey), 17, 42, 3, 16, app->getWorkingDir(), filter, String(),
                    hst);
   long r = sel.execute(0);
   sel.unDisplay();
@@ -151,7 +151,7 @@ bool FileNew::redo() {
 bool FileOpen::redo() {
   String names;
   long perms = 0;
-  if (!selectFiles(app_, "FileOpen", filter(), fileHst, names, perms)) return false;
+  if (!selectFiles("FileOpen", app_, filter(), fileHst, names, perms)) return false;
   if (!(perms & 1)) {
     errorBox("NOREADPERM", 5, 35, 6, 20);
     return false;
@@ -168,7 +168,7 @@ bool FileLoad::redo() {
   if (!v) return false;
   String names;
   long perms = 0;
-  if (!selectFiles(app_, "FileLoad", filter(), fileHst, names, perms)) return false;
+  if (!selectFiles("FileLoad", app_, filter(), fileHst, names, perms)) return false;
   if (!(perms & 1)) {
     errorBox("NOREADPERM", 5, 35, 6, 20);
     return false;
@@ -187,7 +187,7 @@ bool FileLoad::redo() {
 bool FileReload::redo() {
   EditableView* v = editView(app_);
   if (!v || v->isTextType(TextStream | TextAdmin)) return false;
-  if (v->isTextMod() && !askYes(v->getLabel(false) + String("\n") + WinApp::wappDispMsg(String("EXITRDONLY4"))))
+  if (v->isTextMod() && !askYes(v->getLabel(false) + String("\n") + WinApp::wappDispMsg("EXITRDONLY4")))
     return false;
   long line = v->getRow(), col = v->getCol();
   v->reload();
@@ -217,7 +217,7 @@ bool FileSaveAs::redo() {
   }
   String names;
   long perms = 0;
-  if (!selectFiles(app_, "FileSaveAs", filter(), fileHst, names, perms)) return false;
+  if (!selectFiles("FileSaveAs", app_, filter(), fileHst, names, perms)) return false;
   String name;
   eachName(names, [&name](String const& n) {
     if (name.isNull()) name = n;
@@ -226,7 +226,7 @@ bool FileSaveAs::redo() {
   remember(fileHst, name);
   struct stat st;
   if (::stat(toCharPtr(resolved(app_, name)), &st) == 0) {
-    if (!askYes(WinApp::wappDispMsg(String("FILEEXISTS")))) return false;
+    if (!askYes(WinApp::wappDispMsg("FILEEXISTS"))) return false;
   } else if (errno != ENOENT) {
     errorBox("COULDNTWRITE", 5, 32, 6, 20);
     return false;
@@ -252,7 +252,7 @@ bool FileInsert::redo() {
   if (!v) return false;
   String names;
   long perms = 0;
-  if (!selectFiles(app_, "FileInsert", filter(), fileHst, names, perms)) return false;
+  if (!selectFiles("FileInsert", app_, filter(), fileHst, names, perms)) return false;
   eachName(names, [this](String const& n) {
     if (name_.isNull()) name_ = n;
   });
@@ -290,7 +290,7 @@ void FileChgWorkDir::clear() { dir_ = String(); }
 
 bool FileChgWorkDir::redo() {
   if (dir_.isNull()) {
-    DirSelector sel(WinApp::wappDispMsg(String("FileChgWorkDir")), 15, 29, 6, 15, app_->getWorkingDir());
+    DirSelector sel(WinApp::wappDispMsg("FileChgWorkDir"), 15, 29, 6, 15, app_->getWorkingDir());
     long r = sel.execute(0);
     sel.unDisplay();
     if (r == -2 || !sel.isAccepted()) return false;
