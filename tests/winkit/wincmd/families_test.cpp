@@ -23,6 +23,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -425,6 +426,24 @@ TEST_F(Families, NewTextIsEmptyEditableAndNamedNoname) {
   run<EditInsChar>('n');
   run<FileHardSave>();
   EXPECT_EQ(zftest::readFile(dir.file("noname")), "n\n");
+}
+
+TEST_F(Families, OpenAndLoadTwoChosenFiles) {
+  dir.write("a.txt", "alpha\n");
+  dir.write("b.txt", "beta\n");
+  giveKeys("\"a.txt b.txt\" enter");
+  run<FileOpen>();
+  ASSERT_EQ(app->getDesktop()->getViews(), 2) << "one view each, also on an empty desktop";
+  EXPECT_EQ(lines(*app->getDesktop()->getCurrView()), Lines{"beta"});
+  EditableView* v = open("", "c.txt");
+  giveKeys("\"a.txt b.txt\" enter");
+  run<FileLoad>();
+  EXPECT_EQ(app->getDesktop()->getViews(), 3);
+  Lines loaded = lines(*v);
+  EXPECT_NE(std::find(loaded.begin(), loaded.end(), "alpha"), loaded.end()) << "both loaded into the one view";
+  EXPECT_NE(std::find(loaded.begin(), loaded.end(), "beta"), loaded.end());
+  EXPECT_EQ(str(v->getLabel(false)), "b.txt");
+  EXPECT_EQ(WiTestKeysLeft(), 0);
 }
 
 TEST_F(Families, InsertFileAndItsUndo) {
