@@ -13,6 +13,7 @@
 #include <winkit/HelpCmds.h>
 #include <winkit/HelpView.h>
 #include <winkit/PosCmds.h>
+#include <winkit/ScrollMenu.h>
 #include <winkit/SysCmds.h>
 #include <winkit/WinApp.h>
 
