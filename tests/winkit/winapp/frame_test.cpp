@@ -2,6 +2,8 @@
 // choices made with the help key, the application binding on an empty
 // desktop, the help view of a command found again, and the working
 // directory read whole.
+#include <zfound/LibraryInfo.h>
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -115,6 +117,14 @@ TEST_F(FrameTest, MissingHelpSaysSoInABox) {
   app->addHelpView(String("NoSuchCommand"));
   EXPECT_EQ(bells(), 1);
   EXPECT_EQ(desk().getViews(), 0);
+}
+
+TEST_F(FrameTest, ToolkitRegistersItsLibraryOnce) {
+  app = std::make_unique<zftest::FrameApp>();
+  std::string libs = toCharPtr(LibraryInfo::libraries());
+  size_t at = libs.find("> libwinkit <");
+  ASSERT_NE(at, std::string::npos) << libs;
+  EXPECT_EQ(libs.find("> libwinkit <", at + 1), std::string::npos) << libs;
 }
 
 // A working directory longer than any fixed buffer is read whole.
