@@ -116,6 +116,22 @@ TEST(WinEdit, TerminalShowsTheHeadlessScreens) {
   EXPECT_EQ(zftest::waitForFile(dir.file("after")), readFile(dir.file("before")));
 }
 
+// A menu item whose command lost its key to another (FileLoad's key opens
+// files) still reaches it: the text of b.txt is loaded into a.txt's view.
+TEST(WinEdit, MenuItemReachesACommandWithoutItsKey) {
+  TempDir dir;
+  dir.write("a.txt", kA);
+  dir.write("b.txt", kB);
+  EditRun run = winedit(dir, "open \"a.txt\" enter k155 \"f\" down down enter \"b.txt\" enter dump k155 \"x\"");
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  ASSERT_GE(run.screens.size(), 1u);
+  std::vector<std::string> const& s = run.screens[0];
+  EXPECT_NE(s[1].find(" b.txt "), std::string::npos) << text(s);
+  EXPECT_NE(s[2].find("beta one"), std::string::npos) << text(s);
+  EXPECT_EQ(s[4].find("alpha"), std::string::npos) << text(s);
+  EXPECT_EQ(readFile(dir.file("a.txt")), kA);
+}
+
 TEST(WinEdit, HelpIndexListsEveryCommand) {
   TempDir dir;
   EditRun run = winedit(dir, "k155 \"i\" dump esc k155 \"x\"");
