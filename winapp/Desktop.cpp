@@ -53,10 +53,7 @@ void Desktop::removeNode(View* v) {
   list_.erase(list_.begin() + i);
 }
 
-long Desktop::heightBelow(long rootH, long row, long height) {
-  (void)height;
-  return std::max(1L, rootH - (row + 6));
-}
+long Desktop::heightBelow(long rootH, long row) { return std::max(1L, rootH - (row + 6)); }
 
 View* Desktop::getCurrView() const {
   ZF_ASSERT_TEXT(!list_.empty(), "*(*currview_)");
@@ -147,7 +144,7 @@ bool Desktop::add(View* v, long row, long col, long height, long width) {
   if (makeRoom(v) < 0) return false;
   if (c) {
     if (width == -1) width = cWidth;
-    if (height == -1) height = heightBelow(rootHeight(), cRow, 0);
+    if (height == -1) height = heightBelow(rootHeight(), cRow);
     if (col == -1) col = cCol;
     if (row == -1) row = cRow + 1;
   } else {

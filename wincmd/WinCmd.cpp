@@ -76,6 +76,11 @@ void ViewCmd::execute(unsigned char key, WinApp* app) {
   _redo();
 }
 
+bool ViewCmd::cannotEdit() {
+  app_->beep();
+  return false;
+}
+
 View* ViewCmd::currView() const { return app_ ? app_->getDesktop()->currentOrNull() : nullptr; }
 
 EditableView* ViewCmd::currEdView() const {
@@ -146,7 +151,7 @@ void EdPosCmd::_undo() {
 
 bool BlockCmd::_redo() {
   EditableView* ev = currEdView();
-  ZF_ASSERT_TEXT(ev != nullptr, "view != (0)");
+  if (!ev) return cannotEdit();
   if (!ev->hasBlock()) return false;
   TextCursor anchor(ev->getBlock());
   line = anchor.line();
@@ -168,7 +173,7 @@ void BlockCmd::_undo() {
 
 bool EditCmd::_redo() {
   EditableView* ev = currEdView();
-  ZF_ASSERT_TEXT(ev != nullptr, "view != (0)");
+  if (!ev) return cannotEdit();
   bool marked = ev->hasBlock();
   TextCursor anchor;
   line = -1;

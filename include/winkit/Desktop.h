@@ -89,7 +89,7 @@ private:
   View* firstDisplayed() const;
   void removeNode(View* v);
   // Default height of a view opened below `c` (at least one row).
-  static long heightBelow(long rootHeight, long row, long height);
+  static long heightBelow(long rootHeight, long row);
 
   std::vector<View*> list_;
   long maxViews_;

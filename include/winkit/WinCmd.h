@@ -118,6 +118,9 @@ protected:
   // The desktop's current view / editable view (null: none).
   View* currView() const;
   EditableView* currEdView() const;
+  // The answer to a key that edits in a view that cannot edit: a beep and
+  // false.
+  bool cannotEdit();
 
   long line = 0;
   long column = 0;
