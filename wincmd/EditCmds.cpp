@@ -1,7 +1,7 @@
 // The editing commands, registered in the order of their table.
 //
-// Every command works on the desktop's current editable view; in a view
-// that cannot edit it beeps and changes nothing (its redo answers false).
+// Every command works on the desktop's current editable view (the EditCmd
+// base beeps in a view that cannot edit).
 #include <winkit/EditCmds.h>
 
 #include <winkit/EditView.h>
@@ -46,12 +46,6 @@ namespace {
 
 constexpr char kFill = 0x1F;
 
-// The editable view of a command, or a beep and null.
-EditableView* editView(EditableView* v, WinApp* app) {
-  if (!v) app->beep();
-  return v;
-}
-
 // n characters of s from `from` (null when there are none).
 String piece(String const& s, long from, long n) {
   if (from < 0 || n <= 0 || from + n > s.length()) return String();
@@ -83,8 +77,8 @@ void rebuild(EditableTextCursor& c, String const& cell) {
 }  // namespace
 
 #define EDIT_VIEW_OR_FALSE()                              \
-  EditableView* v = editView(currEdView(), app_);         \
-  if (!v) return false;                                   \
+  EditableView* v = currEdView();                         \
+  if (!v) return cannotEdit();                            \
   EditableTextCursor& cur = *v->edCursor();               \
   (void)cur
 
@@ -396,7 +390,7 @@ void ChgInsMode::undo() {
 
 bool ChgCtrolMode::redo() {
   View* v = currView();
-  if (!v) return false;
+  if (!v) return cannotEdit();
   v->chgCtrolMode();
   return true;
 }
