@@ -435,13 +435,17 @@ TEST_F(Families, OpenAndLoadTwoChosenFiles) {
   run<FileOpen>();
   ASSERT_EQ(app->getDesktop()->getViews(), 2) << "one view each, also on an empty desktop";
   EXPECT_EQ(lines(*app->getDesktop()->getCurrView()), Lines{"beta"});
-  EditableView* v = open("", "c.txt");
+  EditableView* v = open("gamma\n", "c.txt");
+  giveKeys("esc");
+  run<FileLoad>();
+  EXPECT_EQ(lines(*v), Lines{"gamma"}) << "a cancelled load keeps the text";
   giveKeys("\"a.txt b.txt\" enter");
   run<FileLoad>();
   EXPECT_EQ(app->getDesktop()->getViews(), 3);
   Lines loaded = lines(*v);
   EXPECT_NE(std::find(loaded.begin(), loaded.end(), "alpha"), loaded.end()) << "both loaded into the one view";
   EXPECT_NE(std::find(loaded.begin(), loaded.end(), "beta"), loaded.end());
+  EXPECT_EQ(std::find(loaded.begin(), loaded.end(), "gamma"), loaded.end()) << "the old text went";
   EXPECT_EQ(str(v->getLabel(false)), "b.txt");
   EXPECT_EQ(WiTestKeysLeft(), 0);
 }
