@@ -76,16 +76,16 @@ void rebuild(EditableTextCursor& c, String const& cell) {
 
 }  // namespace
 
-#define EDIT_VIEW_OR_FALSE()                              \
-  EditableView* v = currEdView();                         \
-  if (!v) return cannotEdit();                            \
-  EditableTextCursor& cur = *v->edCursor();               \
+#define EDIT_VIEW_OR_FALSE()                \
+  EditableView* v = currEdView();           \
+  if (!v) return cannotEdit();              \
+  EditableTextCursor& cur = *v->edCursor(); \
   (void)cur
 
-#define EDIT_VIEW_OR_RETURN()                             \
-  EditableView* v = currEdView();                         \
-  if (!v) return;                                         \
-  EditableTextCursor& cur = *v->edCursor();               \
+#define EDIT_VIEW_OR_RETURN()               \
+  EditableView* v = currEdView();           \
+  if (!v) return;                           \
+  EditableTextCursor& cur = *v->edCursor(); \
   (void)cur
 
 // ---- typing -------------------------------------------------------------

@@ -70,10 +70,8 @@ EditableView* editView(WinApp* app) {
 
 // Runs a file selector titled with the "disp" text of titleKey; false when
 // it was left without acceptance.
-bool selectFiles(char const* titleKey, WinApp* app, String const& filter, StrHistory* hst, String& names,
-                 long& perms) {
-  FileSelector sel(WinApp::wappDispMsg(titleKey), 17, 42, 3, 16, app->getWorkingDir(), filter, String(),
-                   hst);
+bool selectFiles(char const* titleKey, WinApp* app, String const& filter, StrHistory* hst, String& names, long& perms) {
+  FileSelector sel(WinApp::wappDispMsg(titleKey), 17, 42, 3, 16, app->getWorkingDir(), filter, String(), hst);
   long r = sel.execute(0);
   sel.unDisplay();
   if (r == -2 || !sel.isAccepted()) return false;
@@ -187,8 +185,7 @@ bool FileLoad::redo() {
 bool FileReload::redo() {
   EditableView* v = editView(app_);
   if (!v || v->isTextType(TextStream | TextAdmin)) return false;
-  if (v->isTextMod() && !askYes(v->getLabel(false) + String("\n") + WinApp::wappDispMsg("EXITRDONLY4")))
-    return false;
+  if (v->isTextMod() && !askYes(v->getLabel(false) + String("\n") + WinApp::wappDispMsg("EXITRDONLY4"))) return false;
   long line = v->getRow(), col = v->getCol();
   v->reload();
   v->goCursor(line, col, true);

@@ -81,8 +81,7 @@ bool HelpIndex::redo() {
   ZF_ASSERT_TEXT(fhitems != nullptr, "fhitems != (0)");
   long n = winkit_cmd::helpIndexSize();
   if (n == 0) return false;
-  String title = WinApp::wappDispMsg("HelpIndex") + String(" (") +
-                 String(std::to_string(n).c_str()) + String(")");
+  String title = WinApp::wappDispMsg("HelpIndex") + String(" (") + String(std::to_string(n).c_str()) + String(")");
   ScrollMenu menu(title, indexLine, n < 12 ? n : 12, 78, -1, -1, true);
   menu.execute(0);
   long chosen = menu.currOpt();

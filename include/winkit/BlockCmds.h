@@ -66,4 +66,3 @@ private:
   long ancLine_ = 0, ancCol_ = 0;
   long curLine_ = 0, curCol_ = 0;
 };
-

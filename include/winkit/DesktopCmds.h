@@ -5,21 +5,20 @@
 #pragma once
 #include <winkit/CmdFamily.h>
 
-#define WINKIT_DESKTOP_COMMAND(C, Base, key) \
-  class C : public Base {                    \
-    ZF_WINCMD_PLAIN(C)                       \
-    bool redo() override;                    \
-    void undo() override {}                  \
+#define WINKIT_DESKTOP_COMMAND(C, Base) \
+  class C : public Base {               \
+    ZF_WINCMD_PLAIN(C)                  \
+    bool redo() override;               \
+    void undo() override {}             \
   };
 
-WINKIT_DESKTOP_COMMAND(ViewZoom, NoEmptyDesktopCmd, 0x83)
-WINKIT_DESKTOP_COMMAND(ViewMove, NoEmptyDesktopCmd, 0x9B4D)
-WINKIT_DESKTOP_COMMAND(ViewSize, NoEmptyDesktopCmd, 0x9B5A)
-WINKIT_DESKTOP_COMMAND(DsktMosaic, NoEmptyDesktopCmd, 0x9B6D)
-WINKIT_DESKTOP_COMMAND(DsktCascade, NoEmptyDesktopCmd, 0x9B63)
-WINKIT_DESKTOP_COMMAND(DsktNext, NoEmptyDesktopCmd, 0x9B6E)
-WINKIT_DESKTOP_COMMAND(DsktPrev, NoEmptyDesktopCmd, 0x9B70)
-WINKIT_DESKTOP_COMMAND(DsktSelect, EmptyDesktopCmd, 0x9B6C)
+WINKIT_DESKTOP_COMMAND(ViewZoom, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(ViewMove, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(ViewSize, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(DsktMosaic, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(DsktCascade, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(DsktNext, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(DsktPrev, NoEmptyDesktopCmd)
+WINKIT_DESKTOP_COMMAND(DsktSelect, EmptyDesktopCmd)
 
 #undef WINKIT_DESKTOP_COMMAND
-

@@ -5,19 +5,19 @@
 #pragma once
 #include <winkit/CmdFamily.h>
 
-#define WINKIT_HELP_COMMAND(C, Base, key) \
-  class C : public Base {                 \
-    ZF_WINCMD_PLAIN(C)                    \
-    bool redo() override;                 \
-    void undo() override {}               \
+#define WINKIT_HELP_COMMAND(C, Base) \
+  class C : public Base {            \
+    ZF_WINCMD_PLAIN(C)               \
+    bool redo() override;            \
+    void undo() override {}          \
   };
 
-WINKIT_HELP_COMMAND(HelpIndex, EmptyDesktopCmd, 0)
-WINKIT_HELP_COMMAND(HelpHelp, EmptyDesktopCmd, 0)
-WINKIT_HELP_COMMAND(HelpOnCmd, NoEmptyDesktopCmd, 0x9A94)
-WINKIT_HELP_COMMAND(XRefNext, NoEmptyDesktopCmd, 0x92)
-WINKIT_HELP_COMMAND(XRefPrev, NoEmptyDesktopCmd, 0x9A92)
-WINKIT_HELP_COMMAND(XRefGo, NoEmptyDesktopCmd, 0x84)
+WINKIT_HELP_COMMAND(HelpIndex, EmptyDesktopCmd)
+WINKIT_HELP_COMMAND(HelpHelp, EmptyDesktopCmd)
+WINKIT_HELP_COMMAND(HelpOnCmd, NoEmptyDesktopCmd)
+WINKIT_HELP_COMMAND(XRefNext, NoEmptyDesktopCmd)
+WINKIT_HELP_COMMAND(XRefPrev, NoEmptyDesktopCmd)
+WINKIT_HELP_COMMAND(XRefGo, NoEmptyDesktopCmd)
 
 #undef WINKIT_HELP_COMMAND
 

@@ -4,18 +4,17 @@
 #pragma once
 #include <winkit/CmdFamily.h>
 
-#define WINKIT_SYS_COMMAND(C, key) \
+#define WINKIT_SYS_COMMAND(C)        \
   class C : public EmptyDesktopCmd { \
-    ZF_WINCMD_PLAIN(C)             \
-    bool redo() override;          \
-    void undo() override {}        \
+    ZF_WINCMD_PLAIN(C)               \
+    bool redo() override;            \
+    void undo() override {}          \
   };
 
-WINKIT_SYS_COMMAND(SysCalculator, 0)
-WINKIT_SYS_COMMAND(SysPrintScreen, 0)
-WINKIT_SYS_COMMAND(SysCharSet, 0)
-WINKIT_SYS_COMMAND(SysGotoShell, 0x9A7A)
-WINKIT_SYS_COMMAND(SysDsktRefresh, 0x9A52)
+WINKIT_SYS_COMMAND(SysCalculator)
+WINKIT_SYS_COMMAND(SysPrintScreen)
+WINKIT_SYS_COMMAND(SysCharSet)
+WINKIT_SYS_COMMAND(SysGotoShell)
+WINKIT_SYS_COMMAND(SysDsktRefresh)
 
 #undef WINKIT_SYS_COMMAND
-

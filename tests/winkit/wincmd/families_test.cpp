@@ -123,7 +123,8 @@ struct Registered {
   long key;  // 0: none
 };
 
-#define REG(C, key) {#C, C::cmdId, C::eventId, key}
+#define REG(C, key) \
+  { #C, C::cmdId, C::eventId, key }
 
 TEST(FamiliesRegistry, EveryCommandUnderItsNameInTableOrderWithItsKey) {
   std::vector<std::vector<Registered>> families = {
@@ -179,13 +180,25 @@ TEST(FamiliesRegistry, BindingFunctionsAndTheKeysALaterBindingReplaces) {
     long key;
     long id;
   } const cases[] = {
-      {0x87, PosCursDown::cmdId},      {0x9A6D, PosMidOfScr::cmdId},  {'a', EditInsChar::cmdId},
-      {' ', EditInsChar::cmdId},       {'~', EditInsChar::cmdId},     {0xE9, EditInsChar::cmdId},
-      {0x8F, ChgInsMode::cmdId},       {0x9A, -1},                    {0x1F, -1},
-      {0x9A9A, BlockBegin::cmdId},     {0x9A20, BlockClear::cmdId},   {0x96, FileLoad::cmdId},
-      {0x9A82, -1},                    {0x82, FileClose::cmdId},      {0x9B6C, DsktSelect::cmdId},
-      {0x8000 | SysCalculator::cmdId, SysCalculator::cmdId},          {0x9A52, SysDsktRefresh::cmdId},
-      {0x92, EditTab::cmdId},          {0x84, EditEnter::cmdId},
+      {0x87, PosCursDown::cmdId},
+      {0x9A6D, PosMidOfScr::cmdId},
+      {'a', EditInsChar::cmdId},
+      {' ', EditInsChar::cmdId},
+      {'~', EditInsChar::cmdId},
+      {0xE9, EditInsChar::cmdId},
+      {0x8F, ChgInsMode::cmdId},
+      {0x9A, -1},
+      {0x1F, -1},
+      {0x9A9A, BlockBegin::cmdId},
+      {0x9A20, BlockClear::cmdId},
+      {0x96, FileLoad::cmdId},
+      {0x9A82, -1},
+      {0x82, FileClose::cmdId},
+      {0x9B6C, DsktSelect::cmdId},
+      {0x8000 | SysCalculator::cmdId, SysCalculator::cmdId},
+      {0x9A52, SysDsktRefresh::cmdId},
+      {0x92, EditTab::cmdId},
+      {0x84, EditEnter::cmdId},
   };
   for (auto const& c : cases) EXPECT_EQ(b.getCmdId(c.key), c.id) << std::hex << c.key;
 }
@@ -212,10 +225,10 @@ TEST_F(Families, MovementKeepsTheAnchorAndReMarksTheBlock) {
     void (Families::*cmd)(unsigned char);
     long toLine, toCol;
   } const moves[] = {
-      {1, 2, &Families::run<PosEndOfLine>, 1, 4},   {2, 0, &Families::run<PosEndOfLine>, 2, 0},
-      {1, 2, &Families::run<PosBegOfLine>, 1, 0},   {1, 0, &Families::run<PosBegOfLine>, 1, 0},
-      {2, 0, &Families::run<PosBegOfFile>, 0, 0},   {0, 3, &Families::run<PosEndOfFile>, 3, 0},
-      {0, 0, &Families::run<PosWordRight>, 1, 0},   {1, 3, &Families::run<PosCursRight>, 1, 4},
+      {1, 2, &Families::run<PosEndOfLine>, 1, 4}, {2, 0, &Families::run<PosEndOfLine>, 2, 0},
+      {1, 2, &Families::run<PosBegOfLine>, 1, 0}, {1, 0, &Families::run<PosBegOfLine>, 1, 0},
+      {2, 0, &Families::run<PosBegOfFile>, 0, 0}, {0, 3, &Families::run<PosEndOfFile>, 3, 0},
+      {0, 0, &Families::run<PosWordRight>, 1, 0}, {1, 3, &Families::run<PosCursRight>, 1, 4},
   };
   for (auto const& m : moves) {
     v->goCursor(m.line, m.col, false);
@@ -238,14 +251,9 @@ TEST_F(Families, UndoOfTypingInBothModes) {
     bool insert;
     Lines typed;
   } const cases[] = {
-      {"abc\n", 0, 1, true, {"axbc"}},
-      {"abc\n", 0, 1, false, {"axc"}},
-      {"abc\n", 0, 3, false, {"abcx"}},
-      {"ab\n", 0, 4, true, {"ab  x"}},
-      {"ab\n", 2, 1, true, {"ab", "", " x"}},
-      {"", 0, 0, true, {"x"}},
-      {"", 1, 2, false, {"", "  x"}},
-      {"a\tb\n", 0, 1, false, {"ax\x1f\tb"}},
+      {"abc\n", 0, 1, true, {"axbc"}}, {"abc\n", 0, 1, false, {"axc"}},        {"abc\n", 0, 3, false, {"abcx"}},
+      {"ab\n", 0, 4, true, {"ab  x"}}, {"ab\n", 2, 1, true, {"ab", "", " x"}}, {"", 0, 0, true, {"x"}},
+      {"", 1, 2, false, {"", "  x"}},  {"a\tb\n", 0, 1, false, {"ax\x1f\tb"}},
   };
   for (auto const& c : cases) {
     EditableView* v = open(c.content);
