@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -309,9 +310,11 @@ TEST_F(Families, BlockCommandsAndTheirUndo) {
     Lines done;
     Lines clipboard;
     long row, col;
+    bool backwards = false;  // the block marked from its end
   } const cases[] = {
       {&Families::run<BlockCopy>, &BlockCopy::instance, text, {"ne", "two", "th"}, 2, 2},
       {&Families::run<BlockCut>, &BlockCut::instance, {"oree"}, {"ne", "two", "th"}, 0, 1},
+      {&Families::run<BlockCut>, &BlockCut::instance, {"oee"}, {"ne", "two", "thr"}, 0, 1, true},
       {&Families::run<BlockDelete>, &BlockDelete::instance, {"oree"}, {"old"}, 0, 1},
       {&Families::run<BlockClear>, &BlockClear::instance, {"o", "", "  ree"}, {"old"}, 0, 1},
   };
@@ -319,9 +322,9 @@ TEST_F(Families, BlockCommandsAndTheirUndo) {
     EditableView* v = open("one\ntwo\nthree\n");
     WinApp::clipboard->delAll();
     WinApp::clipboard->add(String("old"));
-    v->goCursor(0, 1, false);
+    v->goCursor(c.backwards ? 2 : 0, c.backwards ? 2 : 1, false);
     run<BlockBegin>();
-    v->goCursor(2, 2, false);
+    v->goCursor(c.backwards ? 0 : 2, c.backwards ? 1 : 2, false);
     (this->*c.cmd)(0);
     EXPECT_EQ(lines(*v), c.done);
     EXPECT_EQ(clip(), c.clipboard);
@@ -509,6 +512,30 @@ TEST_F(Families, CommandsThatNeedAViewBeepOnAnEmptyDesktop) {
   int before = bells();
   run<SysDsktRefresh>();
   EXPECT_EQ(bells(), before) << "the redraw runs on an empty desktop";
+}
+
+TEST_F(Families, SystemCommandsAndTheSelectionRunOnAnEmptyDesktop) {
+  std::string shell = dir.write("shell", "#!/bin/sh\necho ran > " + dir.file("shell.out") + "\n");
+  ASSERT_EQ(::chmod(shell.c_str(), 0755), 0);
+  zftest::ScopedEnv env("SHELL", shell);
+  struct {
+    void (Families::*cmd)(unsigned char);
+    char const* call;
+  } const cases[] = {
+      {&Families::run<SysCalculator>, "WiService(calculador)"},
+      {&Families::run<SysPrintScreen>, "WiService(_print_scr)"},
+      {&Families::run<SysCharSet>, "WiService(_print_ichset)"},
+      {&Families::run<SysGotoShell>, "WiService(GoToShell)"},
+  };
+  for (auto const& c : cases) {
+    WiTestClearCalls();
+    (this->*c.cmd)(0);
+    EXPECT_TRUE(called(c.call)) << c.call;
+  }
+  EXPECT_EQ(zftest::readFile(dir.file("shell.out")), "ran\n") << "the shell service ran the user's shell";
+  giveKeys("esc");
+  run<DsktSelect>();
+  EXPECT_EQ(bells(), 0) << "the selection runs on an empty desktop";
 }
 
 TEST_F(Families, ZoomTwiceGivesTheViewItsPlaceBack) {
