@@ -425,6 +425,23 @@ TEST_F(Families, SaveAsAsksBeforeWritingOverAFile) {
   EXPECT_EQ(WiTestKeysLeft(), 0);
 }
 
+TEST_F(Families, ReloadAsksBeforeDroppingChanges) {
+  EditableView* v = open("one\ntwo\n");
+  v->goCursor(1, 2, false);
+  run<EditInsChar>('x');
+  dir.write("f.txt", "new\nfile\n");
+  giveKeys("tab enter");  // No
+  run<FileReload>();
+  EXPECT_EQ(lines(*v), (Lines{"one", "twxo"}));
+  EXPECT_TRUE(v->isTextMod());
+  giveKeys("enter");  // Yes
+  run<FileReload>();
+  EXPECT_EQ(lines(*v), (Lines{"new", "file"}));
+  EXPECT_EQ(v->getRow(), 1) << "the cursor stays where it was";
+  EXPECT_EQ(v->getCol(), 3);
+  EXPECT_EQ(WiTestKeysLeft(), 0);
+}
+
 TEST_F(Families, NewTextIsEmptyEditableAndNamedNoname) {
   dir.write("noname", "not read\n");
   run<FileNew>();
