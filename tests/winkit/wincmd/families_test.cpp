@@ -288,6 +288,8 @@ TEST_F(Families, DeletionsAndNewLinesUndo) {
       {0, 1, &Families::run<EditEnter>, &EditEnter::instance, {"a", "bc", "de"}},
       {0, 1, &Families::run<EditAddNewLine>, &EditAddNewLine::instance, {"abc", "", "de"}},
       {0, 1, &Families::run<EditJoinLines>, &EditJoinLines::instance, {"abcde"}},
+      {0, 1, &Families::run<EditInsNewLine>, &EditInsNewLine::instance, {"", "abc", "de"}},
+      {1, 1, &Families::run<EditDelWord>, &EditDelWord::instance, {"abc", "d"}},
   };
   for (auto const& c : cases) {
     EditableView* v = open("abc\nde\n");
