@@ -304,6 +304,32 @@ TEST_F(Families, DeletionsAndNewLinesUndo) {
   }
 }
 
+TEST_F(Families, DeletedTabsAndFillBytesComeBackWithTheirCell) {
+  Lines const text{"a\x1f\x1f\tb"};  // "a\tb" laid out with tab size 4
+  struct {
+    long col;
+    void (Families::*cmd)(unsigned char);
+    WinCmd* instance;
+    Lines done;
+  } const cases[] = {
+      {1, &Families::run<EditDelChar>, &EditDelChar::instance, {"ab"}},
+      {3, &Families::run<EditDelChar>, &EditDelChar::instance, {"a  b"}},
+      {4, &Families::run<EditBackSpace>, &EditBackSpace::instance, {"a  b"}},
+  };
+  int n = 0;
+  for (auto const& c : cases) {
+    EditableView* v = open("a\tb\n", "t" + std::to_string(n++) + ".txt");
+    ASSERT_EQ(lines(*v), text);
+    v->goCursor(0, c.col, false);
+    (this->*c.cmd)(0);
+    EXPECT_EQ(lines(*v), c.done) << c.col;
+    dynamic_cast<ViewCmd*>(c.instance)->_undo();
+    EXPECT_EQ(lines(*v), text) << c.col;
+    EXPECT_EQ(v->getCol(), c.col);
+    close();
+  }
+}
+
 TEST_F(Families, BlockCommandsAndTheirUndo) {
   Lines const text{"one", "two", "three"};
   struct {
