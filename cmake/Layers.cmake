@@ -88,6 +88,7 @@ zf_layer_dir(samples/textrt      harness)
 zf_layer_dir(samples/wintest     harness)
 zf_layer_dir(samples/widgetdemo  harness)
 zf_layer_dir(samples/viewdemo    harness)
+zf_layer_dir(samples/winedit     harness)
 zf_layer_dir(bench               harness)
 zf_layer_dir(fuzz                harness)
 
@@ -100,6 +101,9 @@ zf_layer_header(dbm/DbInterface.h    zeph)
 zf_layer_header(dbm/DbDescr.h        zeph)
 # Headers without a source of their own stem.
 zf_layer_header(winkit/BaseAction.h  winobj)
+# The command registry and bases: the frame's key loop (winapp) runs the
+# commands that wincmd implements.
+zf_layer_header(winkit/WinCmd.h      winapp)
 zf_layer_header(zfound/AppMain.h     system)
 zf_layer_header(zfound/StartArgs.h   system)
 zf_layer_header(zfound/ClientObject.h client)

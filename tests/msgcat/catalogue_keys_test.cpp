@@ -385,3 +385,60 @@ TEST(CatalogueKeys, EveryCatalogueSourceIsBuilt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The toolkit looks its texts up in the sections of the catalogue "winapp"
+// (and the library's "lib"); a key may be given as a literal or as
+// String("..."), and a function that hands its key on is a lookup too.
+TEST(CatalogueKeys, EveryKeyTheToolkitLooksUpIsInItsCatalogueSource) {
+  ASSERT_FALSE(sourceDir().empty());
+  fs::path src = sourceDir();
+  std::vector<Source> sources;
+  for (char const* dir : {"window", "winobj", "views", "winapp", "wincmd", "include/winkit", "samples/winedit"})
+    for (auto& s : sourcesAt(src / dir)) sources.push_back(std::move(s));
+  // Sections are written "catalogue:section".
+  LookupFunctions toolkit;
+  toolkit.lib = {{"libMsg", "lib:main"},           {"wappMsg", "winapp:main"},
+                 {"wappErrMsg", "winapp:error"},   {"wappDispMsg", "winapp:disp"},
+                 {"wappHlpMsg", "winapp:help"},    {"wappHlpLabelMsg", "winapp:disp"},
+                 {"__WiErrmsg", "lib:wi"}};
+  LookupFunctions fn = withWrappers(sources, toolkit);
+  auto isName = [](std::string const& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+  };
+  std::vector<Lookup> lookups;
+  for (auto const& s : sources) {
+    std::vector<Token> const& t = s.tokens;
+    for (size_t i = 0; i + 2 < t.size(); ++i) {
+      if (t[i].kind != Token::Ident || !fn.lib.count(t[i].text) || t[i + 1].text != "(") continue;
+      if (i > 0 && (t[i - 1].text == "->" || t[i - 1].text == ".")) continue;
+      size_t a = i + 2;
+      if (t[a].text == "String" && a + 2 < t.size() && t[a + 1].text == "(") a += 2;
+      if (t[a].kind != Token::Str || !isName(t[a].text)) continue;
+      std::string const& where = fn.lib.at(t[i].text);
+      size_t colon = where.find(':');
+      lookups.push_back({where.substr(0, colon), where.substr(colon + 1), t[a].text, s.where});
+    }
+  }
+  auto has = [&lookups](char const* cat, char const* key) {
+    return std::any_of(lookups.begin(), lookups.end(),
+                       [&](Lookup const& l) { return l.catalogue == cat && l.key == key; });
+  };
+  EXPECT_TRUE(has("winapp", "HELPNOTAVAILABLE"));
+  EXPECT_TRUE(has("winapp", "CANTPERFORM"));
+  EXPECT_TRUE(has("winapp", "FILE"));
+  EXPECT_TRUE(has("lib", "ERR"));
+  std::vector<std::string> twice;
+  auto catalogues = readCatalogues(twice);
+  std::set<std::string> missing;
+  for (auto const& l : lookups) {
+    auto c = catalogues.find(l.catalogue);
+    bool found = c != catalogues.end() && c->second.count(l.section) && c->second.at(l.section).count(l.key);
+    if (!found) missing.insert("catalogs/" + l.catalogue + "/" + l.section + ".txt: " + l.key + " (" + l.where + ")");
+  }
+  EXPECT_TRUE(missing.empty()) << "keys looked up but missing from their catalogue source:\n"
+                               << ::testing::PrintToString(missing);
+}
+
+}  // namespace
