@@ -173,7 +173,12 @@ struct Ix {
 Ix ixOf(s_table* t, int32_t number) {
   s_index* ip = &t->indexes[number];
   Ix x{ip, t, number, gIndex[ip], {}};
-  zfSnprintf(x.ext, sizeof x.ext, "i%02d", int(number));
+  // "i%02d", made by hand: every key operation names its index.
+  if (number >= 0 && number < 100) {
+    x.ext[0] = 'i', x.ext[1] = char('0' + number / 10), x.ext[2] = char('0' + number % 10), x.ext[3] = 0;
+  } else {
+    zfSnprintf(x.ext, sizeof x.ext, "i%02d", int(number));
+  }
   return x;
 }
 
@@ -599,8 +604,10 @@ bool flushCache(s_table* t) {
   return ok;
 }
 
-// Makes the cache entry of record n hold it; null on a read failure.
-CacheEntry* cacheLoad(s_table* t, int32_t n) {
+// Makes the cache entry of record n hold it; null on a read failure. With
+// `whole` the caller replaces the whole record: outside window mode it is
+// not read first.
+CacheEntry* cacheLoad(s_table* t, int32_t n, bool whole = false) {
   TableState& ts = tstate(t);
   int32_t size = int32_t(ts.cache.size());
   CacheEntry& e = ts.cache[size_t((n - 1) % size)];
@@ -620,7 +627,7 @@ CacheEntry* cacheLoad(s_table* t, int32_t n) {
   }
   if (e.recno < 0 && _DbWrite(t->data, e.buf.data(), len, recOff(t, -e.recno)) != 0) return nullptr;
   e.recno = 0;
-  if (_DbRead(t->data, e.buf.data(), len, recOff(t, n), 0) != 0) return nullptr;
+  if (!whole && _DbRead(t->data, e.buf.data(), len, recOff(t, n), 0) != 0) return nullptr;
   e.recno = n;
   return &e;
 }
@@ -651,7 +658,7 @@ int32_t slotRead(s_table* t, int32_t n, char* out, int32_t lockmode) {
 int32_t slotWrite(s_table* t, int32_t n, char const* data, int32_t len) {
   TableState& ts = tstate(t);
   if (ts.cache.empty()) return _DbWrite(t->data, data, len, recOff(t, n));
-  CacheEntry* e = cacheLoad(t, n);
+  CacheEntry* e = cacheLoad(t, n, len == t->d.len);
   if (!e) return -1;
   memcpy(e->buf.data(), data, size_t(len));
   e->recno = -n;
@@ -803,10 +810,13 @@ int32_t freeRecord(s_table* t, int32_t n) {
   return 0;
 }
 
-// Reads record `n` into `out`; 0, -1 not a live record, -2 locked.
-int32_t readSlot(s_table* t, int32_t n, char* out, int32_t lockmode) {
+// Reads record `n` into `out`; 0, -1 not a live record, -2 locked. A number
+// that an index gave (`indexed`) names a slot of the file already; another
+// is first checked against the highest record number.
+int32_t readSlot(s_table* t, int32_t n, char* out, int32_t lockmode, bool indexed = false) {
   int32_t high, fh, cnt;
-  if (n < 1 || !peekCounters(t, high, fh, cnt) || (high >= 0 && n > high && !tstate(t).held)) return -1;
+  if (n < 1) return -1;
+  if (!indexed && (!peekCounters(t, high, fh, cnt) || (high >= 0 && n > high && !tstate(t).held))) return -1;
   if (tstate(t).held && n > tstate(t).high) return -1;
   int32_t r = slotRead(t, n, out, lockmode);
   if (r != 0) return r;
@@ -1228,7 +1238,7 @@ int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number
     }
   }
   std::vector<char> work(size_t(t->d.len) + 4);
-  int32_t r = readSlot(t, n, work.data(), lockflags & 3);
+  int32_t r = readSlot(t, n, work.data(), lockflags & 3, mode != 0);
   if (r != 0) return r;
   memcpy(rec, work.data(), work.size());
   return n;
@@ -1786,7 +1796,9 @@ int32_t searchIndex(void const* caller, s_table* t, int32_t number, char const* 
   return findKey(caller, t, number, record, mode, 0, keyout, lockmode);
 }
 
-int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) { return readSlot(t, n, out, lockmode); }
+int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) {
+  return readSlot(t, n, out, lockmode, true);
+}
 
 void freeRecordLock(s_table* t, int32_t n) { _DbFree(t->data, t->d.len, recOff(t, n)); }
 
