@@ -31,6 +31,7 @@
 // Invariants: every number read from a file is checked before it is used;
 // damage is reported naming the file and nothing is written; a held index
 // or header stays held until FreeTable.
+#include "Design.h"
 #include "TableAccess.h"
 #include "Trans.h"
 #include "VFile.h"
@@ -155,6 +156,7 @@ struct Ix {
   int32_t number;
   IndexState& st;
   char ext[8];
+  char const* fname;  // file name: the table's, or a temporary index's own
   bool unique() const { return ip->d.flags & 1; }
   bool temp() const { return ip->d.flags & 2; }
   int32_t klen() const { return ip->d.klen; }
@@ -172,19 +174,23 @@ struct Ix {
 
 Ix ixOf(s_table* t, int32_t number) {
   s_index* ip = &t->indexes[number];
-  Ix x{ip, t, number, gIndex[ip], {}};
+  Ix x{ip, t, number, gIndex[ip], {}, t->d.name};
   // "i%02d", made by hand: every key operation names its index.
   if (number >= 0 && number < 100) {
     x.ext[0] = 'i', x.ext[1] = char('0' + number / 10), x.ext[2] = char('0' + number % 10), x.ext[3] = 0;
   } else {
     zfSnprintf(x.ext, sizeof x.ext, "i%02d", int(number));
   }
+  if (char const* own = tempIndexName(t, number)) {
+    x.fname = own;
+    zfSnprintf(x.ext, sizeof x.ext, "%s", kTempIndexExt);
+  }
   return x;
 }
 
 bool openIndexFile(Ix& x) {
   if (x.ip->file) return true;
-  x.ip->file = _DbOpen(schemaOf(x.t), x.t->d.name, x.ext, O_RDWR | O_CREAT);
+  x.ip->file = _DbOpen(schemaOf(x.t), x.fname, x.ext, O_RDWR | O_CREAT);
   if (!x.ip->file) {
     Error(__DbErrmsg("IO_INDEX_OPEN"), int(x.number), x.t->d.name, schemaOf(x.t)->d.name);
     return false;
@@ -1680,7 +1686,7 @@ int32_t EmptyIndex(int32_t index) {
   if (x.st.held && !x.temp() && cached) _DbFree(x.ip->file, kHeader, 0);
   if (cached) _DbClose(x.ip->file);
   x.ip->file = nullptr;
-  if (x.temp()) _DbUnlink(schemaOf(t), t->d.name, x.ext);
+  if (x.temp()) _DbUnlink(schemaOf(t), x.fname, x.ext);
   gIndex.erase(x.ip);
   return 0;
 }
@@ -1909,4 +1915,38 @@ bool rebuildMarked(s_table* t) {
   if (!built) rebuildTableHeader(t);
   return !marked();
 }
+}  // namespace zxdb
+
+// ============================================================================
+// What the design calls ask of the tables
+// ============================================================================
+namespace zxdb {
+
+int32_t truncateTableFiles(s_table* t) {
+  int32_t rc = 0;
+  for (int32_t i = 0; i < t->nindexes; ++i) {
+    s_index* ip = &t->indexes[i];
+    if (!ip->d.nparts) continue;
+    Ix x = ixOf(t, i);
+    if (x.st.held && ip->file && !x.temp()) _DbFree(ip->file, kHeader, 0);
+    x.st = IndexState{};
+    if (!openIndexFile(x) || !truncateFile(ip->file, 0)) rc = -1;
+  }
+  TableState& ts = tstate(t);
+  for (CacheEntry& e : ts.cache) e.recno = 0;
+  bool wasHeld = ts.held;
+  ts.high = ts.freeHead = ts.count = 0;
+  ts.held = false;
+  if (!truncateFile(t->data, 0)) rc = -1;
+  if (wasHeld && !(t->d.flags & 1) && !ts.whole) _DbFree(t->data, kTabHeader, 0);
+  return rc;
+}
+
+bool syncTableFiles(s_table* t) {
+  bool ok = writeKeepingHolds(t) == 0;
+  for (int32_t i = 0; i < t->nindexes; ++i)
+    if (t->indexes[i].file && !syncFile(t->indexes[i].file)) ok = false;
+  return (!t->data || syncFile(t->data)) && ok;
+}
+
 }  // namespace zxdb
