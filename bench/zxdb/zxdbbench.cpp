@@ -18,6 +18,7 @@
 #include <dbm/DbInterface.h>
 #include <zeph/Cursors.h>
 #include <zeph/Dict.h>
+#include <zeph/Proc.h>
 
 #include <zfound/Portable.h>
 #include <zfound/Process.h>
@@ -39,7 +40,6 @@
 #include <string>
 #include <vector>
 
-#include "DescrEncoder.h"
 
 namespace {
 
@@ -66,29 +66,27 @@ struct Rates {
   double insert = 0, read = 0, scan = 0;
 };
 
-// One table per size in schema "bench": "t0", "t1", ...
-zftest::EncSchema benchSchema(size_t tables) {
-  zftest::EncSchema s;
-  s.name = "bench";
-  s.longs = {zftest::privEntry(0, 2, 8)};
+// Schema "bench" with one table per size, "t0", "t1", ..., made through
+// the design calls; each table's declared size is set to 0 (unlimited) in
+// its descriptor, as the schema tools do. False when a call refused.
+bool makeSchema(size_t tables) {
+  int32_t sh = CreateSchema("bench", "zxdbbench");
+  if (sh < 0) return false;
   for (size_t i = 0; i < tables; ++i) {
-    zftest::EncTable t;
-    t.name = "t" + std::to_string(i);
-    t.longs = {zftest::privEntry(0, 2, 1023)};
-    t.size = 0;
-    t.len = kRecLen;
-    zftest::EncField k, x, n;
-    k.name = "k", k.type = 0, k.itype = 3, k.len = 9, k.offset = kOffK;
-    x.name = "t", x.type = 1, x.itype = 0, x.len = kTextLen, x.offset = kOffT;
-    n.name = "n", n.type = 0, n.itype = 4, n.len = 15, n.dec = 2, n.offset = kOffN;
-    t.fields = {k, x, n};
-    zftest::EncIndex i0;
-    i0.name = "byk", i0.flags = 1, i0.klen = 4;
-    i0.parts = {{3, 0, 4, 0, kOffK, int32_t((int32_t(i) + 1) << 8 | 1)}};
-    t.indexes = {i0};
-    s.tables.push_back(t);
+    std::string name = "t" + std::to_string(i);
+    int32_t t = CreateTable(sh, name.c_str(), "", 0, 0, 3);
+    if (t < 0 || AddTabField(t, "k", "", 0, 0, 0, 9, 0, 0, nullptr, nullptr) < 0 ||
+        AddTabField(t, "t", "", 0, 1, 0, kTextLen, 0, 0, nullptr, nullptr) < 0 ||
+        AddTabField(t, "n", "", 0, 0, 0, 15, 2, 0, nullptr, nullptr) < 0)
+      return false;
+    int32_t i0 = CreateIndex(t, "byk", 1, 0);
+    if (i0 < 0 || AddIndField(i0, FindDbField(t, "k"), 0, 0, 0) != 0) return false;
+    s_table* tp = _GetTabPtr(t);
+    if (tp->d.len != kRecLen || _GetFldPtr(FindDbField(t, "n"))->d.offset != kOffN) return false;
+    tp->d.size = 0;
+    _ModifySchema(sh);
   }
-  return s;
+  return CloseSchema(sh) == 0;
 }
 
 Rates runZxdb(int32_t slot, std::vector<int32_t> const& keys, std::vector<int32_t> const& probes) {
@@ -246,9 +244,8 @@ int main(int argc, char** argv) {
   char** av = noArgs;
   startUp("zxdbbench-1.0", one, av);
 
-  zftest::writeDescriptorFile(dir, benchSchema(sizes.size()));
   std::string sco = dir + "/bench/bench.sco";
-  if (OpenSchema("bench", 0) != 0x10000) {
+  if (!makeSchema(sizes.size()) || OpenSchema("bench", 0) != 0x10000) {
     removeDir(dir);
     die("cannot open the schema");
   }
