@@ -599,14 +599,26 @@ int32_t freeTabHeader(s_table* t, bool release = true) {
   return rc;
 }
 
-// Writes every dirty cached record; false when a write failed.
+// Writes every dirty cached record, each run of consecutive record numbers
+// with one write; false when a write failed.
 bool flushCache(s_table* t) {
-  bool ok = true;
+  std::vector<CacheEntry*> dirty;
   for (CacheEntry& e : tstate(t).cache)
-    if (e.recno < 0) {
-      if (_DbWrite(t->data, e.buf.data(), t->d.len, recOff(t, -e.recno)) != 0) ok = false;
-      e.recno = -e.recno;
-    }
+    if (e.recno < 0) dirty.push_back(&e);
+  if (dirty.empty()) return true;
+  std::sort(dirty.begin(), dirty.end(), [](CacheEntry const* a, CacheEntry const* b) { return a->recno > b->recno; });
+  size_t const len = size_t(t->d.len);
+  bool ok = true;
+  std::vector<char> run;
+  for (size_t i = 0; i < dirty.size();) {
+    size_t j = i + 1;
+    while (j < dirty.size() && dirty[j]->recno == dirty[j - 1]->recno - 1) ++j;
+    run.resize((j - i) * len);
+    for (size_t k = i; k < j; ++k) memcpy(run.data() + (k - i) * len, dirty[k]->buf.data(), len);
+    if (_DbWrite(t->data, run.data(), int32_t(run.size()), recOff(t, -dirty[i]->recno)) != 0) ok = false;
+    for (size_t k = i; k < j; ++k) dirty[k]->recno = -dirty[k]->recno;
+    i = j;
+  }
   return ok;
 }
 
@@ -631,7 +643,9 @@ CacheEntry* cacheLoad(s_table* t, int32_t n, bool whole = false) {
     }
     return &e;
   }
-  if (e.recno < 0 && _DbWrite(t->data, e.buf.data(), len, recOff(t, -e.recno)) != 0) return nullptr;
+  // A dirty record in the way goes out with every other dirty one: records
+  // added in order leave one write per cache of them.
+  if (e.recno < 0 && !flushCache(t)) return nullptr;
   e.recno = 0;
   if (!whole && _DbRead(t->data, e.buf.data(), len, recOff(t, n), 0) != 0) return nullptr;
   e.recno = n;
