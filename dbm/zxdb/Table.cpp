@@ -275,7 +275,9 @@ int32_t readLeaf(Ix& x, int32_t n, bool noread = false) {
     x.st.leafNode = 0;
     return flushNodes(x) ? 0 : -1;
   }
-  x.st.leaf.assign(size_t(x.node()), 0);
+  // A node read fills the whole buffer; a new one starts zeroed.
+  if (noread) x.st.leaf.assign(size_t(x.node()), 0);
+  else x.st.leaf.resize(size_t(x.node()));
   x.st.leafNode = 0;
   if (!noread && !readNode(x, n, x.st.leaf.data())) return -1;
   x.st.leafNode = n;
@@ -488,6 +490,21 @@ void delNode(Ix& x, int32_t n) {
   _DbWrite(x.ip->file, b, 2, x.nodeOff(n));
   x.st.freeHead = n;
 }
+
+// A zeroed key of n bytes: on the stack for every key an index may have, so
+// that a key operation allocates nothing.
+class KeyBuf {
+public:
+  explicit KeyBuf(size_t n) {
+    if (n > sizeof local_) big_.assign(n, 0);
+    else memset(local_, 0, n);
+  }
+  uint8_t* data() { return big_.empty() ? local_ : big_.data(); }
+
+private:
+  uint8_t local_[512];
+  std::vector<uint8_t> big_;
+};
 
 struct Pos {
   bool found;
@@ -866,7 +883,7 @@ int32_t addKey(s_table* t, int32_t number, int32_t recno, char* rec) {
     lockedRecord(t, "AddRecord");
     return 0;
   }
-  std::vector<uint8_t> key(size_t(x.slot()), 0);
+  KeyBuf key(size_t(x.slot()));
   auto build = [&](int32_t n) {
     _BuildKey(reinterpret_cast<char*>(key.data()), x.ip, rec, n);
     stlong(n, key.data() + x.klen());
@@ -938,7 +955,7 @@ int32_t delKey(s_table* t, int32_t number, int32_t recno, char const* rec) {
     lockedRecord(t, "DelRecord");
     return -1;
   }
-  std::vector<uint8_t> key(size_t(x.slot()), 0);
+  KeyBuf key(size_t(x.slot()));
   _BuildKey(reinterpret_cast<char*>(key.data()), x.ip, rec, recno);
   stlong(recno, key.data() + x.klen());
   Pos p{};
@@ -1016,7 +1033,7 @@ int32_t findKey(void const* caller, s_table* t, int32_t number, char const* rec,
     x.st.caller = nullptr;
     return -1;
   }
-  std::vector<uint8_t> key(size_t(x.slot()), 0);
+  KeyBuf key(size_t(x.slot()));
   int32_t r = 0, s = 0;
   bool found = false, atInsert = false;
   if (mode == 8) {
