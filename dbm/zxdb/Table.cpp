@@ -90,6 +90,7 @@ struct IndexState {
   int32_t leafNode = 0;
   bool dirty = false;
   bool broken = false;  // a failed build: the header keeps its update mark
+  bool blockHold = false;  // read-locked across a cursor's block (holdIndexForBlock)
   void const* caller = nullptr;  // of the last successful search
   int32_t posRoot = 0, posSlot = 0;
 };
@@ -1023,12 +1024,17 @@ int32_t findKey(void const* caller, s_table* t, int32_t number, char const* rec,
   // so that a non-unique index's record number is not compared.
   if (nparts >= x.ip->d.nparts) nparts = 0;
   if (!nparts) mode &= ~0x20;
-  int32_t rr = readRoot(x, (lockmode & 2) ? 5 : 0);
+  // Inside a cursor's block the header is read and locked once for all.
+  bool const blockHeld = x.st.blockHold;
+  int32_t rr = blockHeld ? 0 : readRoot(x, (lockmode & 2) ? 5 : 0);
   if (rr != 0) return rr;
   struct Release {
     Ix& x;
-    ~Release() { releaseRoot(x); }
-  } release{x};
+    bool skip;
+    ~Release() {
+      if (!skip) releaseRoot(x);
+    }
+  } release{x, blockHeld};
   if (!x.st.nroot) {
     x.st.caller = nullptr;
     return -1;
@@ -1835,6 +1841,20 @@ int32_t searchIndex(void const* caller, s_table* t, int32_t number, char const* 
 
 int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) {
   return readSlot(t, n, out, lockmode, true);
+}
+
+bool holdIndexForBlock(s_table* t, int32_t number) {
+  Ix x = ixOf(t, number);
+  if (x.st.blockHold || readRoot(x, 0) != 0) return false;
+  x.st.blockHold = true;
+  return true;
+}
+
+void releaseIndexForBlock(s_table* t, int32_t number) {
+  Ix x = ixOf(t, number);
+  if (!x.st.blockHold) return;
+  x.st.blockHold = false;
+  releaseRoot(x);
 }
 
 void freeRecordLock(s_table* t, int32_t n) { _DbFree(t->data, t->d.len, recOff(t, n)); }

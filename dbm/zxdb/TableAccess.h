@@ -19,6 +19,11 @@ int32_t searchIndex(void const* caller, s_table* t, int32_t number, char const* 
 // number): 0, -1 not a live record, -2 locked elsewhere (lock mode of
 // _DbRead).
 int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode);
+// Reads and locks the header of index `number` of `t` once for a cursor's
+// block that locks no records: the searches of the block skip their own
+// header read. True when held; releaseIndexForBlock ends the hold.
+bool holdIndexForBlock(s_table* t, int32_t number);
+void releaseIndexForBlock(s_table* t, int32_t number);
 // Releases the lock of record n's slot.
 void freeRecordLock(s_table* t, int32_t n);
 // True when another process holds a lock on record n's slot.
