@@ -8,6 +8,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Expr.h>
+#include <zfound/InCheck.h>
 #include <zfound/Message.h>
 #include <zfound/Portable.h>
 #include <zfound/ShortDate.h>
@@ -807,6 +808,151 @@ TEST_F(Conversion, KilledAtAnyPointTheTableIsWholeAfterwards) {
     std::filesystem::remove_all(dir());
   }
   EXPECT_EQ(forms, (std::set<int32_t>{1, 2}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Design, AReferencedTableIsNotDropped) {
+  writeDescriptorFile(tmp_.path(), sampleSchema("sample"));
+  ASSERT_EQ(OpenSchema("sample", 0x10), 0x10000);
+  int32_t clients = 0x10100;  // named by a reference check of "item"
+  ASSERT_NE(_GetTabPtr(clients), nullptr);
+  _io_errno_ = 0;
+  EXPECT_EQ(DropTable(clients), -1);
+  EXPECT_EQ(_io_errno_, 12);
+  EXPECT_NE(_GetTabPtr(clients), nullptr);
+  // With table flag 4 the refusal is raised.
+  RunResult r = runInChild([&] {
+    _GetTabPtr(clients)->d.flags |= 4;
+    DropTable(clients);
+    return 0;
+  });
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE((r.out + r.err).find("is referenced by table item"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(Design, PrivilegeRefusalsGiveTheirCodes) {
+  int32_t s = makeSchema();
+  _GetSchPtr(s)->privg = DB_SCH_READ;
+  struct Case {
+    int32_t flags, code;
+  } cases[] = {{0, 1}, {1, 13}};
+  for (Case const& c : cases) {
+    _io_errno_ = 0;
+    EXPECT_EQ(CreateTable(s, "t", nullptr, c.flags, 0, 1), -1);
+    EXPECT_EQ(_io_errno_, c.code);
+  }
+  RunResult r = runInChild([&] {
+    CreateTable(s, "t", nullptr, 4, 0, 1);
+    return 0;
+  });
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE((r.out + r.err).find("may not change its design"), std::string::npos) << r.out << r.err;
+  _GetSchPtr(s)->privg = DB_SCH_WRITE;
+  EXPECT_GT(CreateTable(s, "t", nullptr, 1, 0, 1), 0);
+  EXPECT_EQ(filesIn(dir()).size(), 2u);  // the descriptor and the temporary table's file
+}
+
+// Stored forms over their limits and a value check that is not a list are
+// refused, and nothing is set.
+TEST_F(Design, ExpressionsAndChecksOverTheirLimitsAreRefused) {
+  int32_t s = makeSchema();
+  int32_t t = CreateTable(s, "t", nullptr, 0, 0, 1);
+  int32_t f = AddTabField(t, "a", nullptr, 0, 1, 0, 20, 0, 0, nullptr, nullptr);
+  ASSERT_GT(f, 0);
+  Expr big{String(("\"" + std::string(8200, 'x') + "\"").c_str())};
+  ASSERT_GT(big.storeLength(), 8190);
+  EXPECT_EQ(SetDeflt(f, &big), -1);
+  EXPECT_EQ(SetRelCheck(f, &big), -1);
+  EXPECT_EQ(SetTabRelCheck(t, &big), -1);
+  std::vector<std::string> many(1200, "abcdefgh");
+  Bytes wide = inListBytes(many);
+  ASSERT_GT(wide.size(), 8192u);
+  Bytes ref = integrityBytes(0x100);
+  for (Bytes const* b : {&wide, &ref}) {
+    InCheck* ic = LoadInCheck(b->data(), int32_t(b->size()));
+    ASSERT_NE(ic, nullptr);
+    EXPECT_EQ(_SetInCheck(f, ic, "text"), -1);
+    delete ic;
+  }
+  s_field* fp = _GetFldPtr(f);
+  EXPECT_EQ(fp->d.deflt.data, nullptr);
+  EXPECT_EQ(fp->d.check.data, nullptr);
+  EXPECT_EQ(fp->d.incheck.data, nullptr);
+  // Within the limits: set once, then refused.
+  Expr small{String("\"ok\"")};
+  EXPECT_EQ(SetDeflt(f, &small), 0);
+  EXPECT_EQ(SetDeflt(f, &small), -1);
+  Bytes two = inListBytes({"A", "B"});
+  InCheck* ic = LoadInCheck(two.data(), int32_t(two.size()));
+  EXPECT_EQ(_SetInCheck(f, ic, "A, B"), 0);
+  EXPECT_EQ(_SetInCheck(f, ic, "A, B"), -1);
+  delete ic;
+  CloseAllSchemas();
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  fp = _GetFldPtr(FindDbField(FindDbTable(0, "t"), "a"));
+  EXPECT_NE(fp->deflt, nullptr);
+  EXPECT_NE(fp->incheck, nullptr);
+  EXPECT_STREQ(fp->d.inctext, "A, B");
+}
+
+TEST_F(Design, RenameEmptyAndDropKeepFilesAndDescriptorTogether) {
+  int32_t s = makeSchema();
+  int32_t t = makeItem(s, "item", ItemForm{});
+  ASSERT_GT(t, 0);
+  fillItem(t, 30);
+  ASSERT_EQ(RenameTable(t, "goods"), 0);
+  EXPECT_EQ(RenameTable(t, "goods"), -1);
+  EXPECT_EQ(_io_errno_, 7);
+  ASSERT_EQ(RenameField(t | 2, "title"), 0);
+  EXPECT_EQ(RenameField(t | 3, "title"), -1);
+  EXPECT_EQ(_io_errno_, 7);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "red", 1), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "blue", 2), 1);
+  EXPECT_EQ(ChownSchema(s, ProcUserId()), 1);
+  CloseAllSchemas();
+  EXPECT_EQ(filesIn(dir()), (std::vector<std::string>{"goods.i00", "goods.i01", "goods.tab", "shop.sco"}));
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  t = FindDbTable(0, "goods");
+  ASSERT_GT(t, 0);
+  EXPECT_GE(FindDbField(t, "title"), 0);
+  EXPECT_EQ(TabNRecords(t), 30);
+  int32_t v = 0;
+  EXPECT_TRUE(_FindEnumItem(_GetSchPtr(0x10000), "colour", "blue", &v));
+  EXPECT_EQ(v, 2);
+  ASSERT_EQ(DelAllRecords(t), 0);
+  EXPECT_EQ(TabNRecords(t), 0);
+  char* buf = _GetTabBuff(t);
+  stlong(5, buf + 4);
+  EXPECT_EQ(GetRecord(t, 1, 0, 0), -1);
+  ASSERT_EQ(AddRecord(t), 1);
+  ASSERT_EQ(DropTable(t), 0);
+  EXPECT_EQ(filesIn(dir()), (std::vector<std::string>{"shop.sco"}));
+  ASSERT_EQ(DropSchema(0x10000), 0);
+  EXPECT_EQ(filesIn(tmp_.path()), std::vector<std::string>{});
+  EXPECT_EQ(CurrentSchema(), -1);
+}
+
+TEST_F(Design, CopyTableConvertsFieldByFieldAndKeepsNumbersWithMoreDecimals) {
+  int32_t s = makeSchema();
+  int32_t from = makeItem(s, "item", ItemForm{});
+  fillItem(from, 12);
+  int32_t to = makeItem(s, "wide", ItemForm{20, 3, true, false, false});
+  ASSERT_GT(to, 0);
+  uint32_t* eq = GetTabEquiv(to, from);
+  ASSERT_NE(eq, nullptr);
+  EXPECT_EQ(CopyTable(to, from, eq, 1), 12);
+  def_Free(eq, __FILE__, __LINE__);
+  char* buf = _GetTabBuff(to);
+  int32_t priceAt = _GetTabPtr(to)->fields[2].d.offset;
+  for (int32_t k = 1; k <= 12; ++k) {
+    stlong(k, buf + 4);
+    ASSERT_GT(GetRecord(to, 1, 0, 0), 0);
+    EXPECT_EQ(ldlong(buf + priceAt), (k * 10 + 5) * 100);
+    EXPECT_EQ(std::string(buf + 8), nameOf(k));
+  }
 }
 
 }  // namespace
