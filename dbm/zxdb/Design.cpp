@@ -215,6 +215,17 @@ char const* tempIndexName(s_table const* t, int32_t number) {
   return ix == it->second.tempIndex.end() ? nullptr : ix->second.c_str();
 }
 
+bool hasTemporaries(s_schema* sp) {
+  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
+    s_table* t = sp->tables[s].tab;
+    if (!t || sp->tables[s].alias) continue;
+    if (t->d.flags & 1) return true;
+    for (int32_t i = 0; i < t->nindexes; ++i)
+      if ((t->indexes[i].d.flags & 2) && t->indexes[i].d.nparts) return true;
+  }
+  return false;
+}
+
 void dropTemporaries(s_schema* sp) {
   for (int32_t s = 1; s <= kDbMaxTables; ++s) {
     s_table* t = sp->tables[s].tab;

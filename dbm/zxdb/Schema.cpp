@@ -407,6 +407,9 @@ void _flush_schemas(int32_t from) {
   for (int32_t s = (from < 0 ? 0 : from) + 1; s <= kDbMaxSchemas; ++s) {
     s_schema* sp = slots[s];
     if (!sp) continue;
+    // A schema with temporary tables or indexes is written in place: they
+    // live only in this process and would not survive a reopening.
+    if (sp->rewrite && zxdb::hasTemporaries(sp)) _WriteSchema(sp->handle);
     if (!sp->rewrite) {
       for (int32_t t = 1; t <= kDbMaxTables; ++t)
         if (sp->tables[t].tab) _FlushTable(dbTableHandle(sp->handle, t), -1);
