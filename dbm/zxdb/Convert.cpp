@@ -401,6 +401,11 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
   tab_array saved = sp->tables[oslot];
   sp->tables[oslot] = tab_array{};
   _ChangeTabSlot(sp, nslot, oslot);
+  // What a failed commit puts back.
+  auto savedNew = nt->d;
+  zxdb::TableDesign savedDesign = sp->u.zx->design[nt];
+  std::vector<uint16_t> savedIndexFlags;
+  for (int32_t i = 0; i < nt->nindexes; ++i) savedIndexFlags.push_back(nt->indexes[i].d.flags);
   std::memcpy(nt->d.name, ot->d.name, sizeof nt->d.name);
   nt->d.privs = ot->d.privs;
   nt->d.nprivs = ot->d.nprivs;
@@ -426,17 +431,26 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
       stLe32(uint32_t(journal.size()), trailer);
       std::memcpy(trailer + 4, kJournalMark, 4);
       journal.insert(journal.end(), trailer, trailer + 8);
-      if (!writeWhole(sp, kJournalExt, journal)) rc = -1;
-      else if (!applyJournal(sp, image, ops)) rc = -1;  // the next open finishes it
-      else _DbUnlink(sp, sp->d.name, kJournalExt);
-      if (rc == 0) sp->rewrite = 0;
+      if (!writeWhole(sp, kJournalExt, journal)) {
+        rc = -1;
+      } else {
+        // Done from here on: a journal that cannot be carried out now is
+        // kept, and the next open finishes it.
+        if (applyJournal(sp, image, ops)) _DbUnlink(sp, sp->d.name, kJournalExt);
+        else Error(__DbErrmsg("IO_CONV_PENDING"), ot->d.name, sp->d.name);
+        sp->rewrite = 0;
+      }
     }
-    _DbUnlink(sp, sp->d.name, kStageExt);
+    if (rc == 0) _DbUnlink(sp, sp->d.name, kStageExt);
     if (rc != 0) {
       // Nothing was put in place: the old table goes back to its slot.
       _ChangeTabSlot(sp, oslot, nslot);
       sp->tables[oslot] = saved;
+      nt->d = savedNew;
+      sp->u.zx->design[nt] = savedDesign;
+      for (int32_t i = 0; i < nt->nindexes; ++i) nt->indexes[i].d.flags = savedIndexFlags[size_t(i)];
       _DbUnlink(sp, sp->d.name, kJournalExt);
+      _DbUnlink(sp, sp->d.name, kStageExt);
       ot->data = _DbOpen(sp, ot->d.name, "tab", O_RDWR | O_CREAT | 0x1000);
       nt->data = _DbOpen(sp, dataFile(nt).substr(0, dataFile(nt).size() - 4).c_str(), "tab",
                          O_RDWR | O_CREAT | 0x1000);

@@ -961,3 +961,77 @@ TEST_F(Design, CopyTableConvertsFieldByFieldAndKeepsNumbersWithMoreDecimals) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Design, SchemaRefusalsGiveTheirCodes) {
+  ASSERT_EQ(mkdir((tmp_.path() + "/taken").c_str(), 0777), 0);
+  _io_errno_ = 0;
+  EXPECT_EQ(CreateSchema("taken", nullptr), -1);
+  EXPECT_EQ(_io_errno_, 4);
+  EXPECT_EQ(filesIn(tmp_.path() + "/taken"), std::vector<std::string>{});
+  ASSERT_EQ(CreateSchema("one", nullptr), 0x10000);
+  ASSERT_EQ(CreateSchema((tmp_.path() + "/two").c_str(), nullptr), 0x20000);
+  EXPECT_EQ(CreateSchema("three", nullptr), -1);
+  EXPECT_EQ(_io_errno_, 14);
+  EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/three"));
+  // Another process has "one" open: dropping it is refused.
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  ChildRun holder = startChild([&] {
+    CloseAllSchemas();
+    ZF_CHILD_CHECK(OpenSchema("one", 0) == 0x10000);
+    char c = 1;
+    ZF_CHILD_CHECK(write(ready[1], &c, 1) == 1);
+    ZF_CHILD_CHECK(read(done[0], &c, 1) == 1);
+    return 0;
+  });
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(DropSchema(0x10000), -2);
+  c = 1;
+  ASSERT_EQ(write(done[1], &c, 1), 1);
+  EXPECT_EQ(holder.wait().status, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  EXPECT_EQ(DropSchema(0x10000), 0);
+  EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/one"));
+}
+
+TEST_F(Design, EmptyingNeedsTheDeletePrivilege) {
+  int32_t s = makeSchema();
+  int32_t t = makeItem(s, "item", ItemForm{});
+  fillItem(t, 5);
+  _GetTabPtr(t)->privg = DB_TAB_SELECT;
+  shown().clear();
+  EXPECT_EQ(DelAllRecords(t), -1);
+  EXPECT_TRUE(wasShown("no DELETE privilege"));
+  EXPECT_EQ(TabNRecords(t), 5);
+}
+
+TEST_F(Conversion, ToATemporaryDefinitionLeavesNoGeneratedFile) {
+  prepare(60);
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  int32_t old = FindDbTable(0, "item");
+  int32_t neu = CreateTable(0x10000, "item2", nullptr, 1, 0, 4);
+  ASSERT_GT(neu, 0);
+  ASSERT_GT(AddTabField(neu, "code", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(neu, "name", nullptr, 0, 1, 0, 20, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 3, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(neu, "extra", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);
+  int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+  ASSERT_EQ(AddIndField(i0, neu | 1, 0, 0, 0), 0);
+  int32_t i1 = CreateIndex(neu, "byname", 0, 0);
+  ASSERT_EQ(AddIndField(i1, neu | 2, 0, 0, 0), 0);
+  ASSERT_EQ(ConvertTable(old, neu, 0, 0, sayMessage, sayProgress, 4, 16, 0), 0);
+  int32_t form = 0;
+  checkItem(60, &form);
+  EXPECT_EQ(form, 2);
+  CloseAllSchemas();
+  EXPECT_EQ(filesIn(dir()), (std::vector<std::string>{"item.i00", "item.i01", "item.tab", "shop.sco"}));
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  checkItem(60, &form);
+  EXPECT_EQ(form, 2);
+}
+
+}  // namespace
