@@ -1035,3 +1035,58 @@ TEST_F(Conversion, ToATemporaryDefinitionLeavesNoGeneratedFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The state a conversion killed right after its journal leaves: the new
+// table complete under its own name, the journal naming the renames and the
+// new descriptor. The next open finishes it; a journal without its trailer
+// is discarded and the old table stays.
+TEST_F(Conversion, TheNextOpenFinishesAWrittenJournalAndDiscardsAPartOne) {
+  // The descriptor a finished conversion writes, from a run elsewhere.
+  std::string image;
+  {
+    prepare(40);
+    ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+    int32_t neu = makeItem(0x10000, "item2", ItemForm{20, 3, true, true, false});
+    ASSERT_EQ(ConvertTable(FindDbTable(0, "item"), neu, 0, 0, nullptr, nullptr, 0, 0, 0), 0);
+    CloseAllSchemas();
+    image = readFile(dir() + "/shop.sco");
+    std::filesystem::remove_all(dir());
+  }
+  for (bool complete : {true, false}) {
+    SCOPED_TRACE(complete ? "complete" : "partial");
+    prepare(40);
+    ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+    int32_t old = FindDbTable(0, "item");
+    int32_t neu = makeItem(0x10000, "item2", ItemForm{20, 3, true, true, false});
+    uint32_t* eq = GetTabEquiv(neu, old);
+    ASSERT_EQ(CopyTable(neu, old, eq, 0), 40);
+    def_Free(eq, __FILE__, __LINE__);
+    CloseAllSchemas();
+    std::string ops = "R item2.tab item.tab\nR item2.i00 item.i00\nR item2.i01 item.i01\nR item2.i02 item.i02\n";
+    std::string j(4, '\0');
+    stLe32(uint32_t(image.size()), reinterpret_cast<uint8_t*>(&j[0]));
+    j += image + ops;
+    if (complete) {
+      std::string trailer(4, '\0');
+      stLe32(uint32_t(j.size()), reinterpret_cast<uint8_t*>(&trailer[0]));
+      j += trailer + "CNV1";
+    }
+    tmp_.write("shop/shop.cnv", j);
+    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+    int32_t form = 0;
+    checkItem(40, &form);
+    EXPECT_EQ(form, complete ? 2 : 1);
+    CloseAllSchemas();
+    std::vector<std::string> files = filesIn(dir());
+    EXPECT_EQ(std::count(files.begin(), files.end(), "shop.cnv"), 0);
+    if (complete) {
+      EXPECT_EQ(readFile(dir() + "/shop.sco"), image);
+    }
+    EXPECT_EQ(std::count(files.begin(), files.end(), "item2.tab"), complete ? 0 : 1);
+    std::filesystem::remove_all(dir());
+  }
+}
+
+}  // namespace
