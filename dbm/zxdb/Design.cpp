@@ -339,7 +339,9 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   s_table* t = tableOfHandle(table);
   if (!t || type == 8 || type == 9 || !zxdb::plainName(name)) return -1;
   s_schema* sp = t->schema;
-  int32_t capacity = designOf(t).capacity;
+  // A table read from the descriptor was made for the fields it has.
+  auto& design = sp->u.zx->design;
+  int32_t capacity = design.count(t) ? design[t].capacity : t->d.nfields;
   if (t->d.nfields >= capacity) {
     Error(__DbErrmsg("IO_TOO_MUCH_FIELDS"), t->d.name, int(capacity));
     return -1;

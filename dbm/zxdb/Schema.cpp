@@ -575,6 +575,8 @@ int32_t DropSchema(int32_t schema) {
   if (LockSchema(schema, 1) != 0) return -2;
   DeleteAllCursors(schema);
   DeleteAllAlias(schema);
+  // The descriptor goes too: what it holds need not have been read whole.
+  sp->u.zx->designLoaded = true;
   for (int32_t t = 1; t <= kDbMaxTables; ++t)
     if (sp->tables[t].tab && !sp->tables[t].alias) DeleteTable(dbTableHandle(sp->handle, t));
   std::string schemaDir = std::string(sp->dir) + sp->d.name;
