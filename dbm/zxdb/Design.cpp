@@ -725,7 +725,10 @@ int32_t DropIndex(int32_t index) {
     _DbUnlink(sp, t->d.name, ext);
   }
   tempIndex.erase(number);
-  if ((ix.d.flags & 8) && number + 1 < t->nindexes) {
+  // With flag 3 the entry is only cleared; a stored one is cleared only
+  // when it is the last, since the descriptor numbers stored indexes in
+  // order and their files would no longer match.
+  if ((ix.d.flags & 8) && (temp || number + 1 == t->nindexes)) {
     ix = s_index{};
   } else {
     for (int32_t i = number + 1; i < t->nindexes; ++i) {
