@@ -36,6 +36,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Expr.h>
+#include <zfound/FileOps.h>
 #include <zfound/Format.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
@@ -108,11 +109,13 @@ bool applyJournal(s_schema* sp, std::vector<uint8_t> const& image, std::string c
     if (op == "R" && journalName(a) && journalName(b)) {
       std::string from = schemaPath(sp, a), to = schemaPath(sp, b);
       struct stat st{};
-      if (stat(from.c_str(), &st) == 0 && ::rename(from.c_str(), to.c_str()) != 0) return false;
+      if (stat(from.c_str(), &st) == 0 && fileOps().rename(from.c_str(), to.c_str()) != 0) return false;
     } else if (op == "U" && journalName(a)) {
-      ::unlink(schemaPath(sp, a).c_str());
+      fileOps().unlink(schemaPath(sp, a).c_str());
     }
   }
+  // The names stay put before the descriptor names the new definition.
+  if (!syncDirectory(schemaPath(sp, "").c_str())) return false;
   return zxdb::rewriteImage(sp, image);
 }
 
@@ -123,8 +126,8 @@ void removeStaged(s_schema* sp) {
   std::istringstream in(std::string(list.begin(), list.end()));
   std::string f;
   while (in >> f)
-    if (journalName(f)) ::unlink(schemaPath(sp, f).c_str());
-  ::unlink(path.c_str());
+    if (journalName(f)) fileOps().unlink(schemaPath(sp, f).c_str());
+  fileOps().unlink(path.c_str());
 }
 
 std::string fileOf(char const* name, char const* ext) { return std::string(name) + "." + ext; }
@@ -485,13 +488,15 @@ void settleConversion(s_schema* sp) {
                     ldLe32(&j[j.size() - 8]) == j.size() - 8;
     if (complete) {
       uint32_t ilen = ldLe32(j.data());
-      if (uint64_t(ilen) + 4 <= j.size() - 8) {
+      // The image must at least be a descriptor of this schema.
+      if (uint64_t(ilen) + 4 <= j.size() - 8 && ilen >= uint32_t(zxdb::kHeaderSize) &&
+          ldLe16(&j[4]) == zxdb::kMagic && std::strncmp(reinterpret_cast<char const*>(&j[4 + 34]), sp->d.name, 10) == 0) {
         std::vector<uint8_t> image(j.begin() + 4, j.begin() + 4 + ilen);
         std::string ops(j.begin() + 4 + ilen, j.end() - 8);
         if (!applyJournal(sp, image, ops)) return;  // kept for the next open
       }
     }
-    ::unlink(path.c_str());
+    fileOps().unlink(path.c_str());
   }
   removeStaged(sp);
 }

@@ -24,6 +24,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Expr.h>
+#include <zfound/FileOps.h>
 #include <zfound/Format.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
@@ -196,9 +197,9 @@ std::string makeTempName(s_schema* sp, char const* prefix, char const* ext) {
     zfSnprintf(name, sizeof name, "%.2s%02d%05u", prefix, int(tempCounter % 100), unsigned(ProcPid() % 65536));
     char path[DB_PATH_MAX];
     _DbFileName(path, sp, name, ext);
-    int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = fileOps().open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      ::close(fd);
+      fileOps().close(fd);
       return name;
     }
     if (errno != EEXIST) return "";
