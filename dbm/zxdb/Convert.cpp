@@ -98,20 +98,37 @@ bool readWhole(std::string const& path, std::vector<uint8_t>& out) {
   return out.size() <= size_t(zxdb::kMaxDescriptor) * 2;
 }
 
-// Carries out the operations of a journal and writes its image.
-bool applyJournal(s_schema* sp, std::vector<uint8_t> const& image, std::string const& ops) {
-  std::istringstream in(ops);
+struct JournalOp {
+  bool rename;
+  std::string from, to;
+};
+
+// The operations of a journal's text; false when a line is not one.
+bool parseOps(std::string const& text, std::vector<JournalOp>& out) {
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream l(line);
-    std::string op, a, b;
-    l >> op >> a >> b;
-    if (op == "R" && journalName(a) && journalName(b)) {
-      std::string from = schemaPath(sp, a), to = schemaPath(sp, b);
+    std::string op, a, b, rest;
+    l >> op >> a >> b >> rest;
+    if (op == "R" && journalName(a) && journalName(b) && rest.empty()) out.push_back({true, a, b});
+    else if (op == "U" && journalName(a) && b.empty()) out.push_back({false, a, ""});
+    else return false;
+  }
+  return true;
+}
+
+// Carries out the operations of a journal (a rename whose source is gone
+// was done before) and writes its image: false when a step failed.
+bool applyJournal(s_schema* sp, std::vector<uint8_t> const& image, std::vector<JournalOp> const& ops) {
+  for (JournalOp const& op : ops) {
+    std::string from = schemaPath(sp, op.from);
+    if (op.rename) {
       struct stat st{};
-      if (stat(from.c_str(), &st) == 0 && fileOps().rename(from.c_str(), to.c_str()) != 0) return false;
-    } else if (op == "U" && journalName(a)) {
-      fileOps().unlink(schemaPath(sp, a).c_str());
+      if (stat(from.c_str(), &st) == 0 && fileOps().rename(from.c_str(), schemaPath(sp, op.to).c_str()) != 0)
+        return false;
+    } else {
+      fileOps().unlink(from.c_str());
     }
   }
   // The names stay put before the descriptor names the new definition.
@@ -439,7 +456,8 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
       } else {
         // Done from here on: a journal that cannot be carried out now is
         // kept, and the next open finishes it.
-        if (applyJournal(sp, image, ops)) _DbUnlink(sp, sp->d.name, kJournalExt);
+        std::vector<JournalOp> parsed;
+        if (parseOps(ops, parsed) && applyJournal(sp, image, parsed)) _DbUnlink(sp, sp->d.name, kJournalExt);
         else Error(__DbErrmsg("IO_CONV_PENDING"), ot->d.name, sp->d.name);
         sp->rewrite = 0;
       }
@@ -493,7 +511,10 @@ void settleConversion(s_schema* sp) {
           ldLe16(&j[4]) == zxdb::kMagic && std::strncmp(reinterpret_cast<char const*>(&j[4 + 34]), sp->d.name, 10) == 0) {
         std::vector<uint8_t> image(j.begin() + 4, j.begin() + 4 + ilen);
         std::string ops(j.begin() + 4 + ilen, j.end() - 8);
-        if (!applyJournal(sp, image, ops)) return;  // kept for the next open
+        std::vector<JournalOp> parsed;
+        // A damaged journal is dropped; one that could not be carried out
+        // is kept for the next open.
+        if (parseOps(ops, parsed) && !applyJournal(sp, image, parsed)) return;
       }
     }
     fileOps().unlink(path.c_str());

@@ -1054,8 +1054,24 @@ TEST_F(Conversion, TheNextOpenFinishesAWrittenJournalAndDiscardsAPartOne) {
     image = readFile(dir() + "/shop.sco");
     std::filesystem::remove_all(dir());
   }
-  for (bool complete : {true, false}) {
-    SCOPED_TRACE(complete ? "complete" : "partial");
+  std::string goodOps = "R item2.tab item.tab\nR item2.i00 item.i00\nR item2.i01 item.i01\nR item2.i02 item.i02\n";
+  std::string otherImage = image;
+  otherImage.replace(34, 4, "shap");
+  struct Case {
+    char const* what;
+    std::string image, ops;
+    int32_t trailerLength;  // -1: no trailer; else added to the true length
+    bool done;
+  } cases[] = {
+      {"complete", image, goodOps, 0, true},
+      {"no trailer", image, goodOps, -1, false},
+      {"trailer length lies", image, goodOps, 1, false},
+      {"image of another schema", otherImage, goodOps, 0, false},
+      {"a path in an operation", image, "R item2.tab ../item.tab\n" + goodOps, 0, false},
+      {"unknown operation", image, goodOps + "X item.tab\n", 0, false},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
     prepare(40);
     ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
     int32_t old = FindDbTable(0, "item");
@@ -1064,27 +1080,27 @@ TEST_F(Conversion, TheNextOpenFinishesAWrittenJournalAndDiscardsAPartOne) {
     ASSERT_EQ(CopyTable(neu, old, eq, 0), 40);
     def_Free(eq, __FILE__, __LINE__);
     CloseAllSchemas();
-    std::string ops = "R item2.tab item.tab\nR item2.i00 item.i00\nR item2.i01 item.i01\nR item2.i02 item.i02\n";
     std::string j(4, '\0');
-    stLe32(uint32_t(image.size()), reinterpret_cast<uint8_t*>(&j[0]));
-    j += image + ops;
-    if (complete) {
+    stLe32(uint32_t(c.image.size()), reinterpret_cast<uint8_t*>(&j[0]));
+    j += c.image + c.ops;
+    if (c.trailerLength >= 0) {
       std::string trailer(4, '\0');
-      stLe32(uint32_t(j.size()), reinterpret_cast<uint8_t*>(&trailer[0]));
+      stLe32(uint32_t(j.size() + size_t(c.trailerLength)), reinterpret_cast<uint8_t*>(&trailer[0]));
       j += trailer + "CNV1";
     }
     tmp_.write("shop/shop.cnv", j);
     ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
     int32_t form = 0;
     checkItem(40, &form);
-    EXPECT_EQ(form, complete ? 2 : 1);
+    EXPECT_EQ(form, c.done ? 2 : 1);
     CloseAllSchemas();
     std::vector<std::string> files = filesIn(dir());
     EXPECT_EQ(std::count(files.begin(), files.end(), "shop.cnv"), 0);
-    if (complete) {
+    if (c.done) {
       EXPECT_EQ(readFile(dir() + "/shop.sco"), image);
     }
-    EXPECT_EQ(std::count(files.begin(), files.end(), "item2.tab"), complete ? 0 : 1);
+    EXPECT_EQ(std::count(files.begin(), files.end(), "item2.tab"), c.done ? 0 : 1);
+    EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/item.tab"));
     std::filesystem::remove_all(dir());
   }
 }
