@@ -36,6 +36,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Expr.h>
+#include <zfound/FileOps.h>
 #include <zfound/Format.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
@@ -97,22 +98,41 @@ bool readWhole(std::string const& path, std::vector<uint8_t>& out) {
   return out.size() <= size_t(zxdb::kMaxDescriptor) * 2;
 }
 
-// Carries out the operations of a journal and writes its image.
-bool applyJournal(s_schema* sp, std::vector<uint8_t> const& image, std::string const& ops) {
-  std::istringstream in(ops);
+struct JournalOp {
+  bool rename;
+  std::string from, to;
+};
+
+// The operations of a journal's text; false when a line is not one.
+bool parseOps(std::string const& text, std::vector<JournalOp>& out) {
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream l(line);
-    std::string op, a, b;
-    l >> op >> a >> b;
-    if (op == "R" && journalName(a) && journalName(b)) {
-      std::string from = schemaPath(sp, a), to = schemaPath(sp, b);
+    std::string op, a, b, rest;
+    l >> op >> a >> b >> rest;
+    if (op == "R" && journalName(a) && journalName(b) && rest.empty()) out.push_back({true, a, b});
+    else if (op == "U" && journalName(a) && b.empty()) out.push_back({false, a, ""});
+    else return false;
+  }
+  return true;
+}
+
+// Carries out the operations of a journal (a rename whose source is gone
+// was done before) and writes its image: false when a step failed.
+bool applyJournal(s_schema* sp, std::vector<uint8_t> const& image, std::vector<JournalOp> const& ops) {
+  for (JournalOp const& op : ops) {
+    std::string from = schemaPath(sp, op.from);
+    if (op.rename) {
       struct stat st{};
-      if (stat(from.c_str(), &st) == 0 && ::rename(from.c_str(), to.c_str()) != 0) return false;
-    } else if (op == "U" && journalName(a)) {
-      ::unlink(schemaPath(sp, a).c_str());
+      if (stat(from.c_str(), &st) == 0 && fileOps().rename(from.c_str(), schemaPath(sp, op.to).c_str()) != 0)
+        return false;
+    } else {
+      fileOps().unlink(from.c_str());
     }
   }
+  // The names stay put before the descriptor names the new definition.
+  if (!syncDirectory(schemaPath(sp, "").c_str())) return false;
   return zxdb::rewriteImage(sp, image);
 }
 
@@ -123,8 +143,8 @@ void removeStaged(s_schema* sp) {
   std::istringstream in(std::string(list.begin(), list.end()));
   std::string f;
   while (in >> f)
-    if (journalName(f)) ::unlink(schemaPath(sp, f).c_str());
-  ::unlink(path.c_str());
+    if (journalName(f)) fileOps().unlink(schemaPath(sp, f).c_str());
+  fileOps().unlink(path.c_str());
 }
 
 std::string fileOf(char const* name, char const* ext) { return std::string(name) + "." + ext; }
@@ -401,6 +421,11 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
   tab_array saved = sp->tables[oslot];
   sp->tables[oslot] = tab_array{};
   _ChangeTabSlot(sp, nslot, oslot);
+  // What a failed commit puts back.
+  auto savedNew = nt->d;
+  zxdb::TableDesign savedDesign = sp->u.zx->design[nt];
+  std::vector<uint16_t> savedIndexFlags;
+  for (int32_t i = 0; i < nt->nindexes; ++i) savedIndexFlags.push_back(nt->indexes[i].d.flags);
   std::memcpy(nt->d.name, ot->d.name, sizeof nt->d.name);
   nt->d.privs = ot->d.privs;
   nt->d.nprivs = ot->d.nprivs;
@@ -426,17 +451,27 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
       stLe32(uint32_t(journal.size()), trailer);
       std::memcpy(trailer + 4, kJournalMark, 4);
       journal.insert(journal.end(), trailer, trailer + 8);
-      if (!writeWhole(sp, kJournalExt, journal)) rc = -1;
-      else if (!applyJournal(sp, image, ops)) rc = -1;  // the next open finishes it
-      else _DbUnlink(sp, sp->d.name, kJournalExt);
-      if (rc == 0) sp->rewrite = 0;
+      if (!writeWhole(sp, kJournalExt, journal)) {
+        rc = -1;
+      } else {
+        // Done from here on: a journal that cannot be carried out now is
+        // kept, and the next open finishes it.
+        std::vector<JournalOp> parsed;
+        if (parseOps(ops, parsed) && applyJournal(sp, image, parsed)) _DbUnlink(sp, sp->d.name, kJournalExt);
+        else Error(__DbErrmsg("IO_CONV_PENDING"), ot->d.name, sp->d.name);
+        sp->rewrite = 0;
+      }
     }
-    _DbUnlink(sp, sp->d.name, kStageExt);
+    if (rc == 0) _DbUnlink(sp, sp->d.name, kStageExt);
     if (rc != 0) {
       // Nothing was put in place: the old table goes back to its slot.
       _ChangeTabSlot(sp, oslot, nslot);
       sp->tables[oslot] = saved;
+      nt->d = savedNew;
+      sp->u.zx->design[nt] = savedDesign;
+      for (int32_t i = 0; i < nt->nindexes; ++i) nt->indexes[i].d.flags = savedIndexFlags[size_t(i)];
       _DbUnlink(sp, sp->d.name, kJournalExt);
+      _DbUnlink(sp, sp->d.name, kStageExt);
       ot->data = _DbOpen(sp, ot->d.name, "tab", O_RDWR | O_CREAT | 0x1000);
       nt->data = _DbOpen(sp, dataFile(nt).substr(0, dataFile(nt).size() - 4).c_str(), "tab",
                          O_RDWR | O_CREAT | 0x1000);
@@ -471,13 +506,18 @@ void settleConversion(s_schema* sp) {
                     ldLe32(&j[j.size() - 8]) == j.size() - 8;
     if (complete) {
       uint32_t ilen = ldLe32(j.data());
-      if (uint64_t(ilen) + 4 <= j.size() - 8) {
+      // The image must at least be a descriptor of this schema.
+      if (uint64_t(ilen) + 4 <= j.size() - 8 && ilen >= uint32_t(zxdb::kHeaderSize) &&
+          ldLe16(&j[4]) == zxdb::kMagic && std::strncmp(reinterpret_cast<char const*>(&j[4 + 34]), sp->d.name, 10) == 0) {
         std::vector<uint8_t> image(j.begin() + 4, j.begin() + 4 + ilen);
         std::string ops(j.begin() + 4 + ilen, j.end() - 8);
-        if (!applyJournal(sp, image, ops)) return;  // kept for the next open
+        std::vector<JournalOp> parsed;
+        // A damaged journal is dropped; one that could not be carried out
+        // is kept for the next open.
+        if (parseOps(ops, parsed) && !applyJournal(sp, image, parsed)) return;
       }
     }
-    ::unlink(path.c_str());
+    fileOps().unlink(path.c_str());
   }
   removeStaged(sp);
 }

@@ -24,6 +24,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Expr.h>
+#include <zfound/FileOps.h>
 #include <zfound/Format.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
@@ -196,9 +197,9 @@ std::string makeTempName(s_schema* sp, char const* prefix, char const* ext) {
     zfSnprintf(name, sizeof name, "%.2s%02d%05u", prefix, int(tempCounter % 100), unsigned(ProcPid() % 65536));
     char path[DB_PATH_MAX];
     _DbFileName(path, sp, name, ext);
-    int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = fileOps().open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      ::close(fd);
+      fileOps().close(fd);
       return name;
     }
     if (errno != EEXIST) return "";
@@ -213,6 +214,17 @@ char const* tempIndexName(s_table const* t, int32_t number) {
   if (it == design.end()) return nullptr;
   auto ix = it->second.tempIndex.find(number);
   return ix == it->second.tempIndex.end() ? nullptr : ix->second.c_str();
+}
+
+bool hasTemporaries(s_schema* sp) {
+  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
+    s_table* t = sp->tables[s].tab;
+    if (!t || sp->tables[s].alias) continue;
+    if (t->d.flags & 1) return true;
+    for (int32_t i = 0; i < t->nindexes; ++i)
+      if ((t->indexes[i].d.flags & 2) && t->indexes[i].d.nparts) return true;
+  }
+  return false;
 }
 
 void dropTemporaries(s_schema* sp) {
@@ -328,7 +340,9 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   s_table* t = tableOfHandle(table);
   if (!t || type == 8 || type == 9 || !zxdb::plainName(name)) return -1;
   s_schema* sp = t->schema;
-  int32_t capacity = designOf(t).capacity;
+  // A table read from the descriptor was made for the fields it has.
+  auto& design = sp->u.zx->design;
+  int32_t capacity = design.count(t) ? design[t].capacity : t->d.nfields;
   if (t->d.nfields >= capacity) {
     Error(__DbErrmsg("IO_TOO_MUCH_FIELDS"), t->d.name, int(capacity));
     return -1;
@@ -712,7 +726,10 @@ int32_t DropIndex(int32_t index) {
     _DbUnlink(sp, t->d.name, ext);
   }
   tempIndex.erase(number);
-  if ((ix.d.flags & 8) && number + 1 < t->nindexes) {
+  // With flag 3 the entry is only cleared; a stored one is cleared only
+  // when it is the last, since the descriptor numbers stored indexes in
+  // order and their files would no longer match.
+  if ((ix.d.flags & 8) && (temp || number + 1 == t->nindexes)) {
     ix = s_index{};
   } else {
     for (int32_t i = number + 1; i < t->nindexes; ++i) {

@@ -40,6 +40,8 @@ bool syncTableFiles(s_table* t);
 // the side file): false when it could not be written.
 bool rewriteImage(s_schema* sp, std::vector<uint8_t> const& image);
 
+// True when `sp` has a temporary table or index.
+bool hasTemporaries(s_schema* sp);
 // Removes every temporary table of `sp` and every temporary index file,
 // before the schema closes.
 void dropTemporaries(s_schema* sp);

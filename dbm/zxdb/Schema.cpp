@@ -407,6 +407,9 @@ void _flush_schemas(int32_t from) {
   for (int32_t s = (from < 0 ? 0 : from) + 1; s <= kDbMaxSchemas; ++s) {
     s_schema* sp = slots[s];
     if (!sp) continue;
+    // A schema with temporary tables or indexes is written in place: they
+    // live only in this process and would not survive a reopening.
+    if (sp->rewrite && zxdb::hasTemporaries(sp)) _WriteSchema(sp->handle);
     if (!sp->rewrite) {
       for (int32_t t = 1; t <= kDbMaxTables; ++t)
         if (sp->tables[t].tab) _FlushTable(dbTableHandle(sp->handle, t), -1);
@@ -572,6 +575,8 @@ int32_t DropSchema(int32_t schema) {
   if (LockSchema(schema, 1) != 0) return -2;
   DeleteAllCursors(schema);
   DeleteAllAlias(schema);
+  // The descriptor goes too: what it holds need not have been read whole.
+  sp->u.zx->designLoaded = true;
   for (int32_t t = 1; t <= kDbMaxTables; ++t)
     if (sp->tables[t].tab && !sp->tables[t].alias) DeleteTable(dbTableHandle(sp->handle, t));
   std::string schemaDir = std::string(sp->dir) + sp->d.name;
