@@ -95,6 +95,15 @@ int32_t fetchBlock(s_dbcurs* c, int32_t dir) {
   }
 
   bool keep = (c->flags & 1) != 0, skip = (c->flags & 2) != 0;
+  // A block that waits for no record lock reads the index header once.
+  struct BlockHold {
+    s_table* t;
+    int32_t idx;
+    bool held;
+    ~BlockHold() {
+      if (held) releaseIndexForBlock(t, idx);
+    }
+  } blockHold{t, idx, !keep && holdIndexForBlock(t, idx)};
   std::vector<int32_t>& locked = gLocked[c];
   std::vector<char> rec(static_cast<size_t>(step), 0);
   int32_t n = 0;

@@ -46,6 +46,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,20 @@ inline constexpr int32_t kDamagedTable = 5;
 inline constexpr int32_t kBadVersion = 6;
 inline constexpr int32_t kNotDescriptor = 9;
 
+// What the design calls keep of a table beside its descriptor: the field
+// capacity CreateTable was given, and the generated file names of a
+// temporary table's data file and of temporary indexes (by index number).
+// (The library's own comparison keeps the map's code out of the exported
+// symbols.)
+struct IndexNumberOrder {
+  bool operator()(int32_t a, int32_t b) const { return a < b; }
+};
+struct TableDesign {
+  int32_t capacity = 0;
+  std::string dataName;
+  std::map<int32_t, std::string, IndexNumberOrder> tempIndex;
+};
+
 // Library state of an open schema: every allocation made for it (freed at
 // close) and whether the design texts were loaded.
 struct SchemaState {
@@ -79,6 +94,7 @@ struct SchemaState {
   int semid = -1;
   bool exclusive = false;
   int lockPid = 0;
+  std::map<s_table const*, TableDesign> design;
 };
 
 // Builds `sp` (zeroed by the caller, u.zx set) from the file image: 0, or an

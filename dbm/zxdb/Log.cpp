@@ -44,6 +44,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,10 +206,20 @@ bool logDir(std::string& dir, int& mode) {
   return true;
 }
 
+// The process id, asked of the system again only after a fork (every
+// record call checks it).
+int pidAfterFork = 0;
+void forgetPid() { pidAfterFork = 0; }
+int selfPid() {
+  static bool const hooked = pthread_atfork(nullptr, nullptr, forgetPid) == 0;
+  if (!pidAfterFork || !hooked) pidAfterFork = int(getpid());
+  return pidAfterFork;
+}
+
 // A process forked from the one that opened the log has no log of its own
 // yet: it must not write into its parent's.
 void forgetInheritedLog() {
-  if (logFd >= 0 && logPid != int(getpid())) {
+  if (logFd >= 0 && logPid != selfPid()) {
     fileOps().close(logFd);
     if (lockFd >= 0) ::close(lockFd);
     logFd = lockFd = -1;
@@ -660,7 +671,7 @@ int32_t OpenLog(char const* name, char const* mode) {
   fstat(fd, &st);
   if (logFd >= 0) fileOps().close(logFd);
   logFd = fd;
-  logPid = int(getpid());
+  logPid = selfPid();
   logName = name;
   logPos = int64_t(st.st_size);
   return 0;

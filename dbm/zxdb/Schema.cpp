@@ -9,6 +9,7 @@
 // file. An open that finds a complete side file (its trailer names its
 // length) finishes that copy first; an incomplete one is discarded.
 #include "Descriptor.h"
+#include "Design.h"
 #include "SchemaLock.h"
 #include "Trans.h"
 #include "VFile.h"
@@ -27,6 +28,7 @@
 #include <zfound/Portable.h>
 
 #include <dirent.h>
+#include <pwd.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,6 +165,7 @@ int32_t loadSchema(std::string const& dir, char const* name, int32_t flags, s_sc
     return code;
   }
   settleSideFile(sp);
+  zxdb::settleConversion(sp);
   s_vfile* vf = _DbOpen(sp, name, "sco", O_RDONLY);
   if (!vf) {
     freeSchema(sp);
@@ -232,7 +235,26 @@ int32_t openIn(std::string const& dir, char const* name, int32_t flags, int32_t 
   return 0;
 }
 
+// Takes slot `slot` for a schema made here, as an open does.
+void takeSlot(s_schema* sp, int32_t slot) {
+  int32_t previous = slots[0] ? slots[0]->handle : -1;
+  sp->handle = dbSchemaHandle(slot);
+  slots[slot] = sp;
+  slots[0] = sp;
+  if (!stopRegistered) {
+    stopRegistered = true;
+    OnStop(CloseAllSchemas);
+  }
+  zxdb::logSchemaOpen(sp, previous);
+}
+
 }  // namespace
+
+namespace zxdb {
+
+bool rewriteImage(s_schema* sp, std::vector<uint8_t> const& image) { return durableRewrite(sp, image); }
+
+}  // namespace zxdb
 
 char const* _ExtractDir(char const* path, char* dir) {
   dir[0] = 0;
@@ -360,6 +382,7 @@ int32_t CloseSchema(int32_t schema) {
   if (!s || (schema & 0xffff) != 0) return -1;
   s_schema* sp = slots[s];
   zxdb::logSchemaClose(sp, slots[0] ? slots[0]->handle : -1);
+  zxdb::dropTemporaries(sp);
   if (sp->rewrite) _WriteSchema(schema);
   DeleteAllCursors(schema);
   DeleteAllAlias(schema);
@@ -384,6 +407,9 @@ void _flush_schemas(int32_t from) {
   for (int32_t s = (from < 0 ? 0 : from) + 1; s <= kDbMaxSchemas; ++s) {
     s_schema* sp = slots[s];
     if (!sp) continue;
+    // A schema with temporary tables or indexes is written in place: they
+    // live only in this process and would not survive a reopening.
+    if (sp->rewrite && zxdb::hasTemporaries(sp)) _WriteSchema(sp->handle);
     if (!sp->rewrite) {
       for (int32_t t = 1; t <= kDbMaxTables; ++t)
         if (sp->tables[t].tab) _FlushTable(dbTableHandle(sp->handle, t), -1);
@@ -478,3 +504,137 @@ void* _MemValPut(s_schema* schema, void const* bytes, int32_t length) {
   return schema && bytes && length >= 0 ? zxdb::keepBytes(schema, bytes, size_t(length)) : nullptr;
 }
 
+
+// ---- schemas made, dropped and given away --------------------------------------
+
+int32_t CreateSchema(char const* path, char const* description) {
+  char dir[1024];
+  char const* rest = _ExtractDir(path, dir);
+  if (!rest || !zxdb::plainName(rest)) return -1;
+  char name[11];
+  _AddSchemaSuffix(name, rest);
+  if (!zxdb::plainName(name)) return -1;
+  int32_t slot = slots[1] ? slots[2] ? 0 : 2 : 1;
+  if (!slot) {
+    _io_errno_ = 14;
+    return -1;
+  }
+  std::string base = dir;
+  if (base.empty()) {
+    std::vector<std::string> dirs = dbaseDirs();
+    if (dirs.empty()) {
+      _io_errno_ = 4;
+      return -1;
+    }
+    base = dirs.front();
+  }
+  // The directory and files take the caller's umask as it is.
+  std::string schemaDir = base + name;
+  if (schemaDir.size() > 1000 || mkdir(schemaDir.c_str(), 0777) != 0) {
+    _io_errno_ = 4;
+    return -1;
+  }
+  auto sp = static_cast<s_schema*>(def_Alloc(sizeof(s_schema), __FILE__, __LINE__));
+  sp->u.zx = new zx_schema();
+  sp->tables = static_cast<tab_array*>(def_Alloc(sizeof(tab_array) * (kDbMaxTables + 1), __FILE__, __LINE__));
+  std::strncpy(sp->dir, base.c_str(), sizeof sp->dir - 1);
+  std::memcpy(sp->d.name, name, 11);
+  sp->d.magic = zxdb::kMagic;
+  sp->d.version = zxdb::kVersion;
+  sp->d.descr = zxdb::keepText(sp, description);
+  sp->d.n_tables = 1;
+  sp->owner = ProcUserId();
+  sp->privg = DB_SCH_DESIGN;
+  sp->oflags = 0x10;
+  sp->u.zx->designLoaded = true;
+  std::vector<uint8_t> image;
+  s_vfile* vf = _DbOpen(sp, name, "sco", O_RDWR | O_CREAT | O_EXCL);
+  if (!vf) {
+    freeSchema(sp);
+    rmdir(schemaDir.c_str());
+    _io_errno_ = 3;
+    return -1;
+  }
+  _DbClose(vf);
+  // Written at once: the descriptor is never left empty.
+  if (!zxdb::writeDescriptor(sp, image) || !durableRewrite(sp, image) || zxdb::openLock(sp, 0) != 0) {
+    _DbUnlink(sp, name, "sco");
+    freeSchema(sp);
+    rmdir(schemaDir.c_str());
+    _io_errno_ = 3;
+    return -1;
+  }
+  takeSlot(sp, slot);
+  return sp->handle;
+}
+
+int32_t DropSchema(int32_t schema) {
+  int32_t s = slotOfHandle(schema);
+  if (!s || (schema & 0xffff) != 0) return -1;
+  s_schema* sp = slots[s];
+  if (LockSchema(schema, 1) != 0) return -2;
+  DeleteAllCursors(schema);
+  DeleteAllAlias(schema);
+  // The descriptor goes too: what it holds need not have been read whole.
+  sp->u.zx->designLoaded = true;
+  for (int32_t t = 1; t <= kDbMaxTables; ++t)
+    if (sp->tables[t].tab && !sp->tables[t].alias) DeleteTable(dbTableHandle(sp->handle, t));
+  std::string schemaDir = std::string(sp->dir) + sp->d.name;
+  char sco[DB_PATH_MAX];
+  _DbFileName(sco, sp, sp->d.name, "sco");
+  sp->rewrite = 0;
+  zxdb::closeSchemaFiles(sp);
+  _DbUnlink(sp, sp->d.name, kSideExt);
+  // The set goes with the last holder, before its file does.
+  CloseSchema(schema);
+  unlink(sco);
+  return rmdir(schemaDir.c_str()) == 0 ? 0 : -1;
+}
+
+int32_t ChownSchema(int32_t schema, int32_t uid) {
+  s_schema* sp = _GetSchPtr(schema);
+  if (!sp) return -1;
+  int32_t me = ProcUserId();
+  if (me != 0 && me != sp->owner) return -1;
+  sp->owner = uid;
+  char path[DB_PATH_MAX];
+  _DbFileName(path, sp, sp->d.name, "sco");
+  struct passwd* pw = getpwuid(uid_t(uid));
+  gid_t gid = pw ? pw->pw_gid : gid_t(-1);
+  return chown(path, uid_t(uid), gid) == 0 ? 1 : 0;
+}
+
+int32_t _AddEnumItem(int32_t schema, char const* enumeration, char const* name, int32_t value) {
+  s_schema* sp = _GetSchPtr(schema);
+  if (!sp || !enumeration || !name) return -1;
+  int32_t e = 0;
+  while (e < sp->d.nenums && std::strcmp(sp->enums[e].name, enumeration) != 0) ++e;
+  if (e == sp->d.nenums) {
+    if (sp->d.nenums >= 255) return -1;
+    auto grown = static_cast<s_enum*>(def_Alloc(sizeof(s_enum) * size_t(e + 1), __FILE__, __LINE__));
+    sp->u.zx->allocs.push_back(grown);
+    if (e) std::memcpy(grown, sp->enums, sizeof(s_enum) * size_t(e));
+    grown[e] = s_enum{zxdb::keepText(sp, enumeration), 0, nullptr};
+    sp->enums = grown;
+    sp->d.nenums = uint8_t(e + 1);
+  }
+  s_enum& en = sp->enums[e];
+  if (en.nitems >= 65535) return -1;
+  auto items = static_cast<s_enum_item*>(def_Alloc(sizeof(s_enum_item) * size_t(en.nitems + 1), __FILE__, __LINE__));
+  sp->u.zx->allocs.push_back(items);
+  if (en.nitems) std::memcpy(items, en.items, sizeof(s_enum_item) * size_t(en.nitems));
+  items[en.nitems] = s_enum_item{zxdb::keepText(sp, name), value};
+  en.items = items;
+  en.nitems += 1;
+  sp->rewrite = 1;
+  return 1;
+}
+
+int32_t _DropAllEnums(int32_t schema) {
+  s_schema* sp = _GetSchPtr(schema);
+  if (!sp) return -1;
+  sp->enums = nullptr;
+  sp->d.nenums = 0;
+  sp->rewrite = 1;
+  return 0;
+}

@@ -31,6 +31,7 @@
 // Invariants: every number read from a file is checked before it is used;
 // damage is reported naming the file and nothing is written; a held index
 // or header stays held until FreeTable.
+#include "Design.h"
 #include "TableAccess.h"
 #include "Trans.h"
 #include "VFile.h"
@@ -89,6 +90,7 @@ struct IndexState {
   int32_t leafNode = 0;
   bool dirty = false;
   bool broken = false;  // a failed build: the header keeps its update mark
+  bool blockHold = false;  // read-locked across a cursor's block (holdIndexForBlock)
   void const* caller = nullptr;  // of the last successful search
   int32_t posRoot = 0, posSlot = 0;
 };
@@ -155,6 +157,7 @@ struct Ix {
   int32_t number;
   IndexState& st;
   char ext[8];
+  char const* fname;  // file name: the table's, or a temporary index's own
   bool unique() const { return ip->d.flags & 1; }
   bool temp() const { return ip->d.flags & 2; }
   int32_t klen() const { return ip->d.klen; }
@@ -172,14 +175,23 @@ struct Ix {
 
 Ix ixOf(s_table* t, int32_t number) {
   s_index* ip = &t->indexes[number];
-  Ix x{ip, t, number, gIndex[ip], {}};
-  zfSnprintf(x.ext, sizeof x.ext, "i%02d", int(number));
+  Ix x{ip, t, number, gIndex[ip], {}, t->d.name};
+  // "i%02d", made by hand: every key operation names its index.
+  if (number >= 0 && number < 100) {
+    x.ext[0] = 'i', x.ext[1] = char('0' + number / 10), x.ext[2] = char('0' + number % 10), x.ext[3] = 0;
+  } else {
+    zfSnprintf(x.ext, sizeof x.ext, "i%02d", int(number));
+  }
+  if (char const* own = tempIndexName(t, number)) {
+    x.fname = own;
+    zfSnprintf(x.ext, sizeof x.ext, "%s", kTempIndexExt);
+  }
   return x;
 }
 
 bool openIndexFile(Ix& x) {
   if (x.ip->file) return true;
-  x.ip->file = _DbOpen(schemaOf(x.t), x.t->d.name, x.ext, O_RDWR | O_CREAT);
+  x.ip->file = _DbOpen(schemaOf(x.t), x.fname, x.ext, O_RDWR | O_CREAT);
   if (!x.ip->file) {
     Error(__DbErrmsg("IO_INDEX_OPEN"), int(x.number), x.t->d.name, schemaOf(x.t)->d.name);
     return false;
@@ -264,7 +276,9 @@ int32_t readLeaf(Ix& x, int32_t n, bool noread = false) {
     x.st.leafNode = 0;
     return flushNodes(x) ? 0 : -1;
   }
-  x.st.leaf.assign(size_t(x.node()), 0);
+  // A node read fills the whole buffer; a new one starts zeroed.
+  if (noread) x.st.leaf.assign(size_t(x.node()), 0);
+  else x.st.leaf.resize(size_t(x.node()));
   x.st.leafNode = 0;
   if (!noread && !readNode(x, n, x.st.leaf.data())) return -1;
   x.st.leafNode = n;
@@ -478,6 +492,21 @@ void delNode(Ix& x, int32_t n) {
   x.st.freeHead = n;
 }
 
+// A zeroed key of n bytes: on the stack for every key an index may have, so
+// that a key operation allocates nothing.
+class KeyBuf {
+public:
+  explicit KeyBuf(size_t n) {
+    if (n > sizeof local_) big_.assign(n, 0);
+    else memset(local_, 0, n);
+  }
+  uint8_t* data() { return big_.empty() ? local_ : big_.data(); }
+
+private:
+  uint8_t local_[512];
+  std::vector<uint8_t> big_;
+};
+
 struct Pos {
   bool found;
   int32_t r, s, c;
@@ -588,19 +617,33 @@ int32_t freeTabHeader(s_table* t, bool release = true) {
   return rc;
 }
 
-// Writes every dirty cached record; false when a write failed.
+// Writes every dirty cached record, each run of consecutive record numbers
+// with one write; false when a write failed.
 bool flushCache(s_table* t) {
-  bool ok = true;
+  std::vector<CacheEntry*> dirty;
   for (CacheEntry& e : tstate(t).cache)
-    if (e.recno < 0) {
-      if (_DbWrite(t->data, e.buf.data(), t->d.len, recOff(t, -e.recno)) != 0) ok = false;
-      e.recno = -e.recno;
-    }
+    if (e.recno < 0) dirty.push_back(&e);
+  if (dirty.empty()) return true;
+  std::sort(dirty.begin(), dirty.end(), [](CacheEntry const* a, CacheEntry const* b) { return a->recno > b->recno; });
+  size_t const len = size_t(t->d.len);
+  bool ok = true;
+  std::vector<char> run;
+  for (size_t i = 0; i < dirty.size();) {
+    size_t j = i + 1;
+    while (j < dirty.size() && dirty[j]->recno == dirty[j - 1]->recno - 1) ++j;
+    run.resize((j - i) * len);
+    for (size_t k = i; k < j; ++k) memcpy(run.data() + (k - i) * len, dirty[k]->buf.data(), len);
+    if (_DbWrite(t->data, run.data(), int32_t(run.size()), recOff(t, -dirty[i]->recno)) != 0) ok = false;
+    for (size_t k = i; k < j; ++k) dirty[k]->recno = -dirty[k]->recno;
+    i = j;
+  }
   return ok;
 }
 
-// Makes the cache entry of record n hold it; null on a read failure.
-CacheEntry* cacheLoad(s_table* t, int32_t n) {
+// Makes the cache entry of record n hold it; null on a read failure. With
+// `whole` the caller replaces the whole record: outside window mode it is
+// not read first.
+CacheEntry* cacheLoad(s_table* t, int32_t n, bool whole = false) {
   TableState& ts = tstate(t);
   int32_t size = int32_t(ts.cache.size());
   CacheEntry& e = ts.cache[size_t((n - 1) % size)];
@@ -618,9 +661,11 @@ CacheEntry* cacheLoad(s_table* t, int32_t n) {
     }
     return &e;
   }
-  if (e.recno < 0 && _DbWrite(t->data, e.buf.data(), len, recOff(t, -e.recno)) != 0) return nullptr;
+  // A dirty record in the way goes out with every other dirty one: records
+  // added in order leave one write per cache of them.
+  if (e.recno < 0 && !flushCache(t)) return nullptr;
   e.recno = 0;
-  if (_DbRead(t->data, e.buf.data(), len, recOff(t, n), 0) != 0) return nullptr;
+  if (!whole && _DbRead(t->data, e.buf.data(), len, recOff(t, n), 0) != 0) return nullptr;
   e.recno = n;
   return &e;
 }
@@ -651,7 +696,7 @@ int32_t slotRead(s_table* t, int32_t n, char* out, int32_t lockmode) {
 int32_t slotWrite(s_table* t, int32_t n, char const* data, int32_t len) {
   TableState& ts = tstate(t);
   if (ts.cache.empty()) return _DbWrite(t->data, data, len, recOff(t, n));
-  CacheEntry* e = cacheLoad(t, n);
+  CacheEntry* e = cacheLoad(t, n, len == t->d.len);
   if (!e) return -1;
   memcpy(e->buf.data(), data, size_t(len));
   e->recno = -n;
@@ -803,10 +848,13 @@ int32_t freeRecord(s_table* t, int32_t n) {
   return 0;
 }
 
-// Reads record `n` into `out`; 0, -1 not a live record, -2 locked.
-int32_t readSlot(s_table* t, int32_t n, char* out, int32_t lockmode) {
+// Reads record `n` into `out`; 0, -1 not a live record, -2 locked. A number
+// that an index gave (`indexed`) names a slot of the file already; another
+// is first checked against the highest record number.
+int32_t readSlot(s_table* t, int32_t n, char* out, int32_t lockmode, bool indexed = false) {
   int32_t high, fh, cnt;
-  if (n < 1 || !peekCounters(t, high, fh, cnt) || (high >= 0 && n > high && !tstate(t).held)) return -1;
+  if (n < 1) return -1;
+  if (!indexed && (!peekCounters(t, high, fh, cnt) || (high >= 0 && n > high && !tstate(t).held))) return -1;
   if (tstate(t).held && n > tstate(t).high) return -1;
   int32_t r = slotRead(t, n, out, lockmode);
   if (r != 0) return r;
@@ -836,7 +884,7 @@ int32_t addKey(s_table* t, int32_t number, int32_t recno, char* rec) {
     lockedRecord(t, "AddRecord");
     return 0;
   }
-  std::vector<uint8_t> key(size_t(x.slot()), 0);
+  KeyBuf key(size_t(x.slot()));
   auto build = [&](int32_t n) {
     _BuildKey(reinterpret_cast<char*>(key.data()), x.ip, rec, n);
     stlong(n, key.data() + x.klen());
@@ -908,7 +956,7 @@ int32_t delKey(s_table* t, int32_t number, int32_t recno, char const* rec) {
     lockedRecord(t, "DelRecord");
     return -1;
   }
-  std::vector<uint8_t> key(size_t(x.slot()), 0);
+  KeyBuf key(size_t(x.slot()));
   _BuildKey(reinterpret_cast<char*>(key.data()), x.ip, rec, recno);
   stlong(recno, key.data() + x.klen());
   Pos p{};
@@ -976,17 +1024,22 @@ int32_t findKey(void const* caller, s_table* t, int32_t number, char const* rec,
   // so that a non-unique index's record number is not compared.
   if (nparts >= x.ip->d.nparts) nparts = 0;
   if (!nparts) mode &= ~0x20;
-  int32_t rr = readRoot(x, (lockmode & 2) ? 5 : 0);
+  // Inside a cursor's block the header is read and locked once for all.
+  bool const blockHeld = x.st.blockHold;
+  int32_t rr = blockHeld ? 0 : readRoot(x, (lockmode & 2) ? 5 : 0);
   if (rr != 0) return rr;
   struct Release {
     Ix& x;
-    ~Release() { releaseRoot(x); }
-  } release{x};
+    bool skip;
+    ~Release() {
+      if (!skip) releaseRoot(x);
+    }
+  } release{x, blockHeld};
   if (!x.st.nroot) {
     x.st.caller = nullptr;
     return -1;
   }
-  std::vector<uint8_t> key(size_t(x.slot()), 0);
+  KeyBuf key(size_t(x.slot()));
   int32_t r = 0, s = 0;
   bool found = false, atInsert = false;
   if (mode == 8) {
@@ -1228,7 +1281,7 @@ int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number
     }
   }
   std::vector<char> work(size_t(t->d.len) + 4);
-  int32_t r = readSlot(t, n, work.data(), lockflags & 3);
+  int32_t r = readSlot(t, n, work.data(), lockflags & 3, mode != 0);
   if (r != 0) return r;
   memcpy(rec, work.data(), work.size());
   return n;
@@ -1670,7 +1723,7 @@ int32_t EmptyIndex(int32_t index) {
   if (x.st.held && !x.temp() && cached) _DbFree(x.ip->file, kHeader, 0);
   if (cached) _DbClose(x.ip->file);
   x.ip->file = nullptr;
-  if (x.temp()) _DbUnlink(schemaOf(t), t->d.name, x.ext);
+  if (x.temp()) _DbUnlink(schemaOf(t), x.fname, x.ext);
   gIndex.erase(x.ip);
   return 0;
 }
@@ -1786,7 +1839,23 @@ int32_t searchIndex(void const* caller, s_table* t, int32_t number, char const* 
   return findKey(caller, t, number, record, mode, 0, keyout, lockmode);
 }
 
-int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) { return readSlot(t, n, out, lockmode); }
+int32_t readRecord(s_table* t, int32_t n, char* out, int32_t lockmode) {
+  return readSlot(t, n, out, lockmode, true);
+}
+
+bool holdIndexForBlock(s_table* t, int32_t number) {
+  Ix x = ixOf(t, number);
+  if (x.st.blockHold || readRoot(x, 0) != 0) return false;
+  x.st.blockHold = true;
+  return true;
+}
+
+void releaseIndexForBlock(s_table* t, int32_t number) {
+  Ix x = ixOf(t, number);
+  if (!x.st.blockHold) return;
+  x.st.blockHold = false;
+  releaseRoot(x);
+}
 
 void freeRecordLock(s_table* t, int32_t n) { _DbFree(t->data, t->d.len, recOff(t, n)); }
 
@@ -1897,4 +1966,38 @@ bool rebuildMarked(s_table* t) {
   if (!built) rebuildTableHeader(t);
   return !marked();
 }
+}  // namespace zxdb
+
+// ============================================================================
+// What the design calls ask of the tables
+// ============================================================================
+namespace zxdb {
+
+int32_t truncateTableFiles(s_table* t) {
+  int32_t rc = 0;
+  for (int32_t i = 0; i < t->nindexes; ++i) {
+    s_index* ip = &t->indexes[i];
+    if (!ip->d.nparts) continue;
+    Ix x = ixOf(t, i);
+    if (x.st.held && ip->file && !x.temp()) _DbFree(ip->file, kHeader, 0);
+    x.st = IndexState{};
+    if (!openIndexFile(x) || !truncateFile(ip->file, 0)) rc = -1;
+  }
+  TableState& ts = tstate(t);
+  for (CacheEntry& e : ts.cache) e.recno = 0;
+  bool wasHeld = ts.held;
+  ts.high = ts.freeHead = ts.count = 0;
+  ts.held = false;
+  if (!truncateFile(t->data, 0)) rc = -1;
+  if (wasHeld && !(t->d.flags & 1) && !ts.whole) _DbFree(t->data, kTabHeader, 0);
+  return rc;
+}
+
+bool syncTableFiles(s_table* t) {
+  bool ok = writeKeepingHolds(t) == 0;
+  for (int32_t i = 0; i < t->nindexes; ++i)
+    if (t->indexes[i].file && !syncFile(t->indexes[i].file)) ok = false;
+  return (!t->data || syncFile(t->data)) && ok;
+}
+
 }  // namespace zxdb

@@ -226,6 +226,14 @@ bool stopTick(SavedAlarm& s) {
   return false;
 }
 
+// Takes the lock of `length` bytes at `offset` when no other process holds
+// them, without waiting and in one call (mode 1 and 3 lock, 2 tests): true
+// when done (mode 0 asks for nothing). False leaves the waiting (or refusing) path to zeph_lock.
+bool lockNow(int fd, int32_t mode, int64_t offset, int64_t length) {
+  if (!(mode & 3)) return true;
+  return lockFile(fd, (mode & 1) != 0, true, offset, length) == 0;
+}
+
 s_vfile* entryOfFd(int fd) {
   if (!table) return nullptr;
   for (int32_t i = 0; i < max_vfiles; ++i)
@@ -378,24 +386,34 @@ int32_t _DbRead(s_vfile* vf, void* buffer, int32_t length, int64_t offset, int32
     std::memset(buffer, 0, size_t(length));
     return -1;
   }
-  char name[11] = {}, ext[5] = {};
-  std::memcpy(name, vf->name, 10);
-  std::memcpy(ext, vf->ext, 4);
-  char what[40];
-  zfSnprintf(what, sizeof what, "_DbRead: %s.%s", name, ext);
-  if (lockmode & 3) {
-    // The lock covers the region from the position set here.
-    if (retried(what, [&] { return long(lseek(fd, offset, SEEK_SET)); }) < 0) {
-      std::memset(buffer, 0, size_t(length));
-      return -1;
+  // The text a failing call is reported with, made only when one fails.
+  char what[40] = {};
+  auto named = [&] {
+    if (!what[0]) {
+      char name[11] = {}, ext[5] = {};
+      std::memcpy(name, vf->name, 10);
+      std::memcpy(ext, vf->ext, 4);
+      zfSnprintf(what, sizeof what, "_DbRead: %s.%s", name, ext);
     }
-    if (zeph_lock(fd, lockmode & 3, length)) return -2;
+    return what;
+  };
+  if (lockmode & 3) {
+    // A free region is taken at once, in one call; one held by another
+    // process is waited for (or refused) from the position set here.
+    if (!lockNow(fd, lockmode & 3, offset, length)) {
+      if (retried(named(), [&] { return long(lseek(fd, offset, SEEK_SET)); }) < 0) {
+        std::memset(buffer, 0, size_t(length));
+        return -1;
+      }
+      if (zeph_lock(fd, lockmode & 3, length)) return -2;
+    }
     if (lockmode & 1) ++vf->locks;
   }
   auto out = static_cast<char*>(buffer);
   int32_t done = 0;
   while (done < length) {
-    long r = retried(what, [&] { return long(pread(fd, out + done, size_t(length - done), offset + done)); });
+    long r = pread(fd, out + done, size_t(length - done), offset + done);
+    if (r < 0) r = retried(named(), [&] { return long(pread(fd, out + done, size_t(length - done), offset + done)); });
     if (r < 0) {
       std::memset(buffer, 0, size_t(length));
       return -1;
@@ -440,8 +458,10 @@ int32_t _DbFree(s_vfile* vf, int32_t length, int64_t offset) {
 int32_t _DbLockf(s_vfile* vf, int32_t mode) {
   int fd = vfd(vf, 0);
   if (fd < 0) return -1;
-  if (retried("_DbLockf", [&] { return long(lseek(fd, 0, SEEK_SET)); }) < 0) return -1;
-  if (zeph_lock(fd, mode & 3, 0)) return -2;
+  if (!lockNow(fd, mode & 3, 0, 0)) {
+    if (retried("_DbLockf", [&] { return long(lseek(fd, 0, SEEK_SET)); }) < 0) return -1;
+    if (zeph_lock(fd, mode & 3, 0)) return -2;
+  }
   vf->locks = 1;
   return 0;
 }

@@ -232,6 +232,84 @@ void _lockFlush(int32_t table);
 void _releaseFlush(void);
 void _FlushAll(void);
 
+// ---- design: schemas, tables, fields, indexes -----------------------------------
+// Names of schemas, tables, fields and indexes are plain file-name
+// components (not empty, ".", ".." or containing '/'); others are refused
+// with -1 before anything is made. A change to a stored object takes the
+// schema's exclusive lock (-2 when another process has the schema open).
+// Codes in _io_errno_: 1 / 13 no privilege (stored / temporary), 3
+// descriptor not created, 4 directory not created, 5 data or index file not
+// opened, 7 name exists, 8 mask does not compile, 12 table referenced, 14 no
+// free schema slot.
+//
+// Creates schema directory and descriptor (in the path's directory, else the
+// first "dbase" directory) and opens it: the schema handle, or -1.
+int32_t CreateSchema(char const* path, char const* description);
+// Deletes every table, the descriptor and the directory: 0, -1, -2.
+int32_t DropSchema(int32_t schema);
+// Gives the schema (and its descriptor file) to user `uid`: 1, 0 when the
+// file's owner could not be changed, -1 when the caller may not.
+int32_t ChownSchema(int32_t schema, int32_t uid);
+// Adds item `name` = `value` to enumeration `enumeration` (made when new):
+// 1, or -1. _DropAllEnums: forgets every enumeration; 0 or -1.
+int32_t _AddEnumItem(int32_t schema, char const* enumeration, char const* name, int32_t value);
+int32_t _DropAllEnums(int32_t schema);
+// A new table with room for `nfields` fields (flags bit 0 temporary, bit 2
+// report refusals): the table handle, or -1 / -2. _ReCreateTable deletes
+// the table of that name first.
+int32_t CreateTable(int32_t schema, char const* name, char const* description, int32_t flags, int32_t reserved,
+                    int32_t nfields);
+int32_t _ReCreateTable(int32_t schema, char const* name, char const* description, int32_t flags,
+                       int32_t reserved, int32_t nfields);
+// The storage type of a field of `type` and `length`; -1 for none.
+int32_t CalcItype(int32_t type, int32_t length);
+// Adds a field at the end of the record: the field handle, or -1 / -2.
+// Flags bit 1 compiles the mask; fields named "cdate", "ctime", "cuid"
+// ("mdate", "mtime", "muid") stamp creation (modification).
+int32_t AddTabField(int32_t table, char const* name, char const* description, int32_t dimension, int32_t type,
+                    int32_t attribute, int32_t length, int32_t decimals, int32_t flags, char const* deflt,
+                    char const* mask);
+int32_t RenameTable(int32_t table, char const* name);
+int32_t RenameField(int32_t field, char const* name);
+// DropTable refuses a table another table's reference check names (12);
+// DeleteTable removes a table and its files. 0, -1, -2.
+int32_t DropTable(int32_t table);
+int32_t DeleteTable(int32_t table);
+// Empties a table (data and index files cut), unlogged: 0, -1, -2.
+int32_t DelAllRecords(int32_t table);
+// Expressions and the value check of a field, the check of a table: 0, or
+// -1 when one is set already or its stored form is over its limit.
+int32_t SetTabRelCheck(int32_t table, Expr const* expression);
+int32_t SetDeflt(int32_t field, Expr const* expression);
+int32_t SetRelCheck(int32_t field, Expr const* expression);
+int32_t _SetInCheck(int32_t field, InCheck const* check, char const* text);
+// A new index (flags bit 0 unique, bit 1 temporary, bit 2 report refusals;
+// index 0 is always unique), nodes of `nodekilobytes` KB (0: 1, or from the
+// table size): the index handle, or -1 / -2. AddIndField adds a key part
+// (`offset` and `length` within a text field): 0, -1, -2.
+int32_t CreateIndex(int32_t table, char const* name, int32_t flags, int32_t nodekilobytes);
+int32_t AddIndField(int32_t index, int32_t field, int32_t flags, int32_t offset, int32_t length);
+// Removes an index; the following ones move down one number.
+int32_t DropIndex(int32_t index);
+// One word per field of the old table: the new field's handle and the
+// difference bits (0x20000000 none, 0x40000000 type, 0x80000000 not null
+// without a default, 0x8000000 shorter, 0x10000000 fewer decimals, 0x2000000
+// smaller dimension, 0x1000000 identical). A def_Alloc allocation, null for
+// a bad handle.
+uint32_t* GetTabEquiv(int32_t newTable, int32_t oldTable);
+// Copies every live record of `source` into `destination` field by field
+// through the equivalence (flags bit 0 empties the destination first and
+// keeps the records' stamps): the records copied, or -1.
+int32_t CopyTable(int32_t destination, int32_t source, uint32_t const* equivalence, int32_t flags);
+// The message function of a conversion: a nonzero answer stops it; the
+// progress function is told each step.
+typedef int32_t (*DbConvMessage)(char const* text);
+typedef void (*DbConvProgress)(char const* text);
+// Converts table `oldTable` to the definition of `newTable`, which takes
+// the old table's name and slot: 0, or -1 with the old table unchanged.
+int32_t ConvertTable(int32_t oldTable, int32_t newTable, int32_t ignore, int32_t reserved, DbConvMessage message,
+                     DbConvProgress progress, int32_t indexkilobytes, int32_t datakilobytes, int32_t correctrefs);
+
 // ---- calls that do nothing or refuse here -----------------------------------
 int32_t CompleteIndex(int32_t index);
 int32_t VersionNumber(char const* name, int32_t version);

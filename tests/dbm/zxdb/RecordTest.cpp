@@ -820,3 +820,26 @@ TEST_F(LocalTable, StampsAreShortDatesAndKeptOrGiven) {
   EXPECT_EQ(tt.spare, -1);
   EXPECT_EQ(tt.user, -1);
 }
+
+// Records added in order through a record cache smaller than them reach
+// the data file each in its own slot (the cache writes runs of them at
+// once), and a new slot is never read before it is written.
+TEST_F(LocalTable, CachedAddsReachTheirSlots) {
+  open(0);
+  ASSERT_EQ(SetDataCache(tab_, 1, 0), 0);  // 64 records of 16 bytes
+  BeginTransaction();
+  for (int32_t i = 1; i <= 300; ++i) {
+    set(i * 3, i % 5, -i);
+    ASSERT_EQ(AddRecord(tab_), i);
+  }
+  ASSERT_EQ(EndTransaction(), 1);
+  CloseAllSchemas();
+  std::string f = file("tab");
+  ASSERT_EQ(f.size(), size_t(1024 + 300 * 16));
+  for (int32_t i = 1; i <= 300; ++i) {
+    size_t off = 1024 + size_t(i - 1) * 16;
+    ASSERT_EQ(at(f, off), 16) << i;
+    EXPECT_EQ(at(f, off + 4), i * 3);
+    EXPECT_EQ(at(f, off + 12), -i);
+  }
+}
