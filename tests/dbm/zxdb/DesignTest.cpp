@@ -1106,3 +1106,47 @@ TEST_F(Conversion, TheNextOpenFinishesAWrittenJournalAndDiscardsAPartOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each field that changes is said once, with its first fault in order, and
+// the conversion goes on while the answers are 0.
+TEST_F(Conversion, EachChangedFieldIsSaidWithItsFirstFault) {
+  prepare(20);
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  int32_t old = FindDbTable(0, "item");
+  int32_t neu = CreateTable(0x10000, "item2", nullptr, 0, 0, 4);
+  ASSERT_GT(AddTabField(neu, "code", nullptr, 0, 1, 0, 5, 0, 0, nullptr, nullptr), 0);   // type, and shorter
+  ASSERT_GT(AddTabField(neu, "name", nullptr, 0, 1, 0, 8, 0, 0, nullptr, nullptr), 0);   // shorter
+  ASSERT_GT(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);  // fewer decimals
+  ASSERT_GT(AddTabField(neu, "must", nullptr, 0, 0, 0, 9, 0, 1, nullptr, nullptr), 0);  // not null, no default
+  int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+  ASSERT_EQ(AddIndField(i0, neu | 1, 0, 0, 0), 0);
+  ASSERT_EQ(ConvertTable(old, neu, 0, 0, sayMessage, nullptr, 0, 0, 0), 0);
+  EXPECT_EQ(said, (std::vector<std::string>{"M Table item: field code changes its type.",
+                                            "M Table item: field name becomes shorter; longer values are cut.",
+                                            "M Table item: field price gets fewer decimals.",
+                                            "M Table item: field must may not be null and has no default."}));
+  int32_t t = FindDbTable(0, "item");
+  EXPECT_EQ(TabNRecords(t), 20);
+  // With `ignore` nothing is said.
+  said.clear();
+  int32_t back = makeItem(0x10000, "item3", ItemForm{});
+  ASSERT_GT(back, 0);
+  ASSERT_EQ(ConvertTable(t, back, 1, 0, sayMessage, nullptr, 0, 0, 0), 0);
+  EXPECT_EQ(said, std::vector<std::string>{});
+  EXPECT_EQ(TabNRecords(FindDbTable(0, "item")), 20);
+}
+
+TEST_F(Design, ADefaultTextBecomesTheDefaultWhenItCompiles) {
+  int32_t s = makeSchema();
+  int32_t t = CreateTable(s, "t", nullptr, 0, 0, 2);
+  int32_t good = AddTabField(t, "a", nullptr, 0, 0, 0, 9, 0, 0, "1 + 1", nullptr);
+  int32_t bad = AddTabField(t, "b", nullptr, 0, 0, 0, 9, 0, 0, "1 + + (", nullptr);
+  ASSERT_GT(good, 0);
+  ASSERT_GT(bad, 0);
+  EXPECT_NE(_GetFldPtr(good)->d.deflt.data, nullptr);
+  EXPECT_EQ(_GetFldPtr(bad)->d.deflt.data, nullptr);
+}
+
+}  // namespace
