@@ -1150,3 +1150,40 @@ TEST_F(Design, ADefaultTextBecomesTheDefaultWhenItCompiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// A conversion to a temporary new table killed midway: its generated files
+// are gone after the next open.
+TEST_F(Conversion, KilledWithATemporaryNewTableLeavesNoGeneratedFile) {
+  for (int32_t atCall : {1, 2}) {
+    SCOPED_TRACE(atCall);
+    prepare(200);
+    ChildRun child = startChild([&] {
+      ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+      int32_t neu = CreateTable(0x10000, "item2", nullptr, 1, 0, 3);
+      ZF_CHILD_CHECK(neu > 0);
+      ZF_CHILD_CHECK(AddTabField(neu, "code", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr) > 0);
+      ZF_CHILD_CHECK(AddTabField(neu, "name", nullptr, 0, 1, 0, 20, 0, 0, nullptr, nullptr) > 0);
+      ZF_CHILD_CHECK(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 3, 0, nullptr, nullptr) > 0);
+      int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+      ZF_CHILD_CHECK(AddIndField(i0, neu | 1, 0, 0, 0) == 0);
+      int32_t i1 = CreateIndex(neu, "byname", 0, 0);
+      ZF_CHILD_CHECK(AddIndField(i1, neu | 2, 0, 0, 0) == 0);
+      killAtCall = atCall;
+      progressCalls = 0;
+      ConvertTable(FindDbTable(0, "item"), neu, 0, 0, nullptr, dieAtProgress, 0, 0, 0);
+      return 0;
+    });
+    EXPECT_EQ(child.wait().status, 9);
+    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+    int32_t form = 0;
+    checkItem(200, &form);
+    EXPECT_EQ(form, 1);
+    CloseAllSchemas();
+    EXPECT_EQ(filesIn(dir()), (std::vector<std::string>{"item.i00", "item.i01", "item.tab", "shop.sco"}));
+    std::filesystem::remove_all(dir());
+  }
+}
+
+}  // namespace
