@@ -1187,3 +1187,38 @@ TEST_F(Conversion, KilledWithATemporaryNewTableLeavesNoGeneratedFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same fields with one index changed, killed as the index is about to
+// be rebuilt: the next process rebuilds it from the records.
+TEST_F(Conversion, KilledWhileAnIndexIsRebuiltTheIndexIsBuiltAtTheNextUse) {
+  prepare(150);
+  ChildRun child = startChild([&] {
+    ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+    int32_t neu = CreateTable(0x10000, "item2", nullptr, 0, 0, 3);
+    ZF_CHILD_CHECK(AddTabField(neu, "code", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddTabField(neu, "name", nullptr, 0, 1, 0, 10, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 1, 0, nullptr, nullptr) > 0);
+    int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+    ZF_CHILD_CHECK(AddIndField(i0, neu | 1, 0, 0, 0) == 0);
+    int32_t i1 = CreateIndex(neu, "byname", 0, 0);
+    ZF_CHILD_CHECK(AddIndField(i1, neu | 3, 0, 0, 0) == 0);  // on price now
+    killAtCall = 1;
+    progressCalls = 0;
+    ConvertTable(FindDbTable(0, "item"), neu, 0, 0, nullptr, dieAtProgress, 0, 0, 0);
+    return 0;
+  });
+  EXPECT_EQ(child.wait().status, 9);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  int32_t t = FindDbTable(0, "item");
+  char* buf = _GetTabBuff(t);
+  int32_t priceAt = _GetTabPtr(t)->fields[2].d.offset;
+  for (int32_t k = 1; k <= 150; ++k) {
+    stlong(k * 10 + 5, buf + priceAt);
+    EXPECT_EQ(GetRecord(t | 1, 1, 0, 0), k);
+  }
+  checkItem(150);
+}
+
+}  // namespace
