@@ -328,7 +328,6 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
                        int32_t datakb, int32_t correctrefs) {
   bool stored = !(ot->d.flags & 1);
   bool newTemp = nt->d.flags & 1;
-  tell(progress, "IO_CONV_TABLE", ot->d.name, nullptr);
   // The new table's generated files are listed first, so that a kill
   // leaves none behind; a stored new table is in the descriptor first.
   if (stored && newTemp) {
@@ -338,6 +337,7 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
     if (!writeWhole(sp, kStageExt, std::vector<uint8_t>(list.begin(), list.end()))) return -1;
   }
   if (stored && !newTemp && sp->rewrite && _WriteSchema(sp->handle) != 0) return -1;
+  tell(progress, "IO_CONV_TABLE", ot->d.name, nullptr);
   auto fail = [&](int32_t rc) {
     SetDataCache(oh, 0, 0);
     SetDataCache(nh, 0, 0);

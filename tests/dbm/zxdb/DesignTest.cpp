@@ -1106,3 +1106,119 @@ TEST_F(Conversion, TheNextOpenFinishesAWrittenJournalAndDiscardsAPartOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each field that changes is said once, with its first fault in order, and
+// the conversion goes on while the answers are 0.
+TEST_F(Conversion, EachChangedFieldIsSaidWithItsFirstFault) {
+  prepare(20);
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  int32_t old = FindDbTable(0, "item");
+  int32_t neu = CreateTable(0x10000, "item2", nullptr, 0, 0, 4);
+  ASSERT_GT(AddTabField(neu, "code", nullptr, 0, 1, 0, 5, 0, 0, nullptr, nullptr), 0);   // type, and shorter
+  ASSERT_GT(AddTabField(neu, "name", nullptr, 0, 1, 0, 8, 0, 0, nullptr, nullptr), 0);   // shorter
+  ASSERT_GT(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);  // fewer decimals
+  ASSERT_GT(AddTabField(neu, "must", nullptr, 0, 0, 0, 9, 0, 1, nullptr, nullptr), 0);  // not null, no default
+  int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+  ASSERT_EQ(AddIndField(i0, neu | 1, 0, 0, 0), 0);
+  ASSERT_EQ(ConvertTable(old, neu, 0, 0, sayMessage, nullptr, 0, 0, 0), 0);
+  EXPECT_EQ(said, (std::vector<std::string>{"M Table item: field code changes its type.",
+                                            "M Table item: field name becomes shorter; longer values are cut.",
+                                            "M Table item: field price gets fewer decimals.",
+                                            "M Table item: field must may not be null and has no default."}));
+  int32_t t = FindDbTable(0, "item");
+  EXPECT_EQ(TabNRecords(t), 20);
+  // With `ignore` nothing is said.
+  said.clear();
+  int32_t back = makeItem(0x10000, "item3", ItemForm{});
+  ASSERT_GT(back, 0);
+  ASSERT_EQ(ConvertTable(t, back, 1, 0, sayMessage, nullptr, 0, 0, 0), 0);
+  EXPECT_EQ(said, std::vector<std::string>{});
+  EXPECT_EQ(TabNRecords(FindDbTable(0, "item")), 20);
+}
+
+TEST_F(Design, ADefaultTextBecomesTheDefaultWhenItCompiles) {
+  int32_t s = makeSchema();
+  int32_t t = CreateTable(s, "t", nullptr, 0, 0, 2);
+  int32_t good = AddTabField(t, "a", nullptr, 0, 0, 0, 9, 0, 0, "1 + 1", nullptr);
+  int32_t bad = AddTabField(t, "b", nullptr, 0, 0, 0, 9, 0, 0, "1 + + (", nullptr);
+  ASSERT_GT(good, 0);
+  ASSERT_GT(bad, 0);
+  EXPECT_NE(_GetFldPtr(good)->d.deflt.data, nullptr);
+  EXPECT_EQ(_GetFldPtr(bad)->d.deflt.data, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A conversion to a temporary new table killed midway: its generated files
+// are gone after the next open.
+TEST_F(Conversion, KilledWithATemporaryNewTableLeavesNoGeneratedFile) {
+  for (int32_t atCall : {1, 2}) {
+    SCOPED_TRACE(atCall);
+    prepare(200);
+    ChildRun child = startChild([&] {
+      ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+      int32_t neu = CreateTable(0x10000, "item2", nullptr, 1, 0, 3);
+      ZF_CHILD_CHECK(neu > 0);
+      ZF_CHILD_CHECK(AddTabField(neu, "code", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr) > 0);
+      ZF_CHILD_CHECK(AddTabField(neu, "name", nullptr, 0, 1, 0, 20, 0, 0, nullptr, nullptr) > 0);
+      ZF_CHILD_CHECK(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 3, 0, nullptr, nullptr) > 0);
+      int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+      ZF_CHILD_CHECK(AddIndField(i0, neu | 1, 0, 0, 0) == 0);
+      int32_t i1 = CreateIndex(neu, "byname", 0, 0);
+      ZF_CHILD_CHECK(AddIndField(i1, neu | 2, 0, 0, 0) == 0);
+      killAtCall = atCall;
+      progressCalls = 0;
+      ConvertTable(FindDbTable(0, "item"), neu, 0, 0, nullptr, dieAtProgress, 0, 0, 0);
+      return 0;
+    });
+    EXPECT_EQ(child.wait().status, 9);
+    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+    int32_t form = 0;
+    checkItem(200, &form);
+    EXPECT_EQ(form, 1);
+    CloseAllSchemas();
+    EXPECT_EQ(filesIn(dir()), (std::vector<std::string>{"item.i00", "item.i01", "item.tab", "shop.sco"}));
+    std::filesystem::remove_all(dir());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The same fields with one index changed, killed as the index is about to
+// be rebuilt: the next process rebuilds it from the records.
+TEST_F(Conversion, KilledWhileAnIndexIsRebuiltTheIndexIsBuiltAtTheNextUse) {
+  prepare(150);
+  ChildRun child = startChild([&] {
+    ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+    int32_t neu = CreateTable(0x10000, "item2", nullptr, 0, 0, 3);
+    ZF_CHILD_CHECK(AddTabField(neu, "code", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddTabField(neu, "name", nullptr, 0, 1, 0, 10, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 1, 0, nullptr, nullptr) > 0);
+    int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+    ZF_CHILD_CHECK(AddIndField(i0, neu | 1, 0, 0, 0) == 0);
+    int32_t i1 = CreateIndex(neu, "byname", 0, 0);
+    ZF_CHILD_CHECK(AddIndField(i1, neu | 3, 0, 0, 0) == 0);  // on price now
+    killAtCall = 1;
+    progressCalls = 0;
+    ConvertTable(FindDbTable(0, "item"), neu, 0, 0, nullptr, dieAtProgress, 0, 0, 0);
+    return 0;
+  });
+  EXPECT_EQ(child.wait().status, 9);
+  ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+  int32_t t = FindDbTable(0, "item");
+  char* buf = _GetTabBuff(t);
+  int32_t priceAt = _GetTabPtr(t)->fields[2].d.offset;
+  for (int32_t k = 1; k <= 150; ++k) {
+    stlong(k * 10 + 5, buf + priceAt);
+    EXPECT_EQ(GetRecord(t | 1, 1, 0, 0), k);
+  }
+  checkItem(150);
+}
+
+}  // namespace
