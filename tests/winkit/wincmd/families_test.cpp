@@ -376,6 +376,19 @@ TEST_F(Families, BlockCommandsAndTheirUndo) {
   BlockPaste::instance._undo();
   EXPECT_EQ(lines(*v), text);
 
+  // A clipboard of whole lines ends on an empty line: undo takes the line
+  // breaks out with the text.
+  for (long col : {0L, 1L}) {
+    WinApp::clipboard->delAll();
+    WinApp::clipboard->add(String("ne"));
+    WinApp::clipboard->add(String(""));
+    v->goCursor(1, col, false);
+    run<BlockPaste>();
+    EXPECT_EQ(lines(*v), (col == 0 ? Lines{"one", "ne", "two", "three"} : Lines{"one", "tne", "wo", "three"}));
+    BlockPaste::instance._undo();
+    EXPECT_EQ(lines(*v), text) << "paste at column " << col;
+  }
+
   // Paste with an empty clipboard changes nothing and leaves the block marked.
   WinApp::clipboard->delAll();
   v->goCursor(0, 0, false);
