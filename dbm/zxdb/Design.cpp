@@ -7,7 +7,9 @@
 // schema's exclusive lock (-2 when another process has the schema open);
 // it marks the descriptor for rewriting. A change that renames or removes
 // files writes the descriptor at once, so that the files and the
-// descriptor on disk agree. Temporary tables and indexes get generated file
+// descriptor on disk agree; renaming a table and dropping an index that
+// moves later index files do so through one synced journal, which the next
+// open finishes after a kill. Temporary tables and indexes get generated file
 // names (created exclusively) and are removed when the schema closes.
 //
 // Refusals leave everything as it was: every limit of a stored width
@@ -744,6 +746,7 @@ int32_t DropIndex(int32_t index) {
   // headers hold where the rebuild mark goes.
   std::vector<int32_t> moving;
   std::vector<std::array<uint8_t, 4>> heads;
+  std::vector<bool> headRead;  // false: a header too short to hold the mark keeps it
   std::string ops;
   if (!temp) {
     for (int32_t i = number + 1; i < t->nindexes; ++i)
@@ -753,16 +756,19 @@ int32_t DropIndex(int32_t index) {
     // from the records rather than read under another index's definition.
     for (int32_t i : moving) {
       std::array<uint8_t, 4> h{};
+      bool read = false;
       if (s_vfile* vf = _DbOpen(sp, t->d.name, extOf(i).c_str(), O_RDONLY)) {
-        if (_DbRead(vf, h.data(), 4, 4, 0) != 0) h.fill(0);
+        read = _DbRead(vf, h.data(), 4, 4, 0) == 0;
         _DbClose(vf);
       }
       heads.push_back(h);
+      headRead.push_back(read);
       if (!zxdb::markIndexForRebuild(sp, t->d.name, extOf(i).c_str())) return -1;
     }
-    for (int32_t i : moving) ops += std::string("R ") + t->d.name + "." + extOf(i) + " " + t->d.name + "." + extOf(i - 1) + "\n";
-    for (int32_t i : moving) ops += std::string("M ") + t->d.name + "." + extOf(i - 1) + "\n";
-    if (moving.empty()) ops += std::string("U ") + t->d.name + "." + extOf(number) + "\n";
+    std::string name(t->d.name);
+    for (int32_t i : moving) ops += "R " + name + "." + extOf(i) + " " + name + "." + extOf(i - 1) + "\n";
+    for (int32_t i : moving) ops += "M " + name + "." + extOf(i - 1) + "\n";
+    if (moving.empty()) ops += "U " + name + "." + extOf(number) + "\n";
   }
   tempIndex.erase(number);
   // With flag 3 the entry is only cleared; a stored one is cleared only
@@ -795,11 +801,13 @@ int32_t DropIndex(int32_t index) {
       writeNow(sp);
       return 0;
     }
-    for (size_t m = 0; m < moving.size(); ++m)
+    for (size_t m = 0; m < moving.size(); ++m) {
+      if (!headRead[m]) continue;
       if (s_vfile* vf = _DbOpen(sp, t->d.name, extOf(moving[m] - 1).c_str(), O_RDWR)) {
         _DbWrite(vf, heads[m].data(), 4, 4);
         _DbClose(vf);
       }
+    }
   }
   return 0;
 }
