@@ -3,7 +3,8 @@
 //
 // A conversion first checks the fields (the message function may stop it),
 // then takes one of two roads:
-//  - same fields and the same primary index: the old table keeps its data
+//  - same fields and the same primary index (and no further unique index
+//    that is new or changed): the old table keeps its data
 //    file and takes the new definition; each index that differs is marked
 //    for rebuilding in its file before the descriptor is written, then
 //    rebuilt. A kill at any point leaves marked indexes, which the next
@@ -18,13 +19,16 @@
 //    The journal is carried out (renames that are done already are skipped)
 //    and removed. A process that opens the schema finishes a complete
 //    journal and discards an incomplete one.
+//  Renaming a table and dropping an index that moves others' files use the
+//  same journal (zxdb::journalledChange).
 //  The generated files of a temporary new table are listed beforehand in
 //  "<schema>.cvs": a kill before the journal is complete leaves them to be
 //  removed at the next open.
 //
 // Journal layout (little-endian): u32 image length, the image, then the
-// operations as text lines "R <from> <to>" (rename) and "U <file>"
-// (remove), file names "<name>.<ext>" in the schema directory; then the
+// operations as text lines "R <from> <to>" (rename), "U <file>" (remove)
+// and "M <file>" (an index file marked for rebuilding, made when missing),
+// file names "<name>.<ext>" in the schema directory; then the
 // trailer: u32 length of everything before it, "CNV1".
 #include "Descriptor.h"
 #include "Design.h"
@@ -84,6 +88,23 @@ bool writeWhole(s_schema* sp, char const* ext, std::vector<uint8_t> const& bytes
   return ok;
 }
 
+// The journal of a change: the descriptor image of what the process now
+// holds, then `ops`; written and synced, then carried out and removed.
+std::vector<uint8_t> journalOf(std::vector<uint8_t> const& image, std::string const& ops) {
+  std::vector<uint8_t> journal;
+  journal.reserve(4 + image.size() + ops.size() + 8);
+  uint8_t head[4];
+  stLe32(uint32_t(image.size()), head);
+  journal.insert(journal.end(), head, head + 4);
+  journal.insert(journal.end(), image.begin(), image.end());
+  journal.insert(journal.end(), ops.begin(), ops.end());
+  uint8_t trailer[8];
+  stLe32(uint32_t(journal.size()), trailer);
+  std::memcpy(trailer + 4, kJournalMark, 4);
+  journal.insert(journal.end(), trailer, trailer + 8);
+  return journal;
+}
+
 bool readWhole(std::string const& path, std::vector<uint8_t>& out) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
@@ -99,7 +120,7 @@ bool readWhole(std::string const& path, std::vector<uint8_t>& out) {
 }
 
 struct JournalOp {
-  bool rename;
+  enum Kind { Rename, Remove, Mark } kind;
   std::string from, to;
 };
 
@@ -111,8 +132,9 @@ bool parseOps(std::string const& text, std::vector<JournalOp>& out) {
     std::istringstream l(line);
     std::string op, a, b, rest;
     l >> op >> a >> b >> rest;
-    if (op == "R" && journalName(a) && journalName(b) && rest.empty()) out.push_back({true, a, b});
-    else if (op == "U" && journalName(a) && b.empty()) out.push_back({false, a, ""});
+    if (op == "R" && journalName(a) && journalName(b) && rest.empty()) out.push_back({JournalOp::Rename, a, b});
+    else if (op == "U" && journalName(a) && b.empty()) out.push_back({JournalOp::Remove, a, ""});
+    else if (op == "M" && journalName(a) && b.empty()) out.push_back({JournalOp::Mark, a, ""});
     else return false;
   }
   return true;
@@ -123,12 +145,17 @@ bool parseOps(std::string const& text, std::vector<JournalOp>& out) {
 bool applyJournal(s_schema* sp, std::vector<uint8_t> const& image, std::vector<JournalOp> const& ops) {
   for (JournalOp const& op : ops) {
     std::string from = schemaPath(sp, op.from);
-    if (op.rename) {
+    if (op.kind == JournalOp::Rename) {
       struct stat st{};
       if (stat(from.c_str(), &st) == 0 && fileOps().rename(from.c_str(), schemaPath(sp, op.to).c_str()) != 0)
         return false;
-    } else {
+    } else if (op.kind == JournalOp::Remove) {
       fileOps().unlink(from.c_str());
+    } else {
+      size_t dot = op.from.rfind('.');
+      if (dot == std::string::npos ||
+          !zxdb::markIndexForRebuild(sp, op.from.substr(0, dot).c_str(), op.from.substr(dot + 1).c_str()))
+        return false;
     }
   }
   // The names stay put before the descriptor names the new definition.
@@ -230,16 +257,8 @@ void tell(DbConvProgress progress, char const* key, char const* a, char const* b
   progress(text);
 }
 
-// Marks index file `file` as needing a rebuild (the held mark of a process
-// that is gone), creating it when missing; synced.
 bool markForRebuild(s_schema* sp, std::string const& name, std::string const& ext) {
-  s_vfile* vf = _DbOpen(sp, name.c_str(), ext.c_str(), O_RDWR | O_CREAT);
-  if (!vf) return false;
-  uint8_t mark[4];
-  stlong(-1, mark);
-  bool ok = _DbWrite(vf, mark, 4, 4) == 0 && zxdb::syncFile(vf);
-  _DbClose(vf);
-  return ok;
+  return zxdb::markIndexForRebuild(sp, name.c_str(), ext.c_str());
 }
 
 void closeIndexFiles(s_table* t) {
@@ -443,15 +462,7 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
       Error(__DbErrmsg("IO_SCHEMA_TOO_BIG"), sp->d.name);
       rc = -1;
     } else {
-      std::vector<uint8_t> journal(4);
-      stLe32(uint32_t(image.size()), journal.data());
-      journal.insert(journal.end(), image.begin(), image.end());
-      journal.insert(journal.end(), ops.begin(), ops.end());
-      uint8_t trailer[8];
-      stLe32(uint32_t(journal.size()), trailer);
-      std::memcpy(trailer + 4, kJournalMark, 4);
-      journal.insert(journal.end(), trailer, trailer + 8);
-      if (!writeWhole(sp, kJournalExt, journal)) {
+      if (!writeWhole(sp, kJournalExt, journalOf(image, ops))) {
         rc = -1;
       } else {
         // Done from here on: a journal that cannot be carried out now is
@@ -497,6 +508,32 @@ int32_t copyAndReplace(s_schema* sp, int32_t oh, s_table* ot, int32_t nh, s_tabl
 }  // namespace
 
 namespace zxdb {
+
+bool markIndexForRebuild(s_schema* sp, char const* name, char const* ext) {
+  s_vfile* vf = _DbOpen(sp, name, ext, O_RDWR | O_CREAT);
+  if (!vf) return false;
+  uint8_t mark[4];
+  stlong(-1, mark);
+  bool ok = _DbWrite(vf, mark, 4, 4) == 0 && zxdb::syncFile(vf);
+  _DbClose(vf);
+  return ok;
+}
+
+int32_t journalledChange(s_schema* sp, std::string const& ops) {
+  std::vector<uint8_t> image;
+  if (!zxdb::writeDescriptor(sp, image)) {
+    Error(__DbErrmsg("IO_SCHEMA_TOO_BIG"), sp->d.name);
+    return -1;
+  }
+  if (!writeWhole(sp, kJournalExt, journalOf(image, ops))) {
+    _DbUnlink(sp, sp->d.name, kJournalExt);
+    return -1;
+  }
+  std::vector<JournalOp> parsed;
+  if (parseOps(ops, parsed) && applyJournal(sp, image, parsed)) _DbUnlink(sp, sp->d.name, kJournalExt);
+  sp->rewrite = 0;
+  return 0;
+}
 
 void settleConversion(s_schema* sp) {
   std::vector<uint8_t> j;
@@ -605,6 +642,13 @@ int32_t ConvertTable(int32_t oldTable, int32_t newTable, int32_t ignore, int32_t
       if ((nf.d.flags & 1) && !nf.d.deflt.data && stopAt(message, "IO_EQ_NOT_NULL", ot->d.name, nf.d.name))
         return -1;
     }
+  // A further unique index that is new or changed may meet keys the
+  // records share; only the copying road finds that before the old table
+  // is touched.
+  for (int32_t i = 1; identical && i < nt->nindexes; ++i)
+    if (nt->indexes[i].d.nparts && (nt->indexes[i].d.flags & 1) &&
+        (i >= ot->nindexes || eqIndexes(ot->indexes[i], nt->indexes[i]) == 0))
+      identical = false;
   if (identical && ot->nindexes > 0 && nt->nindexes > 0 && ot->indexes[0].d.nparts && nt->indexes[0].d.nparts &&
       eqIndexes(ot->indexes[0], nt->indexes[0]) != 0) {
     int32_t rc = swapDefinitions(sp, oh, ot, nh, nt, progress, indexkilobytes);

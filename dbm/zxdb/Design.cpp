@@ -7,7 +7,9 @@
 // schema's exclusive lock (-2 when another process has the schema open);
 // it marks the descriptor for rewriting. A change that renames or removes
 // files writes the descriptor at once, so that the files and the
-// descriptor on disk agree. Temporary tables and indexes get generated file
+// descriptor on disk agree; renaming a table and dropping an index that
+// moves later index files do so through one synced journal, which the next
+// open finishes after a kill. Temporary tables and indexes get generated file
 // names (created exclusively) and are removed when the schema closes.
 //
 // Refusals leave everything as it was: every limit of a stored width
@@ -36,6 +38,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -430,6 +433,13 @@ int32_t RenameTable(int32_t table, char const* name) {
     if (int32_t r = storedChange(sp, "RenameTable")) return r;
   FlushTable(table & 0xffff00);
   if (!temp) {
+    // The renames and the new descriptor go through one journal: a kill
+    // between two renames never leaves a descriptor naming files that are
+    // gone (the next open would find the table empty).
+    std::string ops;
+    auto renamed = [&](char const* ext) {
+      ops += std::string("R ") + t->d.name + "." + ext + " " + lname + "." + ext + "\n";
+    };
     for (int32_t i = 0; i < t->nindexes; ++i) {
       s_index& ix = t->indexes[i];
       if (!ix.d.nparts || (ix.d.flags & 2)) continue;
@@ -437,13 +447,20 @@ int32_t RenameTable(int32_t table, char const* name) {
       ix.file = nullptr;
       char ext[8];
       zfSnprintf(ext, sizeof ext, "i%02d", int(i));
-      _DbRename(sp, t->d.name, ext, lname, ext);
+      renamed(ext);
     }
+    renamed("tab");
     if (t->data) _DbClose(t->data);
-    _DbRename(sp, t->d.name, "tab", lname, "tab");
+    t->data = nullptr;
+    char oldName[11];
+    std::memcpy(oldName, t->d.name, 11);
     std::memcpy(t->d.name, lname, 11);
+    if (zxdb::journalledChange(sp, ops) != 0) {
+      std::memcpy(t->d.name, oldName, 11);
+      t->data = _DbOpen(sp, oldName, "tab", O_RDWR | O_CREAT | 0x1000);
+      return -1;
+    }
     t->data = _DbOpen(sp, lname, "tab", O_RDWR | O_CREAT | 0x1000);
-    writeNow(sp);
   } else {
     std::memcpy(t->d.name, lname, 11);
   }
@@ -720,10 +737,38 @@ int32_t DropIndex(int32_t index) {
   for (int32_t i = 0; i < t->nindexes; ++i)
     if (t->indexes[i].d.nparts || t->indexes[i].file) EmptyIndex(th | i);
   auto& tempIndex = designOf(t).tempIndex;
-  if (!temp) {
+  auto extOf = [](int32_t i) {
     char ext[8];
-    zfSnprintf(ext, sizeof ext, "i%02d", int(number));
-    _DbUnlink(sp, t->d.name, ext);
+    zfSnprintf(ext, sizeof ext, "i%02d", int(i));
+    return std::string(ext);
+  };
+  // The stored index files that move down one place, and what their
+  // headers hold where the rebuild mark goes.
+  std::vector<int32_t> moving;
+  std::vector<std::array<uint8_t, 4>> heads;
+  std::vector<bool> headRead;  // false: a header too short to hold the mark keeps it
+  std::string ops;
+  if (!temp) {
+    for (int32_t i = number + 1; i < t->nindexes; ++i)
+      if (t->indexes[i].d.nparts && !(t->indexes[i].d.flags & 2)) moving.push_back(i);
+    // A moving file is marked for rebuilding before any name changes:
+    // after a kill, whichever descriptor holds finds each of them rebuilt
+    // from the records rather than read under another index's definition.
+    for (int32_t i : moving) {
+      std::array<uint8_t, 4> h{};
+      bool read = false;
+      if (s_vfile* vf = _DbOpen(sp, t->d.name, extOf(i).c_str(), O_RDONLY)) {
+        read = _DbRead(vf, h.data(), 4, 4, 0) == 0;
+        _DbClose(vf);
+      }
+      heads.push_back(h);
+      headRead.push_back(read);
+      if (!zxdb::markIndexForRebuild(sp, t->d.name, extOf(i).c_str())) return -1;
+    }
+    std::string name(t->d.name);
+    for (int32_t i : moving) ops += "R " + name + "." + extOf(i) + " " + name + "." + extOf(i - 1) + "\n";
+    for (int32_t i : moving) ops += "M " + name + "." + extOf(i - 1) + "\n";
+    if (moving.empty()) ops += "U " + name + "." + extOf(number) + "\n";
   }
   tempIndex.erase(number);
   // With flag 3 the entry is only cleared; a stored one is cleared only
@@ -738,11 +783,6 @@ int32_t DropIndex(int32_t index) {
       if (it != tempIndex.end()) {
         tempIndex[i - 1] = it->second;
         tempIndex.erase(i);
-      } else if (t->indexes[i].d.nparts) {
-        char from[8], to[8];
-        zfSnprintf(from, sizeof from, "i%02d", int(i));
-        zfSnprintf(to, sizeof to, "i%02d", int(i - 1));
-        _DbRename(sp, t->d.name, from, t->d.name, to);
       }
     }
     t->nindexes -= 1;
@@ -750,7 +790,25 @@ int32_t DropIndex(int32_t index) {
   int32_t n = 0;
   for (int32_t i = 0; i < t->nindexes; ++i) n += t->indexes[i].d.nparts && !(t->indexes[i].d.flags & 2);
   t->d.nindex = uint8_t(std::min(n, 255));
-  if (!temp) writeNow(sp);
+  if (!temp) {
+    // The removal, the renames and the new descriptor go through one
+    // journal; once it is carried out, the moved files lose their marks.
+    if (zxdb::journalledChange(sp, ops) != 0) {
+      // No journal could be written: the files move unprotected, each
+      // still marked for rebuilding.
+      if (moving.empty()) _DbUnlink(sp, t->d.name, extOf(number).c_str());
+      for (int32_t i : moving) _DbRename(sp, t->d.name, extOf(i).c_str(), t->d.name, extOf(i - 1).c_str());
+      writeNow(sp);
+      return 0;
+    }
+    for (size_t m = 0; m < moving.size(); ++m) {
+      if (!headRead[m]) continue;
+      if (s_vfile* vf = _DbOpen(sp, t->d.name, extOf(moving[m] - 1).c_str(), O_RDWR)) {
+        _DbWrite(vf, heads[m].data(), 4, 4);
+        _DbClose(vf);
+      }
+    }
+  }
   return 0;
 }
 

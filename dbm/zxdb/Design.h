@@ -45,6 +45,18 @@ bool hasTemporaries(s_schema* sp);
 // Removes every temporary table of `sp` and every temporary index file,
 // before the schema closes.
 void dropTemporaries(s_schema* sp);
+// Marks index file "<name>.<ext>" as needing a rebuild from the records
+// (the held mark of a process that is gone), creating it when missing;
+// synced. False when it could not be written.
+bool markIndexForRebuild(s_schema* sp, char const* name, char const* ext);
+// Writes the descriptor of what the process holds together with the file
+// renames, removals and marks `ops` ("R <from> <to>", "U <file>",
+// "M <file>" lines; a rename whose source is gone counts as done) as one
+// synced journal, carries it out and removes it: a kill at any point leaves
+// the old descriptor and files, or the journal that the next open finishes.
+// 0 (a journal that could not be carried out now stays for the next open),
+// -1 when the journal could not be written and nothing changed.
+int32_t journalledChange(s_schema* sp, std::string const& ops);
 // Completes or discards a table conversion a killed process left (its
 // journal in the schema directory): called when a schema opens, before its
 // descriptor is read.

@@ -12,6 +12,7 @@
 #include <zeph/Proc.h>
 
 #include <zfound/FileLock.h>
+#include <zfound/FileOps.h>
 #include <zfound/Environ.h>
 #include <zfound/Format.h>
 #include <zfound/Message.h>
@@ -487,8 +488,8 @@ int32_t _DbRename(s_schema* schema, char const* name1, char const* ext1, char co
   char from[DB_PATH_MAX], to[DB_PATH_MAX];
   _DbFileName(from, schema, name1, ext1);
   _DbFileName(to, schema, name2, ext2);
-  _DbUnlink(schema, name2, ext2);
-  return retried("_DbRename", [&] { return long(rename(from, to)); }) < 0 ? -1 : 0;
+  // rename replaces a file of the new name in one step: no moment without it.
+  return retried("_DbRename", [&] { return long(fileOps().rename(from, to)); }) < 0 ? -1 : 0;
 }
 
 int32_t zeph_lock(int fd, int32_t mode, int64_t length) {

@@ -8,6 +8,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/Expr.h>
+#include <zfound/FileOps.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
 #include <zfound/Portable.h>
@@ -1219,6 +1220,192 @@ TEST_F(Conversion, KilledWhileAnIndexIsRebuiltTheIndexIsBuiltAtTheNextUse) {
     EXPECT_EQ(GetRecord(t | 1, 1, 0, 0), k);
   }
   checkItem(150);
+}
+
+}  // namespace
+
+namespace {
+
+// Renames through the seam that kill the process at the nth one, before or
+// after it is done.
+int renameKillAt = 0, renamesSeen = 0;
+bool killAfterRename = false;
+FileOps killingOps;
+int killingRename(char const* from, char const* to) {
+  if (++renamesSeen == renameKillAt && !killAfterRename) _exit(9);
+  int r = systemFileOps().rename(from, to);
+  if (renamesSeen == renameKillAt) _exit(9);
+  return r;
+}
+
+// A table rename killed before, between and after the renames of its files:
+// the next process finds the table whole under one of its names.
+TEST_F(Conversion, ARenameKilledBetweenItsFilesLeavesTheTableWhole) {
+  struct Point {
+    int at;
+    bool after;
+  } points[] = {{1, false}, {1, true}, {2, true}, {3, true}};
+  std::set<std::string> names;
+  for (Point const& p : points) {
+    SCOPED_TRACE("rename " + std::to_string(p.at) + (p.after ? " after" : " before"));
+    prepare(60);
+    ChildRun child = startChild([&] {
+      ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+      int32_t t = FindDbTable(0, "item");
+      killingOps = systemFileOps();
+      killingOps.rename = killingRename;
+      renameKillAt = p.at, renamesSeen = 0, killAfterRename = p.after;
+      setFileOps(&killingOps);
+      RenameTable(t, "goods");
+      return 0;
+    });
+    EXPECT_EQ(child.wait().status, 9);
+    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+    int32_t t = FindDbTable(0, "item");
+    if (t > 0) names.insert("item");
+    if (int32_t g = FindDbTable(0, "goods"); g > 0) {
+      EXPECT_LT(t, 0);
+      t = g;
+      names.insert("goods");
+    }
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(TabNRecords(t), 60);
+    char* buf = _GetTabBuff(t);
+    for (int32_t k = 1; k <= 60; ++k) {
+      InitRecord(t);
+      stlong(k, buf + 4);
+      EXPECT_EQ(GetRecord(t | 0, 1, 0, 0), k);
+      std::strncpy(buf + 8, nameOf(k).c_str(), 10);
+      EXPECT_EQ(GetRecord(t | 1, 1, 0, 0), k);
+    }
+    CloseAllSchemas();
+    for (std::string const& f : filesIn(dir())) EXPECT_EQ(f.find(".cnv"), std::string::npos) << f;
+    std::filesystem::remove_all(dir());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"goods"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The same fields with a further index made unique over names that records
+// share: building it raises the error and ends the converting process, and
+// the old table stays as it was, usable by the next process with every
+// record found through every index.
+TEST_F(Conversion, ANewUniqueIndexMeetingSharedKeysLeavesTheOldTableUsable) {
+  int32_t s = makeSchema();
+  int32_t t = makeItem(s, "item", ItemForm{});
+  ASSERT_GT(t, 0);
+  char* buf = _GetTabBuff(t);
+  for (int32_t k = 1; k <= 40; ++k) {
+    InitRecord(t);
+    stlong(k, buf + 4);
+    std::strncpy(buf + 8, k % 2 ? "odd" : "even", 10);
+    ASSERT_GT(AddRecord(t), 0);
+  }
+  CloseAllSchemas();
+  auto files = [&] {
+    return readFile(dir() + "/item.tab") + readFile(dir() + "/item.i00") + readFile(dir() + "/item.i01");
+  };
+  std::string before = files();
+  RunResult conv = runInChild([&] {
+    ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+    int32_t neu = CreateTable(0x10000, "item2", nullptr, 0, 0, 3);
+    ZF_CHILD_CHECK(AddTabField(neu, "code", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddTabField(neu, "name", nullptr, 0, 1, 0, 10, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddTabField(neu, "price", nullptr, 0, 0, 0, 9, 1, 0, nullptr, nullptr) > 0);
+    int32_t i0 = CreateIndex(neu, "bycode", 0, 0);
+    ZF_CHILD_CHECK(AddIndField(i0, neu | 1, 0, 0, 0) == 0);
+    int32_t i1 = CreateIndex(neu, "byname", 1, 0);
+    ZF_CHILD_CHECK(AddIndField(i1, neu | 2, 0, 0, 0) == 0);
+    ZF_CHILD_CHECK(ConvertTable(FindDbTable(0, "item"), neu, 0, 0, nullptr, nullptr, 0, 0, 0) == -1);
+    return 0;
+  });
+  EXPECT_NE(conv.status, 0);
+  EXPECT_TRUE(files() == before);
+  RunResult use = runInChild([&] {
+    ZF_CHILD_CHECK(OpenSchema("shop", 0) == 0x10000);
+    int32_t h = FindDbTable(0, "item");
+    ZF_CHILD_CHECK(h > 0);
+    ZF_CHILD_CHECK((_GetIndPtr(h | 1)->d.flags & 1) == 0);
+    ZF_CHILD_CHECK(TabNRecords(h) == 40);
+    char* b = _GetTabBuff(h);
+    for (int32_t k = 1; k <= 40; ++k) {
+      InitRecord(h);
+      stlong(k, b + 4);
+      ZF_CHILD_CHECK(GetRecord(h | 0, 1, 0, 0) == k);
+      ZF_CHILD_CHECK(GetRecord(h | 1, 1, 0, 0) > 0);
+    }
+    int32_t seen = 0;
+    for (int32_t r = GetRecord(h | 1, 8, 0, 0); r > 0 && seen <= 40; r = GetRecord(h | 1, 2, 0, 0)) ++seen;
+    ZF_CHILD_CHECK(seen == 40);
+    InitRecord(h);
+    stlong(41, b + 4);
+    std::strncpy(b + 8, "odd", 10);
+    ZF_CHILD_CHECK(AddRecord(h) > 0);
+    CloseAllSchemas();
+    return 0;
+  });
+  EXPECT_EQ(use.status, 0) << use.err << use.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Dropping index 1 of four killed before, between and after the moves of
+// the later index files: the next process finds every record through every
+// index of whichever definition the descriptor holds, and no journal.
+TEST_F(Design, ADropIndexKilledBetweenItsFileMovesLeavesEveryIndexRight) {
+  struct Point {
+    int at;
+    bool after;
+  } points[] = {{1, false}, {1, true}, {2, true}};
+  for (Point const& p : points) {
+    SCOPED_TRACE("rename " + std::to_string(p.at) + (p.after ? " after" : " before"));
+    int32_t s = makeSchema();
+    int32_t t = CreateTable(s, "item", nullptr, 0, 0, 4);
+    for (char const* f : {"a", "b", "c", "d"})
+      ASSERT_GT(AddTabField(t, f, nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);
+    for (int32_t i = 0; i < 4; ++i) {
+      std::string name = std::string("by") + char('a' + i);
+      int32_t ix = CreateIndex(t, name.c_str(), 0, 0);
+      ASSERT_EQ(ix, t | i);
+      ASSERT_EQ(AddIndField(ix, t | (i + 1), 0, 0, 0), 0);
+    }
+    char* buf = _GetTabBuff(t);
+    for (int32_t k = 1; k <= 30; ++k) {
+      stlong(k, buf + 4), stlong(100 + k, buf + 8), stlong(200 - k, buf + 12), stlong(1000 + 2 * k, buf + 16);
+      ASSERT_GT(AddRecord(t), 0);
+    }
+    CloseAllSchemas();
+    ChildRun child = startChild([&] {
+      ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+      int32_t h = FindDbTable(0, "item");
+      killingOps = systemFileOps();
+      killingOps.rename = killingRename;
+      renameKillAt = p.at, renamesSeen = 0, killAfterRename = p.after;
+      setFileOps(&killingOps);
+      DropIndex(h | 1);
+      return 0;
+    });
+    EXPECT_EQ(child.wait().status, 9);
+    ASSERT_EQ(OpenSchema("shop", 0), 0x10000);
+    t = FindDbTable(0, "item");
+    ASSERT_GT(t, 0);
+    int32_t n = _GetTabPtr(t)->nindexes;
+    EXPECT_TRUE(n == 3 || n == 4) << n;
+    buf = _GetTabBuff(t);
+    for (int32_t k = 1; k <= 30; ++k) {
+      stlong(k, buf + 4);
+      ASSERT_EQ(GetRecord(t | 0, 1, 0, 0), k);
+      for (int32_t i = 1; i < n; ++i) EXPECT_EQ(GetRecord(t | i, 1, 0, 0), k) << "index " << i;
+    }
+    CloseAllSchemas();
+    for (std::string const& f : filesIn(dir())) EXPECT_EQ(f.find(".cnv"), std::string::npos) << f;
+    std::filesystem::remove_all(dir());
+  }
 }
 
 }  // namespace
