@@ -21,13 +21,17 @@
 #include <blkfile/StorageEnv.h>
 
 #include <zfound/String.h>
+#include <zfound/Time.h>
 #include <zfound/TimeStamp.h>
 
 #include <cstdint>
 #include <vector>
 
+class Client;
 class Exception;
 class PhysLayout;
+class RunLog;
+class SvConnection;
 class StateFile;
 class SvConfigFile;
 
@@ -159,6 +163,73 @@ public:
   // Every static back to its start value (owned objects deleted) and the
   // server's hooks installed into storage.
   static void reset();
+
+  // ---- process, main loop and transport ----
+  // The server's connection (null in check-previous-checkpoint mode and in
+  // tests that make none); owned.
+  static SvConnection* svCon;
+  // The run log (recording, replaying or off); owned, may be null.
+  static RunLog* runLog;
+  // Requests since the last housekeeping pass.
+  static int64_t nMethodsSinceLast;
+  // The client, object id (check bits cleared) and message of the last
+  // dispatched request, for the assertion report; lastMsg -1: none yet.
+  static Client* lastClient;
+  static int32_t lastOId;
+  static int32_t lastMsg;
+  // The time of the last checkpoint or of the last attempt given up.
+  static Time lastTry;
+  // A checkpoint / a new version is due.
+  static bool cpTime;
+  static bool nvTime;
+  // Transactions in progress; clients holding the process lock.
+  static int32_t activeTrans;
+  static int32_t nProcessLock;
+  // Clients by id (null slots are free); owned.
+  static std::vector<Client*> clients;
+  // Administrator mode for this client id (-1: off); transaction-query
+  // behaviour; check level of -p.
+  static int32_t admin_sd;
+  static int32_t tqBehavior_sd;
+  static int32_t checkLevel_sd;
+  // Housekeeping tuning from the configuration (seconds / request counts).
+  static int32_t hkMsgBound;
+
+  // The main loop: returns when a Stop was answered with a result other
+  // than -1.
+  static void execute();
+  // One housekeeping pass sparing client c (may be null); true when it did
+  // work.
+  static bool houseKeeping(Client* c);
+  static bool isHouseKeepingTime();
+  // Checks every client but c; true when one was removed.
+  static bool heartBeat(Client* c);
+  // Stores c in the first free slot (its id) and counts it.
+  static void addClient(Client* c);
+  // Drains, releases and destroys c; true when a Disconnect of c was among
+  // its drained messages (null: true).
+  static bool delClient(Client* c);
+  // The client of an id; null when the id names no client.
+  static Client* client(int32_t id);
+  static int32_t nClients();
+  // The wake-up list (kept in ClientEnv).
+  static void addWakeUpClient(Client* c);
+  static Client* wakeUpClient();
+  static void delWakeUpClient(Client* c);
+  // Resumes the clients whose held requests can go on (the wake-up list).
+  // The held-request layer installs the resumer; without one the list is
+  // emptied.
+  static void resumeWokenClients();
+  static void (*resumeClientsHook)();
+  // The file layer's error handler: 0 to retry, non-zero to give up.
+  static int errHandler(char const* text, int err);
+  // Ends the process with code 1 when a stop was requested through the
+  // semaphore set.
+  static void checkStopTime();
+  // Tries of an EACCES / EFBIG before errHandler gives up.
+  static constexpr int32_t kHardErrorTries = 3;
+  // Seconds errHandler waits before a retry.
+  static int32_t retrySeconds;
 };
 
 namespace svcore {
