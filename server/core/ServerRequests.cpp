@@ -13,12 +13,14 @@
 
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
+#include <svcore/SvConnection.h>
 
 #include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
 #include <svcatalog/LockObject.h>
 #include <svcatalog/SvSchema.h>
 #include <svcatalog/SvTable.h>
+#include <svcatalog/TableLocks.h>
 #include <svobject/Client.h>
 #include <svobject/ClientEnv.h>
 #include <svobject/Transaction.h>
@@ -102,7 +104,102 @@ void lostTransHook(Client* c) {
   Server::markCorrupt(c);
 }
 
+// The server objects' reply port over the server's connection.
+class ConnectionPort : public SvReplyPort {
+public:
+  explicit ConnectionPort(SvConnection* c) : con_(c) {}
+  Connection& channel() override { return *con_; }
+  void reply(int32_t clientId, int32_t status, int32_t result) override { con_->reply(clientId, status, result); }
+  void reply() override { con_->reply(); }
+  void getRemainder() override { con_->getRemainder(); }
+  void clear() override { con_->clear(); }
+  SvConnection* connection() const { return con_; }
+
+private:
+  SvConnection* con_;
+};
+
+std::unique_ptr<ConnectionPort>& connectionPort() {
+  static std::unique_ptr<ConnectionPort> p;
+  return p;
+}
+
+bool clientAlive(Client* c) { return c->heartBeat(); }
+
+// What a client holds is given back before it is destroyed: the process
+// lock, and the count of a sound transaction (a two-phase transaction led
+// here and ready to end is finished already).
+void releaseClient(Client* c) {
+  if (c->serverLock()) {
+    c->setServerLock(false);
+    Server::lockCheckpoints(false);
+  }
+  if (c->hasTrans() && !c->transAborted() && !(c->hasLeaderTrans() && c->hasReadyToEndTrans()) &&
+      Server::activeTrans > 0)
+    --Server::activeTrans;
+}
+
+bool checkPointNow(bool forced) { return Server::chkPoint(forced, -1) == 0; }
+
+// Sends the exception reply e to c at once (outside any request of c).
+void replyNow(Client* c, Exception const& e) {
+  SvReplyPort* const port = SvObject::port();
+  if (port == nullptr) return;
+  port->reply(c->id(), e.code(), -1);
+  e.send(&port->channel());
+  port->reply();
+}
+
 }  // namespace
+
+void Server::installRequests() {
+  if (ServerObject::object() == nullptr) new ServerObject;
+  if (svCon != nullptr) {
+    if (connectionPort() == nullptr || connectionPort()->connection() != svCon)
+      connectionPort() = std::make_unique<ConnectionPort>(svCon);
+    SvObject::setPort(connectionPort().get());
+  }
+  installClientHooks();
+  connectClientFn = connectClient;
+  clientAliveFn = clientAlive;
+  releaseClientFn = releaseClient;
+  checkPointFn = checkPointNow;
+  clientEventsFn = clientEvents;
+}
+
+void Server::clientEvents() {
+  if (nextClientEvent.isNull()) return;
+  Time const now = timeStamp.time();
+  if (now < nextClientEvent) return;
+  for (Client* const cl : clients) {
+    if (cl == nullptr || cl->state() != Client::STATE_BLK_LOCK) continue;
+    Time const giveUp = cl->lockGiveUpTime();
+    if (!giveUp.isNull() && giveUp <= now) {
+      if (!cl->hasTrans()) {
+        cl->clearPendLock();
+        cl->chgState(Client::STATE_READY);
+        replyNow(cl, DeadLock(String()));
+      } else {
+        if (!cl->transAborted()) cl->abortTrans(DeadLock(String()));
+        cl->toBeWaken();
+      }
+      continue;
+    }
+    Time const notif = cl->pendLockNotifTime();
+    if (!notif.isNull() && notif <= now) {
+      svcatalog::LockObject* const waiting = cl->pendingLock();
+      svcatalog::LockObject* const owner = waiting != nullptr ? waiting->lockOwner() : nullptr;
+      String const table = waiting != nullptr && waiting->table != nullptr ? waiting->table->lockTableName() : String();
+      String const holder = owner != nullptr && owner->client != nullptr ? owner->client->descr() : String();
+      replyNow(cl, PendLockNotif(table, holder));
+      cl->pendLockNotif(Time());
+    }
+  }
+  resumeWokenClients();
+  nextClientEvent = Time();
+  for (Client* const cl : clients)
+    if (cl != nullptr) eventAt(cl->nextEvent());
+}
 
 // ---- the server object -------------------------------------------------------------
 
@@ -179,7 +276,7 @@ long ServerObject::getClientsInfo(Client* c) {
   *con >> level;
   if (con->bad()) return -1;
   houseKeeping(c);
-  reply(c, nClients());
+  reply(c, clientCount());
   for (Client* const cl : clients) {
     if (cl == nullptr) continue;
     String proc = cl->proc();
@@ -321,7 +418,7 @@ long ServerObject::stop(Client* c) {
   *con >> force;
   if (con->bad()) return -1;
   houseKeeping(c);
-  if (nClients() > 1 && force == 0) return -1;
+  if (clientCount() > 1 && force == 0) return -1;
   // The caller's own process lock and transaction are released first, so
   // that the server stops with neither.
   free(c);
@@ -493,6 +590,16 @@ long ServerObject::getDataFiles(Client* c) {
   return 0;
 }
 
+void Server::resetRequests() {
+  corrupt = false;
+  stopedBy = 0;
+  clevel_ = -1;
+  nTrans_ = 0;
+  transSerial = 0;
+  nextClientEvent = Time();
+  resumeBeginHook = nullptr;
+}
+
 void Server::clearException() { Exception::last(Exception(0)); }
 
 int32_t Server::newSchId() { return configFile != nullptr ? configFile->nextSchemaId() : -1; }
@@ -543,15 +650,6 @@ void Server::toBeWaken(Client* c) {
 
 void Server::clearPendLock(Client* c) {
   if (c != nullptr) c->clearPendLock();
-}
-
-void Server::clearPendLocks() {
-  Time const now = timeStamp.time();
-  for (Client* const cl : clients) {
-    if (cl == nullptr || cl->state() != Client::STATE_BLK_LOCK) continue;
-    Time const& giveUp = cl->lockGiveUpTime();
-    if (!giveUp.isNull() && giveUp <= now) cl->clearPendLock();
-  }
 }
 
 // ---- transactions --------------------------------------------------------------------------
