@@ -29,6 +29,9 @@
 
 class Client;
 class Exception;
+namespace svcatalog {
+struct LockObject;
+}
 class PhysLayout;
 class RunLog;
 class SvConnection;
@@ -226,29 +229,20 @@ public:
   // its drained messages (null: true).
   static bool delClient(Client* c);
   // The client of an id; null when the id names no client.
+  static Client* client(int32_t id) { return clientOfId(id); }
   static Client* clientOfId(int32_t id);
   // Clients registered.
+  static int32_t nClients() { return clientCount(); }
   static int32_t clientCount();
-  // Handles a Connect request of the connection's current request (the
-  // client id is the pid | 0x40000000); installed by the client layer.
-  // Without one, a Connect gets an error reply.
-  static void (*connectClientFn)(int32_t clientId);
-  // The heartbeat check of one client: false when its process is gone;
-  // installed by the client layer (without one, every client is alive).
-  static bool (*clientAliveFn)(Client* c);
   // Resumes the clients whose held requests can go on (the wake-up list).
   // The held-request layer installs the resumer; without one the list is
   // emptied.
   static void resumeWokenClients();
   static void (*resumeClientsHook)();
-  // Releases what a client holds before delClient destroys it (process
-  // lock, transaction count); installed by the client layer.
-  static void (*releaseClientFn)(Client* c);
-  // Takes a checkpoint (forced or not); true when taken. Installed by the
-  // checkpoint layer; without one no timed checkpoint is taken.
-  static bool (*checkPointFn)(bool forced);
-  // Lock-wait give-ups and pending-lock notifications due; run by every
-  // housekeeping pass when installed.
+  // Lock-wait give-ups and pending-lock notifications due: run by a
+  // housekeeping pass once nextClientEvent is reached. Installed by the
+  // held-request layer; without one, waiting entries that gave up are
+  // cleared (clearPendLocks).
   static void (*clientEventsFn)();
   // A housekeeping pass replaying a recorded round (the run log calls it).
   static void replayHouseKeeping();
@@ -263,9 +257,10 @@ public:
   // with status 1. status() is 0 after a normal start; after -p it is -1
   // when every file verified, 1 when one did not.
   static void startUp(ServerOptions const& o);
-  // The one server object (registered before any other object) and its end.
-  static Server* make();
-  static void unmake(Server* s);
+  // The one server object (registered before any other object, id
+  // 0x70000000) and its end.
+  static void makeObject();
+  static void dropObject();
   // Closes what startUp opened: schemas, clients, run log, connection.
   static void tearDown();
   // The reporting routines handed to the daemon set-up (system log).
@@ -281,6 +276,82 @@ public:
   static constexpr int32_t kHardErrorTries = 3;
   // Seconds errHandler waits before a retry.
   static int32_t retrySeconds;
+
+  // ---- requests, clients, checkpoints ----
+  // The Connect request of the connecting process headerId (pid | bit 30):
+  // version check, administrator mode, a live single process, then the
+  // client registered and its id replied on the header's type.
+  static void connectClient(int32_t headerId);
+  static bool incompatibleVersions(int32_t v) { return v < kProtocolVersion || v > 9999; }
+  // The previous run did not end through Stop (stopping user -1).
+  static bool failureRestart() { return stopedBy == -1; }
+  // One more (true) or one less (false) holder of the process lock.
+  static void lockCheckpoints(bool on);
+  static int32_t newSchId();
+  // Table locks plus record locks over every open schema.
+  static int32_t nLocks();
+  static void clearException();
+
+  // Copies the lock and client settings of the configuration into the
+  // client layer and installs the server's hooks there and in the catalog
+  // (rollback, event times, lock unification, detaching, lost
+  // transactions). Start-up calls it once the configuration is read.
+  static void installClientHooks();
+  // Merges c's record locks into table locks over every open schema.
+  static void unifyLocks(Client* c, svcatalog::LockObject*& lock);
+  // Lowers nextClientEvent to t when earlier or unset.
+  static void eventAt(Time const& t);
+  // The earliest lock-wait deadline or notification time of any client.
+  static Time nextClientEvent;
+  // Forwarders of the lock manager's wake-up and pending-lock work.
+  static void toBeWaken(Client* c);
+  static void clearPendLock(Client* c);
+  // Housekeeping's clearing of pending locks: every client whose lock-wait
+  // give-up time is reached loses its waiting entry and is woken.
+  static void clearPendLocks();
+
+  // ---- transactions ----
+  // Begins c's transaction (number -1: the next serial). False, nothing
+  // begun, while a checkpoint is due and c holds no locks.
+  static bool beginTrans(Client* c, int32_t number, int32_t options);
+  // Aborts c's transaction: locks freed; without a journal the server is
+  // marked corrupt; the transaction finished and, unless keep, deleted.
+  // False when nothing could be rolled back.
+  static bool abortTrans(Client* c, bool keep);
+  // Frees c's locks and counts one active transaction less; the last one
+  // to finish takes a pending checkpoint or version.
+  static void finishTransaction(Client* c);
+  // "CORRUPTED" with c's description; the server corrupt unless tolerant.
+  static void markCorrupt(Client* c);
+  // The journal hooks of clients (no journal yet: nothing is written).
+  static void journalAddClient(Client* c);
+  static void journalRollBack(Client* c);
+
+  // ---- checkpoints and versions ----
+  static bool corrupt;         // a transaction could not be rolled back
+  static int32_t stopedBy;     // restart marker: the stopping uid, -1 after a failure
+  static int64_t nTrans_;      // transactions begun since start
+  static int32_t transSerial;  // last transaction number handed out
+  static int32_t clevel_;      // check level of verification (-1 default)
+  // 0 done, 2 refused: the server is corrupt and force is off.
+  static int32_t chkPoint(bool force, int32_t marker);
+  static bool shouldDoCP();
+  // The state file's header at start: parity, last checkpoint, restart
+  // marker; a clock behind the last checkpoint continues after it.
+  static void readState();
+  static void writeState(int32_t pos, int32_t marker, String const& file, String const& second);
+  static void readStamps();
+  static void writeStamps();
+  static int32_t newVers();
+  static TimeStamp& versStamp(int32_t n);
+  static int32_t nVersions();
+  // User version numbers to internal ones (see the data-version rules).
+  static bool checkVersion(int32_t& v);
+  // Resumes the clients waiting to begin a transaction.
+  static void resumeBegTrans();
+  // Resumer of a held begin (the held-request layer installs it); true
+  // when the request ran and replied.
+  static bool (*resumeBeginHook)(Client* c);
 };
 
 namespace svcore {
