@@ -124,23 +124,6 @@ std::unique_ptr<ConnectionPort>& connectionPort() {
   return p;
 }
 
-bool clientAlive(Client* c) { return c->heartBeat(); }
-
-// What a client holds is given back before it is destroyed: the process
-// lock, and the count of a sound transaction (a two-phase transaction led
-// here and ready to end is finished already).
-void releaseClient(Client* c) {
-  if (c->serverLock()) {
-    c->setServerLock(false);
-    Server::lockCheckpoints(false);
-  }
-  if (c->hasTrans() && !c->transAborted() && !(c->hasLeaderTrans() && c->hasReadyToEndTrans()) &&
-      Server::activeTrans > 0)
-    --Server::activeTrans;
-}
-
-bool checkPointNow(bool forced) { return Server::chkPoint(forced, -1) == 0; }
-
 // Sends the exception reply e to c at once (outside any request of c).
 void replyNow(Client* c, Exception const& e) {
   SvReplyPort* const port = SvObject::port();
@@ -160,14 +143,9 @@ void Server::installRequests() {
     SvObject::setPort(connectionPort().get());
   }
   installClientHooks();
-  connectClientFn = connectClient;
-  clientAliveFn = clientAlive;
-  releaseClientFn = releaseClient;
-  checkPointFn = checkPointNow;
-  clientEventsFn = clientEvents;
 }
 
-void Server::clientEvents() {
+void Server::clearPendLocks() {
   if (nextClientEvent.isNull()) return;
   Time const now = timeStamp.time();
   if (now < nextClientEvent) return;
