@@ -19,7 +19,9 @@
 #include <blkfile/CacheBuffer.h>
 #include <svcatalog/LockObject.h>
 #include <svcatalog/SvSchema.h>
+#include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
+#include <sindex/SvIndRep.h>
 #include <svcatalog/TableLocks.h>
 #include <svobject/Client.h>
 #include <svobject/ClientEnv.h>
@@ -549,13 +551,20 @@ long ServerObject::getDataFiles(Client* c) {
   if (con->bad()) return -1;
   reply(c, 0);
   *con << int32_t(0) << int32_t(configFile != nullptr ? configFile->serverOptions() : 0);
-  if ((flags & 1) != 0 && physLayout_sd != nullptr) {
-    for (SvSchema* s = SvSchema::first(); s != nullptr; s = s->next()) {
+  if ((flags & 1) != 0) {
+    for (SvSchema* s = SvSchema::first(); s != nullptr && physLayout_sd != nullptr; s = s->next()) {
       for (int32_t i = 0; i < s->tablesDim(); ++i) {
         SvTabRep* const t = s->table(i);
         if (t == nullptr) continue;
-        // The table's files are listed by the catalog's own file listing;
-        // only schemas with a layout entry are reported here.
+        // A table without a layout entry has no file to list.
+        PhysLayoutEntry* const e = physLayout_sd->find(svcore::logicalName(s->name(), t->name()));
+        if (e == nullptr) continue;
+        for (int32_t p = 0; p < e->nParts(); ++p) {
+          *con << e->part(p) << t->phName();
+          for (int32_t n = 0; n < t->nIndexSlots(); ++n)
+            if (SvIndRep* const r = t->index(n)) *con << r->phName();
+          *con << String();
+        }
       }
     }
     *con << String();

@@ -17,6 +17,7 @@
 #include <zfound/LoopConnection.h>
 #include <zfound/PhysLayout.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iterator>
@@ -103,6 +104,7 @@ public:
   std::string text() {
     String s;
     lc_ >> s;
+    if (s.isHighest()) return "<highest>";
     return s.isNull() ? std::string() : std::string(toCharPtr(s), size_t(s.length()));
   }
   bool bad() const { return lc_.bad(); }
@@ -602,6 +604,33 @@ TEST_F(RequestsTest, VersionNumbersFromUsers) {
     EXPECT_EQ(Server::checkVersion(v), k.ok) << k.in;
     EXPECT_EQ(v, k.out) << k.in;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RequestsTest, DataFilesListTablesStateAndConfiguration) {
+  int32_t const a = connect();
+  ASSERT_TRUE(attach(a, "demo", true));
+  Body b;
+  b << (1 | 2 | 4 | 8);
+  auto r = send(a, kServer, kMsgGetDataFiles, b);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->result, 0);
+  Reader rd(r->body);
+  EXPECT_EQ(rd.word(), 0);
+  EXPECT_EQ(rd.word(), Server::configFile->serverOptions());
+  std::vector<std::string> texts;
+  while (rd.left() > 0 && !rd.bad()) texts.push_back(rd.text());
+  EXPECT_FALSE(rd.bad());
+  auto has = [&](std::string const& t) { return std::find(texts.begin(), texts.end(), t) != texts.end(); };
+  EXPECT_TRUE(has("$class.tab"));
+  EXPECT_TRUE(has(tmp.file("db/demo")) || has(tmp.file("db") + "/demo")) << texts.size();
+  EXPECT_TRUE(has(tmp.file("state")));
+  EXPECT_TRUE(has("<highest>"));
+  ASSERT_GE(texts.size(), 1u);
+  EXPECT_EQ(texts.back(), "");  // the journal part: none
 }
 
 }  // namespace
