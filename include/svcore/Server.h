@@ -296,7 +296,8 @@ public:
 
   // Start-up's one call for the request side, once the configuration is
   // read and the connection made: the server object (the first object
-  // registered), the reply port over svCon and the client hooks below.
+  // registered), the reply port over svCon, the client hooks below and
+  // the catalog's hooks (schema ids and registration).
   static void installRequests();
   // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
   // to the waiter, or its transaction aborted) and pending-lock

@@ -11,6 +11,7 @@
 #include <svcore/Server.h>
 #include <svcore/ServerObject.h>
 
+#include <svcore/SchemaFiles.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
 #include <svcore/SvConnection.h>
@@ -145,6 +146,7 @@ void Server::installRequests() {
     SvObject::setPort(connectionPort().get());
   }
   installClientHooks();
+  svcore::installCatalogHooks();
 }
 
 void Server::clearPendLocks() {
@@ -425,6 +427,8 @@ long ServerObject::stop(Client* c) {
     }
     chkPoint(forced, c->uid());
   }
+  // The reply is begun before the caller goes and sent by the dispatch
+  // after it: removing a client drains what is already queued for it.
   reply(c, result);
   delClient(c);
   return result;
