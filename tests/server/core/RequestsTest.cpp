@@ -378,6 +378,12 @@ TEST_F(RequestsTest, AttachCreatesListsAndDropChecksUse) {
   EXPECT_EQ(SvSchema::find(String("demo")), nullptr);
   EXPECT_EQ(Server::clientOfId(a)->nObjects(), 0);
   EXPECT_EQ(result(a, kMsgDrop, drop), -1);
+  ClientEnv::maxAttachsPerClient = 1;
+  ASSERT_EQ(attach(b, "one", true)->status, 0);
+  auto full = attach(b, "two", true);
+  EXPECT_EQ(full->status, -kExcTooManyAttachs);
+  EXPECT_EQ(Reader(full->body).word(), 1);
+  EXPECT_EQ(SvSchema::find(String("two")), nullptr);
 }
 
 TEST_F(RequestsTest, ClientsInfoLevelsMonitorAndSettings) {
