@@ -295,9 +295,8 @@ public:
   static void resetRequests();
 
   // Start-up's one call for the request side, once the configuration is
-  // read and the connection made: the server object (the first object
-  // registered), the reply port over svCon, the client hooks below and
-  // the catalog's hooks (schema ids and registration).
+  // read: the client hooks below and the catalog's hooks (schema ids,
+  // registration, the server name).
   static void installRequests();
   // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
   // to the waiter, or its transaction aborted) and pending-lock

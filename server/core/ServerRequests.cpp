@@ -14,7 +14,6 @@
 #include <svcore/SchemaFiles.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
-#include <svcore/SvConnection.h>
 
 #include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
@@ -107,26 +106,6 @@ void lostTransHook(Client* c) {
   Server::markCorrupt(c);
 }
 
-// The server objects' reply port over the server's connection.
-class ConnectionPort : public SvReplyPort {
-public:
-  explicit ConnectionPort(SvConnection* c) : con_(c) {}
-  Connection& channel() override { return *con_; }
-  void reply(int32_t clientId, int32_t status, int32_t result) override { con_->reply(clientId, status, result); }
-  void reply() override { con_->reply(); }
-  void getRemainder() override { con_->getRemainder(); }
-  void clear() override { con_->clear(); }
-  SvConnection* connection() const { return con_; }
-
-private:
-  SvConnection* con_;
-};
-
-std::unique_ptr<ConnectionPort>& connectionPort() {
-  static std::unique_ptr<ConnectionPort> p;
-  return p;
-}
-
 // Sends the exception reply e to c at once (outside any request of c).
 void replyNow(Client* c, Exception const& e) {
   SvReplyPort* const port = SvObject::port();
@@ -139,12 +118,6 @@ void replyNow(Client* c, Exception const& e) {
 }  // namespace
 
 void Server::installRequests() {
-  if (ServerObject::object() == nullptr) new ServerObject;
-  if (svCon != nullptr) {
-    if (connectionPort() == nullptr || connectionPort()->connection() != svCon)
-      connectionPort() = std::make_unique<ConnectionPort>(svCon);
-    SvObject::setPort(connectionPort().get());
-  }
   installClientHooks();
   svcore::installCatalogHooks();
 }

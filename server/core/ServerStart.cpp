@@ -41,6 +41,21 @@ namespace {
 
 SysLog* sysLog = nullptr;
 
+// The server connection as the reply port of the server objects.
+class ConnectionPort : public SvReplyPort {
+public:
+  explicit ConnectionPort(SvConnection& c) : c_(c) {}
+  Connection& channel() override { return c_; }
+  void reply(int32_t clientId, int32_t status, int32_t result) override { c_.reply(clientId, status, result); }
+  void reply() override { c_.reply(); }
+  void getRemainder() override { c_.getRemainder(); }
+  void clear() override { c_.clear(); }
+
+private:
+  SvConnection& c_;
+};
+ConnectionPort* port = nullptr;
+
 bool isDirectory(String const& path) {
   struct stat st {};
   return !path.isNull() && stat(toCharPtr(path), &st) == 0 && S_ISDIR(st.st_mode);
@@ -194,10 +209,12 @@ void Server::startUp(ServerOptions const& o) {
     }
     svCon->setRunLog(runLog);
     SvObject::con = svCon;
-    installRequests();
+    port = new ConnectionPort(*svCon);
+    SvObject::setPort(port);
     svCon->setTrace(o.verboseLevel > 0 && o.foreground);
   }
   hkMsgBound = configFile->hkMsgBound();
+  installRequests();
 
   stateFile = new StateFile(configFile->stateFile());
   timeStamp.setUserId(0);
@@ -270,6 +287,9 @@ void Server::tearDown() {
   delete svCon;
   svCon = nullptr;
   SvObject::con = nullptr;
+  SvObject::setPort(nullptr);
+  delete port;
+  port = nullptr;
   OsFile::setHandler(nullptr);
   delete sysLog;
   sysLog = nullptr;
