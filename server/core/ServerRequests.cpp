@@ -412,6 +412,7 @@ long ServerObject::checkPoint(Client*) {
   *con >> flags;
   if (con->bad()) return -1;
   cpTime = true;
+  // No journal exists yet: active transactions always hold a checkpoint.
   bool const noJournal = true;
   bool const prevented = nProcessLock > 0 || (activeTrans > 0 && ((flags & 1) != 0 || noJournal));
   if (prevented) return (currCP & 1) | 16;
