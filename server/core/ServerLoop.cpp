@@ -127,7 +127,7 @@ void Server::execute() {
   for (;;) {
     int32_t oid = 0, msg = 0;
     int32_t cid = svCon->receive(oid, msg);
-    Exception::clear();
+    Exception::last(Exception(0));
     if (msg < 0 || msg >= kNMessages) {
       svCon->replyError(cid, MsgOutOfBounds(msg));
       continue;

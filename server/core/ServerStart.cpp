@@ -216,6 +216,7 @@ void Server::startUp(ServerOptions const& o) {
     svCon->setTrace(o.verboseLevel > 0 && o.foreground);
   }
   hkMsgBound = configFile->hkMsgBound();
+  installRequests();
 
   stateFile = new StateFile(configFile->stateFile());
   timeStamp.setUserId(0);
