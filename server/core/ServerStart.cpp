@@ -10,6 +10,7 @@
 #include <svcore/Server.h>
 
 #include <svcore/RunLog.h>
+#include <svcore/SchemaFiles.h>
 #include <svcore/ServerObject.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
@@ -163,6 +164,7 @@ void Server::startUp(ServerOptions const& o) {
     fatal("CANTRDDISKCONFIG", layoutFile);
   physLayout_sd = new PhysLayout(layoutFile);
   installClientHooks();
+  svcore::installCatalogHooks();
   if (!svcatalog::LockTables::initLocks(configFile->numLocks(), configFile->numNotifies()))
     fatal("CANTINITLKTABS");
   static char tmpdir[] = "TMPDIR=";
@@ -257,6 +259,7 @@ void Server::startUp(ServerOptions const& o) {
   ++timeStamp;
 
   if (!o.prevCheckpoint) {
+    svcore::unlinkUnUsedFiles();
     status_sd = 0;
     return;
   }

@@ -68,6 +68,8 @@ bool within(int sec, F pred) {
 // The number of clients GetClientsInfo reports.
 int32_t clientCount(RawClient& c) {
   RawReply r = c.request(kServerObj, DBM_GETCLIENTSINFO, {0});
+  if (!r.ok || r.status != 0)
+    ADD_FAILURE() << "GetClientsInfo: ok " << r.ok << " status " << r.status;
   return r.ok && r.status == 0 ? r.result : -1;
 }
 
@@ -189,7 +191,7 @@ TEST_F(ProcessTest, HostileRequestsGetErrorRepliesAndServingGoesOn) {
   RawClient b(sv.serverId());
   ASSERT_EQ(b.connect().status, 0);
   RawReply sch = createSchema(b, "bschema");
-  ASSERT_TRUE(sch.ok);
+  ASSERT_TRUE(sch.ok) << sv.log();
   ASSERT_EQ(sch.status, 0) << sv.log();
   int32_t foreignObject = sch.result;
 
