@@ -287,6 +287,8 @@ void Server::tearDown() {
   resetLoop();
   delete runLog;
   runLog = nullptr;
+  if (svCon)
+    svCon->awaitRepliesRead(2000);
   delete svCon;
   svCon = nullptr;
   SvObject::con = nullptr;

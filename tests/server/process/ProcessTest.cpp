@@ -396,7 +396,7 @@ TEST_F(ProcessTest, RecordedRunReplaysToTheSameSchemasAndDamageIsRefused) {
 
   // A damaged log: INVRUNLOG, exit 1.
   std::string bad = log;
-  bad[8] = 0;
+  bad[16] = 0;  // the marker of the first message item (after the start stamp)
   copy.write("demo.runlog", bad);
   zftest::RunResult r = replay.run({"-f", "-r", "demo"});
   EXPECT_EQ(r.status, 1);
