@@ -186,6 +186,9 @@ public:
   // Counts one request of type 1..6 (types 7 and 8 refreshed); only while
   // the server profiles.
   void profile(int32_t type);
+  // Counts one block read on the first Fetch statistic and adds `records`
+  // to its record total; only while the server profiles.
+  void countFetch(int32_t records);
   // The table's line of the method report; adds only the counts since the
   // last line to the schema's totals.
   void getMethInfo(String& s) override;
@@ -220,6 +223,18 @@ public:
                               uint32_t instId);
   // Deletes record recno (deferred when isDeferrable(lk)). recno or -1.
   virtual int32_t delRecordNo(Client* c, int32_t recno, LockObject* lk, bool optCheck);
+
+  // ---- record output (held requests, cursors, record reads) ----------------
+  // Record recno as its wire form: the number first when withReply (as the
+  // result word), then the instance id, the modification stamp, the
+  // creation stamp when the table keeps one, and every real field in field
+  // order. A number outside 1..highest in use sends nothing but -1 as the
+  // result when withReply; answers the number sent or -1.
+  int32_t sendRecord(Client* c, int32_t recno, bool withReply);
+  // The same prefix, then the listed fields in list order; nothing for a bad
+  // record number, a number naming no field or a virtual field (-1). No
+  // result word.
+  int32_t sendFields(int32_t const* fields, int32_t n, int32_t recno);
 
   // ---- svstore::IndexTable ----------------------------------------------
   SvTable* table() override { return this; }

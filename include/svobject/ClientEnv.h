@@ -49,6 +49,7 @@ public:
   static int32_t lockUnifyBound;     // record locks of a table that unify
   static int32_t lockUnifyPercent;   // 0..100 of a table's records; 0 off
   static int32_t pendLockNotifTime;  // seconds before a holder is told; 0 off
+  static int32_t lockWait;           // seconds a held lock wait lasts when asked
   // The server's name (a transaction led by it is marked as leader).
   static String serverName;
 

@@ -10,6 +10,7 @@ int32_t ClientEnv::locksPerClient = 256;
 int32_t ClientEnv::lockUnifyBound = 200;
 int32_t ClientEnv::lockUnifyPercent = 0;
 int32_t ClientEnv::pendLockNotifTime = 0;
+int32_t ClientEnv::lockWait = 120;
 String ClientEnv::serverName;
 Client* ClientEnv::head_ = nullptr;
 Client* ClientEnv::tail_ = nullptr;
@@ -71,6 +72,7 @@ void ClientEnv::reset() {
   lockUnifyBound = 200;
   lockUnifyPercent = 0;
   pendLockNotifTime = 0;
+  lockWait = 120;
   serverName = String();
   g_stamp = nullptr;
   hooks() = ClientHooks();
