@@ -11,6 +11,8 @@ int32_t ClientEnv::lockUnifyBound = 200;
 int32_t ClientEnv::lockUnifyPercent = 0;
 int32_t ClientEnv::pendLockNotifTime = 0;
 int32_t ClientEnv::lockWait = 120;
+int32_t ClientEnv::maxAttachsPerClient = 0;
+int32_t ClientEnv::transTimeOut = 0;
 String ClientEnv::serverName;
 Client* ClientEnv::head_ = nullptr;
 Client* ClientEnv::tail_ = nullptr;
@@ -73,6 +75,8 @@ void ClientEnv::reset() {
   lockUnifyPercent = 0;
   pendLockNotifTime = 0;
   lockWait = 120;
+  maxAttachsPerClient = 0;
+  transTimeOut = 0;
   serverName = String();
   g_stamp = nullptr;
   hooks() = ClientHooks();
