@@ -56,7 +56,6 @@ public:
   static int32_t lockUnifyBound;     // record locks of a table that unify
   static int32_t lockUnifyPercent;   // 0..100 of a table's records; 0 off
   static int32_t pendLockNotifTime;  // seconds before a holder is told; 0 off
-  static int32_t lockWait;           // seconds a held lock wait lasts when asked
   static int32_t maxAttachsPerClient;  // objects a client may attach; 0 no limit
   static int32_t transTimeOut;       // idle seconds before a transaction is aborted; 0 off
   // The server's name (a transaction led by it is marked as leader).

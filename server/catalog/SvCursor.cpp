@@ -1,7 +1,7 @@
 // Cursors over a key range of one index and their block reads.
 #include <svcatalog/SvCursor.h>
 
-#include <svcatalog/HeldRequests.h>
+#include <svcatalog/RequestEnv.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvTable.h>
 #include <sindex/SvIndex.h>
@@ -40,15 +40,15 @@ void copyCurrent(SvIndex* ix, std::vector<char>& to) {
 enum class Try { kDone, kWait, kError };
 
 Try tryLock(SvTable* t, Client* c, int32_t recno, int32_t mode) {
-  if ((mode & svcatalog::kModeNotify) != 0) {
+  if ((mode & SvTable::kModeNotify) != 0) {
     t->addNotify(c, recno);
   } else {
     svcatalog::LockObject* lk = nullptr;
     bool created = false;
-    bool const goesOn = t->applyLock(c, recno, svcatalog::lockTypeOf(mode, false),
-                                     (mode & svcatalog::kModeNoWait) != 0 ? 0 : -1,
-                                     (mode & svcatalog::kModeAcquire) != 0, &lk, created);
-    if (!goesOn && (mode & svcatalog::kModeAcquire) != 0) return Try::kWait;
+    bool const goesOn = t->applyLock(c, recno, uint16_t((mode & SvTable::kModeExclusive) != 0 ? 1 : 0),
+                                     (mode & SvTable::kModeNoWait) != 0 ? 0 : -1,
+                                     (mode & SvTable::kModeAcquire) != 0, &lk, created);
+    if (!goesOn && (mode & SvTable::kModeAcquire) != 0) return Try::kWait;
   }
   return Exception::last().code() != 0 ? Try::kError : Try::kDone;
 }
@@ -137,7 +137,7 @@ long SvCursor::setRange(Client* /*c*/) {
 }
 
 void SvCursor::freeRecords(Client* c) {
-  if ((rangeFlags_ & kKeepLocks) != 0 || (lockMode_ & svcatalog::kModeAcquire) == 0 || nLocked_ == 0) return;
+  if ((rangeFlags_ & kKeepLocks) != 0 || (lockMode_ & SvTable::kModeAcquire) == 0 || nLocked_ == 0) return;
   if (nLocked_ > 0) {
     index_->setKey(backKey_.data());
     for (int32_t r = index_->findKey(c, SvIndex::kExact | SvIndex::kNext); r > 0; r = index_->realNext(c)) {
@@ -161,7 +161,7 @@ long SvCursor::getNextBlock(Client* c) {
   bool const answered = g.exec(c);
   int32_t const result = con != nullptr ? con->retValue() : 0;
   if (!answered)
-    c->setPending(g, Client::STATE_BLK_LOCK, (rangeFlags_ & kGiveUp) != 0 ? ClientEnv::lockWait : -1);
+    c->setPending(g, Client::STATE_BLK_LOCK, (rangeFlags_ & kGiveUp) != 0 ? svcatalog::RequestEnv::services().lockWait() : -1);
   table_->countFetch(result < 0 ? -result : result);
   return result;
 }
@@ -172,7 +172,7 @@ long SvCursor::getPrevBlock(Client* c) {
   GetPrevBlock g(this);
   bool const answered = g.exec(c);
   if (!answered)
-    c->setPending(g, Client::STATE_BLK_LOCK, (rangeFlags_ & kGiveUp) != 0 ? ClientEnv::lockWait : -1);
+    c->setPending(g, Client::STATE_BLK_LOCK, (rangeFlags_ & kGiveUp) != 0 ? svcatalog::RequestEnv::services().lockWait() : -1);
   return con != nullptr ? con->retValue() : 0;
 }
 
@@ -254,8 +254,9 @@ bool GetNextBlock::exec(Client* c) {
   SvCursor* const cu = cursor_;
   SvIndex* const ix = cu->index_;
   Connection* const con = SvObject::con;
+  SvObject::reply(c, 0);
   con->setRetValue(0);
-  if ((cu->lockMode_ & svcatalog::kModeAcquire) != 0 && cu->nLocked_ != 0) cu->freeRecords(c);
+  if ((cu->lockMode_ & SvTable::kModeAcquire) != 0 && cu->nLocked_ != 0) cu->freeRecords(c);
   if (cu->recno_ == SvCursor::kPast) return true;
   ix->setKey(cu->nextKey_.data());
   cu->recno_ = ix->findKey(c, (cu->posFlags_ & 2) != 0 ? (SvIndex::kExact | SvIndex::kNext) : SvIndex::kNext);
@@ -267,8 +268,8 @@ bool GetNextBlock::exec(Client* c) {
       cu->recno_ = -1;
       break;
     }
-    if ((cu->lockMode_ & (svcatalog::kModeAcquire | svcatalog::kModeNoWait)) != 0) {
-      int32_t const mode = n == 0 ? cu->lockMode_ : (cu->lockMode_ | svcatalog::kModeNoWait);
+    if ((cu->lockMode_ & (SvTable::kModeAcquire | SvTable::kModeNoWait)) != 0) {
+      int32_t const mode = n == 0 ? cu->lockMode_ : (cu->lockMode_ | SvTable::kModeNoWait);
       Try const t = tryLock(cu->table_, c, cu->recno_, mode);
       if (n == 0 && t == Try::kWait) {
         con->setRetValue(0);
@@ -276,8 +277,9 @@ bool GetNextBlock::exec(Client* c) {
         return false;
       }
       if (n == 0 && t == Try::kError) {
+        SvObject::sendException(Exception::last());
         con->setRetValue(0);
-        if ((cu->lockMode_ & svcatalog::kModeAcquire) == 0) {
+        if ((cu->lockMode_ & SvTable::kModeAcquire) == 0) {
           // Step past the record whose test failed.
           copyCurrent(ix, cu->backKey_);
           cu->posFlags_ = (cu->posFlags_ | 4) & ~8;
@@ -304,7 +306,7 @@ bool GetNextBlock::exec(Client* c) {
     } else if (!cu->fields_.empty()) {
       sent = cu->table_->sendFields(cu->fields_.data(), int32_t(cu->fields_.size()), cu->recno_);
     } else {
-      sent = cu->table_->sendRecord(c, cu->recno_, false);
+      sent = cu->table_->sendRecord(c, cu->recno_);
     }
     if (sent != cu->recno_) {
       // A record the index names but the file does not hold: the block
@@ -325,7 +327,7 @@ bool GetNextBlock::exec(Client* c) {
     cu->recno_ = ix->realNext(c);
     if (--left == 0 || flushed || estimate > con->getCnt()) break;
   }
-  if (n > 0 && (cu->lockMode_ & svcatalog::kModeAcquire) != 0) cu->nLocked_ = n;
+  if (n > 0 && (cu->lockMode_ & SvTable::kModeAcquire) != 0) cu->nLocked_ = n;
   if (cu->recno_ == -1 || pastEnd(cu, ix, cu->toKey_.data())) cu->recno_ = SvCursor::kPast;
   if (n == 0) {
     ix->unLock();
@@ -343,8 +345,9 @@ bool GetPrevBlock::exec(Client* c) {
   SvCursor* const cu = cursor_;
   SvIndex* const ix = cu->index_;
   Connection* const con = SvObject::con;
+  SvObject::reply(c, 0);
   con->setRetValue(0);
-  if ((cu->lockMode_ & svcatalog::kModeAcquire) != 0 && cu->nLocked_ != 0) cu->freeRecords(c);
+  if ((cu->lockMode_ & SvTable::kModeAcquire) != 0 && cu->nLocked_ != 0) cu->freeRecords(c);
   if (cu->recno_ == SvCursor::kBefore) return true;
   ix->setKey(cu->backKey_.data());
   cu->recno_ = ix->findKey(c, (cu->posFlags_ & 8) != 0 ? (SvIndex::kExact | SvIndex::kPrev) : SvIndex::kPrev);
@@ -356,8 +359,8 @@ bool GetPrevBlock::exec(Client* c) {
       cu->recno_ = -1;
       break;
     }
-    if ((cu->lockMode_ & (svcatalog::kModeAcquire | svcatalog::kModeNoWait)) != 0) {
-      int32_t const mode = n == 0 ? cu->lockMode_ : (cu->lockMode_ | svcatalog::kModeNoWait);
+    if ((cu->lockMode_ & (SvTable::kModeAcquire | SvTable::kModeNoWait)) != 0) {
+      int32_t const mode = n == 0 ? cu->lockMode_ : (cu->lockMode_ | SvTable::kModeNoWait);
       Try const t = tryLock(cu->table_, c, cu->recno_, mode);
       if (n == 0 && t == Try::kWait) {
         con->setRetValue(0);
@@ -365,8 +368,9 @@ bool GetPrevBlock::exec(Client* c) {
         return false;
       }
       if (n == 0 && t == Try::kError) {
+        SvObject::sendException(Exception::last());
         con->setRetValue(0);
-        if ((cu->lockMode_ & svcatalog::kModeAcquire) == 0) {
+        if ((cu->lockMode_ & SvTable::kModeAcquire) == 0) {
           copyCurrent(ix, cu->nextKey_);
           cu->posFlags_ = (cu->posFlags_ | 1) & ~2;
           int32_t const r = ix->realPrev(c);
@@ -390,7 +394,7 @@ bool GetPrevBlock::exec(Client* c) {
     } else if (!cu->fields_.empty()) {
       sent = cu->table_->sendFields(cu->fields_.data(), int32_t(cu->fields_.size()), cu->recno_);
     } else {
-      sent = cu->table_->sendRecord(c, cu->recno_, false);
+      sent = cu->table_->sendRecord(c, cu->recno_);
     }
     if (sent != cu->recno_) {
       if (Exception::last().code() == 0) Exception::last(InvalidData("cursor record out of range"));
@@ -409,7 +413,7 @@ bool GetPrevBlock::exec(Client* c) {
     cu->recno_ = ix->realPrev(c);
     if (--left == 0 || flushed || estimate > con->getCnt()) break;
   }
-  if (n > 0 && (cu->lockMode_ & svcatalog::kModeAcquire) != 0) cu->nLocked_ = -n;
+  if (n > 0 && (cu->lockMode_ & SvTable::kModeAcquire) != 0) cu->nLocked_ = -n;
   if (cu->recno_ == -1 || beforeStart(cu, ix, cu->fromKey_.data())) cu->recno_ = SvCursor::kBefore;
   if (n == 0) {
     ix->unLock();

@@ -10,7 +10,6 @@ int32_t ClientEnv::locksPerClient = 256;
 int32_t ClientEnv::lockUnifyBound = 200;
 int32_t ClientEnv::lockUnifyPercent = 0;
 int32_t ClientEnv::pendLockNotifTime = 0;
-int32_t ClientEnv::lockWait = 120;
 int32_t ClientEnv::maxAttachsPerClient = 0;
 int32_t ClientEnv::transTimeOut = 0;
 String ClientEnv::serverName;
@@ -74,7 +73,6 @@ void ClientEnv::reset() {
   lockUnifyBound = 200;
   lockUnifyPercent = 0;
   pendLockNotifTime = 0;
-  lockWait = 120;
   maxAttachsPerClient = 0;
   transTimeOut = 0;
   serverName = String();

@@ -189,7 +189,7 @@ TEST_F(CursorTest, RangeThatFailsChangesNothingAndIsAnsweredNext) {
 
 TEST_F(CursorTest, LockingCursorFreesThePreviousBlock) {
   int32_t const flags = SvCursor::kFromIncl | SvCursor::kToIncl | SvCursor::kKeysOnly;
-  open(svcatalog::kModeAcquire | svcatalog::kModeExclusive, 5);
+  open(SvTable::kModeAcquire | SvTable::kModeExclusive, 5);
   ASSERT_EQ(setRange(flags, 1, 12).result, 0);
   ASSERT_EQ(next(&alice).result, 5);
   EXPECT_EQ(recordLocks(), 5);
@@ -205,7 +205,7 @@ TEST_F(CursorTest, LockingCursorFreesThePreviousBlock) {
   EXPECT_EQ(recordLocks(), 0);
 
   // With 0x800 the locks of each block stay.
-  open(svcatalog::kModeAcquire, 5);
+  open(SvTable::kModeAcquire, 5);
   ASSERT_EQ(setRange(flags | SvCursor::kKeepLocks, 1, 12).result, 0);
   ASSERT_EQ(next(&alice).result, 5);
   ASSERT_EQ(next(&alice).result, 5);
@@ -218,7 +218,7 @@ TEST_F(CursorTest, BlockWaitsForItsFirstRecordAndStopsBeforeALaterOne) {
   bool created = false;
   // Bob holds key 3 exclusively: alice's block stops before it.
   ASSERT_TRUE(current->applyLock(&bob, recOf[3], 1, 0, true, &lk, created));
-  open(svcatalog::kModeAcquire | svcatalog::kModeExclusive, 5);
+  open(SvTable::kModeAcquire | SvTable::kModeExclusive, 5);
   ASSERT_EQ(setRange(flags, 1, 12).result, 0);
   Reply const first = next(&alice);
   EXPECT_EQ(first.result, 2);
@@ -245,7 +245,7 @@ TEST_F(CursorTest, BlockWaitsForItsFirstRecordAndStopsBeforeALaterOne) {
   cursor->freeRecords(&alice);
   ASSERT_TRUE(current->applyLock(&bob, recOf[3], 1, 0, true, &lk, created));
   ASSERT_NE(lk, nullptr);
-  open(svcatalog::kModeNoWait | svcatalog::kModeExclusive, 5);
+  open(SvTable::kModeNoWait | SvTable::kModeExclusive, 5);
   ASSERT_EQ(setRange(flags, 3, 12).result, 0);
   Reply const refused = next(&alice);
   EXPECT_EQ(refused.result, 0);
@@ -295,10 +295,10 @@ TEST_F(CursorTest, GetRecordWaitsIsLockedAtOnceOrAnswers) {
     int32_t result;
     int32_t error;
   };
-  int32_t const x = svcatalog::kModeExclusive | SvIndex::kExact;
-  for (Case const k : {Case{x | svcatalog::kModeAcquire | svcatalog::kModeNoWait, true, -1, kExcLocked},
+  int32_t const x = SvTable::kModeExclusive | SvIndex::kExact;
+  for (Case const k : {Case{x | SvTable::kModeAcquire | SvTable::kModeNoWait, true, -1, kExcLocked},
                        Case{SvIndex::kExact, true, recOf[5], 0},  // no lock asked: read at once
-                       Case{x | svcatalog::kModeAcquire, false, 0, 0}}) {
+                       Case{x | SvTable::kModeAcquire, false, 0, 0}}) {
     SCOPED_TRACE(k.mode);
     GetRecord gr(current, 0, key, k.mode, 3, 0);
     bool answered = true;
