@@ -77,16 +77,16 @@ struct NewField {
 
 long SvSchema::attach(Client* c) {
   if (!RequestEnv::services().canAttach(c))
-    return pending() ? -1 : replyError(TooManyAttachs(0));
+    return pending() ? -1 : svcatalog::replyError(TooManyAttachs(0));
   int32_t kind = 0, info = 0;
   if (!readWord(kind) || !readWord(info))
-    return replyError(truncated("attach arguments"));
+    return svcatalog::replyError(truncated("attach arguments"));
   switch (kind) {
   case kKindTable: {
     int32_t create = 0;
     String name;
     if (!readWord(create) || !readString(name))
-      return replyError(truncated("table name"));
+      return svcatalog::replyError(truncated("table name"));
     SvTabRep* rep = findTabRep(name);
     if (create == 0)
       return rep != nullptr ? tableAttach(c, info, rep) : replyValue(-1);
@@ -108,9 +108,9 @@ long SvSchema::attach(Client* c) {
 long SvSchema::tableAttach(Client* c, int32_t info, SvTabRep* rep) {
   int32_t version = 0;
   if (!readWord(version))
-    return replyError(truncated("version"));
+    return svcatalog::replyError(truncated("version"));
   if (!RequestEnv::services().checkVersion(version))
-    return replyError(BadVersion(version));
+    return svcatalog::replyError(BadVersion(version));
   SvTable* t = rep->attachment(version);
   if (t == nullptr)
     t = new SvTable(rep, version);
@@ -177,9 +177,9 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
   String descr;
   int32_t flags = 0, size = 0, nFields = 0;
   if (!readString(descr) || !readWord(flags) || !readWord(size) || !readWord(nFields))
-    return replyError(truncated("table arguments"));
+    return svcatalog::replyError(truncated("table arguments"));
   if (nFields < 0 || nFields > SvTable::kMaxFields)
-    return replyError(InvalidData(String("a table has at most 255 fields")));
+    return svcatalog::replyError(InvalidData(String("a table has at most 255 fields")));
   // Every field is read and tried on a scratch table before anything is made.
   std::vector<NewField> fields(static_cast<size_t>(nFields));
   SvTabRep scratch(ObjectId(), String("scratch"), name_, 0, nFields, true);
@@ -187,27 +187,27 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
     String unused;
     if (!readString(f.name) || !readString(f.descr) || !readWord(f.dim) || !readWord(f.type) ||
         !readWord(f.sqlType) || !readWord(f.length) || !readWord(f.decimals) || !readWord(f.flags))
-      return replyError(truncated("field"));
+      return svcatalog::replyError(truncated("field"));
     f.deflt = std::make_unique<SvExpr>(nullptr, -1, nullptr);
     *SvObject::con >> *f.deflt;
     if (!readString(f.mask) || !readString(unused))
-      return replyError(truncated("field"));
+      return svcatalog::replyError(truncated("field"));
     if (f.deflt->isNull())
       f.deflt.reset();
     if (SvField::mkField(&scratch, 0, f.name, f.descr, nullptr, f.mask, f.length, f.decimals, f.type, f.sqlType,
                          TabFldFlags(f.flags), f.dim, nullptr, nullptr, nullptr, ObjectId(), String()) == nullptr)
-      return pending() ? -1 : replyError(InvalidData(String("field ") + f.name + " cannot be made"));
+      return pending() ? -1 : svcatalog::replyError(InvalidData(String("field ") + f.name + " cannot be made"));
   }
   if (oldRep != nullptr) {
     SvTable* old = oldRep->attachment(-1);
     if (old != nullptr && old->refCount() > 1)
-      return replyError(BeingUsed(old->refCount() - 1));
+      return svcatalog::replyError(BeingUsed(old->refCount() - 1));
     if (old != nullptr && !svcatalog::destructTable(c, old))
-      return pending() ? -1 : replyError(InvalidData(String("table ") + name + " cannot be replaced"));
+      return pending() ? -1 : svcatalog::replyError(InvalidData(String("table ") + name + " cannot be replaced"));
   }
   SvTable* t = svcatalog::consTable(c, this, name, descr, 0, TabFlags(flags), size);
   if (t == nullptr)
-    return pending() ? -1 : replyError(InvalidData(String("table ") + name + " cannot be made"));
+    return pending() ? -1 : svcatalog::replyError(InvalidData(String("table ") + name + " cannot be made"));
   SvTabRep* rep = t->tabRep();
   int32_t uid = c != nullptr ? c->uid() : 0;
   add(c, rep->oid(), const_cast<Privilege&>(rep->privileges()), uint16_t(uid), 1, 0x3FF, rep->isTemp());
@@ -239,22 +239,22 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
 long SvSchema::cursorAttach(Client* c) {
   int32_t mode = 0, id = 0, ind = 0, limit = 0;
   if (!readWord(mode) || !readWord(id) || !readWord(ind))
-    return replyAbort(c, truncated("cursor arguments"));
+    return svcatalog::replyAbort(c, truncated("cursor arguments"));
   SvTable* t = nullptr;
   if (GServObj::validObject(uint32_t(id)))
     if (SvObject* o = GServObj::object(uint32_t(id))->getSvObject())
       t = o->getTable();
   if (t == nullptr)
-    return replyAbort(c, InvalidTable(id));
+    return svcatalog::replyAbort(c, InvalidTable(id));
   if (!t->allowed(c, SvTable::kPrivRead))
-    return replyAbort(c, NoPrivilege(SvTable::kPrivRead, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(SvTable::kPrivRead, -1));
   if (t->index(ind) == nullptr)
-    return replyAbort(c, InvalidIndexNum(ind));
+    return svcatalog::replyAbort(c, InvalidIndexNum(ind));
   if (!readWord(limit))
-    return replyAbort(c, truncated("record limit"));
+    return svcatalog::replyAbort(c, truncated("record limit"));
   SvObject* cur = RequestEnv::services().newCursor(c, t, ind, mode, limit);
   if (cur == nullptr)
-    return pending() ? -1 : replyError(InvalidData(String("cursor refused")));
+    return pending() ? -1 : svcatalog::replyError(InvalidData(String("cursor refused")));
   RequestEnv::services().addObject(c, cur);
   return replyValue(long(cur->getId()));
 }
@@ -264,7 +264,7 @@ long SvSchema::cursorAttach(Client* c) {
 long SvSchema::detach(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return replyError(truncated("object id"));
+    return svcatalog::replyError(truncated("object id"));
   if (!GServObj::validObject(uint32_t(id)))
     return replyValue(-1);
   SvObject* o = GServObj::object(uint32_t(id))->getSvObject();
@@ -313,22 +313,22 @@ long SvSchema::drop(Client* c) {
   int32_t uid = c != nullptr ? c->uid() : 0;
   int32_t gid = c != nullptr ? c->gid() : 0;
   if (!allowed(uid, gid, 8))
-    return replyError(NoPrivilege(8, -1));
+    return svcatalog::replyError(NoPrivilege(8, -1));
   int32_t kind = 0;
   if (!readWord(kind))
-    return replyError(truncated("drop kind"));
+    return svcatalog::replyError(truncated("drop kind"));
   if (kind == kKindTable) {
     int32_t force = 0;
     String name;
     if (!readWord(force) || !readString(name))
-      return replyError(truncated("table name"));
+      return svcatalog::replyError(truncated("table name"));
     SvTabRep* rep = findTabRep(name);
     SvTable* t = rep != nullptr && !isCatalogRep(rep) ? rep->attachment(-1) : nullptr;
     if (t == nullptr)
       return replyValue(-1);
     int32_t holders = t->refCount();
     if (holders > 1 || (force == 0 && holders > 0))
-      return replyError(BeingUsed(holders));
+      return svcatalog::replyError(BeingUsed(holders));
     if (!svcatalog::destructTable(c, t))
       return pending() ? -1 : replyValue(-1);
     return replyValue(0);
@@ -346,24 +346,24 @@ long SvSchema::setPrivg(Client* c) {
   for (;;) {
     int32_t code = 0;
     if (!readWord(code))
-      return replyError(truncated("privilege code"));
+      return svcatalog::replyError(truncated("privilege code"));
     if (code == 0)
       break;
     if (code == 1) {
       Privilege list;
       *SvObject::con >> list;
       if (SvObject::con->bad())
-        return replyError(truncated("privilege list"));
+        return svcatalog::replyError(truncated("privilege list"));
       if (!updatePrivg(c, list))
         result = -1;
     } else if (code == 2) {
       String name;
       Privilege list;
       if (!readString(name))
-        return replyError(truncated("table name"));
+        return svcatalog::replyError(truncated("table name"));
       *SvObject::con >> list;
       if (SvObject::con->bad())
-        return replyError(truncated("privilege list"));
+        return svcatalog::replyError(truncated("privilege list"));
       SvTabRep* t = findTabRep(name);
       if (t == nullptr) {
         say(String("Could not find table ") + name);
@@ -374,7 +374,7 @@ long SvSchema::setPrivg(Client* c) {
     } else if (code == 3) {
       String to, from;
       if (!readString(to) || !readString(from))
-        return replyError(truncated("table names"));
+        return svcatalog::replyError(truncated("table names"));
       SvTabRep* a = findTabRep(to);
       SvTabRep* b = findTabRep(from);
       if (a == nullptr || b == nullptr) {
@@ -386,7 +386,7 @@ long SvSchema::setPrivg(Client* c) {
     } else if (code == 4) {
       int32_t owner = 0;
       if (!readWord(owner))
-        return replyError(truncated("owner"));
+        return svcatalog::replyError(truncated("owner"));
       int32_t uid = c != nullptr ? c->uid() : 0;
       if ((uid == owner_ || uid == 0) && updateData(c, descr_, owner))
         continue;

@@ -103,15 +103,15 @@ bool SvTable::usedByOthers() const { return refCount() > 1; }
 
 long SvTable::rename(Client* c) {
   if (structTab())
-    return replyError(NoPrivilege(kPrivUpdate, -1));
+    return svcatalog::replyError(NoPrivilege(kPrivUpdate, -1));
   if (usedByOthers())
-    return replyError(BeingUsed(refCount() - 1));
+    return svcatalog::replyError(BeingUsed(refCount() - 1));
   String name;
   if (!readString(name) || name.isNull())
-    return replyError(truncated("table name"));
+    return svcatalog::replyError(truncated("table name"));
   if (!rep_->updateData(c, name, rep_->phName(), rep_->descr(), rep_->flags(), rep_->size(), length(), 0,
                         String()))
-    return pending() ? -1 : replyError(InvalidData(String("table cannot be renamed")));
+    return pending() ? -1 : svcatalog::replyError(InvalidData(String("table cannot be renamed")));
   return replyValue(0);
 }
 
@@ -119,31 +119,31 @@ long SvTable::create(Client* c) {
   String name;
   int32_t flags = 0, nParts = 0;
   if (!readString(name) || !readWord(flags) || !readWord(nParts))
-    return replyError(truncated("index arguments"));
+    return svcatalog::replyError(truncated("index arguments"));
   return createIndex(c, name, flags, nParts);
 }
 
 long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t nParts) {
   if (structTab())
-    return replyError(NoPrivilege(8, -1));
+    return svcatalog::replyError(NoPrivilege(8, -1));
   if (nParts < 1 || nParts > kMaxKeyParts)
-    return replyError(InvalidData(String("bad key part count ") + toString(long(nParts))));
+    return svcatalog::replyError(InvalidData(String("bad key part count ") + toString(long(nParts))));
   // Every part is read and checked before the definition exists.
   std::vector<KeyPart> parts(size_t(nParts), KeyPart{});
   for (KeyPart& p : parts) {
     if (!readWord(p.field) || !readWord(p.flags) || !readWord(p.offset) || !readWord(p.length))
-      return replyError(truncated("key part"));
+      return svcatalog::replyError(truncated("key part"));
     if (p.field != -1 && (field(p.field) == nullptr || field(p.field)->isVirtual()))
-      return replyError(InvalidData(String("no field ") + toString(long(p.field)) + " in " + qualifiedName()));
+      return svcatalog::replyError(InvalidData(String("no field ") + toString(long(p.field)) + " in " + qualifiedName()));
   }
   bool named = !name.isNull() && name.length() > 0;
   if (named) {
     if (index(name) != nullptr)
       return replyValue(-1);
     if (!schemaAllows(this, c, 8))
-      return replyError(NoPrivilege(8, -1));
+      return svcatalog::replyError(NoPrivilege(8, -1));
   } else if (!schemaAllows(this, c, 2)) {
-    return replyError(NoPrivilege(2, -1));
+    return svcatalog::replyError(NoPrivilege(2, -1));
   }
   int32_t number = 0;
   while (number < nIndexSlots() && indexes_[size_t(number)] != nullptr)
@@ -151,7 +151,7 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
   IndFlags iflags = IndFlags(flags) & ~IndFlag::kIndep;
   SvIndRep* r = svcatalog::consIndex(c, rep_, number, named ? name : String(), 0, nParts, iflags);
   if (r == nullptr)
-    return pending() ? -1 : replyError(InvalidData(String("index cannot be made")));
+    return pending() ? -1 : svcatalog::replyError(InvalidData(String("index cannot be made")));
   bool primary = number == 0;
   int32_t keyLen = 0;
   TabFlags tflags = rep_->flags();
@@ -188,7 +188,7 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
     if (made == nullptr) {
       if (SvIndex* ix = index(number))
         svcatalog::destructIndex(c, ix);
-      return pending() ? -1 : replyError(InvalidData(String("key part cannot be made")));
+      return pending() ? -1 : svcatalog::replyError(InvalidData(String("key part cannot be made")));
     }
   }
   if (tflags != rep_->flags())
@@ -221,17 +221,17 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
 long SvTable::drop(Client* c) {
   int32_t n = 0;
   if (!readWord(n))
-    return replyError(truncated("index number"));
+    return svcatalog::replyError(truncated("index number"));
   if (structTab() || !schemaAllows(this, c, 8))
-    return replyError(NoPrivilege(8, -1));
+    return svcatalog::replyError(NoPrivilege(8, -1));
   SvIndex* ix = index(n);
   if (ix == nullptr)
-    return replyError(InvalidIndexNum(n));
+    return svcatalog::replyError(InvalidIndexNum(n));
   if (!ix->isTemporary()) {
     if (usedByOthers())
-      return replyError(BeingUsed(refCount() - 1));
+      return svcatalog::replyError(BeingUsed(refCount() - 1));
     if (!svcatalog::destructIndex(c, ix))
-      return pending() ? -1 : replyError(InvalidData(String("index cannot be dropped")));
+      return pending() ? -1 : svcatalog::replyError(InvalidData(String("index cannot be dropped")));
   } else if (!RequestEnv::services().delObject(ix->creator(), ix)) {
     svcatalog::destructIndex(c, ix);
   }
@@ -241,12 +241,12 @@ long SvTable::drop(Client* c) {
 long SvTable::insKey(Client* c) {
   int32_t n = 0;
   if (!readWord(n))
-    return replyError(truncated("index number"));
+    return svcatalog::replyError(truncated("index number"));
   SvIndex* ix = index(n);
   if (ix == nullptr)
-    return replyError(InvalidIndexNum(n));
+    return svcatalog::replyError(InvalidIndexNum(n));
   if (structTab() && c != nullptr)
-    return replyError(NoPrivilege(kPrivAdd, -1));
+    return svcatalog::replyError(NoPrivilege(kPrivAdd, -1));
   if (!ix->receiveKey(nullptr, false)) {
     if (!pending())
       Exception::last(InvalidData(String("bad key")));
@@ -254,9 +254,9 @@ long SvTable::insKey(Client* c) {
   }
   int32_t recno = 0;
   if (!readWord(recno))
-    return replyError(truncated("record number"));
+    return svcatalog::replyError(truncated("record number"));
   if (!liveRecord(c, recno))
-    return replyError(InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
+    return svcatalog::replyError(InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
                                   " is not in use"));
   if (ix->isDup())
     ix->setRecno(recno);
@@ -270,11 +270,11 @@ long SvTable::insKey(Client* c) {
 long SvTable::setAttrib(Client* c) {
   int32_t n = 0, bits = 0;
   if (!readWord(n) || !readWord(bits))
-    return replyError(truncated("attribute arguments"));
+    return svcatalog::replyError(truncated("attribute arguments"));
   if (n == -1 && (bits & ~0x10) != 0)
-    return replyError(InvalidData(String("only the table expression is set on the table itself")));
+    return svcatalog::replyError(InvalidData(String("only the table expression is set on the table itself")));
   if (structTab())
-    return replyError(NoPrivilege(kPrivUpdate, -1));
+    return svcatalog::replyError(NoPrivilege(kPrivUpdate, -1));
   SvField* f = n == -1 ? nullptr : field(n);
   long result = n != -1 && f == nullptr ? -1 : 0;
   if (bits & 1) {
@@ -287,24 +287,24 @@ long SvTable::setAttrib(Client* c) {
       check = std::make_unique<SvInList>(*SvObject::con);
       readString(enumName);
     } else if (kind != InCheck::NOCHECK) {
-      return replyError(InvalidData(String("bad check kind ") + toString(long(kind))));
+      return svcatalog::replyError(InvalidData(String("bad check kind ") + toString(long(kind))));
     }
     if (SvObject::con->bad())
-      return replyError(truncated("check"));
+      return svcatalog::replyError(truncated("check"));
     if (f != nullptr)
       svcatalog::updateInCheck(c, f, check.release(), enumName);
   }
   if (bits & 2) {
     std::unique_ptr<SvExpr> e;
     if (!readExpr(e))
-      return replyError(truncated("field expression"));
+      return svcatalog::replyError(truncated("field expression"));
     if (f != nullptr)
       svcatalog::updateExpression(c, f, e.release());
   }
   if (bits & 0x10) {
     std::unique_ptr<SvExpr> e;
     if (!readExpr(e))
-      return replyError(truncated("table expression"));
+      return svcatalog::replyError(truncated("table expression"));
     if (n == -1 || f != nullptr)
       rep_->updateExpression(c, e.release());
   }
@@ -312,21 +312,21 @@ long SvTable::setAttrib(Client* c) {
     ObjectId ref;
     *SvObject::con >> ref;
     if (SvObject::con->bad())
-      return replyError(truncated("object reference"));
+      return svcatalog::replyError(truncated("object reference"));
     if (f != nullptr && f->objectField() != nullptr)
       svcatalog::updateObjReference(c, f, ref);
   }
   if (bits & 4) {
     std::unique_ptr<SvExpr> e;
     if (!readExpr(e))
-      return replyError(truncated("default"));
+      return svcatalog::replyError(truncated("default"));
     if (f != nullptr)
       svcatalog::updateDeflt(c, f, e.release());
   }
   if (bits & 8) {
     String set;
     if (!readString(set))
-      return replyError(truncated("collating sequence"));
+      return svcatalog::replyError(truncated("collating sequence"));
     if (f != nullptr && f->stringField() != nullptr)
       svcatalog::updateCollateSet(c, f, svcatalog::CatalogEnv::findCollateSet(set));
   }
@@ -338,25 +338,25 @@ long SvTable::setAttrib(Client* c) {
 long SvTable::alter(Client* c) {
   int32_t id = 0, convert = 0;
   if (!readWord(id) || !readWord(convert))
-    return replyError(truncated("alter arguments"));
+    return svcatalog::replyError(truncated("alter arguments"));
   SvTable* other = tableOf(id);
   if (other == nullptr)
-    return replyError(InvalidObjectId(id));
+    return svcatalog::replyError(InvalidObjectId(id));
   if (other->schema() != schema() || other->tabRep() == rep_ || structTab() || other->structTab())
     return replyValue(-1);
   // The other table is destroyed when the identities are exchanged: nobody
   // else may hold it then, and this table must be free of other holders.
   if (other->usedByOthers())
-    return replyError(BeingUsed(other->refCount() - 1));
+    return svcatalog::replyError(BeingUsed(other->refCount() - 1));
   if (usedByOthers())
-    return replyError(BeingUsed(refCount() - 1));
+    return svcatalog::replyError(BeingUsed(refCount() - 1));
   if (other->nFields() > kMaxFields)
-    return replyError(InvalidData(String("a table has at most 255 fields")));
+    return svcatalog::replyError(InvalidData(String("a table has at most 255 fields")));
   std::vector<int32_t> map(size_t(rep_->nIndexSlots() + 1), -1);
   String msgs;
   int32_t r = rep_->alter(c, other->tabRep(), msgs, convert != 0, map.data());
   if (r == -1)
-    return replyError(CantConvertTable(msgs));
+    return svcatalog::replyError(CantConvertTable(msgs));
   if (r == 1) {
     if (SvObject::con != nullptr)
       for (int32_t v : map) {
@@ -373,13 +373,13 @@ long SvTable::alter(Client* c) {
 long SvTable::copy(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return replyError(truncated("object id"));
+    return svcatalog::replyError(truncated("object id"));
   SvTable* other = tableOf(id);
   if (other == nullptr || other == this)
-    return replyError(InvalidObjectId(id));
+    return svcatalog::replyError(InvalidObjectId(id));
   SvObject* job = RequestEnv::services().newCopy(c, this, other);
   if (job == nullptr)
-    return pending() ? -1 : replyError(InvalidObjectId(id));
+    return pending() ? -1 : svcatalog::replyError(InvalidObjectId(id));
   RequestEnv::services().addObject(c, job);
   return replyValue(long(job->getId()));
 }
@@ -387,20 +387,20 @@ long SvTable::copy(Client* c) {
 long SvTable::replace(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return replyError(truncated("object id"));
+    return svcatalog::replyError(truncated("object id"));
   SvTable* other = tableOf(id);
   if (other == nullptr || other->tabRep() == rep_ || other->schema() != schema() || other->structTab() ||
       structTab())
-    return replyError(InvalidObjectId(id));
+    return svcatalog::replyError(InvalidObjectId(id));
   if (other->usedByOthers())
-    return replyError(BeingUsed(other->refCount() - 1));
+    return svcatalog::replyError(BeingUsed(other->refCount() - 1));
   if (usedByOthers())
-    return replyError(BeingUsed(refCount() - 1));
+    return svcatalog::replyError(BeingUsed(refCount() - 1));
   String name = other->name();
   if (!svcatalog::destructTable(c, other))
-    return pending() ? -1 : replyError(InvalidObjectId(id));
+    return pending() ? -1 : svcatalog::replyError(InvalidObjectId(id));
   if (!rep_->updateData(c, name, rep_->phName(), rep_->descr(), rep_->flags(), rep_->size(), length(), 0,
                         String()))
-    return pending() ? -1 : replyError(InvalidData(String("table cannot take the name ") + name));
+    return pending() ? -1 : svcatalog::replyError(InvalidData(String("table cannot take the name ") + name));
   return replyValue(0);
 }

@@ -161,7 +161,7 @@ bool SvTable::liveRecord(Client* c, int32_t recno) {
 long SvTable::detach(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return replyError(truncated("object id"));
+    return svcatalog::replyError(truncated("object id"));
   if (!GServObj::validObject(uint32_t(id)))
     return replyValue(-1);
   SvObject* o = GServObj::object(uint32_t(id))->getSvObject();
@@ -219,10 +219,10 @@ long SvTable::getRecord(Client* c) {
   profile(GServObjStats::kGet);
   int32_t ind = 0, mode = 0, wait = 0, useDefault = 0, parts = 0;
   if (!readWord(ind) || !readWord(mode) || !readWord(wait) || !readWord(useDefault) || !readWord(parts))
-    return replyAbort(c, truncated("GetRecord arguments"));
+    return svcatalog::replyAbort(c, truncated("GetRecord arguments"));
   SvIndex* ix = index(ind);
   if (ix == nullptr)
-    return replyAbort(c, InvalidIndexNum(ind));
+    return svcatalog::replyAbort(c, InvalidIndexNum(ind));
   if (!receiveSearchKey(ix, mode, parts)) {
     ix->setNParts(0);
     return -1;
@@ -254,16 +254,16 @@ long SvTable::holdRequest(Client* c, std::function<long(Client*)> rerun, int32_t
     c->clearPendLock();
   if (c != nullptr && c->state() == Client::STATE_BLK_LOCK)
     c->chgState(Client::STATE_READY);
-  return replyAbort(c, DeadLock(String()));
+  return svcatalog::replyAbort(c, DeadLock(String()));
 }
 
 long SvTable::execGetRecord(Client* c, HeldRead const& req, bool& held) {
   held = false;
   if (!allowed(c, kPrivRead))
-    return replyAbort(c, NoPrivilege(kPrivRead, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(kPrivRead, -1));
   SvIndex* ix = index(req.index);
   if (ix == nullptr)
-    return replyAbort(c, InvalidIndexNum(req.index));
+    return svcatalog::replyAbort(c, InvalidIndexNum(req.index));
   if ((req.mode & (SvIndex::kFirst | SvIndex::kLast)) == 0 && !req.key.empty())
     std::memcpy(ix->getKey(), req.key.data(), req.key.size());
   ix->setNParts(req.parts);
@@ -313,7 +313,7 @@ long SvTable::freeRecord(Client* c) {
   }
   if (!allowed(c, kPrivRead)) {
     ix->setNParts(0);
-    return replyError(NoPrivilege(kPrivRead, -1));
+    return svcatalog::replyError(NoPrivilege(kPrivRead, -1));
   }
   int32_t recno = ix->findKey(c, mode);
   ix->setNParts(0);
@@ -326,7 +326,7 @@ long SvTable::freeRecord(Client* c) {
 long SvTable::lock(Client* c) {
   int32_t mode = 0, wait = 0, useDefault = 0;
   if (!readWord(mode) || !readWord(wait) || !readWord(useDefault))
-    return replyError(truncated("Lock arguments"));
+    return svcatalog::replyError(truncated("Lock arguments"));
   bool held = false;
   long r = execLockTable(c, mode, held);
   if (!held)
@@ -364,7 +364,7 @@ long SvTable::clear(Client* c) {
   // with the refusal, and the table stays free for others.
   if (!allowed(c, kPrivDel)) {
     rep_->freeTabLock(c);
-    return replyAbort(c, NoPrivilege(kPrivDel, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(kPrivDel, -1));
   }
   for (SvIndex* ix : indexes_)
     if (ix != nullptr)
@@ -381,7 +381,7 @@ long SvTable::clear(Client* c) {
 long SvTable::cardinal(Client*) {
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return replyError(NoIndexes());
+    return svcatalog::replyError(NoIndexes());
   if (version_ == -1)
     return replyValue(rep_->nReg());
   int32_t n = pk->count(false, nullptr, false, nullptr);
@@ -392,7 +392,7 @@ long SvTable::cardinal(Client*) {
 long SvTable::getInfo(Client*) {
   int32_t type = 0;
   if (!readWord(type))
-    return replyError(truncated("object type"));
+    return svcatalog::replyError(truncated("object type"));
   if (type != kObjectType)
     return replyValue(-1);
   if (SvObject::con != nullptr)
@@ -407,7 +407,7 @@ bool SvTable::readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& m
   if (hasIdInPKey()) {
     int32_t id = 0;
     if (!readWord(id)) {
-      replyAbort(c, truncated("instance id"));
+      svcatalog::replyAbort(c, truncated("instance id"));
       return false;
     }
     instId = uint32_t(id);
@@ -431,17 +431,17 @@ bool SvTable::readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& m
     }
   }
   if (SvObject::con->bad()) {
-    replyAbort(c, truncated("time stamps"));
+    svcatalog::replyAbort(c, truncated("time stamps"));
     return false;
   }
   if (!normal) {
     int32_t user = c != nullptr ? c->uid() : 0;
     if (user != 0 && user != schema()->owner()) {
-      replyAbort(c, NoPrivilege(kPrivAdd, -1));
+      svcatalog::replyAbort(c, NoPrivilege(kPrivAdd, -1));
       return false;
     }
     if (cStamp > now || mStamp > now || cStamp > mStamp) {
-      replyAbort(c, InvalidTimeStamp(qualifiedName(), cStamp.time(), mStamp.time(), now.time()));
+      svcatalog::replyAbort(c, InvalidTimeStamp(qualifiedName(), cStamp.time(), mStamp.time(), now.time()));
       return false;
     }
   }
@@ -451,12 +451,12 @@ bool SvTable::readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& m
 long SvTable::putRecord(Client* c) {
   profile(GServObjStats::kPut);
   if (SvObject::con == nullptr)
-    return replyAbort(c, truncated("record"));
+    return svcatalog::replyAbort(c, truncated("record"));
   uint32_t instId = 0;
   if (hasIdInPKey()) {
     int32_t id = 0;
     if (!readWord(id))
-      return replyAbort(c, truncated("instance id"));
+      return svcatalog::replyAbort(c, truncated("instance id"));
     instId = uint32_t(id);
   }
   TimeStamp cStamp;
@@ -470,7 +470,7 @@ long SvTable::putRecord(Client* c) {
     return replyAbortPending(c);
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return replyAbort(c, NoIndexes());
+    return svcatalog::replyAbort(c, NoIndexes());
   bool tookId = false;
   if (hasIdInPKey()) {
     if (instId == 0) {
@@ -501,7 +501,7 @@ long SvTable::putRecord(Client* c) {
       oldRec = found;
     } else {
       if (!allowed(c, kPrivUpdate))
-        return replyAbort(c, NoPrivilege(kPrivUpdate, -1));
+        return svcatalog::replyAbort(c, NoPrivilege(kPrivUpdate, -1));
       int32_t r = updateRecNo(c, found, false, lk, created, 0);
       if (r == -1)
         return replyAbortPending(c);
@@ -514,7 +514,7 @@ long SvTable::putRecord(Client* c) {
   if (!allowed(c, kPrivAdd)) {
     if (tookId)
       rep_->dropInstId();
-    return replyAbort(c, NoPrivilege(kPrivAdd, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(kPrivAdd, -1));
   }
   if (hasCreationStamp() && !hasStampInPKey())
     setCTimeStamp(StorageEnv::timeStamp);
@@ -536,7 +536,7 @@ long SvTable::putRecord(Client* c) {
 long SvTable::addRecord(Client* c) {
   int32_t normal = 0;
   if (!readWord(normal))
-    return replyAbort(c, truncated("normal flag"));
+    return svcatalog::replyAbort(c, truncated("normal flag"));
   return addCommon(c, normal != 0, false);
 }
 
@@ -544,7 +544,7 @@ long SvTable::addRecordTest(Client* c) { return addCommon(c, true, true); }
 
 long SvTable::addCommon(Client* c, bool normal, bool test) {
   if (SvObject::con == nullptr)
-    return replyAbort(c, truncated("record"));
+    return svcatalog::replyAbort(c, truncated("record"));
   TimeStamp cStamp, mStamp;
   uint32_t instId = 0;
   if (!readStamps(c, normal, cStamp, mStamp, instId))
@@ -557,7 +557,7 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
     return replyAbortPending(c);
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return replyAbort(c, NoIndexes());
+    return svcatalog::replyAbort(c, NoIndexes());
   setMTimeStamp(mStamp);
   if (hasIdInPKey())
     setRecInstId(instId);
@@ -565,7 +565,7 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
   int32_t found = pk->searchKey();
   if (!allowed(c, kPrivAdd)) {
     pk->unLock();
-    return replyAbort(c, NoPrivilege(kPrivAdd, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(kPrivAdd, -1));
   }
   LockObject* lk = nullptr;
   int32_t oldRec = -1;
@@ -579,7 +579,7 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
       pk->unLock();
       if (test)
         return replyValue(-1);
-      return replyAbort(c, DuplicatedKey(pk->qualifiedName(), keyText));
+      return svcatalog::replyAbort(c, DuplicatedKey(pk->qualifiedName(), keyText));
     }
     oldRec = found;
   }
@@ -606,13 +606,13 @@ long SvTable::delRecord(Client* c) {
   profile(GServObjStats::kDel);
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return replyAbort(c, NoIndexes());
+    return svcatalog::replyAbort(c, NoIndexes());
   if (!pk->receiveKey(nullptr, false)) {
     ensureError(String("bad key"));
     return replyAbortPending(c);
   }
   if (!allowed(c, kPrivDel))
-    return replyAbort(c, NoPrivilege(kPrivDel, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(kPrivDel, -1));
   int32_t found = pk->searchKey();
   pk->unLock();
   if (found == -1)
@@ -636,22 +636,22 @@ long SvTable::delRecord(Client* c) {
 
 long SvTable::updateRecord(Client* c) {
   if (!allowed(c, kPrivUpdate))
-    return replyAbort(c, NoPrivilege(kPrivUpdate, -1));
+    return svcatalog::replyAbort(c, NoPrivilege(kPrivUpdate, -1));
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return replyAbort(c, NoIndexes());
+    return svcatalog::replyAbort(c, NoIndexes());
   if (buffer() == nullptr)
-    return replyAbort(c, NoIndexes());
+    return svcatalog::replyAbort(c, NoIndexes());
   int32_t mode = 0;
   if (!readWord(mode))
-    return replyAbort(c, truncated("update mode"));
+    return svcatalog::replyAbort(c, truncated("update mode"));
   int32_t recno = -1;
   std::vector<char> save(buffer(), buffer() + recordLength());
   if (mode == 0) {
     if (!readWord(recno))
-      return replyAbort(c, truncated("record number"));
+      return svcatalog::replyAbort(c, truncated("record number"));
     if (!liveRecord(c, recno))
-      return replyAbort(c, InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
+      return svcatalog::replyAbort(c, InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
                                        " is not in use"));
     fillBuffer(recno);
     int32_t unused = 0;
@@ -670,7 +670,7 @@ long SvTable::updateRecord(Client* c) {
       char const* k = pk->getKey();
       pk->load(keyText, k);
       pk->unLock();
-      return replyAbort(c, KeyDoesNotExist(pk->qualifiedName(), keyText));
+      return svcatalog::replyAbort(c, KeyDoesNotExist(pk->qualifiedName(), keyText));
     }
     pk->unLock();
     fillBuffer(recno);
