@@ -148,6 +148,9 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 
 void Server::reset() {
   StorageEnv::reset();
+  closeProfile();
+  verb = 0;
+  dbgCpOffs = 0;
   // requests, clients, checkpoints
   corrupt = false;
   stopedBy = 0;

@@ -262,6 +262,8 @@ bool Server::houseKeeping(Client* spare) {
   }
   if (clientEventsFn)
     clientEventsFn();
+  if (profiling_sd)
+    profilePass();
   nMethodsSinceLast = 0;
   return work;
 }

@@ -250,6 +250,7 @@ void Server::startUp(ServerOptions const& o) {
   }
   ++timeStamp;
   lastTry = Time::now();
+  openProfile();
 
   if (!o.prevCheckpoint) {
     status_sd = 0;
@@ -270,6 +271,7 @@ Server* Server::make() { return new Server; }
 void Server::unmake(Server* s) { delete s; }
 
 void Server::tearDown() {
+  closeProfile();
   while (SvSchema* s = SvSchema::first())
     delete s;
   resetLoop();
