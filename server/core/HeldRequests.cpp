@@ -2,6 +2,8 @@
 // of the table and schema requests, and the resumers.
 #include <svcore/HeldRequests.h>
 
+#include <svcore/CopyTable.h>
+
 #include <svcatalog/RequestEnv.h>
 #include <svcatalog/SvCursor.h>
 #include <svcatalog/SvTable.h>
@@ -44,9 +46,15 @@ public:
       Exception::last(InvalidIndexNum(index));
       return nullptr;
     }
-    auto cursor = std::make_unique<SvCursor>(t, ix, mode, limit);
-    if (c != nullptr && !c->addObject(cursor.get())) return nullptr;
-    return cursor.release();
+    // The schema registers it with the client (addObject).
+    return new SvCursor(t, ix, mode, limit);
+  }
+  SvObject* newCopy(Client*, SvTable* from, SvTable* to) override {
+    if (from == nullptr || to == nullptr || from == to) {
+      Exception::last(InvalidData(String("table copy onto itself")));
+      return nullptr;
+    }
+    return new CopyTable(from, to);
   }
 };
 

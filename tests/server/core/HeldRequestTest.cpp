@@ -159,8 +159,9 @@ TEST_F(HeldRequestTest, CursorsComeFromTheCore) {
   ASSERT_NE(o, nullptr);
   ASSERT_NE(o->getCursor(), nullptr);
   EXPECT_EQ(o->getCursor()->maxRecs(), SvCursor::kPast);  // 0: no limit
+  services.addObject(&alice, o);
   EXPECT_GE(alice.findObject(o), 0);
-  EXPECT_TRUE(services.delObject(&alice, o));
+  EXPECT_TRUE(services.delObject(&alice, o));  // a temporary object goes with it
 }
 
 }  // namespace
