@@ -62,6 +62,12 @@ bool resumeClient(Client* c);
 // Every client of the wake-up list, first in first out.
 void resumeWakeUpClients();
 
+// Gives up every held lock wait whose time has come: without a transaction
+// the client is answered DeadLock (empty text) at once; with one, the
+// transaction is aborted with DeadLock and the client resumed, so the abort
+// cause is its answer. Run by every housekeeping pass.
+void giveUpWaits();
+
 // Installs the services of the table and schema requests and the two
 // resumers into the main loop and the checkpoint.
 void installHeldRequests();

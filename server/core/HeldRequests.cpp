@@ -112,11 +112,34 @@ void resumeWakeUpClients() {
   while (Client* const c = ClientEnv::wakeUpClient()) resumeClient(c);
 }
 
+void giveUpWaits() {
+  Time const now = Server::tStamp().time();
+  bool woken = false;
+  for (Client* const c : Server::clients) {
+    if (c == nullptr || c->state() != Client::STATE_BLK_LOCK) continue;
+    Time const& at = c->lockGiveUpTime();
+    if (at.isNull() || now < at) continue;
+    c->clearPendLock();
+    if (c->hasTrans() && !c->transAborted()) {
+      // The abort cause is the answer, sent when the client is resumed.
+      c->abortTrans(DeadLock(String()));
+      ClientEnv::addWakeUpClient(c);
+      woken = true;
+      continue;
+    }
+    c->clearPending();
+    SvObject::reply(c, DeadLock(String()));
+    if (SvReplyPort* const port = SvObject::port()) port->reply();
+  }
+  if (woken) resumeWakeUpClients();
+}
+
 void installHeldRequests() {
   static CoreServices services;
   svcatalog::RequestEnv::install(&services);
   Server::resumeClientsHook = resumeWakeUpClients;
   Server::resumeBeginHook = resumeClient;
+  Server::clientEventsFn = giveUpWaits;
 }
 
 }  // namespace svcore

@@ -100,6 +100,28 @@ TEST_F(HeldRequestTest, RecordReadWaitsForTheLockAndAnswersWhenItIsFreed) {
   EXPECT_EQ(current->findLock(5)->client, &alice);
 }
 
+TEST_F(HeldRequestTest, GiveUpAnswersDeadLock) {
+  Client* carol = new Client(105, "/bin/c", "", 7, 7, "node", "tty3", true);
+  Server::addClient(carol);
+  holdRecord(&bob, 5);
+  getRecord(carol, kWaitX, 3, 5);
+  ASSERT_NE(carol->pending(), nullptr);
+  svcore::giveUpWaits();  // not yet
+  EXPECT_TRUE(port.replies.empty());
+  Server::timeStamp = TimeStamp(Server::timeStamp.time() + 3);
+  svcore::giveUpWaits();
+  ASSERT_EQ(port.replies.size(), 1u);
+  EXPECT_EQ(port.replies[0].status, kExcDeadLock);
+  EXPECT_EQ(port.replies[0].result, -1);
+  EXPECT_EQ(carol->pending(), nullptr);
+  EXPECT_EQ(carol->state(), Client::STATE_READY);
+  EXPECT_EQ(carol->pendingLock(), nullptr);
+  // The holder frees the record: nobody is woken any more.
+  ASSERT_TRUE(current->freeLock(&bob, 5));
+  EXPECT_EQ(ClientEnv::wakeUpClient(), nullptr);
+  Server::delClient(carol);
+}
+
 TEST_F(HeldRequestTest, TableLockWaitsLikeARecordRead) {
   holdRecord(&bob, 2);
   serve(&alice, {uint32_t(SvTable::kModeAcquire | SvTable::kModeExclusive), 0, 0}, [&] { return current->lock(&alice); });
