@@ -33,6 +33,7 @@ namespace svcatalog {
 struct LockObject;
 }
 class PhysLayout;
+class CollateSet;
 class ProfileFile;
 class RunLog;
 class SvConnection;
@@ -381,6 +382,13 @@ public:
   // The Debug request's argument check: the warning and false when the
   // counts differ.
   static bool checkArgs(int32_t received, int32_t expected);
+  // The collation set of that name: loaded once from
+  // $DATADIR/<name>/<name>.cs and kept; null for an empty name, or with the
+  // warning "CANTFINDCOLLSET" and the file name when the file is missing or
+  // cannot be read.
+  static CollateSet* findCollateSet(String const& name);
+  // Every collation set loaded goes.
+  static void dropCollateSets();
 };
 
 namespace svcore {

@@ -149,6 +149,7 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 void Server::reset() {
   StorageEnv::reset();
   closeProfile();
+  dropCollateSets();
   verb = 0;
   dbgCpOffs = 0;
   // requests, clients, checkpoints

@@ -22,7 +22,11 @@
 #include <zfound/Connection.h>
 #include <zfound/Message.h>
 
+#include <zfound/CollateSet.h>
+
 #include <cstdlib>
+#include <memory>
+#include <unistd.h>
 
 ProfileFile* Server::profFile = nullptr;
 Time Server::lastProfile;
@@ -51,6 +55,44 @@ void Server::closeProfile() {
   delete profFile;
   profFile = nullptr;
   lastProfile = Time();
+}
+
+// ---- collation sets --------------------------------------------------------------
+
+namespace {
+
+std::vector<std::unique_ptr<CollateSet>>& collateSets() {
+  static std::vector<std::unique_ptr<CollateSet>> sets;
+  return sets;
+}
+
+std::vector<String>& collateNames() {
+  static std::vector<String> names;
+  return names;
+}
+
+}  // namespace
+
+CollateSet* Server::findCollateSet(String const& name) {
+  if (name.isNull() || name.length() == 0) return nullptr;
+  for (size_t i = 0; i < collateNames().size(); ++i)
+    if (cmp(collateNames()[i], name) == 0) return collateSets()[i].get();
+  char const* const dir = std::getenv("DATADIR");
+  String const file = String(dir != nullptr ? dir : "") + "/" + name + "/" + name + ".cs";
+  auto set = std::make_unique<CollateSet>(file);
+  if (::access(toCharPtr(file), F_OK) != 0 || !set->ok()) {
+    String const text = String(appMsg("CANTFINDCOLLSET", "CANTFINDCOLLSET")) + " " + file;
+    warning(String("%S"), &text);
+    return nullptr;
+  }
+  collateNames().push_back(name);
+  collateSets().push_back(std::move(set));
+  return collateSets().back().get();
+}
+
+void Server::dropCollateSets() {
+  collateSets().clear();
+  collateNames().clear();
 }
 
 // ---- the Debug request --------------------------------------------------------

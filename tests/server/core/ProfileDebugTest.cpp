@@ -8,6 +8,7 @@
 #include <svcore/ProfileFile.h>
 #include <svcore/ServerObject.h>
 #include <svobject/Client.h>
+#include <zfound/CollateSet.h>
 #include <zfound/LoopConnection.h>
 
 #include <fstream>
@@ -167,6 +168,18 @@ TEST_F(DebugTest, VerboseEchoesTheCommand) {
   debug("po", 0);
   EXPECT_FALSE(sawWarning("Server received debug"));
   EXPECT_TRUE(sawWarning("oid(1879048192): Server("));
+}
+
+TEST_F(DebugTest, CollationSetsLoadOnceOrWarn) {
+  tmp.write("data/es/es.cs", "a\tA\nb\nc\nch\nd\n");
+  zftest::ScopedEnv data("DATADIR", tmp.file("data"));
+  EXPECT_EQ(Server::findCollateSet(String()), nullptr);
+  CollateSet* const es = Server::findCollateSet("es");
+  ASSERT_NE(es, nullptr);
+  EXPECT_EQ(Server::findCollateSet("es"), es);  // loaded once
+  shown().clear();
+  EXPECT_EQ(Server::findCollateSet("xx"), nullptr);
+  EXPECT_TRUE(sawWarning(tmp.file("data") + "/xx/xx.cs"));
 }
 
 }  // namespace
