@@ -143,6 +143,31 @@ TEST_F(CursorTest, DirectionChangesAndWholeRecords) {
                                                 listed.body[6], listed.body[7], 4u, uint32_t(recOf[4])}));
 }
 
+TEST_F(CursorTest, BlockEndsBeforeItOutgrowsItsPart) {
+  // Parts of 16 words hold one whole record: the block ends after the
+  // record that filled the part (at most one part sent), and the next
+  // block goes on right after it.
+  open(0, 0);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl, 1, 12).result, 0);
+  int32_t sent = 0;
+  for (int round = 0; round < 12 && sent < 12; ++round) {
+    zftest::LoopPort small(16);
+    Exception::last(Exception(0));
+    cursor->getNextBlock(&alice);
+    ASSERT_TRUE(small.begun());
+    zftest::LoopPort::Reply const r = small.take();
+    int32_t const n = r.result < 0 ? -r.result : r.result;
+    ASSERT_GE(n, 1);
+    ASSERT_LE(n, 2);
+    ASSERT_GE(r.body.size(), 4u);
+    EXPECT_EQ(int32_t(r.body[3]), sent + 1);  // the id of its first record
+    EXPECT_EQ(int32_t(r.body.back()), recOf[sent + n]);
+    sent += n;
+    EXPECT_EQ(r.result < 0, sent == 12);
+  }
+  EXPECT_EQ(sent, 12);
+}
+
 TEST_F(CursorTest, Cardinal) {
   struct Case {
     int32_t flags, from, to, want;
