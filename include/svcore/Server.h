@@ -33,6 +33,8 @@ namespace svcatalog {
 struct LockObject;
 }
 class PhysLayout;
+class CollateSet;
+class ProfileFile;
 class RunLog;
 class SvConnection;
 class StateFile;
@@ -359,6 +361,33 @@ public:
   // Resumer of a held begin (the held-request layer installs it); true
   // when the request ran and replied.
   static bool (*resumeBeginHook)(Client* c);
+
+  // ---- held requests, cursors, copy, profile, debug ----
+  // The profile file while profiling (owned); null otherwise.
+  static ProfileFile* profFile;
+  // When the last profiling pass was written.
+  static Time lastProfile;
+  // Opens the configured profile file and writes its header; nothing when
+  // not profiling.
+  static void openProfile();
+  // A profiling pass once ProfileFrequency seconds have passed since the
+  // last one.
+  static void profilePass();
+  static void closeProfile();
+  // Debug tracing level ("von", "voff").
+  static int32_t verb;
+  // Checkpoint holds taken by the Debug command "cpoff" and not yet undone.
+  static int32_t dbgCpOffs;
+  // The Debug request's argument check: the warning and false when the
+  // counts differ.
+  static bool checkArgs(int32_t received, int32_t expected);
+  // The collation set of that name: loaded once from
+  // $DATADIR/<name>/<name>.cs and kept; null for an empty name, or with the
+  // warning "CANTFINDCOLLSET" and the file name when the file is missing or
+  // cannot be read.
+  static CollateSet* findCollateSet(String const& name);
+  // Every collation set loaded goes.
+  static void dropCollateSets();
 };
 
 namespace svcore {

@@ -45,6 +45,9 @@ public:
   long newVersion(Client* c) override;
   long getVersInfo(Client* c) override;
   long invalid(Client* c) override;
+  // The Debug request: a command and its argument count, then the
+  // arguments; answered 0 ("echo": 0 and the text).
+  long dbg(Client* c) override;
   using SvObject::execute;
   String name() const override;
   int32_t objectType() const override { return 1; }

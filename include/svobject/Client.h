@@ -16,6 +16,7 @@
 // notification times, null when both are.
 #pragma once
 
+#include <svobject/Coroutine.h>
 #include <zfound/Exception.h>
 #include <zfound/String.h>
 #include <zfound/Time.h>
@@ -137,6 +138,16 @@ public:
   // client outside a transaction only when it is the requester).
   bool workedLess(Client const* cl, Client const* requester) const;
 
+  // ---- held request ----
+  // Stores a copy of co (its clone) as the held request, sets the state to
+  // st and the lock give-up time to the server time plus seconds
+  // (saturating), or none when seconds is -1 (any negative value).
+  void setPending(Coroutine const& co, ClientState st, int32_t seconds);
+  // Back to ready, pending-lock notification cleared, held request deleted.
+  void clearPending();
+  // The held request, null when none.
+  Coroutine* pending() const { return pending_.get(); }
+
   // ---- time-outs ----
   // The time a held lock wait is given up; null for none.
   void lockGiveUp(Time const& t);
@@ -201,4 +212,5 @@ private:
   svcatalog::NotifyLock* notifyLocks_ = nullptr;
   int32_t nLocks_ = 0;
   std::unique_ptr<Transaction> trans_;
+  std::unique_ptr<Coroutine> pending_;
 };

@@ -148,6 +148,10 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 
 void Server::reset() {
   StorageEnv::reset();
+  closeProfile();
+  dropCollateSets();
+  verb = 0;
+  dbgCpOffs = 0;
   resetLoop();
   resetRequests();
   delete configFile;

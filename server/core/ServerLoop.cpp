@@ -281,6 +281,8 @@ bool Server::houseKeeping(Client* spare) {
       if (cl)
         eventAt(cl->nextEvent());
   }
+  if (profiling_sd)
+    profilePass();
   nMethodsSinceLast = 0;
   return work;
 }

@@ -9,6 +9,7 @@
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
 #include <svcore/Server.h>
+#include <svcore/HeldRequests.h>
 #include <svcore/ServerObject.h>
 
 #include <svcore/StateFile.h>
@@ -596,6 +597,7 @@ void Server::installClientHooks() {
   h.unifyLocks = unifyLocks;
   h.detachObject = detachObject;
   h.lostTrans = lostTransHook;
+  svcore::installHeldRequests();
 }
 
 void Server::unifyLocks(Client* c, svcatalog::LockObject*& lock) {

@@ -258,6 +258,7 @@ void Server::startUp(ServerOptions const& o) {
     }
   }
   ++timeStamp;
+  openProfile();
 
   if (!o.prevCheckpoint) {
     svcore::unlinkUnUsedFiles();
@@ -283,6 +284,7 @@ void Server::makeObject() {
 void Server::dropObject() { delete ServerObject::object(); }
 
 void Server::tearDown() {
+  closeProfile();
   while (SvSchema* s = SvSchema::first())
     delete s;
   resetLoop();

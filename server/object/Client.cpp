@@ -190,6 +190,18 @@ void Client::freeAllLocks(bool freeP) {
   pendLock_ = nullptr;
 }
 
+void Client::setPending(Coroutine const& co, ClientState st, int32_t seconds) {
+  pending_.reset(co.clone());
+  chgState(st);
+  lockGiveUp(seconds < 0 ? Time() : ClientEnv::stamp().time() + seconds);
+}
+
+void Client::clearPending() {
+  chgState(STATE_READY);
+  pendLockNotif(Time());
+  pending_.reset();
+}
+
 bool Client::workedLess(Client const* cl, Client const* requester) const {
   if (!ZF_ASSERT_TEXT(cl != nullptr, "cl != (0)")) return false;
   if (!trans_) return this == requester;
