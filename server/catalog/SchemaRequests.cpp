@@ -34,9 +34,9 @@ using svcatalog::replyValue;
 
 namespace {
 
-constexpr int32_t kKindTable = 32;
-constexpr int32_t kKindCursor = 64;
-constexpr int32_t kKindEnum = 4096;
+constexpr int32_t kAttachTable = 32;
+constexpr int32_t kAttachCursor = 64;
+constexpr int32_t kAttachEnum = 4096;
 // Bit of Attach's create word asking to replace an existing table.
 constexpr int32_t kReplace = 2;
 
@@ -82,7 +82,7 @@ long SvSchema::attach(Client* c) {
   if (!readWord(kind) || !readWord(info))
     return replyError(truncated("attach arguments"));
   switch (kind) {
-  case kKindTable: {
+  case kAttachTable: {
     int32_t create = 0;
     String name;
     if (!readWord(create) || !readString(name))
@@ -94,9 +94,9 @@ long SvSchema::attach(Client* c) {
       return rep != nullptr ? replyValue(-1) : tableCreate(c, nullptr, name);
     return rep != nullptr ? tableCreate(c, rep, name) : replyValue(-1);
   }
-  case kKindCursor:
+  case kAttachCursor:
     return cursorAttach(c);
-  case kKindEnum:
+  case kAttachEnum:
     return enumCreate(c);
   default:
     // An unknown kind is answered like Drop answers one.
@@ -317,7 +317,7 @@ long SvSchema::drop(Client* c) {
   int32_t kind = 0;
   if (!readWord(kind))
     return replyError(truncated("drop kind"));
-  if (kind == kKindTable) {
+  if (kind == kAttachTable) {
     int32_t force = 0;
     String name;
     if (!readWord(force) || !readString(name))
@@ -333,7 +333,7 @@ long SvSchema::drop(Client* c) {
       return pending() ? -1 : replyValue(-1);
     return replyValue(0);
   }
-  if (kind == kKindEnum) {
+  if (kind == kAttachEnum) {
     deleteEnums(c);
     return replyValue(0);
   }

@@ -96,6 +96,8 @@ struct KeyPart {
 
 // Most key parts an index takes.
 constexpr int32_t kMaxKeyParts = 32;
+// Key bytes of the object-id part (the record's instance id).
+constexpr int32_t kObjIdKeyLength = 4;
 
 }  // namespace
 
@@ -136,6 +138,27 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
     if (p.field != -1 && (field(p.field) == nullptr || field(p.field)->isVirtual()))
       return replyError(InvalidData(String("no field ") + toString(long(p.field)) + " in " + qualifiedName()));
   }
+  // The parts' places and the key length, known before the definition.
+  int32_t keyLen = 0;
+  for (KeyPart& p : parts) {
+    if (p.field == -1) {
+      p.offset = p.length = -1;
+      keyLen += kObjIdKeyLength;
+      continue;
+    }
+    SvField* f = field(p.field);
+    int32_t total = f->keyLength() * f->dim();
+    int32_t off = p.offset < 0 || p.offset >= total ? 0 : p.offset;
+    int32_t len = p.length < 1 || p.length > total - off ? total - off : p.length;
+    if (f->getType() == SvField::STRING && (off != 0 || len != total)) {
+      p.offset = off;
+      p.length = len;
+      keyLen += len;
+    } else {
+      p.offset = p.length = -1;
+      keyLen += total;
+    }
+  }
   bool named = !name.isNull() && name.length() > 0;
   if (named) {
     if (index(name) != nullptr)
@@ -149,42 +172,23 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
   while (number < nIndexSlots() && indexes_[size_t(number)] != nullptr)
     ++number;
   IndFlags iflags = IndFlags(flags) & ~IndFlag::kIndep;
-  SvIndRep* r = svcatalog::consIndex(c, rep_, number, named ? name : String(), 0, nParts, iflags);
+  SvIndRep* r = svcatalog::consIndex(c, rep_, number, named ? name : String(), keyLen, nParts, iflags);
   if (r == nullptr)
     return pending() ? -1 : replyError(InvalidData(String("index cannot be made")));
   bool primary = number == 0;
-  int32_t keyLen = 0;
   TabFlags tflags = rep_->flags();
   for (int32_t i = 0; i < nParts; ++i) {
     KeyPart const& p = parts[size_t(i)];
     IndFldFlags pflags = IndFldFlags(p.flags);
-    SvIndFld* made = nullptr;
-    if (p.field == -1) {
-      if (primary) {
-        pflags &= ~IndFldFlag::kNotNull;
+    SvField* f = p.field == -1 ? nullptr : field(p.field);
+    if (primary) {
+      pflags &= ~IndFldFlag::kNotNull;
+      if (f == nullptr)
         tflags |= TabFlag::kIdInPKey;
-      }
-      made = svcatalog::consIndField(c, r, i, nullptr, pflags, -1, -1);
-      if (made != nullptr)
-        keyLen += made->length();
-    } else {
-      SvField* f = field(p.field);
-      int32_t total = f->keyLength() * f->dim();
-      int32_t off = p.offset < 0 || p.offset >= total ? 0 : p.offset;
-      int32_t len = p.length < 1 || off + p.length > total ? total - off : p.length;
-      if (primary) {
-        pflags &= ~IndFldFlag::kNotNull;
-        if ((f->flags() & FldFlag::kCStamp) != 0)
-          tflags |= TabFlag::kStampInPKey;
-      }
-      if (f->getType() == SvField::STRING && (off != 0 || len != total)) {
-        made = svcatalog::consIndField(c, r, i, f, pflags, off, len);
-        keyLen += len;
-      } else {
-        made = svcatalog::consIndField(c, r, i, f, pflags, -1, -1);
-        keyLen += total;
-      }
+      else if ((f->flags() & FldFlag::kCStamp) != 0)
+        tflags |= TabFlag::kStampInPKey;
     }
+    SvIndFld* made = svcatalog::consIndField(c, r, i, f, pflags, p.offset, p.length);
     if (made == nullptr) {
       if (SvIndex* ix = index(number))
         svcatalog::destructIndex(c, ix);
