@@ -167,12 +167,6 @@ bool SvStringField::receiveSet(Connection* c, char* p, int32_t n) {
   *c >> s;
   if (c->bad()) return receiveFault(c);
   if (!countOk(n)) return false;
-  // A text longer than the field is refused, as a received record's is.
-  if (!s.isHighest() && !s.isNull() && int32_t(s.length()) > length_) {
-    invalid(String("text of ") + toString(long(s.length())) + " characters for a field of " +
-            toString(long(length_)));
-    return false;
-  }
   for (int32_t i = 0; i < n; ++i) storeText(p + i * (length_ + 1), s, length_, 1);
   return true;
 }

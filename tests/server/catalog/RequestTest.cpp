@@ -379,8 +379,6 @@ TEST_F(RequestTest, HostileNumbersAreAnsweredAndChangeNothing) {
        [&](Req& r) { r.w(1).w(9) << String(longText.c_str()); r.w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
       {"put: text longer than its field", t, kMsgPutRecord,
        [&](Req& r) { r.w(1) << String(longText.c_str()); r.w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
-      {"update: text longer than its field", t, kMsgUpdateRecord,
-       [&](Req& r) { r.w(1).w(1).w(1).w(4) << String(longText.c_str()); r.w(-1); }, -1, kExcInvalidData},
       {"ins key: index 9", t, kMsgInsKey, [](Req& r) { r.w(9).w(1).w(1); }, -1, kExcInvalidIndexNum},
       {"ins key: record -1", t, kMsgInsKey, [](Req& r) { r.w(0).w(77).w(-1); }, -1, kExcInvalidData},
       {"ins key: record 500", t, kMsgInsKey, [](Req& r) { r.w(0).w(77).w(500); }, -1, kExcInvalidData},
