@@ -189,6 +189,9 @@ public:
   // Counts one request of type 1..6 (types 7 and 8 refreshed); only while
   // the server profiles.
   void profile(int32_t type);
+  // Counts one block read on the first Fetch statistic and adds `records`
+  // to its record total; only while the server profiles.
+  void countFetch(int32_t records);
   // The table's line of the method report; adds only the counts since the
   // last line to the schema's totals.
   void getMethInfo(String& s) override;

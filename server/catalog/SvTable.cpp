@@ -281,6 +281,17 @@ void SvTable::unlink() {
 
 // ---- statistics -----------------------------------------------------------------------------
 
+void SvTable::countFetch(int32_t records) {
+  if (!StorageEnv::profiling_sd)
+    return;
+  for (auto& st : getSObjs())
+    if (st->statType() == GServObjStats::kFetch) {
+      st->nTimes(1);
+      st->extraInfo(records);
+      return;
+    }
+}
+
 void SvTable::profile(int32_t type) {
   if (!StorageEnv::profiling_sd)
     return;

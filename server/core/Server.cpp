@@ -147,6 +147,14 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 
 void Server::reset() {
   StorageEnv::reset();
+  // requests, clients, checkpoints
+  corrupt = false;
+  stopedBy = 0;
+  clevel_ = -1;
+  nTrans_ = 0;
+  transSerial = 0;
+  nextClientEvent = Time();
+  resumeBeginHook = nullptr;
   delete configFile;
   configFile = nullptr;
   delete stateFile;

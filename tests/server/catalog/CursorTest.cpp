@@ -1,0 +1,335 @@
+// Cursors and held record reads over the fixture table: block replies in
+// both directions, counting, a range that cannot be read, locking cursors,
+// index building, and requests held for a lock and resumed.
+#include "TableFixture.h"
+
+#include <svcatalog/HeldRequests.h>
+#include <svcatalog/SvCursor.h>
+#include <zfound/LoopConnection.h>
+
+#include <cstring>
+#include <functional>
+
+namespace tabletest {
+namespace {
+
+using svcatalog::GetRecord;
+
+// One request: its result word and the body words it wrote.
+struct Reply {
+  int32_t result;
+  std::vector<uint32_t> body;
+};
+
+class CursorTest : public TableTest {
+protected:
+  void SetUp() override {
+    TableTest::SetUp();
+    Exception::init(true);
+    makeTable();
+    static char const* const names[] = {"n01", "n02", "n03", "n04", "n05", "n06",
+                                        "n07", "n08", "n09", "n10", "n11", "n12"};
+    // Keys 1..12 added out of order so record numbers differ from keys.
+    for (int32_t id : {7, 1, 12, 3, 9, 5, 2, 11, 4, 8, 10, 6}) {
+      std::string code = "c" + std::to_string(id);
+      ASSERT_GT(add(id, names[id - 1], code.c_str()), 0);
+      recOf[id] = current->getLast();
+    }
+  }
+  void TearDown() override {
+    delete cursor;
+    cursor = nullptr;
+    SvObject::con = nullptr;
+    TableTest::TearDown();
+  }
+
+  // Runs fn with `in` as the request's words on a fresh loop connection.
+  Reply run(std::vector<uint32_t> const& in, std::function<long()> const& fn) {
+    LoopConnection loop;
+    loop.feed(in);
+    SvObject::con = &loop;
+    Exception::last(Exception(0));
+    long const r = fn();
+    Reply out{loop.retValue(), loop.words()};
+    EXPECT_EQ(long(out.result), r);
+    SvObject::con = nullptr;
+    return out;
+  }
+  void open(int32_t lockMode, int32_t maxRecs) {
+    delete cursor;
+    cursor = new SvCursor(current, current->index(0), lockMode, maxRecs);
+  }
+  Reply setRange(int32_t flags, int32_t from, int32_t to, std::vector<int32_t> fields = {}) {
+    std::vector<uint32_t> in{uint32_t(flags), uint32_t(fields.size())};
+    for (int32_t f : fields) in.push_back(uint32_t(f));
+    in.push_back(uint32_t(from));
+    in.push_back(uint32_t(to));
+    return run(in, [&] { return cursor->setRange(&alice); });
+  }
+  Reply next(Client* c) { return run({}, [&] { return cursor->getNextBlock(c); }); }
+  Reply prev(Client* c) { return run({}, [&] { return cursor->getPrevBlock(c); }); }
+  // The keys of a keys-only block (key word, record number word per record).
+  std::vector<int32_t> keysOf(Reply const& r) {
+    std::vector<int32_t> keys;
+    for (size_t i = 0; i + 1 < r.body.size(); i += 2) {
+      keys.push_back(int32_t(r.body[i]));
+      EXPECT_EQ(int32_t(r.body[i + 1]), recOf[int32_t(r.body[i])]) << "record number of key " << r.body[i];
+    }
+    return keys;
+  }
+
+  std::map<int32_t, int32_t> recOf;  // key -> record number
+  SvCursor* cursor = nullptr;
+};
+
+std::vector<int32_t> range(int32_t a, int32_t b) {
+  std::vector<int32_t> v;
+  for (int32_t i = a; a <= b ? i <= b : i >= b; a <= b ? ++i : --i) v.push_back(i);
+  return v;
+}
+
+TEST_F(CursorTest, BlocksForwardAndBackward) {
+  struct Case {
+    int32_t flags;
+    bool forward;
+    std::vector<int32_t> results;
+    std::vector<std::vector<int32_t>> keys;
+  };
+  int32_t const all = SvCursor::kFromIncl | SvCursor::kToIncl | SvCursor::kKeysOnly;
+  std::vector<Case> const cases = {
+      {all, true, {5, 5, -2, 0}, {range(1, 5), range(6, 10), range(11, 12), {}}},
+      {all | SvCursor::kAtEnd, false, {5, 5, -2, 0}, {range(12, 8), range(7, 3), range(2, 1), {}}},
+      // At the end, forward reading has nothing left.
+      {all | SvCursor::kAtEnd, true, {0}, {{}}},
+  };
+  for (Case const& k : cases) {
+    SCOPED_TRACE(k.flags);
+    open(0, 5);
+    ASSERT_EQ(setRange(k.flags, 1, 12).result, 0);
+    for (size_t i = 0; i < k.results.size(); ++i) {
+      Reply const r = k.forward ? next(&alice) : prev(&alice);
+      EXPECT_EQ(r.result, k.results[i]) << "block " << i;
+      EXPECT_EQ(keysOf(r), k.keys[i]) << "block " << i;
+    }
+  }
+}
+
+TEST_F(CursorTest, DirectionChangesAndWholeRecords) {
+  open(0, 5);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl | SvCursor::kKeysOnly, 1, 12).result, 0);
+  EXPECT_EQ(keysOf(next(&alice)), range(1, 5));
+  EXPECT_EQ(keysOf(next(&alice)), range(6, 10));
+  // Backwards from the first record of the last block.
+  Reply const back = prev(&alice);
+  EXPECT_EQ(back.result, -5);
+  EXPECT_EQ(keysOf(back), range(5, 1));
+  EXPECT_EQ(keysOf(next(&alice)), range(6, 10));  // after the highest of that block
+
+  // Whole records: instance id, stamp (2 words), then the five fields.
+  open(0, 0);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl, 3, 4).result, 0);
+  Reply const whole = next(&alice);
+  ASSERT_EQ(whole.result, -2);
+  ASSERT_FALSE(whole.body.empty());
+  EXPECT_EQ(int32_t(whole.body[3]), 3);  // the id field after the prefix
+  EXPECT_EQ(int32_t(whole.body.back()), recOf[4]);
+  // A field list: prefix and the id only, per record.
+  open(0, 0);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl, 3, 4, {0}).result, 0);
+  Reply const listed = next(&alice);
+  ASSERT_EQ(listed.result, -2);
+  EXPECT_EQ(listed.body, (std::vector<uint32_t>{uint32_t(current->recInstId(recOf[3])), listed.body[1], listed.body[2],
+                                                3u, uint32_t(recOf[3]), uint32_t(current->recInstId(recOf[4])),
+                                                listed.body[6], listed.body[7], 4u, uint32_t(recOf[4])}));
+}
+
+TEST_F(CursorTest, Cardinal) {
+  struct Case {
+    int32_t flags, from, to, want;
+  };
+  int32_t const inc = SvCursor::kFromIncl | SvCursor::kToIncl;
+  for (Case const k : {Case{inc, 1, 12, 12}, Case{inc, 3, 6, 4}, Case{0, 3, 6, 2}, Case{inc, 13, 20, 0}}) {
+    open(0, 5);
+    ASSERT_EQ(setRange(k.flags, k.from, k.to).result, 0);
+    EXPECT_EQ(run({}, [&] { return cursor->cardinal(&alice); }).result, k.want) << k.from << ".." << k.to;
+  }
+}
+
+TEST_F(CursorTest, RangeThatFailsChangesNothingAndIsAnsweredNext) {
+  int32_t const flags = SvCursor::kFromIncl | SvCursor::kToIncl | SvCursor::kKeysOnly;
+  struct Case {
+    char const* what;
+    std::vector<uint32_t> words;
+  };
+  std::vector<Case> const cases = {
+      {"no such field", {uint32_t(flags), 1, 99, 1, 12}},
+      {"negative field", {uint32_t(flags), 1, uint32_t(-1), 1, 12}},
+      {"huge list", {uint32_t(flags), 0x7fffffff}},
+      {"keys missing", {uint32_t(flags), 0}},
+  };
+  for (Case const& k : cases) {
+    SCOPED_TRACE(k.what);
+    open(0, 5);
+    ASSERT_EQ(setRange(flags, 1, 12).result, 0);
+    ASSERT_EQ(keysOf(next(&alice)), range(1, 5));
+    EXPECT_EQ(run(k.words, [&] { return cursor->setRange(&alice); }).result, -1);
+    // The next request answers the error; the one after goes on where the
+    // cursor was.
+    Reply const answered = next(&alice);
+    EXPECT_EQ(answered.result, -1);
+    EXPECT_TRUE(answered.body.empty());
+    EXPECT_EQ(Exception::last().code(), kExcInvalidData);
+    EXPECT_EQ(keysOf(next(&alice)), range(6, 10));
+    // Cardinal answers it the same way.
+    EXPECT_EQ(run(k.words, [&] { return cursor->setRange(&alice); }).result, -1);
+    EXPECT_EQ(run({}, [&] { return cursor->cardinal(&alice); }).result, -1);
+    EXPECT_EQ(run({}, [&] { return cursor->cardinal(&alice); }).result, 12);
+  }
+}
+
+TEST_F(CursorTest, LockingCursorFreesThePreviousBlock) {
+  int32_t const flags = SvCursor::kFromIncl | SvCursor::kToIncl | SvCursor::kKeysOnly;
+  open(SvTable::kModeAcquire | SvTable::kModeExclusive, 5);
+  ASSERT_EQ(setRange(flags, 1, 12).result, 0);
+  ASSERT_EQ(next(&alice).result, 5);
+  EXPECT_EQ(recordLocks(), 5);
+  EXPECT_EQ(cursor->nLocked(), 5);
+  ASSERT_EQ(next(&alice).result, 5);
+  EXPECT_EQ(recordLocks(), 5);
+  EXPECT_NE(current->findLock(recOf[6]), nullptr);
+  EXPECT_EQ(current->findLock(recOf[1]), nullptr);
+  ASSERT_EQ(prev(&alice).result, -5);
+  EXPECT_EQ(recordLocks(), 5);
+  EXPECT_EQ(cursor->nLocked(), -5);
+  cursor->freeRecords(&alice);
+  EXPECT_EQ(recordLocks(), 0);
+
+  // With 0x800 the locks of each block stay.
+  open(SvTable::kModeAcquire, 5);
+  ASSERT_EQ(setRange(flags | SvCursor::kKeepLocks, 1, 12).result, 0);
+  ASSERT_EQ(next(&alice).result, 5);
+  ASSERT_EQ(next(&alice).result, 5);
+  EXPECT_EQ(recordLocks(), 10);
+}
+
+TEST_F(CursorTest, BlockWaitsForItsFirstRecordAndStopsBeforeALaterOne) {
+  int32_t const flags = SvCursor::kFromIncl | SvCursor::kToIncl | SvCursor::kKeysOnly;
+  LockObject* lk = nullptr;
+  bool created = false;
+  // Bob holds key 3 exclusively: alice's block stops before it.
+  ASSERT_TRUE(current->applyLock(&bob, recOf[3], 1, 0, true, &lk, created));
+  open(SvTable::kModeAcquire | SvTable::kModeExclusive, 5);
+  ASSERT_EQ(setRange(flags, 1, 12).result, 0);
+  Reply const first = next(&alice);
+  EXPECT_EQ(first.result, 2);
+  EXPECT_EQ(keysOf(first), range(1, 2));
+  EXPECT_EQ(Exception::last().code(), 0);
+  // The next block starts at key 3 and must wait: held, no answer.
+  Reply const held = next(&alice);
+  EXPECT_EQ(held.result, 0);
+  EXPECT_TRUE(held.body.empty());
+  ASSERT_NE(alice.pending(), nullptr);
+  EXPECT_EQ(alice.state(), Client::STATE_BLK_LOCK);
+  EXPECT_TRUE(alice.lockGiveUpTime().isNull());  // no give-up without 0x100
+  // Bob frees the record: alice is woken and her block answers.
+  ASSERT_TRUE(current->freeLock(&bob, recOf[3]));
+  ASSERT_EQ(ClientEnv::wakeUpClient(), &alice);
+  Reply const resumed = run({}, [&] { return alice.pending()->resume(&alice) ? SvObject::con->retValue() : -99; });
+  EXPECT_EQ(resumed.result, 5);
+  EXPECT_EQ(keysOf(resumed), range(3, 7));
+  alice.clearPending();
+  EXPECT_EQ(alice.state(), Client::STATE_READY);
+
+  // A test-only cursor (bit 0x2 without 0x1) gets the error with result 0
+  // and steps past the record.
+  cursor->freeRecords(&alice);
+  ASSERT_TRUE(current->applyLock(&bob, recOf[3], 1, 0, true, &lk, created));
+  ASSERT_NE(lk, nullptr);
+  open(SvTable::kModeNoWait | SvTable::kModeExclusive, 5);
+  ASSERT_EQ(setRange(flags, 3, 12).result, 0);
+  Reply const refused = next(&alice);
+  EXPECT_EQ(refused.result, 0);
+  EXPECT_EQ(Exception::last().code(), kExcLocked);
+  EXPECT_EQ(keysOf(next(&alice)), range(4, 8));
+}
+
+TEST_F(CursorTest, BuildFillsAnotherIndexInBatches) {
+  SvIndex* const target = current->index(2);  // bycode
+  open(0, 5);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl, 1, 12).result, 0);
+  // The own index and a missing one are refused.
+  EXPECT_EQ(run({0, 1}, [&] { return cursor->build(&alice); }).result, -1);
+  EXPECT_EQ(run({9, 1}, [&] { return cursor->build(&alice); }).result, -1);
+  EXPECT_EQ(run({uint32_t(-3), 1}, [&] { return cursor->build(&alice); }).result, -1);
+  // Batch size 1024 / key length 6: all twelve at once, emptied first.
+  EXPECT_EQ(run({2, 1}, [&] { return cursor->build(&alice); }).result, -12);
+  EXPECT_EQ(run({2, 1}, [&] { return cursor->build(&alice); }).result, 0);
+  EXPECT_EQ(target->count(false, nullptr, false, nullptr), 12);
+  target->unLock();
+  EXPECT_TRUE(target->verify(true));
+  // Without clearing, the keys are already there: the duplicate is the
+  // answer and the index stays whole.
+  open(0, 5);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl, 1, 12).result, 0);
+  EXPECT_EQ(run({2, 0}, [&] { return cursor->build(&alice); }).result, -1);
+  EXPECT_EQ(Exception::last().code(), kExcDuplicatedKey);
+  EXPECT_EQ(target->count(false, nullptr, false, nullptr), 12);
+  target->unLock();
+}
+
+// ---- held record reads --------------------------------------------------------------------------
+
+TEST_F(CursorTest, GetRecordWaitsIsLockedAtOnceOrAnswers) {
+  LockObject* lk = nullptr;
+  bool created = false;
+  ASSERT_TRUE(current->applyLock(&bob, recOf[5], 1, 0, true, &lk, created));
+  char key[4];
+  SvIndex* const pk = current->index(0);
+  image(5, "n05", "c5");
+  pk->buildKey(current->buffer(), 0);
+  std::memcpy(key, pk->getKey(), 4);
+
+  struct Case {
+    int32_t mode;
+    bool answered;
+    int32_t result;
+    int32_t error;
+  };
+  int32_t const x = SvTable::kModeExclusive | SvIndex::kExact;
+  for (Case const k : {Case{x | SvTable::kModeAcquire | SvTable::kModeNoWait, true, -1, kExcLocked},
+                       Case{SvIndex::kExact, true, recOf[5], 0},  // no lock asked: read at once
+                       Case{x | SvTable::kModeAcquire, false, 0, 0}}) {
+    SCOPED_TRACE(k.mode);
+    GetRecord gr(current, 0, key, k.mode, 3, 0);
+    bool answered = true;
+    Reply const r = run({}, [&] {
+      answered = gr.exec(&alice);
+      if (!answered) alice.setPending(gr, Client::STATE_BLK_LOCK, gr.seconds());
+      return SvObject::con->retValue();
+    });
+    EXPECT_EQ(answered, k.answered);
+    EXPECT_EQ(r.result, k.result);
+    EXPECT_EQ(Exception::last().code(), k.error);
+  }
+  // Held with a give-up time three seconds on; bob frees, alice resumes.
+  ASSERT_NE(alice.pending(), nullptr);
+  EXPECT_EQ(alice.lockGiveUpTime(), ClientEnv::stamp().time() + 3);
+  ASSERT_TRUE(current->freeLock(&bob, recOf[5]));
+  ASSERT_EQ(ClientEnv::wakeUpClient(), &alice);
+  Reply const r = run({}, [&] { return alice.pending()->resume(&alice) ? SvObject::con->retValue() : -99; });
+  EXPECT_EQ(r.result, recOf[5]);
+  ASSERT_GE(r.body.size(), 4u);
+  EXPECT_EQ(int32_t(r.body[3]), 5);
+  alice.clearPending();
+  EXPECT_NE(current->findLock(recOf[5]), nullptr);  // alice holds it now
+}
+
+TEST_F(CursorTest, GetRecordWithAnIndexThatIsGoneAnswersInsteadOfTrusting) {
+  GetRecord gr(current, 7, nullptr, SvIndex::kFirst, -1, 0);
+  Reply const r = run({}, [&] { return gr.exec(&alice) ? SvObject::con->retValue() : -99; });
+  EXPECT_EQ(r.result, -1);
+  EXPECT_EQ(Exception::last().code(), kExcInvalidIndexNum);
+}
+
+}  // namespace
+}  // namespace tabletest
