@@ -1,8 +1,7 @@
 // Request test fixture: a real schema in a temporary directory, requests
 // sent to its server objects as words on a loop connection (SvObject::con)
-// and the replies read back, clients made directly, and a stand-in for the
-// server services that keeps the objects each client holds and the
-// requests it holds.
+// and the replies read back, clients made directly with their real object
+// lists and held requests.
 //
 // The request helpers build the same words a client library sends, so the
 // scripted exchanges here can be replayed against a live server.
@@ -19,6 +18,8 @@
 
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/RequestEnv.h>
+#include <svcatalog/TableEnv.h>
+#include <svobject/Coroutine.h>
 #include <svcatalog/SvSchema.h>
 #include <svcatalog/SvTable.h>
 #include <svobject/Client.h>
@@ -37,34 +38,25 @@
 
 namespace requesttest {
 
-// The server side a request reaches: objects per client (each holder
-// counted on the object), held requests, no cursors or copies.
-class Services : public svcatalog::RequestServices {
+// The clients' object lists as the server keeps them: a table that is
+// destroyed leaves every list first.
+class Objects : public svcatalog::TableObjects {
 public:
-  void addObject(Client* c, SvObject* o) override {
-    held[c].insert(o);
-    o->incReference();
+  explicit Objects(std::vector<Client*> clients) : clients_(std::move(clients)) {}
+  void delObject(Client* c, SvObject* o) override {
+    if (c != nullptr) c->delObject(o);
   }
-  bool delObject(Client* c, SvObject* o) override {
-    auto it = held.find(c);
-    if (it == held.end() || it->second.erase(o) == 0) return false;
-    o->decReference();
-    return true;
+  void takeFromClients(SvTable* t) override {
+    taking = true;
+    for (Client* c : clients_)
+      while (c->findObject(t) >= 0) c->delObject(t);
+    taking = false;
   }
-  bool hold(Client* c, std::function<long(Client*)> rerun, int32_t giveUp) override {
-    waiting[c] = std::move(rerun);
-    giveUps[c] = giveUp;
-    return true;
-  }
-  // Drops every holder's count (before the objects go).
-  void releaseAll() {
-    for (auto& [c, objs] : held)
-      for (SvObject* o : objs) o->decReference();
-    held.clear();
-  }
-  std::map<Client*, std::set<SvObject*>> held;
-  std::map<Client*, std::function<long(Client*)>> waiting;
-  std::map<Client*, int32_t> giveUps;
+  // While set, a detached object is left alive (its owner destroys it).
+  static inline bool taking = false;
+
+private:
+  std::vector<Client*> clients_;
 };
 
 // One request: its words are written first, then it is run on an object
@@ -140,17 +132,20 @@ protected:
     ClientEnv::reset();
     ClientEnv::setStamp(&svstore::StorageEnv::timeStamp);
     ASSERT_TRUE(svcatalog::LockTables::initLocks(256, 64));
-    svcatalog::RequestEnv::install(&services);
+    ClientEnv::hooks().detachObject = [](Client*, SvObject* o) { return !Objects::taking && o->isTemp(); };
+    svcatalog::TableEnv::objects = &objects;
     schema = SvSchema::consSchema(nullptr, String("demo"), String(env_->db().c_str()), String("d"), 7);
     ASSERT_NE(schema, nullptr);
   }
   void TearDown() override {
-    services.releaseAll();
-    for (Client* c : {&alice, &bob, &carol, &dave})
+    for (Client* c : {&alice, &bob, &carol, &dave}) {
       if (c->hasTrans()) c->delTrans();
+      c->clearPending();
+      while (c->nObjects() > 0) c->delObject(c->object(c->nObjects() - 1));
+    }
     env_.reset();
     svcatalog::LockTables::cleanUpLocks();
-    svcatalog::RequestEnv::reset();
+    svcatalog::TableEnv::reset();
     ClientEnv::reset();
     displayErrorHandler(old_);
     Exception::last(Exception(0));
@@ -224,13 +219,13 @@ protected:
   zftest::TempDir tmp;
   std::unique_ptr<catalogtest::SchemaEnv> env_;
   MsgHandler old_ = nullptr;
-  Services services;
   SvSchema* schema = nullptr;
   Client alice{201, "/bin/a", "", 0, 0, "node", "tty1", true};
   Client bob{202, "/bin/b", "", 0, 0, "node", "tty2", true};
   Client carol{203, "/bin/c", "", 0, 0, "node", "tty3", true};
   // A user with no privilege on anything.
   Client dave{204, "/bin/d", "", 9, 9, "node", "tty4", true};
+  Objects objects{{&alice, &bob, &carol, &dave}};
 };
 
 }  // namespace requesttest

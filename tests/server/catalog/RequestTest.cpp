@@ -213,8 +213,8 @@ TEST_F(RequestTest, AGetRecordWaitsForARecordLock) {
   EXPECT_EQ(get(&bob, 1, 7, b), SvTable::kHeld);
   EXPECT_EQ(b.error(), 0);
   EXPECT_EQ(bob.state(), Client::STATE_BLK_LOCK);
-  ASSERT_EQ(services.waiting.count(&bob), 1u);
-  EXPECT_EQ(services.giveUps[&bob], 7);
+  ASSERT_NE(bob.pending(), nullptr);
+  EXPECT_FALSE(bob.lockGiveUpTime().isNull());
   Req c;
   EXPECT_EQ(get(&carol, 0, 0, c), rec);  // a plain read is served at once
   Req nowait;
@@ -226,11 +226,13 @@ TEST_F(RequestTest, AGetRecordWaitsForARecordLock) {
   freeIt.run(t, kMsgFreeRecord, &alice);
   EXPECT_EQ(bob.state(), Client::STATE_READY);
   EXPECT_EQ(ClientEnv::wakeUpClient(), &bob);
-  Req resumed;
-  SvObject::con = &resumed.out();
+  LoopConnection resumed;
+  SvObject::con = &resumed;
   Exception::last(Exception(0));
-  EXPECT_EQ(services.waiting[&bob](&bob), rec);
+  EXPECT_TRUE(bob.pending()->resume(&bob));
   SvObject::con = nullptr;
+  EXPECT_EQ(resumed.retValue(), rec);
+  EXPECT_EQ(Exception::last().code(), 0);
 }
 
 TEST_F(RequestTest, ClearAnswersOnceAndNeverKeepsTheTableLock) {
@@ -319,8 +321,7 @@ TEST_F(RequestTest, ReplaceAndAlterAnswerBeingUsedWhileOthersHoldTheTable) {
   EXPECT_EQ(alt.error(), kExcBeingUsed);
   EXPECT_NE(schema->findTabRep(String("T2")), nullptr);
   // Once bob lets go, Replace takes the name.
-  ASSERT_TRUE(services.delObject(&bob, GServObj::object(uint32_t(other))->getSvObject()));
-  services.delObject(&alice, GServObj::object(uint32_t(other))->getSvObject());
+  ASSERT_EQ(bob.delObject(GServObj::object(uint32_t(other))->getSvObject()), 0);
   Req again;
   again.w(int32_t(other));
   EXPECT_EQ(again.run(t, kMsgReplace, &alice), 0);
@@ -475,14 +476,13 @@ TEST_F(RequestTest, DropOfATableHeldByTwoClientsIsRefusedEvenWithForce) {
   d.w(32).w(1).s("T");
   EXPECT_EQ(d.run(schema, kMsgDrop, &alice), -1);
   EXPECT_EQ(d.error(), kExcBeingUsed);
-  services.delObject(&bob, t);
+  bob.delObject(t);
   Req noForce;
   noForce.w(32).w(0).s("T");
   EXPECT_EQ(noForce.run(schema, kMsgDrop, &alice), -1);
   EXPECT_EQ(noForce.error(), kExcBeingUsed);
   Req force;
   force.w(32).w(1).s("T");
-  services.held[&alice].erase(t);  // the drop destroys it
   EXPECT_EQ(force.run(schema, kMsgDrop, &alice), 0);
   EXPECT_EQ(schema->findTabRep(String("T")), nullptr);
 }
