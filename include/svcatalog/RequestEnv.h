@@ -12,7 +12,8 @@
 // process tests) the error of an abort stays pending for the caller to see.
 //
 // Without installed services each question gets the answer of a server
-// that has none: every version accepted as sent, lock wait 0, no copy jobs
+// that has none besides the clients' own object lists: every version
+// accepted as sent, lock wait 0, cursors made directly, no copy jobs
 // (refused with InvalidData).
 //
 // Invariants: the installed services outlive their use; reset() puts the
@@ -20,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include <zfound/String.h>
 
@@ -33,6 +35,21 @@ namespace svcatalog {
 class RequestServices {
 public:
   virtual ~RequestServices() = default;
+  // False (the client's last error recorded) when it may hold no more.
+  virtual bool canAttach(Client* c);
+  // Registers an object the client now holds (attachment, cursor, copy job,
+  // temporary index); one holder more on it.
+  virtual void addObject(Client* c, SvObject* o);
+  // Detaches an object of the client; false when the client did not hold it.
+  virtual bool delObject(Client* c, SvObject* o);
+  // Holds a request that the server runs again through `rerun` when the
+  // client is woken (kept for servers that hold requests that way; the
+  // table requests hold themselves through Client::setPending). False:
+  // not held.
+  virtual bool hold(Client* c, std::function<long(Client*)> rerun, int32_t giveUp);
+  // A cursor over index `index` of t, registered with the client; null
+  // (error recorded) when refused.
+  virtual SvObject* newCursor(Client* c, SvTable* t, int32_t index, int32_t mode, int32_t limit);
   // The server's check of a table version; may adjust it. False: refused.
   virtual bool checkVersion(int32_t& version);
   // Seconds a held lock request waits when the client leaves it to the

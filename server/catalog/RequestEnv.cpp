@@ -2,6 +2,9 @@
 // the request answers (see RequestEnv.h).
 #include <svcatalog/RequestEnv.h>
 
+#include <sindex/SvIndex.h>
+#include <svcatalog/SvCursor.h>
+#include <svcatalog/SvTable.h>
 #include <svobject/Client.h>
 #include <svobject/SvObject.h>
 #include <zfound/Connection.h>
@@ -15,6 +18,29 @@ namespace {
 RequestServices defaults;
 RequestServices* installed = nullptr;
 }  // namespace
+
+bool RequestServices::canAttach(Client* c) { return c == nullptr || c->canAttach(); }
+
+void RequestServices::addObject(Client* c, SvObject* o) {
+  if (c != nullptr && o != nullptr)
+    c->addObject(o);
+}
+
+bool RequestServices::delObject(Client* c, SvObject* o) { return c != nullptr && o != nullptr && c->delObject(o) == 0; }
+
+bool RequestServices::hold(Client*, std::function<long(Client*)>, int32_t) { return false; }
+
+SvObject* RequestServices::newCursor(Client* c, SvTable* t, int32_t index, int32_t mode, int32_t limit) {
+  SvIndex* ix = t != nullptr ? t->index(index) : nullptr;
+  if (ix == nullptr) {
+    Exception::last(InvalidIndexNum(index));
+    return nullptr;
+  }
+  auto cursor = std::make_unique<SvCursor>(t, ix, mode, limit);
+  if (c != nullptr && !c->addObject(cursor.get()))
+    return nullptr;
+  return cursor.release();
+}
 
 bool RequestServices::checkVersion(int32_t&) { return true; }
 int32_t RequestServices::lockWait() { return 0; }

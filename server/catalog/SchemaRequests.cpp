@@ -13,7 +13,6 @@
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/RequestEnv.h>
 #include <svcatalog/SvExpr.h>
-#include <svcatalog/SvCursor.h>
 #include <svcatalog/SvField.h>
 #include <svcatalog/SvFieldTypes.h>
 #include <svcatalog/SvInCheck.h>
@@ -79,7 +78,7 @@ struct NewField {
 // ---- Attach --------------------------------------------------------------------------------------
 
 long SvSchema::attach(Client* c) {
-  if (c != nullptr && !c->canAttach())
+  if (!RequestEnv::services().canAttach(c))
     return pending() ? -1 : failWith(TooManyAttachs(0));
   int32_t kind = 0, info = 0;
   if (!readWord(kind) || !readWord(info))
@@ -117,8 +116,7 @@ long SvSchema::tableAttach(Client* c, int32_t info, SvTabRep* rep) {
   SvTable* t = rep->attachment(version);
   if (t == nullptr)
     t = new SvTable(rep, version);
-  if (c != nullptr && !c->addObject(t))
-    return -1;
+  RequestEnv::services().addObject(c, t);
   answer(c, long(t->getId()));
   Connection* out = SvObject::con;
   if (info != 0)
@@ -234,8 +232,7 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
     Exception::last(*keep);
     return -1;
   }
-  if (c != nullptr)
-    c->addObject(t);
+  RequestEnv::services().addObject(c, t);
   answer(c, long(t->getId()));
   *SvObject::con << int32_t(rep->memberClassId());
   if (rep->isTemp())
@@ -259,11 +256,9 @@ long SvSchema::cursorAttach(Client* c) {
     return abortWith(c, InvalidIndexNum(ind));
   if (!readWord(limit))
     return abortWith(c, truncated("record limit"));
-  auto* cur = new SvCursor(t, t->index(ind), mode, limit);
-  if (c != nullptr && !c->addObject(cur)) {
-    delete cur;
-    return -1;
-  }
+  SvObject* cur = RequestEnv::services().newCursor(c, t, ind, mode, limit);
+  if (cur == nullptr)
+    return pending() ? -1 : failWith(InvalidData(String("cursor refused")));
   return answer(c, long(cur->getId()));
 }
 
@@ -276,7 +271,7 @@ long SvSchema::detach(Client* c) {
   if (!GServObj::validObject(uint32_t(id)))
     return answer(c, -1);
   SvObject* o = GServObj::object(uint32_t(id))->getSvObject();
-  if (o == nullptr || c == nullptr || c->delObject(o) != 0)
+  if (o == nullptr || !RequestEnv::services().delObject(c, o))
     return answer(c, -1);
   return answer(c, 0);
 }

@@ -219,8 +219,7 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
   }
   if (!named)
     if (SvIndex* ix = index(number))
-      if (c != nullptr)
-        c->addObject(ix);
+      RequestEnv::services().addObject(c, ix);
   return answer(c, number);
 }
 
@@ -238,7 +237,7 @@ long SvTable::drop(Client* c) {
       return failWith(BeingUsed(refCount() - 1));
     if (!svcatalog::destructIndex(c, ix))
       return pending() ? -1 : failWith(InvalidData(String("index cannot be dropped")));
-  } else if (ix->creator() == nullptr || ix->creator()->delObject(ix) != 0) {
+  } else if (!RequestEnv::services().delObject(ix->creator(), ix)) {
     svcatalog::destructIndex(c, ix);
   }
   return answer(c, 0);
@@ -387,8 +386,7 @@ long SvTable::copy(Client* c) {
   SvObject* job = RequestEnv::services().newCopy(c, this, other);
   if (job == nullptr)
     return pending() ? -1 : failWith(InvalidObjectId(id));
-  if (c != nullptr)
-    c->addObject(job);
+  RequestEnv::services().addObject(c, job);
   return answer(c, long(job->getId()));
 }
 

@@ -194,7 +194,7 @@ long SvTable::detach(Client* c) {
   if (!GServObj::validObject(uint32_t(id)))
     return answer(c, -1);
   SvObject* o = GServObj::object(uint32_t(id))->getSvObject();
-  if (o == nullptr || c == nullptr || c->delObject(o) != 0)
+  if (o == nullptr || !RequestEnv::services().delObject(c, o))
     return answer(c, -1);
   return answer(c, 0);
 }
@@ -521,8 +521,11 @@ long SvTable::putRecord(Client* c) {
     if (lk != nullptr && rep_->deferredDel(lk)) {
       oldRec = found;
     } else {
-      if (!allowed(c, kPrivUpdate))
+      if (!allowed(c, kPrivUpdate)) {
+        if (created)
+          rep_->freeLock(c, found);
         return abortWith(c, NoPrivilege(kPrivUpdate, -1));
+      }
       int32_t r = updateRecNo(c, found, false, lk, created, 0);
       if (r == -1)
         return abortPending(c);

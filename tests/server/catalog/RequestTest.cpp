@@ -4,6 +4,7 @@
 // lock, Clear, and a table of hostile requests each answered with the data
 // unchanged.
 #include <algorithm>
+#include <array>
 
 #include <svcatalog/LockObject.h>
 
@@ -399,7 +400,7 @@ TEST_F(RequestTest, HostileNumbersAreAnsweredAndChangeNothing) {
       {"replace: the schema", t, kMsgReplace, [&](Req& r) { r.w(int32_t(schema->getId())); }, -1,
        kExcInvalidObjectId},
       {"attach: kind 5", schema, kMsgAttach, [](Req& r) { r.w(5).w(0); }, -1, 0},
-      {"set privg: unknown code", schema, kMsgSetPrivg, [](Req& r) { r.w(9).w(1).w(0).w(4).w(0); }, -1, 0},
+      {"set privg: unknown code", schema, kMsgSetPrivg, [](Req& r) { r.w(9).w(4).w(3).w(0); }, -1, 0},
       {"drop: kind 3", schema, kMsgDrop, [](Req& r) { r.w(3); }, -1, 0},
       {"cursor: index 8", schema, kMsgAttach, [&](Req& r) { r.w(64).w(0).w(0).w(int32_t(self)).w(8).w(0); }, -1,
        kExcInvalidIndexNum},
@@ -420,6 +421,75 @@ TEST_F(RequestTest, HostileNumbersAreAnsweredAndChangeNothing) {
     EXPECT_EQ(card.run(t, kMsgCardinal, &alice), 4);
   }
   EXPECT_EQ(schema->findTabRep(String("T")), t->tabRep());
+  EXPECT_EQ(schema->getOwnerId(), 7);  // the payload after the unknown code was not run as code 4
+}
+
+// The catalog tables change only through structure requests: a client's
+// record change there is refused, even for user 0, and no row changes.
+TEST_F(RequestTest, ClientRecordChangesOnCatalogTablesAreRefused) {
+  ASSERT_NE(makeTable(), nullptr);
+  SvTable* cat = schema->tableStruct();
+  ASSERT_NE(cat, nullptr);
+  Req card;
+  long const rows = card.run(cat, kMsgCardinal, &alice);
+  ASSERT_GT(rows, 0);
+  Req clear;
+  EXPECT_EQ(clear.run(cat, kMsgClear, &alice), -1);
+  EXPECT_EQ(clear.error(), kExcNoPrivilege);
+  Req up;
+  up.w(1).s("T").w(-1);
+  EXPECT_EQ(up.run(cat, kMsgUpdateRecord, &alice), -1);
+  EXPECT_EQ(up.error(), kExcNoPrivilege);
+  Req ix;
+  ix.s("x").w(0).w(1).w(0).w(0).w(0).w(0);
+  EXPECT_EQ(ix.run(cat, kMsgCreate, &alice), -1);
+  EXPECT_EQ(ix.error(), kExcNoPrivilege);
+  Req again;
+  EXPECT_EQ(again.run(cat, kMsgCardinal, &alice), rows);
+  EXPECT_NE(schema->findTabRep(String("T")), nullptr);
+}
+
+// Record requests check the table privileges of the client's user; a
+// refused void request reaches the client as its transaction's abort.
+TEST_F(RequestTest, RecordRequestsWithoutPrivilegeAbortTheTransaction) {
+  SvTable* t = makeTable();
+  ASSERT_NE(t, nullptr);
+  ASSERT_GT(add(t, 1, "one"), 0);
+  dave.beginTrans(1, 0);
+  EXPECT_EQ(add(t, 2, "two", {1, 2, 3, 4}, &dave), -1);
+  EXPECT_EQ(Exception::last().code(), kExcNoPrivilege);
+  EXPECT_TRUE(dave.transAborted());
+  Req get;
+  get.w(0).w(0x400).w(0).w(0).w(0);
+  EXPECT_EQ(get.run(t, kMsgGetRecord, &dave), -1);
+  EXPECT_EQ(get.error(), kExcNoPrivilege);
+  EXPECT_EQ(dump(t).size(), 1u);
+}
+
+// A record lock names a record: record 0 (the table) or a negative number
+// is refused; a table lock never moves to a record.
+TEST_F(RequestTest, RecordLocksNeedARecordNumber) {
+  SvTable* t = makeTable();
+  ASSERT_NE(t, nullptr);
+  ASSERT_GT(add(t, 1, "one"), 0);
+  for (int32_t rec : {0, -1, int32_t(0x80000000u)}) {
+    SCOPED_TRACE(rec);
+    Exception::last(Exception(0));
+    svcatalog::LockObject* out = nullptr;
+    bool created = false;
+    EXPECT_TRUE(t->applyLock(&alice, rec, 1, 0, true, &out, created));
+    EXPECT_EQ(Exception::last().code(), kExcInvalidData);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(alice.lockCount(), 0);
+  }
+  Exception::last(Exception(0));
+  svcatalog::LockObject* tab = nullptr;
+  ASSERT_TRUE(t->applyTabLock(&alice, 1, 0, true, &tab));
+  ASSERT_NE(tab, nullptr);
+  t->tabRep()->changeLock(tab, 1);
+  EXPECT_EQ(tab->record, 0);
+  EXPECT_EQ(t->findLock(0), tab);
+  t->tabRep()->freeTabLock(&alice);
 }
 
 // Table creations that no field class takes, or with too many fields, make
@@ -485,6 +555,91 @@ TEST_F(RequestTest, DropOfATableHeldByTwoClientsIsRefusedEvenWithForce) {
   force.w(32).w(1).s("T");
   EXPECT_EQ(force.run(schema, kMsgDrop, &alice), 0);
   EXPECT_EQ(schema->findTabRep(String("T")), nullptr);
+}
+
+}  // namespace
+}  // namespace requesttest
+
+namespace requesttest {
+namespace {
+
+// Index Create: independence, range parts brought into the field, an
+// existing name, the schema's privileges; Drop while another client holds
+// the table.
+TEST_F(RequestTest, IndexCreateAndDrop) {
+  SvTable* t = makeTable();
+  ASSERT_NE(t, nullptr);
+  auto create = [&](Client* c, char const* name, int32_t flags, std::vector<std::array<int32_t, 4>> parts, Req& r) {
+    r.s(name).w(flags).w(int32_t(parts.size()));
+    for (auto const& p : parts) r.w(p[0]).w(p[1]).w(p[2]).w(p[3]);
+    return r.run(t, kMsgCreate, c);
+  };
+  Req both;
+  long n = create(&alice, "both", 0, {{1, 0, 0, 0}, {0, 0, 0, 0}}, both);
+  ASSERT_EQ(n, 2);
+  EXPECT_EQ(t->index(2)->flags() & IndFlag::kIndep, 0u);
+  EXPECT_NE(t->index(1)->flags() & IndFlag::kIndep, 0u);
+  Req range;
+  n = create(&alice, "range", IndFlag::kDup, {{1, 0, 30, 4}, {1, 0, 3, 0}}, range);
+  ASSERT_EQ(n, 3);
+  SvIndRep* r = t->index(3)->indRep();
+  EXPECT_EQ(r->iField(0)->tableOffset() - t->field(1)->tableOffset(), 0);
+  EXPECT_EQ(r->iField(0)->length(), 4);
+  EXPECT_EQ(r->iField(1)->tableOffset() - t->field(1)->tableOffset(), 3);
+  EXPECT_EQ(r->iField(1)->length(), 7);
+  Req exists;
+  EXPECT_EQ(create(&alice, "range", 0, {{0, 0, 0, 0}}, exists), -1);
+  EXPECT_EQ(exists.error(), 0);
+  Req named, temp;
+  EXPECT_EQ(create(&dave, "mine", 0, {{0, 0, 0, 0}}, named), -1);
+  EXPECT_EQ(named.error(), kExcNoPrivilege);
+  EXPECT_EQ(create(&dave, "", 0, {{0, 0, 0, 0}}, temp), -1);
+  EXPECT_EQ(temp.error(), kExcNoPrivilege);
+
+  Req attach;
+  attach.w(32).w(0).w(0).s("T").w(-1);
+  ASSERT_GT(attach.run(schema, kMsgAttach, &bob), 0);
+  Req busy;
+  busy.w(3);
+  EXPECT_EQ(busy.run(t, kMsgDrop, &alice), -1);
+  EXPECT_EQ(busy.error(), kExcBeingUsed);
+  EXPECT_NE(t->index(3), nullptr);
+  bob.delObject(t);
+  Req drop;
+  drop.w(3);
+  EXPECT_EQ(drop.run(t, kMsgDrop, &alice), 0);
+  EXPECT_EQ(t->index(3), nullptr);
+}
+
+}  // namespace
+}  // namespace requesttest
+
+namespace requesttest {
+namespace {
+
+// Alter to a structure with one more field: the records must be copied
+// (0); an alter into another schema's table or a non-table is refused.
+TEST_F(RequestTest, AlterToOneMoreFieldAnswersZero) {
+  SvTable* t = makeTable();
+  ASSERT_NE(t, nullptr);
+  ASSERT_GT(add(t, 1, "one"), 0);
+  Req r;
+  r.w(32).w(0).w(1).s("T2").s("").w(0).w(0).w(4);
+  field(r, "id", SvField::INT, 0, 1);
+  field(r, "name", SvField::STRING, 10, 1);
+  field(r, "vals", SvField::INT, 0, 4);
+  field(r, "extra", SvField::INT, 0, 1);
+  long other = r.run(schema, kMsgAttach, &alice);
+  ASSERT_GT(other, 0);
+  SvTable* t2 = GServObj::object(uint32_t(other))->getSvObject()->getTable();
+  ASSERT_EQ(index(t2, "pk", 0, {0}), 0);
+  ASSERT_EQ(index(t2, "byname", 0, {1}), 1);
+  Req alt;
+  alt.w(int32_t(other)).w(1);
+  EXPECT_EQ(alt.run(t, kMsgAlter, &alice), 0);
+  EXPECT_EQ(alt.error(), 0);
+  EXPECT_EQ(dump(t).size(), 1u);
+  EXPECT_NE(schema->findTabRep(String("T2")), nullptr);
 }
 
 }  // namespace
