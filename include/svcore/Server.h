@@ -66,6 +66,22 @@ private:
   TimeStamp ts_;
 };
 
+// The command-line settings the server starts with.
+struct ServerOptions {
+  String name;                // the server name (the one operand)
+  int32_t verboseLevel = 0;
+  bool foreground = false;
+  bool readLog = false;       // replay the run log
+  int32_t writeLog = -1;      // record a run log unless -1
+  int32_t checkLevel = -1;
+  bool prevCheckpoint = false;  // verify the files and exit
+  int32_t tqBehavior = -1;
+  bool mirror = false;
+  String ignore;
+  int32_t admin = -1;
+  bool profile = false;
+};
+
 class Server : public svstore::StorageEnv {
 public:
   static constexpr int32_t kProtocolVersion = 1101;
@@ -213,17 +229,52 @@ public:
   // its drained messages (null: true).
   static bool delClient(Client* c);
   // The client of an id; null when the id names no client.
-  static Client* client(int32_t id);
-  static int32_t nClients();
-  // The wake-up list (kept in ClientEnv).
-  static void addWakeUpClient(Client* c);
-  static Client* wakeUpClient();
-  static void delWakeUpClient(Client* c);
+  static Client* clientOfId(int32_t id);
+  // Clients registered.
+  static int32_t clientCount();
+  // Handles a Connect request of the connection's current request (the
+  // client id is the pid | 0x40000000); installed by the client layer.
+  // Without one, a Connect gets an error reply.
+  static void (*connectClientFn)(int32_t clientId);
+  // The heartbeat check of one client: false when its process is gone;
+  // installed by the client layer (without one, every client is alive).
+  static bool (*clientAliveFn)(Client* c);
   // Resumes the clients whose held requests can go on (the wake-up list).
   // The held-request layer installs the resumer; without one the list is
   // emptied.
   static void resumeWokenClients();
   static void (*resumeClientsHook)();
+  // Releases what a client holds before delClient destroys it (process
+  // lock, transaction count); installed by the client layer.
+  static void (*releaseClientFn)(Client* c);
+  // Takes a checkpoint (forced or not); true when taken. Installed by the
+  // checkpoint layer; without one no timed checkpoint is taken.
+  static bool (*checkPointFn)(bool forced);
+  // Lock-wait give-ups and pending-lock notifications due; run by every
+  // housekeeping pass when installed.
+  static void (*clientEventsFn)();
+  // A housekeeping pass replaying a recorded round (the run log calls it).
+  static void replayHouseKeeping();
+  // Warnings naming the last dispatched request (assertion reports).
+  static void reportLastRequest();
+  // The loop's statics back to their start values (clients destroyed).
+  static void resetLoop();
+  // The largest ServerId (its keys are id << 8 in a 32-bit key).
+  static constexpr int32_t kMaxServerId = 0x7FFFFF;
+  static bool validServerId(int32_t id);
+  // Brings the server up in its fixed order; fatal reports end the process
+  // with status 1. status() is 0 after a normal start; after -p it is -1
+  // when every file verified, 1 when one did not.
+  static void startUp(ServerOptions const& o);
+  // The one server object (registered before any other object) and its end.
+  static Server* make();
+  static void unmake(Server* s);
+  // Closes what startUp opened: schemas, clients, run log, connection.
+  static void tearDown();
+  // The reporting routines handed to the daemon set-up (system log).
+  static int logError(int prio, char const* title, char const* text);
+  static int logWarning(int prio, char const* title, char const* text);
+  static int logNotice(int prio, char const* title, char const* text);
   // The file layer's error handler: 0 to retry, non-zero to give up.
   static int errHandler(char const* text, int err);
   // Ends the process with code 1 when a stop was requested through the

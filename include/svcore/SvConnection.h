@@ -49,6 +49,23 @@ class Client;
 class Exception;
 class RunLog;
 
+// What the connection asks of the server while it waits and sends. Every
+// hook may be null (a connection of its own: nothing happens there).
+struct SvConnectionHooks {
+  // True when a housekeeping pass is due before the next wait.
+  bool (*isHouseKeepingTime)() = nullptr;
+  // One housekeeping pass (the connection calls it with no client).
+  void (*houseKeeping)() = nullptr;
+  // The dead-client check; true when a client was removed.
+  bool (*heartBeat)() = nullptr;
+  // True when a client of that id is registered.
+  bool (*knownClient)(int32_t clientId) = nullptr;
+  // Removes the client of that id (its replies were not read).
+  void (*removeClient)(int32_t clientId) = nullptr;
+  // Reports a warning text.
+  void (*warning)(char const* text) = nullptr;
+};
+
 class SvConnection : public Connection {
 public:
   // Body words of one part.
@@ -62,22 +79,8 @@ public:
   // The flag added to a connecting client's pid to form its reply type - 1.
   static constexpr int32_t kConnectFlag = 0x40000000;
 
-  // What the connection asks of the server while it waits and sends. Every
-  // hook may be null (a connection of its own: nothing happens there).
-  struct Hooks {
-    // True when a housekeeping pass is due before the next wait.
-    bool (*isHouseKeepingTime)() = nullptr;
-    // One housekeeping pass (the connection calls it with no client).
-    void (*houseKeeping)() = nullptr;
-    // The dead-client check; true when a client was removed.
-    bool (*heartBeat)() = nullptr;
-    // True when a client of that id is registered.
-    bool (*knownClient)(int32_t clientId) = nullptr;
-    // Removes the client of that id (its replies were not read).
-    void (*removeClient)(int32_t clientId) = nullptr;
-    // Reports a warning text.
-    void (*warning)(char const* text) = nullptr;
-  };
+  using Hooks = SvConnectionHooks;
+
 
   // Sets up the semaphore set and the three queues of the server id (see the
   // top of this file). Throws a startup refusal (SvConnectionError) with the

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -277,7 +278,11 @@ bool GetNextBlock::exec(Client* c) {
         return false;
       }
       if (n == 0 && t == Try::kError) {
-        SvObject::sendException(Exception::last());
+        // The error travels in the block reply (its code as the status,
+        // result 0); it is answered, no longer pending.
+        std::unique_ptr<Exception> const e(Exception::last().clone());
+        Exception::last(Exception(0));
+        SvObject::sendException(*e);
         con->setRetValue(0);
         if ((cu->lockMode_ & SvTable::kModeAcquire) == 0) {
           // Step past the record whose test failed.
@@ -368,7 +373,11 @@ bool GetPrevBlock::exec(Client* c) {
         return false;
       }
       if (n == 0 && t == Try::kError) {
-        SvObject::sendException(Exception::last());
+        // The error travels in the block reply (its code as the status,
+        // result 0); it is answered, no longer pending.
+        std::unique_ptr<Exception> const e(Exception::last().clone());
+        Exception::last(Exception(0));
+        SvObject::sendException(*e);
         con->setRetValue(0);
         if ((cu->lockMode_ & SvTable::kModeAcquire) == 0) {
           copyCurrent(ix, cu->nextKey_);

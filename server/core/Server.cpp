@@ -137,6 +137,7 @@ void Server::closeFiles() {
 
 void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
   String text = assertText(expr, file, line);
+  reportLastRequest();
   if (fatal) {
     closeFiles();
     error(String("Error: %S"), &text);
@@ -155,6 +156,7 @@ void Server::reset() {
   transSerial = 0;
   nextClientEvent = Time();
   resumeBeginHook = nullptr;
+  resetLoop();
   delete configFile;
   configFile = nullptr;
   delete stateFile;

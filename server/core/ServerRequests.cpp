@@ -9,6 +9,7 @@
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
 #include <svcore/Server.h>
+#include <svcore/HeldRequests.h>
 #include <svcore/ServerObject.h>
 
 #include <svcore/StateFile.h>
@@ -179,7 +180,7 @@ long ServerObject::getClientsInfo(Client* c) {
   *con >> level;
   if (con->bad()) return -1;
   houseKeeping(c);
-  reply(c, nClients());
+  reply(c, clientCount());
   for (Client* const cl : clients) {
     if (cl == nullptr) continue;
     String proc = cl->proc();
@@ -321,7 +322,7 @@ long ServerObject::stop(Client* c) {
   *con >> force;
   if (con->bad()) return -1;
   houseKeeping(c);
-  if (nClients() > 1 && force == 0) return -1;
+  if (clientCount() > 1 && force == 0) return -1;
   // The caller's own process lock and transaction are released first, so
   // that the server stops with neither.
   free(c);
@@ -526,6 +527,7 @@ void Server::installClientHooks() {
   h.unifyLocks = unifyLocks;
   h.detachObject = detachObject;
   h.lostTrans = lostTransHook;
+  svcore::installHeldRequests();
 }
 
 void Server::unifyLocks(Client* c, svcatalog::LockObject*& lock) {
