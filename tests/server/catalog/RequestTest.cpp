@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include <svcatalog/CatalogTables.h>
 #include <svcatalog/LockObject.h>
 
 #include "RequestFixture.h"
