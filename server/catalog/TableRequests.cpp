@@ -45,6 +45,9 @@ bool readWord(int32_t& w) {
   return !SvObject::con->bad();
 }
 
+// The give-up time of a held lock request: seconds above 0, else never.
+int32_t giveUpSeconds(int32_t s) { return s > 0 ? s : -1; }
+
 InvalidData truncated(char const* what) { return InvalidData(String("request cut short: ") + what); }
 
 bool pending() { return Exception::last().code() != 0; }
@@ -269,7 +272,7 @@ long SvTable::getRecord(Client* c) {
   svcatalog::GetRecord co(this, req.index, req.key.empty() ? nullptr : req.key.data(), req.mode, wait, req.parts);
   if (co.exec(c))
     return co.result();
-  c->setPending(co, Client::STATE_BLK_LOCK, useDefault != 0 ? RequestEnv::services().lockWait() : wait);
+  c->setPending(co, Client::STATE_BLK_LOCK, giveUpSeconds(useDefault != 0 ? RequestEnv::services().lockWait() : wait));
   return kHeld;
 }
 
@@ -353,7 +356,7 @@ long SvTable::lock(Client* c) {
   svcatalog::LockTable co(this, mode, wait);
   if (co.exec(c))
     return co.result();
-  c->setPending(co, Client::STATE_BLK_LOCK, useDefault != 0 ? RequestEnv::services().lockWait() : wait);
+  c->setPending(co, Client::STATE_BLK_LOCK, giveUpSeconds(useDefault != 0 ? RequestEnv::services().lockWait() : wait));
   return kHeld;
 }
 
