@@ -80,4 +80,9 @@ long answer(Client* c, long v);
 // True while an error is pending.
 bool errorPending();
 
+// The earlier names of failWith and abortWith, kept for callers outside
+// the schema and table requests.
+inline long replyError(Exception const& e) { return failWith(e); }
+inline long replyAbort(Client* c, Exception const& e) { return abortWith(c, e); }
+
 }  // namespace svcatalog
