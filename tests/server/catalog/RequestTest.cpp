@@ -645,3 +645,51 @@ TEST_F(RequestTest, AlterToOneMoreFieldAnswersZero) {
 
 }  // namespace
 }  // namespace requesttest
+
+namespace requesttest {
+namespace {
+
+// Rename, GetInfo, Detach and the schema's Lock and Free.
+TEST_F(RequestTest, RenameGetInfoDetachAndSchemaLocks) {
+  SvTable* t = makeTable();
+  ASSERT_NE(t, nullptr);
+  Req b;
+  b.w(32).w(0).w(0).s("T").w(-1);
+  ASSERT_GT(b.run(schema, kMsgAttach, &bob), 0);
+  Req busy;
+  busy.s("U");
+  EXPECT_EQ(busy.run(t, kMsgRename, &alice), -1);
+  EXPECT_EQ(busy.error(), kExcBeingUsed);
+  Req detach;
+  detach.w(int32_t(t->getId()));
+  EXPECT_EQ(detach.run(t, kMsgDetach, &bob), 0);
+  Req again;
+  again.w(int32_t(t->getId()));
+  EXPECT_EQ(again.run(t, kMsgDetach, &bob), -1);  // bob holds it no more
+  Req ren;
+  ren.s("U");
+  EXPECT_EQ(ren.run(t, kMsgRename, &alice), 0);
+  EXPECT_EQ(zftest::str(t->name()), "U");
+  EXPECT_EQ(schema->findTabRep(String("T")), nullptr);
+
+  Req info;
+  info.w(32);
+  EXPECT_EQ(info.run(t, kMsgGetInfo, &alice), 0);
+  TimeStamp ts;
+  info.out() >> ts;
+  EXPECT_FALSE(info.out().bad());
+  Req other;
+  other.w(16);
+  EXPECT_EQ(other.run(t, kMsgGetInfo, &alice), -1);
+
+  Req lockA, lockB, freeB, freeA, lockB2;
+  EXPECT_EQ(lockA.run(schema, kMsgLock, &alice), 0);
+  EXPECT_EQ(lockB.run(schema, kMsgLock, &bob), -1);
+  EXPECT_EQ(freeB.run(schema, kMsgFree, &bob), -1);
+  EXPECT_EQ(freeA.run(schema, kMsgFree, &alice), 0);
+  EXPECT_EQ(lockB2.run(schema, kMsgLock, &bob), 0);
+  schema->unlock();
+}
+
+}  // namespace
+}  // namespace requesttest
