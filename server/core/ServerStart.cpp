@@ -31,7 +31,6 @@
 #include <zfound/ProcessHooks.h>
 #include <zfound/SysLog.h>
 
-#include <sys/msg.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -288,15 +287,8 @@ void Server::tearDown() {
   resetLoop();
   delete runLog;
   runLog = nullptr;
-  // The last replies (the Stop's above all) get up to two seconds to be
-  // read before the queues go with the connection.
-  if (svCon != nullptr && svCon->replyQueue() >= 0) {
-    for (int i = 0; i < 200; ++i) {
-      struct msqid_ds ds {};
-      if (msgctl(svCon->replyQueue(), IPC_STAT, &ds) != 0 || ds.msg_qnum == 0) break;
-      usleep(10000);
-    }
-  }
+  if (svCon)
+    svCon->awaitRepliesRead(2000);
   delete svCon;
   svCon = nullptr;
   SvObject::con = nullptr;
