@@ -31,7 +31,6 @@
 #include <zfound/ProcessHooks.h>
 #include <zfound/SysLog.h>
 
-#include <sys/msg.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
