@@ -295,8 +295,7 @@ public:
   static void resetRequests();
 
   // Start-up's one call for the request side, once the configuration is
-  // read: the client hooks below and the catalog's hooks (schema ids,
-  // registration, the server name).
+  // read: the client hooks below (start-up installs the catalog's own).
   static void installRequests();
   // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
   // to the waiter, or its transaction aborted) and pending-lock

@@ -11,7 +11,6 @@
 #include <svcore/Server.h>
 #include <svcore/ServerObject.h>
 
-#include <svcore/SchemaFiles.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
 
@@ -119,7 +118,6 @@ void replyNow(Client* c, Exception const& e) {
 
 void Server::installRequests() {
   installClientHooks();
-  svcore::installCatalogHooks();
 }
 
 void Server::clearPendLocks() {
