@@ -214,6 +214,24 @@ public:
   void dumpStructureTables(Client* c);
   void getMethInfo(String& out) override;
 
+  // ---- requests (arguments from SvObject::con; see RequestEnv.h) ----
+  long attach(Client* c) override;
+  long detach(Client* c) override;
+  long lock(Client* c) override;
+  long free(Client* c) override;
+  long getTables(Client* c) override;
+  long drop(Client* c) override;
+  long setPrivg(Client* c) override;
+  // Attaches the table for the version read next and replies its
+  // description (with descriptions and flags when info is not 0).
+  long tableAttach(Client* c, int32_t info, SvTabRep* rep);
+  // Creates the table from the arguments read next, over oldRep when it is
+  // given (replace); no table is made when an argument is refused.
+  long tableCreate(Client* c, SvTabRep* oldRep, String const& name);
+  long cursorAttach(Client* c);
+  // At most one client holds the schema object and no other its lock.
+  bool canLock(Client* c) const;
+
   // ---- server object ----
   int32_t objectType() const override { return 16; }
   String objType() override { return String("SvSchema"); }

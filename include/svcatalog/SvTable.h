@@ -55,6 +55,8 @@ class SvTable : public SvObject, public svstore::IndexTable {
 public:
   using LockObject = svcatalog::LockObject;
   static constexpr int32_t kObjectType = 32;
+  // Most fields a table has: a field number fits the journal's byte.
+  static constexpr int32_t kMaxFields = 255;
   // Table privilege bits.
   static constexpr int32_t kPrivAdd = 1;
   static constexpr int32_t kPrivDel = 2;
@@ -186,6 +188,9 @@ public:
   // Counts one request of type 1..6 (types 7 and 8 refreshed); only while
   // the server profiles.
   void profile(int32_t type);
+  // Counts one block read on the first Fetch statistic and adds `records`
+  // to its record total; only while the server profiles.
+  void countFetch(int32_t records);
   // The table's line of the method report; adds only the counts since the
   // last line to the schema's totals.
   void getMethInfo(String& s) override;
@@ -221,6 +226,67 @@ public:
   // Deletes record recno (deferred when isDeferrable(lk)). recno or -1.
   virtual int32_t delRecordNo(Client* c, int32_t recno, LockObject* lk, bool optCheck);
 
+  // ---- requests (arguments from SvObject::con; see RequestEnv.h) ----------
+  // Mode bits of GetRecord and Lock besides the search modes.
+  static constexpr int32_t kModeAcquire = 1;     // take the lock; hold the request while busy
+  static constexpr int32_t kModeNoWait = 2;      // a busy lock fails at once
+  static constexpr int32_t kModeExclusive = 8;   // lock type 1 instead of 0
+  static constexpr int32_t kModeNotify = 16;     // a notification instead of a lock
+  static constexpr int32_t kModeOtherType = 0x2000;  // lock type 8 or 9
+  // The answer of a request that is held (no reply now).
+  static constexpr long kHeld = -2;
+  // What a held GetRecord keeps to run again.
+  struct HeldRead {
+    int32_t index = 0;
+    int32_t mode = 0;
+    int32_t parts = 0;
+    std::vector<char> key;  // empty for the first or last key
+  };
+
+  long detach(Client* c) override;
+  long lock(Client* c) override;
+  long free(Client* c) override;
+  long clear(Client* c) override;
+  long rename(Client* c) override;
+  long getInfo(Client* c) override;
+  long findRecord(Client* c) override;
+  long getRecord(Client* c) override;
+  long putRecord(Client* c) override;
+  long delRecord(Client* c) override;
+  long addRecord(Client* c) override;
+  long addRecordTest(Client* c) override;
+  long updateRecord(Client* c) override;
+  long freeRecord(Client* c) override;
+  long create(Client* c) override;
+  long drop(Client* c) override;
+  long insKey(Client* c) override;
+  long cardinal(Client* c) override;
+  long setAttrib(Client* c) override;
+  long alter(Client* c) override;
+  long copy(Client* c) override;
+  long replace(Client* c) override;
+
+  // Runs a (held) GetRecord: privilege, search, lock or notification, then
+  // the record. held: it must wait (kHeld answered).
+  long execGetRecord(Client* c, HeldRead const& req, bool& held);
+  // Runs a (held) Lock of the whole table.
+  long execLockTable(Client* c, int32_t mode, bool& held);
+  // The lock type a mode asks for.
+  static uint16_t lockType(int32_t mode);
+  // Sends the prefix and every real field of record recno; its number, or
+  // -1 (nothing sent) when it is outside 1..last.
+  int32_t sendRecord(Client* c, int32_t recno);
+  // The prefix and the listed fields; -1 (nothing sent) for a bad number or
+  // a listed field that is missing or virtual.
+  int32_t sendFields(int32_t const* list, int32_t n, int32_t recno);
+  // The prefix of the buffer: instance id, modification and creation stamp.
+  void sendPrefix();
+  // Reads [record number] and every real field into the buffer; false (the
+  // buffer unchanged, the error pending) when a value does not fit.
+  bool receiveRecord(bool withRecno, int32_t& recno);
+  // True when recno is a record in use (its primary key finds it).
+  bool liveRecord(Client* c, int32_t recno);
+
   // ---- svstore::IndexTable ----------------------------------------------
   SvTable* table() override { return this; }
   bool isDeferredDel(Client* c, int32_t recno) override { return deferredDel(c, recno) != nullptr; }
@@ -252,11 +318,26 @@ private:
   // Copies the buffer into slot recno from byte 8.
   bool writeImage(int32_t recno);
 
+  void sendPrefixOf(char const* image);
+  bool readSearch(int32_t& ind, int32_t& mode, int32_t& parts, SvIndex*& ix);
+  bool readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& mStamp, uint32_t& instId);
+  long addCommon(Client* c, bool normal, bool test);
+  // The field items of a field-wise update applied to the buffer (all or
+  // nothing); false with the error pending.
+  bool receiveItems();
+  // An index Create's arguments checked, then the definition made.
+  long createIndex(Client* c, String const& name, int32_t flags, int32_t nParts);
+  // True while another holder than the requester uses the table.
+  bool usedByOthers() const;
+
   SvTabRep* rep_;
   int32_t version_;
   std::vector<char> buffer_;
   std::vector<SvIndex*> indexes_;
   bool ownsRep_ = true;
+  // The instance id in the buffer came from the counter (a refused add gives
+  // it back); false while a client-given id is added.
+  bool idFromCounter_ = true;
   int64_t writes_ = 0;
   // Counts already reported by getMethInfo.
   int64_t shownHits_ = 0;

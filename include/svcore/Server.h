@@ -21,13 +21,22 @@
 #include <blkfile/StorageEnv.h>
 
 #include <zfound/String.h>
+#include <zfound/Time.h>
 #include <zfound/TimeStamp.h>
 
 #include <cstdint>
 #include <vector>
 
+class Client;
 class Exception;
+namespace svcatalog {
+struct LockObject;
+}
 class PhysLayout;
+class CollateSet;
+class ProfileFile;
+class RunLog;
+class SvConnection;
 class StateFile;
 class SvConfigFile;
 
@@ -57,6 +66,22 @@ public:
 private:
   int32_t n_ = 0;
   TimeStamp ts_;
+};
+
+// The command-line settings the server starts with.
+struct ServerOptions {
+  String name;                // the server name (the one operand)
+  int32_t verboseLevel = 0;
+  bool foreground = false;
+  bool readLog = false;       // replay the run log
+  int32_t writeLog = -1;      // record a run log unless -1
+  int32_t checkLevel = -1;
+  bool prevCheckpoint = false;  // verify the files and exit
+  int32_t tqBehavior = -1;
+  bool mirror = false;
+  String ignore;
+  int32_t admin = -1;
+  bool profile = false;
 };
 
 class Server : public svstore::StorageEnv {
@@ -159,6 +184,210 @@ public:
   // Every static back to its start value (owned objects deleted) and the
   // server's hooks installed into storage.
   static void reset();
+
+  // ---- process, main loop and transport ----
+  // The server's connection (null in check-previous-checkpoint mode and in
+  // tests that make none); owned.
+  static SvConnection* svCon;
+  // The run log (recording, replaying or off); owned, may be null.
+  static RunLog* runLog;
+  // Requests since the last housekeeping pass.
+  static int64_t nMethodsSinceLast;
+  // The client, object id (check bits cleared) and message of the last
+  // dispatched request, for the assertion report; lastMsg -1: none yet.
+  static Client* lastClient;
+  static int32_t lastOId;
+  static int32_t lastMsg;
+  // The time of the last checkpoint or of the last attempt given up.
+  static Time lastTry;
+  // A checkpoint / a new version is due.
+  static bool cpTime;
+  static bool nvTime;
+  // Transactions in progress; clients holding the process lock.
+  static int32_t activeTrans;
+  static int32_t nProcessLock;
+  // Clients by id (null slots are free); owned.
+  static std::vector<Client*> clients;
+  // Administrator mode for this client id (-1: off); transaction-query
+  // behaviour; check level of -p.
+  static int32_t admin_sd;
+  static int32_t tqBehavior_sd;
+  static int32_t checkLevel_sd;
+  // Housekeeping tuning from the configuration (seconds / request counts).
+  static int32_t hkMsgBound;
+
+  // The main loop: returns when a Stop was answered with a result other
+  // than -1.
+  static void execute();
+  // One housekeeping pass sparing client c (may be null); true when it did
+  // work.
+  static bool houseKeeping(Client* c);
+  static bool isHouseKeepingTime();
+  // Checks every client but c; true when one was removed.
+  static bool heartBeat(Client* c);
+  // Stores c in the first free slot (its id) and counts it.
+  static void addClient(Client* c);
+  // Drains, releases and destroys c; true when a Disconnect of c was among
+  // its drained messages (null: true).
+  static bool delClient(Client* c);
+  // The client of an id; null when the id names no client.
+  static Client* client(int32_t id) { return clientOfId(id); }
+  static Client* clientOfId(int32_t id);
+  // Clients registered.
+  static int32_t nClients() { return clientCount(); }
+  static int32_t clientCount();
+  // Resumes the clients whose held requests can go on (the wake-up list).
+  // The held-request layer installs the resumer; without one the list is
+  // emptied.
+  static void resumeWokenClients();
+  static void (*resumeClientsHook)();
+  // Lock-wait give-ups and pending-lock notifications due: run by a
+  // housekeeping pass once nextClientEvent is reached. Installed by the
+  // held-request layer; without one, waiting entries that gave up are
+  // cleared (clearPendLocks).
+  static void (*clientEventsFn)();
+  // A housekeeping pass replaying a recorded round (the run log calls it).
+  static void replayHouseKeeping();
+  // Warnings naming the last dispatched request (assertion reports).
+  static void reportLastRequest();
+  // The loop's statics back to their start values (clients destroyed).
+  static void resetLoop();
+  // The largest ServerId (its keys are id << 8 in a 32-bit key).
+  static constexpr int32_t kMaxServerId = 0x7FFFFF;
+  static bool validServerId(int32_t id);
+  // Brings the server up in its fixed order; fatal reports end the process
+  // with status 1. status() is 0 after a normal start; after -p it is -1
+  // when every file verified, 1 when one did not.
+  static void startUp(ServerOptions const& o);
+  // The one server object (registered before any other object, id
+  // 0x70000000) and its end.
+  static void makeObject();
+  static void dropObject();
+  // Closes what startUp opened: schemas, clients, run log, connection.
+  static void tearDown();
+  // The reporting routines handed to the daemon set-up (system log).
+  static int logError(int prio, char const* title, char const* text);
+  static int logWarning(int prio, char const* title, char const* text);
+  static int logNotice(int prio, char const* title, char const* text);
+  // The file layer's error handler: 0 to retry, non-zero to give up.
+  static int errHandler(char const* text, int err);
+  // Ends the process with code 1 when a stop was requested through the
+  // semaphore set.
+  static void checkStopTime();
+  // Tries of an EACCES / EFBIG before errHandler gives up.
+  static constexpr int32_t kHardErrorTries = 3;
+  // Seconds errHandler waits before a retry.
+  static int32_t retrySeconds;
+
+  // ---- requests, clients, checkpoints ----
+  // The Connect request of the connecting process headerId (pid | bit 30):
+  // version check, administrator mode, a live single process, then the
+  // client registered and its id replied on the header's type.
+  static void connectClient(int32_t headerId);
+  static bool incompatibleVersions(int32_t v) { return v < kProtocolVersion || v > 9999; }
+  // The previous run did not end through Stop (stopping user -1).
+  static bool failureRestart() { return stopedBy == -1; }
+  // One more (true) or one less (false) holder of the process lock.
+  static void lockCheckpoints(bool on);
+  static int32_t newSchId();
+  // Table locks plus record locks over every open schema.
+  static int32_t nLocks();
+  static void clearException();
+  // The statics of this block back to their start values (reset() calls it).
+  static void resetRequests();
+
+  // Start-up's one call for the request side, once the configuration is
+  // read: the client hooks below (start-up installs the catalog's own).
+  static void installRequests();
+  // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
+  // to the waiter, or its transaction aborted) and pending-lock
+  // notifications that are due, the woken clients resumed, then the next
+  // client event recomputed.
+  static void clearPendLocks();
+  // Copies the lock and client settings of the configuration into the
+  // client layer and installs the server's hooks there and in the catalog
+  // (rollback, event times, lock unification, detaching, lost
+  // transactions). Start-up calls it once the configuration is read.
+  static void installClientHooks();
+  // Merges c's record locks into table locks over every open schema.
+  static void unifyLocks(Client* c, svcatalog::LockObject*& lock);
+  // Lowers nextClientEvent to t when earlier or unset.
+  static void eventAt(Time const& t);
+  // The earliest lock-wait deadline or notification time of any client.
+  static Time nextClientEvent;
+  // Forwarders of the lock manager's wake-up and pending-lock work.
+  static void toBeWaken(Client* c);
+  static void clearPendLock(Client* c);
+
+  // ---- transactions ----
+  // Begins c's transaction (number -1: the next serial). False, nothing
+  // begun, while a checkpoint is due and c holds no locks.
+  static bool beginTrans(Client* c, int32_t number, int32_t options);
+  // Aborts c's transaction: locks freed; without a journal the server is
+  // marked corrupt; the transaction finished and, unless keep, deleted.
+  // False when nothing could be rolled back.
+  static bool abortTrans(Client* c, bool keep);
+  // Frees c's locks and counts one active transaction less; the last one
+  // to finish takes a pending checkpoint or version.
+  static void finishTransaction(Client* c);
+  // "CORRUPTED" with c's description; the server corrupt unless tolerant.
+  static void markCorrupt(Client* c);
+  // The journal hooks of clients (no journal yet: nothing is written).
+  static void journalAddClient(Client* c);
+  static void journalRollBack(Client* c);
+
+  // ---- checkpoints and versions ----
+  static bool corrupt;         // a transaction could not be rolled back
+  static int32_t stopedBy;     // restart marker: the stopping uid, -1 after a failure
+  static int64_t nTrans_;      // transactions begun since start
+  static int32_t transSerial;  // last transaction number handed out
+  static int32_t clevel_;      // check level of verification (-1 default)
+  // 0 done, 2 refused: the server is corrupt and force is off.
+  static int32_t chkPoint(bool force, int32_t marker);
+  static bool shouldDoCP();
+  // The state file's header at start: parity, last checkpoint, restart
+  // marker; a clock behind the last checkpoint continues after it.
+  static void readState();
+  static void writeState(int32_t pos, int32_t marker, String const& file, String const& second);
+  static void readStamps();
+  static void writeStamps();
+  static int32_t newVers();
+  static TimeStamp& versStamp(int32_t n);
+  static int32_t nVersions();
+  // User version numbers to internal ones (see the data-version rules).
+  static bool checkVersion(int32_t& v);
+  // Resumes the clients waiting to begin a transaction.
+  static void resumeBegTrans();
+  // Resumer of a held begin (the held-request layer installs it); true
+  // when the request ran and replied.
+  static bool (*resumeBeginHook)(Client* c);
+
+  // ---- held requests, cursors, copy, profile, debug ----
+  // The profile file while profiling (owned); null otherwise.
+  static ProfileFile* profFile;
+  // When the last profiling pass was written.
+  static Time lastProfile;
+  // Opens the configured profile file and writes its header; nothing when
+  // not profiling.
+  static void openProfile();
+  // A profiling pass once ProfileFrequency seconds have passed since the
+  // last one.
+  static void profilePass();
+  static void closeProfile();
+  // Debug tracing level ("von", "voff").
+  static int32_t verb;
+  // Checkpoint holds taken by the Debug command "cpoff" and not yet undone.
+  static int32_t dbgCpOffs;
+  // The Debug request's argument check: the warning and false when the
+  // counts differ.
+  static bool checkArgs(int32_t received, int32_t expected);
+  // The collation set of that name: loaded once from
+  // $DATADIR/<name>/<name>.cs and kept; null for an empty name, or with the
+  // warning "CANTFINDCOLLSET" and the file name when the file is missing or
+  // cannot be read.
+  static CollateSet* findCollateSet(String const& name);
+  // Every collation set loaded goes.
+  static void dropCollateSets();
 };
 
 namespace svcore {

@@ -16,6 +16,7 @@
 // notification times, null when both are.
 #pragma once
 
+#include <svobject/Coroutine.h>
 #include <zfound/Exception.h>
 #include <zfound/String.h>
 #include <zfound/Time.h>
@@ -23,7 +24,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+class SvObject;
 class Transaction;
 
 namespace svcatalog {
@@ -39,13 +42,54 @@ public:
   // pid, program path, arguments, uid, gid, node, terminal, stoppable.
   Client(int32_t pid, String const& path, String const& args, int32_t uid, int32_t gid, String const& node,
          String const& tty, bool stoppable);
-  // Leaves the wake-up list and frees every lock the client still holds.
+  // Leaves the wake-up list, frees every lock, hands a sound transaction to
+  // the server (rollback, or the server marked corrupt without a journal),
+  // then detaches its cursors and every other object, last first.
   ~Client();
   Client(Client const&) = delete;
   Client& operator=(Client const&) = delete;
 
   // proc [" " args] ":" user name ":" node ":" tty ":" pid.
   String descr() const;
+  // User and group names of the client's uid and gid.
+  void getUser(String& user, String& group) const;
+  // False when the process is gone: kill(pid, 0) fails other than with
+  // EPERM, or the pid now belongs to a process started after the Connect.
+  // A sound transaction idle for TransTimeOut seconds is aborted with
+  // ZombieClient and the client becomes a zombie.
+  bool heartBeat();
+  // Sends SIGTERM to the client's process.
+  void stopAsap() const;
+  // True when pid names a single live process (kill(pid, 0) succeeds or
+  // fails with EPERM); pid <= 0 never does.
+  static bool processExists(int32_t pid);
+  // The start time of process pid in clock ticks since boot, -1 when it
+  // cannot be read.
+  static int64_t processStartTime(int32_t pid);
+
+  // ---- attached objects ----
+  // False, with TooManyAttachs(MaxAttachsPerClient) as the pending error,
+  // when the limit (above 0) is reached.
+  bool canAttach() const;
+  // Appends o and counts one attach more on it; false when it cannot.
+  bool addObject(SvObject* o);
+  // Detaches o: out of the list, one attach less, destroyed as its kind
+  // asks; -1 when it was not attached, else 0.
+  int32_t delObject(SvObject* o);
+  // Index of o in the list, -1 when absent.
+  int32_t findObject(SvObject const* o) const;
+  int32_t nObjects() const { return int32_t(objects_.size()); }
+  SvObject* object(int32_t i) const { return i >= 0 && i < nObjects() ? objects_[size_t(i)] : nullptr; }
+
+  // ---- process lock and journal positions ----
+  bool serverLock() const { return serverLock_; }
+  void setServerLock(bool on) { serverLock_ = on; }
+  // Where the journal rollback of the current transaction starts.
+  int32_t rollbackStart(int32_t i) const { return rbStart_[i & 1]; }
+  void setRollbackStart(int32_t a, int32_t b) {
+    rbStart_[0] = a;
+    rbStart_[1] = b;
+  }
   // "N", "L", "B", "Z" by state, "?" for any other value.
   static char const* stateLetter(int32_t st);
 
@@ -65,6 +109,7 @@ public:
   // lock give-up time.
   void chgState(ClientState s);
   bool isReady() const { return state_ == STATE_READY; }
+  bool isZombie() const { return state_ == STATE_ZOMBIE; }
   bool stoppable() const { return stoppable_; }
   int32_t nMessages() const { return nMsgs_; }
   void countMessage() { ++nMsgs_; }
@@ -92,6 +137,16 @@ public:
   // client should rather be the victim (its transaction is younger; a
   // client outside a transaction only when it is the requester).
   bool workedLess(Client const* cl, Client const* requester) const;
+
+  // ---- held request ----
+  // Stores a copy of co (its clone) as the held request, sets the state to
+  // st and the lock give-up time to the server time plus seconds
+  // (saturating), or none when seconds is -1 (any negative value).
+  void setPending(Coroutine const& co, ClientState st, int32_t seconds);
+  // Back to ready, pending-lock notification cleared, held request deleted.
+  void clearPending();
+  // The held request, null when none.
+  Coroutine* pending() const { return pending_.get(); }
 
   // ---- time-outs ----
   // The time a held lock wait is given up; null for none.
@@ -144,6 +199,10 @@ private:
   ClientState state_ = STATE_READY;
   int32_t nMsgs_ = 0;
   bool stoppable_;
+  bool serverLock_ = false;
+  int32_t rbStart_[2] = {-1, 0};
+  int64_t procStart_ = -1;
+  std::vector<SvObject*> objects_;
   Client* resumeNext_ = nullptr;
   Time giveUp_;
   Time notifAt_;
@@ -153,4 +212,5 @@ private:
   svcatalog::NotifyLock* notifyLocks_ = nullptr;
   int32_t nLocks_ = 0;
   std::unique_ptr<Transaction> trans_;
+  std::unique_ptr<Coroutine> pending_;
 };

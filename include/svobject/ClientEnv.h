@@ -22,6 +22,7 @@
 
 class Client;
 class Exception;
+class SvObject;
 
 namespace svcatalog {
 struct LockObject;
@@ -40,6 +41,12 @@ struct ClientHooks {
   // Frees every lock and notify lock of the client; `freeP` also frees
   // explicitly asked locks.
   void (*freeAllLocks)(Client* c, bool freeP) = nullptr;
+  // The kind-specific part of detaching o from c (o already out of c's
+  // list); true when o is to be destroyed. Null: destroyed when temporary.
+  bool (*detachObject)(Client* c, SvObject* o) = nullptr;
+  // A client goes away with a sound transaction: the server rolls it back,
+  // or marks itself corrupt when it cannot.
+  void (*lostTrans)(Client* c) = nullptr;
 };
 
 class ClientEnv {
@@ -49,6 +56,8 @@ public:
   static int32_t lockUnifyBound;     // record locks of a table that unify
   static int32_t lockUnifyPercent;   // 0..100 of a table's records; 0 off
   static int32_t pendLockNotifTime;  // seconds before a holder is told; 0 off
+  static int32_t maxAttachsPerClient;  // objects a client may attach; 0 no limit
+  static int32_t transTimeOut;       // idle seconds before a transaction is aborted; 0 off
   // The server's name (a transaction led by it is marked as leader).
   static String serverName;
 

@@ -20,6 +20,7 @@
 
 class Client;
 class Connection;
+class Exception;
 class SvTable;
 class SvSchema;
 class SvField;
@@ -136,8 +137,9 @@ public:
   virtual String objType() = 0;
 
   // The operation of message msg on this object; a code outside 0..47 is
-  // answered as an invalid message.
-  long execute(int32_t msg, Client* c);
+  // answered as an invalid message. Server objects replace it with their
+  // dispatch (SvObject::execute), so a caller holding a GServObj* gets it.
+  virtual long execute(int32_t msg, Client* c);
   // True when id names a registered object by slot and check bits.
   static bool validObject(uint32_t id);
   // The object of a valid id (accessed flag set), else null.
@@ -159,6 +161,28 @@ private:
   static int32_t nObjects_;
 };
 
+// The server end of the request channel as server objects use it: the
+// request being served is read, and its reply written, through channel().
+// The server core installs its transport behind this; tests install a loop.
+class SvReplyPort {
+public:
+  virtual ~SvReplyPort() = default;
+  virtual Connection& channel() = 0;
+  // Starts a reply to clientId (message type clientId + 1) with a status
+  // and a result word; the body follows through channel().
+  virtual void reply(int32_t clientId, int32_t status, int32_t result) = 0;
+  // Sends the reply begun (its last part).
+  virtual void reply() = 0;
+  // Skips what is left unread of the request being served.
+  virtual void getRemainder() = 0;
+  // Drops the reply begun and marks the received data consumed.
+  virtual void clear() = 0;
+};
+
+// Reply rule of the dispatch: an operation either starts its reply itself
+// (reply, replyError, replyAbort) or leaves it to the dispatch, which then
+// answers a pending error as an error reply and otherwise replies the
+// operation's result as the result word.
 class SvObject : public GServObj {
 public:
   // Records InvalidMsgOnObject (0, 0) as the request's error; the reply is
@@ -170,6 +194,32 @@ public:
   virtual SvField* getField() { return nullptr; }
   virtual SvCursor* getCursor() { return nullptr; }
 
+  // The dispatch of message msg from client c: the aborted-transaction rule,
+  // the reply rule above, void messages answered with nothing, held
+  // requests answered later. A client that has not attached this object
+  // (the server object excepted) gets InvalidObjectId. Without a port it is
+  // the plain operation call.
+  long execute(int32_t msg, Client* c) override;
+
+  // Starts the reply: status 0 and result. A still pending error is
+  // reported as a warning and cleared first.
+  static void reply(Client* c, int32_t result);
+  // Starts a reply carrying e (status e's code, result -1, e's fields).
+  static void reply(Client* c, Exception const& e);
+  // Starts the error reply of e (status minus e's code, result -1, e's
+  // fields); e's text is reported as a warning.
+  static void replyError(Client* c, Exception const& e);
+  // Replies e and aborts c's sound transaction with it.
+  static void replyAbort(Client* c, Exception const& e);
+  // Writes e into the reply begun: its code as the status, its fields.
+  static void sendException(Exception const& e);
+  // True once a reply was started for the request being served.
+  static bool replyStarted() { return replyStarted_; }
+
+  // Installs the port (null: none); con follows it.
+  static void setPort(SvReplyPort* p);
+  static SvReplyPort* port() { return port_; }
+
   Connection* connection() const { return con; }
   bool isTemp() const { return temporary_; }
   int32_t refCount() const { return refs_; }
@@ -180,8 +230,14 @@ public:
   static Connection* con;
 
 protected:
+  // The id of the server object, which every client may address.
+  static constexpr uint32_t kServerObjectId = 0x70000000u;
+
   bool temporary_ = false;
 
 private:
   int32_t refs_ = 0;
+  static SvReplyPort* port_;
+  static bool replyStarted_;
+  static int32_t replyClient_;
 };

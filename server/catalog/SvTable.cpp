@@ -226,6 +226,10 @@ bool SvTable::updateRecLength(Client* c, int32_t length) {
 bool SvTable::allowed(Client* c, int32_t priv) const {
   if ((priv & (kPrivAdd | kPrivDel | kPrivUpdate)) != 0 && version_ != -1)
     return false;
+  // A catalog table changes only through the structure requests: a client's
+  // record change there is refused to everyone.
+  if ((priv & (kPrivAdd | kPrivDel | kPrivUpdate)) != 0 && structTab() && c != nullptr)
+    return false;
   int32_t uid = c ? c->uid() : 0;
   int32_t gid = c ? c->gid() : 0;
   int32_t owner = schema() ? schema()->owner() : -1;
@@ -276,6 +280,17 @@ void SvTable::unlink() {
 }
 
 // ---- statistics -----------------------------------------------------------------------------
+
+void SvTable::countFetch(int32_t records) {
+  if (!StorageEnv::profiling_sd)
+    return;
+  for (auto& st : getSObjs())
+    if (st->statType() == GServObjStats::kFetch) {
+      st->nTimes(1);
+      st->extraInfo(records);
+      return;
+    }
+}
 
 void SvTable::profile(int32_t type) {
   if (!StorageEnv::profiling_sd)
@@ -489,7 +504,7 @@ int32_t SvTable::addCurrRecord(Client* c, bool stampNow, bool keyFirst, int32_t 
   // The instance id goes back to the counter on failure only when it is
   // the one last taken from it.
   auto giveBackId = [this]() {
-    if (uint32_t(rep_->lastRecId()) == recInstId() && recInstId() != 0)
+    if (idFromCounter_ && uint32_t(rep_->lastRecId()) == recInstId() && recInstId() != 0)
       rep_->dropInstId();
   };
 

@@ -288,6 +288,11 @@ bool TableLocks::applyLock(Client* c, int32_t rec, Type type, int32_t wait, bool
                            bool& created) {
   created = false;
   if (out != nullptr) *out = nullptr;
+  // Record 0 is the whole table (applyTabLock); no record is negative.
+  if (rec <= 0) {
+    Exception::last(InvalidData(String("bad record number ") + toString(long(rec)) + " for a record lock"));
+    return true;
+  }
   if (temp_) return true;
   type = Type(type & ~LockObject::kDefDel);
   if (!acquire) wait = 0;
@@ -716,7 +721,9 @@ bool TableLocks::deferredDel(LockObject const* l) const {
 }
 
 void TableLocks::changeLock(LockObject* l, int32_t rec) {
-  if (!ZF_PRECOND(l != nullptr && findLock(l->record) == l)) return;
+  // Only a record lock moves to another record; a table lock stays.
+  if (l == nullptr || l->record == 0 || rec <= 0) return;
+  if (!ZF_PRECOND(findLock(l->record) == l)) return;
   LockTables::hashtab()->remove(l);
   LockObject* e = l;
   do {

@@ -27,6 +27,7 @@ void installCatalogHooks() {
     return Server::belongsDeferUnlink(file, schema);
   };
   h.serverName = [] { return Server::name(); };
+  h.findCollateSet = Server::findCollateSet;
   svcatalog::CatalogEnv::setHooks(h);
 }
 

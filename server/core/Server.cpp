@@ -137,6 +137,7 @@ void Server::closeFiles() {
 
 void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
   String text = assertText(expr, file, line);
+  reportLastRequest();
   if (fatal) {
     closeFiles();
     error(String("Error: %S"), &text);
@@ -147,6 +148,12 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 
 void Server::reset() {
   StorageEnv::reset();
+  closeProfile();
+  dropCollateSets();
+  verb = 0;
+  dbgCpOffs = 0;
+  resetLoop();
+  resetRequests();
   delete configFile;
   configFile = nullptr;
   delete stateFile;

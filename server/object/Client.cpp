@@ -2,18 +2,25 @@
 #include <svobject/Client.h>
 
 #include <svobject/ClientEnv.h>
+#include <svobject/SvObject.h>
 #include <svobject/Transaction.h>
 
 #include <zfound/Assert.h>
 #include <zfound/UserInfo.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 Client::Client(int32_t pid, String const& path, String const& args, int32_t uid, int32_t gid, String const& node,
                String const& tty, bool stoppable)
     : pid_(pid), proc_(path.baseFullName()), args_(args), uid_(uid), gid_(gid), node_(node), tty_(tty),
-      connTime_(Time::now()), stoppable_(stoppable) {}
+      connTime_(Time::now()), stoppable_(stoppable), procStart_(processStartTime(pid)) {}
 
 String Client::descr() const {
   String s = proc_;
@@ -33,9 +40,115 @@ char const* Client::stateLetter(int32_t st) {
   }
 }
 
+void Client::getUser(String& user, String& group) const {
+  // The account database names the group of the user's account.
+  Password pw{int64_t(uid_)};
+  user = pw.userName();
+  group = pw.groupName();
+}
+
+// The client's own process lock is released by the server before the
+// client goes (the server keeps the count of holders).
 Client::~Client() {
   ClientEnv::delWakeUpClient(this);
   freeAllLocks(true);
+  if (state_ == STATE_BLK_LOCK || state_ == STATE_BLK_TRANS) chgState(STATE_READY);
+  if (trans_ && !trans_->isAborted() && ClientEnv::hooks().lostTrans != nullptr) ClientEnv::hooks().lostTrans(this);
+  trans_.reset();
+  for (size_t i = objects_.size(); i-- > 0;) {
+    if (i < objects_.size() && objects_[i]->objectType() == 64) delObject(objects_[i]);
+  }
+  while (!objects_.empty())
+    delObject(objects_.back());
+}
+
+bool Client::processExists(int32_t pid) {
+  // kill of 0 or a negative pid reaches process groups, never one process.
+  if (pid <= 0) return false;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Field 22 of /proc/<pid>/stat, counted after the command name's closing
+// parenthesis (the name itself may hold blanks and parentheses).
+int64_t Client::processStartTime(int32_t pid) {
+  if (pid <= 0) return -1;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+  int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char buf[1024];
+  ssize_t n = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  if (n <= 0) return -1;
+  buf[n] = '\0';
+  char const* p = std::strrchr(buf, ')');
+  if (p == nullptr) return -1;
+  ++p;
+  // After ")": field 3 (state) is the first; the start time is field 22.
+  for (int field = 3; field < 22; ++field) {
+    while (*p == ' ') ++p;
+    while (*p != ' ' && *p != '\0') ++p;
+    if (*p == '\0') return -1;
+  }
+  while (*p == ' ') ++p;
+  char* end = nullptr;
+  errno = 0;
+  long long const v = std::strtoll(p, &end, 10);
+  if (end == p || errno != 0 || v < 0) return -1;
+  return int64_t(v);
+}
+
+bool Client::heartBeat() {
+  if (!processExists(pid_)) return false;
+  if (procStart_ >= 0) {
+    int64_t const now = processStartTime(pid_);
+    // The pid was handed to a process started after the Connect.
+    if (now >= 0 && now != procStart_) return false;
+  }
+  if (ClientEnv::transTimeOut != 0 && trans_ && !trans_->isAborted() && state_ != STATE_ZOMBIE) {
+    int64_t const idle = int64_t(ClientEnv::stamp().time().value()) - int64_t(trans_->lastOpStamp().time().value());
+    if (idle >= ClientEnv::transTimeOut) {
+      abortTrans(ZombieClient(id_));
+      chgState(STATE_ZOMBIE);
+    }
+  }
+  return true;
+}
+
+void Client::stopAsap() const {
+  if (pid_ > 0) ::kill(pid_, SIGTERM);
+}
+
+bool Client::canAttach() const {
+  if (ClientEnv::maxAttachsPerClient > 0 && nObjects() >= ClientEnv::maxAttachsPerClient) {
+    if (Exception::last().code() == 0) Exception::last(TooManyAttachs(ClientEnv::maxAttachsPerClient));
+    return false;
+  }
+  return true;
+}
+
+bool Client::addObject(SvObject* o) {
+  if (o == nullptr || !canAttach()) return false;
+  objects_.push_back(o);
+  o->incReference();
+  return true;
+}
+
+int32_t Client::findObject(SvObject const* o) const {
+  for (size_t i = 0; i < objects_.size(); ++i)
+    if (objects_[i] == o) return int32_t(i);
+  return -1;
+}
+
+int32_t Client::delObject(SvObject* o) {
+  int32_t const i = findObject(o);
+  if (o == nullptr || i < 0) return -1;
+  objects_.erase(objects_.begin() + i);
+  o->decReference();
+  bool const destroy =
+      ClientEnv::hooks().detachObject != nullptr ? ClientEnv::hooks().detachObject(this, o) : o->isTemp();
+  if (destroy) delete o;
+  return 0;
 }
 
 void Client::chgState(ClientState s) {
@@ -75,6 +188,18 @@ void Client::freeAllLocks(bool freeP) {
   }
   // Without a lock manager no entry was ever linked; only the pointer goes.
   pendLock_ = nullptr;
+}
+
+void Client::setPending(Coroutine const& co, ClientState st, int32_t seconds) {
+  pending_.reset(co.clone());
+  chgState(st);
+  lockGiveUp(seconds < 0 ? Time() : ClientEnv::stamp().time() + seconds);
+}
+
+void Client::clearPending() {
+  chgState(STATE_READY);
+  pendLockNotif(Time());
+  pending_.reset();
 }
 
 bool Client::workedLess(Client const* cl, Client const* requester) const {

@@ -10,6 +10,8 @@ int32_t ClientEnv::locksPerClient = 256;
 int32_t ClientEnv::lockUnifyBound = 200;
 int32_t ClientEnv::lockUnifyPercent = 0;
 int32_t ClientEnv::pendLockNotifTime = 0;
+int32_t ClientEnv::maxAttachsPerClient = 0;
+int32_t ClientEnv::transTimeOut = 0;
 String ClientEnv::serverName;
 Client* ClientEnv::head_ = nullptr;
 Client* ClientEnv::tail_ = nullptr;
@@ -71,6 +73,8 @@ void ClientEnv::reset() {
   lockUnifyBound = 200;
   lockUnifyPercent = 0;
   pendLockNotifTime = 0;
+  maxAttachsPerClient = 0;
+  transTimeOut = 0;
   serverName = String();
   g_stamp = nullptr;
   hooks() = ClientHooks();

@@ -2,12 +2,21 @@
 // table from message code to operation, and the default answer.
 #include <svobject/SvObject.h>
 
+#include <svobject/Client.h>
+
 #include <zfound/Assert.h>
+#include <zfound/Connection.h>
 #include <zfound/Exception.h>
+#include <zfound/Message.h>
+
+#include <memory>
 
 std::vector<GServObj*>* GServObj::objects_ = nullptr;
 int32_t GServObj::nObjects_ = 0;
 Connection* SvObject::con = nullptr;
+SvReplyPort* SvObject::port_ = nullptr;
+bool SvObject::replyStarted_ = false;
+int32_t SvObject::replyClient_ = -1;
 
 namespace {
 
@@ -138,4 +147,122 @@ long SvObject::defa(Client*) {
   if (Exception::last().code() == 0)
     Exception::last(InvalidMsgOnObject(0, 0));
   return 0;
+}
+
+void SvObject::setPort(SvReplyPort* p) {
+  port_ = p;
+  con = p != nullptr ? &p->channel() : nullptr;
+}
+
+namespace {
+
+int32_t clientIdOf(Client const* c) { return c != nullptr ? c->id() : -1; }
+
+}  // namespace
+
+// Dispatch of one request, as a small state machine over the reply:
+//   void message --operation--> nothing sent (a failure reported only)
+//   nothing begun --operation--> begun by the operation | nothing begun
+//   nothing begun --dispatch--> error reply (pending error) | result reply
+//   then: held request -> cleared (it answers later); else sent.
+long SvObject::execute(int32_t msg, Client* c) {
+  if (port_ == nullptr) return GServObj::execute(msg, c);
+  replyStarted_ = false;
+  if (isDisconnect(msg)) {
+    long const r = GServObj::execute(msg, c);
+    port_->clear();
+    return r;
+  }
+  long result = -1;
+  if (c == nullptr) {
+    Exception::last(InvalidClientId(-1));
+  } else if (getId() != kServerObjectId && c->findObject(this) < 0) {
+    // Only objects the client attached may be addressed; an id that merely
+    // names a live object (another client's, a catalog table's) is refused.
+    Exception::last(InvalidObjectId(int32_t(getId())));
+  } else if (c->transAborted() && !terminateTrans(msg)) {
+    reply(c, c->abortionCause());
+  } else {
+    result = GServObj::execute(msg, c);
+  }
+  if (isVoid(msg)) {
+    // A void request is never answered: its failure is reported here and
+    // reaches the client only through an aborted transaction.
+    if (Exception::last().code() != 0) {
+      String const text = Exception::last().message();
+      if (!text.isNull()) warning(String("%S"), &text);
+      Exception::last(Exception(0));
+    }
+    port_->getRemainder();
+    replyStarted_ = false;
+    return result;
+  }
+  if (!replyStarted_) {
+    if (Exception::last().code() != 0) {
+      std::unique_ptr<Exception> const keep(Exception::last().clone());
+      Exception::last(Exception(0));
+      replyError(c, *keep);
+    } else {
+      reply(c, int32_t(result));
+    }
+  }
+  port_->getRemainder();
+  if (isStop(msg) || c == nullptr || c->isReady()) {
+    port_->reply();
+  } else {
+    // The request is held: it answers when it runs again.
+    port_->clear();
+  }
+  replyStarted_ = false;
+  return result;
+}
+
+void SvObject::reply(Client* c, int32_t result) {
+  if (Exception::last().code() != 0) {
+    String const text = Exception::last().message();
+    warning(String("SvObject::reply() found exception: %S"), &text);
+    Exception::last(Exception(0));
+  }
+  if (port_ == nullptr) return;
+  port_->reply(clientIdOf(c), 0, result);
+  replyStarted_ = true;
+  replyClient_ = clientIdOf(c);
+}
+
+void SvObject::reply(Client* c, Exception const& e) {
+  if (port_ == nullptr) return;
+  port_->reply(clientIdOf(c), e.code(), -1);
+  e.send(&port_->channel());
+  replyStarted_ = true;
+  replyClient_ = clientIdOf(c);
+}
+
+void SvObject::replyError(Client* c, Exception const& e) {
+  String const text = e.message();
+  if (!text.isNull()) warning(String("%S"), &text);
+  if (port_ == nullptr) return;
+  port_->reply(clientIdOf(c), -e.code(), -1);
+  e.send(&port_->channel());
+  replyStarted_ = true;
+  replyClient_ = clientIdOf(c);
+}
+
+void SvObject::replyAbort(Client* c, Exception const& e) {
+  if (e.code() == 0) {
+    // An abort without a cause would leave the transaction sound; answer
+    // the request as failed instead of aborting nothing.
+    reply(c, -1);
+    return;
+  }
+  reply(c, e);
+  if (c != nullptr && c->hasTrans() && !c->transAborted()) c->abortTrans(e);
+}
+
+// The reply begun is started again with e's code as its status, so that no
+// body word written before can precede e's fields.
+void SvObject::sendException(Exception const& e) {
+  if (port_ == nullptr) return;
+  port_->reply(replyClient_, e.code(), -1);
+  replyStarted_ = true;
+  e.send(&port_->channel());
 }

@@ -1,0 +1,79 @@
+// Restartable objects: long work done in slices, one Activation request per
+// slice, answered 30 while work remains and 0 when done. CopyTable copies
+// every record of one table into another (possibly of another structure),
+// keeping record numbers, frees the gaps and rebuilds the target's indexes.
+//
+// State machine of a copy:
+//   start --locks (target exclusive, source shared) and target emptied-->
+//   COPYCONTENTS (records in slices) --> MARKPOOL (gaps freed) -->
+//   BUILDINDICES (keys added) --> done
+//   start --locks refused or target not emptied--> done, error as abort
+//   any step --an error other than InvalidData, or a DuplicatedKey while
+//     building--> done: both table locks freed, the error as an abort
+//   done --Activation--> 0 (again and again)
+// An Activation handles fewer than 30 records, gaps or keys in total. Values
+// that do not convert (InvalidData) stay initial. While the job lives it
+// holds a reference on both tables, so Alter and Replace see them in use.
+//
+// Records of the source are the slots its primary index names; the other
+// slots up to its highest record number are gaps, freed in the target.
+#pragma once
+
+#include <svobject/SvObject.h>
+
+#include <cstdint>
+#include <vector>
+
+class Client;
+class SvTable;
+
+class RestartableObject : public SvObject {
+public:
+  RestartableObject() { temporary_ = true; }
+  long estimation(Client*) override { return 0; }
+  long activation(Client*) override { return 0; }
+};
+
+class CopyTable : public RestartableObject {
+public:
+  static constexpr int32_t kQuantum = 30;
+  static constexpr int32_t kObjectType = 512;
+  enum State : int32_t { kStart = 0, kCopyContents = 1, kMarkPool = 2, kBuildIndices = 3, kDone = 4 };
+
+  CopyTable(SvTable* from, SvTable* to);
+  ~CopyTable() override;
+
+  long estimation(Client* c) override;
+  long activation(Client* c) override;
+  int32_t objectType() const override { return kObjectType; }
+  String objType() override { return "CopyTable"; }
+
+  State state() const { return state_; }
+
+  // Rebuilds every index of t from its records (the records its primary
+  // index names): each index is emptied, then the keys are added slice by
+  // slice. False with the error pending when a key is refused.
+  static bool rebuildIndices(Client* c, SvTable* t);
+
+private:
+  void changeState(State s);
+  // Each answers 30 when the quantum ran out, else the count reached;
+  // -1 when the copy must end with the pending error.
+  int32_t copyContents(Client* c, int32_t n);
+  int32_t markPool(Client* c, int32_t n);
+  int32_t buildIndices(Client* c, int32_t n);
+  // The records in use of the source: those its primary index names.
+  void findLive(Client* c);
+  // Ends the copy: locks freed; with an error, answered as an abort.
+  long finish(Client* c, bool failed);
+
+  SvTable* tabFrom_;
+  SvTable* tabTo_;
+  int32_t nrec1_ = -1;
+  int32_t nrec2_ = -1;
+  std::vector<uint32_t> equiv_;
+  std::vector<char> live_;     // per source record number: 1 when in use
+  std::vector<int32_t> gaps_;  // target slots to free
+  State state_ = kStart;
+  bool locked_ = false;
+};

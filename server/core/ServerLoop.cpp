@@ -1,0 +1,355 @@
+// The server's main loop and housekeeping: one request at a time from the
+// connection, checked and handed to the addressed object; the periodic work
+// (heartbeat, checkpoint timing, cache trickle) runs while the connection
+// waits. Also the client registry (addClient / delClient), the assertion
+// report's request context and the file-error handler.
+//
+// Loop state: Waiting (in the connection, housekeeping on every alarm) ->
+// Dispatching (one request) -> Resuming (woken clients) -> Waiting; a Stop
+// whose reply carried a result other than -1 leaves the loop.
+#include <svcore/Server.h>
+
+#include <svcore/RunLog.h>
+#include <svcore/SvConfigFile.h>
+#include <svcore/SvConnection.h>
+
+#include <blkfile/CacheBuffer.h>
+#include <svobject/Client.h>
+#include <svobject/ClientEnv.h>
+#include <svobject/SvObject.h>
+
+#include <zfound/Exception.h>
+#include <zfound/Message.h>
+#include <zfound/ProcessHooks.h>
+
+#include <cerrno>
+#include <ctime>
+#include <unistd.h>
+
+SvConnection* Server::svCon = nullptr;
+RunLog* Server::runLog = nullptr;
+int64_t Server::nMethodsSinceLast = 0;
+Client* Server::lastClient = nullptr;
+int32_t Server::lastOId = 0;
+int32_t Server::lastMsg = -1;
+Time Server::lastTry;
+bool Server::cpTime = false;
+bool Server::nvTime = false;
+int32_t Server::activeTrans = 0;
+int32_t Server::nProcessLock = 0;
+std::vector<Client*> Server::clients;
+int32_t Server::admin_sd = -1;
+int32_t Server::tqBehavior_sd = -1;
+int32_t Server::checkLevel_sd = -1;
+int32_t Server::hkMsgBound = 0;
+void (*Server::resumeClientsHook)() = nullptr;
+void (*Server::clientEventsFn)() = nullptr;
+int32_t Server::retrySeconds = 30;
+
+namespace {
+
+// A housekeeping pass is replaying a recorded round (called by the run log).
+bool replayRound = false;
+
+// Consecutive EACCES / EFBIG retries, and when the last one came.
+int32_t hardTries = 0;
+time_t lastHardError = 0;
+
+int32_t elapsedSince(Time const& t) {
+  if (t.isNull())
+    return 0;
+  Time now = Time::now();
+  return int32_t(now.value() - t.value());
+}
+
+String reportDescr(Client* c) { return c ? c->descr() : String("?"); }
+
+}  // namespace
+
+// ---- the client registry -------------------------------------------------------
+
+Client* Server::clientOfId(int32_t id) {
+  if (id < 0 || size_t(id) >= clients.size())
+    return nullptr;
+  return clients[size_t(id)];
+}
+
+int32_t Server::clientCount() {
+  int32_t n = 0;
+  for (Client* c : clients)
+    n += c != nullptr;
+  return n;
+}
+
+void Server::addClient(Client* c) {
+  for (size_t i = 0; i < clients.size(); ++i)
+    if (!clients[i]) {
+      clients[i] = c;
+      c->setId(int32_t(i));
+      return;
+    }
+  c->setId(int32_t(clients.size()));
+  clients.push_back(c);
+}
+
+bool Server::delClient(Client* c) {
+  if (!c)
+    return true;
+  bool disconnect = svCon ? svCon->drain(c) : false;
+  if (c->serverLock()) {
+    SV_ASSERT(nProcessLock > 0, "nProcessLock > 0");
+    c->setServerLock(false);
+    lockCheckpoints(false);
+  }
+  if (c->hasTrans() && !c->transAborted() && !(c->hasLeaderTrans() && c->hasReadyToEndTrans()) &&
+      activeTrans > 0)
+    --activeTrans;
+  if (c->id() >= 0 && size_t(c->id()) < clients.size() && clients[size_t(c->id())] == c)
+    clients[size_t(c->id())] = nullptr;
+  if (lastClient == c)
+    lastClient = nullptr;
+  delete c;
+  return disconnect;
+}
+
+void Server::resumeWokenClients() {
+  if (resumeClientsHook) {
+    resumeClientsHook();
+    return;
+  }
+  while (ClientEnv::wakeUpClient() != nullptr) {
+  }
+}
+
+// ---- the main loop ------------------------------------------------------------------
+
+void Server::execute() {
+  for (;;) {
+    int32_t oid = 0, msg = 0;
+    int32_t cid = -1;
+    try {
+      cid = svCon->receive(oid, msg);
+    } catch (RunLogError const& e) {
+      // A replayed log that breaks its form ends the server.
+      String text = String(appMsg(e.key, e.key)) + " " + e.file;
+      error(String("%S"), &text);
+      stop(1);
+      return;
+    }
+    Exception::last(Exception(0));
+    if (msg < 0 || msg >= kNMessages) {
+      svCon->replyError(cid, MsgOutOfBounds(msg));
+      continue;
+    }
+    if (isConnect(msg)) {
+      connectClient(cid);
+      continue;
+    }
+    Client* c = clientOfId(cid);
+    if (!c) {
+      svCon->replyError(cid, InvalidClientId(cid));
+      continue;
+    }
+    if (c->state() == Client::STATE_ZOMBIE) {
+      svCon->replyError(cid, ZombieClient(cid));
+      continue;
+    }
+    if (!GServObj::validObject(uint32_t(oid))) {
+      svCon->replyError(cid, InvalidObjectId(oid));
+      continue;
+    }
+    if (mirror_sd && mayModify(msg)) {
+      svCon->replyError(cid, InvalidForMirror(String()));
+      continue;
+    }
+    ++nMeth;
+    ++nMethodsSinceLast;
+    lastOId = int32_t(uint32_t(oid) & ~0x70000000u);
+    lastMsg = msg;
+    lastClient = c;
+    if (verboseLevel_sd > 0) {
+      String text = toString(long(nMeth)) + ": oId(" + toString(lastOId) + ")." + GServObj::msgName(msg) +
+                    " - Client " + toString(cid) + " (" + reportDescr(c) + ").";
+      warning(String("%S"), &text);
+    }
+    c->countMessage();
+    timeStamp.setUserId(c->uid());
+    ++timeStamp;
+    if (configFile && configFile->transTimeOut() != 0)
+      c->transTic();
+    GServObj* o = GServObj::object(uint32_t(oid));
+    o->execute(msg, c);
+    resumeWokenClients();
+    // The result word of the Stop's reply: -1 refused, else accepted.
+    if (isStop(msg) && int32_t(svCon->beginOfBuffer()[1]) != -1)
+      return;
+  }
+}
+
+// ---- housekeeping ---------------------------------------------------------------------
+
+bool Server::isHouseKeepingTime() { return nMethodsSinceLast > int64_t(hkMsgBound); }
+
+bool Server::heartBeat(Client* spare) {
+  bool removed = false;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    Client* c = clients[i];
+    if (!c || c == spare)
+      continue;
+    if (c->heartBeat())
+      continue;
+    if (runLog && runLog->recording())
+      runLog->writeInt(int32_t(i));
+    String descr = reportDescr(c);
+    bool disconnected = delClient(c);
+    if (!disconnected) {
+      String text = String(appMsg("CLIENTDEATH", "Client died:")) + " " + descr;
+      warning(String("%S"), &text);
+    }
+    removed = true;
+  }
+  return removed;
+}
+
+bool Server::houseKeeping(Client* spare) {
+  bool work = false;
+  bool replaying = runLog && runLog->replaying();
+  bool logInUse = runLog && runLog->mode() != RunLog::Off;
+  if (!replaying) {
+    bool newSecond = timeStamp.setNow();
+    if (!newSecond && !logInUse)
+      return false;
+  }
+  if (replaying) {
+    if (replayRound) {
+      runLog->readHouseKeeping();
+      resumeWokenClients();
+    }
+  } else {
+    if (runLog)
+      runLog->beginHouseKeeping();
+    if (heartBeat(spare))
+      resumeWokenClients();
+    if (runLog)
+      runLog->endHouseKeeping();
+  }
+  int32_t elapsed = elapsedSince(lastTry);
+  int32_t freq = configFile ? configFile->ckPointFreq() : 0;
+  if (!mirror_sd && configFile) {
+    if (!cpTime && !nvTime) {
+      if (freq != 0 && elapsed > freq - configFile->ckPointLowBound()) {
+        cpTime = true;
+        if (activeTrans == 0 && nProcessLock == 0) {
+          chkPoint(false, -1);
+          work = true;
+        }
+      }
+    } else if (elapsed > freq + configFile->ckPointUpBound()) {
+      // No journal yet: a pending checkpoint or version is given up.
+      String text = appMsg(nvTime ? "CANTDONEWVERS" : "CANTDOCHKPOINT", nvTime ? "Cannot take a new version."
+                                                                              : "Cannot take a checkpoint.");
+      warning(String("%S"), &text);
+      lastTry = Time::now();
+      cpTime = nvTime = false;
+    }
+  }
+  if (!work) {
+    int32_t nMod = CacheBuffer::nMod();
+    int32_t left = freq - elapsed;
+    if (nMod > 0 && left > 0) {
+      int32_t k = 2 * (nMod / left);
+      if (k < 1)
+        k = 1;
+      if (k > 10)
+        k = 10;
+      if (k > nMod)
+        k = nMod;
+      CacheBuffer::flushSome(k);
+      work = true;
+    }
+  }
+  if (!nextClientEvent.isNull() && nextClientEvent <= timeStamp.time()) {
+    if (clientEventsFn) {
+      clientEventsFn();
+    } else {
+      clearPendLocks();
+      resumeWokenClients();
+    }
+    // The next event, from every client's times.
+    nextClientEvent = Time();
+    for (Client* cl : clients)
+      if (cl)
+        eventAt(cl->nextEvent());
+  }
+  if (profiling_sd)
+    profilePass();
+  nMethodsSinceLast = 0;
+  return work;
+}
+
+void Server::replayHouseKeeping() {
+  replayRound = true;
+  houseKeeping(nullptr);
+  replayRound = false;
+}
+
+// ---- stop flag and file errors -----------------------------------------------------------
+
+void Server::checkStopTime() {
+  if (svCon && svCon->stopTime())
+    stop(1);
+}
+
+int Server::errHandler(char const* text, int err) {
+  if (!svcore::canRecover(err)) {
+    error(String("%s"), text);
+    return 1;
+  }
+  if (err == EACCES || err == EFBIG) {
+    time_t now = time(nullptr);
+    if (now - lastHardError > time_t(2 * retrySeconds + 5))
+      hardTries = 0;
+    lastHardError = now;
+    if (++hardTries >= kHardErrorTries) {
+      hardTries = 0;
+      error(String("%s"), text);
+      return 1;
+    }
+  }
+  checkStopTime();
+  warning(String("%s"), text);
+  String retry = String(appMsg("RETRYMSG", "Retrying in seconds:"));
+  warning(String("%S %d"), &retry, retrySeconds);
+  if (retrySeconds > 0)
+    sleep(unsigned(retrySeconds));
+  return 0;
+}
+
+// The assertion report's request context: the last request dispatched.
+void Server::reportLastRequest() {
+  if (lastMsg < 0)
+    return;
+  warning(String("Last received method is..."));
+  String text = toString(long(nMeth)) + ": oId(" + toString(lastOId) + ")." + GServObj::msgName(lastMsg) + " - " +
+                reportDescr(lastClient);
+  warning(String("%S"), &text);
+}
+
+void Server::resetLoop() {
+  for (Client*& c : clients) {
+    delete c;
+    c = nullptr;
+  }
+  clients.clear();
+  nMethodsSinceLast = 0;
+  lastClient = nullptr;
+  lastOId = 0;
+  lastMsg = -1;
+  lastTry = Time();
+  cpTime = nvTime = false;
+  activeTrans = nProcessLock = 0;
+  admin_sd = tqBehavior_sd = checkLevel_sd = -1;
+  hkMsgBound = 0;
+  replayRound = false;
+  hardTries = 0;
+}

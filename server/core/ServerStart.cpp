@@ -1,0 +1,303 @@
+// Server start-up and teardown: the fixed order in which the server comes
+// up (configuration, refusal of a second server, daemon, limits, disk
+// layout, lock tables, directories, run log, connection, state file, time
+// stamp, cache, schemas) and goes down again.
+//
+// A second server of the same ServerId is refused ("SVALREADYRUN") right
+// after the configuration is read: before the daemon step and before any
+// run log, journal, state or data file is opened, also under -p, which
+// makes no IPC object of its own.
+#include <svcore/Server.h>
+
+#include <svcore/RunLog.h>
+#include <svcore/SchemaFiles.h>
+#include <svcore/ServerObject.h>
+#include <svcore/StateFile.h>
+#include <svcore/SvConfigFile.h>
+#include <svcore/SvConnection.h>
+
+#include <blkfile/CacheBuffer.h>
+#include <svcatalog/LockObject.h>
+#include <svcatalog/SvSchema.h>
+#include <svobject/Client.h>
+#include <svobject/ClientEnv.h>
+#include <svobject/SvObject.h>
+
+#include <zfound/Exception.h>
+#include <zfound/Message.h>
+#include <zfound/OsFile.h>
+#include <zfound/PhysLayout.h>
+#include <zfound/Process.h>
+#include <zfound/ProcessHooks.h>
+#include <zfound/SysLog.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+SysLog* sysLog = nullptr;
+
+// The server connection as the reply port of the server objects.
+class ConnectionPort : public SvReplyPort {
+public:
+  explicit ConnectionPort(SvConnection& c) : c_(c) {}
+  Connection& channel() override { return c_; }
+  void reply(int32_t clientId, int32_t status, int32_t result) override { c_.reply(clientId, status, result); }
+  void reply() override { c_.reply(); }
+  void getRemainder() override { c_.getRemainder(); }
+  void clear() override { c_.clear(); }
+
+private:
+  SvConnection& c_;
+};
+ConnectionPort* port = nullptr;
+
+bool isDirectory(String const& path) {
+  struct stat st {};
+  return !path.isNull() && stat(toCharPtr(path), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A fatal start-up report: the server catalogue's text of key, then the
+// argument; the process ends with status 1.
+[[noreturn]] void fatal(char const* key, String const& arg = String()) {
+  String text = appMsg(key, key);
+  if (!arg.isNull())
+    text = text + " " + arg;
+  error(String("%S"), &text);
+  stop(1);
+  _exit(1);
+}
+
+void warn(char const* key, String const& arg = String()) {
+  String text = appMsg(key, key);
+  if (!arg.isNull())
+    text = text + " " + arg;
+  warning(String("%S"), &text);
+}
+
+int logHandler(int prio, char const* title, char const* text) {
+  if (!sysLog)
+    sysLog = new SysLog(Server::name_sd.isNull() ? String("ombrel") : Server::name_sd);
+  String t = String(title ? title : "") + ": " + (text ? text : "");
+  if (prio & (MSG_FATAL | MSG_ERROR))
+    sysLog->logError(t);
+  else
+    sysLog->logWarning(t);
+  if (prio & MSG_FATAL)
+    stop(1);
+  return 0;
+}
+
+// Raises a limit to at least v; never lowers it.
+rlim_t raised(rlim_t cur, rlim_t v) { return (cur == RLIM_INFINITY || cur >= v) ? cur : v; }
+
+void svWarning(char const* text) { warning(String("%s"), text); }
+void lineHouseKeeping() { Server::houseKeeping(nullptr); }
+bool lineHeartBeat() { return Server::heartBeat(nullptr); }
+bool knownClient(int32_t id) { return Server::clientOfId(id) != nullptr; }
+void removeClient(int32_t id) { Server::delClient(Server::clientOfId(id)); }
+void logClientDead(int32_t id) {
+  Client* c = Server::clientOfId(id);
+  if (!c)
+    return;
+  String descr = c->descr();
+  if (!Server::delClient(c)) {
+    String text = String(appMsg("CLIENTDEATH", "Client died:")) + " " + descr;
+    warning(String("%S"), &text);
+  }
+}
+
+}  // namespace
+
+int Server::logError(int prio, char const* title, char const* text) { return logHandler(prio | MSG_ERROR, title, text); }
+int Server::logWarning(int prio, char const* title, char const* text) { return logHandler(prio, title, text); }
+int Server::logNotice(int prio, char const* title, char const* text) { return logHandler(prio, title, text); }
+
+bool Server::validServerId(int32_t id) { return id >= 1 && id <= kMaxServerId; }
+
+void Server::startUp(ServerOptions const& o) {
+  // Settings first.
+  ignore_sd = o.ignore;
+  admin_sd = o.admin;
+  mirror_sd = o.mirror;
+  tqBehavior_sd = o.tqBehavior;
+  name_sd = o.name;
+  ClientEnv::serverName = o.name;
+  verboseLevel_sd = o.verboseLevel;
+  checkLevel_sd = o.checkLevel;
+  foreground_sd = o.foreground;
+  profiling_sd = o.profile;
+
+  // The configuration, and the refusal of a second server of its id before
+  // anything else is touched.
+  configFile = new SvConfigFile(o.name);
+  if (!*configFile)
+    fatal("CANTRDCONFIG", o.name);
+  int32_t id = configFile->getServerId();
+  if (!validServerId(id))
+    fatal("INVSERVERID", toString(id));
+  if (SvConnection::serverRunning(id))
+    fatal("SVALREADYRUN", o.name);
+
+  if (!o.foreground)
+    turnIntoDaemon(&Server::logError, &Server::logWarning, &Server::logNotice);
+  if (setuid(geteuid()) != 0)
+    warn("CANTSETUID", toString(errno));
+  OsFile::setHandler(&Server::errHandler);
+  struct rlimit rl {};
+  if (getrlimit(RLIMIT_FSIZE, &rl) == 0) {
+    struct rlimit want = {raised(rl.rlim_cur, 0x7fffffff), raised(rl.rlim_max, 0x7fffffff)};
+    if ((want.rlim_cur != rl.rlim_cur || want.rlim_max != rl.rlim_max) && setrlimit(RLIMIT_FSIZE, &want) != 0)
+      warn("CANTCHGULIMIT", toString(errno));
+  }
+  umask(077);
+
+  configFile->initialSchemaId(((instId() & 255) << 12) | ((id & 63) << 6) | 1);
+  String layoutFile = configFile->diskConfiguration();
+  struct stat lst {};
+  if (layoutFile.isNull() || (stat(toCharPtr(layoutFile), &lst) == 0 && !S_ISREG(lst.st_mode)))
+    fatal("CANTRDDISKCONFIG", layoutFile);
+  physLayout_sd = new PhysLayout(layoutFile);
+  installClientHooks();
+  svcore::installCatalogHooks();
+  if (!svcatalog::LockTables::initLocks(configFile->numLocks(), configFile->numNotifies()))
+    fatal("CANTINITLKTABS");
+  static char tmpdir[] = "TMPDIR=";
+  putenv(tmpdir);
+  if (!configFile->journalDir().isNull() && !isDirectory(configFile->journalDir()))
+    fatal("CANTFINDJOURNALDIR", configFile->journalDir());
+  if (!isDirectory(configFile->dbase()))
+    fatal("CANTFINDDBASEDIR", configFile->dbase());
+
+  RunLog::Hooks lh;
+  lh.stamp = &timeStamp;
+  lh.houseKeeping = &Server::replayHouseKeeping;
+  lh.clientDead = &logClientDead;
+  lh.warning = &svWarning;
+  try {
+    runLog = new RunLog(configFile->runLogFile(), o.readLog, o.writeLog, lh);
+  } catch (RunLogError const& e) {
+    fatal(e.key, e.file);
+  }
+
+  if (!o.prevCheckpoint) {
+    SvConnection::Hooks ch;
+    ch.isHouseKeepingTime = &Server::isHouseKeepingTime;
+    ch.houseKeeping = &lineHouseKeeping;
+    ch.heartBeat = &lineHeartBeat;
+    ch.knownClient = &knownClient;
+    ch.removeClient = &removeClient;
+    ch.warning = &svWarning;
+    try {
+      svCon = new SvConnection(id, ch);
+    } catch (SvConnectionError const& e) {
+      if (*e.call) {
+        String text = String(e.call) + String(libMsg(e.key, e.key));
+        error(String("%S%d"), &text, e.err);
+        stop(1);
+        _exit(1);
+      }
+      if (std::string(e.key) == "SVALREADYRUN")
+        fatal(e.key, o.name);
+      String text = String(libMsg(e.key, e.key));
+      error(String("%S"), &text);
+      stop(1);
+      _exit(1);
+    }
+    svCon->setRunLog(runLog);
+    SvObject::con = svCon;
+    port = new ConnectionPort(*svCon);
+    SvObject::setPort(port);
+    svCon->setTrace(o.verboseLevel > 0 && o.foreground);
+  }
+  hkMsgBound = configFile->hkMsgBound();
+  installRequests();
+
+  stateFile = new StateFile(configFile->stateFile());
+  timeStamp.setUserId(0);
+  timeStamp.setNow();
+  if (runLog->replaying())
+    timeStamp.setTime(runLog->readTimeStamp());
+  // Parity, last checkpoint and restart marker; a clock behind the last
+  // checkpoint continues after it ("CORRUPTEDTIME").
+  readState();
+  readStamps();
+  if (runLog->recording())
+    runLog->writeTimeStamp(timeStamp);
+
+  if (!CacheBuffer::init(configFile->cacheSz()))
+    fatal("CANTINITCACHE");
+  convertIntoDiskConfig();
+  checkDiskConfigEntries();
+  for (int32_t n = 0;;) {
+    String sch = configFile->schemaName(n);
+    if (sch.isNull())
+      break;
+    if (!checkDiskConfigDirs(sch)) {
+      warn("SCHNOTINDCONFIG", sch);
+      configFile->delSchema(sch);
+      continue;
+    }
+    new SvSchema(nullptr, sch, configFile->getSchId(n));
+    ++n;
+  }
+  if (profiling_sd) {
+    if (configFile->profFile().isNull())
+      fatal("PROFFILENOTSPEC");
+    if (configFile->profileFreq() < 0)
+      fatal("INVPROFFREQ", toString(configFile->profileFreq()));
+    if (configFile->profileFreq() == 0) {
+      warn("PROFFREQNOTPROF");
+      profiling_sd = false;
+    }
+  }
+  ++timeStamp;
+  openProfile();
+
+  if (!o.prevCheckpoint) {
+    svcore::unlinkUnUsedFiles();
+    status_sd = 0;
+    return;
+  }
+  // Check-previous-checkpoint: verify every schema's files.
+  bool ok = true;
+  for (SvSchema* s = SvSchema::first(); s; s = s->next())
+    if (!s->verify(checkLevel_sd == 1)) {
+      warn("CHKFILEFAILED", s->name());
+      ok = false;
+    }
+  status_sd = ok ? -1 : 1;
+}
+
+void Server::makeObject() {
+  if (!ServerObject::object())
+    new ServerObject;
+  SV_ASSERT(ServerObject::object()->getId() == 0x70000000u, "getId() == 0x70000000");
+}
+
+void Server::dropObject() { delete ServerObject::object(); }
+
+void Server::tearDown() {
+  closeProfile();
+  while (SvSchema* s = SvSchema::first())
+    delete s;
+  resetLoop();
+  delete runLog;
+  runLog = nullptr;
+  if (svCon)
+    svCon->awaitRepliesRead(2000);
+  delete svCon;
+  svCon = nullptr;
+  SvObject::con = nullptr;
+  SvObject::setPort(nullptr);
+  delete port;
+  port = nullptr;
+  OsFile::setHandler(nullptr);
+  delete sysLog;
+  sysLog = nullptr;
+}
