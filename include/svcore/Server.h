@@ -231,29 +231,20 @@ public:
   // its drained messages (null: true).
   static bool delClient(Client* c);
   // The client of an id; null when the id names no client.
+  static Client* client(int32_t id) { return clientOfId(id); }
   static Client* clientOfId(int32_t id);
   // Clients registered.
+  static int32_t nClients() { return clientCount(); }
   static int32_t clientCount();
-  // Handles a Connect request of the connection's current request (the
-  // client id is the pid | 0x40000000); installed by the client layer.
-  // Without one, a Connect gets an error reply.
-  static void (*connectClientFn)(int32_t clientId);
-  // The heartbeat check of one client: false when its process is gone;
-  // installed by the client layer (without one, every client is alive).
-  static bool (*clientAliveFn)(Client* c);
   // Resumes the clients whose held requests can go on (the wake-up list).
   // The held-request layer installs the resumer; without one the list is
   // emptied.
   static void resumeWokenClients();
   static void (*resumeClientsHook)();
-  // Releases what a client holds before delClient destroys it (process
-  // lock, transaction count); installed by the client layer.
-  static void (*releaseClientFn)(Client* c);
-  // Takes a checkpoint (forced or not); true when taken. Installed by the
-  // checkpoint layer; without one no timed checkpoint is taken.
-  static bool (*checkPointFn)(bool forced);
-  // Lock-wait give-ups and pending-lock notifications due; run by every
-  // housekeeping pass when installed.
+  // Lock-wait give-ups and pending-lock notifications due: run by a
+  // housekeeping pass once nextClientEvent is reached. Installed by the
+  // held-request layer; without one, waiting entries that gave up are
+  // cleared (clearPendLocks).
   static void (*clientEventsFn)();
   // A housekeeping pass replaying a recorded round (the run log calls it).
   static void replayHouseKeeping();
@@ -268,9 +259,10 @@ public:
   // with status 1. status() is 0 after a normal start; after -p it is -1
   // when every file verified, 1 when one did not.
   static void startUp(ServerOptions const& o);
-  // The one server object (registered before any other object) and its end.
-  static Server* make();
-  static void unmake(Server* s);
+  // The one server object (registered before any other object, id
+  // 0x70000000) and its end.
+  static void makeObject();
+  static void dropObject();
   // Closes what startUp opened: schemas, clients, run log, connection.
   static void tearDown();
   // The reporting routines handed to the daemon set-up (system log).

@@ -81,7 +81,7 @@ RunLog::RunLog(String const& name, bool read, int32_t write, Hooks const& hooks)
     if (hooks_.warning)
       hooks_.warning(toCharPtr(text));
     else
-      warning(text);
+      warning(String("%S"), &text);
     return;
   }
   mode_ = Recording;
@@ -116,7 +116,7 @@ void RunLog::writeRaw(void const* p, int32_t n) {
       if (hooks_.warning)
         hooks_.warning(toCharPtr(text));
       else
-        warning(text);
+        warning(String("%S"), &text);
       close();
       mode_ = Off;
       return;
@@ -272,7 +272,7 @@ void RunLog::progress() {
     if (hooks_.warning)
       hooks_.warning(toCharPtr(text));
     else
-      warning(text);
+      warning(String("%S"), &text);
   }
   if (countdown_ <= 0) {
     int32_t left = total_ - done_;

@@ -152,6 +152,7 @@ void Server::reset() {
   dropCollateSets();
   verb = 0;
   dbgCpOffs = 0;
+  resetLoop();
   // requests, clients, checkpoints
   corrupt = false;
   stopedBy = 0;
@@ -160,7 +161,6 @@ void Server::reset() {
   transSerial = 0;
   nextClientEvent = Time();
   resumeBeginHook = nullptr;
-  resetLoop();
   delete configFile;
   configFile = nullptr;
   delete stateFile;

@@ -43,10 +43,6 @@ int32_t Server::tqBehavior_sd = -1;
 int32_t Server::checkLevel_sd = -1;
 int32_t Server::hkMsgBound = 0;
 void (*Server::resumeClientsHook)() = nullptr;
-void (*Server::connectClientFn)(int32_t) = nullptr;
-bool (*Server::clientAliveFn)(Client*) = nullptr;
-void (*Server::releaseClientFn)(Client*) = nullptr;
-bool (*Server::checkPointFn)(bool) = nullptr;
 void (*Server::clientEventsFn)() = nullptr;
 int32_t Server::retrySeconds = 30;
 
@@ -100,8 +96,14 @@ bool Server::delClient(Client* c) {
   if (!c)
     return true;
   bool disconnect = svCon ? svCon->drain(c) : false;
-  if (releaseClientFn)
-    releaseClientFn(c);
+  if (c->serverLock()) {
+    SV_ASSERT(nProcessLock > 0, "nProcessLock > 0");
+    c->setServerLock(false);
+    lockCheckpoints(false);
+  }
+  if (c->hasTrans() && !c->transAborted() && !(c->hasLeaderTrans() && c->hasReadyToEndTrans()) &&
+      activeTrans > 0)
+    --activeTrans;
   if (c->id() >= 0 && size_t(c->id()) < clients.size() && clients[size_t(c->id())] == c)
     clients[size_t(c->id())] = nullptr;
   if (lastClient == c)
@@ -131,10 +133,7 @@ void Server::execute() {
       continue;
     }
     if (isConnect(msg)) {
-      if (connectClientFn)
-        connectClientFn(cid);
-      else
-        svCon->replyError(cid, InvalidClientId(cid));
+      connectClient(cid);
       continue;
     }
     Client* c = clientOfId(cid);
@@ -188,7 +187,7 @@ bool Server::heartBeat(Client* spare) {
     Client* c = clients[i];
     if (!c || c == spare)
       continue;
-    if (!clientAliveFn || clientAliveFn(c))
+    if (c->heartBeat())
       continue;
     if (runLog && runLog->recording())
       runLog->writeInt(int32_t(i));
@@ -231,8 +230,8 @@ bool Server::houseKeeping(Client* spare) {
     if (!cpTime && !nvTime) {
       if (freq != 0 && elapsed > freq - configFile->ckPointLowBound()) {
         cpTime = true;
-        if (activeTrans == 0 && nProcessLock == 0 && checkPointFn) {
-          checkPointFn(false);
+        if (activeTrans == 0 && nProcessLock == 0) {
+          chkPoint(false, -1);
           work = true;
         }
       }
@@ -260,8 +259,19 @@ bool Server::houseKeeping(Client* spare) {
       work = true;
     }
   }
-  if (clientEventsFn)
-    clientEventsFn();
+  if (!nextClientEvent.isNull() && nextClientEvent <= timeStamp.time()) {
+    if (clientEventsFn) {
+      clientEventsFn();
+    } else {
+      clearPendLocks();
+      resumeWokenClients();
+    }
+    // The next event, from every client's times.
+    nextClientEvent = Time();
+    for (Client* cl : clients)
+      if (cl)
+        eventAt(cl->nextEvent());
+  }
   if (profiling_sd)
     profilePass();
   nMethodsSinceLast = 0;

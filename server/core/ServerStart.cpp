@@ -10,6 +10,7 @@
 #include <svcore/Server.h>
 
 #include <svcore/RunLog.h>
+#include <svcore/ServerObject.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
 #include <svcore/SvConnection.h>
@@ -39,6 +40,21 @@
 namespace {
 
 SysLog* sysLog = nullptr;
+
+// The server connection as the reply port of the server objects.
+class ConnectionPort : public SvReplyPort {
+public:
+  explicit ConnectionPort(SvConnection& c) : c_(c) {}
+  Connection& channel() override { return c_; }
+  void reply(int32_t clientId, int32_t status, int32_t result) override { c_.reply(clientId, status, result); }
+  void reply() override { c_.reply(); }
+  void getRemainder() override { c_.getRemainder(); }
+  void clear() override { c_.clear(); }
+
+private:
+  SvConnection& c_;
+};
+ConnectionPort* port = nullptr;
 
 bool isDirectory(String const& path) {
   struct stat st {};
@@ -146,10 +162,7 @@ void Server::startUp(ServerOptions const& o) {
   if (layoutFile.isNull() || (stat(toCharPtr(layoutFile), &lst) == 0 && !S_ISREG(lst.st_mode)))
     fatal("CANTRDDISKCONFIG", layoutFile);
   physLayout_sd = new PhysLayout(layoutFile);
-  ClientEnv::locksPerClient = configFile->numLocksPClient();
-  ClientEnv::lockUnifyBound = configFile->lkUnifyBound();
-  ClientEnv::lockUnifyPercent = configFile->lkUnifyPercent();
-  ClientEnv::pendLockNotifTime = configFile->pendLockNotifTime();
+  installClientHooks();
   if (!svcatalog::LockTables::initLocks(configFile->numLocks(), configFile->numNotifies()))
     fatal("CANTINITLKTABS");
   static char tmpdir[] = "TMPDIR=";
@@ -196,31 +209,23 @@ void Server::startUp(ServerOptions const& o) {
     }
     svCon->setRunLog(runLog);
     SvObject::con = svCon;
+    port = new ConnectionPort(*svCon);
+    SvObject::setPort(port);
     svCon->setTrace(o.verboseLevel > 0 && o.foreground);
   }
   hkMsgBound = configFile->hkMsgBound();
 
   stateFile = new StateFile(configFile->stateFile());
-  if (stateFile->readHeader()) {
-    lastChkPoint = stateFile->lastChkPoint;
-    currCP = stateFile->parity;
-  }
-  stateFile->readStamps();
-
   timeStamp.setUserId(0);
   timeStamp.setNow();
-  if (runLog->replaying()) {
+  if (runLog->replaying())
     timeStamp.setTime(runLog->readTimeStamp());
-  } else {
-    if (!lastChkPoint.isNull() && timeStamp <= lastChkPoint) {
-      // The clock is behind the last checkpoint: stamps go on after it.
-      warn("CORRUPTEDTIME", lastChkPoint.descr());
-      timeStamp.setTime(lastChkPoint);
-      ++timeStamp;
-    }
-    if (runLog->recording())
-      runLog->writeTimeStamp(timeStamp);
-  }
+  // Parity, last checkpoint and restart marker; a clock behind the last
+  // checkpoint continues after it ("CORRUPTEDTIME").
+  readState();
+  readStamps();
+  if (runLog->recording())
+    runLog->writeTimeStamp(timeStamp);
 
   if (!CacheBuffer::init(configFile->cacheSz()))
     fatal("CANTINITCACHE");
@@ -266,9 +271,13 @@ void Server::startUp(ServerOptions const& o) {
   status_sd = ok ? -1 : 1;
 }
 
-Server* Server::make() { return new Server; }
+void Server::makeObject() {
+  if (!ServerObject::object())
+    new ServerObject;
+  SV_ASSERT(ServerObject::object()->getId() == 0x70000000u, "getId() == 0x70000000");
+}
 
-void Server::unmake(Server* s) { delete s; }
+void Server::dropObject() { delete ServerObject::object(); }
 
 void Server::tearDown() {
   closeProfile();
@@ -280,6 +289,9 @@ void Server::tearDown() {
   delete svCon;
   svCon = nullptr;
   SvObject::con = nullptr;
+  SvObject::setPort(nullptr);
+  delete port;
+  port = nullptr;
   OsFile::setHandler(nullptr);
   delete sysLog;
   sysLog = nullptr;

@@ -348,38 +348,33 @@ void SvConnection::receiveFromQueues() {
         continue;
       }
       s_MsgBuff h;
-      SysVPartKind kind = unpackSysVPart(in, long(r), h);
+      std::vector<MsgBatchItem> items;
       if (part == 0) {
+        // One request, or a batch of them: the headers must chain exactly.
         type = int32_t(in.mtype);
         if (r >= 12)
           firstOp = msgServerOp(in.words);
-        if (type <= 0 || kind != SysVPartKind::Part) {
+        if (type <= 0 || !splitSysVBatch(in, long(r), items)) {
           refuse(type - 1, firstOp, "malformed part");
           break;
         }
       } else {
+        SysVPartKind kind = unpackSysVPart(in, long(r), h);
         if (trace_)
           std::fputs("|", stderr);
         if (kind != SysVPartKind::Part || h.clientId != type) {
           refuse(type - 1, firstOp, "malformed continuation part");
-          drain(type - 1);
+          drainQueue(contQ_, long(type), nullptr);
           break;
         }
         passes = 0;
       }
-      bool goesOn = false;
-      if (part == 0) {
-        // A batch: the last header of the part tells whether it goes on.
-        std::vector<MsgBatchItem> items;
-        if (splitSysVBatch(in, long(r), items))
-          goesOn = items.back().h.continued();
-      } else {
-        goesOn = h.continued();
-      }
+      // The last header of the part tells whether the request goes on.
+      bool goesOn = part == 0 ? items.back().h.continued() : h.continued();
       if (goesOn && r != MSG_PART_BYTES) {
         refuse(type - 1, firstOp, "continuation part that is not full");
         if (part > 0)
-          drain(type - 1);
+          drainQueue(contQ_, long(type), nullptr);
         break;
       }
       if (!oversize) {

@@ -66,14 +66,14 @@ public:
     o.ignore = ignore_sd;
     o.admin = admin_sd;
     o.profile = profile_sd;
-    Server* server = Server::make();
+    Server::makeObject();
     Server::startUp(o);
     if (Server::status() == 0)
       Server::execute();
     Exception::clear();
     int32_t status = Server::status();
     Server::tearDown();
-    Server::unmake(server);
+    Server::dropObject();
     return status < 0 ? 255 : status;
   }
 

@@ -26,7 +26,7 @@ ssize_t receiveBounded(int q, SysVMsgPart& m, long type, int timeoutSec) {
       return r;
     if (errno != ENOMSG && errno != EINTR)
       return -1;
-    if (time(nullptr) > end)
+    if (timeoutSec <= 0 || time(nullptr) > end)
       return -1;
     usleep(2000);
   }
