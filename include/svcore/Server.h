@@ -381,6 +381,16 @@ public:
   static CollateSet* findCollateSet(String const& name);
   // Every collation set loaded goes.
   static void dropCollateSets();
+
+  // ---- recovery and mirroring ----
+  // The decision on an in-doubt transaction (voted, its outcome with the
+  // leader server): 1 end it, 0 abort it, -1 undecided. behaviour is the
+  // transaction-query option (-1 none; 2 forces end, 4 abort; 0 / 1 decide
+  // end / abort when the leader can't be reached). Otherwise the leader is
+  // asked (GetInfo 4 with its stamp ts). Unreachable without a deciding
+  // behaviour: with mustAnswer the fatal report CANTCONNECT, else the
+  // warning CANTCONNECT and -1 at once (the caller asks again later).
+  static int32_t isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer);
 };
 
 namespace svcore {
