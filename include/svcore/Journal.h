@@ -318,8 +318,11 @@ private:
   int64_t rbase_ = kPrefixSize;  // file offset of buf_[0] when reading
   int32_t rptr_ = 0;       // read position in buf_
   int32_t rend_ = 0;       // end of the data read into buf_
-  int64_t recEnd_ = 0;     // file offset where the record being read ends
   int32_t hdr_[8] = {-1, -1, -1, -1, -1, -1, 0, 0};
+  int32_t recStart_ = -1;  // file offset of the record being read
+  int32_t recEndIdx_ = 0;  // its end in buf_
+  int64_t cutAt_ = -1;     // where forward reading met a cut record
+  int32_t activeAt_ = -1;  // the ACTIVETRANS header being written
   JournalPrefix prefix_;
   TimeStamp lastFlush_;
   int64_t nFlushes_ = 0;
