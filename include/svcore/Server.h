@@ -29,6 +29,8 @@
 
 class Client;
 class Exception;
+class Journal;
+class SvTable;
 namespace svcatalog {
 struct LockObject;
 }
@@ -391,6 +393,40 @@ public:
   // behaviour: with mustAnswer the fatal report CANTCONNECT, else the
   // warning CANTCONNECT and -1 at once (the caller asks again later).
   static int32_t isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer);
+  // The journal (owned; null without a JournalDir).
+  static Journal* journal_sd;
+  static Journal* journal() { return journal_sd; }
+  // Transactions found and rolled back by the last readJournalFiles.
+  static int32_t transFound;
+  static int32_t transRolledBack;
+  // Only the first ACTIVETRANS record met is applied.
+  static bool activeTransSeen;
+  // Seconds a completed two-phase transaction is kept (31 days).
+  static constexpr int64_t kCompleteTransKeep = 2678400;
+  // Highest client id a journal may name.
+  static constexpr int32_t kMaxReplayedClient = 0xFFFF;
+  // Once at start, the schemas open: replays the journal from the state
+  // file's position (or the oldest file), then, unless mirroring, ends the
+  // restart and takes a checkpoint. True when a record was replayed.
+  static bool restart();
+  static void beginRestart();
+  // Forward replay until the journal data ends (a mirror calls it each
+  // housekeeping round). A damaged journal is a fatal report (status 1)
+  // naming file, offset and transaction.
+  static bool readJournalFiles();
+  // Applies one record read by nextOp; false when its body is damaged.
+  static bool replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, int32_t transNum);
+  // Decides the voted transactions (once), deletes every rebuilt client
+  // (rolling back what stays open) and leaves the restart.
+  static void endRestart();
+  // Undoes c's chain of records from (offset, length) backwards; false when
+  // the chain could not be walked to its start (a warning says where).
+  static bool rollBack(Client* c, int32_t offset, int32_t length);
+  // A journalled stamp becomes the current one, never at or before the
+  // last checkpoint.
+  static void useTimeStamp(TimeStamp const& ts);
+  // Removes the completed-transaction entry of that leader stamp.
+  static void dropCompleteTrans(TimeStamp const& ts);
 };
 
 namespace svcore {

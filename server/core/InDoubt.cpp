@@ -19,10 +19,12 @@
 #include <zfound/Message.h>
 #include <zfound/MsgHeader.h>
 
+#include <unistd.h>
+
 namespace {
 
 void verbose(String const& text) {
-  if (Server::verboseLevel() > 0) warning(text);
+  if (Server::verboseLevel() > 0) warning(String("%S"), &text);
 }
 
 // Outcome of the leader being unreachable.
@@ -33,8 +35,14 @@ int32_t unreachable(int32_t behaviour, String const& leader, bool mustAnswer) {
                             : "\nAssuming AbortTransaction in a two phase commit transaction."));
     return behaviour == 0 ? 1 : 0;
   }
-  if (mustAnswer) error(appMsg("CANTCONNECT") + " " + leader);
-  warning(appMsg("CANTCONNECT") + " " + leader);
+  if (mustAnswer) {
+    // Fatal: nothing of the restart is kept; it can be tried again.
+    String const text = appMsg("CANTCONNECT") + " " + leader;
+    error(String("%S"), &text);
+    _exit(1);
+  }
+  String const text = appMsg("CANTCONNECT") + " " + leader;
+  warning(String("%S"), &text);
   return -1;
 }
 
@@ -49,7 +57,8 @@ int32_t Server::isCompleteTrans(int32_t behaviour, String const& leader, TimeSta
     verbose("\n\n*** Forcing AbortTransaction in a two phase commit transaction.");
     return 0;
   }
-  notice(appMsg("QUERYINGLEADER") + " " + leader);
+  String const asking = appMsg("QUERYINGLEADER") + " " + leader;
+  notice(String("%S"), &asking);
   int32_t answer = -1;
   if (runLog != nullptr && runLog->replaying()) {
     answer = runLog->readInt();
@@ -77,7 +86,8 @@ int32_t Server::isCompleteTrans(int32_t behaviour, String const& leader, TimeSta
   }
   Exception& e = Exception::last();
   if (e.code() != 0) {
-    warning(e.message());
+    String const text = e.message();
+    warning(String("%S"), &text);
     Exception::last(Exception(0));
     return 0;
   }

@@ -1,6 +1,7 @@
 // The Server statics and the small services over them: settings access,
 // temporary ids, version numbers of stamps, deferred unlinks, the ignore
 // list, schema registration and the assertion report.
+#include <svcore/Journal.h>
 #include <svcore/Server.h>
 
 #include <svcore/StateFile.h>
@@ -148,6 +149,11 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 
 void Server::reset() {
   StorageEnv::reset();
+  // ---- recovery and mirroring ----
+  delete journal_sd;
+  journal_sd = nullptr;
+  transFound = transRolledBack = 0;
+  activeTransSeen = false;
   closeProfile();
   dropCollateSets();
   verb = 0;

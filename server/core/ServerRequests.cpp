@@ -8,6 +8,7 @@
 // result word, leaves a pending error for an error reply, or starts a reply
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
+#include <svcore/Journal.h>
 #include <svcore/Server.h>
 #include <svcore/HeldRequests.h>
 #include <svcore/ServerObject.h>
@@ -99,8 +100,11 @@ void abortTransHook(Client* c, bool keep) { Server::abortTrans(c, keep); }
 // be undone, so the server is marked corrupt; the journal's rollback joins
 // here when it exists.
 void lostTransHook(Client* c) {
+  if (Server::journal() == nullptr) {
+    Server::markCorrupt(c);
+    return;
+  }
   Server::journalRollBack(c);
-  Server::markCorrupt(c);
 }
 
 }  // namespace
@@ -582,10 +586,23 @@ void Server::finishTransaction(Client* c) {
 bool Server::abortTrans(Client* c, bool keep) {
   if (c == nullptr || !c->hasTrans()) return false;
   c->freeAllLocks(false);
-  markCorrupt(c);
+  bool rolled = false;
+  if (journal_sd == nullptr) {
+    markCorrupt(c);
+  } else {
+    // The abort record's back link leads to the transaction's last change.
+    if (!logDisable) journal_sd->putAbortTransaction(c);
+    int32_t const offset = c->rollbackStart(0), length = c->rollbackStart(1);
+    String const cause = c->transAborted() && c->abortionCause().code() != 0 ? c->abortionCause().message()
+                                                                             : appMsg(restarting ? "FAILURE" : "UNKNOWN");
+    String const d = c->descr();
+    notice(appMsg("ROLLBACK"), &d, &cause, c->transNum());
+    rolled = rollBack(c, offset, length);
+    if (!rolled) markCorrupt(c);
+  }
   finishTransaction(c);
   if (!keep) c->delTrans();
-  return false;
+  return rolled;
 }
 
 void Server::markCorrupt(Client* c) {
@@ -596,4 +613,21 @@ void Server::markCorrupt(Client* c) {
 
 // No journal exists yet: client records and rollbacks are not written.
 void Server::journalAddClient(Client*) {}
-void Server::journalRollBack(Client*) {}
+
+// A client going with a sound transaction: rolled back unless it voted and
+// this server leads it or its leader completed it. An undecided leader
+// (unreachable) leaves the changes as they stand, reported.
+void Server::journalRollBack(Client* c) {
+  if (journal_sd == nullptr || c == nullptr || !c->hasTrans()) return;
+  if (c->hasReadyToEndTrans()) {
+    if (c->leader() == name_sd) return;
+    int32_t const d = isCompleteTrans(-1, c->leader(), c->leaderTS(), false);
+    if (d == 1) return;
+  }
+  if (!logDisable) journal_sd->putAbortTransaction(c);
+  int32_t const offset = c->rollbackStart(0), length = c->rollbackStart(1);
+  String const cause = appMsg(restarting ? "FAILURE" : "UNKNOWN");
+  String const d = c->descr();
+  notice(appMsg("ROLLBACK"), &d, &cause, c->transNum());
+  if (!rollBack(c, offset, length)) markCorrupt(c);
+}

@@ -258,6 +258,8 @@ void Server::startUp(ServerOptions const& o) {
   openProfile();
 
   if (!o.prevCheckpoint) {
+    // Redo what the data files lack and roll back the rest.
+    restart();
     status_sd = 0;
     return;
   }
