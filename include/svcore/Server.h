@@ -34,6 +34,7 @@ struct LockObject;
 }
 class PhysLayout;
 class CollateSet;
+class Journal;
 class ProfileFile;
 class RunLog;
 class SvConnection;
@@ -325,9 +326,10 @@ public:
   static void finishTransaction(Client* c);
   // "CORRUPTED" with c's description; the server corrupt unless tolerant.
   static void markCorrupt(Client* c);
-  // The journal hooks of clients (no journal yet: nothing is written).
+  // The journal hooks of clients: ADDCLIENT; the rollback of c's
+  // transaction and its ABORTTRANSACTION (false: nothing undone).
   static void journalAddClient(Client* c);
-  static void journalRollBack(Client* c);
+  static bool journalRollBack(Client* c);
 
   // ---- checkpoints and versions ----
   static bool corrupt;         // a transaction could not be rolled back
@@ -381,6 +383,41 @@ public:
   static CollateSet* findCollateSet(String const& name);
   // Every collation set loaded goes.
   static void dropCollateSets();
+
+  // ---- journal and transactions ----
+  // The journal (null without JournalDir).
+  static Journal* journal() { return journal_; }
+  // Makes the journal of JournalDir (buffer JournalBuffer kilobytes) and
+  // installs it for the tables and schemas; nothing without JournalDir.
+  static void openJournal();
+  // Flushes and drops the journal.
+  static void closeJournal();
+  // A journal exists and writing is not suspended.
+  static bool journalOn();
+  // The journal's part of a checkpoint: a new file when no transaction is
+  // active (the old one listed for deferred unlink when the options word is
+  // 0), then the clients, the active and the completed transactions. The
+  // position recovery starts from (-1 without a journal); file takes the
+  // journal file's base name.
+  static int32_t journalCheckpoint(String& file);
+  // A write the journal refused: the fatal report "JOURNALFAILED".
+  static void journalFailed();
+  // Undoes c's transaction from the journal; installed by the rollback
+  // code (null: nothing can be undone).
+  static bool (*rollbackHook)(Client* c);
+  // The requests' parts.
+  static long begTransaction(Client* c, int32_t options);
+  static long endTransaction(Client* c, int32_t syncWish);
+  static long readyToEnd(Client* c, String const& leader, int32_t nServers, TimeStamp const& stamp);
+  static long abortTransaction(Client* c);
+  // The complete-transactions table.
+  static void addCompleteTrans(TimeStamp const& ts, int32_t n);
+  // False when no entry has that stamp.
+  static bool deleteCompleteTrans(TimeStamp const& ts);
+  static void clearCompleteTransTable();
+  static int32_t nCompleteTrans();
+  static void listCompleteTrans();
+  static Journal* journal_;
 };
 
 namespace svcore {

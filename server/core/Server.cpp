@@ -101,7 +101,7 @@ bool Server::ignoreTrans(int32_t n) {
 
 bool Server::setCacheSize(int32_t kb) { return CacheBuffer::setSize(kb); }
 
-bool Server::setJournalBuff(int32_t) { return false; }
+
 
 bool Server::addSchema(String const& dir, String const& name, int32_t schId) {
   if (!configFile || !configFile->addSchema(name, schId))

@@ -8,6 +8,7 @@
 // run log, journal, state or data file is opened, also under -p, which
 // makes no IPC object of its own.
 #include <svcore/Server.h>
+#include <svcore/Journal.h>
 
 #include <svcore/RunLog.h>
 #include <svcore/ServerObject.h>
@@ -258,6 +259,11 @@ void Server::startUp(ServerOptions const& o) {
   openProfile();
 
   if (!o.prevCheckpoint) {
+    // The journal: made from JournalDir; a server with no journal file
+    // open yet (nothing to recover) starts one with a checkpoint.
+    openJournal();
+    if (journal_ != nullptr && !journal_->ok())
+      chkPoint(false, -1);
     status_sd = 0;
     return;
   }
@@ -280,6 +286,7 @@ void Server::makeObject() {
 void Server::dropObject() { delete ServerObject::object(); }
 
 void Server::tearDown() {
+  closeJournal();
   closeProfile();
   while (SvSchema* s = SvSchema::first())
     delete s;
