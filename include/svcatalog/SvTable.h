@@ -38,7 +38,6 @@
 #include <zfound/TimeStamp.h>
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 class Client;
@@ -321,7 +320,6 @@ private:
 
   void sendPrefixOf(char const* image);
   bool readSearch(int32_t& ind, int32_t& mode, int32_t& parts, SvIndex*& ix);
-  long holdRequest(Client* c, std::function<long(Client*)> rerun, int32_t giveUp);
   bool readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& mStamp, uint32_t& instId);
   long addCommon(Client* c, bool normal, bool test);
   // The field items of a field-wise update applied to the buffer (all or

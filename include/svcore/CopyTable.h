@@ -50,6 +50,11 @@ public:
 
   State state() const { return state_; }
 
+  // Rebuilds every index of t from its records (the records its primary
+  // index names): each index is emptied, then the keys are added slice by
+  // slice. False with the error pending when a key is refused.
+  static bool rebuildIndices(Client* c, SvTable* t);
+
 private:
   void changeState(State s);
   // Each answers 30 when the quantum ran out, else the count reached;
@@ -57,6 +62,8 @@ private:
   int32_t copyContents(Client* c, int32_t n);
   int32_t markPool(Client* c, int32_t n);
   int32_t buildIndices(Client* c, int32_t n);
+  // The records in use of the source: those its primary index names.
+  void findLive(Client* c);
   // Ends the copy: locks freed; with an error, answered as an abort.
   long finish(Client* c, bool failed);
 

@@ -323,6 +323,7 @@ private:
   int32_t recEndIdx_ = 0;  // its end in buf_
   int64_t cutAt_ = -1;     // where forward reading met a cut record
   int32_t activeAt_ = -1;  // the ACTIVETRANS header being written
+  bool inRecord_ = false;  // nextOp returned a record whose end is recEndIdx_
   JournalPrefix prefix_;
   TimeStamp lastFlush_;
   int64_t nFlushes_ = 0;

@@ -36,6 +36,7 @@ struct LockObject;
 }
 class PhysLayout;
 class CollateSet;
+class Journal;
 class ProfileFile;
 class RunLog;
 class SvConnection;
@@ -327,9 +328,10 @@ public:
   static void finishTransaction(Client* c);
   // "CORRUPTED" with c's description; the server corrupt unless tolerant.
   static void markCorrupt(Client* c);
-  // The journal hooks of clients (no journal yet: nothing is written).
+  // The journal hooks of clients: ADDCLIENT; the rollback of c's
+  // transaction and its ABORTTRANSACTION (false: nothing undone).
   static void journalAddClient(Client* c);
-  static void journalRollBack(Client* c);
+  static bool journalRollBack(Client* c);
 
   // ---- checkpoints and versions ----
   static bool corrupt;         // a transaction could not be rolled back
@@ -393,9 +395,6 @@ public:
   // behaviour: with mustAnswer the fatal report CANTCONNECT, else the
   // warning CANTCONNECT and -1 at once (the caller asks again later).
   static int32_t isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer);
-  // The journal (owned; null without a JournalDir).
-  static Journal* journal_sd;
-  static Journal* journal() { return journal_sd; }
   // Transactions found and rolled back by the last readJournalFiles.
   static int32_t transFound;
   static int32_t transRolledBack;
@@ -422,11 +421,49 @@ public:
   // Undoes c's chain of records from (offset, length) backwards; false when
   // the chain could not be walked to its start (a warning says where).
   static bool rollBack(Client* c, int32_t offset, int32_t length);
+  // The rollback hook: c's transaction undone from its chain, with the
+  // notice ROLLBACK.
+  static bool rollBackClient(Client* c);
   // A journalled stamp becomes the current one, never at or before the
   // last checkpoint.
   static void useTimeStamp(TimeStamp const& ts);
   // Removes the completed-transaction entry of that leader stamp.
   static void dropCompleteTrans(TimeStamp const& ts);
+
+  // ---- journal and transactions ----
+  // The journal (null without JournalDir).
+  static Journal* journal() { return journal_; }
+  // Makes the journal of JournalDir (buffer JournalBuffer kilobytes) and
+  // installs it for the tables and schemas; nothing without JournalDir.
+  static void openJournal();
+  // Flushes and drops the journal.
+  static void closeJournal();
+  // A journal exists and writing is not suspended.
+  static bool journalOn();
+  // The journal's part of a checkpoint: a new file when no transaction is
+  // active (the old one listed for deferred unlink when the options word is
+  // 0), then the clients, the active and the completed transactions. The
+  // position recovery starts from (-1 without a journal); file takes the
+  // journal file's base name.
+  static int32_t journalCheckpoint(String& file);
+  // A write the journal refused: the fatal report "JOURNALFAILED".
+  static void journalFailed();
+  // Undoes c's transaction from the journal; installed by the rollback
+  // code (null: nothing can be undone).
+  static bool (*rollbackHook)(Client* c);
+  // The requests' parts.
+  static long begTransaction(Client* c, int32_t options);
+  static long endTransaction(Client* c, int32_t syncWish);
+  static long readyToEnd(Client* c, String const& leader, int32_t nServers, TimeStamp const& stamp);
+  static long abortTransaction(Client* c);
+  // The complete-transactions table.
+  static void addCompleteTrans(TimeStamp const& ts, int32_t n);
+  // False when no entry has that stamp.
+  static bool deleteCompleteTrans(TimeStamp const& ts);
+  static void clearCompleteTransTable();
+  static int32_t nCompleteTrans();
+  static void listCompleteTrans();
+  static Journal* journal_;
 };
 
 namespace svcore {

@@ -2,9 +2,13 @@
 // the request answers (see RequestEnv.h).
 #include <svcatalog/RequestEnv.h>
 
+#include <sindex/SvIndex.h>
+#include <svcatalog/SvCursor.h>
+#include <svcatalog/SvTable.h>
 #include <svobject/Client.h>
+#include <svobject/SvObject.h>
+#include <zfound/Connection.h>
 #include <zfound/Exception.h>
-#include <zfound/Message.h>
 
 #include <memory>
 
@@ -15,17 +19,31 @@ RequestServices defaults;
 RequestServices* installed = nullptr;
 }  // namespace
 
-bool RequestServices::canAttach(Client*) { return true; }
-void RequestServices::addObject(Client*, SvObject*) {}
-bool RequestServices::delObject(Client*, SvObject*) { return false; }
-bool RequestServices::checkVersion(int32_t&) { return true; }
-int32_t RequestServices::lockWait() { return 0; }
+bool RequestServices::canAttach(Client* c) { return c == nullptr || c->canAttach(); }
+
+void RequestServices::addObject(Client* c, SvObject* o) {
+  if (c != nullptr && o != nullptr)
+    c->addObject(o);
+}
+
+bool RequestServices::delObject(Client* c, SvObject* o) { return c != nullptr && o != nullptr && c->delObject(o) == 0; }
+
 bool RequestServices::hold(Client*, std::function<long(Client*)>, int32_t) { return false; }
 
-SvObject* RequestServices::newCursor(Client*, SvTable*, int32_t, int32_t, int32_t) {
-  Exception::last(InvalidData(String("cursors are not served")));
-  return nullptr;
+SvObject* RequestServices::newCursor(Client* c, SvTable* t, int32_t index, int32_t mode, int32_t limit) {
+  SvIndex* ix = t != nullptr ? t->index(index) : nullptr;
+  if (ix == nullptr) {
+    Exception::last(InvalidIndexNum(index));
+    return nullptr;
+  }
+  auto cursor = std::make_unique<SvCursor>(t, ix, mode, limit);
+  if (c != nullptr && !c->addObject(cursor.get()))
+    return nullptr;
+  return cursor.release();
 }
+
+bool RequestServices::checkVersion(int32_t&) { return true; }
+int32_t RequestServices::lockWait() { return 0; }
 
 SvObject* RequestServices::newCopy(Client*, SvTable*, SvTable*) {
   Exception::last(InvalidData(String("table copies are not served")));
@@ -35,37 +53,43 @@ SvObject* RequestServices::newCopy(Client*, SvTable*, SvTable*) {
 RequestServices& RequestEnv::services() { return installed != nullptr ? *installed : defaults; }
 void RequestEnv::install(RequestServices* s) { installed = s; }
 
-long replyError(Exception const& e) {
+long failWith(Exception const& e) {
   Exception::last(e);
+  if (SvObject::con != nullptr)
+    SvObject::con->setRetValue(-1);
   return -1;
 }
 
-long replyAbort(Client* c, Exception const& e) {
+long abortWith(Client* c, Exception const& e) {
+  if (SvObject::port() != nullptr) {
+    Exception::last(Exception(0));
+    SvObject::replyAbort(c, e);
+    return -1;
+  }
   Exception::last(e);
+  if (SvObject::con != nullptr)
+    SvObject::con->setRetValue(-1);
   if (c != nullptr && c->hasTrans() && !c->transAborted())
     c->abortTrans(e);
   return -1;
 }
 
-long replyAbortPending(Client* c) {
+long abortPending(Client* c) {
   Exception& e = Exception::last();
   if (Locked const* l = e.getLocked()) {
     ModLocked m(l->owner());
-    return replyAbort(c, m);
+    return abortWith(c, m);
   }
   if (e.code() == 0)
-    return replyAbort(c, InvalidData(String("request refused")));
+    return abortWith(c, InvalidData(String("request refused")));
   std::unique_ptr<Exception> keep(e.clone());
-  return replyAbort(c, *keep);
+  return abortWith(c, *keep);
 }
 
-long replyValue(long v) {
-  Exception& e = Exception::last();
-  if (e.code() != 0) {
-    String line = String("SvObject::reply() found exception: ") + e.message();
-    warning(String("%S"), &line);
-    Exception::last(Exception(0));
-  }
+long answer(Client* c, long v) {
+  SvObject::reply(c, int32_t(v));
+  if (SvObject::con != nullptr)
+    SvObject::con->setRetValue(int32_t(v));
   return v;
 }
 

@@ -27,16 +27,18 @@
 #include <memory>
 #include <vector>
 
+
+using svcatalog::abortPending;
+using svcatalog::abortWith;
+using svcatalog::answer;
+using svcatalog::failWith;
 using svcatalog::RequestEnv;
-using svcatalog::replyAbort;
-using svcatalog::replyError;
-using svcatalog::replyValue;
 
 namespace {
 
-constexpr int32_t kKindTable = 32;
-constexpr int32_t kKindCursor = 64;
-constexpr int32_t kKindEnum = 4096;
+constexpr int32_t kAttachTable = 32;
+constexpr int32_t kAttachCursor = 64;
+constexpr int32_t kAttachEnum = 4096;
 // Bit of Attach's create word asking to replace an existing table.
 constexpr int32_t kReplace = 2;
 
@@ -77,44 +79,45 @@ struct NewField {
 
 long SvSchema::attach(Client* c) {
   if (!RequestEnv::services().canAttach(c))
-    return pending() ? -1 : svcatalog::replyError(TooManyAttachs(0));
+    return pending() ? -1 : failWith(TooManyAttachs(0));
   int32_t kind = 0, info = 0;
   if (!readWord(kind) || !readWord(info))
-    return svcatalog::replyError(truncated("attach arguments"));
+    return failWith(truncated("attach arguments"));
   switch (kind) {
-  case kKindTable: {
+  case kAttachTable: {
     int32_t create = 0;
     String name;
     if (!readWord(create) || !readString(name))
-      return svcatalog::replyError(truncated("table name"));
+      return failWith(truncated("table name"));
     SvTabRep* rep = findTabRep(name);
     if (create == 0)
-      return rep != nullptr ? tableAttach(c, info, rep) : replyValue(-1);
+      return rep != nullptr ? tableAttach(c, info, rep) : answer(c, -1);
     if ((create & kReplace) == 0)
-      return rep != nullptr ? replyValue(-1) : tableCreate(c, nullptr, name);
-    return rep != nullptr ? tableCreate(c, rep, name) : replyValue(-1);
+      return rep != nullptr ? answer(c, -1) : tableCreate(c, nullptr, name);
+    return rep != nullptr ? tableCreate(c, rep, name) : answer(c, -1);
   }
-  case kKindCursor:
+  case kAttachCursor:
     return cursorAttach(c);
-  case kKindEnum:
+  case kAttachEnum:
     return enumCreate(c);
   default:
     // An unknown kind is answered like Drop answers one.
     unknownKind();
-    return replyValue(-1);
+    return answer(c, -1);
   }
 }
 
 long SvSchema::tableAttach(Client* c, int32_t info, SvTabRep* rep) {
   int32_t version = 0;
   if (!readWord(version))
-    return svcatalog::replyError(truncated("version"));
+    return failWith(truncated("version"));
   if (!RequestEnv::services().checkVersion(version))
-    return svcatalog::replyError(BadVersion(version));
+    return failWith(BadVersion(version));
   SvTable* t = rep->attachment(version);
   if (t == nullptr)
     t = new SvTable(rep, version);
   RequestEnv::services().addObject(c, t);
+  answer(c, long(t->getId()));
   Connection* out = SvObject::con;
   if (info != 0)
     *out << rep->descr() << int32_t(rep->flags()) << rep->size();
@@ -170,16 +173,16 @@ long SvSchema::tableAttach(Client* c, int32_t info, SvTabRep* rep) {
     }
   }
   *out << rep->privileges();
-  return replyValue(long(t->getId()));
+  return long(t->getId());
 }
 
 long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
   String descr;
   int32_t flags = 0, size = 0, nFields = 0;
   if (!readString(descr) || !readWord(flags) || !readWord(size) || !readWord(nFields))
-    return svcatalog::replyError(truncated("table arguments"));
+    return failWith(truncated("table arguments"));
   if (nFields < 0 || nFields > SvTable::kMaxFields)
-    return svcatalog::replyError(InvalidData(String("a table has at most 255 fields")));
+    return failWith(InvalidData(String("a table has at most 255 fields")));
   // Every field is read and tried on a scratch table before anything is made.
   std::vector<NewField> fields(static_cast<size_t>(nFields));
   SvTabRep scratch(ObjectId(), String("scratch"), name_, 0, nFields, true);
@@ -187,27 +190,27 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
     String unused;
     if (!readString(f.name) || !readString(f.descr) || !readWord(f.dim) || !readWord(f.type) ||
         !readWord(f.sqlType) || !readWord(f.length) || !readWord(f.decimals) || !readWord(f.flags))
-      return svcatalog::replyError(truncated("field"));
+      return failWith(truncated("field"));
     f.deflt = std::make_unique<SvExpr>(nullptr, -1, nullptr);
     *SvObject::con >> *f.deflt;
     if (!readString(f.mask) || !readString(unused))
-      return svcatalog::replyError(truncated("field"));
+      return failWith(truncated("field"));
     if (f.deflt->isNull())
       f.deflt.reset();
     if (SvField::mkField(&scratch, 0, f.name, f.descr, nullptr, f.mask, f.length, f.decimals, f.type, f.sqlType,
                          TabFldFlags(f.flags), f.dim, nullptr, nullptr, nullptr, ObjectId(), String()) == nullptr)
-      return pending() ? -1 : svcatalog::replyError(InvalidData(String("field ") + f.name + " cannot be made"));
+      return pending() ? -1 : failWith(InvalidData(String("field ") + f.name + " cannot be made"));
   }
   if (oldRep != nullptr) {
     SvTable* old = oldRep->attachment(-1);
     if (old != nullptr && old->refCount() > 1)
-      return svcatalog::replyError(BeingUsed(old->refCount() - 1));
+      return failWith(BeingUsed(old->refCount() - 1));
     if (old != nullptr && !svcatalog::destructTable(c, old))
-      return pending() ? -1 : svcatalog::replyError(InvalidData(String("table ") + name + " cannot be replaced"));
+      return pending() ? -1 : failWith(InvalidData(String("table ") + name + " cannot be replaced"));
   }
   SvTable* t = svcatalog::consTable(c, this, name, descr, 0, TabFlags(flags), size);
   if (t == nullptr)
-    return pending() ? -1 : svcatalog::replyError(InvalidData(String("table ") + name + " cannot be made"));
+    return pending() ? -1 : failWith(InvalidData(String("table ") + name + " cannot be made"));
   SvTabRep* rep = t->tabRep();
   int32_t uid = c != nullptr ? c->uid() : 0;
   add(c, rep->oid(), const_cast<Privilege&>(rep->privileges()), uint16_t(uid), 1, 0x3FF, rep->isTemp());
@@ -230,33 +233,33 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
     return -1;
   }
   RequestEnv::services().addObject(c, t);
+  answer(c, long(t->getId()));
   *SvObject::con << int32_t(rep->memberClassId());
   if (rep->isTemp())
     *SvObject::con << rep->name();
-  return replyValue(long(t->getId()));
+  return long(t->getId());
 }
 
 long SvSchema::cursorAttach(Client* c) {
   int32_t mode = 0, id = 0, ind = 0, limit = 0;
   if (!readWord(mode) || !readWord(id) || !readWord(ind))
-    return svcatalog::replyAbort(c, truncated("cursor arguments"));
+    return abortWith(c, truncated("cursor arguments"));
   SvTable* t = nullptr;
   if (GServObj::validObject(uint32_t(id)))
     if (SvObject* o = GServObj::object(uint32_t(id))->getSvObject())
       t = o->getTable();
   if (t == nullptr)
-    return svcatalog::replyAbort(c, InvalidTable(id));
+    return abortWith(c, InvalidTable(id));
   if (!t->allowed(c, SvTable::kPrivRead))
-    return svcatalog::replyAbort(c, NoPrivilege(SvTable::kPrivRead, -1));
+    return abortWith(c, NoPrivilege(SvTable::kPrivRead, -1));
   if (t->index(ind) == nullptr)
-    return svcatalog::replyAbort(c, InvalidIndexNum(ind));
+    return abortWith(c, InvalidIndexNum(ind));
   if (!readWord(limit))
-    return svcatalog::replyAbort(c, truncated("record limit"));
+    return abortWith(c, truncated("record limit"));
   SvObject* cur = RequestEnv::services().newCursor(c, t, ind, mode, limit);
   if (cur == nullptr)
-    return pending() ? -1 : svcatalog::replyError(InvalidData(String("cursor refused")));
-  RequestEnv::services().addObject(c, cur);
-  return replyValue(long(cur->getId()));
+    return pending() ? -1 : failWith(InvalidData(String("cursor refused")));
+  return answer(c, long(cur->getId()));
 }
 
 // ---- Detach, Lock, Free, GetTables ------------------------------------------------------
@@ -264,13 +267,13 @@ long SvSchema::cursorAttach(Client* c) {
 long SvSchema::detach(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return svcatalog::replyError(truncated("object id"));
+    return failWith(truncated("object id"));
   if (!GServObj::validObject(uint32_t(id)))
-    return replyValue(-1);
+    return answer(c, -1);
   SvObject* o = GServObj::object(uint32_t(id))->getSvObject();
   if (o == nullptr || !RequestEnv::services().delObject(c, o))
-    return replyValue(-1);
-  return replyValue(0);
+    return answer(c, -1);
+  return answer(c, 0);
 }
 
 bool SvSchema::canLock(Client* c) const {
@@ -279,19 +282,19 @@ bool SvSchema::canLock(Client* c) const {
 
 long SvSchema::lock(Client* c) {
   if (!canLock(c))
-    return replyValue(-1);
+    return answer(c, -1);
   lockedBy_ = c;
-  return replyValue(0);
+  return answer(c, 0);
 }
 
 long SvSchema::free(Client* c) {
   if (lockedBy_ != nullptr && lockedBy_ != c)
-    return replyValue(-1);
+    return answer(c, -1);
   lockedBy_ = nullptr;
-  return replyValue(0);
+  return answer(c, 0);
 }
 
-long SvSchema::getTables(Client*) {
+long SvSchema::getTables(Client* c) {
   String list("");
   int32_t n = 0;
   for (int32_t i = 6; i < tablesDim(); ++i) {
@@ -302,9 +305,10 @@ long SvSchema::getTables(Client*) {
       list = list + "\t";
     list = list + t->name() + ":" + toString(long(t->memberClassId()));
   }
+  answer(c, n);
   if (SvObject::con != nullptr)
     *SvObject::con << list;
-  return replyValue(n);
+  return n;
 }
 
 // ---- Drop, SetPrivg -----------------------------------------------------------------------------
@@ -313,32 +317,32 @@ long SvSchema::drop(Client* c) {
   int32_t uid = c != nullptr ? c->uid() : 0;
   int32_t gid = c != nullptr ? c->gid() : 0;
   if (!allowed(uid, gid, 8))
-    return svcatalog::replyError(NoPrivilege(8, -1));
+    return failWith(NoPrivilege(8, -1));
   int32_t kind = 0;
   if (!readWord(kind))
-    return svcatalog::replyError(truncated("drop kind"));
-  if (kind == kKindTable) {
+    return failWith(truncated("drop kind"));
+  if (kind == kAttachTable) {
     int32_t force = 0;
     String name;
     if (!readWord(force) || !readString(name))
-      return svcatalog::replyError(truncated("table name"));
+      return failWith(truncated("table name"));
     SvTabRep* rep = findTabRep(name);
     SvTable* t = rep != nullptr && !isCatalogRep(rep) ? rep->attachment(-1) : nullptr;
     if (t == nullptr)
-      return replyValue(-1);
+      return answer(c, -1);
     int32_t holders = t->refCount();
     if (holders > 1 || (force == 0 && holders > 0))
-      return svcatalog::replyError(BeingUsed(holders));
+      return failWith(BeingUsed(holders));
     if (!svcatalog::destructTable(c, t))
-      return pending() ? -1 : replyValue(-1);
-    return replyValue(0);
+      return pending() ? -1 : answer(c, -1);
+    return answer(c, 0);
   }
-  if (kind == kKindEnum) {
+  if (kind == kAttachEnum) {
     deleteEnums(c);
-    return replyValue(0);
+    return answer(c, 0);
   }
   unknownKind();
-  return replyValue(-1);
+  return answer(c, -1);
 }
 
 long SvSchema::setPrivg(Client* c) {
@@ -346,24 +350,24 @@ long SvSchema::setPrivg(Client* c) {
   for (;;) {
     int32_t code = 0;
     if (!readWord(code))
-      return svcatalog::replyError(truncated("privilege code"));
+      return failWith(truncated("privilege code"));
     if (code == 0)
       break;
     if (code == 1) {
       Privilege list;
       *SvObject::con >> list;
       if (SvObject::con->bad())
-        return svcatalog::replyError(truncated("privilege list"));
+        return failWith(truncated("privilege list"));
       if (!updatePrivg(c, list))
         result = -1;
     } else if (code == 2) {
       String name;
       Privilege list;
       if (!readString(name))
-        return svcatalog::replyError(truncated("table name"));
+        return failWith(truncated("table name"));
       *SvObject::con >> list;
       if (SvObject::con->bad())
-        return svcatalog::replyError(truncated("privilege list"));
+        return failWith(truncated("privilege list"));
       SvTabRep* t = findTabRep(name);
       if (t == nullptr) {
         say(String("Could not find table ") + name);
@@ -374,7 +378,7 @@ long SvSchema::setPrivg(Client* c) {
     } else if (code == 3) {
       String to, from;
       if (!readString(to) || !readString(from))
-        return svcatalog::replyError(truncated("table names"));
+        return failWith(truncated("table names"));
       SvTabRep* a = findTabRep(to);
       SvTabRep* b = findTabRep(from);
       if (a == nullptr || b == nullptr) {
@@ -386,7 +390,7 @@ long SvSchema::setPrivg(Client* c) {
     } else if (code == 4) {
       int32_t owner = 0;
       if (!readWord(owner))
-        return svcatalog::replyError(truncated("owner"));
+        return failWith(truncated("owner"));
       int32_t uid = c != nullptr ? c->uid() : 0;
       if ((uid == owner_ || uid == 0) && updateData(c, descr_, owner))
         continue;
@@ -394,7 +398,7 @@ long SvSchema::setPrivg(Client* c) {
     } else {
       // An unknown code ends the sequence: what follows it cannot be read
       // as codes.
-      return replyValue(-1);
+      return answer(c, -1);
     }
     if (pending()) {
       // A failed operation does not stop the sequence.
@@ -402,5 +406,5 @@ long SvSchema::setPrivg(Client* c) {
       result = -1;
     }
   }
-  return replyValue(result);
+  return answer(c, result);
 }

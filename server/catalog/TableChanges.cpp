@@ -27,11 +27,12 @@
 #include <memory>
 #include <vector>
 
+
+using svcatalog::abortPending;
+using svcatalog::abortWith;
+using svcatalog::answer;
+using svcatalog::failWith;
 using svcatalog::RequestEnv;
-using svcatalog::replyAbort;
-using svcatalog::replyAbortPending;
-using svcatalog::replyError;
-using svcatalog::replyValue;
 
 namespace {
 
@@ -96,6 +97,8 @@ struct KeyPart {
 
 // Most key parts an index takes.
 constexpr int32_t kMaxKeyParts = 32;
+// Key bytes of the object-id part (the record's instance id).
+constexpr int32_t kObjIdKeyLength = 4;
 
 }  // namespace
 
@@ -103,92 +106,94 @@ bool SvTable::usedByOthers() const { return refCount() > 1; }
 
 long SvTable::rename(Client* c) {
   if (structTab())
-    return svcatalog::replyError(NoPrivilege(kPrivUpdate, -1));
+    return failWith(NoPrivilege(kPrivUpdate, -1));
   if (usedByOthers())
-    return svcatalog::replyError(BeingUsed(refCount() - 1));
+    return failWith(BeingUsed(refCount() - 1));
   String name;
   if (!readString(name) || name.isNull())
-    return svcatalog::replyError(truncated("table name"));
+    return failWith(truncated("table name"));
   if (!rep_->updateData(c, name, rep_->phName(), rep_->descr(), rep_->flags(), rep_->size(), length(), 0,
                         String()))
-    return pending() ? -1 : svcatalog::replyError(InvalidData(String("table cannot be renamed")));
-  return replyValue(0);
+    return pending() ? -1 : failWith(InvalidData(String("table cannot be renamed")));
+  return answer(c, 0);
 }
 
 long SvTable::create(Client* c) {
   String name;
   int32_t flags = 0, nParts = 0;
   if (!readString(name) || !readWord(flags) || !readWord(nParts))
-    return svcatalog::replyError(truncated("index arguments"));
+    return failWith(truncated("index arguments"));
   return createIndex(c, name, flags, nParts);
 }
 
 long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t nParts) {
   if (structTab())
-    return svcatalog::replyError(NoPrivilege(8, -1));
+    return failWith(NoPrivilege(8, -1));
   if (nParts < 1 || nParts > kMaxKeyParts)
-    return svcatalog::replyError(InvalidData(String("bad key part count ") + toString(long(nParts))));
+    return failWith(InvalidData(String("bad key part count ") + toString(long(nParts))));
   // Every part is read and checked before the definition exists.
   std::vector<KeyPart> parts(size_t(nParts), KeyPart{});
   for (KeyPart& p : parts) {
     if (!readWord(p.field) || !readWord(p.flags) || !readWord(p.offset) || !readWord(p.length))
-      return svcatalog::replyError(truncated("key part"));
+      return failWith(truncated("key part"));
     if (p.field != -1 && (field(p.field) == nullptr || field(p.field)->isVirtual()))
-      return svcatalog::replyError(InvalidData(String("no field ") + toString(long(p.field)) + " in " + qualifiedName()));
+      return failWith(InvalidData(String("no field ") + toString(long(p.field)) + " in " + qualifiedName()));
+  }
+  // The parts' places and the key length, known before the definition.
+  int32_t keyLen = 0;
+  for (KeyPart& p : parts) {
+    if (p.field == -1) {
+      p.offset = p.length = -1;
+      keyLen += kObjIdKeyLength;
+      continue;
+    }
+    SvField* f = field(p.field);
+    int32_t total = f->keyLength() * f->dim();
+    int32_t off = p.offset < 0 || p.offset >= total ? 0 : p.offset;
+    int32_t len = p.length < 1 || p.length > total - off ? total - off : p.length;
+    if (f->getType() == SvField::STRING && (off != 0 || len != total)) {
+      p.offset = off;
+      p.length = len;
+      keyLen += len;
+    } else {
+      p.offset = p.length = -1;
+      keyLen += total;
+    }
   }
   bool named = !name.isNull() && name.length() > 0;
   if (named) {
     if (index(name) != nullptr)
-      return replyValue(-1);
+      return answer(c, -1);
     if (!schemaAllows(this, c, 8))
-      return svcatalog::replyError(NoPrivilege(8, -1));
+      return failWith(NoPrivilege(8, -1));
   } else if (!schemaAllows(this, c, 2)) {
-    return svcatalog::replyError(NoPrivilege(2, -1));
+    return failWith(NoPrivilege(2, -1));
   }
   int32_t number = 0;
   while (number < nIndexSlots() && indexes_[size_t(number)] != nullptr)
     ++number;
   IndFlags iflags = IndFlags(flags) & ~IndFlag::kIndep;
-  SvIndRep* r = svcatalog::consIndex(c, rep_, number, named ? name : String(), 0, nParts, iflags);
+  SvIndRep* r = svcatalog::consIndex(c, rep_, number, named ? name : String(), keyLen, nParts, iflags);
   if (r == nullptr)
-    return pending() ? -1 : svcatalog::replyError(InvalidData(String("index cannot be made")));
+    return pending() ? -1 : failWith(InvalidData(String("index cannot be made")));
   bool primary = number == 0;
-  int32_t keyLen = 0;
   TabFlags tflags = rep_->flags();
   for (int32_t i = 0; i < nParts; ++i) {
     KeyPart const& p = parts[size_t(i)];
     IndFldFlags pflags = IndFldFlags(p.flags);
-    SvIndFld* made = nullptr;
-    if (p.field == -1) {
-      if (primary) {
-        pflags &= ~IndFldFlag::kNotNull;
+    SvField* f = p.field == -1 ? nullptr : field(p.field);
+    if (primary) {
+      pflags &= ~IndFldFlag::kNotNull;
+      if (f == nullptr)
         tflags |= TabFlag::kIdInPKey;
-      }
-      made = svcatalog::consIndField(c, r, i, nullptr, pflags, -1, -1);
-      if (made != nullptr)
-        keyLen += made->length();
-    } else {
-      SvField* f = field(p.field);
-      int32_t total = f->keyLength() * f->dim();
-      int32_t off = p.offset < 0 || p.offset >= total ? 0 : p.offset;
-      int32_t len = p.length < 1 || off + p.length > total ? total - off : p.length;
-      if (primary) {
-        pflags &= ~IndFldFlag::kNotNull;
-        if ((f->flags() & FldFlag::kCStamp) != 0)
-          tflags |= TabFlag::kStampInPKey;
-      }
-      if (f->getType() == SvField::STRING && (off != 0 || len != total)) {
-        made = svcatalog::consIndField(c, r, i, f, pflags, off, len);
-        keyLen += len;
-      } else {
-        made = svcatalog::consIndField(c, r, i, f, pflags, -1, -1);
-        keyLen += total;
-      }
+      else if ((f->flags() & FldFlag::kCStamp) != 0)
+        tflags |= TabFlag::kStampInPKey;
     }
+    SvIndFld* made = svcatalog::consIndField(c, r, i, f, pflags, p.offset, p.length);
     if (made == nullptr) {
       if (SvIndex* ix = index(number))
         svcatalog::destructIndex(c, ix);
-      return pending() ? -1 : svcatalog::replyError(InvalidData(String("key part cannot be made")));
+      return pending() ? -1 : failWith(InvalidData(String("key part cannot be made")));
     }
   }
   if (tflags != rep_->flags())
@@ -215,38 +220,38 @@ long SvTable::createIndex(Client* c, String const& name, int32_t flags, int32_t 
   if (!named)
     if (SvIndex* ix = index(number))
       RequestEnv::services().addObject(c, ix);
-  return replyValue(number);
+  return answer(c, number);
 }
 
 long SvTable::drop(Client* c) {
   int32_t n = 0;
   if (!readWord(n))
-    return svcatalog::replyError(truncated("index number"));
+    return failWith(truncated("index number"));
   if (structTab() || !schemaAllows(this, c, 8))
-    return svcatalog::replyError(NoPrivilege(8, -1));
+    return failWith(NoPrivilege(8, -1));
   SvIndex* ix = index(n);
   if (ix == nullptr)
-    return svcatalog::replyError(InvalidIndexNum(n));
+    return failWith(InvalidIndexNum(n));
   if (!ix->isTemporary()) {
     if (usedByOthers())
-      return svcatalog::replyError(BeingUsed(refCount() - 1));
+      return failWith(BeingUsed(refCount() - 1));
     if (!svcatalog::destructIndex(c, ix))
-      return pending() ? -1 : svcatalog::replyError(InvalidData(String("index cannot be dropped")));
+      return pending() ? -1 : failWith(InvalidData(String("index cannot be dropped")));
   } else if (!RequestEnv::services().delObject(ix->creator(), ix)) {
     svcatalog::destructIndex(c, ix);
   }
-  return replyValue(0);
+  return answer(c, 0);
 }
 
 long SvTable::insKey(Client* c) {
   int32_t n = 0;
   if (!readWord(n))
-    return svcatalog::replyError(truncated("index number"));
+    return failWith(truncated("index number"));
   SvIndex* ix = index(n);
   if (ix == nullptr)
-    return svcatalog::replyError(InvalidIndexNum(n));
+    return failWith(InvalidIndexNum(n));
   if (structTab() && c != nullptr)
-    return svcatalog::replyError(NoPrivilege(kPrivAdd, -1));
+    return failWith(NoPrivilege(kPrivAdd, -1));
   if (!ix->receiveKey(nullptr, false)) {
     if (!pending())
       Exception::last(InvalidData(String("bad key")));
@@ -254,27 +259,27 @@ long SvTable::insKey(Client* c) {
   }
   int32_t recno = 0;
   if (!readWord(recno))
-    return svcatalog::replyError(truncated("record number"));
+    return failWith(truncated("record number"));
   if (!liveRecord(c, recno))
-    return svcatalog::replyError(InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
+    return failWith(InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
                                   " is not in use"));
   if (ix->isDup())
     ix->setRecno(recno);
   bool ok = ix->addKey(c, recno, true);
   ix->unLock();
   if (!ok)
-    return replyAbortPending(c);
-  return replyValue(0);
+    return abortPending(c);
+  return answer(c, 0);
 }
 
 long SvTable::setAttrib(Client* c) {
   int32_t n = 0, bits = 0;
   if (!readWord(n) || !readWord(bits))
-    return svcatalog::replyError(truncated("attribute arguments"));
+    return failWith(truncated("attribute arguments"));
   if (n == -1 && (bits & ~0x10) != 0)
-    return svcatalog::replyError(InvalidData(String("only the table expression is set on the table itself")));
+    return failWith(InvalidData(String("only the table expression is set on the table itself")));
   if (structTab())
-    return svcatalog::replyError(NoPrivilege(kPrivUpdate, -1));
+    return failWith(NoPrivilege(kPrivUpdate, -1));
   SvField* f = n == -1 ? nullptr : field(n);
   long result = n != -1 && f == nullptr ? -1 : 0;
   if (bits & 1) {
@@ -287,24 +292,24 @@ long SvTable::setAttrib(Client* c) {
       check = std::make_unique<SvInList>(*SvObject::con);
       readString(enumName);
     } else if (kind != InCheck::NOCHECK) {
-      return svcatalog::replyError(InvalidData(String("bad check kind ") + toString(long(kind))));
+      return failWith(InvalidData(String("bad check kind ") + toString(long(kind))));
     }
     if (SvObject::con->bad())
-      return svcatalog::replyError(truncated("check"));
+      return failWith(truncated("check"));
     if (f != nullptr)
       svcatalog::updateInCheck(c, f, check.release(), enumName);
   }
   if (bits & 2) {
     std::unique_ptr<SvExpr> e;
     if (!readExpr(e))
-      return svcatalog::replyError(truncated("field expression"));
+      return failWith(truncated("field expression"));
     if (f != nullptr)
       svcatalog::updateExpression(c, f, e.release());
   }
   if (bits & 0x10) {
     std::unique_ptr<SvExpr> e;
     if (!readExpr(e))
-      return svcatalog::replyError(truncated("table expression"));
+      return failWith(truncated("table expression"));
     if (n == -1 || f != nullptr)
       rep_->updateExpression(c, e.release());
   }
@@ -312,51 +317,52 @@ long SvTable::setAttrib(Client* c) {
     ObjectId ref;
     *SvObject::con >> ref;
     if (SvObject::con->bad())
-      return svcatalog::replyError(truncated("object reference"));
+      return failWith(truncated("object reference"));
     if (f != nullptr && f->objectField() != nullptr)
       svcatalog::updateObjReference(c, f, ref);
   }
   if (bits & 4) {
     std::unique_ptr<SvExpr> e;
     if (!readExpr(e))
-      return svcatalog::replyError(truncated("default"));
+      return failWith(truncated("default"));
     if (f != nullptr)
       svcatalog::updateDeflt(c, f, e.release());
   }
   if (bits & 8) {
     String set;
     if (!readString(set))
-      return svcatalog::replyError(truncated("collating sequence"));
+      return failWith(truncated("collating sequence"));
     if (f != nullptr && f->stringField() != nullptr)
       svcatalog::updateCollateSet(c, f, svcatalog::CatalogEnv::findCollateSet(set));
   }
   if (pending())
     return -1;
-  return replyValue(result);
+  return answer(c, result);
 }
 
 long SvTable::alter(Client* c) {
   int32_t id = 0, convert = 0;
   if (!readWord(id) || !readWord(convert))
-    return svcatalog::replyError(truncated("alter arguments"));
+    return failWith(truncated("alter arguments"));
   SvTable* other = tableOf(id);
   if (other == nullptr)
-    return svcatalog::replyError(InvalidObjectId(id));
+    return failWith(InvalidObjectId(id));
   if (other->schema() != schema() || other->tabRep() == rep_ || structTab() || other->structTab())
-    return replyValue(-1);
+    return answer(c, -1);
   // The other table is destroyed when the identities are exchanged: nobody
   // else may hold it then, and this table must be free of other holders.
   if (other->usedByOthers())
-    return svcatalog::replyError(BeingUsed(other->refCount() - 1));
+    return failWith(BeingUsed(other->refCount() - 1));
   if (usedByOthers())
-    return svcatalog::replyError(BeingUsed(refCount() - 1));
+    return failWith(BeingUsed(refCount() - 1));
   if (other->nFields() > kMaxFields)
-    return svcatalog::replyError(InvalidData(String("a table has at most 255 fields")));
+    return failWith(InvalidData(String("a table has at most 255 fields")));
   std::vector<int32_t> map(size_t(rep_->nIndexSlots() + 1), -1);
   String msgs;
   int32_t r = rep_->alter(c, other->tabRep(), msgs, convert != 0, map.data());
   if (r == -1)
-    return svcatalog::replyError(CantConvertTable(msgs));
+    return failWith(CantConvertTable(msgs));
+  answer(c, r);
   if (r == 1) {
     if (SvObject::con != nullptr)
       for (int32_t v : map) {
@@ -367,40 +373,40 @@ long SvTable::alter(Client* c) {
     svcatalog::destructTable(c, other);
     Exception::last(Exception(0));
   }
-  return replyValue(r);
+  return r;
 }
 
 long SvTable::copy(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return svcatalog::replyError(truncated("object id"));
+    return failWith(truncated("object id"));
   SvTable* other = tableOf(id);
   if (other == nullptr || other == this)
-    return svcatalog::replyError(InvalidObjectId(id));
+    return failWith(InvalidObjectId(id));
   SvObject* job = RequestEnv::services().newCopy(c, this, other);
   if (job == nullptr)
-    return pending() ? -1 : svcatalog::replyError(InvalidObjectId(id));
+    return pending() ? -1 : failWith(InvalidObjectId(id));
   RequestEnv::services().addObject(c, job);
-  return replyValue(long(job->getId()));
+  return answer(c, long(job->getId()));
 }
 
 long SvTable::replace(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return svcatalog::replyError(truncated("object id"));
+    return failWith(truncated("object id"));
   SvTable* other = tableOf(id);
   if (other == nullptr || other->tabRep() == rep_ || other->schema() != schema() || other->structTab() ||
       structTab())
-    return svcatalog::replyError(InvalidObjectId(id));
+    return failWith(InvalidObjectId(id));
   if (other->usedByOthers())
-    return svcatalog::replyError(BeingUsed(other->refCount() - 1));
+    return failWith(BeingUsed(other->refCount() - 1));
   if (usedByOthers())
-    return svcatalog::replyError(BeingUsed(refCount() - 1));
+    return failWith(BeingUsed(refCount() - 1));
   String name = other->name();
   if (!svcatalog::destructTable(c, other))
-    return pending() ? -1 : svcatalog::replyError(InvalidObjectId(id));
+    return pending() ? -1 : failWith(InvalidObjectId(id));
   if (!rep_->updateData(c, name, rep_->phName(), rep_->descr(), rep_->flags(), rep_->size(), length(), 0,
                         String()))
-    return pending() ? -1 : svcatalog::replyError(InvalidData(String("table cannot take the name ") + name));
-  return replyValue(0);
+    return pending() ? -1 : failWith(InvalidData(String("table cannot take the name ") + name));
+  return answer(c, 0);
 }

@@ -18,6 +18,7 @@
 #include <svcatalog/TableEnv.h>
 #include <svcatalog/TableSchema.h>
 #include <svobject/Client.h>
+#include <svcatalog/HeldRequests.h>
 #include <zfound/Connection.h>
 #include <zfound/Exception.h>
 
@@ -25,13 +26,13 @@
 #include <memory>
 #include <vector>
 
+using svstore::StorageEnv;
+using svcatalog::abortPending;
+using svcatalog::abortWith;
+using svcatalog::answer;
+using svcatalog::failWith;
 using svcatalog::RequestEnv;
 using svcatalog::TableEnv;
-using svcatalog::replyAbort;
-using svcatalog::replyAbortPending;
-using svcatalog::replyError;
-using svcatalog::replyValue;
-using svstore::StorageEnv;
 
 namespace {
 
@@ -43,6 +44,9 @@ bool readWord(int32_t& w) {
   *SvObject::con >> w;
   return !SvObject::con->bad();
 }
+
+// The give-up time of a held lock request: seconds above 0, else never.
+int32_t giveUpSeconds(int32_t s) { return s > 0 ? s : -1; }
 
 InvalidData truncated(char const* what) { return InvalidData(String("request cut short: ") + what); }
 
@@ -56,9 +60,37 @@ void ensureError(String const& what) {
 
 }  // namespace
 
+// ---- held requests ---------------------------------------------------------------------------
+
+namespace svcatalog {
+
+GetRecord::GetRecord(SvTable* table, int32_t index, char const* key, int32_t mode, int32_t seconds, int32_t nParts)
+    : table_(table), seconds_(seconds) {
+  req_.index = index;
+  req_.mode = mode;
+  req_.parts = nParts;
+  SvIndex* ix = table != nullptr ? table->index(index) : nullptr;
+  if (ix != nullptr && key != nullptr && (mode & (SvIndex::kFirst | SvIndex::kLast)) == 0)
+    req_.key.assign(key, key + ix->length() + (ix->isDup() ? 4 : 0));
+}
+
+bool GetRecord::exec(Client* c) {
+  bool held = false;
+  result_ = table_->execGetRecord(c, req_, held);
+  return !held;
+}
+
+bool LockTable::exec(Client* c) {
+  bool held = false;
+  result_ = table_->execLockTable(c, mode_, held);
+  return !held;
+}
+
+}  // namespace svcatalog
+
 // ---- record output ---------------------------------------------------------------------------
 
-int32_t SvTable::sendRecord(Client*, int32_t recno) {
+int32_t SvTable::sendRecord(Client* c, int32_t recno) {
   if (recno < 1 || recno > getLast() || SvObject::con == nullptr)
     return -1;
   char* rec = rep_->get(recno);
@@ -161,13 +193,13 @@ bool SvTable::liveRecord(Client* c, int32_t recno) {
 long SvTable::detach(Client* c) {
   int32_t id = 0;
   if (!readWord(id))
-    return svcatalog::replyError(truncated("object id"));
+    return failWith(truncated("object id"));
   if (!GServObj::validObject(uint32_t(id)))
-    return replyValue(-1);
+    return answer(c, -1);
   SvObject* o = GServObj::object(uint32_t(id))->getSvObject();
   if (o == nullptr || !RequestEnv::services().delObject(c, o))
-    return replyValue(-1);
-  return replyValue(0);
+    return answer(c, -1);
+  return answer(c, 0);
 }
 
 bool SvTable::readSearch(int32_t& ind, int32_t& mode, int32_t& parts, SvIndex*& ix) {
@@ -208,21 +240,22 @@ long SvTable::findRecord(Client* c) {
   if (!receiveSearchKey(ix, mode, parts))
     return -1;
   int32_t recno = ix->findKey(c, mode);
+  answer(c, recno);
   if (recno != -1 && SvObject::con != nullptr)
     ix->sendKey(ix->currentKey());
   ix->setNParts(0);
   ix->unLock();
-  return replyValue(recno);
+  return recno;
 }
 
 long SvTable::getRecord(Client* c) {
   profile(GServObjStats::kGet);
   int32_t ind = 0, mode = 0, wait = 0, useDefault = 0, parts = 0;
   if (!readWord(ind) || !readWord(mode) || !readWord(wait) || !readWord(useDefault) || !readWord(parts))
-    return svcatalog::replyAbort(c, truncated("GetRecord arguments"));
+    return abortWith(c, truncated("GetRecord arguments"));
   SvIndex* ix = index(ind);
   if (ix == nullptr)
-    return svcatalog::replyAbort(c, InvalidIndexNum(ind));
+    return abortWith(c, InvalidIndexNum(ind));
   if (!receiveSearchKey(ix, mode, parts)) {
     ix->setNParts(0);
     return -1;
@@ -234,36 +267,22 @@ long SvTable::getRecord(Client* c) {
   req.parts = (mode & SvIndex::kPartial) != 0 ? parts : 0;
   if ((mode & (SvIndex::kFirst | SvIndex::kLast)) == 0)
     req.key.assign(ix->getKey(), ix->getKey() + ix->length() + (ix->isDup() ? 4 : 0));
-  bool held = false;
-  long r = execGetRecord(c, req, held);
-  if (!held)
-    return r;
-  int32_t giveUp = useDefault != 0 ? RequestEnv::services().lockWait() : wait;
-  return holdRequest(c, [this, req](Client* cl) {
-    bool again = false;
-    long v = execGetRecord(cl, req, again);
-    return again ? long(kHeld) : v;
-  }, giveUp);
-}
-
-long SvTable::holdRequest(Client* c, std::function<long(Client*)> rerun, int32_t giveUp) {
-  if (RequestEnv::services().hold(c, std::move(rerun), giveUp))
-    return kHeld;
-  // No server to hold the request: the wait is given up at once.
-  if (c != nullptr)
-    c->clearPendLock();
-  if (c != nullptr && c->state() == Client::STATE_BLK_LOCK)
-    c->chgState(Client::STATE_READY);
-  return svcatalog::replyAbort(c, DeadLock(String()));
+  if (c == nullptr)
+    return failWith(DeadLock(String()));
+  svcatalog::GetRecord co(this, req.index, req.key.empty() ? nullptr : req.key.data(), req.mode, wait, req.parts);
+  if (co.exec(c))
+    return co.result();
+  c->setPending(co, Client::STATE_BLK_LOCK, giveUpSeconds(useDefault != 0 ? RequestEnv::services().lockWait() : wait));
+  return kHeld;
 }
 
 long SvTable::execGetRecord(Client* c, HeldRead const& req, bool& held) {
   held = false;
   if (!allowed(c, kPrivRead))
-    return svcatalog::replyAbort(c, NoPrivilege(kPrivRead, -1));
+    return abortWith(c, NoPrivilege(kPrivRead, -1));
   SvIndex* ix = index(req.index);
   if (ix == nullptr)
-    return svcatalog::replyAbort(c, InvalidIndexNum(req.index));
+    return abortWith(c, InvalidIndexNum(req.index));
   if ((req.mode & (SvIndex::kFirst | SvIndex::kLast)) == 0 && !req.key.empty())
     std::memcpy(ix->getKey(), req.key.data(), req.key.size());
   ix->setNParts(req.parts);
@@ -271,7 +290,7 @@ long SvTable::execGetRecord(Client* c, HeldRead const& req, bool& held) {
   ix->setNParts(0);
   ix->unLock();
   if (pending() && recno == -1)
-    return replyAbortPending(c);
+    return abortPending(c);
   if (recno != -1) {
     if ((req.mode & kModeNotify) != 0) {
       rep_->addNotify(c, recno);
@@ -287,12 +306,17 @@ long SvTable::execGetRecord(Client* c, HeldRead const& req, bool& held) {
       }
     }
     if (pending()) {
-      if (Exception::last().code() == kExcLocked)
-        return -1;
-      return replyAbortPending(c);
+      // A plain conflict is the answer; any other error aborts.
+      if (Exception::last().code() == kExcLocked) {
+        std::unique_ptr<Exception> keep(Exception::last().clone());
+        return failWith(*keep);
+      }
+      return abortPending(c);
     }
   }
-  return replyValue(sendRecord(c, recno));
+  bool found = recno >= 1 && recno <= getLast();
+  answer(c, found ? recno : -1);
+  return found ? sendRecord(c, recno) : -1;
 }
 
 uint16_t SvTable::lockType(int32_t mode) {
@@ -313,30 +337,27 @@ long SvTable::freeRecord(Client* c) {
   }
   if (!allowed(c, kPrivRead)) {
     ix->setNParts(0);
-    return svcatalog::replyError(NoPrivilege(kPrivRead, -1));
+    return failWith(NoPrivilege(kPrivRead, -1));
   }
   int32_t recno = ix->findKey(c, mode);
   ix->setNParts(0);
   if (recno != -1)
     rep_->freeLock(c, recno);
   ix->unLock();
-  return replyValue(recno);
+  return answer(c, recno);
 }
 
 long SvTable::lock(Client* c) {
   int32_t mode = 0, wait = 0, useDefault = 0;
   if (!readWord(mode) || !readWord(wait) || !readWord(useDefault))
-    return svcatalog::replyError(truncated("Lock arguments"));
-  bool held = false;
-  long r = execLockTable(c, mode, held);
-  if (!held)
-    return r;
-  int32_t giveUp = useDefault != 0 ? RequestEnv::services().lockWait() : wait;
-  return holdRequest(c, [this, mode](Client* cl) {
-    bool again = false;
-    long v = execLockTable(cl, mode, again);
-    return again ? long(kHeld) : v;
-  }, giveUp);
+    return failWith(truncated("Lock arguments"));
+  if (c == nullptr)
+    return failWith(DeadLock(String()));
+  svcatalog::LockTable co(this, mode, wait);
+  if (co.exec(c))
+    return co.result();
+  c->setPending(co, Client::STATE_BLK_LOCK, giveUpSeconds(useDefault != 0 ? RequestEnv::services().lockWait() : wait));
+  return kHeld;
 }
 
 long SvTable::execLockTable(Client* c, int32_t mode, bool& held) {
@@ -348,23 +369,25 @@ long SvTable::execLockTable(Client* c, int32_t mode, bool& held) {
     held = true;
     return kHeld;
   }
-  if (pending())
-    return -1;
-  return replyValue(0);
+  if (pending()) {
+    std::unique_ptr<Exception> keep(Exception::last().clone());
+    return failWith(*keep);
+  }
+  return answer(c, 0);
 }
 
-long SvTable::free(Client* c) { return replyValue(rep_->freeTabLock(c) ? 1 : 0); }
+long SvTable::free(Client* c) { return answer(c, rep_->freeTabLock(c) ? 1 : 0); }
 
 long SvTable::clear(Client* c) {
   LockObject* out = nullptr;
   rep_->applyTabLock(c, kLockWrite, 0, true, &out);
   if (pending())
-    return replyAbortPending(c);
+    return abortPending(c);
   // A refused erase gives the table lock back: the request is answered once,
   // with the refusal, and the table stays free for others.
   if (!allowed(c, kPrivDel)) {
     rep_->freeTabLock(c);
-    return svcatalog::replyAbort(c, NoPrivilege(kPrivDel, -1));
+    return abortWith(c, NoPrivilege(kPrivDel, -1));
   }
   for (SvIndex* ix : indexes_)
     if (ix != nullptr)
@@ -372,32 +395,33 @@ long SvTable::clear(Client* c) {
   rep_->empty(c);
   if (pending()) {
     rep_->freeTabLock(c);
-    return replyAbortPending(c);
+    return abortPending(c);
   }
   rep_->freeTabLock(c);
-  return replyValue(0);
+  return answer(c, 0);
 }
 
-long SvTable::cardinal(Client*) {
+long SvTable::cardinal(Client* c) {
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return svcatalog::replyError(NoIndexes());
+    return failWith(NoIndexes());
   if (version_ == -1)
-    return replyValue(rep_->nReg());
+    return answer(c, rep_->nReg());
   int32_t n = pk->count(false, nullptr, false, nullptr);
   pk->unLock();
-  return replyValue(n);
+  return answer(c, n);
 }
 
-long SvTable::getInfo(Client*) {
+long SvTable::getInfo(Client* c) {
   int32_t type = 0;
   if (!readWord(type))
-    return svcatalog::replyError(truncated("object type"));
+    return failWith(truncated("object type"));
   if (type != kObjectType)
-    return replyValue(-1);
+    return answer(c, -1);
+  answer(c, 0);
   if (SvObject::con != nullptr)
     *SvObject::con << rep_->lastMod();
-  return replyValue(0);
+  return 0;
 }
 
 // ---- updates --------------------------------------------------------------------------------------
@@ -407,7 +431,7 @@ bool SvTable::readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& m
   if (hasIdInPKey()) {
     int32_t id = 0;
     if (!readWord(id)) {
-      svcatalog::replyAbort(c, truncated("instance id"));
+      abortWith(c, truncated("instance id"));
       return false;
     }
     instId = uint32_t(id);
@@ -431,17 +455,17 @@ bool SvTable::readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& m
     }
   }
   if (SvObject::con->bad()) {
-    svcatalog::replyAbort(c, truncated("time stamps"));
+    abortWith(c, truncated("time stamps"));
     return false;
   }
   if (!normal) {
     int32_t user = c != nullptr ? c->uid() : 0;
     if (user != 0 && user != schema()->owner()) {
-      svcatalog::replyAbort(c, NoPrivilege(kPrivAdd, -1));
+      abortWith(c, NoPrivilege(kPrivAdd, -1));
       return false;
     }
     if (cStamp > now || mStamp > now || cStamp > mStamp) {
-      svcatalog::replyAbort(c, InvalidTimeStamp(qualifiedName(), cStamp.time(), mStamp.time(), now.time()));
+      abortWith(c, InvalidTimeStamp(qualifiedName(), cStamp.time(), mStamp.time(), now.time()));
       return false;
     }
   }
@@ -451,12 +475,12 @@ bool SvTable::readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& m
 long SvTable::putRecord(Client* c) {
   profile(GServObjStats::kPut);
   if (SvObject::con == nullptr)
-    return svcatalog::replyAbort(c, truncated("record"));
+    return abortWith(c, truncated("record"));
   uint32_t instId = 0;
   if (hasIdInPKey()) {
     int32_t id = 0;
     if (!readWord(id))
-      return svcatalog::replyAbort(c, truncated("instance id"));
+      return abortWith(c, truncated("instance id"));
     instId = uint32_t(id);
   }
   TimeStamp cStamp;
@@ -467,10 +491,10 @@ long SvTable::putRecord(Client* c) {
   }
   int32_t unused = 0;
   if (!receiveRecord(false, unused))
-    return replyAbortPending(c);
+    return abortPending(c);
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return svcatalog::replyAbort(c, NoIndexes());
+    return abortWith(c, NoIndexes());
   bool tookId = false;
   if (hasIdInPKey()) {
     if (instId == 0) {
@@ -494,27 +518,31 @@ long SvTable::putRecord(Client* c) {
       if (lk == nullptr) {
         if (tookId)
           rep_->dropInstId();
-        return replyAbortPending(c);
+        return abortPending(c);
       }
     }
     if (lk != nullptr && rep_->deferredDel(lk)) {
       oldRec = found;
     } else {
-      if (!allowed(c, kPrivUpdate))
-        return svcatalog::replyAbort(c, NoPrivilege(kPrivUpdate, -1));
+      if (!allowed(c, kPrivUpdate)) {
+        if (created)
+          rep_->freeLock(c, found);
+        return abortWith(c, NoPrivilege(kPrivUpdate, -1));
+      }
       int32_t r = updateRecNo(c, found, false, lk, created, 0);
       if (r == -1)
-        return replyAbortPending(c);
+        return abortPending(c);
       if (TableEnv::journal == nullptr && lk != nullptr)
         rep_->freeLock(c, r);
+      answer(c, r);
       sendPrefix();
-      return replyValue(r);
+      return r;
     }
   }
   if (!allowed(c, kPrivAdd)) {
     if (tookId)
       rep_->dropInstId();
-    return svcatalog::replyAbort(c, NoPrivilege(kPrivAdd, -1));
+    return abortWith(c, NoPrivilege(kPrivAdd, -1));
   }
   if (hasCreationStamp() && !hasStampInPKey())
     setCTimeStamp(StorageEnv::timeStamp);
@@ -526,17 +554,18 @@ long SvTable::putRecord(Client* c) {
   int32_t r = addCurrRecord(c, false, false, oldRec, lk, 0);
   idFromCounter_ = true;
   if (r != -1 && TableEnv::journal != nullptr && !isTemp() && canWrite(c, r, created) == nullptr)
-    return replyAbortPending(c);
+    return abortPending(c);
   if (r == -1)
-    return replyAbortPending(c);
+    return abortPending(c);
+  answer(c, r);
   sendPrefix();
-  return replyValue(r);
+  return r;
 }
 
 long SvTable::addRecord(Client* c) {
   int32_t normal = 0;
   if (!readWord(normal))
-    return svcatalog::replyAbort(c, truncated("normal flag"));
+    return abortWith(c, truncated("normal flag"));
   return addCommon(c, normal != 0, false);
 }
 
@@ -544,7 +573,7 @@ long SvTable::addRecordTest(Client* c) { return addCommon(c, true, true); }
 
 long SvTable::addCommon(Client* c, bool normal, bool test) {
   if (SvObject::con == nullptr)
-    return svcatalog::replyAbort(c, truncated("record"));
+    return abortWith(c, truncated("record"));
   TimeStamp cStamp, mStamp;
   uint32_t instId = 0;
   if (!readStamps(c, normal, cStamp, mStamp, instId))
@@ -554,10 +583,10 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
     setCTimeStamp(cStamp);
   int32_t unused = 0;
   if (!receiveRecord(false, unused))
-    return replyAbortPending(c);
+    return abortPending(c);
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return svcatalog::replyAbort(c, NoIndexes());
+    return abortWith(c, NoIndexes());
   setMTimeStamp(mStamp);
   if (hasIdInPKey())
     setRecInstId(instId);
@@ -565,7 +594,7 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
   int32_t found = pk->searchKey();
   if (!allowed(c, kPrivAdd)) {
     pk->unLock();
-    return svcatalog::replyAbort(c, NoPrivilege(kPrivAdd, -1));
+    return abortWith(c, NoPrivilege(kPrivAdd, -1));
   }
   LockObject* lk = nullptr;
   int32_t oldRec = -1;
@@ -578,8 +607,8 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
       pk->load(keyText, k);
       pk->unLock();
       if (test)
-        return replyValue(-1);
-      return svcatalog::replyAbort(c, DuplicatedKey(pk->qualifiedName(), keyText));
+        return answer(c, -1);
+      return abortWith(c, DuplicatedKey(pk->qualifiedName(), keyText));
     }
     oldRec = found;
   }
@@ -594,75 +623,76 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
   idFromCounter_ = true;
   bool created = false;
   if (r != -1 && TableEnv::journal != nullptr && !isTemp() && canWrite(c, r, created) == nullptr)
-    return replyAbortPending(c);
+    return abortPending(c);
   if (r == -1)
-    return replyAbortPending(c);
+    return abortPending(c);
+  answer(c, r);
   if (normal)
     sendPrefix();
-  return replyValue(r);
+  return r;
 }
 
 long SvTable::delRecord(Client* c) {
   profile(GServObjStats::kDel);
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return svcatalog::replyAbort(c, NoIndexes());
+    return abortWith(c, NoIndexes());
   if (!pk->receiveKey(nullptr, false)) {
     ensureError(String("bad key"));
-    return replyAbortPending(c);
+    return abortPending(c);
   }
   if (!allowed(c, kPrivDel))
-    return svcatalog::replyAbort(c, NoPrivilege(kPrivDel, -1));
+    return abortWith(c, NoPrivilege(kPrivDel, -1));
   int32_t found = pk->searchKey();
   pk->unLock();
   if (found == -1)
-    return replyValue(-1);
+    return answer(c, -1);
   LockObject* lk = nullptr;
   bool created = false;
   if (!isTemp()) {
     lk = canWrite(c, found, created);
     if (lk == nullptr)
-      return replyAbortPending(c);
+      return abortPending(c);
   }
   int32_t r = delRecordNo(c, found, lk, created);
   if (r == -1) {
     // The optimistic check refused: the client's transaction must learn it.
     if (Exception::last().code() == kExcOptTransCorrupt)
-      return replyAbortPending(c);
-    return replyValue(-1);
+      return abortPending(c);
+    return answer(c, -1);
   }
-  return replyValue(r);
+  return answer(c, r);
 }
 
 long SvTable::updateRecord(Client* c) {
   if (!allowed(c, kPrivUpdate))
-    return svcatalog::replyAbort(c, NoPrivilege(kPrivUpdate, -1));
+    return abortWith(c, NoPrivilege(kPrivUpdate, -1));
   SvIndex* pk = index(0);
   if (pk == nullptr)
-    return svcatalog::replyAbort(c, NoIndexes());
+    return abortWith(c, NoIndexes());
   if (buffer() == nullptr)
-    return svcatalog::replyAbort(c, NoIndexes());
+    return abortWith(c, NoIndexes());
   int32_t mode = 0;
   if (!readWord(mode))
-    return svcatalog::replyAbort(c, truncated("update mode"));
+    return abortWith(c, truncated("update mode"));
   int32_t recno = -1;
   std::vector<char> save(buffer(), buffer() + recordLength());
   if (mode == 0) {
     if (!readWord(recno))
-      return svcatalog::replyAbort(c, truncated("record number"));
+      return abortWith(c, truncated("record number"));
     if (!liveRecord(c, recno))
-      return svcatalog::replyAbort(c, InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
+      return abortWith(c, InvalidData(String("record ") + toString(long(recno)) + " of " + qualifiedName() +
                                        " is not in use"));
     fillBuffer(recno);
     int32_t unused = 0;
     if (!receiveRecord(false, unused)) {
       std::memcpy(buffer(), save.data(), save.size());
-      return replyAbortPending(c);
+      return abortPending(c);
     }
   } else {
     if (!pk->receiveKey(nullptr, false)) {
       ensureError(String("bad key"));
-      return replyAbortPending(c);
+      return abortPending(c);
     }
     recno = pk->searchKey();
     if (recno == -1) {
@@ -670,13 +700,13 @@ long SvTable::updateRecord(Client* c) {
       char const* k = pk->getKey();
       pk->load(keyText, k);
       pk->unLock();
-      return svcatalog::replyAbort(c, KeyDoesNotExist(pk->qualifiedName(), keyText));
+      return abortWith(c, KeyDoesNotExist(pk->qualifiedName(), keyText));
     }
     pk->unLock();
     fillBuffer(recno);
     if (!receiveItems()) {
       std::memcpy(buffer(), save.data(), save.size());
-      return replyAbortPending(c);
+      return abortPending(c);
     }
   }
   LockObject* lk = nullptr;
@@ -685,16 +715,17 @@ long SvTable::updateRecord(Client* c) {
     lk = canWrite(c, recno, created);
     if (lk == nullptr || rep_->deferredDel(lk)) {
       ensureError(String("record deleted in this transaction"));
-      return replyAbortPending(c);
+      return abortPending(c);
     }
   }
   int32_t r = updateRecNo(c, recno, true, lk, created, 0);
   if (r == -1)
-    return replyAbortPending(c);
+    return abortPending(c);
   if (TableEnv::journal == nullptr && lk != nullptr)
     rep_->freeLock(c, r);
+  answer(c, r);
   sendPrefix();
-  return replyValue(r);
+  return r;
 }
 
 bool SvTable::receiveItems() {

@@ -103,13 +103,7 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
     nrec1_ = 1;
     equiv_.clear();
     for (int32_t i = 0; i < from->nFields(); ++i) equiv_.push_back(to->fieldEquiv(from->field(i)));
-    // The records in use are those the primary index names.
-    live_.assign(size_t(std::max(0, from->last())) + 1, 0);
-    if (SvIndex* pk = tabFrom_->index(0)) {
-      for (int32_t r = pk->findKey(c, SvIndex::kFirst); r > 0; r = pk->realNext(c))
-        if (r < int32_t(live_.size())) live_[size_t(r)] = 1;
-      pk->unLock();
-    }
+    findLive(c);
   }
   int32_t const last = from->last();
   std::vector<char> image(size_t(to->recordLength()));
@@ -164,6 +158,28 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
     }
   }
   return nrec1_ <= last ? kQuantum : n;
+}
+
+void CopyTable::findLive(Client* c) {
+  live_.assign(size_t(std::max(0, tabFrom_->tabRep()->last())) + 1, 0);
+  if (SvIndex* pk = tabFrom_->index(0)) {
+    for (int32_t r = pk->findKey(c, SvIndex::kFirst); r > 0; r = pk->realNext(c))
+      if (r < int32_t(live_.size())) live_[size_t(r)] = 1;
+    pk->unLock();
+  }
+}
+
+bool CopyTable::rebuildIndices(Client* c, SvTable* t) {
+  CopyTable job(t, t);
+  job.findLive(c);
+  for (int32_t i = 0; i < t->nIndexSlots(); ++i)
+    if (SvIndex* ix = t->index(i)) ix->empty(c);
+  job.changeState(kBuildIndices);
+  for (;;) {
+    int32_t const n = job.buildIndices(c, 0);
+    if (n < 0) return false;
+    if (n != kQuantum) return true;
+  }
 }
 
 int32_t CopyTable::markPool(Client*, int32_t n) {

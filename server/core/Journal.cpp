@@ -600,6 +600,7 @@ bool Journal::restart(String const& name, int32_t offset) {
   cutAt_ = -1;
   recStart_ = -1;
   damage_ = String("");
+  inRecord_ = false;
   if (name.length() == 0) {
     path_ = String("");
     clearPrefix(1);
@@ -623,6 +624,7 @@ bool Journal::resetRestart(int32_t offset) {
   state_ = RESTART;
   recStart_ = -1;
   rptr_ = rend_ = 0;
+  inRecord_ = false;
   rbase_ = offset < kPrefixSize ? kPrefixSize : offset;
   return fill(rbase_, 0) || errNo_ == 0;
 }
@@ -665,6 +667,9 @@ int32_t Journal::nextOp(int32_t& clientId, int32_t& transNum, SvTable*& table, i
   table = nullptr;
   if (fd_ < 0 || errNo_ != 0) return -1;
   if (state_ != RESTART) return -1;
+  // Whatever of the previous record's body was not read is skipped.
+  if (inRecord_ && recEndIdx_ >= rptr_ && recEndIdx_ <= rend_) rptr_ = recEndIdx_;
+  inRecord_ = false;
   for (;;) {
     recStart_ = currRdOffset();
     if (!goForw(kHeaderSize)) {
@@ -701,9 +706,11 @@ int32_t Journal::nextOp(int32_t& clientId, int32_t& transNum, SvTable*& table, i
     length = body + kHeaderSize;
     clientId = hdr_[2];
     transNum = hdr_[3];
+    inRecord_ = true;
     if (hdr_[6] == 0) return kind;
     table = locateTable(hdr_[6]);
     if (table != nullptr) return kind;
+    inRecord_ = false;
     // A record of a table that is gone: skipped.
     rptr_ = recEndIdx_;
   }
@@ -734,6 +741,7 @@ int32_t Journal::prevOp(SvTable*& table, int32_t& offset, int32_t& length) {
     rptr_ = rend_ = 0;
   }
   state_ = READBACK;
+  inRecord_ = false;
   recStart_ = offset;
   if (!readRecordAt(offset, length)) return kDamaged;
   char const* h = buf_.data() + rptr_;

@@ -36,7 +36,6 @@
 
 #include <vector>
 
-Journal* Server::journal_sd = nullptr;
 int32_t Server::transFound = 0;
 int32_t Server::transRolledBack = 0;
 bool Server::activeTransSeen = false;
@@ -93,6 +92,18 @@ void showRow(char const* what, SvTable* t) {
 
 }  // namespace
 
+// The rollback of c's transaction from its chain, with the notice that
+// names the client, the cause and the transaction.
+bool Server::rollBackClient(Client* c) {
+  if (c == nullptr || !c->hasTrans()) return false;
+  String const cause = c->transAborted() && c->abortionCause().code() != 0
+                           ? c->abortionCause().message()
+                           : appMsg(restarting ? "FAILURE" : "UNKNOWN");
+  String const d = c->descr();
+  notice(appMsg("ROLLBACK"), &d, &cause, c->transNum());
+  return rollBack(c, c->rollbackStart(0), c->rollbackStart(1));
+}
+
 void Server::useTimeStamp(TimeStamp const& ts) {
   timeStamp = ts;
   if (timeStamp.cmp(lastChkPoint) <= 0) {
@@ -102,9 +113,8 @@ void Server::useTimeStamp(TimeStamp const& ts) {
 }
 
 bool Server::restart() {
-  if (journal_sd == nullptr && configFile != nullptr && !configFile->journalDir().isNull())
-    journal_sd = new Journal(configFile->journalBuff(), configFile->journalDir());
-  if (journal_sd == nullptr) return false;
+  rollbackHook = &rollBackClient;
+  if (journal_ == nullptr) return false;
   beginRestart();
   bool const replayed = readJournalFiles();
   if (mirror_sd) return replayed;
@@ -123,15 +133,15 @@ void Server::beginRestart() {
     name = stateFile->journalFile;
     offset = stateFile->journalPos;
   }
-  if (name.isNull() || offset < Journal::kPrefixSize || !journal_sd->restart(name, offset)) {
+  if (name.isNull() || offset < Journal::kPrefixSize || !journal_->restart(name, offset)) {
     // No position: replay from the oldest file of the directory.
-    journal_sd->restart(String(), -1);
-    journal_sd->nextFile();
+    journal_->restart(String(), -1);
+    journal_->nextFile();
   }
 }
 
 bool Server::readJournalFiles() {
-  Journal* const j = journal_sd;
+  Journal* const j = journal_;
   TimeStamp const saved = timeStamp;
   transFound = 0;
   transRolledBack = 0;
@@ -192,7 +202,7 @@ bool Server::readJournalFiles() {
 }
 
 bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, int32_t nt) {
-  Journal* const j = journal_sd;
+  Journal* const j = journal_;
   switch (kind) {
   case Journal::ADD: {
     if (t == nullptr) return false;
@@ -396,7 +406,7 @@ void Server::endRestart() {
 }
 
 bool Server::rollBack(Client* c, int32_t offset, int32_t length) {
-  Journal* const j = journal_sd;
+  Journal* const j = journal_;
   if (j == nullptr) return false;
   TimeStamp const saved = timeStamp;
   bool const wasDisabled = logDisable;

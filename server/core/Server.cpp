@@ -102,7 +102,7 @@ bool Server::ignoreTrans(int32_t n) {
 
 bool Server::setCacheSize(int32_t kb) { return CacheBuffer::setSize(kb); }
 
-bool Server::setJournalBuff(int32_t) { return false; }
+
 
 bool Server::addSchema(String const& dir, String const& name, int32_t schId) {
   if (!configFile || !configFile->addSchema(name, schId))
@@ -150,8 +150,6 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 void Server::reset() {
   StorageEnv::reset();
   // ---- recovery and mirroring ----
-  delete journal_sd;
-  journal_sd = nullptr;
   transFound = transRolledBack = 0;
   activeTransSeen = false;
   closeProfile();

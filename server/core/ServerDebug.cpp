@@ -8,6 +8,7 @@
 // used: an unknown schema, table or index makes the command a no-op.
 // "cpoff" holds checkpoints through the process-lock count; "cpon" undoes
 // only a hold that an earlier "cpoff" took, never a client's process lock.
+#include <svcore/CopyTable.h>
 #include <svcore/ProfileFile.h>
 #include <svcore/Server.h>
 #include <svcore/ServerObject.h>
@@ -258,8 +259,10 @@ long ServerObject::dbg(Client* c) {
           rep->printNRecs();
         } else if (is("psd")) {
           t->debug();
-        } else {
-          say(String("Index rebuild of ") + args[0] + "." + args[1] + " is not served");
+        } else if (!CopyTable::rebuildIndices(c, t)) {
+          String const why = Exception::last().message();
+          Exception::last(Exception(0));
+          say(String("Index rebuild of ") + args[0] + "." + args[1] + ": " + why);
         }
       }
     }

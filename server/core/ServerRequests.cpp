@@ -8,8 +8,8 @@
 // result word, leaves a pending error for an error reply, or starts a reply
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
-#include <svcore/Journal.h>
 #include <svcore/Server.h>
+#include <svcore/Journal.h>
 #include <svcore/HeldRequests.h>
 #include <svcore/ServerObject.h>
 
@@ -104,6 +104,11 @@ void lostTransHook(Client* c) {
     Server::markCorrupt(c);
     return;
   }
+  // A voted transaction stays when this server leads it or its leader
+  // completed it; an unreachable leader is asked without waiting.
+  if (c->hasReadyToEndTrans() &&
+      (c->leader() == Server::name() || Server::isCompleteTrans(-1, c->leader(), c->leaderTS(), false) == 1))
+    return;
   Server::journalRollBack(c);
 }
 
@@ -363,7 +368,7 @@ long ServerObject::checkPoint(Client*) {
   *con >> flags;
   if (con->bad()) return -1;
   cpTime = true;
-  bool const noJournal = true;
+  bool const noJournal = journal_ == nullptr;
   bool const prevented = nProcessLock > 0 || (activeTrans > 0 && ((flags & 1) != 0 || noJournal));
   if (prevented) return (currCP & 1) | 16;
   int32_t const r = chkPoint((flags & 2) != 0, -1);
@@ -585,24 +590,18 @@ void Server::finishTransaction(Client* c) {
 
 bool Server::abortTrans(Client* c, bool keep) {
   if (c == nullptr || !c->hasTrans()) return false;
-  c->freeAllLocks(false);
-  bool rolled = false;
-  if (journal_sd == nullptr) {
-    markCorrupt(c);
+  bool undone = false;
+  if (journal_ != nullptr) {
+    undone = journalRollBack(c);
   } else {
-    // The abort record's back link leads to the transaction's last change.
-    if (!logDisable) journal_sd->putAbortTransaction(c);
-    int32_t const offset = c->rollbackStart(0), length = c->rollbackStart(1);
-    String const cause = c->transAborted() && c->abortionCause().code() != 0 ? c->abortionCause().message()
-                                                                             : appMsg(restarting ? "FAILURE" : "UNKNOWN");
-    String const d = c->descr();
-    notice(appMsg("ROLLBACK"), &d, &cause, c->transNum());
-    rolled = rollBack(c, offset, length);
-    if (!rolled) markCorrupt(c);
+    c->freeAllLocks(false);
+    markCorrupt(c);
   }
-  finishTransaction(c);
+  // A leader that voted finished its transaction then.
+  if (!(c->hasLeaderTrans() && c->hasReadyToEndTrans()))
+    finishTransaction(c);
   if (!keep) c->delTrans();
-  return rolled;
+  return undone;
 }
 
 void Server::markCorrupt(Client* c) {
@@ -611,23 +610,34 @@ void Server::markCorrupt(Client* c) {
   if (configFile == nullptr || !configFile->tolerant()) corrupt = true;
 }
 
-// No journal exists yet: client records and rollbacks are not written.
-void Server::journalAddClient(Client*) {}
+// ADDCLIENT for a new client.
+void Server::journalAddClient(Client* c) {
+  if (!journalOn() || c == nullptr) return;
+  JournalClient id;
+  id.id = c->id();
+  id.pid = c->pid();
+  id.path = c->proc();
+  id.args = c->args();
+  id.uid = c->uid();
+  id.gid = c->gid();
+  id.node = c->node();
+  id.tty = c->tty();
+  journal_->putAddClient(id);
+}
 
-// A client going with a sound transaction: rolled back unless it voted and
-// this server leads it or its leader completed it. An undecided leader
-// (unreachable) leaves the changes as they stand, reported.
-void Server::journalRollBack(Client* c) {
-  if (journal_sd == nullptr || c == nullptr || !c->hasTrans()) return;
-  if (c->hasReadyToEndTrans()) {
-    if (c->leader() == name_sd) return;
-    int32_t const d = isCompleteTrans(-1, c->leader(), c->leaderTS(), false);
-    if (d == 1) return;
+// Undoes c's transaction through the installed rollback, then journals
+// the abort; without a rollback the server is marked corrupt.
+bool Server::journalRollBack(Client* c) {
+  if (journal_ == nullptr || c == nullptr) return false;
+  bool const undone = rollbackHook != nullptr && rollbackHook(c);
+  c->freeAllLocks(false);
+  if (!undone) {
+    markCorrupt(c);
+    return false;
   }
-  if (!logDisable) journal_sd->putAbortTransaction(c);
-  int32_t const offset = c->rollbackStart(0), length = c->rollbackStart(1);
-  String const cause = appMsg(restarting ? "FAILURE" : "UNKNOWN");
-  String const d = c->descr();
-  notice(appMsg("ROLLBACK"), &d, &cause, c->transNum());
-  if (!rollBack(c, offset, length)) markCorrupt(c);
+  if (journalOn()) {
+    journal_->putAbortTransaction(c);
+    if (!journal_->ok()) journalFailed();
+  }
+  return true;
 }

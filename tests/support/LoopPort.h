@@ -21,7 +21,8 @@ public:
     bool sent = false;
   };
 
-  LoopPort() { SvObject::setPort(this); }
+  // Parts of `capacity` body words.
+  explicit LoopPort(int32_t capacity = 4096) : loop_(capacity) { SvObject::setPort(this); }
   ~LoopPort() override { SvObject::setPort(nullptr); }
   LoopPort(LoopPort const&) = delete;
   LoopPort& operator=(LoopPort const&) = delete;
@@ -60,7 +61,7 @@ public:
   std::vector<Reply> replies;  // replies sent, in order
 
 private:
-  LoopConnection loop_{4096};
+  LoopConnection loop_;
   Reply current_;
   size_t mark_ = 0;
   bool begun_ = false;

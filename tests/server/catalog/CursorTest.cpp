@@ -6,6 +6,9 @@
 #include <svcatalog/SvCursor.h>
 #include "LoopPort.h"
 
+#include <blkfile/CacheBuffer.h>
+#include <zfound/LoopConnection.h>
+
 #include <cstring>
 #include <functional>
 
@@ -143,6 +146,31 @@ TEST_F(CursorTest, DirectionChangesAndWholeRecords) {
                                                 listed.body[6], listed.body[7], 4u, uint32_t(recOf[4])}));
 }
 
+TEST_F(CursorTest, BlockEndsBeforeItOutgrowsItsPart) {
+  // Parts of 16 words hold one whole record: the block ends after the
+  // record that filled the part (at most one part sent), and the next
+  // block goes on right after it.
+  open(0, 0);
+  ASSERT_EQ(setRange(SvCursor::kFromIncl | SvCursor::kToIncl, 1, 12).result, 0);
+  int32_t sent = 0;
+  for (int round = 0; round < 12 && sent < 12; ++round) {
+    zftest::LoopPort small(16);
+    Exception::last(Exception(0));
+    cursor->getNextBlock(&alice);
+    ASSERT_TRUE(small.begun());
+    zftest::LoopPort::Reply const r = small.take();
+    int32_t const n = r.result < 0 ? -r.result : r.result;
+    ASSERT_GE(n, 1);
+    ASSERT_LE(n, 2);
+    ASSERT_GE(r.body.size(), 4u);
+    EXPECT_EQ(int32_t(r.body[3]), sent + 1);  // the id of its first record
+    EXPECT_EQ(int32_t(r.body.back()), recOf[sent + n]);
+    sent += n;
+    EXPECT_EQ(r.result < 0, sent == 12);
+  }
+  EXPECT_EQ(sent, 12);
+}
+
 TEST_F(CursorTest, Cardinal) {
   struct Case {
     int32_t flags, from, to, want;
@@ -275,6 +303,54 @@ TEST_F(CursorTest, BuildFillsAnotherIndexInBatches) {
   EXPECT_EQ(dup.result, -1);
   EXPECT_EQ(dup.status, -kExcDuplicatedKey);
   EXPECT_EQ(target->count(false, nullptr, false, nullptr), 12);
+  target->unLock();
+}
+
+// Keys longer than 1024 bytes (16 KB pages): Build still adds one record
+// per request instead of answering "complete" at once.
+class WideBuildTest : public TableTest {
+protected:
+  void SetUp() override {
+    TableTest::SetUp();
+    tearDownCache();
+    svstore::StorageEnv::cachePageSize_sd = 16 * 1024;
+    ASSERT_TRUE(CacheBuffer::init(1024));
+    rep = new SvTabRep(&schema, 21, "wide", "_wide.tab", "wide keys", 0, 2, 2, 0, 10, false);
+    ASSERT_TRUE(rep->opened());
+    addField(SvField::INT, 0, 0, "id");
+    addField(SvField::STRING, 1100, 0, "text");
+    rep->setRecLength(rep->nextOffset() - rep->prefixSize());
+    current = new SvTable(rep, -1);
+    ASSERT_NE(addIndex("pk", 0, {"id"}), nullptr);
+    ASSERT_NE(addIndex("bytext", IndFlag::kDup, {"text"}), nullptr);
+    for (int32_t id = 1; id <= 3; ++id) {
+      std::fill(current->buffer(), current->buffer() + current->recordLength(), 0);
+      current->initRecord(current->buffer());
+      current->setFld(0, id);
+      current->setFld(1, String(std::string(1000, char('a' + id)).c_str()));
+      ++svstore::StorageEnv::timeStamp;
+      ASSERT_EQ(current->addCurrRecord(nullptr, true, true, -1, nullptr, 0), id);
+    }
+  }
+};
+
+TEST_F(WideBuildTest, BuildAddsAtLeastOneKeyPerRequest) {
+  SvIndex* const target = current->index(1);
+  ASSERT_GT(target->keyLength(), 1024);
+  SvCursor cursor(current, current->index(0), 0, 0);
+  zftest::LoopPort port;
+  LoopConnection enc;
+  enc << int32_t(SvCursor::kFromIncl | SvCursor::kToIncl) << int32_t(0) << int32_t(1) << int32_t(3);
+  port.feed(enc.words());
+  ASSERT_EQ(cursor.setRange(&alice), 0);
+  std::vector<long> answers;
+  for (int i = 0; i < 5; ++i) {
+    port.feed({1, 1});
+    answers.push_back(cursor.build(&alice));
+    if (answers.back() <= 0) break;
+  }
+  EXPECT_EQ(answers, (std::vector<long>{1, 1, -1}));
+  EXPECT_EQ(target->count(false, nullptr, false, nullptr), 3);
   target->unLock();
 }
 

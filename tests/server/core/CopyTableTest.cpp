@@ -103,6 +103,17 @@ TEST_F(CopyTableTest, RefusedKeyEndsTheCopyWithLocksFreed) {
   }
 }
 
+TEST_F(CopyTableTest, IndexRebuildOfATableOntoItself) {
+  ASSERT_TRUE(CopyTable::rebuildIndices(&alice, current));
+  for (int32_t n = 0; n < current->nIndexSlots(); ++n) {
+    SvIndex* const ix = current->index(n);
+    ASSERT_NE(ix, nullptr);
+    EXPECT_EQ(ix->count(false, nullptr, false, nullptr), 36);
+    ix->unLock();
+    EXPECT_TRUE(ix->verify(true));
+  }
+}
+
 TEST_F(CopyTableTest, BusyTargetEndsTheCopyAtOnce) {
   svcatalog::LockObject* out = nullptr;
   ASSERT_TRUE(target->applyTabLock(&bob, 1, 0, true, &out));

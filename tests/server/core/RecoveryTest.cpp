@@ -37,6 +37,7 @@ protected:
     for (Client* c : writers) delete c;
     writers.clear();
     w.reset();
+    Server::closeJournal();
     CoreTest::TearDown();
   }
 
@@ -60,10 +61,12 @@ protected:
   // Flushes the writer and replays its file from the first record.
   bool replay(String base = String()) {
     w->flush();
-    Server::journal_sd = new Journal(32, String(jdir.c_str()));
+    delete Server::journal_;
+    Server::journal_ = new Journal(32, String(jdir.c_str()));
+    Server::rollbackHook = &Server::rollBackClient;
     Server::restarting = true;
     Server::logDisable = true;
-    EXPECT_TRUE(Server::journal_sd->restart(base.isNull() ? w->baseName() : base, Journal::kPrefixSize));
+    EXPECT_TRUE(Server::journal_->restart(base.isNull() ? w->baseName() : base, Journal::kPrefixSize));
     return Server::readJournalFiles();
   }
 
