@@ -400,6 +400,9 @@ public:
   static int32_t transRolledBack;
   // Only the first ACTIVETRANS record met is applied.
   static bool activeTransSeen;
+  // On a mirror: the primary's clients rebuilt by the replay, by their id
+  // (apart from the mirror's own clients); owned.
+  static std::vector<Client*> replayed;
   // Seconds a completed two-phase transaction is kept (31 days).
   static constexpr int64_t kCompleteTransKeep = 2678400;
   // Highest client id a journal may name.

@@ -39,6 +39,7 @@
 int32_t Server::transFound = 0;
 int32_t Server::transRolledBack = 0;
 bool Server::activeTransSeen = false;
+std::vector<Client*> Server::replayed;
 
 namespace {
 
@@ -68,6 +69,21 @@ void setLogDisable(bool on) {
 void endReplayed(Client* c) {
   c->freeAllLocks(false);
   if (Server::activeTrans > 0) --Server::activeTrans;
+}
+
+// The slot of a journalled client id: the server's client table, or on a
+// mirror a table of its own, so that the primary's replayed clients and
+// the mirror's own readers never share an id.
+Client*& replaySlot(int32_t id) {
+  std::vector<Client*>& t = Server::mirror() ? Server::replayed : Server::clients;
+  if (t.size() <= size_t(id)) t.resize(size_t(id) + 1, nullptr);
+  return t[size_t(id)];
+}
+
+Client* replayClient(int32_t id) {
+  if (id < 0 || id > Server::kMaxReplayedClient) return nullptr;
+  std::vector<Client*> const& t = Server::mirror() ? Server::replayed : Server::clients;
+  return size_t(id) < t.size() ? t[size_t(id)] : nullptr;
 }
 
 String where(Journal const* j, int32_t offset) { return j->fileName() + " at offset " + toString(offset); }
@@ -116,11 +132,11 @@ bool Server::restart() {
   rollbackHook = &rollBackClient;
   if (journal_ == nullptr) return false;
   beginRestart();
-  bool const replayed = readJournalFiles();
-  if (mirror_sd) return replayed;
+  bool const any = readJournalFiles();
+  if (mirror_sd) return any;
   endRestart();
   chkPoint(false, -1);
-  return replayed;
+  return any;
 }
 
 void Server::beginRestart() {
@@ -169,7 +185,7 @@ bool Server::readJournalFiles() {
       answer = true;
       Client* c = nullptr;
       if (cid != -1) {
-        c = clientOfId(cid);
+        c = replayClient(cid);
         if (c == nullptr) damaged(where(j, offset) + ": client #" + toString(cid) + " is not registered", nt);
         if (nt != -1) {
           if (c->hasTrans() && c->transNum() != nt)
@@ -271,7 +287,7 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     for (int32_t i = 0; i < n; ++i) {
       JournalTrans e;
       if (!j->getTrans(e)) return false;
-      Client* ec = apply ? clientOfId(e.clientId) : nullptr;
+      Client* ec = apply ? replayClient(e.clientId) : nullptr;
       if (apply && ec == nullptr)
         damaged(where(j, offset) + ": client #" + toString(e.clientId) + " is not registered", e.transNum);
       if (ec != nullptr && !ec->hasTrans()) {
@@ -345,8 +361,7 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     if (!j->getAddClient(id)) return false;
     if (id.id < 0 || id.id > kMaxReplayedClient)
       damaged(where(j, offset) + ": client id " + toString(id.id) + " out of range", -1);
-    if (clients.size() <= size_t(id.id)) clients.resize(size_t(id.id) + 1, nullptr);
-    Client*& slot = clients[size_t(id.id)];
+    Client*& slot = replaySlot(id.id);
     if (slot == nullptr) {
       slot = new Client(id.pid, id.path, id.args, id.uid, id.gid, id.node, id.tty, false);
       slot->setId(id.id);
@@ -358,7 +373,13 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
   case Journal::DELCLIENT: {
     int32_t id = -1;
     if (!j->getDelClient(id)) return false;
-    if (Client* dc = clientOfId(id)) delClient(dc);
+    Client* dc = replayClient(id);
+    if (dc != nullptr && mirror_sd) {
+      replaySlot(id) = nullptr;
+      delete dc;
+    } else if (dc != nullptr) {
+      delClient(dc);
+    }
     return true;
   }
   default:

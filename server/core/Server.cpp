@@ -3,6 +3,7 @@
 // list, schema registration and the assertion report.
 #include <svcore/Journal.h>
 #include <svcore/Server.h>
+#include <svobject/Client.h>
 
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
@@ -152,6 +153,8 @@ void Server::reset() {
   // ---- recovery and mirroring ----
   transFound = transRolledBack = 0;
   activeTransSeen = false;
+  for (Client* c : replayed) delete c;
+  replayed.clear();
   closeProfile();
   dropCollateSets();
   verb = 0;

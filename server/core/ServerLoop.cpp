@@ -254,6 +254,10 @@ bool Server::houseKeeping(Client* spare) {
       cpTime = nvTime = false;
     }
   }
+  // A mirror replays what its primary journalled since the last round.
+  if (mirror_sd && journal_ != nullptr) {
+    if ((!journal_->ok() || journal_->updateHeader()) && readJournalFiles()) work = true;
+  }
   // The journal: flushed every JournalFlushFreq seconds, and a checkpoint
   // (a new file) before its offsets near their 32-bit limit.
   if (journal_ != nullptr && !mirror_sd && configFile) {

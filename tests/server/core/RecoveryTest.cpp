@@ -131,6 +131,30 @@ TEST_F(RecoveryTest, VotesEndsAndTheEndOfTheRestart) {
   EXPECT_EQ(Server::ctrans->size(), 1u);
 }
 
+// On a mirror the primary's replayed clients keep their own ids apart from
+// the mirror's readers: a reader in slot 0 meets none of client 0's records.
+TEST_F(RecoveryTest, MirrorKeepsReplayedClientsApartFromItsReaders) {
+  Client* c = writer(0);
+  begin(c, 5);
+  w->putReadyToEnd(c, "other", 2, TimeStamp());
+  Server::mirror_sd = true;
+  Client* reader = new Client(4242, "reader", "", 0, 0, "node", "tty", false);
+  Server::addClient(reader);
+  ASSERT_EQ(reader->id(), 0);
+  replay();
+  EXPECT_EQ(Server::clientOfId(0), reader);
+  EXPECT_FALSE(reader->hasTrans());
+  ASSERT_GT(Server::replayed.size(), 0u);
+  ASSERT_NE(Server::replayed[0], nullptr);
+  EXPECT_EQ(Server::replayed[0]->pid(), 100);
+  EXPECT_EQ(Server::replayed[0]->transNum(), 5);
+  w->putDelClient(0);
+  w->flush();
+  Server::readJournalFiles();
+  EXPECT_EQ(Server::replayed[0], nullptr);
+  EXPECT_EQ(Server::clientOfId(0), reader);
+}
+
 TEST_F(RecoveryTest, NoTransactionFoundIsReportedVerbose) {
   Server::verboseLevel_sd = 1;
   writer(0);
