@@ -77,6 +77,9 @@ public:
   virtual ~IndexTableRep() = default;
   // Schema and table, "." between.
   virtual String qualifiedName() const = 0;
+  // The name under which the table's files are found in the disk layout
+  // (the data file's and every index file's); by default the qualified name.
+  virtual String layoutName() const { return qualifiedName(); }
   virtual String schemaName() const = 0;
   // The 20-bit schema id (owner number of catalogued indexes).
   virtual uint32_t schemaId() const = 0;

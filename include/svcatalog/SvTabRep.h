@@ -126,6 +126,9 @@ public:
   bool hasIndepKey() const { return (flags_ & TabFlag::kIndepKey) != 0; }
   // The schema's qualified name, "." and the table name.
   String qualifiedName() const override;
+  // The schema's own name and the table's: the server name that may
+  // qualify the schema is no part of a file's layout name.
+  String layoutName() const override;
   // The data file's name, with "." and its extension when it has one; with
   // the directory.
   String phName() const;

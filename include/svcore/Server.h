@@ -296,7 +296,17 @@ public:
   // Table locks plus record locks over every open schema.
   static int32_t nLocks();
   static void clearException();
+  // The statics of this block back to their start values (reset() calls it).
+  static void resetRequests();
 
+  // Start-up's one call for the request side, once the configuration is
+  // read: the client hooks below (start-up installs the catalog's own).
+  static void installRequests();
+  // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
+  // to the waiter, or its transaction aborted) and pending-lock
+  // notifications that are due, the woken clients resumed, then the next
+  // client event recomputed.
+  static void clearPendLocks();
   // Copies the lock and client settings of the configuration into the
   // client layer and installs the server's hooks there and in the catalog
   // (rollback, event times, lock unification, detaching, lost
@@ -311,9 +321,6 @@ public:
   // Forwarders of the lock manager's wake-up and pending-lock work.
   static void toBeWaken(Client* c);
   static void clearPendLock(Client* c);
-  // Housekeeping's clearing of pending locks: every client whose lock-wait
-  // give-up time is reached loses its waiting entry and is woken.
-  static void clearPendLocks();
 
   // ---- transactions ----
   // Begins c's transaction (number -1: the next serial). False, nothing

@@ -143,6 +143,9 @@ public:
   bool drain(int32_t clientId);
   // True when the stop flag (semaphore 1) is set.
   bool stopTime();
+  // Waits up to `ms` milliseconds for the replies on the reply queue to be
+  // read (the stopping client's last reply), before the queues go.
+  void awaitRepliesRead(int32_t ms);
 
   // ---- run log and counters ---------------------------------------------------------
   // Records every request received to the log, or takes requests from it

@@ -137,8 +137,9 @@ public:
   virtual String objType() = 0;
 
   // The operation of message msg on this object; a code outside 0..47 is
-  // answered as an invalid message.
-  long execute(int32_t msg, Client* c);
+  // answered as an invalid message. Server objects replace it with their
+  // dispatch (SvObject::execute), so a caller holding a GServObj* gets it.
+  virtual long execute(int32_t msg, Client* c);
   // True when id names a registered object by slot and check bits.
   static bool validObject(uint32_t id);
   // The object of a valid id (accessed flag set), else null.
@@ -198,7 +199,7 @@ public:
   // requests answered later. A client that has not attached this object
   // (the server object excepted) gets InvalidObjectId. Without a port it is
   // the plain operation call.
-  long execute(int32_t msg, Client* c);
+  long execute(int32_t msg, Client* c) override;
 
   // Starts the reply: status 0 and result. A still pending error is
   // reported as a warning and cleared first.

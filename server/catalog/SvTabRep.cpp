@@ -91,6 +91,8 @@ String SvTabRep::logicalName(String const& schemaName, String const& table) {
 
 String SvTabRep::qualifiedName() const { return schemaName_ + "." + name_; }
 
+String SvTabRep::layoutName() const { return logicalName(schemaName(), name_); }
+
 String SvTabRep::schemaName() const { return schema_ ? schema_->schemaName() : schemaName_; }
 
 uint32_t SvTabRep::schemaId() const { return schema_ ? schema_->schemaId() : classId() >> 12; }

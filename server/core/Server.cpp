@@ -160,14 +160,7 @@ void Server::reset() {
   verb = 0;
   dbgCpOffs = 0;
   resetLoop();
-  // requests, clients, checkpoints
-  corrupt = false;
-  stopedBy = 0;
-  clevel_ = -1;
-  nTrans_ = 0;
-  transSerial = 0;
-  nextClientEvent = Time();
-  resumeBeginHook = nullptr;
+  resetRequests();
   delete configFile;
   configFile = nullptr;
   delete stateFile;

@@ -130,8 +130,17 @@ void Server::resumeWokenClients() {
 void Server::execute() {
   for (;;) {
     int32_t oid = 0, msg = 0;
-    int32_t cid = svCon->receive(oid, msg);
-    Exception::clear();
+    int32_t cid = -1;
+    try {
+      cid = svCon->receive(oid, msg);
+    } catch (RunLogError const& e) {
+      // A replayed log that breaks its form ends the server.
+      String text = String(appMsg(e.key, e.key)) + " " + e.file;
+      error(String("%S"), &text);
+      stop(1);
+      return;
+    }
+    Exception::last(Exception(0));
     if (msg < 0 || msg >= kNMessages) {
       svCon->replyError(cid, MsgOutOfBounds(msg));
       continue;

@@ -20,7 +20,10 @@
 #include <blkfile/CacheBuffer.h>
 #include <svcatalog/LockObject.h>
 #include <svcatalog/SvSchema.h>
+#include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
+#include <sindex/SvIndRep.h>
+#include <svcatalog/TableLocks.h>
 #include <svobject/Client.h>
 #include <svobject/ClientEnv.h>
 #include <svobject/Transaction.h>
@@ -112,7 +115,54 @@ void lostTransHook(Client* c) {
   Server::journalRollBack(c);
 }
 
+// Sends the exception reply e to c at once (outside any request of c).
+void replyNow(Client* c, Exception const& e) {
+  SvReplyPort* const port = SvObject::port();
+  if (port == nullptr) return;
+  port->reply(c->id(), e.code(), -1);
+  e.send(&port->channel());
+  port->reply();
+}
+
 }  // namespace
+
+void Server::installRequests() {
+  installClientHooks();
+}
+
+void Server::clearPendLocks() {
+  if (nextClientEvent.isNull()) return;
+  Time const now = timeStamp.time();
+  if (now < nextClientEvent) return;
+  for (Client* const cl : clients) {
+    if (cl == nullptr || cl->state() != Client::STATE_BLK_LOCK) continue;
+    Time const giveUp = cl->lockGiveUpTime();
+    if (!giveUp.isNull() && giveUp <= now) {
+      if (!cl->hasTrans()) {
+        cl->clearPendLock();
+        cl->chgState(Client::STATE_READY);
+        replyNow(cl, DeadLock(String()));
+      } else {
+        if (!cl->transAborted()) cl->abortTrans(DeadLock(String()));
+        cl->toBeWaken();
+      }
+      continue;
+    }
+    Time const notif = cl->pendLockNotifTime();
+    if (!notif.isNull() && notif <= now) {
+      svcatalog::LockObject* const waiting = cl->pendingLock();
+      svcatalog::LockObject* const owner = waiting != nullptr ? waiting->lockOwner() : nullptr;
+      String const table = waiting != nullptr && waiting->table != nullptr ? waiting->table->lockTableName() : String();
+      String const holder = owner != nullptr && owner->client != nullptr ? owner->client->descr() : String();
+      replyNow(cl, PendLockNotif(table, holder));
+      cl->pendLockNotif(Time());
+    }
+  }
+  resumeWokenClients();
+  nextClientEvent = Time();
+  for (Client* const cl : clients)
+    if (cl != nullptr) eventAt(cl->nextEvent());
+}
 
 // ---- the server object -------------------------------------------------------------
 
@@ -358,6 +408,8 @@ long ServerObject::stop(Client* c) {
     }
     chkPoint(forced, c->uid());
   }
+  // The reply is begun before the caller goes and sent by the dispatch
+  // after it: removing a client drains what is already queued for it.
   reply(c, result);
   delClient(c);
   return result;
@@ -484,13 +536,20 @@ long ServerObject::getDataFiles(Client* c) {
   if (con->bad()) return -1;
   reply(c, 0);
   *con << int32_t(0) << int32_t(configFile != nullptr ? configFile->serverOptions() : 0);
-  if ((flags & 1) != 0 && physLayout_sd != nullptr) {
-    for (SvSchema* s = SvSchema::first(); s != nullptr; s = s->next()) {
+  if ((flags & 1) != 0) {
+    for (SvSchema* s = SvSchema::first(); s != nullptr && physLayout_sd != nullptr; s = s->next()) {
       for (int32_t i = 0; i < s->tablesDim(); ++i) {
         SvTabRep* const t = s->table(i);
         if (t == nullptr) continue;
-        // The table's files are listed by the catalog's own file listing;
-        // only schemas with a layout entry are reported here.
+        // A table without a layout entry has no file to list.
+        PhysLayoutEntry* const e = physLayout_sd->find(svcore::logicalName(s->name(), t->name()));
+        if (e == nullptr) continue;
+        for (int32_t p = 0; p < e->nParts(); ++p) {
+          *con << e->part(p) << t->phName();
+          for (int32_t n = 0; n < t->nIndexSlots(); ++n)
+            if (SvIndRep* const r = t->index(n)) *con << r->phName();
+          *con << String();
+        }
       }
     }
     *con << String();
@@ -501,6 +560,16 @@ long ServerObject::getDataFiles(Client* c) {
     *con << highest << (configFile != nullptr ? configFile->getFileName() : String()) << String();
   if ((flags & 8) != 0) *con << String();
   return 0;
+}
+
+void Server::resetRequests() {
+  corrupt = false;
+  stopedBy = 0;
+  clevel_ = -1;
+  nTrans_ = 0;
+  transSerial = 0;
+  nextClientEvent = Time();
+  resumeBeginHook = nullptr;
 }
 
 void Server::clearException() { Exception::last(Exception(0)); }
@@ -554,15 +623,6 @@ void Server::toBeWaken(Client* c) {
 
 void Server::clearPendLock(Client* c) {
   if (c != nullptr) c->clearPendLock();
-}
-
-void Server::clearPendLocks() {
-  Time const now = timeStamp.time();
-  for (Client* const cl : clients) {
-    if (cl == nullptr || cl->state() != Client::STATE_BLK_LOCK) continue;
-    Time const& giveUp = cl->lockGiveUpTime();
-    if (!giveUp.isNull() && giveUp <= now) cl->clearPendLock();
-  }
 }
 
 // ---- transactions --------------------------------------------------------------------------

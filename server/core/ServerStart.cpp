@@ -11,6 +11,7 @@
 #include <svcore/Journal.h>
 
 #include <svcore/RunLog.h>
+#include <svcore/SchemaFiles.h>
 #include <svcore/ServerObject.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
@@ -164,6 +165,7 @@ void Server::startUp(ServerOptions const& o) {
     fatal("CANTRDDISKCONFIG", layoutFile);
   physLayout_sd = new PhysLayout(layoutFile);
   installClientHooks();
+  svcore::installCatalogHooks();
   if (!svcatalog::LockTables::initLocks(configFile->numLocks(), configFile->numNotifies()))
     fatal("CANTINITLKTABS");
   static char tmpdir[] = "TMPDIR=";
@@ -215,6 +217,7 @@ void Server::startUp(ServerOptions const& o) {
     svCon->setTrace(o.verboseLevel > 0 && o.foreground);
   }
   hkMsgBound = configFile->hkMsgBound();
+  installRequests();
 
   stateFile = new StateFile(configFile->stateFile());
   timeStamp.setUserId(0);
@@ -259,6 +262,7 @@ void Server::startUp(ServerOptions const& o) {
   openProfile();
 
   if (!o.prevCheckpoint) {
+    svcore::unlinkUnUsedFiles();
     // The journal: made from JournalDir; what the data files lack is redone
     // and the rest rolled back. A server with no journal file open yet
     // (nothing to recover) starts one with a checkpoint.
@@ -295,6 +299,8 @@ void Server::tearDown() {
   resetLoop();
   delete runLog;
   runLog = nullptr;
+  if (svCon)
+    svCon->awaitRepliesRead(2000);
   delete svCon;
   svCon = nullptr;
   SvObject::con = nullptr;

@@ -671,3 +671,12 @@ bool SvConnection::stopTime() {
   error(String("%S%d"), &text, err);
   _exit(1);
 }
+
+void SvConnection::awaitRepliesRead(int32_t ms) {
+  for (int32_t waited = 0; waited < ms; waited += 10) {
+    struct msqid_ds ds {};
+    if (repQ_ < 0 || msgctl(repQ_, IPC_STAT, &ds) != 0 || ds.msg_qnum == 0)
+      return;
+    usleep(10000);
+  }
+}

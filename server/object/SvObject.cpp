@@ -161,9 +161,10 @@ int32_t clientIdOf(Client const* c) { return c != nullptr ? c->id() : -1; }
 }  // namespace
 
 // Dispatch of one request, as a small state machine over the reply:
+//   void message --operation--> nothing sent (a failure reported only)
 //   nothing begun --operation--> begun by the operation | nothing begun
 //   nothing begun --dispatch--> error reply (pending error) | result reply
-//   then: void message -> dropped; held request -> cleared; else sent.
+//   then: held request -> cleared (it answers later); else sent.
 long SvObject::execute(int32_t msg, Client* c) {
   if (port_ == nullptr) return GServObj::execute(msg, c);
   replyStarted_ = false;
@@ -184,6 +185,18 @@ long SvObject::execute(int32_t msg, Client* c) {
   } else {
     result = GServObj::execute(msg, c);
   }
+  if (isVoid(msg)) {
+    // A void request is never answered: its failure is reported here and
+    // reaches the client only through an aborted transaction.
+    if (Exception::last().code() != 0) {
+      String const text = Exception::last().message();
+      if (!text.isNull()) warning(String("%S"), &text);
+      Exception::last(Exception(0));
+    }
+    port_->getRemainder();
+    replyStarted_ = false;
+    return result;
+  }
   if (!replyStarted_) {
     if (Exception::last().code() != 0) {
       std::unique_ptr<Exception> const keep(Exception::last().clone());
@@ -194,12 +207,6 @@ long SvObject::execute(int32_t msg, Client* c) {
     }
   }
   port_->getRemainder();
-  if (isVoid(msg)) {
-    // A void request is never answered; whatever its operation began is
-    // dropped when the next reply starts.
-    replyStarted_ = false;
-    return result;
-  }
   if (isStop(msg) || c == nullptr || c->isReady()) {
     port_->reply();
   } else {

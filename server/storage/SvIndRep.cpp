@@ -148,7 +148,7 @@ SvIndRep::SvIndRep(svstore::IndexTableRep* tab, uint32_t inst, String const& nam
     : PObject(ownerBits(tab, name.isNull()) | uint32_t(kKindIndex), inst, inst == 0 || name.isNull()),
       flags_(flags), length_(length), name_(name), tab_(tab), creator_(creator) {
   parts_.reserve(size_t(std::max<int32_t>(nPartsDeclared, 0)));
-  open(tab->qualifiedName(), file, String(), StorageEnv::cachePageSize() - kPrefix, -1);
+  open(tab->layoutName(), file, String(), StorageEnv::cachePageSize() - kPrefix, -1);
 }
 
 SvIndRep::~SvIndRep() {

@@ -1,0 +1,98 @@
+// The server object's requests against a real server process: Connect,
+// GetInfo, Attach, the process lock with CheckPoint and the state file's
+// parity, a hostile request followed by a sound one, and Stop.
+#include "RawClient.h"
+#include "TestServer.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int32_t kServer = 0x70000000;
+
+int32_t parityInStateFile(std::string const& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::string const s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (s.size() < 8) return -1;
+  return int32_t(uint8_t(s[7]));
+}
+
+std::vector<uint32_t> words(std::initializer_list<int32_t> w) {
+  std::vector<uint32_t> out;
+  for (int32_t v : w) out.push_back(uint32_t(v));
+  return out;
+}
+
+TEST(ServerProcessRequests, ConnectLockCheckpointAndStop) {
+  if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
+  zftest::TestServer srv;
+  ASSERT_TRUE(srv.start()) << srv.log();
+  zftest::RawClient a(srv.serverId());
+  ASSERT_TRUE(a.ok());
+  zftest::RawReply r = a.connect(1100);
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_LT(r.status, 0);
+  r = a.connect();
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.status, 0);
+  a.setClientId(r.result);
+
+  r = a.request(kServer, 6, words({1}));  // GetInfo 1, no schema
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(r.body.empty());
+
+  std::vector<uint32_t> att = words({16, 0, 1});
+  for (uint32_t w : zftest::RawClient::text("sales")) att.push_back(w);
+  for (uint32_t w : zftest::RawClient::text("a schema")) att.push_back(w);
+  r = a.request(kServer, 0, att);
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.status, 0);
+  ASSERT_FALSE(r.body.empty());
+  EXPECT_EQ(r.body[0], 3302u);
+
+  r = a.request(0x10000000, 6, words({16}));  // an invalid object id
+  ASSERT_TRUE(r.ok);
+  EXPECT_LT(r.status, 0);
+  r = a.request(kServer, 12);  // a message the server lacks
+  ASSERT_TRUE(r.ok);
+  EXPECT_LT(r.status, 0);
+  r = a.request(kServer, 6, words({1}));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 1);
+
+  r = a.request(kServer, 2);  // Lock
+  ASSERT_TRUE(r.ok);
+  r = a.request(kServer, 27, words({0}));
+  ASSERT_TRUE(r.ok);
+  int32_t const parity = r.result & 1;
+  EXPECT_EQ(r.result & 16, 16);
+  ASSERT_TRUE(a.send(kServer, 3));  // Free: void, no reply
+  r = a.request(kServer, 27, words({0}));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, (parity ^ 1) | 8);
+  EXPECT_EQ(parityInStateFile(srv.stateFile()), parity ^ 1);
+
+  zftest::RawClient b(srv.serverId());
+  zftest::RawReply rb = b.connect();
+  ASSERT_TRUE(rb.ok);
+  b.setClientId(rb.result);
+  r = a.request(kServer, 26, words({0}));  // Stop, force 0, another client
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, -1);
+  ASSERT_TRUE(b.send(kServer, 9));  // Disconnect
+  r = a.request(kServer, 26, words({0}));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(srv.wait(), 0) << srv.log();
+  EXPECT_EQ(parityInStateFile(srv.stateFile()), 0);
+  EXPECT_FALSE(srv.ipcExists());
+}
+
+}  // namespace
