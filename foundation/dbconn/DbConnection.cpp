@@ -530,6 +530,14 @@ bool DbConnection::endTransaction(bool commit) {
   for (DbConnection* c : list) {
     c->inTrans_ = false;
     c->readyToEnd_ = false;
+    if (n > 1 && c == leader && !ok) {
+      // A participant did not end: the leader must keep the transaction as
+      // complete so that the participant learns the outcome when it asks.
+      // It is told nothing and this process stops using its connection.
+      c->didLock_ = false;
+      c->setInvalid();
+      break;
+    }
     (*c)(kServerObject, DBM_ENDTRANSACT) << int32_t(commit ? 1 : 0);
     int32_t r = c->execute();
     c->didLock_ = false;

@@ -44,6 +44,8 @@ struct CatalogHooks {
 class CatalogEnv {
 public:
   static void setHooks(CatalogHooks const& h);
+  // The hook table in force.
+  static CatalogHooks const& hooks() { return hooks_; }
   static void reset();
 
   static int32_t newSchId();

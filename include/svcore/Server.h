@@ -29,11 +29,14 @@
 
 class Client;
 class Exception;
+class Journal;
+class SvTable;
 namespace svcatalog {
 struct LockObject;
 }
 class PhysLayout;
 class CollateSet;
+class Journal;
 class ProfileFile;
 class RunLog;
 class SvConnection;
@@ -332,9 +335,10 @@ public:
   static void finishTransaction(Client* c);
   // "CORRUPTED" with c's description; the server corrupt unless tolerant.
   static void markCorrupt(Client* c);
-  // The journal hooks of clients (no journal yet: nothing is written).
+  // The journal hooks of clients: ADDCLIENT; the rollback of c's
+  // transaction and its ABORTTRANSACTION (false: nothing undone).
   static void journalAddClient(Client* c);
-  static void journalRollBack(Client* c);
+  static bool journalRollBack(Client* c);
 
   // ---- checkpoints and versions ----
   static bool corrupt;         // a transaction could not be rolled back
@@ -388,6 +392,88 @@ public:
   static CollateSet* findCollateSet(String const& name);
   // Every collation set loaded goes.
   static void dropCollateSets();
+
+  // ---- recovery and mirroring ----
+  // The decision on an in-doubt transaction (voted, its outcome with the
+  // leader server): 1 end it, 0 abort it, -1 undecided. behaviour is the
+  // transaction-query option (-1 none; 2 forces end, 4 abort; 0 / 1 decide
+  // end / abort when the leader can't be reached). Otherwise the leader is
+  // asked (GetInfo 4 with its stamp ts). Unreachable without a deciding
+  // behaviour: with mustAnswer the fatal report CANTCONNECT, else the
+  // warning CANTCONNECT and -1 at once (the caller asks again later).
+  static int32_t isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer);
+  // Transactions found and rolled back by the last readJournalFiles.
+  static int32_t transFound;
+  static int32_t transRolledBack;
+  // Only the first ACTIVETRANS record met is applied.
+  static bool activeTransSeen;
+  // On a mirror: the primary's clients rebuilt by the replay, by their id
+  // (apart from the mirror's own clients); owned.
+  static std::vector<Client*> replayed;
+  // Seconds a completed two-phase transaction is kept (31 days).
+  static constexpr int64_t kCompleteTransKeep = 2678400;
+  // Highest client id a journal may name.
+  static constexpr int32_t kMaxReplayedClient = 0xFFFF;
+  // Once at start, the schemas open: replays the journal from the state
+  // file's position (or the oldest file), then, unless mirroring, ends the
+  // restart and takes a checkpoint. True when a record was replayed.
+  static bool restart();
+  static void beginRestart();
+  // Forward replay until the journal data ends (a mirror calls it each
+  // housekeeping round). A damaged journal is a fatal report (status 1)
+  // naming file, offset and transaction.
+  static bool readJournalFiles();
+  // Applies one record read by nextOp; false when its body is damaged.
+  static bool replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, int32_t transNum);
+  // Decides the voted transactions (once), deletes every rebuilt client
+  // (rolling back what stays open) and leaves the restart.
+  static void endRestart();
+  // Undoes c's chain of records from (offset, length) backwards; false when
+  // the chain could not be walked to its start (a warning says where).
+  static bool rollBack(Client* c, int32_t offset, int32_t length);
+  // The rollback hook: c's transaction undone from its chain, with the
+  // notice ROLLBACK.
+  static bool rollBackClient(Client* c);
+  // A journalled stamp becomes the current one, never at or before the
+  // last checkpoint.
+  static void useTimeStamp(TimeStamp const& ts);
+  // Removes the completed-transaction entry of that leader stamp.
+  static void dropCompleteTrans(TimeStamp const& ts);
+
+  // ---- journal and transactions ----
+  // The journal (null without JournalDir).
+  static Journal* journal() { return journal_; }
+  // Makes the journal of JournalDir (buffer JournalBuffer kilobytes) and
+  // installs it for the tables and schemas; nothing without JournalDir.
+  static void openJournal();
+  // Flushes and drops the journal.
+  static void closeJournal();
+  // A journal exists and writing is not suspended.
+  static bool journalOn();
+  // The journal's part of a checkpoint: a new file when no transaction is
+  // active (the old one listed for deferred unlink when the options word is
+  // 0), then the clients, the active and the completed transactions. The
+  // position recovery starts from (-1 without a journal); file takes the
+  // journal file's base name.
+  static int32_t journalCheckpoint(String& file);
+  // A write the journal refused: the fatal report "JOURNALFAILED".
+  static void journalFailed();
+  // Undoes c's transaction from the journal; installed by the rollback
+  // code (null: nothing can be undone).
+  static bool (*rollbackHook)(Client* c);
+  // The requests' parts.
+  static long begTransaction(Client* c, int32_t options);
+  static long endTransaction(Client* c, int32_t syncWish);
+  static long readyToEnd(Client* c, String const& leader, int32_t nServers, TimeStamp const& stamp);
+  static long abortTransaction(Client* c);
+  // The complete-transactions table.
+  static void addCompleteTrans(TimeStamp const& ts, int32_t n);
+  // False when no entry has that stamp.
+  static bool deleteCompleteTrans(TimeStamp const& ts);
+  static void clearCompleteTransTable();
+  static int32_t nCompleteTrans();
+  static void listCompleteTrans();
+  static Journal* journal_;
 };
 
 namespace svcore {

@@ -45,6 +45,11 @@ public:
   long newVersion(Client* c) override;
   long getVersInfo(Client* c) override;
   long invalid(Client* c) override;
+  // ---- journal and transactions ----
+  long begTransaction(Client* c) override;
+  long endTransaction(Client* c) override;
+  long readyToEnd(Client* c) override;
+  long abortTransaction(Client* c) override;
   // The Debug request: a command and its argument count, then the
   // arguments; answered 0 ("echo": 0 and the text).
   long dbg(Client* c) override;

@@ -7,8 +7,8 @@
 //   -> headers written, cache flushed, files synced -> parity toggled,
 //   state file written -> configuration and layout stored -> deferred
 //   unlinks carried out (no transaction active) -> held begins resumed.
-// The journal's part of a checkpoint (a new journal file and its records)
-// joins between verification and the header writes once a journal exists.
+// The journal's part of a checkpoint (a new journal file and its records,
+// journalCheckpoint) runs between verification and the header writes.
 //
 // Invariants: the parity toggles exactly once per completed checkpoint;
 // the server stamp is never behind the last checkpoint's once a
@@ -74,6 +74,8 @@ int32_t Server::chkPoint(bool force, int32_t marker) {
       return 4;
     }
   }
+  String journalFile;
+  int32_t const journalPos = journalCheckpoint(journalFile);
   int32_t const nIndex = SvIndex::updateAllHeaders(Time());
   int32_t const nFiles = BlockedFile::writeAllHeaders(TimeStamp());
   int32_t const nBuffers = CacheBuffer::flushAll(nullptr, false);
@@ -82,7 +84,7 @@ int32_t Server::chkPoint(bool force, int32_t marker) {
   lastTry = timeStamp.time();
   lastChkPoint = timeStamp;
   currCP = currCP == 0 ? 1 : 0;
-  writeState(-1, marker, String(), String());
+  writeState(journalPos, marker, journalFile, String());
   cpTime = false;
   ++timeStamp;
   if (configFile != nullptr) configFile->store();

@@ -1,7 +1,9 @@
 // The Server statics and the small services over them: settings access,
 // temporary ids, version numbers of stamps, deferred unlinks, the ignore
 // list, schema registration and the assertion report.
+#include <svcore/Journal.h>
 #include <svcore/Server.h>
+#include <svobject/Client.h>
 
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
@@ -101,7 +103,7 @@ bool Server::ignoreTrans(int32_t n) {
 
 bool Server::setCacheSize(int32_t kb) { return CacheBuffer::setSize(kb); }
 
-bool Server::setJournalBuff(int32_t) { return false; }
+
 
 bool Server::addSchema(String const& dir, String const& name, int32_t schId) {
   if (!configFile || !configFile->addSchema(name, schId))
@@ -148,6 +150,11 @@ void Server::_assert(char const* expr, char const* file, int line, bool fatal) {
 
 void Server::reset() {
   StorageEnv::reset();
+  // ---- recovery and mirroring ----
+  transFound = transRolledBack = 0;
+  activeTransSeen = false;
+  for (Client* c : replayed) delete c;
+  replayed.clear();
   closeProfile();
   dropCollateSets();
   verb = 0;

@@ -8,6 +8,7 @@
 // Dispatching (one request) -> Resuming (woken clients) -> Waiting; a Stop
 // whose reply carried a result other than -1 leaves the loop.
 #include <svcore/Server.h>
+#include <svcore/Journal.h>
 
 #include <svcore/RunLog.h>
 #include <svcore/SvConfigFile.h>
@@ -108,7 +109,10 @@ bool Server::delClient(Client* c) {
     clients[size_t(c->id())] = nullptr;
   if (lastClient == c)
     lastClient = nullptr;
+  int32_t const id = c->id();
   delete c;
+  if (journalOn() && id >= 0)
+    journal_->putDelClient(id);
   return disconnect;
 }
 
@@ -244,13 +248,36 @@ bool Server::houseKeeping(Client* spare) {
           work = true;
         }
       }
+    } else if (elapsed > freq + configFile->ckPointUpBound() && journal_ != nullptr) {
+      // With a journal an overdue checkpoint runs now: the active
+      // transactions go into the new journal file.
+      cpTime = nvTime = false;
+      chkPoint(false, -1);
+      work = true;
     } else if (elapsed > freq + configFile->ckPointUpBound()) {
-      // No journal yet: a pending checkpoint or version is given up.
+      // Without a journal a pending checkpoint or version is given up.
       String text = appMsg(nvTime ? "CANTDONEWVERS" : "CANTDOCHKPOINT", nvTime ? "Cannot take a new version."
                                                                               : "Cannot take a checkpoint.");
       warning(String("%S"), &text);
       lastTry = Time::now();
       cpTime = nvTime = false;
+    }
+  }
+  // A mirror replays what its primary journalled since the last round.
+  if (mirror_sd && journal_ != nullptr) {
+    if ((!journal_->ok() || journal_->updateHeader()) && readJournalFiles()) work = true;
+  }
+  // The journal: flushed every JournalFlushFreq seconds, and a checkpoint
+  // (a new file) before its offsets near their 32-bit limit.
+  if (journal_ != nullptr && !mirror_sd && configFile) {
+    static Time lastJournalFlush;
+    if (journal_->nearLimit() && nProcessLock == 0) {
+      chkPoint(false, -1);
+      work = true;
+    } else if (configFile->journalFlushFreq() > 0 && elapsedSince(lastJournalFlush) >= configFile->journalFlushFreq()) {
+      lastJournalFlush = Time::now();
+      if (journal_->flush()) work = true;
+      if (!journal_->ok()) journalFailed();
     }
   }
   if (!work) {

@@ -9,6 +9,7 @@
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
 #include <svcore/Server.h>
+#include <svcore/Journal.h>
 #include <svcore/HeldRequests.h>
 #include <svcore/ServerObject.h>
 
@@ -102,8 +103,16 @@ void abortTransHook(Client* c, bool keep) { Server::abortTrans(c, keep); }
 // be undone, so the server is marked corrupt; the journal's rollback joins
 // here when it exists.
 void lostTransHook(Client* c) {
+  if (Server::journal() == nullptr) {
+    Server::markCorrupt(c);
+    return;
+  }
+  // A voted transaction stays when this server leads it or its leader
+  // completed it; an unreachable leader is asked without waiting.
+  if (c->hasReadyToEndTrans() &&
+      (c->leader() == Server::name() || Server::isCompleteTrans(-1, c->leader(), c->leaderTS(), false) == 1))
+    return;
   Server::journalRollBack(c);
-  Server::markCorrupt(c);
 }
 
 // Sends the exception reply e to c at once (outside any request of c).
@@ -411,8 +420,7 @@ long ServerObject::checkPoint(Client*) {
   *con >> flags;
   if (con->bad()) return -1;
   cpTime = true;
-  // No journal exists yet: active transactions always hold a checkpoint.
-  bool const noJournal = true;
+  bool const noJournal = journal_ == nullptr;
   bool const prevented = nProcessLock > 0 || (activeTrans > 0 && ((flags & 1) != 0 || noJournal));
   if (prevented) return (currCP & 1) | 16;
   int32_t const r = chkPoint((flags & 2) != 0, -1);
@@ -642,11 +650,18 @@ void Server::finishTransaction(Client* c) {
 
 bool Server::abortTrans(Client* c, bool keep) {
   if (c == nullptr || !c->hasTrans()) return false;
-  c->freeAllLocks(false);
-  markCorrupt(c);
-  finishTransaction(c);
+  bool undone = false;
+  if (journal_ != nullptr) {
+    undone = journalRollBack(c);
+  } else {
+    c->freeAllLocks(false);
+    markCorrupt(c);
+  }
+  // A leader that voted finished its transaction then.
+  if (!(c->hasLeaderTrans() && c->hasReadyToEndTrans()))
+    finishTransaction(c);
   if (!keep) c->delTrans();
-  return false;
+  return undone;
 }
 
 void Server::markCorrupt(Client* c) {
@@ -655,6 +670,34 @@ void Server::markCorrupt(Client* c) {
   if (configFile == nullptr || !configFile->tolerant()) corrupt = true;
 }
 
-// No journal exists yet: client records and rollbacks are not written.
-void Server::journalAddClient(Client*) {}
-void Server::journalRollBack(Client*) {}
+// ADDCLIENT for a new client.
+void Server::journalAddClient(Client* c) {
+  if (!journalOn() || c == nullptr) return;
+  JournalClient id;
+  id.id = c->id();
+  id.pid = c->pid();
+  id.path = c->proc();
+  id.args = c->args();
+  id.uid = c->uid();
+  id.gid = c->gid();
+  id.node = c->node();
+  id.tty = c->tty();
+  journal_->putAddClient(id);
+}
+
+// Undoes c's transaction through the installed rollback, then journals
+// the abort; without a rollback the server is marked corrupt.
+bool Server::journalRollBack(Client* c) {
+  if (journal_ == nullptr || c == nullptr) return false;
+  bool const undone = rollbackHook != nullptr && rollbackHook(c);
+  c->freeAllLocks(false);
+  if (!undone) {
+    markCorrupt(c);
+    return false;
+  }
+  if (journalOn()) {
+    journal_->putAbortTransaction(c);
+    if (!journal_->ok()) journalFailed();
+  }
+  return true;
+}

@@ -8,6 +8,7 @@
 // run log, journal, state or data file is opened, also under -p, which
 // makes no IPC object of its own.
 #include <svcore/Server.h>
+#include <svcore/Journal.h>
 
 #include <svcore/RunLog.h>
 #include <svcore/SchemaFiles.h>
@@ -261,6 +262,13 @@ void Server::startUp(ServerOptions const& o) {
 
   if (!o.prevCheckpoint) {
     svcore::unlinkUnUsedFiles();
+    // The journal: made from JournalDir; what the data files lack is redone
+    // and the rest rolled back. A server with no journal file open yet
+    // (nothing to recover) starts one with a checkpoint.
+    openJournal();
+    restart();
+    if (journal_ != nullptr && !journal_->ok())
+      chkPoint(false, -1);
     status_sd = 0;
     return;
   }
@@ -283,6 +291,7 @@ void Server::makeObject() {
 void Server::dropObject() { delete ServerObject::object(); }
 
 void Server::tearDown() {
+  closeJournal();
   closeProfile();
   while (SvSchema* s = SvSchema::first())
     delete s;

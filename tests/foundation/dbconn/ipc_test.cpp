@@ -288,6 +288,34 @@ TEST_F(IpcTest, FailedPrepareAbortsEveryParticipantAndTellsTheLeaderLast) {
             (std::vector<std::string>{"a 45", "b 45", "a 30", "b 30", "c 30"}));
 }
 
+// A participant that fails EndTransact after every vote: the leader is not
+// told EndTransact (it keeps the transaction as complete for the
+// participant's question) and its connection is no longer used.
+TEST_F(IpcTest, LeaderIsToldEndOnlyAfterEveryParticipantEnded) {
+  auto endFails = [](std::string const& me) {
+    zftest::EndpointHandler base = participant("", me);
+    return [base, me](EndpointRequest const& r) {
+      if (r.op == DBM_ENDTRANSACT && me == "a") return errorReply(DeadLock("cannot end"));
+      return base(r);
+    };
+  };
+  auto& b = endpoint("b", endFails("b"));
+  auto& a = endpoint("a", endFails("a"));
+  DbConnection* cb = DbConnection::findIpc(b.serverId(), "b", true, false, ConnMode(0));
+  DbConnection* ca = DbConnection::findIpc(a.serverId(), "a", true, false, ConnMode(0));
+  ASSERT_TRUE(ca && cb);
+  ca->begTrans();
+  cb->begTrans();
+  EXPECT_FALSE(DbConnection::endTransaction(true));
+  EXPECT_FALSE(ca->inTransaction() || cb->inTransaction());
+  EXPECT_FALSE(cb->isValid());
+  EXPECT_TRUE(ca->isValid());
+  EXPECT_EQ(opsOf(readLog(logPath_), {DBM_READYTOEND, DBM_ENDTRANSACT, DBM_ABORTTRANSACT}),
+            (std::vector<std::string>{"a 45", "b 45", "a 29"}));
+  DbConnection::dispose(ca);
+  DbConnection::dispose(cb);
+}
+
 TEST_F(IpcTest, KilledServerIsFoundDead) {
   auto& ep = endpoint("alpha");
   IpcConnection c(ep.serverId(), "alpha", ConnMode(0));

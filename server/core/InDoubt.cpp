@@ -1,0 +1,96 @@
+// The in-doubt question: a transaction this server voted for (ready to
+// end) whose outcome lies with its leader server is ended or aborted.
+//
+// Decision order: a forced behaviour (2 end, 4 abort) answers at once; the
+// run log being replayed answers next; otherwise the leader is asked as an
+// ordinary client (GetInfo 4 with the leader's stamp; 0 means the leader
+// completed the transaction). An unreachable leader is decided by
+// behaviour 0 (end) or 1 (abort); without one, a caller that must have an
+// answer (the end of recovery) ends the server with CANTCONNECT, and any
+// other caller gets "undecided" at once so that the server's only thread
+// never waits: the transaction stays in doubt with its locks and is asked
+// about again later. A leader that dies while answering counts as
+// unreachable.
+#include <svcore/RunLog.h>
+#include <svcore/Server.h>
+
+#include <zfound/DbConnection.h>
+#include <zfound/Exception.h>
+#include <zfound/Message.h>
+#include <zfound/MsgHeader.h>
+
+#include <unistd.h>
+
+namespace {
+
+void verbose(String const& text) {
+  if (Server::verboseLevel() > 0) warning(String("%S"), &text);
+}
+
+// Outcome of the leader being unreachable.
+int32_t unreachable(int32_t behaviour, String const& leader, bool mustAnswer) {
+  if (behaviour == 0 || behaviour == 1) {
+    verbose(String("\n\n*** Can't connect to server ") + leader +
+            (behaviour == 0 ? "\nAssuming EndTransaction in a two phase commit transaction."
+                            : "\nAssuming AbortTransaction in a two phase commit transaction."));
+    return behaviour == 0 ? 1 : 0;
+  }
+  if (mustAnswer) {
+    // Fatal: nothing of the restart is kept; it can be tried again.
+    String const text = appMsg("CANTCONNECT") + " " + leader;
+    error(String("%S"), &text);
+    _exit(1);
+  }
+  String const text = appMsg("CANTCONNECT") + " " + leader;
+  warning(String("%S"), &text);
+  return -1;
+}
+
+}  // namespace
+
+int32_t Server::isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer) {
+  if (behaviour == 2) {
+    verbose("\n\n*** Forcing EndTransaction in a two phase commit transaction.");
+    return 1;
+  }
+  if (behaviour == 4) {
+    verbose("\n\n*** Forcing AbortTransaction in a two phase commit transaction.");
+    return 0;
+  }
+  String const asking = appMsg("QUERYINGLEADER") + " " + leader;
+  notice(String("%S"), &asking);
+  int32_t answer = -1;
+  if (runLog != nullptr && runLog->replaying()) {
+    answer = runLog->readInt();
+  } else {
+    Exception::last(Exception(0));
+    DbConnection* const conn = DbConnection::findServer(leader, true, ConnMode(0));
+    if (conn == nullptr || !conn->isValid()) {
+      if (conn != nullptr) DbConnection::dispose(conn);
+      return unreachable(behaviour, leader, mustAnswer);
+    }
+    conn->begin(DbConnection::kServerObject, DBM_GETINFO);
+    *conn << int32_t(4) << ts;
+    answer = conn->execute();
+    bool const dead = Exception::last().code() == ServerIsDead().code() || !conn->isValid();
+    DbConnection::dispose(conn);
+    if (dead) {
+      Exception::last(Exception(0));
+      return unreachable(behaviour, leader, mustAnswer);
+    }
+    if (runLog != nullptr && runLog->recording()) runLog->writeInt(answer);
+  }
+  if (answer == 0) {
+    verbose("END");
+    return 1;
+  }
+  Exception& e = Exception::last();
+  if (e.code() != 0) {
+    String const text = e.message();
+    warning(String("%S"), &text);
+    Exception::last(Exception(0));
+    return 0;
+  }
+  verbose("ABORT");
+  return 0;
+}
