@@ -581,7 +581,11 @@ TEST_F(RequestsTest, AbortedTransactionAnswersItsCauseAndVoidRequestsNothing) {
   Body info;
   info << 8;
   EXPECT_EQ(result(a, kMsgGetInfo, info), 0);  // ends a transaction: served
-  EXPECT_EQ(send(a, kServer, kMsgEndTransact)->status, -kExcInvalidMsgOnObject);
+  // EndTransact ends the aborted transaction with its cause.
+  Body end;
+  end << 0;
+  EXPECT_EQ(send(a, kServer, kMsgEndTransact, end)->status, kExcDeadLock);
+  EXPECT_FALSE(c->hasTrans());
   EXPECT_FALSE(send(a, kServer, kMsgFree));
 }
 
