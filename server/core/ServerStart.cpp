@@ -261,14 +261,16 @@ void Server::startUp(ServerOptions const& o) {
   openProfile();
 
   if (!o.prevCheckpoint) {
-    svcore::unlinkUnUsedFiles();
     // The journal: made from JournalDir; what the data files lack is redone
     // and the rest rolled back. A server with no journal file open yet
-    // (nothing to recover) starts one with a checkpoint.
+    // (nothing to recover) starts one with a checkpoint. Only then are the
+    // files no schema claims removed: a schema or table created after the
+    // last checkpoint owns its files again once recovery replayed it.
     openJournal();
     restart();
     if (journal_ != nullptr && !journal_->ok())
       chkPoint(false, -1);
+    svcore::unlinkUnUsedFiles();
     status_sd = 0;
     return;
   }
