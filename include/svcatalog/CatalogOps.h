@@ -63,9 +63,11 @@ String oidText(ObjectId const& id);
 // ---- tables -----------------------------------------------------------------
 // A new table of the schema: its "$class.tab" row (name checked as a path
 // name). Null (error recorded) when refused. A null name makes a temporary
-// table with no row.
+// table with no row. A non-zero inst gives the row that instance number (a
+// table made in place of a destroyed one keeps its object id); 0 takes the
+// next one.
 SvTable* consTable(Client* c, SvSchema* s, String const& name, String const& descr, int32_t recLength,
-                   TabFlags flags, int32_t size);
+                   TabFlags flags, int32_t size, uint32_t inst = 0);
 // Drops a table: its fields' and privileges' rows, then its own row (whose
 // hook destroys it). A temporary table's attachment is destroyed.
 bool destructTable(Client* c, SvTable* t);

@@ -15,8 +15,10 @@
 // that do not convert (InvalidData) stay initial. While the job lives it
 // holds a reference on both tables, so Alter and Replace see them in use.
 //
-// Records of the source are the slots its primary index names; the other
-// slots up to its highest record number are gaps, freed in the target.
+// Records of the source are its slots in use: every slot up to its highest
+// record number except those on its free lists, on the chains of slots freed
+// in retained versions, and the groups of version header pages. The other
+// slots are gaps, freed in the target.
 #pragma once
 
 #include <svobject/SvObject.h>
@@ -50,8 +52,7 @@ public:
 
   State state() const { return state_; }
 
-  // Rebuilds every index of t from its records (the records its primary
-  // index names): each index is emptied, then the keys are added slice by
+  // Rebuilds every index of t from its records in use: each index is emptied, then the keys are added slice by
   // slice. False with the error pending when a key is refused.
   static bool rebuildIndices(Client* c, SvTable* t);
 
@@ -62,7 +63,7 @@ private:
   int32_t copyContents(Client* c, int32_t n);
   int32_t markPool(Client* c, int32_t n);
   int32_t buildIndices(Client* c, int32_t n);
-  // The records in use of the source: those its primary index names.
+  // The records in use of the source (see the top of this file).
   void findLive(Client* c);
   // Ends the copy: locks freed; with an error, answered as an abort.
   long finish(Client* c, bool failed);

@@ -65,7 +65,10 @@ void resumeWakeUpClients();
 // Gives up every held lock wait whose time has come: without a transaction
 // the client is answered DeadLock (empty text) at once; with one, the
 // transaction is aborted with DeadLock and the client resumed, so the abort
-// cause is its answer. Run by every housekeeping pass.
+// cause is its answer. Then every client still waiting whose notification
+// time has come gets PendLockNotif (the waited table's qualified name and
+// the holder's description) at once, its time cleared and its request still
+// held. Run by every housekeeping pass.
 void giveUpWaits();
 
 // Installs the services of the table and schema requests and the two

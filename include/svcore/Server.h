@@ -105,6 +105,8 @@ public:
   static String ignore_sd;               // the ignore option: comma-separated numbers
   static std::vector<DeferFile>* defunlink;
   static std::vector<CompleteTransaction>* ctrans;
+  // Logs the completed transactions, one "transId: " line each.
+  static void listCompleteTrans();
 
   // ---- accessors ----
   static String const& name() { return name_sd; }

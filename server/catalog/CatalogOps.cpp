@@ -75,7 +75,7 @@ int32_t update(Client* c, CatalogTable* t, int32_t rec) { return t->updateRecNo(
 // ---- tables ------------------------------------------------------------------
 
 SvTable* consTable(Client* c, SvSchema* s, String const& name, String const& descr, int32_t recLength,
-                   TabFlags flags, int32_t size) {
+                   TabFlags flags, int32_t size, uint32_t inst) {
   if (name.isNull()) {
     static int32_t nTemp = 0;
     String const tname = String("t_") + toString(long(nTemp++));
@@ -104,7 +104,7 @@ SvTable* consTable(Client* c, SvSchema* s, String const& name, String const& des
   ct->set(Name, name);
   ct->set(File, file);
   ct->set(RelCheck, String());
-  if (ct->addRow(c) < 0) return nullptr;
+  if (ct->addCurrRecord(c, true, true, -1, nullptr, inst) < 0) return nullptr;
   SvTabRep* t = s->findTabRep(name);
   if (t == nullptr) {
     keepFirstError(InvalidData(String("table '") + name + "' could not be made"));

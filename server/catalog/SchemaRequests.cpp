@@ -201,6 +201,8 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
                          TabFldFlags(f.flags), f.dim, nullptr, nullptr, nullptr, ObjectId(), String()) == nullptr)
       return pending() ? -1 : failWith(InvalidData(String("field ") + f.name + " cannot be made"));
   }
+  // The new table takes the instance number of the one it replaces.
+  uint32_t const oldInst = oldRep != nullptr ? oldRep->oid().instId() : 0u;
   if (oldRep != nullptr) {
     SvTable* old = oldRep->attachment(-1);
     if (old != nullptr && old->refCount() > 1)
@@ -208,7 +210,7 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
     if (old != nullptr && !svcatalog::destructTable(c, old))
       return pending() ? -1 : failWith(InvalidData(String("table ") + name + " cannot be replaced"));
   }
-  SvTable* t = svcatalog::consTable(c, this, name, descr, 0, TabFlags(flags), size);
+  SvTable* t = svcatalog::consTable(c, this, name, descr, 0, TabFlags(flags), size, oldInst);
   if (t == nullptr)
     return pending() ? -1 : failWith(InvalidData(String("table ") + name + " cannot be made"));
   SvTabRep* rep = t->tabRep();

@@ -1,6 +1,7 @@
 // Table copy in slices.
 #include <svcore/CopyTable.h>
 
+#include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
 #include <sindex/SvIndex.h>
 #include <svcatalog/RequestEnv.h>
@@ -10,7 +11,9 @@
 #include <svcore/Server.h>
 #include <svobject/Client.h>
 #include <zfound/Connection.h>
+#include <zfound/BoolArray.h>
 #include <zfound/Exception.h>
+#include <zfound/Portable.h>
 
 #include <algorithm>
 #include <cstring>
@@ -160,13 +163,39 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
   return nrec1_ <= last ? kQuantum : n;
 }
 
-void CopyTable::findLive(Client* c) {
-  live_.assign(size_t(std::max(0, tabFrom_->tabRep()->last())) + 1, 0);
-  if (SvIndex* pk = tabFrom_->index(0)) {
-    for (int32_t r = pk->findKey(c, SvIndex::kFirst); r > 0; r = pk->realNext(c))
-      if (r < int32_t(live_.size())) live_[size_t(r)] = 1;
-    pk->unLock();
+void CopyTable::findLive(Client*) {
+  // A slot is in use unless it lies on one of the two free lists, on the
+  // chain of slots freed in a retained version, or in the group reserved
+  // for a version header page (object id -2).
+  SvTabRep* const from = tabFrom_->tabRep();
+  int32_t const last = std::max(0, from->last());
+  live_.assign(size_t(last) + 1, 1);
+  live_[0] = 0;
+  BoolArray freed(long(last) + 1);
+  from->verifyFree(&freed);  // a damaged list is reported; what it reached counts
+  for (int32_t r = 1; r <= last; ++r)
+    if (freed[r]) live_[size_t(r)] = 0;
+  for (int32_t v = 0; v < BlockedFile::kNVersions; ++v) {
+    int32_t steps = 0;
+    for (uint32_t link = uint32_t(from->version(v).chain); (link & 0x7FFFFFFFu) != 0 && steps <= last; ++steps) {
+      int32_t const r = int32_t(link & 0x7FFFFFFFu);
+      if (r > last || live_[size_t(r)] == 0) break;
+      live_[size_t(r)] = 0;
+      char const* const rec = from->get(r);
+      if (rec == nullptr) break;
+      link = uint32_t(ldlong(rec + ((link & 0x80000000u) != 0 ? 4 : 0)));
+    }
   }
+  int32_t const group = std::max(1, from->sizeOfVersionHeader());
+  for (int32_t r = 1; r <= last; ++r) {
+    if (live_[size_t(r)] == 0) continue;
+    char const* const rec = from->get(r);
+    if (rec != nullptr && ldlong(rec + SvTabRep::kInstIdAt) == -2) {
+      for (int32_t k = 0; k < group && r + k <= last; ++k) live_[size_t(r + k)] = 0;
+      r += group - 1;
+    }
+  }
+  Exception::last(Exception(0));
 }
 
 bool CopyTable::rebuildIndices(Client* c, SvTable* t) {

@@ -5,7 +5,9 @@
 #include <svcore/CopyTable.h>
 
 #include <svcatalog/RequestEnv.h>
+#include <svcatalog/LockObject.h>
 #include <svcatalog/SvCursor.h>
+#include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
 #include <sindex/SvIndex.h>
 #include <svcore/Server.h>
@@ -132,6 +134,24 @@ void giveUpWaits() {
     if (SvReplyPort* const port = SvObject::port()) port->reply();
   }
   if (woken) resumeWakeUpClients();
+  // A client still waiting past its notification time is told, once, which
+  // table it waits on and who holds the lock; its request keeps waiting.
+  for (Client* const c : Server::clients) {
+    if (c == nullptr || c->state() != Client::STATE_BLK_LOCK) continue;
+    Time const& at = c->pendLockNotifTime();
+    if (at.isNull() || now < at) continue;
+    svcatalog::LockObject* const waiting = c->pendingLock();
+    svcatalog::LockObject* const owner = waiting != nullptr ? waiting->lockOwner() : nullptr;
+    String table;
+    if (waiting != nullptr && waiting->table != nullptr) {
+      auto* const rep = dynamic_cast<SvTabRep*>(waiting->table);
+      table = rep != nullptr ? rep->qualifiedName() : waiting->table->lockTableName();
+    }
+    String const holder = owner != nullptr && owner->client != nullptr ? owner->client->descr() : String();
+    c->pendLockNotif(Time());
+    SvObject::reply(c, PendLockNotif(table, holder));
+    if (SvReplyPort* const port = SvObject::port()) port->reply();
+  }
 }
 
 void installHeldRequests() {

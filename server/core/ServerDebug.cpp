@@ -178,6 +178,13 @@ void listObjects() {
 
 }  // namespace
 
+void Server::listCompleteTrans() {
+  say(String("List of completed transactions..."));
+  if (ctrans != nullptr)
+    for (CompleteTransaction const& t : *ctrans) say(String("transId: ") + t.stamp().descr());
+  say(String("End of list"));
+}
+
 long ServerObject::dbg(Client* c) {
   String command;
   int32_t n = 0;
@@ -222,6 +229,8 @@ long ServerObject::dbg(Client* c) {
   } else if (is("vinds")) {
     if (checkArgs(n, 0))
       for (SvSchema* s = SvSchema::first(); s != nullptr; s = s->next()) s->verify(true);
+  } else if (is("pct")) {
+    if (checkArgs(n, 0)) listCompleteTrans();
   } else if (is("lcl")) {
     if (checkArgs(n, 0)) listClients();
   } else if (is("pt") || is("vind")) {

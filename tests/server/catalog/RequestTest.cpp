@@ -86,6 +86,34 @@ TEST_F(RequestTest, AttachCreatesATableAndDescribesIt) {
   EXPECT_EQ(r.left(), 0);
 }
 
+// A table made in place of an existing one keeps its instance number, so
+// the catalog's references to the table by object id stay valid.
+TEST_F(RequestTest, ReplacingAttachKeepsTheInstanceNumber) {
+  Req first;
+  first.w(32).w(0).w(1).s("T2").s("").w(0).w(0).w(1);
+  field(first, "id", SvField::INT, 0, 1);
+  long const id = first.run(schema, kMsgAttach, &alice);
+  ASSERT_GT(id, 0);
+  uint32_t const inst = schema->findTabRep(String("T2"))->oid().instId();
+  // Another table in between moves the counter on.
+  Req other;
+  other.w(32).w(0).w(1).s("T3").s("").w(0).w(0).w(1);
+  field(other, "id", SvField::INT, 0, 1);
+  ASSERT_GT(other.run(schema, kMsgAttach, &alice), 0);
+  ASSERT_EQ(alice.delObject(GServObj::object(uint32_t(id))->getSvObject()), 0);
+  Req rep;
+  rep.w(32).w(0).w(1 | 2).s("T2").s("again").w(0).w(0).w(2);
+  field(rep, "id", SvField::INT, 0, 1);
+  field(rep, "more", SvField::INT, 0, 1);
+  ASSERT_GT(rep.run(schema, kMsgAttach, &alice), 0);
+  ASSERT_EQ(rep.error(), 0);
+  SvTabRep* const now = schema->findTabRep(String("T2"));
+  ASSERT_NE(now, nullptr);
+  EXPECT_EQ(now->nFields(), 2);
+  EXPECT_EQ(now->oid().instId(), inst);
+  EXPECT_NE(schema->findTabRep(String("T3"))->oid().instId(), inst);
+}
+
 TEST_F(RequestTest, GetTablesListsExactlyTheTables) {
   Req empty;
   EXPECT_EQ(empty.run(schema, kMsgGetTables, &alice), 0);

@@ -13,7 +13,7 @@ protected:
   void SetUp() override {
     TableTest::SetUp();
     Exception::init(true);
-    makeTable();
+    makeTable(0, sourceIndexed());
     for (int32_t id = 1; id <= 40; ++id) {
       std::string code = "c" + std::to_string(id);
       ASSERT_EQ(add(id, "n", code.c_str()), id);
@@ -26,6 +26,7 @@ protected:
     target = nullptr;
     TableTest::TearDown();
   }
+  virtual bool sourceIndexed() const { return true; }
   std::vector<long> activate(CopyTable& job) {
     std::vector<long> answers;
     for (int i = 0; i < 20; ++i) {
@@ -41,6 +42,7 @@ protected:
 
 TEST_F(CopyTableTest, SlicesKeepRecordNumbersAndGaps) {
   CopyTable job(current, target);
+  EXPECT_EQ(job.estimation(&alice), -1);  // a copy gives no estimate
   std::vector<long> const answers = activate(job);
   ASSERT_GE(answers.size(), 2u);
   EXPECT_EQ(answers.front(), 30);
@@ -76,6 +78,41 @@ TEST_F(CopyTableTest, SlicesKeepRecordNumbersAndGaps) {
   EXPECT_TRUE(target->applyTabLock(&bob, 1, 0, true, &out));
   EXPECT_EQ(Exception::last().code(), 0);
   target->tabRep()->freeTabLock(&bob);
+}
+
+// The records in use are found from the source's free lists, not from an
+// index: a source without any index copies every record and keeps its gaps.
+class CopyUnindexedTest : public CopyTableTest {
+protected:
+  bool sourceIndexed() const override { return false; }
+};
+
+TEST_F(CopyUnindexedTest, EveryRecordInUseIsCopied) {
+  ASSERT_EQ(current->nIndexSlots(), 0);
+  CopyTable job(current, target);
+  std::vector<long> const answers = activate(job);
+  ASSERT_GE(answers.size(), 2u);
+  EXPECT_EQ(answers.back(), 0);
+  SvIndex* const pk = target->index(0);
+  ASSERT_NE(pk, nullptr);
+  EXPECT_EQ(pk->count(false, nullptr, false, nullptr), 36);
+  pk->unLock();
+  EXPECT_TRUE(pk->verify(true));
+  EXPECT_EQ(target->tabRep()->nReg(), 36);
+  for (int32_t id = 1; id <= 39; ++id) {
+    SCOPED_TRACE(id);
+    std::fill(target->buffer(), target->buffer() + target->recordLength(), 0);
+    target->setFld(0, id);
+    pk->buildKey(target->buffer(), 0);
+    bool const gap = id == 3 || id == 17 || id == 18;
+    EXPECT_EQ(pk->findKey(&alice, SvIndex::kExact), gap ? -1 : id);
+    pk->unLock();
+    if (gap) continue;
+    ASSERT_TRUE(target->fillBuffer(id));
+    String code;
+    target->getFld(2, code);
+    EXPECT_EQ(zftest::str(code), "c" + std::to_string(id));
+  }
 }
 
 TEST_F(CopyTableTest, RefusedKeyEndsTheCopyWithLocksFreed) {

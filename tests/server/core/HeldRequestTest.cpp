@@ -11,6 +11,9 @@
 #include <svcatalog/SvCursor.h>
 #include <svcore/HeldRequests.h>
 #include <svcore/Server.h>
+#include <svobject/ClientEnv.h>
+
+#include <algorithm>
 
 namespace tabletest {
 namespace {
@@ -119,6 +122,43 @@ TEST_F(HeldRequestTest, GiveUpAnswersDeadLock) {
   // The holder frees the record: nobody is woken any more.
   ASSERT_TRUE(current->freeLock(&bob, 5));
   EXPECT_EQ(ClientEnv::wakeUpClient(), nullptr);
+  Server::delClient(carol);
+}
+
+// A waiter past its notification time is told which table it waits on and
+// who holds the lock, once; its request stays held and is answered later.
+TEST_F(HeldRequestTest, PendingLockNotificationTellsTheWaiterOnce) {
+  ClientEnv::pendLockNotifTime = 2;
+  Client* carol = new Client(106, "/bin/c", "", 7, 7, "node", "tty3", true);
+  Server::addClient(carol);
+  holdRecord(&bob, 5);
+  getRecord(carol, kWaitX, 0, 5);
+  ClientEnv::pendLockNotifTime = 0;
+  ASSERT_NE(carol->pending(), nullptr);
+  EXPECT_FALSE(carol->pendLockNotifTime().isNull());
+  svcore::giveUpWaits();  // not yet
+  EXPECT_TRUE(port.replies.empty());
+  Server::timeStamp = TimeStamp(Server::timeStamp.time() + 2);
+  svcore::giveUpWaits();
+  ASSERT_EQ(port.replies.size(), 1u);
+  EXPECT_EQ(port.replies[0].status, kExcPendLockNotif);
+  LoopConnection enc;
+  enc << rep->qualifiedName() << bob.descr();
+  std::vector<uint32_t> const want = enc.words();
+  std::vector<uint32_t> const& body = port.replies[0].body;
+  ASSERT_GE(body.size(), want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), body.end() - std::ptrdiff_t(want.size())));
+  EXPECT_TRUE(carol->pendLockNotifTime().isNull());
+  EXPECT_EQ(carol->state(), Client::STATE_BLK_LOCK);
+  ASSERT_NE(carol->pending(), nullptr);
+  Server::timeStamp = TimeStamp(Server::timeStamp.time() + 5);
+  svcore::giveUpWaits();  // told once only, and no give-up without a time
+  EXPECT_EQ(port.replies.size(), 1u);
+  ASSERT_TRUE(current->freeLock(&bob, 5));
+  Server::resumeWokenClients();
+  ASSERT_EQ(port.replies.size(), 2u);
+  EXPECT_EQ(port.replies[1].status, 0);
+  EXPECT_EQ(port.replies[1].result, 5);
   Server::delClient(carol);
 }
 

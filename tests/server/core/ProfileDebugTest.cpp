@@ -142,6 +142,21 @@ TEST_F(DebugTest, EchoAndTheExactTexts) {
   EXPECT_FALSE(port.begun());
 }
 
+TEST_F(DebugTest, PctListsTheCompletedTransactions) {
+  TimeStamp ts;
+  ts.setUserId(7);
+  std::vector<CompleteTransaction> list{CompleteTransaction(2, ts)};
+  std::vector<CompleteTransaction>* const keep = Server::ctrans;
+  Server::ctrans = &list;
+  shown().clear();
+  EXPECT_EQ(debug("pct", 0).result, 0);
+  Server::ctrans = keep;
+  EXPECT_TRUE(sawWarning("List of completed transactions..."));
+  EXPECT_TRUE(sawWarning("transId: " + zftest::str(ts.descr())));
+  EXPECT_TRUE(sawWarning("End of list"));
+  EXPECT_FALSE(sawWarning("is not known"));
+}
+
 TEST_F(DebugTest, CponOnlyUndoesAnEarlierCpoff) {
   Server::nProcessLock = 1;  // a client's process lock
   EXPECT_EQ(debug("cpoff", 0).result, 0);
