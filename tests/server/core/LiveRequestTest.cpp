@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,125 @@ void field(Body& b, char const* name, int32_t type, int32_t len, int32_t dim) {
   b.s(name).s("").w(dim).w(type).w(0).w(len).w(0).w(0).e().s("").s("");
 }
 
-// Disabled until a raw client's Connect is accepted by the running server
-// (it is answered InvalidClientId today); the script is ready for then.
-TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
+// A schema "shop" with table "T" (id, name, vals) made by `a`, indexes on
+// id and name, records id*10 for id 1..n; the table's object id, or 0.
+int32_t makeShopTable(zftest::RawClient& a, int32_t n) {
+  Body schema;
+  schema.w(16).w(0).w(1).s("shop").s("a shop");
+  zftest::RawReply r = a.request(kServerObject, kMsgAttach, schema.words());
+  if (!r.ok || r.status != 0) return 0;
+  Body table;
+  table.w(32).w(0).w(1).s("T").s("").w(0).w(0).w(3);
+  field(table, "id", SvField::INT, 0, 1);
+  field(table, "name", SvField::STRING, 10, 1);
+  field(table, "vals", SvField::INT, 0, 4);
+  r = a.request(r.result, kMsgAttach, table.words());
+  if (!r.ok || r.status != 0) return 0;
+  int32_t const tab = r.result;
+  for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
+    Body ix;
+    ix.s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0);
+    r = a.request(tab, kMsgCreate, ix.words());
+    if (!r.ok || r.status != 0) return 0;
+  }
+  for (int32_t id = 1; id <= n; ++id) {
+    std::string name = "n" + std::to_string(100 + id);
+    Body add;
+    add.w(1).w(id * 10).s(name.c_str()).w(id).w(id).w(id + 1).w(0);
+    if (!a.send(tab, kMsgAddRecord, add.words())) return 0;
+  }
+  return tab;
+}
+
+// Attaches the existing table "T" of schema "shop" for `b`; its id, or 0.
+int32_t attachShopTable(zftest::RawClient& b) {
+  Body sb;
+  sb.w(16).w(0).w(0).s("shop");
+  zftest::RawReply r = b.request(kServerObject, kMsgAttach, sb.words());
+  if (!r.ok || r.status != 0) return 0;
+  Body tb;
+  tb.w(32).w(0).w(0).s("T").w(0);  // version 0: the current data
+  r = b.request(r.result, kMsgAttach, tb.words());
+  return r.ok && r.status == 0 ? r.result : 0;
+}
+
+// GetRecord by the primary key: index 0, mode, wait seconds, server-wait
+// flag 0, part count 0, the key.
+std::vector<uint32_t> getByKey(int32_t mode, int32_t wait, int32_t key) {
+  return Body().w(0).w(mode).w(wait).w(0).w(0).w(key).words();
+}
+
+constexpr int32_t kExactKey = 0x80;
+constexpr int32_t kTakeX = kExactKey | 1 | 8;  // acquire, exclusive
+
+// A record held by one client: another's waiting read gets no reply while
+// a third client is served, and gets the record once it is freed; a no-wait
+// read answers Locked; a wait of 3 seconds gives up with DeadLock; a table
+// lock waits the same way.
+TEST(LiveRequests, AHeldRecordMakesAReadWaitWhileOthersAreServed) {
+  zftest::TestServer server("held");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId()), c(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabA = makeShopTable(a, 12);
+  ASSERT_GT(tabA, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_GT(tabB, 0);
+  ASSERT_GT(tabC, 0);
+
+  zftest::RawReply r = a.request(tabA, kMsgGetRecord, getByKey(kTakeX, 0, 50));
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  EXPECT_EQ(r.result, 5);
+
+  ASSERT_TRUE(b.send(tabB, kMsgGetRecord, getByKey(kTakeX, -1, 50)));
+  r = c.request(tabC, kMsgCardinal);  // served while b waits
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 12);
+  r = c.request(tabC, kMsgGetRecord, getByKey(kTakeX | 2, 0, 50));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(-r.status, kExcLocked);
+  EXPECT_EQ(b.pendingReplies(), 0);
+
+  r = a.request(tabA, kMsgFreeRecord, Body().w(0).w(kExactKey).w(0).w(50).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 5);
+  r = b.reply();
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 5);
+  ASSERT_GE(r.body.size(), 4u);
+  EXPECT_EQ(int32_t(r.body[3]), 50);  // the id after instance id and stamp
+
+  // b holds record 5 now; a gives up after 3 seconds.
+  auto const t0 = std::chrono::steady_clock::now();
+  r = a.request(tabA, kMsgGetRecord, getByKey(kTakeX, 3, 50), 20);
+  auto const waited = std::chrono::steady_clock::now() - t0;
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, kExcDeadLock);
+  EXPECT_GE(waited, std::chrono::seconds(2));
+
+  // A table lock waits for the record b holds, and is granted when freed.
+  ASSERT_TRUE(c.send(tabC, kMsgLock, Body().w(1 | 8).w(-1).w(0).words()));
+  r = a.request(tabA, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(c.pendingReplies(), 0);
+  r = b.request(tabB, kMsgFreeRecord, Body().w(0).w(kExactKey).w(0).w(50).words());
+  ASSERT_TRUE(r.ok);
+  r = c.reply();
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   zftest::TestServer server("live");
   ASSERT_TRUE(server.start()) << server.log();
   zftest::RawClient a(server.serverId());
@@ -116,11 +233,11 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   ASSERT_TRUE(r.ok);
   int32_t const schB = r.result;
   Body tb;
-  tb.w(32).w(0).w(0).s("T").w(-1);
+  tb.w(32).w(0).w(0).s("T").w(0);  // version 0: the current data
   r = b.request(schB, kMsgAttach, tb.words());
   ASSERT_TRUE(r.ok);
   int32_t const tabB = r.result;
-  ASSERT_GT(tabB, 0);
+  ASSERT_GT(tabB, 0) << r.status << server.log();
   r = b.request(tabB, kMsgFindRecord, Body().w(7).w(0x80).w(0).w(1).words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(-r.status, kExcInvalidIndexNum);
@@ -129,6 +246,8 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   EXPECT_EQ(r.result, 40);
 
   EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
 }
 
 }  // namespace
