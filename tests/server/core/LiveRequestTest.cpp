@@ -165,6 +165,79 @@ TEST(LiveRequests, AHeldRecordMakesAReadWaitWhileOthersAreServed) {
   EXPECT_EQ(check.status, 255) << check.out << check.err;
 }
 
+// A cursor of limit 5 over keys 10..120 (12 records): forward blocks 5, 5,
+// -2, then 0; backward from the end the same; Cardinal 12, and 4 over
+// 30..60.
+TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
+  zftest::TestServer server("cursor");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 12);
+  ASSERT_GT(tab, 0) << server.log();
+  Body sb;
+  sb.w(16).w(0).w(0).s("shop");
+  zftest::RawReply r = a.request(kServerObject, kMsgAttach, sb.words());
+  ASSERT_EQ(r.status, 0);
+  int32_t const sch = r.result;
+  // Cursor: kind 64, info, lock mode 0, table, index 0, limit 5.
+  r = a.request(sch, kMsgAttach, Body().w(64).w(0).w(0).w(tab).w(0).w(5).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const cur = r.result;
+  ASSERT_GT(cur, 0);
+  auto setRange = [&](int32_t flags, int32_t from, int32_t to) {
+    return a.send(cur, kMsgSetRange, Body().w(flags).w(0).w(from).w(to).words());  // void
+  };
+  constexpr int32_t kBoth = 2 | 8;  // start and end key included
+  struct Step {
+    int32_t op;
+    int32_t result;
+    int32_t firstId;  // the first record's id, 0 when no record
+  };
+  ASSERT_TRUE(setRange(kBoth, 10, 120));
+  Step const forward[] = {{kMsgGetNextBlock, 5, 10},
+                          {kMsgGetNextBlock, 5, 60},
+                          {kMsgGetNextBlock, -2, 110},
+                          {kMsgGetNextBlock, 0, 0}};
+  for (Step const& k : forward) {
+    r = a.request(cur, k.op);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, k.result);
+    if (k.firstId != 0) {
+      ASSERT_GE(r.body.size(), 4u);
+      EXPECT_EQ(int32_t(r.body[3]), k.firstId);
+    }
+  }
+  ASSERT_TRUE(setRange(kBoth | 0x80, 10, 120));  // at the end
+  Step const backward[] = {{kMsgGetPrevBlock, 5, 120},
+                           {kMsgGetPrevBlock, 5, 70},
+                           {kMsgGetPrevBlock, -2, 20},
+                           {kMsgGetPrevBlock, 0, 0}};
+  for (Step const& k : backward) {
+    r = a.request(cur, k.op);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, k.result);
+    if (k.firstId != 0) {
+      ASSERT_GE(r.body.size(), 4u);
+      EXPECT_EQ(int32_t(r.body[3]), k.firstId);
+    }
+  }
+  r = a.request(cur, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 12);
+  ASSERT_TRUE(setRange(kBoth, 30, 60));
+  r = a.request(cur, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 4);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
 TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   zftest::TestServer server("live");
   ASSERT_TRUE(server.start()) << server.log();
