@@ -52,11 +52,12 @@ void field(Body& b, char const* name, int32_t type, int32_t len, int32_t dim) {
 
 // A schema "shop" with table "T" (id, name, vals) made by `a`, indexes on
 // id and name, records id*10 for id 1..n; the table's object id, or 0.
-int32_t makeShopTable(zftest::RawClient& a, int32_t n) {
+int32_t makeShopTable(zftest::RawClient& a, int32_t n, int32_t* schOut = nullptr) {
   Body schema;
   schema.w(16).w(0).w(1).s("shop").s("a shop");
   zftest::RawReply r = a.request(kServerObject, kMsgAttach, schema.words());
   if (!r.ok || r.status != 0) return 0;
+  if (schOut != nullptr) *schOut = r.result;
   Body table;
   table.w(32).w(0).w(1).s("T").s("").w(0).w(0).w(3);
   field(table, "id", SvField::INT, 0, 1);
@@ -232,6 +233,64 @@ TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
   r = a.request(cur, kMsgCardinal);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 4);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// CopyTable of 40 records in slices: the first Activation answers 30, the
+// last 0, and 0 again after the end; the target has every record under the
+// source's record number, and its extra field.
+TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
+  zftest::TestServer server("copy");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  int32_t const tab = makeShopTable(a, 40, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+  Body table;
+  table.w(32).w(0).w(1).s("U").s("").w(0).w(0).w(4);
+  field(table, "id", SvField::INT, 0, 1);
+  field(table, "name", SvField::STRING, 10, 1);
+  field(table, "vals", SvField::INT, 0, 4);
+  field(table, "extra", SvField::INT, 0, 1);
+  zftest::RawReply r = a.request(sch, kMsgAttach, table.words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const to = r.result;
+  r = a.request(to, kMsgCreate, Body().s("pk").w(0).w(1).w(0).w(0).w(0).w(0).words());
+  ASSERT_EQ(r.status, 0) << server.log();
+
+  r = a.request(tab, kMsgCopy, Body().w(to).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const job = r.result;
+  ASSERT_GT(job, 0);
+  std::vector<int32_t> answers;
+  for (int round = 0; round < 50; ++round) {
+    r = a.request(job, kMsgActivation);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    answers.push_back(r.result);
+    if (r.result != 30) break;
+  }
+  ASSERT_GE(answers.size(), 2u);
+  EXPECT_EQ(answers.front(), 30);
+  EXPECT_EQ(answers.back(), 0);
+  r = a.request(job, kMsgActivation);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 0);
+
+  r = a.request(to, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 40);
+  for (int32_t id : {1, 20, 40}) {
+    r = a.request(to, kMsgGetRecord, getByKey(kExactKey, 0, id * 10));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, id);  // the source's record number
+  }
 
   EXPECT_EQ(server.stop(), 0) << server.log();
   zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
