@@ -297,6 +297,46 @@ TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
   EXPECT_EQ(check.status, 255) << check.out << check.err;
 }
 
+// Debug on a running server: "echo" answers 0 and the text; a wrong count
+// and an unknown command log their texts; after "cpoff" a CheckPoint is
+// deferred (parity | 16), after "cpon" it is taken (parity | 8).
+TEST(LiveRequests, DebugCommandsEchoLogAndHoldCheckpoints) {
+  zftest::TestServer server("debug");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  zftest::RawReply r = a.request(kServerObject, kMsgDebug, Body().s("echo").w(1).s("hi").words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, Body().s("hi").words());
+  for (char const* command : {"echo", "frob"}) {
+    r = a.request(kServerObject, kMsgDebug, Body().s(command).w(0).words());
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.result, 0);
+  }
+  r = a.request(kServerObject, kMsgDebug, Body().s("cpoff").w(0).words());
+  ASSERT_TRUE(r.ok);
+  r = a.request(kServerObject, kMsgCheckPoint, Body().w(0).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const parity = r.result & 7;
+  EXPECT_EQ(r.result, parity | 16);
+  r = a.request(kServerObject, kMsgDebug, Body().s("cpon").w(0).words());
+  ASSERT_TRUE(r.ok);
+  r = a.request(kServerObject, kMsgCheckPoint, Body().w(0).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result & 8, 8);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  std::string const log = server.log();
+  for (char const* text : {"Wrong number of parameters for dbg message, expected 1 and received 0",
+                           "Debug type 'frob' is not known", "Checkpoints disabled", "Checkpoints enabled"})
+    EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
 TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   zftest::TestServer server("live");
   ASSERT_TRUE(server.start()) << server.log();
