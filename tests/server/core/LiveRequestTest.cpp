@@ -337,6 +337,39 @@ TEST(LiveRequests, DebugCommandsEchoLogAndHoldCheckpoints) {
   EXPECT_EQ(check.status, 255) << check.out << check.err;
 }
 
+// -P with ProfileFrequency 1 for 5 seconds: the header and at least two
+// groups of sections, no "nan"; without -P no profile file is made.
+TEST(LiveRequests, ProfilingWritesSectionGroupsOnlyWithTheOption) {
+  for (bool const on : {true, false}) {
+    SCOPED_TRACE(on);
+    zftest::TempDir dir;
+    std::string const prof = dir.file("sv.prof");
+    zftest::TestServer server(dir, "prof", "ProfileFile\t" + prof + "\nProfileFrequency\t1\n");
+    ASSERT_TRUE(server.start(on ? std::vector<std::string>{"-P"} : std::vector<std::string>{})) << server.log();
+    zftest::RawClient a(server.serverId());
+    ASSERT_EQ(a.connect().status, 0) << server.log();
+    ASSERT_GT(makeShopTable(a, 3), 0) << server.log();
+    sleep(5);  // the behaviour is a timed write
+    EXPECT_EQ(server.stop(), 0) << server.log();
+    if (!on) {
+      EXPECT_NE(access(prof.c_str(), F_OK), 0);
+      continue;
+    }
+    std::string const text = zftest::readFile(prof);
+    auto count = [&](std::string const& what) {
+      size_t n = 0;
+      for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(text.rfind("\n\nStatistics of the server started at ", 0), 0u) << text;
+    EXPECT_GE(count("Requests per server object"), 2u) << text;
+    EXPECT_GE(count("-----------------------------------------------------------\n\n"), 4u) << text;
+    EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+    EXPECT_EQ(check.status, 255) << check.out << check.err;
+  }
+}
+
 TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   zftest::TestServer server("live");
   ASSERT_TRUE(server.start()) << server.log();
