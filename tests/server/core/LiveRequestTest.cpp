@@ -443,9 +443,38 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   r = b.request(tabB, kMsgFindRecord, Body().w(7).w(0x80).w(0).w(1).words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(-r.status, kExcInvalidIndexNum);
+  // Hostile numbers each get an error answer and change nothing.
+  struct Hostile {
+    char const* what;
+    int32_t obj;
+    int32_t op;
+    std::vector<uint32_t> body;
+  };
+  std::vector<Hostile> const hostile = {
+      {"attach kind 5", schB, kMsgAttach, Body().w(5).w(0).w(0).words()},
+      {"read by index 9", tabB, kMsgGetRecord, Body().w(9).w(0x80).w(0).w(0).w(0).w(200).words()},
+      {"read by index -1", tabB, kMsgGetRecord, Body().w(-1).w(0x80).w(0).w(0).w(0).w(200).words()},
+      {"index over field 99", tabB, kMsgCreate, Body().s("bad").w(0).w(1).w(99).w(0).w(0).w(0).words()},
+      {"cursor on index 9", schB, kMsgAttach, Body().w(64).w(0).w(0).w(tabB).w(9).w(5).words()},
+      {"cursor on object 12345", schB, kMsgAttach, Body().w(64).w(0).w(0).w(12345).w(0).w(5).words()},
+      {"copy onto object 12345", tabB, kMsgCopy, Body().w(12345).words()},
+      {"alter of object 12345", tabB, kMsgAlter, Body().w(12345).words()},
+      {"replace by object 12345", tabB, kMsgReplace, Body().w(12345).words()},
+  };
+  for (Hostile const& h : hostile) {
+    SCOPED_TRACE(h.what);
+    r = b.request(h.obj, h.op, h.body);
+    ASSERT_TRUE(r.ok) << server.log();
+    EXPECT_TRUE(r.status != 0 || r.result == -1) << r.status << " " << r.result;
+  }
   r = b.request(tabB, kMsgCardinal);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 40);
+  r = b.request(tabB, kMsgGetRecord, getByKey(kExactKey, 0, 200));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 20);
+  ASSERT_GE(r.body.size(), 4u);
+  EXPECT_EQ(int32_t(r.body[3]), 200);
 
   EXPECT_EQ(server.stop(), 0) << server.log();
   zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
