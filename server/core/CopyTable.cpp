@@ -9,8 +9,10 @@
 #include <svcatalog/SvTable.h>
 #include <svcore/Server.h>
 #include <svobject/Client.h>
+#include <zfound/BoolArray.h>
 #include <zfound/Connection.h>
 #include <zfound/Exception.h>
+#include <zfound/Message.h>
 
 #include <algorithm>
 #include <cstring>
@@ -160,13 +162,17 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
   return nrec1_ <= last ? kQuantum : n;
 }
 
-void CopyTable::findLive(Client* c) {
-  live_.assign(size_t(std::max(0, tabFrom_->tabRep()->last())) + 1, 0);
-  if (SvIndex* pk = tabFrom_->index(0)) {
-    for (int32_t r = pk->findKey(c, SvIndex::kFirst); r > 0; r = pk->realNext(c))
-      if (r < int32_t(live_.size())) live_[size_t(r)] = 1;
-    pk->unLock();
-  }
+// A slot holds a record unless it is on one of the file's free lists; the
+// lists are read from the file itself, so a table without indexes (or with
+// an index that misses records) copies every record it holds.
+void CopyTable::findLive(Client*) {
+  SvTabRep* const from = tabFrom_->tabRep();
+  int32_t const last = std::max(0, from->last());
+  BoolArray freeSlots(long(last) + 1);
+  if (int32_t const bad = from->verifyFree(&freeSlots); bad != 0)
+    warning(String("Free list of table %S damaged at record %d"), &from->name(), bad);
+  live_.assign(size_t(last) + 1, 0);
+  for (int32_t r = 1; r <= last; ++r) live_[size_t(r)] = freeSlots[r] ? 0 : 1;
 }
 
 bool CopyTable::rebuildIndices(Client* c, SvTable* t) {

@@ -78,6 +78,24 @@ TEST_F(CopyTableTest, SlicesKeepRecordNumbersAndGaps) {
   target->tabRep()->freeTabLock(&bob);
 }
 
+// The records to copy come from the data file, not from the source's
+// primary index: a source without one copies every record, gaps kept.
+TEST_F(CopyTableTest, ASourceWithoutAPrimaryIndexCopiesEveryRecord) {
+  SvIndex* const srcPk = current->index(0);
+  ASSERT_NE(srcPk, nullptr);
+  current->delIndex(srcPk);
+  CopyTable job(current, target);
+  std::vector<long> const answers = activate(job);
+  current->addIndex(srcPk);
+  ASSERT_FALSE(answers.empty());
+  EXPECT_EQ(answers.back(), 0);
+  SvIndex* const pk = target->index(0);
+  ASSERT_NE(pk, nullptr);
+  EXPECT_EQ(pk->count(false, nullptr, false, nullptr), 36);
+  pk->unLock();
+  EXPECT_TRUE(pk->verify(true));
+}
+
 TEST_F(CopyTableTest, RefusedKeyEndsTheCopyWithLocksFreed) {
   // A unique index on name in the target: every source record is named "n".
   SvTabRep* const keep = rep;
