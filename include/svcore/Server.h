@@ -474,7 +474,6 @@ public:
   static bool deleteCompleteTrans(TimeStamp const& ts);
   static void clearCompleteTransTable();
   static int32_t nCompleteTrans();
-  static void listCompleteTrans();
   static Journal* journal_;
 };
 

@@ -261,6 +261,9 @@ long SvSchema::cursorAttach(Client* c) {
   SvObject* cur = RequestEnv::services().newCursor(c, t, ind, mode, limit);
   if (cur == nullptr)
     return pending() ? -1 : failWith(InvalidData(String("cursor refused")));
+  // Registered with the client, so that its requests are accepted and it
+  // ends with the client.
+  RequestEnv::services().addObject(c, cur);
   return answer(c, long(cur->getId()));
 }
 

@@ -45,8 +45,10 @@ bool readWord(int32_t& w) {
   return !SvObject::con->bad();
 }
 
-// The give-up time of a held lock request: seconds above 0, else never.
-int32_t giveUpSeconds(int32_t s) { return s > 0 ? s : -1; }
+// The give-up seconds of a held lock request: -1 waits without end; any
+// other count gives up that many seconds from now, so 0 (or a count below
+// -1) gives up at the next housekeeping pass.
+int32_t giveUpSeconds(int32_t s) { return s == -1 ? -1 : (s < 0 ? 0 : s); }
 
 InvalidData truncated(char const* what) { return InvalidData(String("request cut short: ") + what); }
 

@@ -10,10 +10,11 @@
 #include <svcatalog/SvTable.h>
 #include <svcore/Server.h>
 #include <svobject/Client.h>
-#include <zfound/Connection.h>
 #include <zfound/BoolArray.h>
+#include <zfound/Connection.h>
 #include <zfound/Exception.h>
 #include <zfound/Portable.h>
+#include <zfound/Message.h>
 
 #include <algorithm>
 #include <cstring>

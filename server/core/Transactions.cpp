@@ -271,17 +271,6 @@ void Server::clearCompleteTransTable() {
 
 int32_t Server::nCompleteTrans() { return ctrans != nullptr ? int32_t(ctrans->size()) : 0; }
 
-void Server::listCompleteTrans() {
-  notice(String("List of completed transactions..."));
-  if (ctrans != nullptr) {
-    for (CompleteTransaction const& t : *ctrans) {
-      String const d = String("transId: ") + t.stamp().descr();
-      notice(String("%S"), &d);
-    }
-  }
-  notice(String("End of list"));
-}
-
 // ---- the requests on the server object --------------------------------------
 
 long ServerObject::begTransaction(Client* c) {

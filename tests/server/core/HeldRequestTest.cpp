@@ -132,7 +132,7 @@ TEST_F(HeldRequestTest, PendingLockNotificationTellsTheWaiterOnce) {
   Client* carol = new Client(106, "/bin/c", "", 7, 7, "node", "tty3", true);
   Server::addClient(carol);
   holdRecord(&bob, 5);
-  getRecord(carol, kWaitX, 0, 5);
+  getRecord(carol, kWaitX, -1, 5);
   ClientEnv::pendLockNotifTime = 0;
   ASSERT_NE(carol->pending(), nullptr);
   EXPECT_FALSE(carol->pendLockNotifTime().isNull());
@@ -162,11 +162,35 @@ TEST_F(HeldRequestTest, PendingLockNotificationTellsTheWaiterOnce) {
   Server::delClient(carol);
 }
 
+// The wait seconds of a held request: -1 waits without end, 0 and other
+// counts give up at now + seconds (0 or below: the next housekeeping).
+TEST_F(HeldRequestTest, WaitSecondsGiveTheGiveUpTime) {
+  holdRecord(&bob, 5);
+  struct Case {
+    int32_t wait;
+    bool never;
+    int32_t after;
+  } const cases[] = {{-1, true, 0}, {0, false, 0}, {-7, false, 0}, {4, false, 4}};
+  for (Case const& k : cases) {
+    SCOPED_TRACE(k.wait);
+    getRecord(&alice, kWaitX, k.wait, 5);
+    ASSERT_EQ(alice.state(), Client::STATE_BLK_LOCK);
+    if (k.never)
+      EXPECT_TRUE(alice.lockGiveUpTime().isNull());
+    else
+      EXPECT_EQ(alice.lockGiveUpTime(), ClientEnv::stamp().time() + k.after);
+    alice.clearPendLock();
+    alice.clearPending();
+  }
+  EXPECT_TRUE(port.replies.empty());
+}
+
 TEST_F(HeldRequestTest, TableLockWaitsLikeARecordRead) {
   holdRecord(&bob, 2);
-  serve(&alice, {uint32_t(SvTable::kModeAcquire | SvTable::kModeExclusive), 0, 0}, [&] { return current->lock(&alice); });
+  serve(&alice, {uint32_t(SvTable::kModeAcquire | SvTable::kModeExclusive), uint32_t(-1), 0},
+        [&] { return current->lock(&alice); });
   EXPECT_TRUE(port.replies.empty());
-  EXPECT_TRUE(alice.lockGiveUpTime().isNull());  // 0 seconds: no give-up
+  EXPECT_TRUE(alice.lockGiveUpTime().isNull());  // -1 seconds: no give-up
   ASSERT_TRUE(current->freeLock(&bob, 2));
   Server::resumeWokenClients();
   ASSERT_EQ(port.replies.size(), 1u);

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,327 @@ void field(Body& b, char const* name, int32_t type, int32_t len, int32_t dim) {
   b.s(name).s("").w(dim).w(type).w(0).w(len).w(0).w(0).e().s("").s("");
 }
 
-// Disabled until a raw client's Connect is accepted by the running server
-// (it is answered InvalidClientId today); the script is ready for then.
-TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
+// A schema "shop" with table "T" (id, name, vals) made by `a`, indexes on
+// id and name, records id*10 for id 1..n; the table's object id, or 0.
+int32_t makeShopTable(zftest::RawClient& a, int32_t n, int32_t* schOut = nullptr) {
+  Body schema;
+  schema.w(16).w(0).w(1).s("shop").s("a shop");
+  zftest::RawReply r = a.request(kServerObject, kMsgAttach, schema.words());
+  if (!r.ok || r.status != 0) return 0;
+  if (schOut != nullptr) *schOut = r.result;
+  Body table;
+  table.w(32).w(0).w(1).s("T").s("").w(0).w(0).w(3);
+  field(table, "id", SvField::INT, 0, 1);
+  field(table, "name", SvField::STRING, 10, 1);
+  field(table, "vals", SvField::INT, 0, 4);
+  r = a.request(r.result, kMsgAttach, table.words());
+  if (!r.ok || r.status != 0) return 0;
+  int32_t const tab = r.result;
+  for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
+    Body ix;
+    ix.s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0);
+    r = a.request(tab, kMsgCreate, ix.words());
+    if (!r.ok || r.status != 0) return 0;
+  }
+  for (int32_t id = 1; id <= n; ++id) {
+    std::string name = "n" + std::to_string(100 + id);
+    Body add;
+    add.w(1).w(id * 10).s(name.c_str()).w(id).w(id).w(id + 1).w(0);
+    if (!a.send(tab, kMsgAddRecord, add.words())) return 0;
+  }
+  return tab;
+}
+
+// Attaches the existing table "T" of schema "shop" for `b`; its id, or 0.
+int32_t attachShopTable(zftest::RawClient& b) {
+  Body sb;
+  sb.w(16).w(0).w(0).s("shop");
+  zftest::RawReply r = b.request(kServerObject, kMsgAttach, sb.words());
+  if (!r.ok || r.status != 0) return 0;
+  Body tb;
+  tb.w(32).w(0).w(0).s("T").w(0);  // version 0: the current data
+  r = b.request(r.result, kMsgAttach, tb.words());
+  return r.ok && r.status == 0 ? r.result : 0;
+}
+
+// GetRecord by the primary key: index 0, mode, wait seconds, server-wait
+// flag 0, part count 0, the key.
+std::vector<uint32_t> getByKey(int32_t mode, int32_t wait, int32_t key) {
+  return Body().w(0).w(mode).w(wait).w(0).w(0).w(key).words();
+}
+
+constexpr int32_t kExactKey = 0x80;
+constexpr int32_t kTakeX = kExactKey | 1 | 8;  // acquire, exclusive
+
+// A record held by one client: another's waiting read gets no reply while
+// a third client is served, and gets the record once it is freed; a no-wait
+// read answers Locked; a wait of 3 seconds gives up with DeadLock; a table
+// lock waits the same way.
+TEST(LiveRequests, AHeldRecordMakesAReadWaitWhileOthersAreServed) {
+  zftest::TestServer server("held");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId()), c(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabA = makeShopTable(a, 12);
+  ASSERT_GT(tabA, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_GT(tabB, 0);
+  ASSERT_GT(tabC, 0);
+
+  zftest::RawReply r = a.request(tabA, kMsgGetRecord, getByKey(kTakeX, 0, 50));
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  EXPECT_EQ(r.result, 5);
+
+  ASSERT_TRUE(b.send(tabB, kMsgGetRecord, getByKey(kTakeX, -1, 50)));
+  r = c.request(tabC, kMsgCardinal);  // served while b waits
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 12);
+  r = c.request(tabC, kMsgGetRecord, getByKey(kTakeX | 2, 0, 50));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(-r.status, kExcLocked);
+  EXPECT_EQ(b.pendingReplies(), 0);
+
+  ASSERT_TRUE(a.send(tabA, kMsgFreeRecord, Body().w(0).w(kExactKey).w(0).w(50).words()));  // void
+  r = b.reply();
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 5);
+  ASSERT_GE(r.body.size(), 4u);
+  EXPECT_EQ(int32_t(r.body[3]), 50);  // the id after instance id and stamp
+
+  // b holds record 5 now; a gives up after 3 seconds.
+  auto const t0 = std::chrono::steady_clock::now();
+  r = a.request(tabA, kMsgGetRecord, getByKey(kTakeX, 3, 50), 20);
+  auto const waited = std::chrono::steady_clock::now() - t0;
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, kExcDeadLock);
+  EXPECT_GE(waited, std::chrono::seconds(2));
+
+  // A table lock waits for the record b holds, and is granted when freed.
+  ASSERT_TRUE(c.send(tabC, kMsgLock, Body().w(1 | 8).w(-1).w(0).words()));
+  r = a.request(tabA, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(c.pendingReplies(), 0);
+  ASSERT_TRUE(b.send(tabB, kMsgFreeRecord, Body().w(0).w(kExactKey).w(0).w(50).words()));
+  r = c.reply();
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// A cursor of limit 5 over keys 10..120 (12 records): forward blocks 5, 5,
+// -2, then 0; backward from the end the same; Cardinal 12, and 4 over
+// 30..60.
+TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
+  zftest::TestServer server("cursor");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 12);
+  ASSERT_GT(tab, 0) << server.log();
+  Body sb;
+  sb.w(16).w(0).w(0).s("shop");
+  zftest::RawReply r = a.request(kServerObject, kMsgAttach, sb.words());
+  ASSERT_EQ(r.status, 0);
+  int32_t const sch = r.result;
+  // Cursor: kind 64, info, lock mode 0, table, index 0, limit 5.
+  r = a.request(sch, kMsgAttach, Body().w(64).w(0).w(0).w(tab).w(0).w(5).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const cur = r.result;
+  ASSERT_GT(cur, 0);
+  auto setRange = [&](int32_t flags, int32_t from, int32_t to) {
+    return a.send(cur, kMsgSetRange, Body().w(flags).w(0).w(from).w(to).words());  // void
+  };
+  constexpr int32_t kBoth = 2 | 8;  // start and end key included
+  struct Step {
+    int32_t op;
+    int32_t result;
+    int32_t firstId;  // the first record's id, 0 when no record
+  };
+  ASSERT_TRUE(setRange(kBoth, 10, 120));
+  Step const forward[] = {{kMsgGetNextBlock, 5, 10},
+                          {kMsgGetNextBlock, 5, 60},
+                          {kMsgGetNextBlock, -2, 110},
+                          {kMsgGetNextBlock, 0, 0}};
+  for (Step const& k : forward) {
+    r = a.request(cur, k.op);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, k.result);
+    if (k.firstId != 0) {
+      ASSERT_GE(r.body.size(), 4u);
+      EXPECT_EQ(int32_t(r.body[3]), k.firstId);
+    }
+  }
+  ASSERT_TRUE(setRange(kBoth | 0x80, 10, 120));  // at the end
+  Step const backward[] = {{kMsgGetPrevBlock, 5, 120},
+                           {kMsgGetPrevBlock, 5, 70},
+                           {kMsgGetPrevBlock, -2, 20},
+                           {kMsgGetPrevBlock, 0, 0}};
+  for (Step const& k : backward) {
+    r = a.request(cur, k.op);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, k.result);
+    if (k.firstId != 0) {
+      ASSERT_GE(r.body.size(), 4u);
+      EXPECT_EQ(int32_t(r.body[3]), k.firstId);
+    }
+  }
+  r = a.request(cur, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 12);
+  ASSERT_TRUE(setRange(kBoth, 30, 60));
+  r = a.request(cur, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 4);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// CopyTable of 40 records in slices: the first Activation answers 30, the
+// last 0, and 0 again after the end; the target has every record under the
+// source's record number, and its extra field.
+TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
+  zftest::TestServer server("copy");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  int32_t const tab = makeShopTable(a, 40, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+  Body table;
+  table.w(32).w(0).w(1).s("U").s("").w(0).w(0).w(4);
+  field(table, "id", SvField::INT, 0, 1);
+  field(table, "name", SvField::STRING, 10, 1);
+  field(table, "vals", SvField::INT, 0, 4);
+  field(table, "extra", SvField::INT, 0, 1);
+  zftest::RawReply r = a.request(sch, kMsgAttach, table.words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const to = r.result;
+  r = a.request(to, kMsgCreate, Body().s("pk").w(0).w(1).w(0).w(0).w(0).w(0).words());
+  ASSERT_EQ(r.status, 0) << server.log();
+
+  r = a.request(tab, kMsgCopy, Body().w(to).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const job = r.result;
+  ASSERT_GT(job, 0);
+  std::vector<int32_t> answers;
+  for (int round = 0; round < 50; ++round) {
+    r = a.request(job, kMsgActivation);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    answers.push_back(r.result);
+    if (r.result != 30) break;
+  }
+  ASSERT_GE(answers.size(), 2u);
+  EXPECT_EQ(answers.front(), 30);
+  EXPECT_EQ(answers.back(), 0);
+  r = a.request(job, kMsgActivation);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 0);
+
+  r = a.request(to, kMsgCardinal);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 40);
+  for (int32_t id : {1, 20, 40}) {
+    r = a.request(to, kMsgGetRecord, getByKey(kExactKey, 0, id * 10));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, id);  // the source's record number
+  }
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// Debug on a running server: "echo" answers 0 and the text; a wrong count
+// and an unknown command log their texts; after "cpoff" a CheckPoint is
+// deferred (parity | 16), after "cpon" it is taken (parity | 8).
+TEST(LiveRequests, DebugCommandsEchoLogAndHoldCheckpoints) {
+  zftest::TestServer server("debug");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  zftest::RawReply r = a.request(kServerObject, kMsgDebug, Body().s("echo").w(1).s("hi").words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, Body().s("hi").words());
+  for (char const* command : {"echo", "frob"}) {
+    r = a.request(kServerObject, kMsgDebug, Body().s(command).w(0).words());
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.result, 0);
+  }
+  r = a.request(kServerObject, kMsgDebug, Body().s("cpoff").w(0).words());
+  ASSERT_TRUE(r.ok);
+  r = a.request(kServerObject, kMsgCheckPoint, Body().w(0).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const parity = r.result & 7;
+  EXPECT_EQ(r.result, parity | 16);
+  r = a.request(kServerObject, kMsgDebug, Body().s("cpon").w(0).words());
+  ASSERT_TRUE(r.ok);
+  r = a.request(kServerObject, kMsgCheckPoint, Body().w(0).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result & 8, 8);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  std::string const log = server.log();
+  for (char const* text : {"Wrong number of parameters for dbg message, expected 1 and received 0",
+                           "Debug type 'frob' is not known", "Checkpoints disabled", "Checkpoints enabled"})
+    EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// -P with ProfileFrequency 1 for 5 seconds: the header and at least two
+// groups of sections, no "nan"; without -P no profile file is made.
+TEST(LiveRequests, ProfilingWritesSectionGroupsOnlyWithTheOption) {
+  for (bool const on : {true, false}) {
+    SCOPED_TRACE(on);
+    zftest::TempDir dir;
+    std::string const prof = dir.file("sv.prof");
+    zftest::TestServer server(dir, "prof", "ProfileFile\t" + prof + "\nProfileFrequency\t1\n");
+    ASSERT_TRUE(server.start(on ? std::vector<std::string>{"-P"} : std::vector<std::string>{})) << server.log();
+    zftest::RawClient a(server.serverId());
+    ASSERT_EQ(a.connect().status, 0) << server.log();
+    ASSERT_GT(makeShopTable(a, 3), 0) << server.log();
+    sleep(5);  // the behaviour is a timed write
+    EXPECT_EQ(server.stop(), 0) << server.log();
+    if (!on) {
+      EXPECT_NE(access(prof.c_str(), F_OK), 0);
+      continue;
+    }
+    std::string const text = zftest::readFile(prof);
+    auto count = [&](std::string const& what) {
+      size_t n = 0;
+      for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(text.rfind("\n\nStatistics of the server started at ", 0), 0u) << text;
+    EXPECT_GE(count("Requests per server object"), 2u) << text;
+    EXPECT_GE(count("-----------------------------------------------------------\n\n"), 4u) << text;
+    EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+    EXPECT_EQ(check.status, 255) << check.out << check.err;
+  }
+}
+
+TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   zftest::TestServer server("live");
   ASSERT_TRUE(server.start()) << server.log();
   zftest::RawClient a(server.serverId());
@@ -116,19 +435,50 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   ASSERT_TRUE(r.ok);
   int32_t const schB = r.result;
   Body tb;
-  tb.w(32).w(0).w(0).s("T").w(-1);
+  tb.w(32).w(0).w(0).s("T").w(0);  // version 0: the current data
   r = b.request(schB, kMsgAttach, tb.words());
   ASSERT_TRUE(r.ok);
   int32_t const tabB = r.result;
-  ASSERT_GT(tabB, 0);
+  ASSERT_GT(tabB, 0) << r.status << server.log();
   r = b.request(tabB, kMsgFindRecord, Body().w(7).w(0x80).w(0).w(1).words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(-r.status, kExcInvalidIndexNum);
+  // Hostile numbers each get an error answer and change nothing.
+  struct Hostile {
+    char const* what;
+    int32_t obj;
+    int32_t op;
+    std::vector<uint32_t> body;
+  };
+  std::vector<Hostile> const hostile = {
+      {"attach kind 5", schB, kMsgAttach, Body().w(5).w(0).w(0).words()},
+      {"read by index 9", tabB, kMsgGetRecord, Body().w(9).w(0x80).w(0).w(0).w(0).w(200).words()},
+      {"read by index -1", tabB, kMsgGetRecord, Body().w(-1).w(0x80).w(0).w(0).w(0).w(200).words()},
+      {"index over field 99", tabB, kMsgCreate, Body().s("bad").w(0).w(1).w(99).w(0).w(0).w(0).words()},
+      {"cursor on index 9", schB, kMsgAttach, Body().w(64).w(0).w(0).w(tabB).w(9).w(5).words()},
+      {"cursor on object 12345", schB, kMsgAttach, Body().w(64).w(0).w(0).w(12345).w(0).w(5).words()},
+      {"copy onto object 12345", tabB, kMsgCopy, Body().w(12345).words()},
+      {"alter of object 12345", tabB, kMsgAlter, Body().w(12345).words()},
+      {"replace by object 12345", tabB, kMsgReplace, Body().w(12345).words()},
+  };
+  for (Hostile const& h : hostile) {
+    SCOPED_TRACE(h.what);
+    r = b.request(h.obj, h.op, h.body);
+    ASSERT_TRUE(r.ok) << server.log();
+    EXPECT_TRUE(r.status != 0 || r.result == -1) << r.status << " " << r.result;
+  }
   r = b.request(tabB, kMsgCardinal);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 40);
+  r = b.request(tabB, kMsgGetRecord, getByKey(kExactKey, 0, 200));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 20);
+  ASSERT_GE(r.body.size(), 4u);
+  EXPECT_EQ(int32_t(r.body[3]), 200);
 
   EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
 }
 
 }  // namespace
