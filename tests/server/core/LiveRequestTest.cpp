@@ -62,7 +62,7 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
 
   Body schema;
   schema.w(16).w(0).w(1).s("shop").s("a shop");
-  zftest::RawReply r = a.request(kServerObject, kMsgAttach, schema.words());
+  zftest::RawReply r = a.request(kServerObject, DBM_ATTACH, schema.words());
   ASSERT_TRUE(r.ok) << server.log() << " type " << r.type << " status " << r.status << " result " << r.result;
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const sch = r.result;
@@ -73,7 +73,7 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   field(table, "id", SvField::INT, 0, 1);
   field(table, "name", SvField::STRING, 10, 1);
   field(table, "vals", SvField::INT, 0, 4);
-  r = a.request(sch, kMsgAttach, table.words());
+  r = a.request(sch, DBM_ATTACH, table.words());
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const tab = r.result;
@@ -81,7 +81,7 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
     Body ix;
     ix.s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0);
-    r = a.request(tab, kMsgCreate, ix.words());
+    r = a.request(tab, DBM_CREATE, ix.words());
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.status, 0) << server.log();
   }
@@ -89,9 +89,9 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
     std::string name = "n" + std::to_string(100 + id);
     Body add;
     add.w(1).w(id * 10).s(name.c_str()).w(id).w(id).w(id + 1).w(0);
-    ASSERT_TRUE(a.send(tab, kMsgAddRecord, add.words()));
+    ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, add.words()));
   }
-  r = a.request(tab, kMsgCardinal);
+  r = a.request(tab, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.result, 40);
@@ -99,7 +99,7 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   // Read by key: the record number, then instance id, stamp and fields.
   Body get;
   get.w(0).w(0x80).w(0).w(0).w(0).w(200);
-  r = a.request(tab, kMsgGetRecord, get.words());
+  r = a.request(tab, DBM_GETRECORD, get.words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 0);
   EXPECT_GT(r.result, 0);
@@ -112,19 +112,19 @@ TEST(LiveRequests, DISABLED_ATableIsMadeFilledAndReadByTwoClients) {
   ASSERT_TRUE(b.connect().ok);
   Body sb;
   sb.w(16).w(0).w(0).s("shop");
-  r = b.request(kServerObject, kMsgAttach, sb.words());
+  r = b.request(kServerObject, DBM_ATTACH, sb.words());
   ASSERT_TRUE(r.ok);
   int32_t const schB = r.result;
   Body tb;
   tb.w(32).w(0).w(0).s("T").w(-1);
-  r = b.request(schB, kMsgAttach, tb.words());
+  r = b.request(schB, DBM_ATTACH, tb.words());
   ASSERT_TRUE(r.ok);
   int32_t const tabB = r.result;
   ASSERT_GT(tabB, 0);
-  r = b.request(tabB, kMsgFindRecord, Body().w(7).w(0x80).w(0).w(1).words());
+  r = b.request(tabB, DBM_FINDRECORD, Body().w(7).w(0x80).w(0).w(1).words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(-r.status, kExcInvalidIndexNum);
-  r = b.request(tabB, kMsgCardinal);
+  r = b.request(tabB, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 40);
 
