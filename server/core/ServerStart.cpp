@@ -63,11 +63,14 @@ bool isDirectory(String const& path) {
 }
 
 // A fatal start-up report: the server catalogue's text of key, then the
-// argument; the process ends with status 1.
+// argument; the process ends with status 1 and leaves no IPC object.
 [[noreturn]] void fatal(char const* key, String const& arg = String()) {
   String text = appMsg(key, key);
   if (!arg.isNull())
     text = text + " " + arg;
+  // Queues and semaphores made before the refusal go with it.
+  delete Server::svCon;
+  Server::svCon = nullptr;
   error(String("%S"), &text);
   stop(1);
   _exit(1);

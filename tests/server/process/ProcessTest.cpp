@@ -408,6 +408,24 @@ TEST_F(ProcessTest, RecordedRunReplaysToTheSameSchemasAndDamageIsRefused) {
   EXPECT_NE((r.out + r.err).find("damaged"), std::string::npos) << r.err;
 }
 
+// Data files written with one cache page size are never read with another:
+// a start whose configuration changed it ends with INCCACHEPAGESIZE.
+TEST_F(ProcessTest, AChangedCachePageSizeStopsStartUp) {
+  TestServer sv;
+  ASSERT_TRUE(sv.start()) << sv.log();
+  {
+    RawClient a(sv.serverId());
+    ASSERT_EQ(a.connect().status, 0);
+    EXPECT_EQ(sv.stop(), 0) << sv.log();
+  }
+  sv.removeIpc();
+  sv.writeConfig("CachePageSize\t8\n");
+  zftest::RunResult r = sv.run({"-f", "demo"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find("cache page size (8 KB)"), std::string::npos) << r.out << r.err;
+  EXPECT_FALSE(sv.ipcExists());
+}
+
 TEST_F(ProcessTest, CheckPreviousCheckpointExitsWith255WhenEveryFileVerifies) {
   TestServer sv;
   ASSERT_TRUE(sv.start()) << sv.log();
