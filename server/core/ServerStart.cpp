@@ -267,10 +267,11 @@ void Server::startUp(ServerOptions const& o) {
     status_sd = 0;
     return;
   }
-  // Check-previous-checkpoint: verify every schema's files.
+  // Check-previous-checkpoint: verify every schema's files; a schema whose
+  // catalog could not be read has failed already.
   bool ok = true;
   for (SvSchema* s = SvSchema::first(); s; s = s->next())
-    if (!s->verify(checkLevel_sd == 1)) {
+    if (s->classFile() == nullptr || !s->verify(checkLevel_sd == 1)) {
       warn("CHKFILEFAILED", s->name());
       ok = false;
     }
