@@ -12,6 +12,7 @@
 // object.
 #pragma once
 
+#include <zfound/MsgHeader.h>
 #include <zfound/String.h>
 
 #include <cstdint>
@@ -25,18 +26,6 @@ class SvTable;
 class SvSchema;
 class SvField;
 class SvCursor;
-
-// The 16-bit message codes of requests.
-enum SvMessage : int32_t {
-  kMsgAttach = 0, kMsgDetach, kMsgLock, kMsgFree, kMsgClear, kMsgRename, kMsgGetInfo, kMsgGetTables,
-  kMsgConnect, kMsgDisconnect, kMsgGetClientsInfo, kMsgFindRecord, kMsgGetRecord, kMsgPutRecord,
-  kMsgDelRecord, kMsgAddRecord, kMsgUpdateRecord, kMsgGetNextBlock, kMsgGetPrevBlock, kMsgSetRange,
-  kMsgFreeRecord, kMsgDrop, kMsgCreate, kMsgBuild, kMsgInsKey, kMsgShut, kMsgStop, kMsgCheckPoint,
-  kMsgBegTransact, kMsgEndTransact, kMsgAbortTransact, kMsgNewVersion, kMsgCardinal, kMsgSetAttrib,
-  kMsgDebug, kMsgMonitor, kMsgGetDataFiles, kMsgGetVersInfo, kMsgSetPrivg, kMsgAlter, kMsgCopy,
-  kMsgReplace, kMsgEstimation, kMsgActivation, kMsgObjMethodExec, kMsgReadyToEnd, kMsgShadowDbg,
-  kMsgAddRecordTest, kNMessages
-};
 
 // Attribute tests of a message code; a code outside 0..47 has none.
 bool isVoid(int32_t code);

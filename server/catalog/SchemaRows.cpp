@@ -2,7 +2,9 @@
 // privilege rows and enumeration rows, and dropping a schema.
 #include <svcatalog/SvSchema.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,6 +43,22 @@ private:
   bool was_;
 };
 
+// Removes a schema directory this request made, with the files it got so far:
+// a refused creation leaves nothing behind.
+void removeNewDirectory(String const& dir) {
+  if (DIR* d = ::opendir(toCharPtr(dir))) {
+    while (dirent* e = ::readdir(d)) {
+      std::string const n = e->d_name;
+      if (n == "." || n == "..") continue;
+      String const full = dir + "/" + n.c_str();
+      struct stat st;
+      if (::lstat(toCharPtr(full), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(toCharPtr(full));
+    }
+    ::closedir(d);
+  }
+  ::rmdir(toCharPtr(dir));
+}
+
 }  // namespace
 
 SvSchema::SvSchema(Client* c, String const& name, int32_t id) : name_(name) {
@@ -67,8 +85,12 @@ SvSchema::SvSchema(Client*, String const& name, String const& dbase, String cons
     id_ = -1;
   } else {
     if (id_ == -1) id_ = CatalogEnv::newSchId();
-    if (id_ == -1 || !CatalogEnv::addSchema(dbase_, name_, id_) || !buildTabTable()) {
+    bool added = false;
+    if (id_ == -1 || !(added = CatalogEnv::addSchema(dbase_, name_, id_)) || !buildTabTable()) {
       warning(appMsg("CANTCREATESCHEMA"), toCharPtr(directory()));
+      destructTabTable();
+      if (added) CatalogEnv::delSchema(name_);
+      removeNewDirectory(directory());
       id_ = -1;
     }
   }
@@ -227,7 +249,10 @@ SvSchema* SvSchema::consSchema(Client* c, String const& name, String const& dbas
   }
   CatalogEnv::putAddSchema(c, name, s->id());
   if (!s->storeSchema(c)) {
+    String const dir = s->directory();
     delete s;
+    CatalogEnv::delSchema(name);
+    removeNewDirectory(dir);
     return nullptr;
   }
   return s;

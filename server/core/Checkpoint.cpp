@@ -17,6 +17,7 @@
 #include <svcore/ServerObject.h>
 
 #include <svcore/StateFile.h>
+#include <svcore/SvConnection.h>
 #include <svcore/SvConfigFile.h>
 
 #include <blkfile/BlockedFile.h>
@@ -32,6 +33,9 @@
 #include <zfound/OsFile.h>
 #include <zfound/OsServ.h>
 #include <zfound/PhysLayout.h>
+#include <zfound/ProcessHooks.h>
+
+#include <unistd.h>
 
 bool Server::corrupt = false;
 int32_t Server::stopedBy = 0;
@@ -115,8 +119,13 @@ void Server::readState() {
     lastChkPoint = stateFile->lastChkPoint;
     stopedBy = stateFile->restartMarker;
     if (stateFile->cachePageSize != pageKb) {
+      // Pages of another size would be read across their bounds: start-up
+      // ends here.
+      delete svCon;
+      svCon = nullptr;
       error(appMsg("INCCACHEPAGESIZE"), long(pageKb), long(stateFile->cachePageSize));
-      return;
+      stop(1);
+      _exit(1);
     }
   } else {
     lastChkPoint = timeStamp;

@@ -141,7 +141,7 @@ void Server::execute() {
       return;
     }
     Exception::last(Exception(0));
-    if (msg < 0 || msg >= kNMessages) {
+    if (msg < 0 || msg >= DBM_LASTMSG) {
       svCon->replyError(cid, MsgOutOfBounds(msg));
       continue;
     }

@@ -64,11 +64,14 @@ bool isDirectory(String const& path) {
 }
 
 // A fatal start-up report: the server catalogue's text of key, then the
-// argument; the process ends with status 1.
+// argument; the process ends with status 1 and leaves no IPC object.
 [[noreturn]] void fatal(char const* key, String const& arg = String()) {
   String text = appMsg(key, key);
   if (!arg.isNull())
     text = text + " " + arg;
+  // Queues and semaphores made before the refusal go with it.
+  delete Server::svCon;
+  Server::svCon = nullptr;
   error(String("%S"), &text);
   stop(1);
   _exit(1);
@@ -274,10 +277,11 @@ void Server::startUp(ServerOptions const& o) {
     status_sd = 0;
     return;
   }
-  // Check-previous-checkpoint: verify every schema's files.
+  // Check-previous-checkpoint: verify every schema's files; a schema whose
+  // catalog could not be read has failed already.
   bool ok = true;
   for (SvSchema* s = SvSchema::first(); s; s = s->next())
-    if (!s->verify(checkLevel_sd == 1)) {
+    if (s->classFile() == nullptr || !s->verify(checkLevel_sd == 1)) {
       warn("CHKFILEFAILED", s->name());
       ok = false;
     }

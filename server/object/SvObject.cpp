@@ -28,7 +28,7 @@ struct MsgRow {
   GServObj::Op op;
 };
 
-MsgRow const kRows[kNMessages] = {
+MsgRow const kRows[DBM_LASTMSG] = {
     {"Attach", 0, &GServObj::attach},
     {"Detach", 0, &GServObj::detach},
     {"Lock", 0, &GServObj::lock},
@@ -79,7 +79,7 @@ MsgRow const kRows[kNMessages] = {
     {"AddRecordTest", 0, &GServObj::addRecordTest},
 };
 
-bool has(int32_t code, uint32_t bit) { return code >= 0 && code < kNMessages && (kRows[code].attrs & bit) != 0; }
+bool has(int32_t code, uint32_t bit) { return code >= 0 && code < DBM_LASTMSG && (kRows[code].attrs & bit) != 0; }
 
 }  // namespace
 
@@ -122,7 +122,7 @@ GServObj::~GServObj() {
 }
 
 long GServObj::execute(int32_t msg, Client* c) {
-  if (msg < 0 || msg >= kNMessages)
+  if (msg < 0 || msg >= DBM_LASTMSG)
     return invalid(c);
   return (this->*kRows[msg].op)(c);
 }
@@ -141,7 +141,7 @@ GServObj* GServObj::object(uint32_t id) {
   return o;
 }
 
-char const* GServObj::msgName(int32_t code) { return code >= 0 && code < kNMessages ? kRows[code].name : nullptr; }
+char const* GServObj::msgName(int32_t code) { return code >= 0 && code < DBM_LASTMSG ? kRows[code].name : nullptr; }
 
 long SvObject::defa(Client*) {
   if (Exception::last().code() == 0)

@@ -164,7 +164,7 @@ protected:
     field(r, "id", SvField::INT, 0, 1);
     field(r, "name", SvField::STRING, 10, 1);
     field(r, "vals", SvField::INT, 0, 4);
-    long id = r.run(schema, kMsgAttach, c ? c : &alice);
+    long id = r.run(schema, DBM_ATTACH, c ? c : &alice);
     EXPECT_EQ(r.error(), 0);
     if (id <= 0) {
       for (auto const& l : zftest::shown()) ADD_FAILURE() << l;
@@ -179,7 +179,7 @@ protected:
     Req r;
     r.s(name).w(flags).w(int32_t(fields.size()));
     for (int32_t f : fields) r.w(f).w(0).w(0).w(0);
-    long n = r.run(t, kMsgCreate, &alice);
+    long n = r.run(t, DBM_CREATE, &alice);
     if (n < 0) ADD_FAILURE() << "index " << name << ": " << zftest::str(Exception::last().message());
     return n;
   }
@@ -189,7 +189,7 @@ protected:
     Req r;
     r.w(1).w(id).s(name);
     for (int32_t v : vals) r.w(v);
-    return r.run(t, kMsgAddRecord, c ? c : &alice);
+    return r.run(t, DBM_ADDRECORD, c ? c : &alice);
   }
   // Every record by the primary index, as "id name v0 v1 v2 v3" lines.
   std::vector<std::string> dump(SvTable* t) {

@@ -20,19 +20,19 @@ TEST_F(RequestTest, AttachCreatesATableAndDescribesIt) {
   // Create again: the table exists.
   Req again;
   again.w(32).w(0).w(1).s("T").s("").w(0).w(0).w(0);
-  EXPECT_EQ(again.run(schema, kMsgAttach, &alice), -1);
+  EXPECT_EQ(again.run(schema, DBM_ATTACH, &alice), -1);
   // Missing table with create 0 or replace.
   for (int32_t create : {0, 2}) {
     Req r;
     r.w(32).w(0).w(create).s("missing");
     if (create != 0) r.s("").w(0).w(0).w(0);
-    EXPECT_EQ(r.run(schema, kMsgAttach, &alice), -1);
+    EXPECT_EQ(r.run(schema, DBM_ATTACH, &alice), -1);
     EXPECT_EQ(r.error(), 0);
   }
   // Attach with info: the description, field by field, then the indexes.
   Req r;
   r.w(32).w(1).w(0).s("T").w(-1);
-  long id = r.run(schema, kMsgAttach, &bob);
+  long id = r.run(schema, DBM_ATTACH, &bob);
   ASSERT_EQ(r.error(), 0);
   EXPECT_EQ(uint32_t(id), t->getId());
   EXPECT_EQ(r.str(), "a table");
@@ -92,20 +92,20 @@ TEST_F(RequestTest, ReplacingAttachKeepsTheInstanceNumber) {
   Req first;
   first.w(32).w(0).w(1).s("T2").s("").w(0).w(0).w(1);
   field(first, "id", SvField::INT, 0, 1);
-  long const id = first.run(schema, kMsgAttach, &alice);
+  long const id = first.run(schema, DBM_ATTACH, &alice);
   ASSERT_GT(id, 0);
   uint32_t const inst = schema->findTabRep(String("T2"))->oid().instId();
   // Another table in between moves the counter on.
   Req other;
   other.w(32).w(0).w(1).s("T3").s("").w(0).w(0).w(1);
   field(other, "id", SvField::INT, 0, 1);
-  ASSERT_GT(other.run(schema, kMsgAttach, &alice), 0);
+  ASSERT_GT(other.run(schema, DBM_ATTACH, &alice), 0);
   ASSERT_EQ(alice.delObject(GServObj::object(uint32_t(id))->getSvObject()), 0);
   Req rep;
   rep.w(32).w(0).w(1 | 2).s("T2").s("again").w(0).w(0).w(2);
   field(rep, "id", SvField::INT, 0, 1);
   field(rep, "more", SvField::INT, 0, 1);
-  ASSERT_GT(rep.run(schema, kMsgAttach, &alice), 0);
+  ASSERT_GT(rep.run(schema, DBM_ATTACH, &alice), 0);
   ASSERT_EQ(rep.error(), 0);
   SvTabRep* const now = schema->findTabRep(String("T2"));
   ASSERT_NE(now, nullptr);
@@ -116,16 +116,16 @@ TEST_F(RequestTest, ReplacingAttachKeepsTheInstanceNumber) {
 
 TEST_F(RequestTest, GetTablesListsExactlyTheTables) {
   Req empty;
-  EXPECT_EQ(empty.run(schema, kMsgGetTables, &alice), 0);
+  EXPECT_EQ(empty.run(schema, DBM_GETTABLES, &alice), 0);
   EXPECT_EQ(empty.str(), "");
   SvTable* t = makeTable();
   ASSERT_NE(t, nullptr);
   Req two;
   two.w(32).w(0).w(1).s("U").s("").w(0).w(0).w(1);
   field(two, "k", SvField::INT, 0, 1);
-  ASSERT_GT(two.run(schema, kMsgAttach, &alice), 0);
+  ASSERT_GT(two.run(schema, DBM_ATTACH, &alice), 0);
   Req r;
-  EXPECT_EQ(r.run(schema, kMsgGetTables, &alice), 2);
+  EXPECT_EQ(r.run(schema, DBM_GETTABLES, &alice), 2);
   std::string want = "T:" + std::to_string(t->tabRep()->memberClassId()) + "\tU:" +
                      std::to_string(schema->findTabRep(String("U"))->memberClassId());
   EXPECT_EQ(r.str(), want);
@@ -143,7 +143,7 @@ TEST_F(RequestTest, RecordsAreFoundAndReadInEverySearchMode) {
     ASSERT_GT(recno[id], 0) << id;
   }
   Req card;
-  EXPECT_EQ(card.run(t, kMsgCardinal, &alice), 40);
+  EXPECT_EQ(card.run(t, DBM_CARDINAL, &alice), 40);
 
   struct Case {
     int32_t mode, parts, key;
@@ -158,7 +158,7 @@ TEST_F(RequestTest, RecordsAreFoundAndReadInEverySearchMode) {
     Req f;
     f.w(0).w(c.mode).w(c.parts);
     if ((c.mode & 0xC00) == 0) f.w(c.key);
-    long got = f.run(t, kMsgFindRecord, &alice);
+    long got = f.run(t, DBM_FINDRECORD, &alice);
     EXPECT_EQ(f.error(), 0);
     EXPECT_EQ(got, c.want ? recno[c.want] : -1);
     if (c.want) {
@@ -169,7 +169,7 @@ TEST_F(RequestTest, RecordsAreFoundAndReadInEverySearchMode) {
     Req g;
     g.w(0).w(c.mode).w(0).w(0).w(c.parts);
     if ((c.mode & 0xC00) == 0) g.w(c.key);
-    got = g.run(t, kMsgGetRecord, &alice);
+    got = g.run(t, DBM_GETRECORD, &alice);
     EXPECT_EQ(g.error(), 0);
     EXPECT_EQ(got, c.want ? recno[c.want] : -1);
     if (!c.want) continue;
@@ -184,7 +184,7 @@ TEST_F(RequestTest, RecordsAreFoundAndReadInEverySearchMode) {
   // By the secondary index.
   Req s;
   s.w(1).w(0x80).w(0).s("n107");
-  EXPECT_EQ(s.run(t, kMsgFindRecord, &alice), recno[7]);
+  EXPECT_EQ(s.run(t, DBM_FINDRECORD, &alice), recno[7]);
 }
 
 TEST_F(RequestTest, PutUpdateAndDeleteShowInTheNextRead) {
@@ -193,15 +193,15 @@ TEST_F(RequestTest, PutUpdateAndDeleteShowInTheNextRead) {
   for (int32_t id = 1; id <= 5; ++id) ASSERT_GT(add(t, id, ("r" + std::to_string(id)).c_str()), 0);
   Req test;
   test.w(3).s("other").w(0).w(0).w(0).w(0);
-  EXPECT_EQ(test.run(t, kMsgAddRecordTest, &alice), -1);
+  EXPECT_EQ(test.run(t, DBM_ADDRECORDTEST, &alice), -1);
   EXPECT_EQ(test.error(), 0);
 
   Req put;
   put.w(2).s("two").w(9).w(9).w(9).w(9);
-  EXPECT_GT(put.run(t, kMsgPutRecord, &alice), 0);
+  EXPECT_GT(put.run(t, DBM_PUTRECORD, &alice), 0);
   Req putNew;
   putNew.w(6).s("six").w(6).w(6).w(6).w(6);
-  EXPECT_GT(putNew.run(t, kMsgPutRecord, &alice), 0);
+  EXPECT_GT(putNew.run(t, DBM_PUTRECORD, &alice), 0);
 
   // Field-wise: add 5 to every element, set name, set elements 2..9 of the
   // array (clamped to 2..3), add 1 to id.
@@ -211,15 +211,15 @@ TEST_F(RequestTest, PutUpdateAndDeleteShowInTheNextRead) {
   up.w(1).w(SvField::SET) << String("three");
   up.w(2).w(SvField::SET).w(2).w(9).w(-1);
   up.w(-1);
-  EXPECT_GT(up.run(t, kMsgUpdateRecord, &alice), 0);
+  EXPECT_GT(up.run(t, DBM_UPDATERECORD, &alice), 0);
   EXPECT_EQ(up.error(), 0);
 
   Req del;
   del.w(4);
-  EXPECT_GT(del.run(t, kMsgDelRecord, &alice), 0);
+  EXPECT_GT(del.run(t, DBM_DELRECORD, &alice), 0);
   Req delAgain;
   delAgain.w(4);
-  EXPECT_EQ(delAgain.run(t, kMsgDelRecord, &alice), -1);
+  EXPECT_EQ(delAgain.run(t, DBM_DELRECORD, &alice), -1);
 
   EXPECT_EQ(dump(t), (std::vector<std::string>{"1 r1 1 2 3 4", "2 two 9 9 9 9", "3 three 6 7 -1 -1",
                                                "5 r5 1 2 3 4", "6 six 6 6 6 6"}));
@@ -234,7 +234,7 @@ TEST_F(RequestTest, AGetRecordWaitsForARecordLock) {
   for (int32_t id = 1; id <= 6; ++id) ASSERT_GT(add(t, id, ("r" + std::to_string(id)).c_str()), 0);
   auto get = [&](Client* c, int32_t mode, int32_t wait, Req& g) {
     g.w(0).w(0x80 | mode).w(wait).w(0).w(0).w(5);
-    return g.run(t, kMsgGetRecord, c);
+    return g.run(t, DBM_GETRECORD, c);
   };
   Req a;
   long rec = get(&alice, 1 | 8, 0, a);
@@ -253,7 +253,7 @@ TEST_F(RequestTest, AGetRecordWaitsForARecordLock) {
 
   Req freeIt;
   freeIt.w(0).w(0x80).w(0).w(5);
-  freeIt.run(t, kMsgFreeRecord, &alice);
+  freeIt.run(t, DBM_FREERECORD, &alice);
   EXPECT_EQ(bob.state(), Client::STATE_READY);
   EXPECT_EQ(ClientEnv::wakeUpClient(), &bob);
   LoopConnection resumed;
@@ -270,7 +270,7 @@ TEST_F(RequestTest, ClearAnswersOnceAndNeverKeepsTheTableLock) {
   ASSERT_NE(t, nullptr);
   ASSERT_GT(add(t, 1, "one"), 0);
   Req refused;
-  EXPECT_EQ(refused.run(t, kMsgClear, &dave), -1);
+  EXPECT_EQ(refused.run(t, DBM_CLEAR, &dave), -1);
   EXPECT_EQ(refused.error(), kExcNoPrivilege);
   EXPECT_EQ(refused.left(), 0);
   svcatalog::LockObject* out = nullptr;
@@ -279,11 +279,11 @@ TEST_F(RequestTest, ClearAnswersOnceAndNeverKeepsTheTableLock) {
   EXPECT_EQ(Exception::last().code(), 0);
   t->tabRep()->freeTabLock(&bob);
   Req ok;
-  EXPECT_EQ(ok.run(t, kMsgClear, &alice), 0);
+  EXPECT_EQ(ok.run(t, DBM_CLEAR, &alice), 0);
   EXPECT_EQ(ok.error(), 0);
   EXPECT_TRUE(dump(t).empty());
   Req card;
-  EXPECT_EQ(card.run(t, kMsgCardinal, &alice), 0);
+  EXPECT_EQ(card.run(t, DBM_CARDINAL, &alice), 0);
 }
 
 // An optimistic transaction whose record changed since it began: the
@@ -296,7 +296,7 @@ TEST_F(RequestTest, AnOptimisticDeleteRefusalAbortsTheTransaction) {
   ASSERT_GT(add(t, 1, "one"), 0);
   Req del;
   del.w(1);
-  EXPECT_EQ(del.run(t, kMsgDelRecord, &bob), -1);
+  EXPECT_EQ(del.run(t, DBM_DELRECORD, &bob), -1);
   EXPECT_EQ(del.error(), kExcOptTransCorrupt);
   EXPECT_TRUE(bob.transAborted());
   EXPECT_EQ(dump(t).size(), 1u);
@@ -308,18 +308,18 @@ TEST_F(RequestTest, ARefusedAddWithAGivenIdKeepsTheCounter) {
   r.w(32).w(0).w(1).s("O").s("").w(0).w(0).w(2);
   field(r, "k", SvField::INT, 0, 1);
   field(r, "name", SvField::STRING, 8, 1);
-  long id = r.run(schema, kMsgAttach, &alice);
+  long id = r.run(schema, DBM_ATTACH, &alice);
   ASSERT_GT(id, 0);
   SvTable* t = GServObj::object(uint32_t(id))->getSvObject()->getTable();
   Req pk;
   pk.s("pk").w(0).w(2).w(-1).w(0).w(0).w(0).w(0).w(0).w(0).w(0);
-  ASSERT_EQ(pk.run(t, kMsgCreate, &alice), 0);
+  ASSERT_EQ(pk.run(t, DBM_CREATE, &alice), 0);
   ASSERT_TRUE(t->hasIdInPKey());
   ASSERT_EQ(index(t, "byname", 0, {1}), 1);
   auto addId = [&](int32_t inst, int32_t k, char const* name) {
     Req a;
     a.w(1).w(inst).w(k).s(name);
-    return a.run(t, kMsgAddRecord, &alice);
+    return a.run(t, DBM_ADDRECORD, &alice);
   };
   ASSERT_GT(addId(0, 1, "a"), 0);
   uint32_t first = t->tabRep()->lastRecId();
@@ -336,25 +336,25 @@ TEST_F(RequestTest, ReplaceAndAlterAnswerBeingUsedWhileOthersHoldTheTable) {
   Req r;
   r.w(32).w(0).w(1).s("T2").s("").w(0).w(0).w(1);
   field(r, "id", SvField::INT, 0, 1);
-  long other = r.run(schema, kMsgAttach, &alice);
+  long other = r.run(schema, DBM_ATTACH, &alice);
   ASSERT_GT(other, 0);
   Req b;
   b.w(32).w(0).w(0).s("T2").w(-1);
-  ASSERT_EQ(b.run(schema, kMsgAttach, &bob), other);
+  ASSERT_EQ(b.run(schema, DBM_ATTACH, &bob), other);
   Req rep;
   rep.w(int32_t(other));
-  EXPECT_EQ(rep.run(t, kMsgReplace, &alice), -1);
+  EXPECT_EQ(rep.run(t, DBM_REPLACE, &alice), -1);
   EXPECT_EQ(rep.error(), kExcBeingUsed);
   Req alt;
   alt.w(int32_t(other)).w(1);
-  EXPECT_EQ(alt.run(t, kMsgAlter, &alice), -1);
+  EXPECT_EQ(alt.run(t, DBM_ALTER, &alice), -1);
   EXPECT_EQ(alt.error(), kExcBeingUsed);
   EXPECT_NE(schema->findTabRep(String("T2")), nullptr);
   // Once bob lets go, Replace takes the name.
   ASSERT_EQ(bob.delObject(GServObj::object(uint32_t(other))->getSvObject()), 0);
   Req again;
   again.w(int32_t(other));
-  EXPECT_EQ(again.run(t, kMsgReplace, &alice), 0);
+  EXPECT_EQ(again.run(t, DBM_REPLACE, &alice), 0);
   EXPECT_EQ(again.error(), 0);
   EXPECT_EQ(zftest::str(t->name()), "T2");
 }
@@ -378,64 +378,64 @@ TEST_F(RequestTest, HostileNumbersAreAnsweredAndChangeNothing) {
   };
   std::string longText(40, 'x');
   std::vector<Case> const cases = {
-      {"find: index 7", t, kMsgFindRecord, [](Req& r) { r.w(7).w(0x80).w(0).w(1); }, -1, kExcInvalidIndexNum},
-      {"find: index -1", t, kMsgFindRecord, [](Req& r) { r.w(-1).w(0x400).w(0); }, -1, kExcInvalidIndexNum},
-      {"find: part count 0", t, kMsgFindRecord, [](Req& r) { r.w(0).w(0x1080).w(0).w(1); }, -1, kExcInvalidData},
-      {"find: part count 9", t, kMsgFindRecord, [](Req& r) { r.w(0).w(0x1080).w(9).w(1); }, -1, kExcInvalidData},
-      {"get: index 5", t, kMsgGetRecord, [](Req& r) { r.w(5).w(0x80).w(0).w(0).w(0).w(1); }, -1,
+      {"find: index 7", t, DBM_FINDRECORD, [](Req& r) { r.w(7).w(0x80).w(0).w(1); }, -1, kExcInvalidIndexNum},
+      {"find: index -1", t, DBM_FINDRECORD, [](Req& r) { r.w(-1).w(0x400).w(0); }, -1, kExcInvalidIndexNum},
+      {"find: part count 0", t, DBM_FINDRECORD, [](Req& r) { r.w(0).w(0x1080).w(0).w(1); }, -1, kExcInvalidData},
+      {"find: part count 9", t, DBM_FINDRECORD, [](Req& r) { r.w(0).w(0x1080).w(9).w(1); }, -1, kExcInvalidData},
+      {"get: index 5", t, DBM_GETRECORD, [](Req& r) { r.w(5).w(0x80).w(0).w(0).w(0).w(1); }, -1,
        kExcInvalidIndexNum},
-      {"free record: index 99", t, kMsgFreeRecord, [](Req& r) { r.w(99).w(0x80).w(0).w(1); }, -1,
+      {"free record: index 99", t, DBM_FREERECORD, [](Req& r) { r.w(99).w(0x80).w(0).w(1); }, -1,
        kExcInvalidIndexNum},
-      {"update: field 9", t, kMsgUpdateRecord, [](Req& r) { r.w(1).w(1).w(9).w(4).w(5).w(-1); }, -1,
+      {"update: field 9", t, DBM_UPDATERECORD, [](Req& r) { r.w(1).w(1).w(9).w(4).w(5).w(-1); }, -1,
        kExcInvalidData},
-      {"update: field -5", t, kMsgUpdateRecord, [](Req& r) { r.w(1).w(1).w(-5).w(4).w(5).w(-1); }, -1,
+      {"update: field -5", t, DBM_UPDATERECORD, [](Req& r) { r.w(1).w(1).w(-5).w(4).w(5).w(-1); }, -1,
        kExcInvalidData},
-      {"update: first above last", t, kMsgUpdateRecord,
+      {"update: first above last", t, DBM_UPDATERECORD,
        [](Req& r) { r.w(1).w(1).w(0).w(0).w(5).w(2).w(3).w(7).w(-1); }, -1, kExcInvalidData},
-      {"update: code 6", t, kMsgUpdateRecord, [](Req& r) { r.w(1).w(1).w(0).w(6).w(5).w(-1); }, -1,
+      {"update: code 6", t, DBM_UPDATERECORD, [](Req& r) { r.w(1).w(1).w(0).w(6).w(5).w(-1); }, -1,
        kExcInvalidData},
-      {"update: code -1", t, kMsgUpdateRecord, [](Req& r) { r.w(1).w(1).w(0).w(-1).w(5).w(-1); }, -1,
+      {"update: code -1", t, DBM_UPDATERECORD, [](Req& r) { r.w(1).w(1).w(0).w(-1).w(5).w(-1); }, -1,
        kExcInvalidData},
-      {"update: copy from field 30", t, kMsgUpdateRecord, [](Req& r) { r.w(1).w(1).w(0).w(5).w(30).w(-1); },
+      {"update: copy from field 30", t, DBM_UPDATERECORD, [](Req& r) { r.w(1).w(1).w(0).w(5).w(30).w(-1); },
        -1, kExcInvalidData},
-      {"update: a good item before a bad one", t, kMsgUpdateRecord,
+      {"update: a good item before a bad one", t, DBM_UPDATERECORD,
        [](Req& r) { r.w(1).w(1).w(2).w(4).w(0).w(3).w(50).w(0).w(6).w(1).w(-1); }, -1, kExcInvalidData},
-      {"update mode 0: record 0", t, kMsgUpdateRecord,
+      {"update mode 0: record 0", t, DBM_UPDATERECORD,
        [](Req& r) { r.w(0).w(0).w(9).s("z").w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
-      {"update mode 0: record -3", t, kMsgUpdateRecord,
+      {"update mode 0: record -3", t, DBM_UPDATERECORD,
        [](Req& r) { r.w(0).w(-3).w(9).s("z").w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
-      {"update mode 0: record 1000", t, kMsgUpdateRecord,
+      {"update mode 0: record 1000", t, DBM_UPDATERECORD,
        [](Req& r) { r.w(0).w(1000).w(9).s("z").w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
-      {"add: text longer than its field", t, kMsgAddRecord,
+      {"add: text longer than its field", t, DBM_ADDRECORD,
        [&](Req& r) { r.w(1).w(9) << String(longText.c_str()); r.w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
-      {"put: text longer than its field", t, kMsgPutRecord,
+      {"put: text longer than its field", t, DBM_PUTRECORD,
        [&](Req& r) { r.w(1) << String(longText.c_str()); r.w(1).w(1).w(1).w(1); }, -1, kExcInvalidData},
-      {"ins key: index 9", t, kMsgInsKey, [](Req& r) { r.w(9).w(1).w(1); }, -1, kExcInvalidIndexNum},
-      {"ins key: record -1", t, kMsgInsKey, [](Req& r) { r.w(0).w(77).w(-1); }, -1, kExcInvalidData},
-      {"ins key: record 500", t, kMsgInsKey, [](Req& r) { r.w(0).w(77).w(500); }, -1, kExcInvalidData},
-      {"create: field 50", t, kMsgCreate, [](Req& r) { r.s("bad").w(0).w(2).w(0).w(0).w(0).w(0).w(50).w(0).w(0).w(0); },
+      {"ins key: index 9", t, DBM_INSKEY, [](Req& r) { r.w(9).w(1).w(1); }, -1, kExcInvalidIndexNum},
+      {"ins key: record -1", t, DBM_INSKEY, [](Req& r) { r.w(0).w(77).w(-1); }, -1, kExcInvalidData},
+      {"ins key: record 500", t, DBM_INSKEY, [](Req& r) { r.w(0).w(77).w(500); }, -1, kExcInvalidData},
+      {"create: field 50", t, DBM_CREATE, [](Req& r) { r.s("bad").w(0).w(2).w(0).w(0).w(0).w(0).w(50).w(0).w(0).w(0); },
        -1, kExcInvalidData},
-      {"create: 100000 parts", t, kMsgCreate, [](Req& r) { r.s("bad").w(0).w(100000); }, -1, kExcInvalidData},
-      {"drop: index 40", t, kMsgDrop, [](Req& r) { r.w(40); }, -1, kExcInvalidIndexNum},
-      {"set attrib: table with other bits", t, kMsgSetAttrib, [](Req& r) { r.w(-1).w(0x11).w(2) << Expr(); }, -1,
+      {"create: 100000 parts", t, DBM_CREATE, [](Req& r) { r.s("bad").w(0).w(100000); }, -1, kExcInvalidData},
+      {"drop: index 40", t, DBM_DROP, [](Req& r) { r.w(40); }, -1, kExcInvalidIndexNum},
+      {"set attrib: table with other bits", t, DBM_SETATTRIB, [](Req& r) { r.w(-1).w(0x11).w(2) << Expr(); }, -1,
        kExcInvalidData},
-      {"set attrib: bad check kind", t, kMsgSetAttrib, [](Req& r) { r.w(0).w(1).w(7); }, -1, kExcInvalidData},
-      {"alter: no object", t, kMsgAlter, [](Req& r) { r.w(0x12345).w(1); }, -1, kExcInvalidObjectId},
-      {"alter: itself", t, kMsgAlter, [&](Req& r) { r.w(int32_t(self)).w(1); }, -1, 0},
-      {"alter: the schema", t, kMsgAlter, [&](Req& r) { r.w(int32_t(schema->getId())).w(1); }, -1,
+      {"set attrib: bad check kind", t, DBM_SETATTRIB, [](Req& r) { r.w(0).w(1).w(7); }, -1, kExcInvalidData},
+      {"alter: no object", t, DBM_ALTER, [](Req& r) { r.w(0x12345).w(1); }, -1, kExcInvalidObjectId},
+      {"alter: itself", t, DBM_ALTER, [&](Req& r) { r.w(int32_t(self)).w(1); }, -1, 0},
+      {"alter: the schema", t, DBM_ALTER, [&](Req& r) { r.w(int32_t(schema->getId())).w(1); }, -1,
        kExcInvalidObjectId},
-      {"copy: no object", t, kMsgCopy, [](Req& r) { r.w(-7); }, -1, kExcInvalidObjectId},
-      {"replace: itself", t, kMsgReplace, [&](Req& r) { r.w(int32_t(self)); }, -1, kExcInvalidObjectId},
-      {"replace: the schema", t, kMsgReplace, [&](Req& r) { r.w(int32_t(schema->getId())); }, -1,
+      {"copy: no object", t, DBM_COPY, [](Req& r) { r.w(-7); }, -1, kExcInvalidObjectId},
+      {"replace: itself", t, DBM_REPLACE, [&](Req& r) { r.w(int32_t(self)); }, -1, kExcInvalidObjectId},
+      {"replace: the schema", t, DBM_REPLACE, [&](Req& r) { r.w(int32_t(schema->getId())); }, -1,
        kExcInvalidObjectId},
-      {"attach: kind 5", schema, kMsgAttach, [](Req& r) { r.w(5).w(0); }, -1, 0},
-      {"set privg: unknown code", schema, kMsgSetPrivg, [](Req& r) { r.w(9).w(4).w(3).w(0); }, -1, 0},
-      {"drop: kind 3", schema, kMsgDrop, [](Req& r) { r.w(3); }, -1, 0},
-      {"cursor: index 8", schema, kMsgAttach, [&](Req& r) { r.w(64).w(0).w(0).w(int32_t(self)).w(8).w(0); }, -1,
+      {"attach: kind 5", schema, DBM_ATTACH, [](Req& r) { r.w(5).w(0); }, -1, 0},
+      {"set privg: unknown code", schema, DBM_SETPRIVG, [](Req& r) { r.w(9).w(4).w(3).w(0); }, -1, 0},
+      {"drop: kind 3", schema, DBM_DROP, [](Req& r) { r.w(3); }, -1, 0},
+      {"cursor: index 8", schema, DBM_ATTACH, [&](Req& r) { r.w(64).w(0).w(0).w(int32_t(self)).w(8).w(0); }, -1,
        kExcInvalidIndexNum},
-      {"cursor: no table", schema, kMsgAttach, [](Req& r) { r.w(64).w(0).w(0).w(99).w(0).w(0); }, -1,
+      {"cursor: no table", schema, DBM_ATTACH, [](Req& r) { r.w(64).w(0).w(0).w(99).w(0).w(0); }, -1,
        kExcInvalidTable},
-      {"request cut short", t, kMsgGetRecord, [](Req& r) { r.w(0); }, -1, kExcInvalidData},
+      {"request cut short", t, DBM_GETRECORD, [](Req& r) { r.w(0); }, -1, kExcInvalidData},
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.what);
@@ -447,7 +447,7 @@ TEST_F(RequestTest, HostileNumbersAreAnsweredAndChangeNothing) {
     EXPECT_EQ(t->nIndexSlots(), slots);
     EXPECT_EQ(t->nFields(), 3);
     Req card;
-    EXPECT_EQ(card.run(t, kMsgCardinal, &alice), 4);
+    EXPECT_EQ(card.run(t, DBM_CARDINAL, &alice), 4);
   }
   EXPECT_EQ(schema->findTabRep(String("T")), t->tabRep());
   EXPECT_EQ(schema->getOwnerId(), 7);  // the payload after the unknown code was not run as code 4
@@ -460,21 +460,21 @@ TEST_F(RequestTest, ClientRecordChangesOnCatalogTablesAreRefused) {
   SvTable* cat = schema->tableStruct();
   ASSERT_NE(cat, nullptr);
   Req card;
-  long const rows = card.run(cat, kMsgCardinal, &alice);
+  long const rows = card.run(cat, DBM_CARDINAL, &alice);
   ASSERT_GT(rows, 0);
   Req clear;
-  EXPECT_EQ(clear.run(cat, kMsgClear, &alice), -1);
+  EXPECT_EQ(clear.run(cat, DBM_CLEAR, &alice), -1);
   EXPECT_EQ(clear.error(), kExcNoPrivilege);
   Req up;
   up.w(1).s("T").w(-1);
-  EXPECT_EQ(up.run(cat, kMsgUpdateRecord, &alice), -1);
+  EXPECT_EQ(up.run(cat, DBM_UPDATERECORD, &alice), -1);
   EXPECT_EQ(up.error(), kExcNoPrivilege);
   Req ix;
   ix.s("x").w(0).w(1).w(0).w(0).w(0).w(0);
-  EXPECT_EQ(ix.run(cat, kMsgCreate, &alice), -1);
+  EXPECT_EQ(ix.run(cat, DBM_CREATE, &alice), -1);
   EXPECT_EQ(ix.error(), kExcNoPrivilege);
   Req again;
-  EXPECT_EQ(again.run(cat, kMsgCardinal, &alice), rows);
+  EXPECT_EQ(again.run(cat, DBM_CARDINAL, &alice), rows);
   EXPECT_NE(schema->findTabRep(String("T")), nullptr);
 }
 
@@ -490,7 +490,7 @@ TEST_F(RequestTest, RecordRequestsWithoutPrivilegeAbortTheTransaction) {
   EXPECT_TRUE(dave.transAborted());
   Req get;
   get.w(0).w(0x400).w(0).w(0).w(0);
-  EXPECT_EQ(get.run(t, kMsgGetRecord, &dave), -1);
+  EXPECT_EQ(get.run(t, DBM_GETRECORD, &dave), -1);
   EXPECT_EQ(get.error(), kExcNoPrivilege);
   EXPECT_EQ(dump(t).size(), 1u);
 }
@@ -536,14 +536,14 @@ TEST_F(RequestTest, RefusedTableCreationsMakeNoTable) {
     Req r;
     r.w(32).w(0).w(1).s("X").s("").w(0).w(0).w(c.nFields);
     for (int32_t i = 0; i < c.nFields; ++i) field(r, ("f" + std::to_string(i)).c_str(), c.type, c.length, 1);
-    EXPECT_EQ(r.run(schema, kMsgAttach, &alice), -1);
+    EXPECT_EQ(r.run(schema, DBM_ATTACH, &alice), -1);
     EXPECT_NE(r.error(), 0);
     EXPECT_EQ(schema->findTabRep(String("X")), nullptr);
   }
   Req ok;
   ok.w(32).w(0).w(1).s("X").s("").w(0).w(0).w(255);
   for (int32_t i = 0; i < 255; ++i) field(ok, ("f" + std::to_string(i)).c_str(), SvField::INT, 0, 1);
-  EXPECT_GT(ok.run(schema, kMsgAttach, &alice), 0);
+  EXPECT_GT(ok.run(schema, DBM_ATTACH, &alice), 0);
   EXPECT_EQ(ok.error(), 0);
 }
 
@@ -555,13 +555,13 @@ TEST_F(RequestTest, SetPrivgRunsItsSequence) {
   r.w(2).s("nosuch") << list;
   r.w(1) << list;
   r.w(4).w(12).w(0);
-  EXPECT_EQ(r.run(schema, kMsgSetPrivg, &alice), -1);
+  EXPECT_EQ(r.run(schema, DBM_SETPRIVG, &alice), -1);
   EXPECT_EQ(schema->getOwnerId(), 12);
   EXPECT_NE(std::find(zftest::shown().begin(), zftest::shown().end(), "Could not find table nosuch"),
             zftest::shown().end());
   Req other;
   other.w(4).w(3).w(0);
-  EXPECT_EQ(other.run(schema, kMsgSetPrivg, &dave), -1);
+  EXPECT_EQ(other.run(schema, DBM_SETPRIVG, &dave), -1);
   EXPECT_EQ(schema->getOwnerId(), 12);
 }
 
@@ -570,19 +570,19 @@ TEST_F(RequestTest, DropOfATableHeldByTwoClientsIsRefusedEvenWithForce) {
   ASSERT_NE(t, nullptr);
   Req b;
   b.w(32).w(0).w(0).s("T").w(-1);
-  ASSERT_GT(b.run(schema, kMsgAttach, &bob), 0);
+  ASSERT_GT(b.run(schema, DBM_ATTACH, &bob), 0);
   Req d;
   d.w(32).w(1).s("T");
-  EXPECT_EQ(d.run(schema, kMsgDrop, &alice), -1);
+  EXPECT_EQ(d.run(schema, DBM_DROP, &alice), -1);
   EXPECT_EQ(d.error(), kExcBeingUsed);
   bob.delObject(t);
   Req noForce;
   noForce.w(32).w(0).s("T");
-  EXPECT_EQ(noForce.run(schema, kMsgDrop, &alice), -1);
+  EXPECT_EQ(noForce.run(schema, DBM_DROP, &alice), -1);
   EXPECT_EQ(noForce.error(), kExcBeingUsed);
   Req force;
   force.w(32).w(1).s("T");
-  EXPECT_EQ(force.run(schema, kMsgDrop, &alice), 0);
+  EXPECT_EQ(force.run(schema, DBM_DROP, &alice), 0);
   EXPECT_EQ(schema->findTabRep(String("T")), nullptr);
 }
 
@@ -601,7 +601,7 @@ TEST_F(RequestTest, IndexCreateAndDrop) {
   auto create = [&](Client* c, char const* name, int32_t flags, std::vector<std::array<int32_t, 4>> parts, Req& r) {
     r.s(name).w(flags).w(int32_t(parts.size()));
     for (auto const& p : parts) r.w(p[0]).w(p[1]).w(p[2]).w(p[3]);
-    return r.run(t, kMsgCreate, c);
+    return r.run(t, DBM_CREATE, c);
   };
   Req both;
   long n = create(&alice, "both", 0, {{1, 0, 0, 0}, {0, 0, 0, 0}}, both);
@@ -627,16 +627,16 @@ TEST_F(RequestTest, IndexCreateAndDrop) {
 
   Req attach;
   attach.w(32).w(0).w(0).s("T").w(-1);
-  ASSERT_GT(attach.run(schema, kMsgAttach, &bob), 0);
+  ASSERT_GT(attach.run(schema, DBM_ATTACH, &bob), 0);
   Req busy;
   busy.w(3);
-  EXPECT_EQ(busy.run(t, kMsgDrop, &alice), -1);
+  EXPECT_EQ(busy.run(t, DBM_DROP, &alice), -1);
   EXPECT_EQ(busy.error(), kExcBeingUsed);
   EXPECT_NE(t->index(3), nullptr);
   bob.delObject(t);
   Req drop;
   drop.w(3);
-  EXPECT_EQ(drop.run(t, kMsgDrop, &alice), 0);
+  EXPECT_EQ(drop.run(t, DBM_DROP, &alice), 0);
   EXPECT_EQ(t->index(3), nullptr);
 }
 
@@ -658,14 +658,14 @@ TEST_F(RequestTest, AlterToOneMoreFieldAnswersZero) {
   field(r, "name", SvField::STRING, 10, 1);
   field(r, "vals", SvField::INT, 0, 4);
   field(r, "extra", SvField::INT, 0, 1);
-  long other = r.run(schema, kMsgAttach, &alice);
+  long other = r.run(schema, DBM_ATTACH, &alice);
   ASSERT_GT(other, 0);
   SvTable* t2 = GServObj::object(uint32_t(other))->getSvObject()->getTable();
   ASSERT_EQ(index(t2, "pk", 0, {0}), 0);
   ASSERT_EQ(index(t2, "byname", 0, {1}), 1);
   Req alt;
   alt.w(int32_t(other)).w(1);
-  EXPECT_EQ(alt.run(t, kMsgAlter, &alice), 0);
+  EXPECT_EQ(alt.run(t, DBM_ALTER, &alice), 0);
   EXPECT_EQ(alt.error(), 0);
   EXPECT_EQ(dump(t).size(), 1u);
   EXPECT_NE(schema->findTabRep(String("T2")), nullptr);
@@ -683,39 +683,39 @@ TEST_F(RequestTest, RenameGetInfoDetachAndSchemaLocks) {
   ASSERT_NE(t, nullptr);
   Req b;
   b.w(32).w(0).w(0).s("T").w(-1);
-  ASSERT_GT(b.run(schema, kMsgAttach, &bob), 0);
+  ASSERT_GT(b.run(schema, DBM_ATTACH, &bob), 0);
   Req busy;
   busy.s("U");
-  EXPECT_EQ(busy.run(t, kMsgRename, &alice), -1);
+  EXPECT_EQ(busy.run(t, DBM_RENAME, &alice), -1);
   EXPECT_EQ(busy.error(), kExcBeingUsed);
   Req detach;
   detach.w(int32_t(t->getId()));
-  EXPECT_EQ(detach.run(t, kMsgDetach, &bob), 0);
+  EXPECT_EQ(detach.run(t, DBM_DETACH, &bob), 0);
   Req again;
   again.w(int32_t(t->getId()));
-  EXPECT_EQ(again.run(t, kMsgDetach, &bob), -1);  // bob holds it no more
+  EXPECT_EQ(again.run(t, DBM_DETACH, &bob), -1);  // bob holds it no more
   Req ren;
   ren.s("U");
-  EXPECT_EQ(ren.run(t, kMsgRename, &alice), 0);
+  EXPECT_EQ(ren.run(t, DBM_RENAME, &alice), 0);
   EXPECT_EQ(zftest::str(t->name()), "U");
   EXPECT_EQ(schema->findTabRep(String("T")), nullptr);
 
   Req info;
   info.w(32);
-  EXPECT_EQ(info.run(t, kMsgGetInfo, &alice), 0);
+  EXPECT_EQ(info.run(t, DBM_GETINFO, &alice), 0);
   TimeStamp ts;
   info.out() >> ts;
   EXPECT_FALSE(info.out().bad());
   Req other;
   other.w(16);
-  EXPECT_EQ(other.run(t, kMsgGetInfo, &alice), -1);
+  EXPECT_EQ(other.run(t, DBM_GETINFO, &alice), -1);
 
   Req lockA, lockB, freeB, freeA, lockB2;
-  EXPECT_EQ(lockA.run(schema, kMsgLock, &alice), 0);
-  EXPECT_EQ(lockB.run(schema, kMsgLock, &bob), -1);
-  EXPECT_EQ(freeB.run(schema, kMsgFree, &bob), -1);
-  EXPECT_EQ(freeA.run(schema, kMsgFree, &alice), 0);
-  EXPECT_EQ(lockB2.run(schema, kMsgLock, &bob), 0);
+  EXPECT_EQ(lockA.run(schema, DBM_LOCK, &alice), 0);
+  EXPECT_EQ(lockB.run(schema, DBM_LOCK, &bob), -1);
+  EXPECT_EQ(freeB.run(schema, DBM_FREE, &bob), -1);
+  EXPECT_EQ(freeA.run(schema, DBM_FREE, &alice), 0);
+  EXPECT_EQ(lockB2.run(schema, DBM_LOCK, &bob), 0);
   schema->unlock();
 }
 

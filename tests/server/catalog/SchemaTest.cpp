@@ -134,6 +134,40 @@ TEST_F(SchemaTest, ANewSchemaHasItsOwnRowAndEmptyCatalogs) {
   EXPECT_EQ(dirFiles(dir()), want);
 }
 
+// A creation refused after its directory was made leaves no directory, no
+// file and no configured schema behind.
+TEST_F(SchemaTest, ARefusedCreationLeavesNoDirectoryBehind) {
+  static int32_t deleted;
+  struct Case {
+    char const* what;
+    bool (*addSchema)(String const&, String const&, int32_t);
+    int32_t wantDeleted;
+  };
+  Case const cases[] = {
+      {"configuration refuses it", [](String const&, String const&, int32_t) { return false; }, 0},
+      {"its catalog files cannot be placed",
+       [](String const& d, String const& name, int32_t) {
+         // The class catalog is placed in a directory that does not exist.
+         svstore::StorageEnv::physLayout_sd->addPackedEntry(name + ".$*", d + "/missing", name);
+         svstore::StorageEnv::physLayout_sd->addPackedEntry(name + ".*", d + "/missing", name);
+         return true;
+       },
+       1},
+  };
+  for (Case const& k : cases) {
+    SCOPED_TRACE(k.what);
+    svcatalog::CatalogHooks h;
+    h.addSchema = k.addSchema;
+    h.delSchema = [](String const&) { ++deleted; return true; };
+    svcatalog::CatalogEnv::setHooks(h);
+    deleted = 0;
+    clear();
+    EXPECT_EQ(create("lost"), nullptr);
+    EXPECT_EQ(dirFiles(env_->db()).count("lost"), 0u);
+    EXPECT_EQ(deleted, k.wantDeleted);
+  }
+}
+
 TEST_F(SchemaTest, NamesThatWouldNotBePlainFileNamesAreRefused) {
   SvSchema* s = create();
   ASSERT_NE(s, nullptr);

@@ -55,7 +55,7 @@ void field(Body& b, char const* name, int32_t type, int32_t len, int32_t dim) {
 int32_t makeShopTable(zftest::RawClient& a, int32_t n, int32_t* schOut = nullptr) {
   Body schema;
   schema.w(16).w(0).w(1).s("shop").s("a shop");
-  zftest::RawReply r = a.request(kServerObject, kMsgAttach, schema.words());
+  zftest::RawReply r = a.request(kServerObject, DBM_ATTACH, schema.words());
   if (!r.ok || r.status != 0) return 0;
   if (schOut != nullptr) *schOut = r.result;
   Body table;
@@ -63,20 +63,20 @@ int32_t makeShopTable(zftest::RawClient& a, int32_t n, int32_t* schOut = nullptr
   field(table, "id", SvField::INT, 0, 1);
   field(table, "name", SvField::STRING, 10, 1);
   field(table, "vals", SvField::INT, 0, 4);
-  r = a.request(r.result, kMsgAttach, table.words());
+  r = a.request(r.result, DBM_ATTACH, table.words());
   if (!r.ok || r.status != 0) return 0;
   int32_t const tab = r.result;
   for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
     Body ix;
     ix.s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0);
-    r = a.request(tab, kMsgCreate, ix.words());
+    r = a.request(tab, DBM_CREATE, ix.words());
     if (!r.ok || r.status != 0) return 0;
   }
   for (int32_t id = 1; id <= n; ++id) {
     std::string name = "n" + std::to_string(100 + id);
     Body add;
     add.w(1).w(id * 10).s(name.c_str()).w(id).w(id).w(id + 1).w(0);
-    if (!a.send(tab, kMsgAddRecord, add.words())) return 0;
+    if (!a.send(tab, DBM_ADDRECORD, add.words())) return 0;
   }
   return tab;
 }
@@ -85,11 +85,11 @@ int32_t makeShopTable(zftest::RawClient& a, int32_t n, int32_t* schOut = nullptr
 int32_t attachShopTable(zftest::RawClient& b) {
   Body sb;
   sb.w(16).w(0).w(0).s("shop");
-  zftest::RawReply r = b.request(kServerObject, kMsgAttach, sb.words());
+  zftest::RawReply r = b.request(kServerObject, DBM_ATTACH, sb.words());
   if (!r.ok || r.status != 0) return 0;
   Body tb;
   tb.w(32).w(0).w(0).s("T").w(0);  // version 0: the current data
-  r = b.request(r.result, kMsgAttach, tb.words());
+  r = b.request(r.result, DBM_ATTACH, tb.words());
   return r.ok && r.status == 0 ? r.result : 0;
 }
 
@@ -120,21 +120,21 @@ TEST(LiveRequests, AHeldRecordMakesAReadWaitWhileOthersAreServed) {
   ASSERT_GT(tabB, 0);
   ASSERT_GT(tabC, 0);
 
-  zftest::RawReply r = a.request(tabA, kMsgGetRecord, getByKey(kTakeX, 0, 50));
+  zftest::RawReply r = a.request(tabA, DBM_GETRECORD, getByKey(kTakeX, 0, 50));
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.status, 0) << server.log();
   EXPECT_EQ(r.result, 5);
 
-  ASSERT_TRUE(b.send(tabB, kMsgGetRecord, getByKey(kTakeX, -1, 50)));
-  r = c.request(tabC, kMsgCardinal);  // served while b waits
+  ASSERT_TRUE(b.send(tabB, DBM_GETRECORD, getByKey(kTakeX, -1, 50)));
+  r = c.request(tabC, DBM_CARDINAL);  // served while b waits
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 12);
-  r = c.request(tabC, kMsgGetRecord, getByKey(kTakeX | 2, 0, 50));
+  r = c.request(tabC, DBM_GETRECORD, getByKey(kTakeX | 2, 0, 50));
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(-r.status, kExcLocked);
   EXPECT_EQ(b.pendingReplies(), 0);
 
-  ASSERT_TRUE(a.send(tabA, kMsgFreeRecord, Body().w(0).w(kExactKey).w(0).w(50).words()));  // void
+  ASSERT_TRUE(a.send(tabA, DBM_FREERECORD, Body().w(0).w(kExactKey).w(0).w(50).words()));  // void
   r = b.reply();
   ASSERT_TRUE(r.ok) << server.log();
   EXPECT_EQ(r.status, 0);
@@ -144,18 +144,18 @@ TEST(LiveRequests, AHeldRecordMakesAReadWaitWhileOthersAreServed) {
 
   // b holds record 5 now; a gives up after 3 seconds.
   auto const t0 = std::chrono::steady_clock::now();
-  r = a.request(tabA, kMsgGetRecord, getByKey(kTakeX, 3, 50), 20);
+  r = a.request(tabA, DBM_GETRECORD, getByKey(kTakeX, 3, 50), 20);
   auto const waited = std::chrono::steady_clock::now() - t0;
   ASSERT_TRUE(r.ok) << server.log();
   EXPECT_EQ(r.status, kExcDeadLock);
   EXPECT_GE(waited, std::chrono::seconds(2));
 
   // A table lock waits for the record b holds, and is granted when freed.
-  ASSERT_TRUE(c.send(tabC, kMsgLock, Body().w(1 | 8).w(-1).w(0).words()));
-  r = a.request(tabA, kMsgCardinal);
+  ASSERT_TRUE(c.send(tabC, DBM_LOCK, Body().w(1 | 8).w(-1).w(0).words()));
+  r = a.request(tabA, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(c.pendingReplies(), 0);
-  ASSERT_TRUE(b.send(tabB, kMsgFreeRecord, Body().w(0).w(kExactKey).w(0).w(50).words()));
+  ASSERT_TRUE(b.send(tabB, DBM_FREERECORD, Body().w(0).w(kExactKey).w(0).w(50).words()));
   r = c.reply();
   ASSERT_TRUE(r.ok) << server.log();
   EXPECT_EQ(r.status, 0);
@@ -178,17 +178,17 @@ TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
   ASSERT_GT(tab, 0) << server.log();
   Body sb;
   sb.w(16).w(0).w(0).s("shop");
-  zftest::RawReply r = a.request(kServerObject, kMsgAttach, sb.words());
+  zftest::RawReply r = a.request(kServerObject, DBM_ATTACH, sb.words());
   ASSERT_EQ(r.status, 0);
   int32_t const sch = r.result;
   // Cursor: kind 64, info, lock mode 0, table, index 0, limit 5.
-  r = a.request(sch, kMsgAttach, Body().w(64).w(0).w(0).w(tab).w(0).w(5).words());
+  r = a.request(sch, DBM_ATTACH, Body().w(64).w(0).w(0).w(tab).w(0).w(5).words());
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const cur = r.result;
   ASSERT_GT(cur, 0);
   auto setRange = [&](int32_t flags, int32_t from, int32_t to) {
-    return a.send(cur, kMsgSetRange, Body().w(flags).w(0).w(from).w(to).words());  // void
+    return a.send(cur, DBM_SETRANGE, Body().w(flags).w(0).w(from).w(to).words());  // void
   };
   constexpr int32_t kBoth = 2 | 8;  // start and end key included
   struct Step {
@@ -197,10 +197,10 @@ TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
     int32_t firstId;  // the first record's id, 0 when no record
   };
   ASSERT_TRUE(setRange(kBoth, 10, 120));
-  Step const forward[] = {{kMsgGetNextBlock, 5, 10},
-                          {kMsgGetNextBlock, 5, 60},
-                          {kMsgGetNextBlock, -2, 110},
-                          {kMsgGetNextBlock, 0, 0}};
+  Step const forward[] = {{DBM_GETNEXTBLOCK, 5, 10},
+                          {DBM_GETNEXTBLOCK, 5, 60},
+                          {DBM_GETNEXTBLOCK, -2, 110},
+                          {DBM_GETNEXTBLOCK, 0, 0}};
   for (Step const& k : forward) {
     r = a.request(cur, k.op);
     ASSERT_TRUE(r.ok);
@@ -212,10 +212,10 @@ TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
     }
   }
   ASSERT_TRUE(setRange(kBoth | 0x80, 10, 120));  // at the end
-  Step const backward[] = {{kMsgGetPrevBlock, 5, 120},
-                           {kMsgGetPrevBlock, 5, 70},
-                           {kMsgGetPrevBlock, -2, 20},
-                           {kMsgGetPrevBlock, 0, 0}};
+  Step const backward[] = {{DBM_GETPREVBLOCK, 5, 120},
+                           {DBM_GETPREVBLOCK, 5, 70},
+                           {DBM_GETPREVBLOCK, -2, 20},
+                           {DBM_GETPREVBLOCK, 0, 0}};
   for (Step const& k : backward) {
     r = a.request(cur, k.op);
     ASSERT_TRUE(r.ok);
@@ -226,11 +226,11 @@ TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
       EXPECT_EQ(int32_t(r.body[3]), k.firstId);
     }
   }
-  r = a.request(cur, kMsgCardinal);
+  r = a.request(cur, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 12);
   ASSERT_TRUE(setRange(kBoth, 30, 60));
-  r = a.request(cur, kMsgCardinal);
+  r = a.request(cur, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 4);
 
@@ -256,20 +256,20 @@ TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
   field(table, "name", SvField::STRING, 10, 1);
   field(table, "vals", SvField::INT, 0, 4);
   field(table, "extra", SvField::INT, 0, 1);
-  zftest::RawReply r = a.request(sch, kMsgAttach, table.words());
+  zftest::RawReply r = a.request(sch, DBM_ATTACH, table.words());
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const to = r.result;
-  r = a.request(to, kMsgCreate, Body().s("pk").w(0).w(1).w(0).w(0).w(0).w(0).words());
+  r = a.request(to, DBM_CREATE, Body().s("pk").w(0).w(1).w(0).w(0).w(0).w(0).words());
   ASSERT_EQ(r.status, 0) << server.log();
 
-  r = a.request(tab, kMsgCopy, Body().w(to).words());
+  r = a.request(tab, DBM_COPY, Body().w(to).words());
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const job = r.result;
   ASSERT_GT(job, 0);
   std::vector<int32_t> answers;
   for (int round = 0; round < 50; ++round) {
-    r = a.request(job, kMsgActivation);
+    r = a.request(job, DBM_ACTIVATION);
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.status, 0) << server.log();
     answers.push_back(r.result);
@@ -278,15 +278,15 @@ TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
   ASSERT_GE(answers.size(), 2u);
   EXPECT_EQ(answers.front(), 30);
   EXPECT_EQ(answers.back(), 0);
-  r = a.request(job, kMsgActivation);
+  r = a.request(job, DBM_ACTIVATION);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 0);
 
-  r = a.request(to, kMsgCardinal);
+  r = a.request(to, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 40);
   for (int32_t id : {1, 20, 40}) {
-    r = a.request(to, kMsgGetRecord, getByKey(kExactKey, 0, id * 10));
+    r = a.request(to, DBM_GETRECORD, getByKey(kExactKey, 0, id * 10));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.status, 0) << server.log();
     EXPECT_EQ(r.result, id);  // the source's record number
@@ -305,26 +305,26 @@ TEST(LiveRequests, DebugCommandsEchoLogAndHoldCheckpoints) {
   ASSERT_TRUE(server.start()) << server.log();
   zftest::RawClient a(server.serverId());
   ASSERT_EQ(a.connect().status, 0) << server.log();
-  zftest::RawReply r = a.request(kServerObject, kMsgDebug, Body().s("echo").w(1).s("hi").words());
+  zftest::RawReply r = a.request(kServerObject, DBM_DEBUG, Body().s("echo").w(1).s("hi").words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.body, Body().s("hi").words());
   for (char const* command : {"echo", "frob"}) {
-    r = a.request(kServerObject, kMsgDebug, Body().s(command).w(0).words());
+    r = a.request(kServerObject, DBM_DEBUG, Body().s(command).w(0).words());
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.result, 0);
   }
-  r = a.request(kServerObject, kMsgDebug, Body().s("cpoff").w(0).words());
+  r = a.request(kServerObject, DBM_DEBUG, Body().s("cpoff").w(0).words());
   ASSERT_TRUE(r.ok);
-  r = a.request(kServerObject, kMsgCheckPoint, Body().w(0).words());
+  r = a.request(kServerObject, DBM_CHECKPOINT, Body().w(0).words());
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const parity = r.result & 7;
   EXPECT_EQ(r.result, parity | 16);
-  r = a.request(kServerObject, kMsgDebug, Body().s("cpon").w(0).words());
+  r = a.request(kServerObject, DBM_DEBUG, Body().s("cpon").w(0).words());
   ASSERT_TRUE(r.ok);
-  r = a.request(kServerObject, kMsgCheckPoint, Body().w(0).words());
+  r = a.request(kServerObject, DBM_CHECKPOINT, Body().w(0).words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result & 8, 8);
 
@@ -381,7 +381,7 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
 
   Body schema;
   schema.w(16).w(0).w(1).s("shop").s("a shop");
-  zftest::RawReply r = a.request(kServerObject, kMsgAttach, schema.words());
+  zftest::RawReply r = a.request(kServerObject, DBM_ATTACH, schema.words());
   ASSERT_TRUE(r.ok) << server.log() << " type " << r.type << " status " << r.status << " result " << r.result;
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const sch = r.result;
@@ -392,7 +392,7 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   field(table, "id", SvField::INT, 0, 1);
   field(table, "name", SvField::STRING, 10, 1);
   field(table, "vals", SvField::INT, 0, 4);
-  r = a.request(sch, kMsgAttach, table.words());
+  r = a.request(sch, DBM_ATTACH, table.words());
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.status, 0) << server.log();
   int32_t const tab = r.result;
@@ -400,7 +400,7 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
     Body ix;
     ix.s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0);
-    r = a.request(tab, kMsgCreate, ix.words());
+    r = a.request(tab, DBM_CREATE, ix.words());
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.status, 0) << server.log();
   }
@@ -408,9 +408,9 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
     std::string name = "n" + std::to_string(100 + id);
     Body add;
     add.w(1).w(id * 10).s(name.c_str()).w(id).w(id).w(id + 1).w(0);
-    ASSERT_TRUE(a.send(tab, kMsgAddRecord, add.words()));
+    ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, add.words()));
   }
-  r = a.request(tab, kMsgCardinal);
+  r = a.request(tab, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.result, 40);
@@ -418,7 +418,7 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   // Read by key: the record number, then instance id, stamp and fields.
   Body get;
   get.w(0).w(0x80).w(0).w(0).w(0).w(200);
-  r = a.request(tab, kMsgGetRecord, get.words());
+  r = a.request(tab, DBM_GETRECORD, get.words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.status, 0);
   EXPECT_GT(r.result, 0);
@@ -431,16 +431,16 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   ASSERT_TRUE(b.connect().ok);
   Body sb;
   sb.w(16).w(0).w(0).s("shop");
-  r = b.request(kServerObject, kMsgAttach, sb.words());
+  r = b.request(kServerObject, DBM_ATTACH, sb.words());
   ASSERT_TRUE(r.ok);
   int32_t const schB = r.result;
   Body tb;
   tb.w(32).w(0).w(0).s("T").w(0);  // version 0: the current data
-  r = b.request(schB, kMsgAttach, tb.words());
+  r = b.request(schB, DBM_ATTACH, tb.words());
   ASSERT_TRUE(r.ok);
   int32_t const tabB = r.result;
   ASSERT_GT(tabB, 0) << r.status << server.log();
-  r = b.request(tabB, kMsgFindRecord, Body().w(7).w(0x80).w(0).w(1).words());
+  r = b.request(tabB, DBM_FINDRECORD, Body().w(7).w(0x80).w(0).w(1).words());
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(-r.status, kExcInvalidIndexNum);
   // Hostile numbers each get an error answer and change nothing.
@@ -451,15 +451,15 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
     std::vector<uint32_t> body;
   };
   std::vector<Hostile> const hostile = {
-      {"attach kind 5", schB, kMsgAttach, Body().w(5).w(0).w(0).words()},
-      {"read by index 9", tabB, kMsgGetRecord, Body().w(9).w(0x80).w(0).w(0).w(0).w(200).words()},
-      {"read by index -1", tabB, kMsgGetRecord, Body().w(-1).w(0x80).w(0).w(0).w(0).w(200).words()},
-      {"index over field 99", tabB, kMsgCreate, Body().s("bad").w(0).w(1).w(99).w(0).w(0).w(0).words()},
-      {"cursor on index 9", schB, kMsgAttach, Body().w(64).w(0).w(0).w(tabB).w(9).w(5).words()},
-      {"cursor on object 12345", schB, kMsgAttach, Body().w(64).w(0).w(0).w(12345).w(0).w(5).words()},
-      {"copy onto object 12345", tabB, kMsgCopy, Body().w(12345).words()},
-      {"alter of object 12345", tabB, kMsgAlter, Body().w(12345).words()},
-      {"replace by object 12345", tabB, kMsgReplace, Body().w(12345).words()},
+      {"attach kind 5", schB, DBM_ATTACH, Body().w(5).w(0).w(0).words()},
+      {"read by index 9", tabB, DBM_GETRECORD, Body().w(9).w(0x80).w(0).w(0).w(0).w(200).words()},
+      {"read by index -1", tabB, DBM_GETRECORD, Body().w(-1).w(0x80).w(0).w(0).w(0).w(200).words()},
+      {"index over field 99", tabB, DBM_CREATE, Body().s("bad").w(0).w(1).w(99).w(0).w(0).w(0).words()},
+      {"cursor on index 9", schB, DBM_ATTACH, Body().w(64).w(0).w(0).w(tabB).w(9).w(5).words()},
+      {"cursor on object 12345", schB, DBM_ATTACH, Body().w(64).w(0).w(0).w(12345).w(0).w(5).words()},
+      {"copy onto object 12345", tabB, DBM_COPY, Body().w(12345).words()},
+      {"alter of object 12345", tabB, DBM_ALTER, Body().w(12345).words()},
+      {"replace by object 12345", tabB, DBM_REPLACE, Body().w(12345).words()},
   };
   for (Hostile const& h : hostile) {
     SCOPED_TRACE(h.what);
@@ -467,10 +467,10 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
     ASSERT_TRUE(r.ok) << server.log();
     EXPECT_TRUE(r.status != 0 || r.result == -1) << r.status << " " << r.result;
   }
-  r = b.request(tabB, kMsgCardinal);
+  r = b.request(tabB, DBM_CARDINAL);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 40);
-  r = b.request(tabB, kMsgGetRecord, getByKey(kExactKey, 0, 200));
+  r = b.request(tabB, DBM_GETRECORD, getByKey(kExactKey, 0, 200));
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 20);
   ASSERT_GE(r.body.size(), 4u);

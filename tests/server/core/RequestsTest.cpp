@@ -187,7 +187,7 @@ protected:
 
   // Connects a client of process pid; its id.
   int32_t connect(pid_t pid = getpid(), int32_t stoppable = 0, char const* path = "/usr/bin/demo") {
-    auto r = send(int32_t(pid) | kConnectFlag, kServer, kMsgConnect,
+    auto r = send(int32_t(pid) | kConnectFlag, kServer, DBM_CONNECT,
                   connectBody(Server::kProtocolVersion, int32_t(geteuid()), stoppable, path));
     EXPECT_TRUE(r && r->status == 0);
     return r ? r->result : -1;
@@ -197,7 +197,7 @@ protected:
     Body b;
     b << kind << int32_t(1) << int32_t(create ? 1 : 0) << name;
     if (create) b << "a schema";
-    return send(cid, kServer, kMsgAttach, b);
+    return send(cid, kServer, DBM_ATTACH, b);
   }
 
   int32_t result(int32_t cid, int32_t msg, Body const& b = Body()) {
@@ -246,7 +246,7 @@ TEST_F(RequestsTest, ConnectChecksVersionAdministratorAndProcess) {
   for (Case const& k : cases) {
     Server::admin_sd = k.adminUid;
     int32_t const before = Server::clientCount();
-    auto r = send(k.headerId, kServer, kMsgConnect, connectBody(k.version, uid));
+    auto r = send(k.headerId, kServer, DBM_CONNECT, connectBody(k.version, uid));
     ASSERT_TRUE(r) << k.what;
     EXPECT_EQ(r->cid, k.headerId) << k.what;
     EXPECT_EQ(r->status, k.status) << k.what;
@@ -291,17 +291,17 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
   empty << 16 << 0 << 1 << "" << "d";
   cut << 16;
   Case const cases[] = {
-      {"unknown client id", 77, kServer, kMsgGetInfo, Body(), -kExcInvalidClientId, -1},
-      {"object id 0", a, 0u, kMsgGetInfo, Body(), -kExcInvalidObjectId, -1},
-      {"object id 0x10000000", a, 0x10000000u, kMsgGetInfo, Body(), -kExcInvalidObjectId, -1},
-      {"another client's schema", a, othersSchema, kMsgGetTables, Body(), -kExcInvalidObjectId, -1},
-      {"a message the server lacks", a, kServer, kMsgGetRecord, Body(), -kExcInvalidMsgOnObject, -1},
-      {"attach of kind 5", a, kServer, kMsgAttach, kind5, 0, -1},
-      {"schema a/b", a, kServer, kMsgAttach, slash, 0, -1},
-      {"schema ..", a, kServer, kMsgAttach, dots, 0, -1},
-      {"schema .", a, kServer, kMsgAttach, dot, 0, -1},
-      {"empty schema name", a, kServer, kMsgAttach, empty, 0, -1},
-      {"attach cut short", a, kServer, kMsgAttach, cut, 0, -1},
+      {"unknown client id", 77, kServer, DBM_GETINFO, Body(), -kExcInvalidClientId, -1},
+      {"object id 0", a, 0u, DBM_GETINFO, Body(), -kExcInvalidObjectId, -1},
+      {"object id 0x10000000", a, 0x10000000u, DBM_GETINFO, Body(), -kExcInvalidObjectId, -1},
+      {"another client's schema", a, othersSchema, DBM_GETTABLES, Body(), -kExcInvalidObjectId, -1},
+      {"a message the server lacks", a, kServer, DBM_GETRECORD, Body(), -kExcInvalidMsgOnObject, -1},
+      {"attach of kind 5", a, kServer, DBM_ATTACH, kind5, 0, -1},
+      {"schema a/b", a, kServer, DBM_ATTACH, slash, 0, -1},
+      {"schema ..", a, kServer, DBM_ATTACH, dots, 0, -1},
+      {"schema .", a, kServer, DBM_ATTACH, dot, 0, -1},
+      {"empty schema name", a, kServer, DBM_ATTACH, empty, 0, -1},
+      {"attach cut short", a, kServer, DBM_ATTACH, cut, 0, -1},
   };
   for (Case const& k : cases) {
     auto r = send(k.cid, k.oid, k.msg, k.body);
@@ -310,7 +310,7 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
     EXPECT_EQ(r->result, k.result) << k.what;
     Body info;
     info << 16;
-    auto next = send(a, kServer, kMsgGetInfo, info);
+    auto next = send(a, kServer, DBM_GETINFO, info);
     ASSERT_TRUE(next) << k.what;
     EXPECT_EQ(next->status, 0) << k.what;
     EXPECT_EQ(next->result, 0) << k.what;
@@ -325,7 +325,7 @@ TEST_F(RequestsTest, GetInfoKinds) {
   auto info = [&](int32_t kind) {
     Body b;
     b << kind;
-    return send(a, kServer, kMsgGetInfo, b);
+    return send(a, kServer, DBM_GETINFO, b);
   };
   auto none = info(1);
   ASSERT_TRUE(none);
@@ -365,19 +365,19 @@ TEST_F(RequestsTest, AttachCreatesListsAndDropChecksUse) {
   EXPECT_EQ(rd.text(), "a schema");
   Body drop;
   drop << "demo";
-  auto busy = send(a, kServer, kMsgDrop, drop);
+  auto busy = send(a, kServer, DBM_DROP, drop);
   EXPECT_EQ(busy->status, -kExcBeingUsed);
   Body detach;
   detach << made->result;
-  EXPECT_EQ(result(b, kMsgDetach, detach), 0);
-  EXPECT_EQ(result(b, kMsgDetach, detach), -1);  // no longer attached
+  EXPECT_EQ(result(b, DBM_DETACH, detach), 0);
+  EXPECT_EQ(result(b, DBM_DETACH, detach), -1);  // no longer attached
   Body self;
   self << int32_t(kServer);
-  EXPECT_EQ(result(b, kMsgDetach, self), -1);
-  EXPECT_EQ(result(a, kMsgDrop, drop), 0);
+  EXPECT_EQ(result(b, DBM_DETACH, self), -1);
+  EXPECT_EQ(result(a, DBM_DROP, drop), 0);
   EXPECT_EQ(SvSchema::find(String("demo")), nullptr);
   EXPECT_EQ(Server::clientOfId(a)->nObjects(), 0);
-  EXPECT_EQ(result(a, kMsgDrop, drop), -1);
+  EXPECT_EQ(result(a, DBM_DROP, drop), -1);
   ClientEnv::maxAttachsPerClient = 1;
   ASSERT_EQ(attach(b, "one", true)->status, 0);
   auto full = attach(b, "two", true);
@@ -392,7 +392,7 @@ TEST_F(RequestsTest, ClientsInfoLevelsMonitorAndSettings) {
   for (int32_t level : {0, 1, 2}) {
     Body b;
     b << level;
-    auto r = send(a, kServer, kMsgGetClientsInfo, b);
+    auto r = send(a, kServer, DBM_GETCLIENTSINFO, b);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->result, 2);
     Reader rd(r->body);
@@ -417,7 +417,7 @@ TEST_F(RequestsTest, ClientsInfoLevelsMonitorAndSettings) {
     EXPECT_FALSE(rd.bad()) << level;
     EXPECT_EQ(rd.left(), 0) << level;
   }
-  auto m = send(a, kServer, kMsgMonitor);
+  auto m = send(a, kServer, DBM_MONITOR);
   ASSERT_TRUE(m);
   EXPECT_EQ(m->result, 0);
   EXPECT_EQ(m->body.size(), 11u);
@@ -429,17 +429,17 @@ TEST_F(RequestsTest, ClientsInfoLevelsMonitorAndSettings) {
         << 0 << 0 << 0 << log.c_str();
     return set;
   };
-  EXPECT_EQ(result(a, kMsgSetAttrib, settings(600, runLog)), 0);
+  EXPECT_EQ(result(a, DBM_SETATTRIB, settings(600, runLog)), 0);
   EXPECT_EQ(Server::configFile->ckPointFreq(), 600);
   EXPECT_EQ(Server::configFile->numLocksPClient(), 64);
   EXPECT_EQ(ClientEnv::locksPerClient, 64);
   EXPECT_EQ(Server::configFile->hkMsgBound(), 25);
   // The run log cannot change while the server runs; the rest still does.
-  EXPECT_EQ(result(a, kMsgSetAttrib, settings(900, "/elsewhere")), -1);
+  EXPECT_EQ(result(a, DBM_SETATTRIB, settings(900, "/elsewhere")), -1);
   EXPECT_EQ(Server::configFile->ckPointFreq(), 900);
   Body cut;
   cut << 700;
-  EXPECT_EQ(result(a, kMsgSetAttrib, cut), -1);
+  EXPECT_EQ(result(a, DBM_SETATTRIB, cut), -1);
   EXPECT_EQ(Server::configFile->ckPointFreq(), 900);  // a cut request changes nothing
 }
 
@@ -448,32 +448,32 @@ TEST_F(RequestsTest, ProcessLockDefersCheckpointsAndParityToggles) {
   int32_t const b = connect();
   int32_t const parity = Server::currCP;
   ASSERT_EQ(parity, 1);  // no state file yet
-  EXPECT_EQ(result(a, kMsgLock), 0);
-  EXPECT_EQ(result(a, kMsgLock), 0);
+  EXPECT_EQ(result(a, DBM_LOCK), 0);
+  EXPECT_EQ(result(a, DBM_LOCK), 0);
   EXPECT_EQ(Server::nProcessLock, 1);  // twice by one client counts once
   Body cp;
   cp << 0;
-  EXPECT_EQ(result(b, kMsgCheckPoint, cp), parity | 16);
+  EXPECT_EQ(result(b, DBM_CHECKPOINT, cp), parity | 16);
   EXPECT_TRUE(Server::cpTime);
   EXPECT_TRUE(stateBytes().empty());
-  EXPECT_FALSE(send(b, kServer, kMsgFree));  // void, and b holds nothing
+  EXPECT_FALSE(send(b, kServer, DBM_FREE));  // void, and b holds nothing
   EXPECT_EQ(Server::nProcessLock, 1);
-  EXPECT_FALSE(send(a, kServer, kMsgFree));
+  EXPECT_FALSE(send(a, kServer, DBM_FREE));
   EXPECT_EQ(Server::nProcessLock, 0);
-  EXPECT_EQ(result(b, kMsgCheckPoint, cp), 0 | 8);
+  EXPECT_EQ(result(b, DBM_CHECKPOINT, cp), 0 | 8);
   EXPECT_FALSE(Server::cpTime);
   std::string st = stateBytes();
   ASSERT_GE(st.size(), 92u);
   EXPECT_EQ(be32(st, 4), 0);
   EXPECT_EQ(be32(st, 16), -1);  // not a stop
-  EXPECT_EQ(result(b, kMsgCheckPoint, cp), 1 | 8);
+  EXPECT_EQ(result(b, DBM_CHECKPOINT, cp), 1 | 8);
   EXPECT_EQ(be32(stateBytes(), 4), 1);
   Server::corrupt = true;
-  EXPECT_EQ(result(b, kMsgCheckPoint, cp), 1 | 2);  // refused, nothing written
+  EXPECT_EQ(result(b, DBM_CHECKPOINT, cp), 1 | 2);  // refused, nothing written
   EXPECT_EQ(be32(stateBytes(), 4), 1);
   cp = Body();
   cp << 2;  // forced
-  EXPECT_EQ(result(b, kMsgCheckPoint, cp), 0 | 8);
+  EXPECT_EQ(result(b, DBM_CHECKPOINT, cp), 0 | 8);
   EXPECT_FALSE(Server::corrupt);
 }
 
@@ -482,11 +482,11 @@ TEST_F(RequestsTest, StopRefusedWithOthersThenStopsWithParityZeroAndTheUser) {
   int32_t const b = connect();
   Body soft;
   soft << 0;
-  EXPECT_EQ(result(a, kMsgStop, soft), -1);
+  EXPECT_EQ(result(a, DBM_STOP, soft), -1);
   EXPECT_EQ(Server::clientCount(), 2);
-  EXPECT_EQ(result(b, kMsgDisconnect), -999);  // no reply of its own
+  EXPECT_EQ(result(b, DBM_DISCONNECT), -999);  // no reply of its own
   EXPECT_EQ(Server::clientCount(), 1);
-  auto r = send(a, kServer, kMsgStop, soft);
+  auto r = send(a, kServer, DBM_STOP, soft);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 0);
   EXPECT_EQ(r->result, 0);
@@ -500,12 +500,12 @@ TEST_F(RequestsTest, StopRefusedWithOthersThenStopsWithParityZeroAndTheUser) {
 
 TEST_F(RequestsTest, StopReleasesTheCallersLockAndTransaction) {
   int32_t const a = connect();
-  ASSERT_EQ(result(a, kMsgLock), 0);
+  ASSERT_EQ(result(a, DBM_LOCK), 0);
   ASSERT_TRUE(Server::beginTrans(Server::clientOfId(a), -1, 0));
   EXPECT_EQ(Server::activeTrans, 1);
   Body force;
   force << 1;
-  EXPECT_EQ(result(a, kMsgStop, force), 0);
+  EXPECT_EQ(result(a, DBM_STOP, force), 0);
   EXPECT_EQ(Server::nProcessLock, 0);
   EXPECT_EQ(Server::activeTrans, 0);
   EXPECT_EQ(Server::clientCount(), 0);
@@ -518,11 +518,11 @@ TEST_F(RequestsTest, ForcedStopOfACorruptServerWritesItsFinalCheckpoint) {
   soft << 0;
   force << 1;
   int32_t const b = connect();
-  EXPECT_EQ(result(b, kMsgStop, soft), -1);  // corrupt: refused and removed
+  EXPECT_EQ(result(b, DBM_STOP, soft), -1);  // corrupt: refused and removed
   EXPECT_EQ(Server::clientOfId(b), nullptr);
   EXPECT_TRUE(stateBytes().empty());
   int32_t const a = connect();
-  EXPECT_EQ(result(a, kMsgStop, force), 0);
+  EXPECT_EQ(result(a, DBM_STOP, force), 0);
   std::string const st = stateBytes();
   ASSERT_GE(st.size(), 20u);
   EXPECT_EQ(be32(st, 4), 0);
@@ -547,8 +547,8 @@ TEST_F(RequestsTest, ShutSignalsStoppableClientsButNoZombie) {
   Body other, mine;
   other << "other";
   mine << "worker";
-  EXPECT_EQ(result(me, kMsgShut, other), 0);
-  EXPECT_EQ(result(me, kMsgShut, mine), 1);
+  EXPECT_EQ(result(me, DBM_SHUT, other), 0);
+  EXPECT_EQ(result(me, DBM_SHUT, mine), 1);
   int status = 0;
   // The signalled child ends; one that was not is killed after a while, so
   // that a failing case never leaves a process behind.
@@ -574,19 +574,19 @@ TEST_F(RequestsTest, AbortedTransactionAnswersItsCauseAndVoidRequestsNothing) {
   Client* const c = Server::clientOfId(a);
   ASSERT_TRUE(Server::beginTrans(c, -1, 0));
   c->abortTrans(DeadLock(String("victim")));
-  auto r = send(a, kServer, kMsgMonitor);
+  auto r = send(a, kServer, DBM_MONITOR);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, kExcDeadLock);
   EXPECT_EQ(Reader(r->body).text(), "victim");
   Body info;
   info << 8;
-  EXPECT_EQ(result(a, kMsgGetInfo, info), 0);  // ends a transaction: served
+  EXPECT_EQ(result(a, DBM_GETINFO, info), 0);  // ends a transaction: served
   // EndTransact ends the aborted transaction with its cause.
   Body end;
   end << 0;
-  EXPECT_EQ(send(a, kServer, kMsgEndTransact, end)->status, kExcDeadLock);
+  EXPECT_EQ(send(a, kServer, DBM_ENDTRANSACT, end)->status, kExcDeadLock);
   EXPECT_FALSE(c->hasTrans());
-  EXPECT_FALSE(send(a, kServer, kMsgFree));
+  EXPECT_FALSE(send(a, kServer, DBM_FREE));
 }
 
 TEST_F(RequestsTest, TransactionsTimeOutAndLostOnesMarkTheServerCorrupt) {
@@ -636,7 +636,7 @@ TEST_F(RequestsTest, DataFilesListTablesStateAndConfiguration) {
   ASSERT_TRUE(attach(a, "demo", true));
   Body b;
   b << (1 | 2 | 4 | 8);
-  auto r = send(a, kServer, kMsgGetDataFiles, b);
+  auto r = send(a, kServer, DBM_GETDATAFILES, b);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->result, 0);
   Reader rd(r->body);

@@ -52,9 +52,9 @@ TEST_F(ServerObjects, IdsComeFromSlotsWithCheckBits) {
 
 TEST_F(ServerObjects, MessagesSelectOperationsAndDefaultToInvalid) {
   Plain p;
-  EXPECT_EQ(p.execute(kMsgGetInfo, nullptr), 42);
+  EXPECT_EQ(p.execute(DBM_GETINFO, nullptr), 42);
   EXPECT_EQ(Exception::last().code(), 0);
-  p.execute(kMsgGetRecord, nullptr);
+  p.execute(DBM_GETRECORD, nullptr);
   EXPECT_NE(Exception::last().code(), 0);
   Exception::last(Exception(0));
   p.execute(-1, nullptr);
@@ -77,16 +77,16 @@ TEST_F(ServerObjects, AttributesAndNames) {
     bool isVoid, ends, connect, stop, disconnect, modify;
   };
   Row const rows[] = {
-      {kMsgAttach, "Attach", false, false, false, false, false, false},
-      {kMsgFree, "Free", true, false, false, false, false, false},
-      {kMsgGetInfo, "GetInfo", false, true, false, false, false, false},
-      {kMsgConnect, "Connect", false, false, true, false, false, false},
-      {kMsgDisconnect, "Disconnect", false, true, false, false, true, false},
-      {kMsgAddRecord, "AddRecord", true, false, false, false, false, true},
-      {kMsgStop, "Stop", false, false, false, true, false, false},
-      {kMsgEndTransact, "EndTransact", false, true, false, false, false, true},
-      {kMsgDebug, "Debug", false, false, false, false, false, false},
-      {kMsgAddRecordTest, "AddRecordTest", false, false, false, false, false, false},
+      {DBM_ATTACH, "Attach", false, false, false, false, false, false},
+      {DBM_FREE, "Free", true, false, false, false, false, false},
+      {DBM_GETINFO, "GetInfo", false, true, false, false, false, false},
+      {DBM_CONNECT, "Connect", false, false, true, false, false, false},
+      {DBM_DISCONNECT, "Disconnect", false, true, false, false, true, false},
+      {DBM_ADDRECORD, "AddRecord", true, false, false, false, false, true},
+      {DBM_STOP, "Stop", false, false, false, true, false, false},
+      {DBM_ENDTRANSACT, "EndTransact", false, true, false, false, false, true},
+      {DBM_DEBUG, "Debug", false, false, false, false, false, false},
+      {DBM_ADDRECORDTEST, "AddRecordTest", false, false, false, false, false, false},
   };
   for (Row const& r : rows) {
     SCOPED_TRACE(r.name);

@@ -408,6 +408,24 @@ TEST_F(ProcessTest, RecordedRunReplaysToTheSameSchemasAndDamageIsRefused) {
   EXPECT_NE((r.out + r.err).find("damaged"), std::string::npos) << r.err;
 }
 
+// Data files written with one cache page size are never read with another:
+// a start whose configuration changed it ends with INCCACHEPAGESIZE.
+TEST_F(ProcessTest, AChangedCachePageSizeStopsStartUp) {
+  TestServer sv;
+  ASSERT_TRUE(sv.start()) << sv.log();
+  {
+    RawClient a(sv.serverId());
+    ASSERT_EQ(a.connect().status, 0);
+    EXPECT_EQ(sv.stop(), 0) << sv.log();
+  }
+  sv.removeIpc();
+  sv.writeConfig("CachePageSize\t8\n");
+  zftest::RunResult r = sv.run({"-f", "demo"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find("cache page size (8 KB)"), std::string::npos) << r.out << r.err;
+  EXPECT_FALSE(sv.ipcExists());
+}
+
 TEST_F(ProcessTest, CheckPreviousCheckpointExitsWith255WhenEveryFileVerifies) {
   TestServer sv;
   ASSERT_TRUE(sv.start()) << sv.log();
@@ -420,6 +438,42 @@ TEST_F(ProcessTest, CheckPreviousCheckpointExitsWith255WhenEveryFileVerifies) {
   zftest::RunResult ok = sv.run({"-f", "-p", "-e", "1", "demo"});
   EXPECT_EQ(ok.status, 255) << ok.out << ok.err;
   EXPECT_FALSE(sv.ipcExists());
+}
+
+// After a clean stop, -p -e 1 verifies; a catalog file whose header is
+// overwritten is named and the exit status is 1.
+TEST_F(ProcessTest, CheckPreviousCheckpointRefusesADamagedCatalogHeader) {
+  TestServer sv;
+  ASSERT_TRUE(sv.start()) << sv.log();
+  {
+    RawClient a(sv.serverId());
+    ASSERT_EQ(a.connect().status, 0);
+    ASSERT_EQ(createSchema(a, "sales").status, 0) << sv.log();
+    EXPECT_EQ(sv.stop(), 0) << sv.log();
+  }
+  std::string const rel = sv.name() + ".db/sales/$class.tab";
+  std::string const file = sv.dir().file(rel);
+  std::string const good = zftest::readFile(file);
+  ASSERT_GT(good.size(), 1056u);
+  struct Damage {
+    char const* what;
+    char byte;
+  };
+  for (Damage const d : {Damage{"zeros", '\0'}, Damage{"all ones", '\xFF'}, Damage{"letters", 'A'}}) {
+    SCOPED_TRACE(d.what);
+    std::string bad = good;
+    // Both header copies (one per checkpoint parity, a 1 KB page apart).
+    std::fill(bad.begin(), bad.begin() + 32, d.byte);
+    std::fill(bad.begin() + 1024, bad.begin() + 1056, d.byte);
+    sv.dir().write(rel, bad);
+    zftest::RunResult r = sv.run({"-f", "-p", "-e", "1", "demo"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find("$class"), std::string::npos) << r.out << r.err;
+    EXPECT_FALSE(sv.ipcExists());
+  }
+  sv.dir().write(rel, good);
+  zftest::RunResult ok = sv.run({"-f", "-p", "-e", "1", "demo"});
+  EXPECT_EQ(ok.status, 255) << ok.out << ok.err;
 }
 
 }  // namespace
