@@ -96,6 +96,9 @@ private:
   // Answers a kept SetRange error as this request's error: true when one
   // was kept.
   bool answerRangeError();
+  // One block read forwards or backwards (the body of GetNextBlock and
+  // GetPrevBlock): false while the first record's lock is awaited.
+  bool readBlock(Client* c, bool forward);
 
   SvTable* table_;
   SvIndex* index_;

@@ -251,27 +251,42 @@ long SvCursor::build(Client* c) {
 
 // ---- block reads ------------------------------------------------------------
 
-bool GetNextBlock::exec(Client* c) {
-  SvCursor* const cu = cursor_;
-  SvIndex* const ix = cu->index_;
+// One block in either direction. Forward reads from the key ahead
+// (nextKey_) towards toKey_ and ends past the end; backward reads from
+// backKey_ towards fromKey_ and ends before the start. The key behind the
+// block and the one ahead are kept with their position bits, so the next
+// block in either direction starts where this one ended.
+bool SvCursor::readBlock(Client* c, bool forward) {
+  SvIndex* const ix = index_;
   Connection* const con = SvObject::con;
+  int32_t const done = forward ? kPast : kBefore;
+  std::vector<char>& ahead = forward ? nextKey_ : backKey_;
+  std::vector<char>& behind = forward ? backKey_ : nextKey_;
+  // Position bits: the key ahead is exact (2 forward, 8 backward) and the
+  // one behind (4 forward, 1 backward); each clears its counterpart.
+  int32_t const aheadSet = forward ? 2 : 8, aheadClear = forward ? 1 : 4;
+  int32_t const behindSet = forward ? 4 : 1, behindClear = forward ? 8 : 2;
+  auto outside = [&] { return forward ? pastEnd(this, ix, toKey_.data()) : beforeStart(this, ix, fromKey_.data()); };
+  auto step = [&] { return forward ? ix->realNext(c) : ix->realPrev(c); };
+
   SvObject::reply(c, 0);
   con->setRetValue(0);
-  if ((cu->lockMode_ & SvTable::kModeAcquire) != 0 && cu->nLocked_ != 0) cu->freeRecords(c);
-  if (cu->recno_ == SvCursor::kPast) return true;
-  ix->setKey(cu->nextKey_.data());
-  cu->recno_ = ix->findKey(c, (cu->posFlags_ & 2) != 0 ? (SvIndex::kExact | SvIndex::kNext) : SvIndex::kNext);
-  int32_t n = 0, left = cu->maxRecs_, estimate = -1;
+  if ((lockMode_ & SvTable::kModeAcquire) != 0 && nLocked_ != 0) freeRecords(c);
+  if (recno_ == done) return true;
+  ix->setKey(ahead.data());
+  int32_t const dir = forward ? SvIndex::kNext : SvIndex::kPrev;
+  recno_ = ix->findKey(c, (posFlags_ & aheadSet) != 0 ? (SvIndex::kExact | dir) : dir);
+  int32_t n = 0, left = maxRecs_, estimate = -1;
   bool flushed = false;
-  while (cu->recno_ != -1) {
+  while (recno_ != -1) {
     con->setRetValue(n + 1);
-    if (pastEnd(cu, ix, cu->toKey_.data())) {
-      cu->recno_ = -1;
+    if (outside()) {
+      recno_ = -1;
       break;
     }
-    if ((cu->lockMode_ & (SvTable::kModeAcquire | SvTable::kModeNoWait)) != 0) {
-      int32_t const mode = n == 0 ? cu->lockMode_ : (cu->lockMode_ | SvTable::kModeNoWait);
-      Try const t = tryLock(cu->table_, c, cu->recno_, mode);
+    if ((lockMode_ & (SvTable::kModeAcquire | SvTable::kModeNoWait)) != 0) {
+      int32_t const mode = n == 0 ? lockMode_ : (lockMode_ | SvTable::kModeNoWait);
+      Try const t = tryLock(table_, c, recno_, mode);
       if (n == 0 && t == Try::kWait) {
         con->setRetValue(0);
         ix->unLock();
@@ -284,14 +299,14 @@ bool GetNextBlock::exec(Client* c) {
         Exception::last(Exception(0));
         SvObject::sendException(*e);
         con->setRetValue(0);
-        if ((cu->lockMode_ & SvTable::kModeAcquire) == 0) {
+        if ((lockMode_ & SvTable::kModeAcquire) == 0) {
           // Step past the record whose test failed.
-          copyCurrent(ix, cu->backKey_);
-          cu->posFlags_ = (cu->posFlags_ | 4) & ~8;
-          int32_t const r = ix->realNext(c);
-          cu->recno_ = r == -1 ? SvCursor::kPast : r;
-          copyCurrent(ix, cu->nextKey_);
-          cu->posFlags_ = (cu->posFlags_ | 2) & ~1;
+          copyCurrent(ix, behind);
+          posFlags_ = (posFlags_ | behindSet) & ~behindClear;
+          int32_t const r = step();
+          recno_ = r == -1 ? done : r;
+          copyCurrent(ix, ahead);
+          posFlags_ = (posFlags_ | aheadSet) & ~aheadClear;
         }
         ix->unLock();
         return true;
@@ -305,133 +320,47 @@ bool GetNextBlock::exec(Client* c) {
     }
     int32_t const freeBefore = con->getCnt();
     int32_t sent;
-    if ((cu->rangeFlags_ & SvCursor::kKeysOnly) != 0) {
+    if ((rangeFlags_ & kKeysOnly) != 0) {
       ix->sendKey(ix->currentKey());
-      sent = cu->recno_;
-    } else if (!cu->fields_.empty()) {
-      sent = cu->table_->sendFields(cu->fields_.data(), int32_t(cu->fields_.size()), cu->recno_);
+      sent = recno_;
+    } else if (!fields_.empty()) {
+      sent = table_->sendFields(fields_.data(), int32_t(fields_.size()), recno_);
     } else {
-      sent = cu->table_->sendRecord(c, cu->recno_);
+      sent = table_->sendRecord(c, recno_);
     }
-    if (sent != cu->recno_) {
+    if (sent != recno_) {
       // A record the index names but the file does not hold: the block
       // ends before it, answered with the error.
       if (Exception::last().code() == 0) Exception::last(InvalidData("cursor record out of range"));
       break;
     }
-    *con << cu->recno_;
+    *con << recno_;
     if (n == 0) {
-      copyCurrent(ix, cu->backKey_);
-      cu->posFlags_ = (cu->posFlags_ | 4) & ~8;
+      copyCurrent(ix, behind);
+      posFlags_ = (posFlags_ | behindSet) & ~behindClear;
     }
     int32_t const freeAfter = con->getCnt();
     if (freeAfter > freeBefore) flushed = true;  // a part went out during this record
     int32_t const used = freeBefore - freeAfter;
     estimate = estimate < 0 ? used : (estimate + used) / 2;
     ++n;
-    cu->recno_ = ix->realNext(c);
+    recno_ = step();
     if (--left == 0 || flushed || estimate > con->getCnt()) break;
   }
-  if (n > 0 && (cu->lockMode_ & SvTable::kModeAcquire) != 0) cu->nLocked_ = n;
-  if (cu->recno_ == -1 || pastEnd(cu, ix, cu->toKey_.data())) cu->recno_ = SvCursor::kPast;
+  if (n > 0 && (lockMode_ & SvTable::kModeAcquire) != 0) nLocked_ = forward ? n : -n;
+  if (recno_ == -1 || outside()) recno_ = done;
   if (n == 0) {
     ix->unLock();
     con->setRetValue(0);
     return true;
   }
-  copyCurrent(ix, cu->nextKey_);
+  copyCurrent(ix, ahead);
   ix->unLock();
-  cu->posFlags_ = (cu->posFlags_ | 2) & ~1;
-  con->setRetValue(cu->recno_ == SvCursor::kPast ? -n : n);
+  posFlags_ = (posFlags_ | aheadSet) & ~aheadClear;
+  con->setRetValue(recno_ == done ? -n : n);
   return true;
 }
 
-bool GetPrevBlock::exec(Client* c) {
-  SvCursor* const cu = cursor_;
-  SvIndex* const ix = cu->index_;
-  Connection* const con = SvObject::con;
-  SvObject::reply(c, 0);
-  con->setRetValue(0);
-  if ((cu->lockMode_ & SvTable::kModeAcquire) != 0 && cu->nLocked_ != 0) cu->freeRecords(c);
-  if (cu->recno_ == SvCursor::kBefore) return true;
-  ix->setKey(cu->backKey_.data());
-  cu->recno_ = ix->findKey(c, (cu->posFlags_ & 8) != 0 ? (SvIndex::kExact | SvIndex::kPrev) : SvIndex::kPrev);
-  int32_t n = 0, left = cu->maxRecs_, estimate = -1;
-  bool flushed = false;
-  while (cu->recno_ != -1) {
-    con->setRetValue(n + 1);
-    if (beforeStart(cu, ix, cu->fromKey_.data())) {
-      cu->recno_ = -1;
-      break;
-    }
-    if ((cu->lockMode_ & (SvTable::kModeAcquire | SvTable::kModeNoWait)) != 0) {
-      int32_t const mode = n == 0 ? cu->lockMode_ : (cu->lockMode_ | SvTable::kModeNoWait);
-      Try const t = tryLock(cu->table_, c, cu->recno_, mode);
-      if (n == 0 && t == Try::kWait) {
-        con->setRetValue(0);
-        ix->unLock();
-        return false;
-      }
-      if (n == 0 && t == Try::kError) {
-        // The error travels in the block reply (its code as the status,
-        // result 0); it is answered, no longer pending.
-        std::unique_ptr<Exception> const e(Exception::last().clone());
-        Exception::last(Exception(0));
-        SvObject::sendException(*e);
-        con->setRetValue(0);
-        if ((cu->lockMode_ & SvTable::kModeAcquire) == 0) {
-          copyCurrent(ix, cu->nextKey_);
-          cu->posFlags_ = (cu->posFlags_ | 1) & ~2;
-          int32_t const r = ix->realPrev(c);
-          cu->recno_ = r == -1 ? SvCursor::kBefore : r;
-          copyCurrent(ix, cu->backKey_);
-          cu->posFlags_ = (cu->posFlags_ | 8) & ~4;
-        }
-        ix->unLock();
-        return true;
-      }
-      if (t == Try::kError) {
-        Exception::last(Exception(0));
-        break;
-      }
-    }
-    int32_t const freeBefore = con->getCnt();
-    int32_t sent;
-    if ((cu->rangeFlags_ & SvCursor::kKeysOnly) != 0) {
-      ix->sendKey(ix->currentKey());
-      sent = cu->recno_;
-    } else if (!cu->fields_.empty()) {
-      sent = cu->table_->sendFields(cu->fields_.data(), int32_t(cu->fields_.size()), cu->recno_);
-    } else {
-      sent = cu->table_->sendRecord(c, cu->recno_);
-    }
-    if (sent != cu->recno_) {
-      if (Exception::last().code() == 0) Exception::last(InvalidData("cursor record out of range"));
-      break;
-    }
-    *con << cu->recno_;
-    if (n == 0) {
-      copyCurrent(ix, cu->nextKey_);
-      cu->posFlags_ = (cu->posFlags_ | 1) & ~2;
-    }
-    int32_t const freeAfter = con->getCnt();
-    if (freeAfter > freeBefore) flushed = true;
-    int32_t const used = freeBefore - freeAfter;
-    estimate = estimate < 0 ? used : (estimate + used) / 2;
-    ++n;
-    cu->recno_ = ix->realPrev(c);
-    if (--left == 0 || flushed || estimate > con->getCnt()) break;
-  }
-  if (n > 0 && (cu->lockMode_ & SvTable::kModeAcquire) != 0) cu->nLocked_ = -n;
-  if (cu->recno_ == -1 || beforeStart(cu, ix, cu->fromKey_.data())) cu->recno_ = SvCursor::kBefore;
-  if (n == 0) {
-    ix->unLock();
-    con->setRetValue(0);
-    return true;
-  }
-  copyCurrent(ix, cu->backKey_);
-  ix->unLock();
-  cu->posFlags_ = (cu->posFlags_ | 8) & ~4;
-  con->setRetValue(cu->recno_ == SvCursor::kBefore ? -n : n);
-  return true;
-}
+bool GetNextBlock::exec(Client* c) { return cursor_->readBlock(c, true); }
+
+bool GetPrevBlock::exec(Client* c) { return cursor_->readBlock(c, false); }
