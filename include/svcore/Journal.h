@@ -84,6 +84,9 @@ struct JournalClient {
   int32_t gid = 0;
   String node;
   String tty;
+
+  // The identity a connected client gave at Connect, with its client id.
+  static JournalClient of(Client const& c);
 };
 
 // How a table's data record is laid out, as the row bodies need it: the

@@ -7,6 +7,8 @@
 // before the table exists, so a refused field makes no table.
 #include <svcatalog/SvSchema.h>
 
+#include "RequestArgs.h"
+
 #include <blkfile/StorageEnv.h>
 #include <sindex/SvIndRep.h>
 #include <sindex/SvIndex.h>
@@ -34,6 +36,11 @@ using svcatalog::answer;
 using svcatalog::failWith;
 using svcatalog::RequestEnv;
 
+using svcatalog::args::pending;
+using svcatalog::args::readString;
+using svcatalog::args::readWord;
+using svcatalog::args::truncated;
+
 namespace {
 
 constexpr int32_t kAttachTable = 32;
@@ -42,24 +49,6 @@ constexpr int32_t kAttachEnum = 4096;
 // Bit of Attach's create word asking to replace an existing table.
 constexpr int32_t kReplace = 2;
 
-bool readWord(int32_t& w) {
-  w = 0;
-  if (SvObject::con == nullptr)
-    return false;
-  *SvObject::con >> w;
-  return !SvObject::con->bad();
-}
-
-bool readString(String& s) {
-  if (SvObject::con == nullptr)
-    return false;
-  *SvObject::con >> s;
-  return !SvObject::con->bad();
-}
-
-InvalidData truncated(char const* what) { return InvalidData(String("request cut short: ") + what); }
-
-bool pending() { return Exception::last().code() != 0; }
 
 void say(String const& line) { warning(String("%S"), &line); }
 

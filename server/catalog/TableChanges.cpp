@@ -9,6 +9,8 @@
 // first change, so a refused request changes nothing.
 #include <svcatalog/SvTable.h>
 
+#include "RequestArgs.h"
+
 #include <sindex/SvIndRep.h>
 #include <sindex/SvIndex.h>
 #include <svcatalog/CatalogEnv.h>
@@ -34,26 +36,13 @@ using svcatalog::answer;
 using svcatalog::failWith;
 using svcatalog::RequestEnv;
 
+using svcatalog::args::pending;
+using svcatalog::args::readString;
+using svcatalog::args::readWord;
+using svcatalog::args::truncated;
+
 namespace {
 
-bool readWord(int32_t& w) {
-  w = 0;
-  if (SvObject::con == nullptr)
-    return false;
-  *SvObject::con >> w;
-  return !SvObject::con->bad();
-}
-
-bool readString(String& s) {
-  if (SvObject::con == nullptr)
-    return false;
-  *SvObject::con >> s;
-  return !SvObject::con->bad();
-}
-
-InvalidData truncated(char const* what) { return InvalidData(String("request cut short: ") + what); }
-
-bool pending() { return Exception::last().code() != 0; }
 
 // The schema's privilege check for the client (user 0 and the owner pass).
 bool schemaAllows(SvTable const* t, Client* c, int32_t priv) {

@@ -9,6 +9,8 @@
 // value that does not fit changes neither the buffer nor the file.
 #include <svcatalog/SvTable.h>
 
+#include "RequestArgs.h"
+
 #include <blkfile/StorageEnv.h>
 #include <sindex/SvIndRep.h>
 #include <sindex/SvIndex.h>
@@ -34,25 +36,19 @@ using svcatalog::failWith;
 using svcatalog::RequestEnv;
 using svcatalog::TableEnv;
 
+using svcatalog::args::pending;
+using svcatalog::args::readString;
+using svcatalog::args::readWord;
+using svcatalog::args::truncated;
+
 namespace {
 
-// One word of the request; false when the channel is missing or failed.
-bool readWord(int32_t& w) {
-  w = 0;
-  if (SvObject::con == nullptr)
-    return false;
-  *SvObject::con >> w;
-  return !SvObject::con->bad();
-}
 
 // The give-up seconds of a held lock request: -1 waits without end; any
 // other count gives up that many seconds from now, so 0 (or a count below
 // -1) gives up at the next housekeeping pass.
 int32_t giveUpSeconds(int32_t s) { return s == -1 ? -1 : (s < 0 ? 0 : s); }
 
-InvalidData truncated(char const* what) { return InvalidData(String("request cut short: ") + what); }
-
-bool pending() { return Exception::last().code() != 0; }
 
 // The pending error, or InvalidData(what) when none was recorded.
 void ensureError(String const& what) {

@@ -24,6 +24,19 @@
 #include <cstring>
 #include <string>
 
+JournalClient JournalClient::of(Client const& c) {
+  JournalClient id;
+  id.id = c.id();
+  id.pid = c.pid();
+  id.path = c.proc();
+  id.args = c.args();
+  id.uid = c.uid();
+  id.gid = c.gid();
+  id.node = c.node();
+  id.tty = c.tty();
+  return id;
+}
+
 namespace {
 
 constexpr char kPrefix[] = "rlog";

@@ -673,16 +673,7 @@ void Server::markCorrupt(Client* c) {
 // ADDCLIENT for a new client.
 void Server::journalAddClient(Client* c) {
   if (!journalOn() || c == nullptr) return;
-  JournalClient id;
-  id.id = c->id();
-  id.pid = c->pid();
-  id.path = c->proc();
-  id.args = c->args();
-  id.uid = c->uid();
-  id.gid = c->gid();
-  id.node = c->node();
-  id.tty = c->tty();
-  journal_->putAddClient(id);
+  journal_->putAddClient(JournalClient::of(*c));
 }
 
 // Undoes c's transaction through the installed rollback, then journals

@@ -116,16 +116,7 @@ int32_t Server::journalCheckpoint(String& file) {
   if (!mirror()) {
     for (Client* c : clients) {
       if (c == nullptr) continue;
-      JournalClient id;
-      id.id = c->id();
-      id.pid = c->pid();
-      id.path = c->proc();
-      id.args = c->args();
-      id.uid = c->uid();
-      id.gid = c->gid();
-      id.node = c->node();
-      id.tty = c->tty();
-      int32_t const at = j->putAddClient(id);
+      int32_t const at = j->putAddClient(JournalClient::of(*c));
       if (pos == -1) pos = at;
       wrote = true;
     }
