@@ -77,6 +77,18 @@ std::string readFile(std::string const& path) {
   return s.str();
 }
 
+std::string hexBytes(std::string const& s, size_t from, size_t n) {
+  static char const digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = from; i < from + n && i < s.size(); ++i) {
+    if (!out.empty())
+      out += ' ';
+    out += digits[uint8_t(s[i]) >> 4];
+    out += digits[uint8_t(s[i]) & 15];
+  }
+  return out;
+}
+
 std::string binPath(std::string const& program) {
   char const* dir = std::getenv("ZF_BIN_DIR");
   return std::string(dir ? dir : ".") + "/" + program;

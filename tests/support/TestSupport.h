@@ -74,6 +74,10 @@ RunResult collectChild(pid_t pid, int outFd, int errFd, int inFd, std::string co
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(std::string const& path);
 
+// Bytes from..from+n of s (cut at its end) as upper-case hex pairs
+// separated by blanks: "7E 3A C1 C0".
+std::string hexBytes(std::string const& s, size_t from, size_t n);
+
 // The path of a program built into the build tree's bin directory.
 std::string binPath(std::string const& program);
 

@@ -15,17 +15,7 @@ namespace {
 
 std::string bytes(std::string const& path) { return zftest::readFile(path); }
 
-std::string hex(std::string const& s, size_t from, size_t n) {
-  static char const digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = from; i < from + n && i < s.size(); ++i) {
-    if (!out.empty())
-      out += ' ';
-    out += digits[uint8_t(s[i]) >> 4];
-    out += digits[uint8_t(s[i]) & 15];
-  }
-  return out;
-}
+std::string hex(std::string const& s, size_t from, size_t n) { return zftest::hexBytes(s, from, n); }
 
 std::vector<int32_t> dead;
 void onDead(int32_t id) { dead.push_back(id); }
