@@ -370,6 +370,286 @@ TEST(LiveRequests, ProfilingWritesSectionGroupsOnlyWithTheOption) {
   }
 }
 
+// Reads by each search mode and with a part count, then Put, field-wise
+// updates (add, set, an element range clamped to the dimension), a test add
+// of an existing key, a delete, and hostile requests that change nothing.
+TEST(LiveRequests, ReadModesAndUpdatesShowInTheNextRead) {
+  zftest::TestServer server("modes");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  int32_t const tab = makeShopTable(a, 40, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+
+  struct Read {
+    char const* what;
+    int32_t op;
+    int32_t mode;
+    int32_t parts;
+    int32_t key;
+    int32_t recno;
+  };
+  constexpr int32_t kNext = 0x100, kPrev = 0x200, kFirst = 0x400, kLast = 0x800, kPartial = 0x1000;
+  Read const reads[] = {
+      {"get exact", DBM_GETRECORD, kExactKey, 0, 200, 20},
+      {"get next", DBM_GETRECORD, kNext, 0, 200, 21},
+      {"get prev", DBM_GETRECORD, kPrev, 0, 200, 19},
+      {"get next of a missing key", DBM_GETRECORD, kExactKey | kNext, 0, 205, 21},
+      {"get first", DBM_GETRECORD, kFirst, 0, 0, 1},
+      {"get last", DBM_GETRECORD, kLast, 0, 0, 40},
+      {"get with a part count", DBM_GETRECORD, kExactKey | kPartial, 1, 330, 33},
+      {"find next", DBM_FINDRECORD, kNext, 0, 390, 40},
+      {"find prev", DBM_FINDRECORD, kPrev, 0, 20, 1},
+      {"find first", DBM_FINDRECORD, kFirst, 0, 0, 1},
+      {"find last", DBM_FINDRECORD, kLast, 0, 0, 40},
+      {"find with a part count", DBM_FINDRECORD, kExactKey | kPartial, 1, 70, 7},
+      {"find past the end", DBM_FINDRECORD, kNext, 0, 400, -1},
+  };
+  for (Read const& k : reads) {
+    SCOPED_TRACE(k.what);
+    Body b;
+    b.w(0).w(k.mode);
+    if (k.op == DBM_GETRECORD) b.w(0).w(0);
+    b.w(k.parts);
+    if ((k.mode & (kFirst | kLast)) == 0) b.w(k.key);
+    zftest::RawReply r = a.request(tab, k.op, b.words());
+    ASSERT_TRUE(r.ok) << server.log();
+    ASSERT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, k.recno);
+    if (k.recno == -1) continue;
+    // Get: instance id, two stamp words, then the id; Find: the key.
+    size_t const at = k.op == DBM_GETRECORD ? 3 : 0;
+    ASSERT_GT(r.body.size(), at);
+    EXPECT_EQ(int32_t(r.body[at]), k.recno * 10);
+  }
+
+  // The vals of the record with key `key`, read back: an array comes as
+  // words, a run of equal elements as the run mark, a count and the value.
+  size_t const nameWords = Body().s("n120").words().size();
+  auto vals = [&](int32_t key, std::string const& name) {
+    zftest::RawReply r = a.request(tab, DBM_GETRECORD, getByKey(kExactKey, 0, key));
+    std::vector<int32_t> v;
+    if (!r.ok || r.status != 0 || r.body.size() < 4 + nameWords) return v;
+    EXPECT_EQ(std::vector<uint32_t>(r.body.begin() + 4, r.body.begin() + 4 + long(nameWords)),
+              Body().s(name.c_str()).words());
+    for (size_t i = 4 + nameWords; i < r.body.size() && v.size() < 4; ++i) {
+      if (int32_t(r.body[i]) == 0x7FFFFFFE && i + 2 < r.body.size()) {
+        v.insert(v.end(), size_t(r.body[i + 1]) <= 4 ? r.body[i + 1] : 0, int32_t(r.body[i + 2]));
+        i += 2;
+      } else {
+        v.push_back(int32_t(r.body[i]));
+      }
+    }
+    return v;
+  };
+  ASSERT_TRUE(a.send(tab, DBM_PUTRECORD, Body().w(200).s("putx").w(7).w(7).w(7).w(7).words()));
+  EXPECT_EQ(vals(200, "putx"), (std::vector<int32_t>{7, 7, 7, 7}));
+  // By key: add 5 to elements 0..1, set elements 2..99 (clamped to 2..3) to 9.
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body()
+                         .w(1)
+                         .w(200)
+                         .w(2).w(SvField::ADD).w(0).w(1).w(5)
+                         .w(2).w(SvField::SET).w(2).w(99).w(9)
+                         .w(-1)
+                         .words()));
+  EXPECT_EQ(vals(200, "putx"), (std::vector<int32_t>{12, 12, 9, 9}));
+  zftest::RawReply r = a.request(tab, DBM_ADDRECORDTEST, Body().w(200).s("dup").w(0).w(0).w(0).w(0).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, -1);
+  EXPECT_EQ(vals(200, "putx"), (std::vector<int32_t>{12, 12, 9, 9}));
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(300).words()));
+  r = a.request(tab, DBM_FINDRECORD, Body().w(0).w(kExactKey).w(0).w(300).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, -1);
+  r = a.request(tab, DBM_CARDINAL);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 39);
+  r = a.request(sch, DBM_GETTABLES);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 1);  // only "T": catalog tables are not listed
+
+  // Hostile: a text longer than its field of 10, an unknown privilege code.
+  r = a.request(tab, DBM_ADDRECORDTEST, Body().w(999).s("a text well over ten bytes").w(0).w(0).w(0).w(0).words());
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_TRUE(r.status != 0 || r.result == -1) << r.status << " " << r.result;
+  r = a.request(sch, DBM_SETPRIVG, Body().w(77).w(1).w(2).words());
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_TRUE(r.status != 0 || r.result == -1) << r.status << " " << r.result;
+  r = a.request(tab, DBM_FINDRECORD, Body().w(0).w(kExactKey).w(0).w(999).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, -1);
+  r = a.request(tab, DBM_CARDINAL);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 39);
+  EXPECT_EQ(vals(200, "putx"), (std::vector<int32_t>{12, 12, 9, 9}));
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// Whether the text `what` is among the bytes of a reply body.
+bool bodyHas(std::vector<uint32_t> const& body, std::string const& what) {
+  std::string bytes(body.size() * 4, '\0');
+  for (size_t i = 0; i < body.size(); ++i)
+    for (size_t k = 0; k < 4; ++k) bytes[i * 4 + k] = char((body[i] >> (8 * k)) & 0xFF);
+  std::string swapped(bytes);
+  for (size_t i = 0; i + 3 < swapped.size(); i += 4) std::swap(swapped[i], swapped[i + 3]), std::swap(swapped[i + 1], swapped[i + 2]);
+  return bytes.find(what) != std::string::npos || swapped.find(what) != std::string::npos;
+}
+
+// A locking cursor frees the previous block's records when it reads the
+// next; Build fills a new index from the cursor's range.
+TEST(LiveRequests, ALockingCursorFreesItsPreviousBlockAndBuildFillsAnIndex) {
+  zftest::TestServer server("lockcur");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  int32_t const tab = makeShopTable(a, 12, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_GT(tabB, 0);
+  zftest::RawReply r = a.request(sch, DBM_ATTACH, Body().w(64).w(0).w(1 | 8).w(tab).w(0).w(5).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const cur = r.result;
+  ASSERT_TRUE(a.send(cur, DBM_SETRANGE, Body().w(2 | 8).w(0).w(10).w(120).words()));
+  auto noWaitRead = [&](int32_t key) {
+    zftest::RawReply g = b.request(tabB, DBM_GETRECORD, getByKey(kTakeX | 2, 0, key));
+    EXPECT_TRUE(g.ok);
+    return g.status == 0 ? g.result : -g.status;
+  };
+  r = a.request(cur, DBM_GETNEXTBLOCK);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.result, 5) << server.log();
+  EXPECT_EQ(noWaitRead(10), kExcLocked);
+  EXPECT_EQ(noWaitRead(50), kExcLocked);
+  r = a.request(cur, DBM_GETNEXTBLOCK);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.result, 5) << server.log();
+  EXPECT_EQ(noWaitRead(60), kExcLocked);
+  EXPECT_EQ(noWaitRead(10), 1);  // freed with the first block
+  ASSERT_TRUE(b.send(tabB, DBM_FREERECORD, Body().w(0).w(kExactKey).w(0).w(10).words()));
+
+  r = a.request(tab, DBM_CREATE, Body().s("byname2").w(0).w(1).w(1).w(0).w(0).w(0).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  auto firstByName2 = [&] {
+    zftest::RawReply f = a.request(tab, DBM_FINDRECORD, Body().w(2).w(0x400).w(0).words());
+    EXPECT_TRUE(f.ok);
+    EXPECT_EQ(f.status, 0) << server.log();
+    return f.result;
+  };
+  EXPECT_EQ(firstByName2(), -1);  // made empty
+  r = a.request(sch, DBM_ATTACH, Body().w(64).w(0).w(0).w(tab).w(0).w(5).words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const cur2 = r.result;
+  ASSERT_TRUE(a.send(cur2, DBM_SETRANGE, Body().w(2 | 8).w(0).w(10).w(120).words()));
+  int32_t built = 0;
+  for (int round = 0; round < 20; ++round) {
+    r = a.request(cur2, DBM_BUILD, Body().w(2).w(1).words());
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    if (r.result == 0) break;
+    built += r.result < 0 ? -r.result : r.result;
+  }
+  EXPECT_EQ(built, 12);
+  EXPECT_EQ(firstByName2(), 1);  // "n101"
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
+// Alter to a structure with one more field answers 0 (a copy is needed);
+// Copy and Replace then leave the old name with the new field and every
+// record, and GetTables lists exactly that table.
+// Disabled: the server ends by signal 11 at Stop after this Replace (the
+// replacing client still holds the replaced table's attachment).
+TEST(LiveRequests, DISABLED_AlterCopyAndReplaceKeepTheNameWithTheNewField) {
+  zftest::TestServer server("alter");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  int32_t const tab = makeShopTable(a, 40, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(70).words()));  // a gap at record 7
+  Body table;
+  table.w(32).w(0).w(1).s("U").s("").w(0).w(0).w(4);
+  field(table, "id", SvField::INT, 0, 1);
+  field(table, "name", SvField::STRING, 10, 1);
+  field(table, "vals", SvField::INT, 0, 4);
+  field(table, "extra", SvField::INT, 0, 1);
+  zftest::RawReply r = a.request(sch, DBM_ATTACH, table.words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const to = r.result;
+  for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
+    r = a.request(to, DBM_CREATE, Body().s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0).words());
+    ASSERT_EQ(r.status, 0) << server.log();
+  }
+  std::vector<size_t> before(41, 0);
+  for (int32_t id : {1, 20, 40}) {
+    r = a.request(tab, DBM_GETRECORD, getByKey(kExactKey, 0, id * 10));
+    ASSERT_EQ(r.status, 0) << server.log();
+    before[size_t(id)] = r.body.size();
+  }
+  r = a.request(tab, DBM_ALTER, Body().w(to).w(1).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 0) << server.log();
+  EXPECT_EQ(r.result, 0);
+
+  r = a.request(tab, DBM_COPY, Body().w(to).words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const job = r.result;
+  for (int round = 0; round < 50; ++round) {
+    r = a.request(job, DBM_ACTIVATION);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    if (r.result == 0) break;
+  }
+  r = a.request(kServerObject, DBM_DETACH, Body().w(job).words());
+  ASSERT_TRUE(r.ok);
+  r = a.request(to, DBM_REPLACE, Body().w(tab).words());
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  EXPECT_EQ(r.result, 0);
+
+  r = a.request(sch, DBM_GETTABLES);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 1);
+  EXPECT_TRUE(bodyHas(r.body, "T:"));
+  EXPECT_FALSE(bodyHas(r.body, "U:"));
+
+  // A second client finds every record under the old name, with the field.
+  zftest::RawClient b(server.serverId());
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_GT(tabB, 0) << server.log();
+  r = b.request(tabB, DBM_CARDINAL);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 39);
+  for (int32_t id : {1, 20, 40}) {
+    r = b.request(tabB, DBM_GETRECORD, getByKey(kExactKey, 0, id * 10));
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    EXPECT_EQ(r.result, id);
+    EXPECT_GT(r.body.size(), before[size_t(id)]);  // the new field is there
+  }
+  r = b.request(tabB, DBM_FINDRECORD, Body().w(0).w(kExactKey).w(0).w(70).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, -1);
+
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
 TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   zftest::TestServer server("live");
   ASSERT_TRUE(server.start()) << server.log();
