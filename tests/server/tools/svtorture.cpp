@@ -12,8 +12,8 @@
 //     the one whose EndTransact was in flight is whole or absent (else:
 //     uncommitted rows found);
 //   - the unique index finds each row by its name, the table counts its
-//     rows, and after a Stop `ombrel -p -e 1` verifies every file (else:
-//     verification failures).
+//     rows, and after the last iteration's Stop `ombrel -p -e 1` verifies
+//     every file (else: verification failures).
 // The worker writes one line per step into worker.log before (or, for
 // an acknowledgement, after) the step, so the checker knows what the server
 // acknowledged:
@@ -188,7 +188,7 @@ int work(int32_t serverId, std::string const& logPath, uint32_t seed, int32_t fi
   }
   std::mt19937 rnd(seed);
   for (int32_t tx = firstTx;; ++tx) {
-    if (tx % 5 == 0 && !ok(a.request(kServerObject, DBM_CHECKPOINT, {0}, 60))) return 2;
+    if (std::getenv("SVT_NOCP") == nullptr && tx % 5 == 0 && !ok(a.request(kServerObject, DBM_CHECKPOINT, {0}, 60))) return 2;
     log.line("T " + std::to_string(tx));
     if (!ok(a.request(kServerObject, DBM_BEGTRANSACT, {0}))) return 2;
     State next = st;
@@ -333,7 +333,7 @@ bool check(int32_t serverId, Expected const& ex, Totals& tot, std::string& why) 
     if (fr == cr) continue;
     if (cr && (!inWhole || fr != w)) {
       ++tot.lost;
-      why += " lost " + rowText(id, *cr);
+      why += " lost " + rowText(id, *cr) + " (found " + (fr ? rowText(id, *fr) : std::string("none")) + ")";
     } else {
       ++tot.uncommitted;
       why += " uncommitted " + (fr ? rowText(id, *fr) : std::to_string(id) + " deleted");
@@ -373,7 +373,10 @@ int main(int argc, char** argv) {
   }
   {
     RawClient a(sv.serverId());
-    if (!a.ok() || !ok(a.connect()) || openTable(a, true) == 0) {
+    // The new table reaches the data files at a checkpoint; rows added
+    // before it could not be replayed into a table the restart lacks.
+    if (!a.ok() || !ok(a.connect()) || openTable(a, true) == 0 ||
+        !ok(a.request(kServerObject, DBM_CHECKPOINT, {0}, 60))) {
       std::fprintf(stderr, "svtorture: cannot make the table\n%s\n", sv.log().c_str());
       return 2;
     }
@@ -409,20 +412,16 @@ int main(int argc, char** argv) {
     if (check(sv.serverId(), ex, tot, why))
       ++tot.recovered;
     if (!why.empty()) std::fprintf(stderr, "iteration %ld:%s\n", n + 1, why.c_str());
-    int const stopped = sv.stop(1, 120);
-    sv.removeIpc();
-    zftest::RunResult const verify = sv.run({"-p", "-e", "1", sv.name()}, 300);
-    sv.removeIpc();
-    if (stopped != 0 || verify.status != 255) {
-      ++tot.verify;
-      std::fprintf(stderr, "iteration %ld: stop %d, verification %d\n%s%s\n", n + 1, stopped, verify.status,
-                   verify.out.c_str(), verify.err.c_str());
-    }
-    if (!sv.start({}, 120)) {
-      std::fprintf(stderr, "iteration %ld: no start after the verification\n%s\n", n + 1, sv.log().c_str());
-      ++n;
-      break;
-    }
+  }
+  // After a Stop, every file verifies (the check answers 255).
+  int const stopped = sv.running() ? sv.stop(1, 120) : -1;
+  sv.removeIpc();
+  zftest::RunResult const verify = sv.run({"-f", "-p", "-e", "1", sv.name()}, 300);
+  sv.removeIpc();
+  if (stopped != 0 || verify.status != 255) {
+    ++tot.verify;
+    std::fprintf(stderr, "stop %d, verification %d\n%s%s\n", stopped, verify.status, verify.out.c_str(),
+                 verify.err.c_str());
   }
   sv.kill();
   sv.removeIpc();
