@@ -409,7 +409,12 @@ int main(int argc, char** argv) {
     std::string why;
     if (check(sv.serverId(), ex, tot, why, known))
       ++tot.recovered;
-    if (!why.empty()) std::fprintf(stderr, "iteration %ld:%s\n", n + 1, why.c_str());
+    if (!why.empty()) {
+      // The end of the server's output tells why it did not answer.
+      std::string const out = sv.log();
+      std::fprintf(stderr, "iteration %ld:%s\n%s\n", n + 1, why.c_str(),
+                   out.substr(out.size() > 2000 ? out.size() - 2000 : 0).c_str());
+    }
   }
   // After a Stop, every file verifies (the check answers 255).
   int const stopped = sv.running() ? sv.stop(1, 120) : -1;
