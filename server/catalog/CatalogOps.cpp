@@ -70,6 +70,23 @@ int32_t readFieldRow(Client* c, SvField* f) {
 
 int32_t update(Client* c, CatalogTable* t, int32_t rec) { return t->updateRecNo(c, rec, true, nullptr, false, 0); }
 
+// A new table's instance number whose low 12 bits name no live table of
+// the schema: the journal's table word keeps only those bits, so one word
+// names one table. 0 (with an error kept) when all 4096 are taken.
+uint32_t freshTableInst(SvSchema* s, SvTabTable* ct) {
+  for (int32_t tries = 0; tries < 4096; ++tries) {
+    uint32_t const n = ct->tabRep()->newInstId();
+    bool clash = false;
+    for (int32_t i = 0; i < s->tablesDim() && !clash; ++i) {
+      SvTabRep const* r = s->table(i);
+      clash = r != nullptr && !r->isTemp() && (r->instId() & 0xFFFu) == (n & 0xFFFu);
+    }
+    if (!clash) return n;
+  }
+  keepFirstError(InvalidData(String("schema ") + s->name() + " has no free table number"));
+  return 0;
+}
+
 }  // namespace
 
 // ---- tables ------------------------------------------------------------------
@@ -104,6 +121,7 @@ SvTable* consTable(Client* c, SvSchema* s, String const& name, String const& des
   ct->set(Name, name);
   ct->set(File, file);
   ct->set(RelCheck, String());
+  if (inst == 0 && (inst = freshTableInst(s, ct)) == 0) return nullptr;
   if (ct->addCurrRecord(c, true, true, -1, nullptr, inst) < 0) return nullptr;
   SvTabRep* t = s->findTabRep(name);
   if (t == nullptr) {

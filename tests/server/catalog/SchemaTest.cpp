@@ -695,3 +695,22 @@ TEST_F(SchemaTest, DroppingASchemaDropsEveryTableEvenOneWithoutAnAttachment) {
 }
 
 }  // namespace
+
+// The journal names a table by a word that keeps 12 bits of its instance
+// number: a new table skips numbers whose low 12 bits a live table of the
+// schema has.
+TEST_F(SchemaTest, ANewTableSkipsInstanceNumbersWhoseLow12BitsAreTaken) {
+  SvSchema* s = create();
+  ASSERT_NE(s, nullptr);
+  SvTable* a = svcatalog::consTable(nullptr, s, String("A"), String(), 0, 0, 0);
+  ASSERT_NE(a, nullptr);
+  uint32_t const instA = a->tabRep()->instId();
+  // The next number drawn would be instA + 4096.
+  s->tableStruct()->tabRep()->lastRecId() = int32_t(instA + 4095);
+  SvTable* b = svcatalog::consTable(nullptr, s, String("B"), String(), 0, 0, 0);
+  ASSERT_NE(b, nullptr);
+  uint32_t const instB = b->tabRep()->instId();
+  EXPECT_NE(instA & 0xFFFu, instB & 0xFFFu);
+  EXPECT_EQ(instA + 4097, instB);
+  EXPECT_EQ(s->findTabRep(String("A"))->instId(), instA);
+}
