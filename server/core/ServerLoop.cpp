@@ -14,7 +14,9 @@
 #include <svcore/SvConfigFile.h>
 #include <svcore/SvConnection.h>
 
+#include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
+#include <sindex/SvIndex.h>
 #include <svobject/Client.h>
 #include <svobject/ClientEnv.h>
 #include <svobject/SvObject.h>

@@ -118,8 +118,9 @@ TEST_F(ServerLoopTest, HouseKeepingWritesMatureHeaders) {
       TimeStamp::lastStamp() = TimeStamp(Time::now() - 2 * c.age);
       Server::houseKeeping(nullptr);
       std::string const bytes = zftest::readFile(tmp.file(name + ".blk"));
-      ASSERT_GE(bytes.size(), 4u);
-      EXPECT_EQ(ldlong(bytes.data()), c.written ? 1 : 0);
+      // A new file has no header on disk until one is written.
+      int32_t const onDisk = bytes.size() >= 4 ? ldlong(bytes.data()) : 0;
+      EXPECT_EQ(onDisk, c.written ? 1 : 0);
       EXPECT_EQ(f.mlevel(), 3);
       EXPECT_TRUE(f.inModList());
     }
