@@ -153,6 +153,25 @@ TEST(ServerProcessRequests, IpcObjectsAndGetInfoKinds) {
   ASSERT_FALSE(r.body.empty());
   EXPECT_EQ(int32_t(r.body[0]), srv.serverId());
 
+  // GetClientsInfo: per client 4, 8 or 12 fields by the level asked.
+  struct Level {
+    int32_t level;
+    char const* fields;  // i: a word, t: a text
+  } const levels[] = {{0, "ittt"}, {1, "itttttti"}, {2, "ittttttitiii"}};
+  for (Level const& l : levels) {
+    r = a.request(kServer, 10, words({l.level}));
+    ASSERT_TRUE(r.ok) << l.level << srv.log();
+    EXPECT_EQ(r.result, 1) << l.level;
+    ASSERT_FALSE(r.body.empty());
+    EXPECT_EQ(int32_t(r.body[0]), int32_t(getpid()));
+    size_t at = 0;
+    for (char const* f = l.fields; *f && at < r.body.size(); ++f) {
+      uint32_t const w = r.body[at++];
+      if (*f == 't' && w != 0xffffffffu) at += (w + 3) / 4;
+    }
+    EXPECT_EQ(at, r.body.size()) << l.level;
+  }
+
   r = a.request(kServer, 26, words({1}));  // Stop
   ASSERT_TRUE(r.ok) << srv.log();
   EXPECT_EQ(srv.wait(), 0) << srv.log();
