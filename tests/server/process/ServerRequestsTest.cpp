@@ -172,6 +172,16 @@ TEST(ServerProcessRequests, IpcObjectsAndGetInfoKinds) {
     EXPECT_EQ(at, r.body.size()) << l.level;
   }
 
+  // Monitor: the time and ten counters; Drop of a schema that does not
+  // exist is refused.
+  r = a.request(kServer, 35);
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body.size(), 11u);
+  r = a.request(kServer, 21, zftest::RawClient::text("nosuch"));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_TRUE(r.result == -1 || r.status < 0) << r.result;
+
   r = a.request(kServer, 26, words({1}));  // Stop
   ASSERT_TRUE(r.ok) << srv.log();
   EXPECT_EQ(srv.wait(), 0) << srv.log();
