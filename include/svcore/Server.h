@@ -351,6 +351,9 @@ public:
   // 0 done, 2 refused: the server is corrupt and force is off.
   static int32_t chkPoint(bool force, int32_t marker);
   static bool shouldDoCP();
+  // The file-size limit start-up asks for: at least 2 GB - 1, never lower
+  // than the limit it had (unlimited stays unlimited).
+  static uint64_t raisedFileLimit(uint64_t cur);
   // The state file's header at start: parity, last checkpoint, restart
   // marker; a clock behind the last checkpoint continues after it.
   static void readState();

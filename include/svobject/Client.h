@@ -66,6 +66,10 @@ public:
   // The start time of process pid in clock ticks since boot, -1 when it
   // cannot be read.
   static int64_t processStartTime(int32_t pid);
+  // The start time recorded at Connect (-1: unknown, not checked); set
+  // directly to stand for a pid handed on to another process.
+  int64_t processStart() const { return procStart_; }
+  void setProcessStart(int64_t t) { procStart_ = t; }
 
   // ---- attached objects ----
   // False, with TooManyAttachs(MaxAttachsPerClient) as the pending error,

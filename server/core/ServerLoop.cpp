@@ -14,7 +14,9 @@
 #include <svcore/SvConfigFile.h>
 #include <svcore/SvConnection.h>
 
+#include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
+#include <sindex/SvIndex.h>
 #include <svobject/Client.h>
 #include <svobject/ClientEnv.h>
 #include <svobject/SvObject.h>
@@ -281,6 +283,14 @@ bool Server::houseKeeping(Client* spare) {
     }
   }
   if (!work) {
+    // Headers of files left alone for MatureTime seconds go to disk, so a
+    // crash loses little of a file nobody touches any more.
+    int32_t mature = configFile ? configFile->matureTime() : 0;
+    if (mature > 0 && !timeStamp.isNull()) {
+      Time limit = timeStamp.time() - mature;
+      SvIndex::updateAllHeaders(limit);
+      BlockedFile::writeAllHeaders(TimeStamp(limit));
+    }
     int32_t nMod = CacheBuffer::nMod();
     int32_t left = freq - elapsed;
     if (nMod > 0 && left > 0) {

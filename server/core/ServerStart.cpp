@@ -97,8 +97,6 @@ int logHandler(int prio, char const* title, char const* text) {
   return 0;
 }
 
-// Raises a limit to at least v; never lowers it.
-rlim_t raised(rlim_t cur, rlim_t v) { return (cur == RLIM_INFINITY || cur >= v) ? cur : v; }
 
 void svWarning(char const* text) { warning(String("%s"), text); }
 void lineHouseKeeping() { Server::houseKeeping(nullptr); }
@@ -117,6 +115,11 @@ void logClientDead(int32_t id) {
 }
 
 }  // namespace
+
+uint64_t Server::raisedFileLimit(uint64_t cur) {
+  uint64_t const want = 0x7fffffff;
+  return (cur == uint64_t(RLIM_INFINITY) || cur >= want) ? cur : want;
+}
 
 int Server::logError(int prio, char const* title, char const* text) { return logHandler(prio | MSG_ERROR, title, text); }
 int Server::logWarning(int prio, char const* title, char const* text) { return logHandler(prio, title, text); }
@@ -155,7 +158,7 @@ void Server::startUp(ServerOptions const& o) {
   OsFile::setHandler(&Server::errHandler);
   struct rlimit rl {};
   if (getrlimit(RLIMIT_FSIZE, &rl) == 0) {
-    struct rlimit want = {raised(rl.rlim_cur, 0x7fffffff), raised(rl.rlim_max, 0x7fffffff)};
+    struct rlimit want = {rlim_t(raisedFileLimit(rl.rlim_cur)), rlim_t(raisedFileLimit(rl.rlim_max))};
     if ((want.rlim_cur != rl.rlim_cur || want.rlim_max != rl.rlim_max) && setrlimit(RLIMIT_FSIZE, &want) != 0)
       warn("CANTCHGULIMIT", toString(errno));
   }

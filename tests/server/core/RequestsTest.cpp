@@ -569,6 +569,24 @@ TEST_F(RequestsTest, ShutSignalsStoppableClientsButNoZombie) {
   EXPECT_TRUE(Server::clientOfId(me)->heartBeat());
 }
 
+// A pid that names a process started after the Connect is another program
+// now: the client counts as dead. An unknown start time is not checked.
+TEST_F(RequestsTest, PidReusedAfterConnectCountsDead) {
+  Client* const c = Server::clientOfId(connect());
+  ASSERT_NE(c, nullptr);
+  int64_t const start = c->processStart();
+  ASSERT_GE(start, 0);
+  struct Case {
+    int64_t recorded;
+    bool alive;
+  } const cases[] = {{start, true}, {start - 1, false}, {start + 1, false}, {-1, true}};
+  for (Case const& k : cases) {
+    c->setProcessStart(k.recorded);
+    EXPECT_EQ(c->heartBeat(), k.alive) << k.recorded - start;
+  }
+  c->setProcessStart(start);
+}
+
 TEST_F(RequestsTest, AbortedTransactionAnswersItsCauseAndVoidRequestsNothing) {
   int32_t const a = connect();
   Client* const c = Server::clientOfId(a);

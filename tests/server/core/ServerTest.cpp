@@ -7,6 +7,8 @@
 
 #include <zfound/PhysLayout.h>
 
+#include <sys/resource.h>
+
 using namespace coretest;
 
 namespace {
@@ -157,6 +159,22 @@ TEST_F(ServerTest, SetCacheSizeGoesToThePageCache) {
   EXPECT_TRUE(Server::setCacheSize(128));
   EXPECT_EQ(CacheBuffer::size(), 128);
   CacheBuffer::cleanUp();
+}
+
+// Start-up raises the file-size limit to 2 GB - 1 but never lowers one
+// that is already higher or unlimited.
+TEST(ServerLimits, FileSizeLimitOnlyRaised) {
+  struct Case {
+    uint64_t cur;
+    uint64_t want;
+  } const cases[] = {{0, 0x7fffffff},
+                     {4096, 0x7fffffff},
+                     {0x7fffffff, 0x7fffffff},
+                     {0x80000000ull, 0x80000000ull},
+                     {uint64_t(1) << 40, uint64_t(1) << 40},
+                     {uint64_t(RLIM_INFINITY), uint64_t(RLIM_INFINITY)}};
+  for (Case const& c : cases)
+    EXPECT_EQ(Server::raisedFileLimit(c.cur), c.want) << c.cur;
 }
 
 }  // namespace

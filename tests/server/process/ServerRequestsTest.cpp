@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -92,6 +93,98 @@ TEST(ServerProcessRequests, ConnectLockCheckpointAndStop) {
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(srv.wait(), 0) << srv.log();
   EXPECT_EQ(parityInStateFile(srv.stateFile()), 0);
+  EXPECT_FALSE(srv.ipcExists());
+}
+
+// Everything `cmd` prints on its standard output.
+std::string outputOf(char const* cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd, "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+std::string hexKey(int32_t id, int what) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08x", unsigned((uint32_t(id) << 8) | uint32_t(what)));
+  return buf;
+}
+
+// A running server shows its three queues and its semaphore set under the
+// keys of its ServerId; started with -a only that uid connects; GetInfo answers the kinds it knows and -1 for
+// the others.
+TEST(ServerProcessRequests, IpcObjectsAndGetInfoKinds) {
+  if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
+  zftest::TestServer srv;
+  ASSERT_TRUE(srv.start({"-a", "1000"})) << srv.log();
+  std::string const queues = outputOf("ipcs -q");
+  for (int w : {'s', 'c', 'r'}) EXPECT_NE(queues.find(hexKey(srv.serverId(), w)), std::string::npos) << char(w);
+  EXPECT_NE(outputOf("ipcs -s").find(hexKey(srv.serverId(), 0)), std::string::npos);
+
+  zftest::RawClient a(srv.serverId());
+  ASSERT_TRUE(a.ok());
+  // In administrator mode only the named uid may connect.
+  zftest::RawReply r = a.connect(zftest::RawClient::connectBody(1101, 500));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_LT(r.status, 0);
+  r = a.connect(zftest::RawClient::connectBody(1101, 1000));
+  ASSERT_TRUE(r.ok) << srv.log();
+  ASSERT_EQ(r.status, 0);
+  a.setClientId(r.result);
+  struct Case {
+    std::vector<uint32_t> args;
+    int32_t result;
+  } const cases[] = {
+      {words({16}), 0},      {words({8}), 1},       {words({4, 0, 0}), -1}, {words({0}), -1},
+      {words({3}), -1},      {words({5}), -1},
+  };
+  for (Case const& c : cases) {
+    r = a.request(kServer, 6, c.args);
+    ASSERT_TRUE(r.ok) << c.args[0] << srv.log();
+    EXPECT_EQ(r.result, c.result) << c.args[0];
+  }
+  r = a.request(kServer, 6, words({2}));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, 0);
+  ASSERT_FALSE(r.body.empty());
+  EXPECT_EQ(int32_t(r.body[0]), srv.serverId());
+
+  // GetClientsInfo: per client 4, 8 or 12 fields by the level asked.
+  struct Level {
+    int32_t level;
+    char const* fields;  // i: a word, t: a text
+  } const levels[] = {{0, "ittt"}, {1, "itttttti"}, {2, "ittttttitiii"}};
+  for (Level const& l : levels) {
+    r = a.request(kServer, 10, words({l.level}));
+    ASSERT_TRUE(r.ok) << l.level << srv.log();
+    EXPECT_EQ(r.result, 1) << l.level;
+    ASSERT_FALSE(r.body.empty());
+    EXPECT_EQ(int32_t(r.body[0]), int32_t(getpid()));
+    size_t at = 0;
+    for (char const* f = l.fields; *f && at < r.body.size(); ++f) {
+      uint32_t const w = r.body[at++];
+      if (*f == 't' && w != 0xffffffffu) at += (w + 3) / 4;
+    }
+    EXPECT_EQ(at, r.body.size()) << l.level;
+  }
+
+  // Monitor: the time and ten counters; Drop of a schema that does not
+  // exist is refused.
+  r = a.request(kServer, 35);
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body.size(), 11u);
+  r = a.request(kServer, 21, zftest::RawClient::text("nosuch"));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_TRUE(r.result == -1 || r.status < 0) << r.result;
+
+  r = a.request(kServer, 26, words({1}));  // Stop
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(srv.wait(), 0) << srv.log();
   EXPECT_FALSE(srv.ipcExists());
 }
 
