@@ -102,6 +102,13 @@ std::vector<uint32_t> getByKey(int32_t mode, int32_t wait, int32_t key) {
 constexpr int32_t kExactKey = 0x80;
 constexpr int32_t kTakeX = kExactKey | 1 | 8;  // acquire, exclusive
 
+// Stops the server; every data and index file it leaves must verify.
+void expectStopsVerified(zftest::TestServer& server) {
+  EXPECT_EQ(server.stop(), 0) << server.log();
+  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+}
+
 // A record held by one client: another's waiting read gets no reply while
 // a third client is served, and gets the record once it is freed; a no-wait
 // read answers Locked; a wait of 3 seconds gives up with DeadLock; a table
@@ -161,9 +168,7 @@ TEST(LiveRequests, AHeldRecordMakesAReadWaitWhileOthersAreServed) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.result, 0);
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 // A cursor of limit 5 over keys 10..120 (12 records): forward blocks 5, 5,
@@ -234,9 +239,7 @@ TEST(LiveRequests, ACursorReadsItsRangeBlockByBlockBothWays) {
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, 4);
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 // CopyTable of 40 records in slices: the first Activation answers 30, the
@@ -292,9 +295,7 @@ TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
     EXPECT_EQ(r.result, id);  // the source's record number
   }
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 // Debug on a running server: "echo" answers 0 and the text; a wrong count
@@ -486,9 +487,7 @@ TEST(LiveRequests, ReadModesAndUpdatesShowInTheNextRead) {
   EXPECT_EQ(r.result, 39);
   EXPECT_EQ(vals(200, "putx"), (std::vector<int32_t>{12, 12, 9, 9}));
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 // Whether the text `what` is among the bytes of a reply body.
@@ -561,9 +560,7 @@ TEST(LiveRequests, ALockingCursorFreesItsPreviousBlockAndBuildFillsAnIndex) {
   EXPECT_EQ(built, 12);
   EXPECT_EQ(firstByName2(), 1);  // "n101"
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 // Alter to a structure with one more field answers 0 (a copy is needed);
@@ -645,9 +642,7 @@ TEST(LiveRequests, DISABLED_AlterCopyAndReplaceKeepTheNameWithTheNewField) {
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.result, -1);
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
@@ -756,9 +751,7 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   ASSERT_GE(r.body.size(), 4u);
   EXPECT_EQ(int32_t(r.body[3]), 200);
 
-  EXPECT_EQ(server.stop(), 0) << server.log();
-  zftest::RunResult check = server.run({"-f", "-p", "-e", "1", server.name()});
-  EXPECT_EQ(check.status, 255) << check.out << check.err;
+  expectStopsVerified(server);
 }
 
 }  // namespace
