@@ -51,6 +51,8 @@ public:
   String objType() override { return "CopyTable"; }
 
   State state() const { return state_; }
+  // True when t is the source or the target.
+  bool uses(SvTable const* t) const { return t == tabFrom_ || t == tabTo_; }
 
   // Rebuilds every index of t from its records in use: each index is emptied, then the keys are added slice by
   // slice. False with the error pending when a key is refused.

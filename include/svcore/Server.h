@@ -246,11 +246,6 @@ public:
   // emptied.
   static void resumeWokenClients();
   static void (*resumeClientsHook)();
-  // Lock-wait give-ups and pending-lock notifications due: run by a
-  // housekeeping pass once nextClientEvent is reached. Installed by the
-  // held-request layer; without one, waiting entries that gave up are
-  // cleared (clearPendLocks).
-  static void (*clientEventsFn)();
   // A housekeeping pass replaying a recorded round (the run log calls it).
   static void replayHouseKeeping();
   // Warnings naming the last dispatched request (assertion reports).
@@ -304,11 +299,6 @@ public:
   // Start-up's one call for the request side, once the configuration is
   // read: the client hooks below (start-up installs the catalog's own).
   static void installRequests();
-  // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
-  // to the waiter, or its transaction aborted) and pending-lock
-  // notifications that are due, the woken clients resumed, then the next
-  // client event recomputed.
-  static void clearPendLocks();
   // Copies the lock and client settings of the configuration into the
   // client layer and installs the server's hooks there and in the catalog
   // (rollback, event times, lock unification, detaching, lost

@@ -110,10 +110,12 @@ SvSchema::~SvSchema() {
         break;
       }
     if (t == nullptr) break;
-    if (SvTable* att = t->attachment(-1); att != nullptr)
+    if (SvTable* att = t->attachment(-1); att != nullptr) {
+      if (svcatalog::TableEnv::objects != nullptr) svcatalog::TableEnv::objects->takeFromClients(att);
       delete att;
-    else
+    } else {
       delete t;
+    }
   }
   destructTabTable();
   for (SvSchema** p = &schemaHead; *p != nullptr; p = &(*p)->next_) {

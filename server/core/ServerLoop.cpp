@@ -8,6 +8,7 @@
 // Dispatching (one request) -> Resuming (woken clients) -> Waiting; a Stop
 // whose reply carried a result other than -1 leaves the loop.
 #include <svcore/Server.h>
+#include <svcore/HeldRequests.h>
 #include <svcore/Journal.h>
 
 #include <svcore/RunLog.h>
@@ -46,7 +47,6 @@ int32_t Server::tqBehavior_sd = -1;
 int32_t Server::checkLevel_sd = -1;
 int32_t Server::hkMsgBound = 0;
 void (*Server::resumeClientsHook)() = nullptr;
-void (*Server::clientEventsFn)() = nullptr;
 int32_t Server::retrySeconds = 30;
 
 namespace {
@@ -306,12 +306,7 @@ bool Server::houseKeeping(Client* spare) {
     }
   }
   if (!nextClientEvent.isNull() && nextClientEvent <= timeStamp.time()) {
-    if (clientEventsFn) {
-      clientEventsFn();
-    } else {
-      clearPendLocks();
-      resumeWokenClients();
-    }
+    svcore::giveUpWaits();
     // The next event, from every client's times.
     nextClientEvent = Time();
     for (Client* cl : clients)

@@ -115,53 +115,10 @@ void lostTransHook(Client* c) {
   Server::journalRollBack(c);
 }
 
-// Sends the exception reply e to c at once (outside any request of c).
-void replyNow(Client* c, Exception const& e) {
-  SvReplyPort* const port = SvObject::port();
-  if (port == nullptr) return;
-  port->reply(c->id(), e.code(), -1);
-  e.send(&port->channel());
-  port->reply();
-}
-
 }  // namespace
 
 void Server::installRequests() {
   installClientHooks();
-}
-
-void Server::clearPendLocks() {
-  if (nextClientEvent.isNull()) return;
-  Time const now = timeStamp.time();
-  if (now < nextClientEvent) return;
-  for (Client* const cl : clients) {
-    if (cl == nullptr || cl->state() != Client::STATE_BLK_LOCK) continue;
-    Time const giveUp = cl->lockGiveUpTime();
-    if (!giveUp.isNull() && giveUp <= now) {
-      if (!cl->hasTrans()) {
-        cl->clearPendLock();
-        cl->chgState(Client::STATE_READY);
-        replyNow(cl, DeadLock(String()));
-      } else {
-        if (!cl->transAborted()) cl->abortTrans(DeadLock(String()));
-        cl->toBeWaken();
-      }
-      continue;
-    }
-    Time const notif = cl->pendLockNotifTime();
-    if (!notif.isNull() && notif <= now) {
-      svcatalog::LockObject* const waiting = cl->pendingLock();
-      svcatalog::LockObject* const owner = waiting != nullptr ? waiting->lockOwner() : nullptr;
-      String const table = waiting != nullptr && waiting->table != nullptr ? waiting->table->lockTableName() : String();
-      String const holder = owner != nullptr && owner->client != nullptr ? owner->client->descr() : String();
-      replyNow(cl, PendLockNotif(table, holder));
-      cl->pendLockNotif(Time());
-    }
-  }
-  resumeWokenClients();
-  nextClientEvent = Time();
-  for (Client* const cl : clients)
-    if (cl != nullptr) eventAt(cl->nextEvent());
 }
 
 // ---- the server object -------------------------------------------------------------

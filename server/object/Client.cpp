@@ -9,6 +9,7 @@
 #include <zfound/UserInfo.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -149,6 +150,17 @@ int32_t Client::delObject(SvObject* o) {
       ClientEnv::hooks().detachObject != nullptr ? ClientEnv::hooks().detachObject(this, o) : o->isTemp();
   if (destroy) delete o;
   return 0;
+}
+
+int32_t Client::takeObject(SvObject const* o) {
+  int32_t n = 0;
+  for (size_t i = objects_.size(); i-- > 0;) {
+    if (objects_[i] != o) continue;
+    objects_[i]->decReference();
+    objects_.erase(objects_.begin() + std::ptrdiff_t(i));
+    ++n;
+  }
+  return n;
 }
 
 void Client::chgState(ClientState s) {
