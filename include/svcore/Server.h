@@ -189,6 +189,10 @@ public:
   // Every static back to its start value (owned objects deleted) and the
   // server's hooks installed into storage.
   static void reset();
+  // The storage engine's calls into the server: the version of a stamp,
+  // deferred file removal and the assertion report. Start-up installs them
+  // before any file is opened (reset() too).
+  static void installStorageHooks();
 
   // ---- process, main loop and transport ----
   // The server's connection (null in check-previous-checkpoint mode and in

@@ -128,6 +128,9 @@ int Server::logNotice(int prio, char const* title, char const* text) { return lo
 bool Server::validServerId(int32_t id) { return id >= 1 && id <= kMaxServerId; }
 
 void Server::startUp(ServerOptions const& o) {
+  // Retained versions, deferred removals and assertion reports of the
+  // storage engine go through the server from the first file on.
+  installStorageHooks();
   // Settings first.
   ignore_sd = o.ignore;
   admin_sd = o.admin;

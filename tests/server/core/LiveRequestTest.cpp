@@ -298,6 +298,108 @@ TEST(LiveRequests, ACopyJobCopiesATableInSlices) {
   expectStopsVerified(server);
 }
 
+// A copy of a table with a retained data version: the target keeps the
+// version, so its attachment of version 1 reads what the source held when
+// the version was made (the deleted record, the old name, not the record
+// added after), and its current attachment reads the current data.
+TEST(LiveRequests, ACopyCarriesTheRetainedVersionsOfItsSource) {
+  zftest::TestServer server("copyvers", "HandleVersions\t1\n");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  int32_t const tab = makeShopTable(a, 40, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+  zftest::RawReply r = a.request(kServerObject, DBM_NEWVERSION);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.result, 1) << server.log();
+  // After the version: record 2 deleted, record 5 renamed, 41 added.
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(20).words()));
+  ASSERT_TRUE(a.send(tab, DBM_PUTRECORD, Body().w(50).s("renamed").w(5).w(5).w(6).w(0).words()));
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(410).s("n141").w(41).w(41).w(42).w(0).words()));
+  r = a.request(tab, DBM_CARDINAL);
+  ASSERT_EQ(r.result, 40) << server.log();
+
+  Body table;
+  table.w(32).w(0).w(1).s("U").s("").w(0).w(0).w(4);
+  field(table, "id", SvField::INT, 0, 1);
+  field(table, "name", SvField::STRING, 10, 1);
+  field(table, "vals", SvField::INT, 0, 4);
+  field(table, "extra", SvField::INT, 0, 1);
+  r = a.request(sch, DBM_ATTACH, table.words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const to = r.result;
+  for (auto const& [name, fieldNo] : {std::pair<char const*, int32_t>{"pk", 0}, {"byname", 1}}) {
+    r = a.request(to, DBM_CREATE, Body().s(name).w(0).w(1).w(fieldNo).w(0).w(0).w(0).words());
+    ASSERT_EQ(r.status, 0) << server.log();
+  }
+  r = a.request(tab, DBM_COPY, Body().w(to).words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const job = r.result;
+  for (int round = 0; round < 50; ++round) {
+    r = a.request(job, DBM_ACTIVATION);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    if (r.result == 0) break;
+  }
+  r = a.request(kServerObject, DBM_DETACH, Body().w(job).words());
+  ASSERT_TRUE(r.ok);
+
+  // U as of version 1 and as it is now, for a second client.
+  zftest::RawClient b(server.serverId());
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  r = b.request(kServerObject, DBM_ATTACH, Body().w(16).w(0).w(0).s("shop").words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const schB = r.result;
+  auto attachU = [&](int32_t version) {
+    zftest::RawReply u = b.request(schB, DBM_ATTACH, Body().w(32).w(0).w(0).s("U").w(version).words());
+    EXPECT_EQ(u.status, 0) << server.log();
+    return u.result;
+  };
+  // The source itself reads the version so.
+  zftest::RawReply tv = b.request(schB, DBM_ATTACH, Body().w(32).w(0).w(0).s("T").w(1).words());
+  ASSERT_EQ(tv.status, 0) << server.log();
+  zftest::RawReply tf = b.request(tv.result, DBM_FINDRECORD, Body().w(0).w(kExactKey).w(0).w(20).words());
+  EXPECT_EQ(tf.result, 2) << server.log();
+  tf = b.request(tv.result, DBM_CARDINAL);
+  EXPECT_EQ(tf.result, 40) << server.log();
+  int32_t const old = attachU(1);
+  int32_t const now = attachU(0);
+  ASSERT_GT(old, 0);
+  ASSERT_GT(now, 0);
+  ASSERT_NE(old, now);
+  auto find = [&](int32_t t, int32_t index, int32_t key) {
+    zftest::RawReply f = b.request(t, DBM_FINDRECORD, Body().w(index).w(kExactKey).w(0).w(key).words());
+    EXPECT_TRUE(f.ok);
+    return f.result;
+  };
+  auto findName = [&](int32_t t, char const* name) {
+    zftest::RawReply f = b.request(t, DBM_FINDRECORD, Body().w(1).w(kExactKey).w(0).s(name).words());
+    EXPECT_TRUE(f.ok);
+    return f.result;
+  };
+  EXPECT_EQ(find(old, 0, 20), 2) << server.log();
+  EXPECT_EQ(find(now, 0, 20), -1);
+  EXPECT_EQ(find(old, 0, 410), -1);
+  EXPECT_GT(find(now, 0, 410), 0);
+  EXPECT_EQ(find(old, 0, 50), 5);
+  EXPECT_EQ(findName(old, "n105"), 5);
+  EXPECT_EQ(findName(now, "n105"), -1);
+  EXPECT_GT(findName(now, "renamed"), 0);
+  EXPECT_EQ(findName(old, "renamed"), -1);
+  r = b.request(old, DBM_CARDINAL);
+  EXPECT_EQ(r.result, 40);
+  r = b.request(now, DBM_CARDINAL);
+  EXPECT_EQ(r.result, 40);
+  for (int32_t id = 1; id <= 41; ++id) {
+    if (id == 2) continue;
+    SCOPED_TRACE(id);
+    EXPECT_GT(find(now, 0, id * 10), 0);
+  }
+
+  expectStopsVerified(server);
+}
+
 // Debug on a running server: "echo" answers 0 and the text; a wrong count
 // and an unknown command log their texts; after "cpoff" a CheckPoint is
 // deferred (parity | 16), after "cpon" it is taken (parity | 8).
