@@ -100,4 +100,5 @@ private:
   std::vector<int32_t> gaps_;  // target slots to free
   State state_ = kStart;
   bool locked_ = false;
+  Client* locker_ = nullptr;  // the client holding the two table locks
 };

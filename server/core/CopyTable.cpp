@@ -38,6 +38,11 @@ CopyTable::CopyTable(SvTable* from, SvTable* to) : tabFrom_(from), tabTo_(to) {
 }
 
 CopyTable::~CopyTable() {
+  // A copy given up before its end leaves no table locked.
+  if (locked_ && locker_ != nullptr) {
+    tabTo_->tabRep()->freeTabLock(locker_);
+    tabFrom_->tabRep()->freeTabLock(locker_);
+  }
   tabFrom_->decReference();
   tabTo_->decReference();
 }
@@ -74,6 +79,7 @@ long CopyTable::activation(Client* c) {
     bool ok = tabTo_->tabRep()->applyTabLock(c, 1, 0, true, &out) && Exception::last().code() == 0;
     if (ok) {
       locked_ = true;
+      locker_ = c;
       ok = tabFrom_->tabRep()->applyTabLock(c, 0, 0, true, &out) && Exception::last().code() == 0;
     }
     if (!ok) {
