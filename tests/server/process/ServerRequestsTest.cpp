@@ -17,6 +17,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -121,6 +122,16 @@ std::string hexKey(int32_t id, int what) {
   return buf;
 }
 
+// The perms column (the fourth) of the ipcs line of `key`; "" when absent.
+std::string permsOf(std::string const& listing, std::string const& key) {
+  size_t at = listing.find(key);
+  if (at == std::string::npos) return "";
+  std::istringstream line(listing.substr(at, listing.find('\n', at) - at));
+  std::string k, id, owner, perms;
+  line >> k >> id >> owner >> perms;
+  return perms;
+}
+
 // A running server shows its three queues and its semaphore set under the
 // keys of its ServerId; GetInfo answers the kinds it knows and -1 for the
 // others.
@@ -128,9 +139,11 @@ TEST(ServerProcessRequests, IpcObjectsAndGetInfoKinds) {
   if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
   zftest::TestServer srv;
   ASSERT_TRUE(srv.start()) << srv.log();
+  // Listed with their modes: queues 666 for every local client, the
+  // semaphore set 644 (only root raises the stop flag).
   std::string const queues = outputOf("ipcs -q");
-  for (int w : {'s', 'c', 'r'}) EXPECT_NE(queues.find(hexKey(srv.serverId(), w)), std::string::npos) << char(w);
-  EXPECT_NE(outputOf("ipcs -s").find(hexKey(srv.serverId(), 0)), std::string::npos);
+  for (int w : {'s', 'c', 'r'}) EXPECT_EQ(permsOf(queues, hexKey(srv.serverId(), w)), "666") << char(w);
+  EXPECT_EQ(permsOf(outputOf("ipcs -s"), hexKey(srv.serverId(), 0)), "644");
 
   zftest::RawClient a(srv.serverId());
   ASSERT_TRUE(a.ok());
