@@ -8,6 +8,11 @@
 // result word, leaves a pending error for an error reply, or starts a reply
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
+//
+// Trust: a Connect is tied to the process the kernel knows (identityVerdict)
+// before a client is made; Stop, Shut, SetAttrib and Debug, which end or
+// reconfigure the service for everybody, are served only for root and the
+// administrator uid of -a (NoPrivilege otherwise, nothing read or changed).
 #include <svcore/Server.h>
 #include <svcore/Journal.h>
 #include <svcore/HeldRequests.h>
