@@ -343,8 +343,12 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     String name;
     int32_t id = 0;
     if (!j->getAddSchema(name, id)) return false;
-    if (SvSchema::find(name) == nullptr && configFile != nullptr)
-      new SvSchema(nullptr, name, configFile->dbase(), String(), 0, id);
+    if (SvSchema::find(name) == nullptr && configFile != nullptr) {
+      // Made after the last checkpoint: its directory and files are there
+      // and taken as they are; its rows follow in the journal.
+      new SvSchema(nullptr, name, configFile->dbase(), String(), 0, id, true);
+      configFile->usedSchemaId(id);
+    }
     Exception::last(Exception(0));
     return true;
   }
@@ -398,6 +402,9 @@ void Server::dropCompleteTrans(TimeStamp const& ts) {
 
 void Server::endRestart() {
   verbose(String("Rolling back incomplete transactions"));
+  // The transactions rolled back here, journalled as aborted once writing
+  // resumes, so that a reader of this journal (a mirror) undoes them too.
+  std::vector<JournalTrans> undone;
   for (size_t i = clients.size(); i-- > 0;) {
     Client* c = clients[i];
     if (c == nullptr) continue;
@@ -411,6 +418,12 @@ void Server::endRestart() {
       }
     }
     if (c->hasTrans() && !c->transAborted()) {
+      JournalTrans t;
+      t.clientId = c->id();
+      t.transNum = c->transNum();
+      t.lastOffset = c->rollbackStart(0);
+      t.lastLength = c->rollbackStart(1);
+      if (t.lastOffset != -1) undone.push_back(t);
       abortTrans(c, false);
     }
     delClient(c);
@@ -424,6 +437,13 @@ void Server::endRestart() {
   activeTrans = 0;
   setLogDisable(false);
   restarting = false;
+  // Appended to the file just replayed (the chains point into it), before
+  // the checkpoint closes it.
+  if (!undone.empty() && journal_ != nullptr && !mirror_sd && journal_->resumeWriting()) {
+    for (JournalTrans const& t : undone) journal_->putAbortTransaction(t);
+    journal_->flush();
+    if (!journal_->ok()) journalFailed();
+  }
 }
 
 bool Server::rollBack(Client* c, int32_t offset, int32_t length) {

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <svcatalog/SvField.h>
+#include <svcore/Journal.h>
 #include <svobject/SvObject.h>
 #include <zfound/Exception.h>
 #include <zfound/Expr.h>
@@ -752,6 +754,140 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   EXPECT_EQ(int32_t(r.body[3]), 200);
 
   expectStopsVerified(server);
+}
+
+// ---- a journalled server: rows through an abort and a crash ----------------
+
+std::string journalKeys(zftest::TempDir& dir) {
+  dir.write("jrnl/.keep", "");
+  return "JournalDir\t" + dir.file("jrnl") + "\nBackup\t0\n";
+}
+
+// The stored words of each key's row (none when absent).
+std::vector<std::vector<uint32_t>> rowsOf(zftest::RawClient& a, int32_t tab, std::vector<int32_t> const& keys) {
+  std::vector<std::vector<uint32_t>> out;
+  for (int32_t k : keys) {
+    zftest::RawReply r = a.request(tab, DBM_GETRECORD, getByKey(kExactKey, 0, k));
+    out.push_back(r.ok && r.status == 0 && r.result != -1 ? r.body : std::vector<uint32_t>());
+  }
+  return out;
+}
+
+// AbortTransact undoes an add, an update and a delete of its own and
+// touches no other row; the undone state survives a restart.
+TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
+  zftest::TempDir dir;
+  zftest::TestServer server(dir, "abrt", journalKeys(dir));
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 4);
+  ASSERT_NE(tab, 0) << server.log();
+  std::vector<int32_t> const keys = {10, 20, 30, 40, 50};
+  auto const before = rowsOf(a, tab, keys);
+  ASSERT_TRUE(before[4].empty());
+
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body().w(1).w(20).w(2).w(SvField::SET).w(0).w(3).w(99).w(-1).words()));
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(30).words()));
+  auto const inside = rowsOf(a, tab, keys);
+  EXPECT_FALSE(inside[4].empty());
+  EXPECT_NE(inside[1], before[1]);
+  EXPECT_TRUE(inside[2].empty());
+  zftest::RawReply r = a.request(kServerObject, DBM_ABORTTRANSACT);
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(rowsOf(a, tab, keys), before) << server.log();
+  r = a.request(tab, DBM_CARDINAL);
+  EXPECT_EQ(r.result, 4);
+
+  // A client after the abort sees the same, and so does a restart.
+  ASSERT_EQ(server.stop(), 0) << server.log();
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient b(server.serverId());
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  EXPECT_EQ(rowsOf(b, tabB, keys), before) << server.log();
+  expectStopsVerified(server);
+}
+
+// kill -9 with one transaction committed and one open, no checkpoint
+// between them and the making of the schema and table: the restart
+// (verbose) has the schema, its files and the committed rows, not the open
+// one's changes, and reports its recovery; the open transaction is
+// journalled as aborted.
+TEST(LiveRequests, CrashKeepsTheCommittedTransactionOfANewTableAndUndoesTheOpenOne) {
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  zftest::TestServer server(dir, "crsh", "JournalDir\t" + dir.file("jrnl") + "\nBackup\t1\n");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  std::vector<int32_t> const keys = {10, 20, 30, 40, 50};
+  auto const before = rowsOf(a, tab, keys);
+
+  // a's transaction (on the rows a made) stays open; its records reach
+  // the file with b's end.
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body().w(1).w(10).w(2).w(SvField::SET).w(0).w(3).w(77).w(-1).words()));
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(20).words()));
+  ASSERT_EQ(b.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(b.send(tabB, DBM_ADDRECORD, Body().w(1).w(40).s("n140").w(4).w(4).w(4).w(4).words()));
+  zftest::RawReply r = b.request(kServerObject, DBM_ENDTRANSACT, {1});
+  ASSERT_EQ(r.status, 0) << server.log();
+  EXPECT_EQ(server.log().find("Rolling back"), std::string::npos) << server.log();
+  auto const committed = rowsOf(b, tabB, keys);
+  ASSERT_FALSE(committed[3].empty());
+  server.kill();
+  server.removeIpc();
+
+  ASSERT_TRUE(server.start({"-v"})) << server.log();
+  zftest::RawClient c(server.serverId());
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_NE(tabC, 0) << server.log();
+  auto const after = rowsOf(c, tabC, keys);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    SCOPED_TRACE(keys[i]);
+    EXPECT_EQ(after[i].empty(), keys[i] == 50) << server.log();
+    if (i < 3) {
+      EXPECT_EQ(after[i], before[i]);
+    }
+  }
+  EXPECT_EQ(after[3], committed[3]);
+  std::string const log = server.log();
+  for (char const* text : {"Reading journal from file rlog", "Rolling back incomplete transactions",
+                           " out of 2 transactions.", "ADDSCHEMA", "ENDTRANSACTION"})
+    EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
+  EXPECT_EQ(log.find("assertion"), std::string::npos) << log;
+  expectStopsVerified(server);
+
+  // The file replayed ends with the abort of b's transaction.
+  int aborts = 0;
+  for (auto const& e : std::filesystem::directory_iterator(dir.file("jrnl"))) {
+    std::string const base = e.path().filename().string();
+    if (base.rfind("rlog", 0) != 0) continue;
+    Journal j(32, String(dir.file("jrnl").c_str()));
+    ASSERT_TRUE(j.restart(String(base.c_str()), Journal::kPrefixSize));
+    int32_t cid, tn, off, len;
+    SvTable* t;
+    for (int32_t k; (k = j.nextOp(cid, tn, t, off, len)) != -1;) {
+      ASSERT_NE(k, Journal::kDamaged) << base;
+      if (k == Journal::ABORTTRANSACTION) ++aborts;
+    }
+  }
+  EXPECT_EQ(aborts, 1);
 }
 
 }  // namespace
