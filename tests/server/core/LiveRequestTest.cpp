@@ -890,4 +890,64 @@ TEST(LiveRequests, CrashKeepsTheCommittedTransactionOfANewTableAndUndoesTheOpenO
   EXPECT_EQ(aborts, 1);
 }
 
+// A mirror reading the primary's journal across the primary's kill and
+// restart: it first shows the open transaction's changes as replayed, and
+// once the restarted primary has rolled that transaction back (journalled
+// as an abort), the mirror undoes it too and ends with the primary's rows.
+TEST(LiveRequests, AMirrorUndoesWhatThePrimaryRolledBackAtItsRestart) {
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  std::string const keys = "JournalDir\t" + dir.file("jrnl") + "\nBackup\t1\n";
+  zftest::TestServer primary(dir, "prim", keys);
+  zftest::TestServer mirror(dir, "mirr", keys);
+  ASSERT_TRUE(primary.start()) << primary.log();
+  ASSERT_TRUE(mirror.start({"-m"})) << mirror.log();
+  zftest::RawClient a(primary.serverId()), b(primary.serverId());
+  ASSERT_EQ(a.connect().status, 0) << primary.log();
+  ASSERT_EQ(b.connect().status, 0) << primary.log();
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << primary.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  std::vector<int32_t> const keysRead = {10, 20, 30, 40, 50};
+  auto const before = rowsOf(a, tab, keysRead);
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body().w(1).w(10).w(2).w(SvField::SET).w(0).w(3).w(77).w(-1).words()));
+  ASSERT_EQ(b.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(b.send(tabB, DBM_ADDRECORD, Body().w(1).w(40).s("n140").w(4).w(4).w(4).w(4).words()));
+  ASSERT_EQ(b.request(kServerObject, DBM_ENDTRANSACT, {1}).status, 0) << primary.log();
+  auto const committed = rowsOf(b, tabB, keysRead);
+
+  // The mirror's rows, read by a client of its own (none while the schema
+  // is not there yet).
+  auto mirrorRows = [&] {
+    zftest::RawClient m(mirror.serverId());
+    if (m.connect().status != 0) return std::vector<std::vector<uint32_t>>();
+    int32_t const t = attachShopTable(m);
+    return t != 0 ? rowsOf(m, t, keysRead) : std::vector<std::vector<uint32_t>>();
+  };
+  auto waitFor = [&](auto const& done) {
+    for (int i = 0; i < 300; ++i) {
+      std::vector<std::vector<uint32_t>> const rows = mirrorRows();
+      if (rows.size() == keysRead.size() && done(rows)) return true;
+      ::usleep(200000);
+    }
+    return false;
+  };
+  // Replayed so far: b's row and a's open changes.
+  EXPECT_TRUE(waitFor([&](auto const& rows) { return !rows[3].empty() && !rows[4].empty(); })) << mirror.log();
+
+  primary.kill();
+  primary.removeIpc();
+  ASSERT_TRUE(primary.start()) << primary.log();
+  EXPECT_TRUE(waitFor([&](auto const& rows) {
+    return rows[4].empty() && rows[0] == before[0] && rows[3] == committed[3];
+  })) << mirror.log();
+  EXPECT_EQ(mirror.log().find("assertion"), std::string::npos) << mirror.log();
+  EXPECT_EQ(primary.stop(), 0);
+  EXPECT_EQ(mirror.stop(), 0) << mirror.log();
+}
+
 }  // namespace
