@@ -24,6 +24,7 @@
 #include <svcore/SvConfigFile.h>
 
 #include <sindex/SvIndex.h>
+#include <svcatalog/LockObject.h>
 #include <svcatalog/SvSchema.h>
 #include <svcatalog/SvTable.h>
 #include <svcatalog/TableEnv.h>
@@ -34,6 +35,8 @@
 
 #include <unistd.h>
 
+#include <map>
+#include <utility>
 #include <vector>
 
 int32_t Server::transFound = 0;
@@ -64,9 +67,35 @@ void setLogDisable(bool on) {
   _exit(1);
 }
 
+// The deferred deletes of each replayed transaction, from the first
+// ACTIVETRANS: rows deleted before the last checkpoint, still in the files.
+std::map<Client*, std::vector<std::pair<SvTable*, int32_t>>> replayedDefDels;
+
+void forgetDefDel(Client* c, SvTable* t, int32_t recno) {
+  auto it = replayedDefDels.find(c);
+  if (it == replayedDefDels.end()) return;
+  auto& v = it->second;
+  for (size_t i = 0; i < v.size(); ++i)
+    if (v[i].first == t && v[i].second == recno) {
+      v.erase(v.begin() + long(i));
+      return;
+    }
+}
+
 // Ends a replayed transaction's hold without the run-time follow-ups
-// (no checkpoint is taken in the middle of a replay).
-void endReplayed(Client* c) {
+// (no checkpoint is taken in the middle of a replay). A commit (not a
+// rollback) completes the deletes it made before the last checkpoint.
+void endReplayed(Client* c, bool commit = true) {
+  auto it = replayedDefDels.find(c);
+  if (it != replayedDefDels.end()) {
+    if (commit) {
+      for (auto const& [t, recno] : it->second) {
+        svcatalog::LockObject* lk = t->tabRep()->findLock(recno);
+        if (lk != nullptr && lk->client == c) t->tabRep()->deferDel(lk);
+      }
+    }
+    replayedDefDels.erase(it);
+  }
   c->freeAllLocks(false);
   if (Server::activeTrans > 0) --Server::activeTrans;
 }
@@ -229,6 +258,9 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     useTimeStamp(ts);
     int32_t const found = findRow(t);
     showRow("Add\n", t);
+    // A row that the transaction deleted before the last checkpoint and
+    // adds again stays, as at run time.
+    if (found != -1 && c != nullptr) forgetDefDel(c, t, found);
     t->addCurrRecord(nullptr, false, false, found, nullptr, 0);
     Exception::last(Exception(0));
     return true;
@@ -275,6 +307,7 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     if (c == nullptr || !c->hasTrans()) return true;
     ++transRolledBack;
     int32_t const resume = j->currRdOffset();
+    replayedDefDels.erase(c);
     abortTrans(c, false);
     j->resetRestart(resume);
     return true;
@@ -303,9 +336,12 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
         if (recno == -1) break;
         SvTable* dt = ec != nullptr ? j->locateTable(word) : nullptr;
         if (dt == nullptr) continue;
+        // The row is still there as the checkpoint wrote it: held for
+        // the transaction, and deleted when a replayed end commits it.
         bool created = false;
         dt->canWrite(ec, recno, created);
         Exception::last(Exception(0));
+        replayedDefDels[ec].push_back({dt, recno});
       }
     }
     return true;
@@ -378,6 +414,7 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     int32_t id = -1;
     if (!j->getDelClient(id)) return false;
     Client* dc = replayClient(id);
+    if (dc != nullptr) replayedDefDels.erase(dc);
     if (dc != nullptr && mirror_sd) {
       replaySlot(id) = nullptr;
       delete dc;
@@ -424,6 +461,7 @@ void Server::endRestart() {
       t.lastOffset = c->rollbackStart(0);
       t.lastLength = c->rollbackStart(1);
       if (t.lastOffset != -1) undone.push_back(t);
+      replayedDefDels.erase(c);
       abortTrans(c, false);
     }
     delClient(c);
@@ -434,6 +472,7 @@ void Server::endRestart() {
     verbose(String("Rolled back ") + toString(transRolledBack) + " out of " + toString(transFound) +
             " transactions.");
   clients.clear();
+  replayedDefDels.clear();
   activeTrans = 0;
   setLogDisable(false);
   restarting = false;

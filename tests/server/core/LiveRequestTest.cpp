@@ -763,19 +763,26 @@ std::string journalKeys(zftest::TempDir& dir) {
   return "JournalDir\t" + dir.file("jrnl") + "\nBackup\t0\n";
 }
 
-// The stored words of each key's row (none when absent).
-std::vector<std::vector<uint32_t>> rowsOf(zftest::RawClient& a, int32_t tab, std::vector<int32_t> const& keys) {
+// The stored words of each key's row (none when absent); without the
+// modification stamp when `stamps` is false (an undo of a row changed since
+// a checkpoint stamps it anew).
+std::vector<std::vector<uint32_t>> rowsOf(zftest::RawClient& a, int32_t tab, std::vector<int32_t> const& keys,
+                                          bool stamps = true) {
   std::vector<std::vector<uint32_t>> out;
   for (int32_t k : keys) {
     zftest::RawReply r = a.request(tab, DBM_GETRECORD, getByKey(kExactKey, 0, k));
     out.push_back(r.ok && r.status == 0 && r.result != -1 ? r.body : std::vector<uint32_t>());
+    if (!stamps && out.back().size() > 3) out.back()[1] = out.back()[2] = 0;
   }
   return out;
 }
 
 // AbortTransact undoes an add, an update and a delete of its own and
-// touches no other row; the undone state survives a restart.
+// touches no other row, on rows made since the last checkpoint and on rows
+// a checkpoint wrote; the undone state survives a restart.
 TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
+  for (bool checkpointed : {false, true}) {
+  SCOPED_TRACE(checkpointed);
   zftest::TempDir dir;
   zftest::TestServer server(dir, "abrt", journalKeys(dir));
   ASSERT_TRUE(server.start()) << server.log();
@@ -784,8 +791,11 @@ TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
   int32_t const tab = makeShopTable(a, 4);
   ASSERT_NE(tab, 0) << server.log();
   std::vector<int32_t> const keys = {10, 20, 30, 40, 50};
-  auto const before = rowsOf(a, tab, keys);
+  auto const before = rowsOf(a, tab, keys, !checkpointed);
   ASSERT_TRUE(before[4].empty());
+  if (checkpointed) {
+    ASSERT_EQ(a.request(kServerObject, DBM_CHECKPOINT, {0}).status, 0) << server.log();
+  }
 
   ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
   ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
@@ -800,7 +810,7 @@ TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
   ASSERT_TRUE(r.ok) << server.log();
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(rowsOf(a, tab, keys), before) << server.log();
+  EXPECT_EQ(rowsOf(a, tab, keys, !checkpointed), before) << server.log();
   r = a.request(tab, DBM_CARDINAL);
   EXPECT_EQ(r.result, 4);
 
@@ -811,8 +821,9 @@ TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
   ASSERT_EQ(b.connect().status, 0) << server.log();
   int32_t const tabB = attachShopTable(b);
   ASSERT_NE(tabB, 0);
-  EXPECT_EQ(rowsOf(b, tabB, keys), before) << server.log();
+  EXPECT_EQ(rowsOf(b, tabB, keys, !checkpointed), before) << server.log();
   expectStopsVerified(server);
+  }
 }
 
 // kill -9 with one transaction committed and one open, no checkpoint
@@ -948,6 +959,66 @@ TEST(LiveRequests, AMirrorUndoesWhatThePrimaryRolledBackAtItsRestart) {
   EXPECT_EQ(mirror.log().find("assertion"), std::string::npos) << mirror.log();
   EXPECT_EQ(primary.stop(), 0);
   EXPECT_EQ(mirror.stop(), 0) << mirror.log();
+}
+
+// A checkpoint taken while a transaction that deleted a row is open (an
+// overdue one) writes the delete into ACTIVETRANS; the server is killed
+// after the transaction committed, or while it is still open: the restart
+// has the row deleted, or back.
+TEST(LiveRequests, ADeleteOpenAcrossACheckpointIsRedoneOrUndoneAfterACrash) {
+  for (bool commit : {true, false}) {
+  SCOPED_TRACE(commit);
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  zftest::TestServer server(dir, "dcp",
+                            "JournalDir\t" + dir.file("jrnl") +
+                                "\nBackup\t1\nCkPointFreq\t2\nCkPointLowBound\t1\nCkPointUpBound\t1\n");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << server.log();
+  std::vector<int32_t> const keys = {10, 20, 30};
+  auto const before = rowsOf(a, tab, keys);
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(20).words()));
+  // Housekeeping finds the checkpoint overdue and takes it with the
+  // transaction open.
+  bool written = false;
+  for (int i = 0; i < 100 && !written; ++i) {
+    ::usleep(200000);
+    for (auto const& e : std::filesystem::directory_iterator(dir.file("jrnl"))) {
+      std::string const base = e.path().filename().string();
+      if (base.rfind("rlog", 0) != 0) continue;
+      Journal j(32, String(dir.file("jrnl").c_str()));
+      if (!j.restart(String(base.c_str()), Journal::kPrefixSize)) continue;
+      int32_t cid, tn, off, len;
+      SvTable* t;
+      for (int32_t k; (k = j.nextOp(cid, tn, t, off, len)) >= 0;) written = written || k == Journal::ACTIVETRANS;
+    }
+  }
+  ASSERT_TRUE(written) << server.log();
+  if (commit) {
+    ASSERT_EQ(a.request(kServerObject, DBM_ENDTRANSACT, {1}).status, 0) << server.log();
+  }
+  server.kill();
+  server.removeIpc();
+
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient c(server.serverId());
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_NE(tabC, 0) << server.log();
+  auto const after = rowsOf(c, tabC, keys);
+  EXPECT_EQ(after[0], before[0]);
+  EXPECT_EQ(after[1].empty(), commit) << server.log();
+  if (!commit) {
+    EXPECT_EQ(after[1], before[1]);
+  }
+  EXPECT_EQ(after[2], before[2]);
+  EXPECT_EQ(c.request(tabC, DBM_CARDINAL).result, commit ? 2 : 3);
+  expectStopsVerified(server);
+  }
 }
 
 }  // namespace
