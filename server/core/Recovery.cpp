@@ -8,7 +8,8 @@
 //     oldest file)
 //   replaying --readJournalFiles (one pass over every file there)--> replayed
 //   replayed --endRestart--> idle (voted transactions decided once, every
-//     rebuilt client deleted, its open transaction rolled back)
+//     rebuilt client deleted, its open transaction rolled back and then
+//     journalled as ABORTTRANSACTION at the end of the file replayed)
 //   A mirror stays in replaying and calls readJournalFiles again each round.
 //
 // Damage never reaches an assertion: a damaged record, a row to update or
@@ -17,7 +18,10 @@
 // transaction; the process ends with status 1 before the state file is
 // written, so the restart can be tried again (with -i to skip the
 // transaction). A change made outside a transaction (number -1) is redone
-// and never rolled back.
+// and never rolled back. A schema made after the last checkpoint is made
+// again over the directory its creation left. The rows a transaction had
+// deleted when the last checkpoint was taken (its ACTIVETRANS entry) are
+// deleted when the replay commits it and stay when it is rolled back.
 #include <svcore/Journal.h>
 #include <svcore/Server.h>
 #include <svcore/StateFile.h>
@@ -82,17 +86,16 @@ void forgetDefDel(Client* c, SvTable* t, int32_t recno) {
     }
 }
 
-// Ends a replayed transaction's hold without the run-time follow-ups
-// (no checkpoint is taken in the middle of a replay). A commit (not a
-// rollback) completes the deletes it made before the last checkpoint.
-void endReplayed(Client* c, bool commit = true) {
+// Ends a replayed transaction that commits, without the run-time
+// follow-ups (no checkpoint is taken in the middle of a replay): the deletes
+// it made before the last checkpoint are completed with its locks. (A
+// rollback drops the transaction's list first: those rows stay.)
+void endReplayed(Client* c) {
   auto it = replayedDefDels.find(c);
   if (it != replayedDefDels.end()) {
-    if (commit) {
-      for (auto const& [t, recno] : it->second) {
-        svcatalog::LockObject* lk = t->tabRep()->findLock(recno);
-        if (lk != nullptr && lk->client == c) t->tabRep()->deferDel(lk);
-      }
+    for (auto const& [t, recno] : it->second) {
+      svcatalog::LockObject* lk = t->tabRep()->findLock(recno);
+      if (lk != nullptr && lk->client == c) t->tabRep()->deferDel(lk);
     }
     replayedDefDels.erase(it);
   }
