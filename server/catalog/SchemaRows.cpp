@@ -74,13 +74,14 @@ SvSchema::SvSchema(Client* c, String const& name, int32_t id) : name_(name) {
 }
 
 SvSchema::SvSchema(Client*, String const& name, String const& dbase, String const& descr, int32_t owner,
-                   int32_t id)
+                   int32_t id, bool redo)
     : name_(name), dbase_(dbase) {
   init(descr, owner, id);
   pushOnList();
+  bool reused = false;
   if (!svcatalog::checkObjectName(name, "schema")) {
     id_ = -1;
-  } else if (::mkdir(toCharPtr(directory()), 0777) != 0) {
+  } else if (::mkdir(toCharPtr(directory()), 0777) != 0 && !(reused = redo && errno == EEXIST)) {
     warning(appMsg("CANTCREATESCHEMA"), toCharPtr(directory()));
     id_ = -1;
   } else {
@@ -90,7 +91,7 @@ SvSchema::SvSchema(Client*, String const& name, String const& dbase, String cons
       warning(appMsg("CANTCREATESCHEMA"), toCharPtr(directory()));
       destructTabTable();
       if (added) CatalogEnv::delSchema(name_);
-      removeNewDirectory(directory());
+      if (!reused) removeNewDirectory(directory());
       id_ = -1;
     }
   }

@@ -688,19 +688,24 @@ void Server::journalAddClient(Client* c) {
   journal_->putAddClient(JournalClient::of(*c));
 }
 
-// Undoes c's transaction through the installed rollback, then journals
-// the abort; without a rollback the server is marked corrupt.
+// Frees c's locks, journals the abort and undoes c's transaction through
+// the installed rollback; without a rollback the server is marked corrupt.
+// The locks go first: freeing them completes the transaction's deferred
+// deletes (the rows it deleted, the slots its updates left), so the tables
+// hold every change of the chain as a redo would, and undoing the chain
+// from the ABORTTRANSACTION record back restores exactly what was there.
 bool Server::journalRollBack(Client* c) {
   if (journal_ == nullptr || c == nullptr) return false;
+  c->freeAllLocks(false);
+  if (journalOn()) {
+    journal_->putAbortTransaction(c);
+    if (!journal_->ok()) journalFailed();
+  }
   bool const undone = rollbackHook != nullptr && rollbackHook(c);
   c->freeAllLocks(false);
   if (!undone) {
     markCorrupt(c);
     return false;
-  }
-  if (journalOn()) {
-    journal_->putAbortTransaction(c);
-    if (!journal_->ok()) journalFailed();
   }
   return true;
 }

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <svcatalog/SvField.h>
+#include <svcore/Journal.h>
 #include <svobject/SvObject.h>
 #include <zfound/Exception.h>
 #include <zfound/Expr.h>
@@ -920,6 +922,271 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
   EXPECT_EQ(int32_t(r.body[3]), 200);
 
   expectStopsVerified(server);
+}
+
+// ---- a journalled server: rows through an abort and a crash ----------------
+
+std::string journalKeys(zftest::TempDir& dir) {
+  dir.write("jrnl/.keep", "");
+  return "JournalDir\t" + dir.file("jrnl") + "\nBackup\t0\n";
+}
+
+// The stored words of each key's row (none when absent); without the
+// modification stamp when `stamps` is false (an undo of a row changed since
+// a checkpoint stamps it anew).
+std::vector<std::vector<uint32_t>> rowsOf(zftest::RawClient& a, int32_t tab, std::vector<int32_t> const& keys,
+                                          bool stamps = true) {
+  std::vector<std::vector<uint32_t>> out;
+  for (int32_t k : keys) {
+    zftest::RawReply r = a.request(tab, DBM_GETRECORD, getByKey(kExactKey, 0, k));
+    out.push_back(r.ok && r.status == 0 && r.result != -1 ? r.body : std::vector<uint32_t>());
+    if (!stamps && out.back().size() > 3) out.back()[1] = out.back()[2] = 0;
+  }
+  return out;
+}
+
+// AbortTransact undoes an add, an update and a delete of its own and
+// touches no other row, on rows made since the last checkpoint and on rows
+// a checkpoint wrote; the undone state survives a restart.
+TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
+  for (bool checkpointed : {false, true}) {
+  SCOPED_TRACE(checkpointed);
+  zftest::TempDir dir;
+  zftest::TestServer server(dir, "abrt", journalKeys(dir));
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 4);
+  ASSERT_NE(tab, 0) << server.log();
+  std::vector<int32_t> const keys = {10, 20, 30, 40, 50};
+  auto const before = rowsOf(a, tab, keys, !checkpointed);
+  ASSERT_TRUE(before[4].empty());
+  if (checkpointed) {
+    ASSERT_EQ(a.request(kServerObject, DBM_CHECKPOINT, {0}).status, 0) << server.log();
+  }
+
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body().w(1).w(20).w(2).w(SvField::SET).w(0).w(3).w(99).w(-1).words()));
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(30).words()));
+  auto const inside = rowsOf(a, tab, keys);
+  EXPECT_FALSE(inside[4].empty());
+  EXPECT_NE(inside[1], before[1]);
+  EXPECT_TRUE(inside[2].empty());
+  zftest::RawReply r = a.request(kServerObject, DBM_ABORTTRANSACT);
+  ASSERT_TRUE(r.ok) << server.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(rowsOf(a, tab, keys, !checkpointed), before) << server.log();
+  r = a.request(tab, DBM_CARDINAL);
+  EXPECT_EQ(r.result, 4);
+
+  // A client after the abort sees the same, and so does a restart.
+  ASSERT_EQ(server.stop(), 0) << server.log();
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient b(server.serverId());
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  EXPECT_EQ(rowsOf(b, tabB, keys, !checkpointed), before) << server.log();
+  expectStopsVerified(server);
+  }
+}
+
+// kill -9 with one transaction committed and one open, no checkpoint
+// between them and the making of the schema and table: the restart
+// (verbose) has the schema, its files and the committed rows, not the open
+// one's changes, and reports its recovery; the open transaction is
+// journalled as aborted.
+TEST(LiveRequests, CrashKeepsTheCommittedTransactionOfANewTableAndUndoesTheOpenOne) {
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  zftest::TestServer server(dir, "crsh", "JournalDir\t" + dir.file("jrnl") + "\nBackup\t1\n");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  std::vector<int32_t> const keys = {10, 20, 30, 40, 50};
+  auto const before = rowsOf(a, tab, keys);
+
+  // a's transaction (on the rows a made) stays open; its records reach
+  // the file with b's end.
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body().w(1).w(10).w(2).w(SvField::SET).w(0).w(3).w(77).w(-1).words()));
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(20).words()));
+  ASSERT_EQ(b.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(b.send(tabB, DBM_ADDRECORD, Body().w(1).w(40).s("n140").w(4).w(4).w(4).w(4).words()));
+  zftest::RawReply r = b.request(kServerObject, DBM_ENDTRANSACT, {1});
+  ASSERT_EQ(r.status, 0) << server.log();
+  EXPECT_EQ(server.log().find("Rolling back"), std::string::npos) << server.log();
+  auto const committed = rowsOf(b, tabB, keys);
+  ASSERT_FALSE(committed[3].empty());
+  server.kill();
+  server.removeIpc();
+
+  ASSERT_TRUE(server.start({"-v"})) << server.log();
+  zftest::RawClient c(server.serverId());
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_NE(tabC, 0) << server.log();
+  auto const after = rowsOf(c, tabC, keys);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    SCOPED_TRACE(keys[i]);
+    EXPECT_EQ(after[i].empty(), keys[i] == 50) << server.log();
+    if (i < 3) {
+      EXPECT_EQ(after[i], before[i]);
+    }
+  }
+  EXPECT_EQ(after[3], committed[3]);
+  std::string const log = server.log();
+  for (char const* text : {"Reading journal from file rlog", "Rolling back incomplete transactions",
+                           " out of 2 transactions.", "ADDSCHEMA", "ENDTRANSACTION"})
+    EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
+  EXPECT_EQ(log.find("assertion"), std::string::npos) << log;
+  expectStopsVerified(server);
+
+  // The file replayed ends with the abort of b's transaction.
+  int aborts = 0;
+  for (auto const& e : std::filesystem::directory_iterator(dir.file("jrnl"))) {
+    std::string const base = e.path().filename().string();
+    if (base.rfind("rlog", 0) != 0) continue;
+    Journal j(32, String(dir.file("jrnl").c_str()));
+    ASSERT_TRUE(j.restart(String(base.c_str()), Journal::kPrefixSize));
+    int32_t cid, tn, off, len;
+    SvTable* t;
+    for (int32_t k; (k = j.nextOp(cid, tn, t, off, len)) != -1;) {
+      ASSERT_NE(k, Journal::kDamaged) << base;
+      if (k == Journal::ABORTTRANSACTION) ++aborts;
+    }
+  }
+  EXPECT_EQ(aborts, 1);
+}
+
+// A mirror reading the primary's journal across the primary's kill and
+// restart: it first shows the open transaction's changes as replayed, and
+// once the restarted primary has rolled that transaction back (journalled
+// as an abort), the mirror undoes it too and ends with the primary's rows.
+TEST(LiveRequests, AMirrorUndoesWhatThePrimaryRolledBackAtItsRestart) {
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  std::string const keys = "JournalDir\t" + dir.file("jrnl") + "\nBackup\t1\n";
+  zftest::TestServer primary(dir, "prim", keys);
+  zftest::TestServer mirror(dir, "mirr", keys);
+  ASSERT_TRUE(primary.start()) << primary.log();
+  ASSERT_TRUE(mirror.start({"-m"})) << mirror.log();
+  zftest::RawClient a(primary.serverId()), b(primary.serverId());
+  ASSERT_EQ(a.connect().status, 0) << primary.log();
+  ASSERT_EQ(b.connect().status, 0) << primary.log();
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << primary.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  std::vector<int32_t> const keysRead = {10, 20, 30, 40, 50};
+  auto const before = rowsOf(a, tab, keysRead);
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_ADDRECORD, Body().w(1).w(50).s("n150").w(1).w(2).w(3).w(4).words()));
+  ASSERT_TRUE(a.send(tab, DBM_UPDATERECORD,
+                     Body().w(1).w(10).w(2).w(SvField::SET).w(0).w(3).w(77).w(-1).words()));
+  ASSERT_EQ(b.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(b.send(tabB, DBM_ADDRECORD, Body().w(1).w(40).s("n140").w(4).w(4).w(4).w(4).words()));
+  ASSERT_EQ(b.request(kServerObject, DBM_ENDTRANSACT, {1}).status, 0) << primary.log();
+  auto const committed = rowsOf(b, tabB, keysRead);
+
+  // The mirror's rows, read by a client of its own (none while the schema
+  // is not there yet).
+  auto mirrorRows = [&] {
+    zftest::RawClient m(mirror.serverId());
+    if (m.connect().status != 0) return std::vector<std::vector<uint32_t>>();
+    int32_t const t = attachShopTable(m);
+    return t != 0 ? rowsOf(m, t, keysRead) : std::vector<std::vector<uint32_t>>();
+  };
+  auto waitFor = [&](auto const& done) {
+    for (int i = 0; i < 300; ++i) {
+      std::vector<std::vector<uint32_t>> const rows = mirrorRows();
+      if (rows.size() == keysRead.size() && done(rows)) return true;
+      ::usleep(200000);
+    }
+    return false;
+  };
+  // Replayed so far: b's row and a's open changes.
+  EXPECT_TRUE(waitFor([&](auto const& rows) { return !rows[3].empty() && !rows[4].empty(); })) << mirror.log();
+
+  primary.kill();
+  primary.removeIpc();
+  ASSERT_TRUE(primary.start()) << primary.log();
+  EXPECT_TRUE(waitFor([&](auto const& rows) {
+    return rows[4].empty() && rows[0] == before[0] && rows[3] == committed[3];
+  })) << mirror.log();
+  EXPECT_EQ(mirror.log().find("assertion"), std::string::npos) << mirror.log();
+  EXPECT_EQ(primary.stop(), 0);
+  EXPECT_EQ(mirror.stop(), 0) << mirror.log();
+}
+
+// A checkpoint taken while a transaction that deleted a row is open (an
+// overdue one) writes the delete into ACTIVETRANS; the server is killed
+// after the transaction committed, or while it is still open: the restart
+// has the row deleted, or back.
+TEST(LiveRequests, ADeleteOpenAcrossACheckpointIsRedoneOrUndoneAfterACrash) {
+  for (bool commit : {true, false}) {
+  SCOPED_TRACE(commit);
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  zftest::TestServer server(dir, "dcp",
+                            "JournalDir\t" + dir.file("jrnl") +
+                                "\nBackup\t1\nCkPointFreq\t2\nCkPointLowBound\t1\nCkPointUpBound\t1\n");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << server.log();
+  std::vector<int32_t> const keys = {10, 20, 30};
+  auto const before = rowsOf(a, tab, keys);
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(20).words()));
+  // Housekeeping finds the checkpoint overdue and takes it with the
+  // transaction open.
+  bool written = false;
+  for (int i = 0; i < 100 && !written; ++i) {
+    ::usleep(200000);
+    for (auto const& e : std::filesystem::directory_iterator(dir.file("jrnl"))) {
+      std::string const base = e.path().filename().string();
+      if (base.rfind("rlog", 0) != 0) continue;
+      Journal j(32, String(dir.file("jrnl").c_str()));
+      if (!j.restart(String(base.c_str()), Journal::kPrefixSize)) continue;
+      int32_t cid, tn, off, len;
+      SvTable* t;
+      for (int32_t k; (k = j.nextOp(cid, tn, t, off, len)) >= 0;) written = written || k == Journal::ACTIVETRANS;
+    }
+  }
+  ASSERT_TRUE(written) << server.log();
+  if (commit) {
+    ASSERT_EQ(a.request(kServerObject, DBM_ENDTRANSACT, {1}).status, 0) << server.log();
+  }
+  server.kill();
+  server.removeIpc();
+
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient c(server.serverId());
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_NE(tabC, 0) << server.log();
+  auto const after = rowsOf(c, tabC, keys);
+  EXPECT_EQ(after[0], before[0]);
+  EXPECT_EQ(after[1].empty(), commit) << server.log();
+  if (!commit) {
+    EXPECT_EQ(after[1], before[1]);
+  }
+  EXPECT_EQ(after[2], before[2]);
+  EXPECT_EQ(c.request(tabC, DBM_CARDINAL).result, commit ? 2 : 3);
+  expectStopsVerified(server);
+  }
 }
 
 }  // namespace
