@@ -986,4 +986,58 @@ TEST(LiveTwoPhase, AClientDeadAfterItsVoteLeavesTheParticipantServing) {
   }
 }
 
+// ---- a mirror on the primary's journal ------------------------------------------
+
+// The mirror shows the primary's committed rows once the primary closed
+// the journal file that holds them, and refuses every change.
+TEST(LiveMirror, AMirrorShowsCommittedRowsAndRefusesChanges) {
+  zftest::TempDir dir;
+  std::string const keys = journalKeys(dir, "mprim") + "Backup\t1\n";
+  zftest::TestServer p(dir, "mprim", keys);
+  zftest::TestServer m(dir, "mmirr", keys);
+  ASSERT_TRUE(p.start()) << p.log();
+  ASSERT_TRUE(m.start({"-m", "-v"})) << m.log();
+  ShopClient cp(p, false);
+  cp.tab = makeShopTable(cp.c, 0);
+  ASSERT_GT(cp.tab, 0) << p.log();
+
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_BEGTRANSACT, {0}).status) << p.log();
+  for (int32_t key : {701, 702}) ASSERT_TRUE(cp.c.send(cp.tab, DBM_ADDRECORD, rowOf(key)));
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_ENDTRANSACT, {1}).status) << p.log();
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_BEGTRANSACT, {0}).status) << p.log();
+  ASSERT_TRUE(cp.c.send(cp.tab, DBM_ADDRECORD, rowOf(703)));
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_ABORTTRANSACT).status) << p.log();
+  // The checkpoint closes the primary's file.
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_CHECKPOINT, {0}).status) << p.log();
+
+  // The mirror replays in its housekeeping rounds, which run while it is
+  // idle: the schema and the rows appear within a bounded wait of quiet
+  // spells.
+  zftest::RawClient cm(m.serverId());
+  ASSERT_EQ(0, cm.connect().status) << m.log();
+  int32_t mtab = 0;
+  for (int i = 0; i < 12 && mtab <= 0; ++i) {
+    usleep(2500000);
+    mtab = attachShopTable(cm);
+  }
+  ASSERT_GT(mtab, 0) << m.log();
+  auto has = [&](int32_t key) {
+    zftest::RawReply r = cm.request(mtab, DBM_GETRECORD, getByKey(kExactKey, 0, key));
+    return r.ok && r.status == 0 && r.result > 0;
+  };
+  bool seen = false;
+  for (int i = 0; i < 12 && !seen; ++i) {
+    seen = has(701) && has(702);
+    if (!seen) usleep(2500000);
+  }
+  EXPECT_TRUE(seen) << m.log();
+  EXPECT_FALSE(has(703)) << m.log();
+  zftest::RawReply r = cm.request(mtab, DBM_ADDRECORD, rowOf(704));
+  ASSERT_TRUE(r.ok) << m.log();
+  EXPECT_EQ(InvalidForMirror(String()).code(), -r.status) << m.log();
+  EXPECT_FALSE(has(704));
+  EXPECT_TRUE(m.running());
+  EXPECT_EQ(0, p.stop()) << p.log();
+}
+
 }  // namespace
