@@ -414,6 +414,9 @@ public:
   // Seconds between two questions about the in-doubt clients (30; tests
   // shorten it).
   static int32_t inDoubtRetry;
+  // Seconds the run-time question waits for a leader that lives but does
+  // not answer before it counts as unreachable (10; tests shorten it).
+  static int32_t leaderReplyWait;
   // When the in-doubt clients were last asked about.
   static Time inDoubtAsked;
   static bool isInDoubt(Client const* c);

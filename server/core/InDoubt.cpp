@@ -31,6 +31,7 @@
 
 #include <zfound/DbConnection.h>
 #include <zfound/Exception.h>
+#include <zfound/IpcConnection.h>
 #include <zfound/Message.h>
 #include <zfound/MsgHeader.h>
 
@@ -65,6 +66,7 @@ int32_t unreachable(int32_t behaviour, String const& leader, bool mustAnswer) {
 
 std::vector<Client*> Server::inDoubt;
 int32_t Server::inDoubtRetry = 30;
+int32_t Server::leaderReplyWait = 10;
 Time Server::inDoubtAsked;
 
 int32_t Server::isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer) {
@@ -83,15 +85,23 @@ int32_t Server::isCompleteTrans(int32_t behaviour, String const& leader, TimeSta
     answer = runLog->readInt();
   } else {
     Exception::last(Exception(0));
-    DbConnection* const conn = DbConnection::findServer(leader, true, ConnMode(0));
-    if (conn == nullptr || !conn->isValid()) {
+    // Found without connecting, so that a caller that may not wait bounds
+    // the Connect's reply as well as the answer's: a leader that lives but
+    // does not answer (busy asking this server in turn) is unreachable.
+    DbConnection* const conn = DbConnection::findServer(leader, false, ConnMode(0));
+    IpcConnection* const ipc = dynamic_cast<IpcConnection*>(conn);
+    if (ipc != nullptr && !mustAnswer) ipc->setReplyLimit(leaderReplyWait);
+    if (conn != nullptr && conn->status() != -1 && !conn->isConnected()) conn->connect(false);
+    if (conn == nullptr || !conn->isValid() || conn->status() == -1) {
       if (conn != nullptr) DbConnection::dispose(conn);
+      Exception::last(Exception(0));
       return unreachable(behaviour, leader, mustAnswer);
     }
     conn->begin(DbConnection::kServerObject, DBM_GETINFO);
     *conn << int32_t(4) << ts;
     answer = conn->execute();
-    bool const dead = Exception::last().code() == ServerIsDead().code() || !conn->isValid();
+    bool const dead = Exception::last().code() == ServerIsDead().code() || !conn->isValid() ||
+                      (ipc != nullptr && ipc->timedOut());
     DbConnection::dispose(conn);
     if (dead) {
       Exception::last(Exception(0));

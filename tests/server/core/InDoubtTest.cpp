@@ -169,5 +169,29 @@ TEST_F(InDoubtTest, RemovedClientStaysInDoubtUntilItsLeaderAnswers) {
   EXPECT_EQ(0, lead.stop()) << lead.log();
 }
 
+// A leader that lives but never answers (it could be asking this server in
+// turn) does not hold the run-time question: after the reply wait it counts
+// as unreachable.
+TEST_F(InDoubtTest, MuteLeaderCountsAsUnreachableAtRunTime) {
+  int32_t const id = zftest::uniqueServerId();
+  writeConfig("mute", "ServerId\t" + std::to_string(id) + "\n");
+  zftest::SysVEndpoint mute(id, tmp.file("mute.log"), "m", [](zftest::EndpointRequest const&) {
+    ::pause();
+    return zftest::EndpointReply();
+  });
+  ASSERT_TRUE(mute.start());
+  zftest::RunResult r = zftest::runInChild(
+      [] {
+        displayErrorHandler(toStderr);
+        Server::leaderReplyWait = 1;
+        return 10 + Server::isCompleteTrans(-1, "mute", TimeStamp(), false);
+      },
+      30);
+  EXPECT_EQ(9, r.status) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find("Cannot connect to the leader server mute"), std::string::npos) << r.out << r.err;
+  mute.kill();
+  mute.removeIpc();
+}
+
 }  // namespace
 }  // namespace coretest
