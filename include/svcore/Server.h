@@ -419,6 +419,27 @@ public:
   // behaviour: with mustAnswer the fatal report CANTCONNECT, else the
   // warning CANTCONNECT and -1 at once (the caller asks again later).
   static int32_t isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer);
+  // Clients removed (dead or disconnected) whose voted transaction is led
+  // by another server that has not answered: they keep their slot, their
+  // transaction and its locks, in state zombie, until the leader answers.
+  static std::vector<Client*> inDoubt;
+  // Seconds between two questions about the in-doubt clients (30; tests
+  // shorten it).
+  static int32_t inDoubtRetry;
+  // Seconds the run-time question waits for a leader that lives but does
+  // not answer before it counts as unreachable (10; tests shorten it).
+  static int32_t leaderReplyWait;
+  // When the in-doubt clients were last asked about.
+  static Time inDoubtAsked;
+  static bool isInDoubt(Client const* c);
+  // The decision on removed client c's voted transaction led elsewhere:
+  // true when it was ended or rolled back (c may go), false when c stays
+  // in doubt.
+  static bool settleVoted(Client* c);
+  // Housekeeping: once inDoubtRetry seconds passed since the last
+  // question, asks again about every in-doubt client and removes those
+  // decided; true when one was.
+  static bool askInDoubt();
   // Transactions found and rolled back by the last readJournalFiles.
   static int32_t transFound;
   static int32_t transRolledBack;

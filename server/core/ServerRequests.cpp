@@ -110,15 +110,15 @@ void abortTransHook(Client* c, bool keep) { Server::abortTrans(c, keep); }
 // be undone, so the server is marked corrupt; the journal's rollback joins
 // here when it exists.
 void lostTransHook(Client* c) {
+  // A voted transaction is never undone here: led here it stays complete;
+  // led elsewhere, delClient had its leader decide it, and one still in
+  // doubt when the server goes down stays in the journal for the next
+  // start to decide.
+  if (c->hasReadyToEndTrans()) return;
   if (Server::journal() == nullptr) {
     Server::markCorrupt(c);
     return;
   }
-  // A voted transaction stays when this server leads it or its leader
-  // completed it; an unreachable leader is asked without waiting.
-  if (c->hasReadyToEndTrans() &&
-      (c->leader() == Server::name() || Server::isCompleteTrans(-1, c->leader(), c->leaderTS(), false) == 1))
-    return;
   Server::journalRollBack(c);
 }
 

@@ -309,9 +309,11 @@ void Server::dropObject() { delete ServerObject::object(); }
 void Server::tearDown() {
   closeJournal();
   closeProfile();
+  // Clients left (in doubt after a Stop) go while the tables their locks
+  // name still exist.
+  resetLoop();
   while (SvSchema* s = SvSchema::first())
     delete s;
-  resetLoop();
   delete runLog;
   runLog = nullptr;
   if (svCon)

@@ -154,7 +154,10 @@ bool Client::heartBeat() {
     // The pid was handed to a process started after the Connect.
     if (now >= 0 && now != procStart_) return false;
   }
-  if (ClientEnv::transTimeOut != 0 && trans_ && !trans_->isAborted() && state_ != STATE_ZOMBIE) {
+  // A voted transaction waits for its end, which its leader may have
+  // decided already: it never times out.
+  if (ClientEnv::transTimeOut != 0 && trans_ && !trans_->isAborted() && !hasReadyToEndTrans() &&
+      state_ != STATE_ZOMBIE) {
     int64_t const idle = int64_t(ClientEnv::stamp().time().value()) - int64_t(trans_->lastOpStamp().time().value());
     if (idle >= ClientEnv::transTimeOut) {
       abortTrans(ZombieClient(id_));

@@ -18,8 +18,13 @@
 #include <zfound/Expr.h>
 #include <zfound/LoopConnection.h>
 #include <zfound/String.h>
+#include <zfound/TimeStamp.h>
 
+#include <sys/stat.h>
+
+#include "ChildRun.h"
 #include "RawClient.h"
+#include "SysVEndpoint.h"
 #include "TestServer.h"
 
 namespace {
@@ -39,6 +44,10 @@ public:
   }
   Body& e() {
     con_ << Expr();
+    return *this;
+  }
+  Body& t(TimeStamp const& ts) {
+    con_ << ts;
     return *this;
   }
   std::vector<uint32_t> words() const { return con_.words(); }
@@ -926,9 +935,11 @@ TEST(LiveRequests, ATableIsMadeFilledAndReadByTwoClients) {
 
 // ---- a journalled server: rows through an abort and a crash ----------------
 
+std::string journalKeys(zftest::TempDir& dir, std::string const& name);
+
+// A journalled server that deletes its closed journal files.
 std::string journalKeys(zftest::TempDir& dir) {
-  dir.write("jrnl/.keep", "");
-  return "JournalDir\t" + dir.file("jrnl") + "\nBackup\t0\n";
+  return journalKeys(dir, "jrnl") + "Backup\t0\n";
 }
 
 // The stored words of each key's row (none when absent); without the
@@ -1187,6 +1198,293 @@ TEST(LiveRequests, ADeleteOpenAcrossACheckpointIsRedoneOrUndoneAfterACrash) {
   EXPECT_EQ(c.request(tabC, DBM_CARDINAL).result, commit ? 2 : 3);
   expectStopsVerified(server);
   }
+}
+
+// ---- two-phase commit across two live servers ----------------------------------
+
+// A server with a journal, in a directory shared with its peer so that a
+// participant finds its leader by name.
+std::string journalKeys(zftest::TempDir& dir, std::string const& name) {
+  std::string const j = dir.file(name + ".jrnl");
+  mkdir(j.c_str(), 0700);
+  return "JournalDir\t" + j + "\n";
+}
+
+// A client of `server` with the table of schema "shop", made (and
+// checkpointed, so that a kill keeps it) or attached.
+struct ShopClient {
+  ShopClient(zftest::TestServer& server, bool make) : c(server.serverId()) {
+    if (c.connect().status != 0) return;
+    tab = make ? makeShopTable(c, 0) : attachShopTable(c);
+    if (make && tab > 0 && c.request(kServerObject, DBM_CHECKPOINT, {0}).status != 0) tab = 0;
+  }
+  bool has(int32_t key) {
+    zftest::RawReply r = c.request(tab, DBM_GETRECORD, getByKey(kExactKey, 0, key));
+    return r.ok && r.status == 0 && r.result > 0;
+  }
+  zftest::RawClient c;
+  int32_t tab = 0;
+};
+
+// The AddRecord body of a row with key `key` and a name of its own.
+std::vector<uint32_t> rowOf(int32_t key) {
+  std::string const name = "k" + std::to_string(key);
+  return Body().w(1).w(key).s(name.c_str()).w(1).w(2).w(3).w(4).words();
+}
+
+TimeStamp stampOf(zftest::RawReply const& r) {
+  zftest::WireCodec rc;
+  rc.feed(r.body);
+  TimeStamp ts;
+  rc >> ts;
+  return ts;
+}
+
+// Begins a transaction through each client, adds the row `key` through
+// each and votes, the participant first, for leader `leader` (the first
+// client's server). The leader's stamp; a null stamp when a step failed.
+TimeStamp writeAndVote(ShopClient& lead, ShopClient& part, std::string const& leader, int32_t key) {
+  zftest::RawReply const begin = lead.c.request(kServerObject, DBM_BEGTRANSACT, {0});
+  if (!begin.ok || begin.status != 0) return TimeStamp();
+  if (part.c.request(kServerObject, DBM_BEGTRANSACT, {0}).status != 0) return TimeStamp();
+  TimeStamp const ts = stampOf(begin);
+  for (ShopClient* sc : {&lead, &part})
+    if (!sc->c.send(sc->tab, DBM_ADDRECORD, rowOf(key))) return TimeStamp();
+  std::vector<uint32_t> const vote = Body().s(leader.c_str()).w(2).t(ts).words();
+  for (ShopClient* sc : {&part, &lead}) {
+    zftest::RawReply const r = sc->c.request(kServerObject, DBM_READYTOEND, vote);
+    if (!r.ok || r.status != 0 || r.result != 0) return TimeStamp();
+  }
+  return ts;
+}
+
+int32_t askComplete(zftest::RawClient& c, TimeStamp const& ts) {
+  return c.request(kServerObject, DBM_GETINFO, Body().w(4).t(ts).words()).result;
+}
+
+// B, killed after its vote, asks its live leader A at the restart and keeps
+// its row; A keeps the transaction complete until its own EndTransact.
+TEST(LiveTwoPhase, ARestartedParticipantAsksItsLeaderAndKeepsItsRow) {
+  zftest::TempDir dir;
+  zftest::TestServer a(dir, "tpa", journalKeys(dir, "tpa"));
+  zftest::TestServer b(dir, "tpb", journalKeys(dir, "tpb"));
+  ASSERT_TRUE(a.start()) << a.log();
+  ASSERT_TRUE(b.start()) << b.log();
+  ShopClient ca(a, true), cb(b, true);
+  ASSERT_GT(ca.tab, 0) << a.log();
+  ASSERT_GT(cb.tab, 0) << b.log();
+  TimeStamp const ts = writeAndVote(ca, cb, "tpa", 510);
+  ASSERT_FALSE(ts.isNull()) << a.log() << b.log();
+
+  b.kill();
+  b.removeIpc();
+  ASSERT_TRUE(b.start({"-v"})) << b.log();
+  ShopClient cb2(b, false);
+  ASSERT_GT(cb2.tab, 0) << b.log();
+  EXPECT_TRUE(cb2.has(510)) << b.log();
+  std::string const log = b.log();
+  EXPECT_NE(log.find("Asking the leader server about an in-doubt transaction: tpa"), std::string::npos) << log;
+  EXPECT_NE(log.find("END"), std::string::npos) << log;
+
+  EXPECT_EQ(0, askComplete(ca.c, ts));
+  zftest::RawReply const end = ca.c.request(kServerObject, DBM_ENDTRANSACT, {1});
+  EXPECT_EQ(0, end.status);
+  EXPECT_EQ(0, end.result);
+  EXPECT_EQ(-1, askComplete(ca.c, ts));
+  EXPECT_TRUE(ca.has(510));
+  expectStopsVerified(b);
+  expectStopsVerified(a);
+}
+
+// With the leader down, the restart's decision is the option's: -t 2 ends
+// (the row stays), -t 4 aborts (the row goes), none ends the start with
+// CANTCONNECT.
+TEST(LiveTwoPhase, WithTheLeaderDownTheOptionDecides) {
+  zftest::TempDir dir;
+  zftest::TestServer a(dir, "tpa", journalKeys(dir, "tpa"));
+  zftest::TestServer b(dir, "tpb", journalKeys(dir, "tpb"));
+  ASSERT_TRUE(b.start()) << b.log();
+  {
+    ShopClient made(b, true);
+    ASSERT_GT(made.tab, 0) << b.log();
+  }
+  struct Round {
+    std::vector<std::string> args;
+    int32_t key;
+    bool kept;
+  } const rounds[] = {{{"-t", "2"}, 520, true}, {{"-t", "4"}, 530, false}, {{}, 540, false}};
+  bool first = true;
+  for (Round const& r : rounds) {
+    SCOPED_TRACE(r.key);
+    ASSERT_TRUE(a.start()) << a.log();
+    if (!b.running()) {
+      ASSERT_TRUE(b.start()) << b.log();
+    }
+    ShopClient ca(a, first), cb(b, false);
+    first = false;
+    ASSERT_GT(ca.tab, 0) << a.log();
+    ASSERT_GT(cb.tab, 0) << b.log();
+    ASSERT_FALSE(writeAndVote(ca, cb, "tpa", r.key).isNull()) << a.log() << b.log();
+    b.kill();
+    b.removeIpc();
+    a.kill();
+    a.removeIpc();
+    if (r.args.empty()) {
+      zftest::RunResult const ended = b.run({"-f", "tpb"});
+      b.removeIpc();
+      EXPECT_EQ(1, ended.status) << ended.out << ended.err;
+      EXPECT_NE((ended.out + ended.err).find("Cannot connect to the leader server tpa"), std::string::npos)
+          << ended.out << ended.err;
+      break;
+    }
+    ASSERT_TRUE(b.start(r.args)) << b.log();
+    ShopClient check(b, false);
+    ASSERT_GT(check.tab, 0) << b.log();
+    EXPECT_EQ(r.kept, check.has(r.key)) << b.log();
+  }
+}
+
+// A client that dies after voting on B: B's heartbeat asks the leader A
+// without stopping its other clients. A that completed the transaction ends
+// it (the row stays, free); A that did not aborts it (the row goes); A down
+// leaves it in doubt with its lock.
+TEST(LiveTwoPhase, AClientDeadAfterItsVoteLeavesTheParticipantServing) {
+  struct Case {
+    char const* what;
+    bool leaderUp;
+    bool leaderVotes;
+    bool rowThere;
+    bool rowLocked;
+  } const cases[] = {
+      {"leader completed", true, true, true, false},
+      {"leader never voted", true, false, false, false},
+      {"leader down", false, false, true, true},
+  };
+  int32_t key = 600;
+  for (Case const& k : cases) {
+    SCOPED_TRACE(k.what);
+    ++key;
+    zftest::TempDir dir;
+    zftest::TestServer a(dir, "tpa", journalKeys(dir, "tpa"));
+    zftest::TestServer b(dir, "tpb", journalKeys(dir, "tpb"));
+    ASSERT_TRUE(b.start()) << b.log();
+    if (k.leaderUp) {
+      ASSERT_TRUE(a.start()) << a.log();
+    }
+    {
+      ShopClient made(b, true);
+      ASSERT_GT(made.tab, 0) << b.log();
+      if (k.leaderUp) {
+        ShopClient madeA(a, true);
+        ASSERT_GT(madeA.tab, 0) << a.log();
+      }
+    }
+    zftest::RunResult voter = zftest::runInChild([&] {
+      ShopClient cb(b, false);
+      if (cb.tab <= 0) return 2;
+      if (!k.leaderVotes) {
+        if (cb.c.request(kServerObject, DBM_BEGTRANSACT, {0}).status != 0) return 3;
+        if (!cb.c.send(cb.tab, DBM_ADDRECORD, rowOf(key))) return 4;
+        zftest::RawReply const r =
+            cb.c.request(kServerObject, DBM_READYTOEND, Body().s("tpa").w(2).t(TimeStamp()).words());
+        return r.ok && r.status == 0 && r.result == 0 ? 0 : 5;
+      }
+      ShopClient ca(a, false);
+      if (ca.tab <= 0) return 6;
+      return writeAndVote(ca, cb, "tpa", key).isNull() ? 7 : 0;
+    });
+    ASSERT_EQ(0, voter.status) << voter.out << voter.err << b.log();
+
+    ShopClient other(b, false);
+    ASSERT_GT(other.tab, 0) << b.log();
+    // The heartbeat finds the voter gone and asks the leader.
+    bool asked = false;
+    for (int i = 0; i < 100 && !asked; ++i) {
+      asked = b.log().find("Asking the leader server about an in-doubt transaction: tpa") != std::string::npos;
+      if (!asked) usleep(100000);
+    }
+    EXPECT_TRUE(asked) << b.log();
+    zftest::RawReply r = other.c.request(other.tab, DBM_GETRECORD, getByKey(kTakeX | 2, 0, key));
+    ASSERT_TRUE(r.ok) << b.log();
+    if (k.rowLocked) {
+      EXPECT_EQ(kExcLocked, -r.status) << b.log();
+      EXPECT_NE(b.log().find("Cannot connect to the leader server tpa"), std::string::npos) << b.log();
+    } else {
+      EXPECT_EQ(k.rowThere, r.status == 0 && r.result > 0) << r.status << " " << r.result << b.log();
+    }
+    // Served meanwhile: another client's add and read.
+    ASSERT_TRUE(other.c.send(other.tab, DBM_ADDRECORD, rowOf(key + 50)));
+    EXPECT_TRUE(other.has(key + 50)) << b.log();
+    EXPECT_TRUE(b.running());
+    EXPECT_EQ(0, b.stop()) << b.log();
+    if (k.rowLocked) {
+      // Stopped in doubt, the transaction is in the journal for the next
+      // start to decide: ended by -t 2, its row is there and free.
+      ASSERT_TRUE(b.start({"-t", "2"})) << b.log();
+      ShopClient again(b, false);
+      ASSERT_GT(again.tab, 0) << b.log();
+      r = again.c.request(again.tab, DBM_GETRECORD, getByKey(kTakeX | 2, 0, key));
+      EXPECT_TRUE(r.ok && r.status == 0 && r.result > 0) << r.status << " " << b.log();
+      EXPECT_EQ(0, b.stop()) << b.log();
+    }
+    if (k.leaderUp) {
+      EXPECT_EQ(0, a.stop()) << a.log();
+    }
+  }
+}
+
+// ---- a mirror on the primary's journal ------------------------------------------
+
+// The mirror shows the primary's committed rows once the primary closed
+// the journal file that holds them, and refuses every change.
+TEST(LiveMirror, AMirrorShowsCommittedRowsAndRefusesChanges) {
+  zftest::TempDir dir;
+  std::string const keys = journalKeys(dir, "mprim") + "Backup\t1\n";
+  zftest::TestServer p(dir, "mprim", keys);
+  zftest::TestServer m(dir, "mmirr", keys);
+  ASSERT_TRUE(p.start()) << p.log();
+  ASSERT_TRUE(m.start({"-m", "-v"})) << m.log();
+  ShopClient cp(p, false);
+  cp.tab = makeShopTable(cp.c, 0);
+  ASSERT_GT(cp.tab, 0) << p.log();
+
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_BEGTRANSACT, {0}).status) << p.log();
+  for (int32_t key : {701, 702}) ASSERT_TRUE(cp.c.send(cp.tab, DBM_ADDRECORD, rowOf(key)));
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_ENDTRANSACT, {1}).status) << p.log();
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_BEGTRANSACT, {0}).status) << p.log();
+  ASSERT_TRUE(cp.c.send(cp.tab, DBM_ADDRECORD, rowOf(703)));
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_ABORTTRANSACT).status) << p.log();
+  // The checkpoint closes the primary's file.
+  ASSERT_EQ(0, cp.c.request(kServerObject, DBM_CHECKPOINT, {0}).status) << p.log();
+
+  // The mirror replays in its housekeeping rounds, which run while it is
+  // idle: the schema and the rows appear within a bounded wait of quiet
+  // spells.
+  zftest::RawClient cm(m.serverId());
+  ASSERT_EQ(0, cm.connect().status) << m.log();
+  int32_t mtab = 0;
+  for (int i = 0; i < 12 && mtab <= 0; ++i) {
+    usleep(2500000);
+    mtab = attachShopTable(cm);
+  }
+  ASSERT_GT(mtab, 0) << m.log();
+  auto has = [&](int32_t key) {
+    zftest::RawReply r = cm.request(mtab, DBM_GETRECORD, getByKey(kExactKey, 0, key));
+    return r.ok && r.status == 0 && r.result > 0;
+  };
+  bool seen = false;
+  for (int i = 0; i < 12 && !seen; ++i) {
+    seen = has(701) && has(702);
+    if (!seen) usleep(2500000);
+  }
+  EXPECT_TRUE(seen) << m.log();
+  EXPECT_FALSE(has(703)) << m.log();
+  zftest::RawReply r = cm.request(mtab, DBM_ADDRECORD, rowOf(704));
+  ASSERT_TRUE(r.ok) << m.log();
+  EXPECT_EQ(InvalidForMirror(String()).code(), -r.status) << m.log();
+  EXPECT_FALSE(has(704));
+  EXPECT_TRUE(m.running());
+  EXPECT_EQ(0, p.stop()) << p.log();
 }
 
 }  // namespace
