@@ -152,14 +152,16 @@ class OmdbEndpoint : public ::testing::Test {
 protected:
   void SetUp() override {
     zftest::startUpOnce("omdbtest");
-    id_ = zftest::uniqueServerId();
-    dir_.write("servers/fake.sv", "ServerId\t" + std::to_string(id_) + "\n");
     ombrel_ = std::make_unique<zftest::ScopedEnv>("OMBREL", dir_.path());
     servers_ = std::make_unique<zftest::ScopedEnv>("SERVERS", "fake");
   }
   void TearDown() override { CloseAllSchemas(); }
 
+  // Starts an endpoint under keys of its own (never those of one just ended).
   bool start() {
+    ep_.reset();
+    id_ = zftest::uniqueServerId();
+    dir_.write("servers/fake.sv", "ServerId\t" + std::to_string(id_) + "\n");
     ep_ = std::make_unique<zftest::SysVEndpoint>(
         id_, dir_.file("requests.log"), "fake", [this](zftest::EndpointRequest const& r) { return answer(r); });
     return ep_->start();
