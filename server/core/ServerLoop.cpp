@@ -26,7 +26,9 @@
 #include <zfound/MsgHeader.h>
 #include <zfound/ProcessHooks.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <unistd.h>
 
@@ -62,8 +64,10 @@ time_t lastHardError = 0;
 int32_t elapsedSince(Time const& t) {
   if (t.isNull())
     return 0;
-  Time now = Time::now();
-  return int32_t(now.value() - t.value());
+  // A time read back from a file or a run log may lie any distance away:
+  // the difference is taken in 64 bits and held to the 32-bit range.
+  int64_t const d = int64_t(Time::now().value()) - int64_t(t.value());
+  return int32_t(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
 }
 
 String reportDescr(Client* c) { return c ? c->descr() : String("?"); }
