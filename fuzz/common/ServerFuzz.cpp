@@ -139,7 +139,7 @@ FuzzServer::Part FuzzServer::part(long type, uint32_t obj, int32_t op, std::vect
   h.setContinued(cont);
   p.bytes.resize(12 + 4 * n);
   h.write(p.bytes.data());
-  std::memcpy(p.bytes.data() + 12, body.data(), 4 * n);
+  if (n > 0) std::memcpy(p.bytes.data() + 12, body.data(), 4 * n);
   return p;
 }
 
