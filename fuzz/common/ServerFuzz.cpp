@@ -268,7 +268,8 @@ std::vector<FuzzServer::Reply> FuzzServer::takeReplies() {
 void FuzzServer::expect(Part const& p) {
   SysVMsgPart m;
   m.mtype = p.type;
-  std::memcpy(m.words, p.bytes.data(), p.bytes.size() < sizeof m.words ? p.bytes.size() : sizeof m.words);
+  size_t const n = p.bytes.size() < sizeof m.words ? p.bytes.size() : sizeof m.words;
+  if (n > 0) std::memcpy(m.words, p.bytes.data(), n);
   std::vector<MsgBatchItem> items;
   if (!splitSysVBatch(m, long(p.bytes.size()), items)) {
     ++expected_[p.type];
@@ -298,7 +299,7 @@ long FuzzServer::receive(void* ctx, int queue, SysVMsgPart* out, long type, int 
     in.erase(it);
     size_t n = p.bytes.size() < size_t(MSG_PART_BYTES) ? p.bytes.size() : size_t(MSG_PART_BYTES);
     out->mtype = p.type;
-    std::memcpy(out->words, p.bytes.data(), n);
+    if (n > 0) std::memcpy(out->words, p.bytes.data(), n);
     if (queue == 0) s.expect(p);
     if (std::getenv("ZFFUZZ_TRACE") != nullptr)
       std::fprintf(stderr, "zffuzz: queue %d part of type %ld, %zu bytes, op %d\n", queue, p.type, n,
