@@ -555,6 +555,10 @@ void SvConnection::_flush() {
     sendPart(long(h.clientId), send_, 12 + 4 * n);
   }
   startSendPart();
+  // Called by pushWord when the part is full: the word about to be written
+  // is the first of the new part, so one less is left (a full part is 253
+  // body words, never one more past the send buffer).
+  writeLeft_ = capacity_ - 1;
   ++nFlushs_;
 }
 

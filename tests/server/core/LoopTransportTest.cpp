@@ -33,6 +33,7 @@ struct EndOfInput {};
 struct Queues {
   std::deque<SysVMsgPart> in;
   std::vector<s_MsgBuff> replies;  // the header of every reply part
+  std::vector<unsigned long> sizes;  // and its size
 
   static long receive(void* ctx, int queue, SysVMsgPart* part, long type, int flags) {
     Queues& q = *static_cast<Queues*>(ctx);
@@ -46,7 +47,10 @@ struct Queues {
     return 12 + 4 * long(s_MsgBuff::read(part->words).length());
   }
   static int send(void* ctx, int, SysVMsgPart const* part, unsigned long bytes, int) {
-    if (bytes >= 12) static_cast<Queues*>(ctx)->replies.push_back(s_MsgBuff::read(part->words));
+    if (bytes >= 12) {
+      static_cast<Queues*>(ctx)->replies.push_back(s_MsgBuff::read(part->words));
+      static_cast<Queues*>(ctx)->sizes.push_back(bytes);
+    }
     return 0;
   }
   void push(int32_t type, uint32_t obj, int32_t op, std::vector<uint32_t> const& body = {}) {
@@ -185,6 +189,27 @@ TEST_F(LoopTransportTest, RefusedVoidRequestsGetNoReply) {
   run();
   ASSERT_EQ(q_.replies.size(), 1u);
   EXPECT_EQ(q_.replies[0].serverOp, 0);
+}
+
+// A reply longer than one part goes in full parts of 253 body words and a
+// last one; no part is longer than the 1024 bytes a queue message holds.
+TEST_F(LoopTransportTest, LongRepliesGoInWholePartsOfAtMost1024Bytes) {
+  int32_t id = -1;
+  for (int i = 0; i < 64; ++i) id = connect();
+  ASSERT_GE(id, 0);
+  q_.replies.clear();
+  q_.sizes.clear();
+  q_.push(id + 1, kServer, DBM_GETCLIENTSINFO, {2});
+  run();
+  ASSERT_GT(q_.replies.size(), 2u);  // the answer spans three parts or more
+  for (size_t i = 0; i < q_.replies.size(); ++i) {
+    EXPECT_LE(q_.sizes[i], 1024u);
+    EXPECT_EQ(q_.sizes[i], 12u + 4u * unsigned(q_.replies[i].length()));
+    EXPECT_EQ(q_.replies[i].continued(), i + 1 < q_.replies.size());
+    if (i + 1 < q_.replies.size()) {
+      EXPECT_EQ(q_.replies[i].length(), 253);
+    }
+  }
 }
 
 }  // namespace
