@@ -239,12 +239,12 @@ void relaySeeds() {
 }
 
 void configSeeds() {
-  seed("configfile", "served", u8(1) + text("s3") + "# served\nServerId\t\t7\nSchemas\t\ts1,s2:x\nCacheSize\t\t512\nObjectRepository\t\t/obj\n");
-  seed("configfile", "remote", u8(0) + text("n1") + "Host\t\th\nServerId\t\t3\nNamespaces\t\tn1,n2\nLockWait\t30\nUnknown\tzz\n");
+  seed("config", "served", u8(1) + text("s3") + "# served\nServerId\t\t7\nSchemas\t\ts1,s2:x\nCacheSize\t\t512\nObjectRepository\t\t/obj\n");
+  seed("config", "remote", u8(0) + text("n1") + "Host\t\th\nServerId\t\t3\nNamespaces\t\tn1,n2\nLockWait\t30\nUnknown\tzz\n");
   std::string longList(1200, 'x');
-  regress("configfile", "merged-lists", u8(0) + text("s1") + "Host\t\th\nSchemas\t\ts1," + longList + "\nSchemas\t\t" + longList + "y\n");
-  regress("configfile", "nul-value", u8(1) + text("s2") + std::string("Host\t\th\nSchemas\t\ts1\nLockWait\t\t3\0 0\n", 35));
-  regress("configfile", "hash-key", u8(1) + text("s2") + "Host\t\th\nSchemas\t\ts1\n  #Kept\t\t1\n");
+  regress("config", "merged-lists", u8(0) + text("s1") + "Host\t\th\nSchemas\t\ts1," + longList + "\nSchemas\t\t" + longList + "y\n");
+  regress("config", "nul-value", u8(1) + text("s2") + std::string("Host\t\th\nSchemas\t\ts1\nLockWait\t\t3\0 0\n", 35));
+  regress("config", "hash-key", u8(1) + text("s2") + "Host\t\th\nSchemas\t\ts1\n  #Kept\t\t1\n");
 }
 
 void textSeeds() {

@@ -52,6 +52,19 @@
 class Client;
 class Exception;
 class RunLog;
+struct SysVMsgPart;
+
+// The queue calls of the transport, as msgrcv and msgsnd take them: queue
+// 0 is the request queue, 1 the continuation queue, 2 the reply queue. A
+// connection made with its own calls creates no IPC object and never reads
+// the stop flag; the receive and reply code runs unchanged over them.
+struct SvQueueCalls {
+  // As msgrcv (MSG_NOERROR given): bytes received, or -1 with errno.
+  long (*receive)(void* ctx, int queue, SysVMsgPart* part, long type, int flags) = nullptr;
+  // As msgsnd: 0, or -1 with errno.
+  int (*send)(void* ctx, int queue, SysVMsgPart const* part, unsigned long bytes, int flags) = nullptr;
+  void* ctx = nullptr;
+};
 
 // What the connection asks of the server while it waits and sends. Every
 // hook may be null (a connection of its own: nothing happens there).
@@ -95,6 +108,8 @@ public:
   // "NOMSEM", "NOMQ", or a failed system call ("semget", "semop", "semctl",
   // "msgget").
   explicit SvConnection(int32_t serverId, Hooks const& hooks = Hooks());
+  // A connection over `calls` (both set): no semaphore set, no queue.
+  SvConnection(SvQueueCalls const& calls, Hooks const& hooks);
   // Removes the semaphore set and the queues it created.
   ~SvConnection() override;
 
@@ -201,8 +216,12 @@ private:
   int32_t heaviestReader();
   void warn(char const* text) const;
   void startSendPart();
+  // msgrcv / msgsnd, or the connection's own calls.
+  long rcvPart(int q, SysVMsgPart* m, long type, int flags);
+  int sndPart(int q, SysVMsgPart const* m, unsigned long bytes, int flags);
 
   Hooks hooks_;
+  SvQueueCalls calls_;
   RunLog* runLog_ = nullptr;
   bool trace_ = false;
   int reqQ_ = -1, contQ_ = -1, repQ_ = -1, semId_ = -1;

@@ -618,7 +618,13 @@ bool Journal::setDamage(char const* what) {
 
 bool Journal::fill(int64_t from, int32_t need) {
   if (fd_ < 0) return false;
-  if (need > buffLen()) buf_.resize(size_t(need));
+  if (need > buffLen()) {
+    // The buffer grows only for bytes the file holds: a damaged record
+    // length must not size an allocation (up to 2 GB) before it is found
+    // to run past the end.
+    char lastByte = 0;
+    if (fileOps().pread(fd_, &lastByte, 1, off_t(from + need - 1)) == 1) buf_.resize(size_t(need));
+  }
   int64_t const n = readAll(fd_, buf_.data(), buffLen(), from);
   rbase_ = from;
   rptr_ = 0;

@@ -382,6 +382,11 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     String name;
     int32_t id = 0;
     if (!j->getAddSchema(name, id)) return false;
+    // Another schema's id would give the new schema's catalog objects the
+    // object ids of that schema's: only a damaged record names one.
+    for (SvSchema* s = SvSchema::first(); s != nullptr; s = s->next())
+      if (s->id() == id && !(s->name() == name))
+        damaged(where(j, offset) + ": schema id " + toString(id) + " belongs to schema " + s->name(), nt);
     if (SvSchema::find(name) == nullptr && configFile != nullptr) {
       // Made after the last checkpoint: its directory and files are there
       // and taken as they are; its rows follow in the journal.

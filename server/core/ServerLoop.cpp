@@ -24,9 +24,12 @@
 
 #include <zfound/Exception.h>
 #include <zfound/Message.h>
+#include <zfound/MsgHeader.h>
 #include <zfound/ProcessHooks.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <unistd.h>
 
@@ -61,11 +64,26 @@ time_t lastHardError = 0;
 int32_t elapsedSince(Time const& t) {
   if (t.isNull())
     return 0;
-  Time now = Time::now();
-  return int32_t(now.value() - t.value());
+  // A time read back from a file or a run log may lie any distance away:
+  // the difference is taken in 64 bits and held to the 32-bit range.
+  int64_t const d = int64_t(Time::now().value()) - int64_t(t.value());
+  return int32_t(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
 }
 
 String reportDescr(Client* c) { return c ? c->descr() : String("?"); }
+
+// A request the loop refuses before dispatch gets an error reply; a void one
+// is dropped with a warning instead: its sender reads no reply, so one sent
+// anyway would answer the client's next request.
+void refuseRequest(SvConnection* con, int32_t cid, int32_t msg, Exception const& e) {
+  if (validSvMessage(msg) && isVoid(SvMessage(msg))) {
+    String text = e.message() + " (dropped)";
+    warning(String("%S"), &text);
+    con->getRemainder();
+    return;
+  }
+  con->replyError(cid, e);
+}
 
 }  // namespace
 
@@ -149,7 +167,7 @@ void Server::execute() {
     }
     Exception::last(Exception(0));
     if (msg < 0 || msg >= DBM_LASTMSG) {
-      svCon->replyError(cid, MsgOutOfBounds(msg));
+      refuseRequest(svCon, cid, msg, MsgOutOfBounds(msg));
       continue;
     }
     if (isConnect(msg)) {
@@ -158,19 +176,19 @@ void Server::execute() {
     }
     Client* c = clientOfId(cid);
     if (!c) {
-      svCon->replyError(cid, InvalidClientId(cid));
+      refuseRequest(svCon, cid, msg, InvalidClientId(cid));
       continue;
     }
     if (c->state() == Client::STATE_ZOMBIE) {
-      svCon->replyError(cid, ZombieClient(cid));
+      refuseRequest(svCon, cid, msg, ZombieClient(cid));
       continue;
     }
     if (!GServObj::validObject(uint32_t(oid))) {
-      svCon->replyError(cid, InvalidObjectId(oid));
+      refuseRequest(svCon, cid, msg, InvalidObjectId(oid));
       continue;
     }
     if (mirror_sd && mayModify(msg)) {
-      svCon->replyError(cid, InvalidForMirror(String()));
+      refuseRequest(svCon, cid, msg, InvalidForMirror(String()));
       continue;
     }
     ++nMeth;

@@ -152,7 +152,21 @@ SvConnection::SvConnection(int32_t serverId, Hooks const& hooks) : hooks_(hooks)
   writeLeft_ = capacity_;
 }
 
+SvConnection::SvConnection(SvQueueCalls const& calls, Hooks const& hooks) : hooks_(hooks), calls_(calls) {
+  capacity_ = kPartWords;
+  peerId_ = -1;
+  reqQ_ = 0;
+  contQ_ = 1;
+  repQ_ = 2;
+  rcv_.assign(kSlotWords, 0);
+  buffer_ = send_;
+  writePos_ = send_ + 3;
+  writeLeft_ = capacity_;
+}
+
 SvConnection::~SvConnection() {
+  if (calls_.receive)
+    return;  // nothing of the system's was made
   if (semId_ >= 0)
     semctl(semId_, 0, IPC_RMID);
   for (int q : {reqQ_, contQ_, repQ_})
@@ -166,6 +180,18 @@ bool SvConnection::serverRunning(int32_t serverId) {
     return false;
   int v = semctl(id, 0, GETVAL);
   return v > 0;
+}
+
+long SvConnection::rcvPart(int q, SysVMsgPart* m, long type, int flags) {
+  if (calls_.receive)
+    return calls_.receive(calls_.ctx, q, m, type, flags | MSG_NOERROR);
+  return long(msgrcv(q, m, MSG_PART_BYTES, type, flags | MSG_NOERROR));
+}
+
+int SvConnection::sndPart(int q, SysVMsgPart const* m, unsigned long bytes, int flags) {
+  if (calls_.send)
+    return calls_.send(calls_.ctx, q, m, bytes, flags);
+  return msgsnd(q, m, size_t(bytes), flags);
 }
 
 void SvConnection::warn(char const* text) const {
@@ -336,9 +362,11 @@ void SvConnection::receiveFromQueues() {
       if (hooks_.isHouseKeepingTime && hooks_.houseKeeping && hooks_.isHouseKeepingTime())
         hooks_.houseKeeping();
       ssize_t r;
-      {
+      if (calls_.receive) {
+        r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
+      } else {
         AlarmScope alarmOn(runLog_ && runLog_->recording() ? 30u : 2u);
-        r = msgrcv(part == 0 ? reqQ_ : contQ_, &in, MSG_PART_BYTES, part == 0 ? 0 : long(type), MSG_NOERROR);
+        r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       }
       if (r < 0) {
         int err = errno;
@@ -538,6 +566,10 @@ void SvConnection::_flush() {
     sendPart(long(h.clientId), send_, 12 + 4 * n);
   }
   startSendPart();
+  // Called by pushWord when the part is full: the word about to be written
+  // is the first of the new part, so one less is left (a full part is 253
+  // body words, never one more past the send buffer).
+  writeLeft_ = capacity_ - 1;
   ++nFlushs_;
 }
 
@@ -548,7 +580,7 @@ bool SvConnection::sendPart(long type, void const* text, int32_t n) {
     std::memcpy(out.words, text, size_t(n));
   int32_t removed = -1;
   for (int round = 0; round < kSendRounds; ++round) {
-    if (msgsnd(repQ_, &out, size_t(n), IPC_NOWAIT) == 0)
+    if (sndPart(repQ_, &out, unsigned(n), IPC_NOWAIT) == 0)
       return true;
     int err = errno;
     if (err != EAGAIN && err != EINTR)
@@ -565,7 +597,7 @@ bool SvConnection::sendPart(long type, void const* text, int32_t n) {
       SysVMsgPart m;
       std::vector<std::pair<long, std::vector<uint32_t>>> keep;
       ssize_t r;
-      while ((r = msgrcv(repQ_, &m, MSG_PART_BYTES, 0, IPC_NOWAIT | MSG_NOERROR)) >= 0) {
+      while ((r = rcvPart(repQ_, &m, 0, IPC_NOWAIT)) >= 0) {
         int32_t cid = int32_t(m.mtype) - 1;
         bool known = (cid & kConnectFlag) ? processExists(cid & ~kConnectFlag)
                                           : (!hooks_.knownClient || hooks_.knownClient(cid));
@@ -576,7 +608,7 @@ bool SvConnection::sendPart(long type, void const* text, int32_t n) {
         SysVMsgPart back;
         back.mtype = k.first;
         std::memcpy(back.words, k.second.data(), k.second.size() * 4);
-        msgsnd(repQ_, &back, k.second.size() * 4, IPC_NOWAIT);
+        sndPart(repQ_, &back, k.second.size() * 4, IPC_NOWAIT);
       }
       break;
     }
@@ -604,7 +636,7 @@ int32_t SvConnection::heaviestReader() {
   SysVMsgPart m;
   std::vector<std::pair<long, std::vector<uint32_t>>> all;
   ssize_t r;
-  while ((r = msgrcv(repQ_, &m, MSG_PART_BYTES, 0, IPC_NOWAIT | MSG_NOERROR)) >= 0)
+  while ((r = rcvPart(repQ_, &m, 0, IPC_NOWAIT)) >= 0)
     all.emplace_back(m.mtype, std::vector<uint32_t>(m.words, m.words + r / 4));
   std::map<long, int32_t> count;
   for (auto const& a : all)
@@ -613,7 +645,7 @@ int32_t SvConnection::heaviestReader() {
     SysVMsgPart back;
     back.mtype = a.first;
     std::memcpy(back.words, a.second.data(), a.second.size() * 4);
-    msgsnd(repQ_, &back, a.second.size() * 4, IPC_NOWAIT);
+    sndPart(repQ_, &back, a.second.size() * 4, IPC_NOWAIT);
   }
   long best = 0;
   int32_t most = 0;
@@ -630,7 +662,7 @@ int32_t SvConnection::heaviestReader() {
 void SvConnection::drainQueue(int q, long type, int32_t* disconnects) {
   SysVMsgPart m;
   ssize_t r;
-  while ((r = msgrcv(q, &m, MSG_PART_BYTES, type, IPC_NOWAIT | MSG_NOERROR)) >= 0) {
+  while ((r = rcvPart(q, &m, type, IPC_NOWAIT)) >= 0) {
     if (!disconnects)
       continue;
     std::vector<MsgBatchItem> items;
@@ -693,7 +725,7 @@ int32_t SvConnection::idleRequestSender() const {
 void SvConnection::awaitRepliesRead(int32_t ms) {
   for (int32_t waited = 0; waited < ms; waited += 10) {
     struct msqid_ds ds {};
-    if (repQ_ < 0 || msgctl(repQ_, IPC_STAT, &ds) != 0 || ds.msg_qnum == 0)
+    if (calls_.receive || repQ_ < 0 || msgctl(repQ_, IPC_STAT, &ds) != 0 || ds.msg_qnum == 0)
       return;
     usleep(10000);
   }

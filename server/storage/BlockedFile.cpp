@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 using svstore::StorageEnv;
 
@@ -272,16 +273,16 @@ bool BlockedFile::checkLink(int32_t n, char const* list) {
 }
 
 bool BlockedFile::checkList(int32_t head, bool listA, char const* list) {
-  BoolArray seen(long(hdr_.last) + 1);
+  // The records met: a set, not a flag per record up to `last` (see verify).
+  std::unordered_set<int32_t> seen;
   for (int32_t n = head; n != 0;) {
     if (!checkLink(n, list))
       return false;
-    if (seen[n]) {
+    if (!seen.insert(n).second) {
       String file = qualName();
       warning(appMsg("FREELISTCYCLE"), &file, list, n);
       return false;
     }
-    seen[n] = 1;
     if (!freeLink(n, listA, n))
       return false;
   }
@@ -741,15 +742,18 @@ bool BlockedFile::verify(bool check) {
   if (!check)
     return true;
   int32_t q = StorageEnv::currCP;
-  BoolArray seen(long(hdr_.last) + 1);
+  // The records met on the list walked: a set of those, not a flag per
+  // record up to `last`, so a damaged header claiming two billion records
+  // costs no 256 MB before a single link is read.
+  std::unordered_set<int32_t> seen;
   for (int pass = 0; pass < 2; ++pass) {
     bool mList = pass == 0;
     bool listA = mList ? q != 1 : q == 1;
-    seen.setAll(false);
+    seen.clear();
     for (int32_t n = mList ? mFree() : oFree(); n != 0;) {
       if (!checkLink(n, mList ? "mFree" : "oFree"))
         return false;
-      if (seen[n]) {
+      if (!seen.insert(n).second) {
         String file = qualName();
         String text = String("Free pool inconsistency in blocked file ") + file + "\nCycle in " +
                       (mList ? "mFree" : "oFree") + " w/recno " + toString(n) + ", link " + (listA ? "1" : "2") +
@@ -757,7 +761,6 @@ bool BlockedFile::verify(bool check) {
         warning(String("%S"), &text);
         return false;
       }
-      seen[n] = 1;
       if (!freeLink(n, listA, n))
         return false;
     }

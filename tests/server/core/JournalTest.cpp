@@ -428,6 +428,8 @@ TEST_F(JournalTest, DamagedFilesAreReportedNotTrusted) {
       {"length never stored, open", [](Bytes& b) { stlong(-1, b.data() + 84); }, 0, -1, true},
       {"length never stored, closed", [](Bytes& b) { stlong(-1, b.data() + 84); }, 1, Journal::kDamaged, true},
       {"negative length", [](Bytes& b) { stlong(-7, b.data() + 84); }, 0, Journal::kDamaged, true},
+      {"length past the end, closed", [](Bytes& b) { stlong(64 << 20, b.data() + 84); }, 1, Journal::kDamaged, true},
+      {"length past the end, open", [](Bytes& b) { stlong(64 << 20, b.data() + 84); }, 0, -1, true},
       {"string longer than its record", [](Bytes& b) { stlong(5000, b.data() + 144 + 32); }, 1, Journal::ADD,
        false},
       {"string length negative", [](Bytes& b) { stlong(-2, b.data() + 144 + 32); }, 1, Journal::ADD, false},
@@ -443,6 +445,8 @@ TEST_F(JournalTest, DamagedFilesAreReportedNotTrusted) {
     SvTable* t;
     int32_t const k = j.nextOp(cid, tn, t, off, len);
     EXPECT_EQ(c.expectFirst, k);
+    // A length the file does not hold sizes no buffer.
+    EXPECT_LT(j.buffLen(), 1 << 20);
     if (k == Journal::kDamaged) {
       EXPECT_NE(std::string::npos, std::string(toCharPtr(j.damage())).find(base));
     }

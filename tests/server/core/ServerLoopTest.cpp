@@ -4,6 +4,7 @@
 
 #include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
+#include <svcore/RunLog.h>
 #include <svcore/Server.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
@@ -149,6 +150,28 @@ TEST_F(ServerLoopTest, TimedCheckpointDueOnlyWithAFrequency) {
     ASSERT_EQ(Server::configFile->ckPointLowBound(), c.low);
     Server::lastTry = Time::now() - c.since;
     EXPECT_EQ(Server::shouldDoCP(), c.due);
+  }
+}
+
+// The time since the last checkpoint is taken in 64 bits: a last
+// checkpoint recorded more than 2^31 seconds ago (a state file or a replayed
+// run log may hold one) makes the checkpoint due, not "in the future".
+TEST_F(ServerLoopTest, HouseKeepingCheckpointDueAfterAFarPastLastTry) {
+  for (int32_t const past : {-2000000000, INT32_MIN + 1}) {
+    SCOPED_TRACE(past);
+    Server::reset();
+    Server::retrySeconds = 0;
+    Server::configFile = new SvConfigFile();
+    Server::configFile->setCkPointFreq(60);
+    Server::activeTrans = 1;  // due, but not taken while a transaction runs
+    Server::lastTry = toTime(past);
+    // A recording run log makes the pass run within the same second too.
+    Server::runLog = new RunLog(String(tmp.file("run.log").c_str()), false, 0);
+    Server::houseKeeping(nullptr);
+    EXPECT_TRUE(Server::cpTime);
+    delete Server::runLog;
+    Server::runLog = nullptr;
+    Server::activeTrans = 0;
   }
 }
 
