@@ -192,6 +192,13 @@ public:
   bool hasLeaderTrans() const;
   bool hasReadyToEndTrans() const;
 
+  // ---- a refused void request ----
+  // A void request refused before dispatch gets no reply of its own; its
+  // error answers the client's next request that waits for a reply, so the
+  // client learns of it and every reply still pairs with its request.
+  void setRefusal(Exception const& e) { refusal_.reset(e.clone()); }
+  std::unique_ptr<Exception> takeRefusal() { return std::move(refusal_); }
+
 private:
   friend class ClientEnv;
   friend class svcatalog::ClientLocks;
@@ -223,5 +230,6 @@ private:
   svcatalog::NotifyLock* notifyLocks_ = nullptr;
   int32_t nLocks_ = 0;
   std::unique_ptr<Transaction> trans_;
+  std::unique_ptr<Exception> refusal_;
   std::unique_ptr<Coroutine> pending_;
 };

@@ -74,12 +74,14 @@ String reportDescr(Client* c) { return c ? c->descr() : String("?"); }
 
 // A request the loop refuses before dispatch gets an error reply; a void one
 // is dropped with a warning instead: its sender reads no reply, so one sent
-// anyway would answer the client's next request.
-void refuseRequest(SvConnection* con, int32_t cid, int32_t msg, Exception const& e) {
+// anyway would answer the client's next request. A known client keeps the
+// error, and its next request that waits for a reply gets it.
+void refuseRequest(SvConnection* con, int32_t cid, int32_t msg, Exception const& e, Client* c = nullptr) {
   if (validSvMessage(msg) && isVoid(SvMessage(msg))) {
     String text = e.message() + " (dropped)";
     warning(String("%S"), &text);
     con->getRemainder();
+    if (c != nullptr) c->setRefusal(e);
     return;
   }
   con->replyError(cid, e);
@@ -184,12 +186,18 @@ void Server::execute() {
       continue;
     }
     if (!GServObj::validObject(uint32_t(oid))) {
-      refuseRequest(svCon, cid, msg, InvalidObjectId(oid));
+      refuseRequest(svCon, cid, msg, InvalidObjectId(oid), c);
       continue;
     }
     if (mirror_sd && mayModify(msg)) {
-      refuseRequest(svCon, cid, msg, InvalidForMirror(String()));
+      refuseRequest(svCon, cid, msg, InvalidForMirror(String()), c);
       continue;
+    }
+    if (!isVoid(SvMessage(msg)) && !isDisconnect(SvMessage(msg))) {
+      if (std::unique_ptr<Exception> refused = c->takeRefusal()) {
+        refuseRequest(svCon, cid, msg, *refused);
+        continue;
+      }
     }
     ++nMeth;
     ++nMethodsSinceLast;
