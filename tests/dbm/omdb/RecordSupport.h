@@ -13,6 +13,8 @@
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
@@ -63,6 +65,38 @@ protected:
   }
   std::string getText(int32_t f) { return std::string(at(f)); }
   int32_t recno() { return ldlong(buf_ + tab()->d.len); }
+
+  // Requests the server counted for this process's clients (the raw
+  // client's and the library's share the process id), asked through the
+  // raw client: -1 when the answer cannot be read.
+  int32_t requestsOfThisProcess() {
+    zftest::RawReply r = raw().request(kServerObj, DBM_GETCLIENTSINFO, Body().w(1).words());
+    if (!r.ok || r.status != 0) return -1;
+    LoopConnection in(4096);
+    in.feed(r.body);
+    int32_t n = r.result, total = 0;  // the count of clients, then theirs
+    for (int32_t i = 0; i < n && !in.bad(); ++i) {
+      int32_t pid = 0, count = 0;
+      String s;
+      in >> pid;
+      for (int k = 0; k < 6; ++k) in >> s;
+      in >> count;
+      if (pid == int32_t(getpid())) total += count;
+    }
+    return in.bad() ? -1 : total;
+  }
+  // Requests the library sent while `f` ran.
+  template <class F>
+  int32_t sent(F f) {
+    if (step_ < 0) {
+      int32_t a = requestsOfThisProcess();
+      step_ = requestsOfThisProcess() - a;
+    }
+    int32_t a = requestsOfThisProcess();
+    f();
+    return requestsOfThisProcess() - a - step_;
+  }
+  int32_t step_ = -1;
 
   // A record: id, name, price (buffer form), day, at, and vals.
   void fill(int32_t id, char const* name, int32_t price, int32_t day, int32_t at, int32_t v0, int32_t v1,
