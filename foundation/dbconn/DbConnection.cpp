@@ -720,8 +720,8 @@ void DbConnection::dispose(DbConnection* c) {
 int32_t ClientMonitor::nMethods(DbConnection* c) {
   if (!ZF_PRECOND(c)) return -1;
   (*c)(DbConnection::kServerObject, DBM_GETCLIENTSINFO) << int32_t(1);
-  int32_t n = 0;
-  *c >> n;
+  // The number of client records is the reply's result; the records follow.
+  int32_t n = c->execute();
   int32_t found = -1;
   for (int32_t i = 0; i < n && !c->bad(); ++i) {
     int32_t pid = 0, count = 0;
