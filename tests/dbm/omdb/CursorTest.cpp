@@ -101,6 +101,14 @@ TEST_F(Cursors, ARangeOfKeysAndAnIndexWithDuplicates) {
   ASSERT_EQ(ids.size(), size_t(kRows));
   EXPECT_EQ(ids[0] % 2, 0);
   EXPECT_EQ(ids[kRows - 1] % 2, 1);
+  // Both ends on one key of that index: its every record.
+  InitRecord(table_);
+  setText(fName, "odd");
+  ASSERT_EQ(SetCursorFromFld(byName, 1 | 2), 0);
+  EXPECT_EQ(CountCursor(byName), kRows / 2);
+  ids = walk(byName, true);
+  ASSERT_EQ(ids.size(), size_t(kRows / 2));
+  for (int32_t id : ids) EXPECT_EQ(id % 2, 1) << id;
   EXPECT_EQ(DeleteCursor(byName), 0);
 }
 

@@ -4,7 +4,8 @@
 //
 //   items: id (int, unique index 0 "pk"), name (text 20), price (number 9,
 //          2 decimals), day (date), at (time), vals (int[3]), cdate
-//          (creation-stamp date), mdate (modification-stamp date);
+//          (creation-stamp date), mdate (modification-stamp date), code
+//          (int, not null: fill() sets it to the id);
 //          index 1 "byname" on name with duplicates.
 #pragma once
 
@@ -23,7 +24,7 @@
 namespace omtest {
 
 // Field numbers (1-based, as field handles take them).
-enum : int32_t { fId = 1, fName, fPrice, fDay, fAt, fVals, fCdate, fMdate };
+enum : int32_t { fId = 1, fName, fPrice, fDay, fAt, fVals, fCdate, fMdate, fCode };
 
 class RecordFixture : public OmdbFixture {
 protected:
@@ -35,7 +36,7 @@ protected:
     rawTable_ = makeTable(rawSchema_, "items",
                           {{"id", kInt}, {"name", kText, 20}, {"price", kNumber, 9, 2}, {"day", kDate},
                            {"at", kTime}, {"vals", kInt, 0, 0, 3}, {"cdate", kDate, 0, 0, 0, 2 | 8},
-                           {"mdate", kDate, 0, 0, 0, 2 | 4}},
+                           {"mdate", kDate, 0, 0, 0, 2 | 4}, {"code", kInt, 0, 0, 0, 1}},
                           1);
     ASSERT_GT(rawTable_, 0) << server().log();
     ASSERT_TRUE(makeIndex(rawTable_, "pk", {0}));
@@ -110,6 +111,7 @@ protected:
     setLong(fVals, v0, 0);
     setLong(fVals, v1, 1);
     setLong(fVals, v2, 2);
+    setLong(fCode, id);
   }
   // Reads the record of id by the primary key: its number, -1 none.
   int32_t readId(int32_t id, int32_t lockflags = 0) {

@@ -198,6 +198,21 @@ TEST_F(Records, BadUpdatesAndLocalOnlyCallsAreRefusedWithoutSending) {
   EXPECT_EQ(GetRecord(table_, 0, 0, 1), -1);  // records are read by key only
   ASSERT_GT(readId(1), 0);
   EXPECT_EQ(getLong(fPrice), 1);
+
+  // A not-null field left null: the record goes to the refusal handler,
+  // not to the server.
+  static std::string refused;
+  DbHandler old = SetDbHandler([](int32_t, char const* key, char const* detail) {
+    refused = std::string(key) + ": " + detail;
+  });
+  fill(2, "b", 2, 1, 1, 1, 1, 1);
+  setLong(fCode, INT32_MIN);
+  EXPECT_EQ(sent([&] { EXPECT_EQ(AddRecord(table_), -1); }), 0);
+  EXPECT_EQ(sent([&] { EXPECT_EQ(PutRecord(table_), -1); }), 0);
+  SetDbHandler(old);
+  EXPECT_NE(refused.find("IO_REC_REFUSED"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("code"), std::string::npos) << refused;
+  EXPECT_EQ(readId(2), -1);
 }
 
 TEST_F(Records, ARecordLockedByAnotherClientGivesMinusTwoWithoutWaiting) {
