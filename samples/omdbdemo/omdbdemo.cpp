@@ -6,16 +6,16 @@
 // cursor, printing every record read on a line beginning "record ", and
 // last asks the server to stop. Exit status 0 when every step worked, 1
 // after the first failure (named on standard error).
+#include <zfound/Date.h>
+#include <zfound/DbConnection.h>
+#include <zfound/MsgHeader.h>
+#include <zfound/Process.h>
+// After the foundation: the interface's function TimeStamp hides the class.
 #include <dbm/DbInterface.h>
 #include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 #include <zeph/Records.h>
-
-#include <zfound/Date.h>
-#include <zfound/DbConnection.h>
-#include <zfound/MsgHeader.h>
-#include <zfound/Process.h>
 
 #include <cstdio>
 #include <cstdlib>
