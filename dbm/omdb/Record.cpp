@@ -37,7 +37,6 @@
 
 #include <cstdarg>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -243,12 +242,21 @@ int32_t findKey(Target const& x, char* buf, int32_t mode, int32_t value) {
 // Joins a write; false (nothing is to be sent) when refused.
 bool joinWrite(Target const& x) { return omdb::joinTrans(x.ot->conn, false); }
 
-// Whether the record may be written: the run-time's check of the record
-// is the server's here; a record buffer of a table not attached is not.
-bool writable(Target const& x) { return x.t->d.len >= kOmPrefixBytes; }
-
-// ---- record stack --------------------------------------------------------------------
-std::map<int32_t, std::vector<std::vector<char>>> gStack;
+// The run-time's check of the record before a write: a refusal marks the
+// transaction corrupt and goes to the refusal handler; nothing is sent.
+bool writable(Target const& x, int32_t h) {
+  char field[64] = "";
+  int32_t detail = _CheckRecord(h & 0xffff00, x.buf, field, sizeof field);
+  if (detail == 0) return true;
+  omdb::corruptTrans();
+  // The detail text names the field where it has a "%s".
+  std::string d = _detailMsg(detail) ? _detailMsg(detail) : "";
+  size_t at = d.find("%s");
+  if (at != std::string::npos) d.replace(at, 2, field);
+  else d += std::string(" ") + field;
+  omdb::refuse(h, "IO_REC_REFUSED", d.c_str());
+  return false;
+}
 
 // One UpdateRecord item, read from the caller's arguments.
 struct Item {
@@ -489,7 +497,7 @@ int32_t _FindKey(void const*, int32_t index, char const* record, int32_t mode, i
 
 int32_t AddRecord(int32_t table) {
   Target x;
-  if (!target(table, x, false) || !writable(x)) return -1;
+  if (!target(table, x, false) || !writable(x, table)) return -1;
   if (!joinWrite(x)) return -1;
   DbConnection& c = omBegin(*x.ot->conn, x.ot->objId, DBM_ADDRECORD);
   c << int32_t(1);
@@ -502,7 +510,7 @@ int32_t AddRecord(int32_t table) {
 
 int32_t AddRecordTest(int32_t table) {
   Target x;
-  if (!target(table, x, false) || !writable(x)) return -1;
+  if (!target(table, x, false) || !writable(x, table)) return -1;
   if (!joinWrite(x)) return -1;
   DbConnection& c = omBegin(*x.ot->conn, x.ot->objId, DBM_ADDRECORDTEST);
   omdb::sendPrefix(c, x.t, x.buf);
@@ -535,7 +543,7 @@ int32_t AddRecordTest(int32_t table) {
 
 int32_t AddRecordTS(int32_t table, time_stamp const* creation, time_stamp const* modification) {
   Target x;
-  if (!target(table, x, false) || !writable(x)) return -1;
+  if (!target(table, x, false) || !writable(x, table)) return -1;
   if (!joinWrite(x)) return -1;
   time_stamp const none{0, kWireDateNull, 0, 0};
   DbConnection& c = omBegin(*x.ot->conn, x.ot->objId, DBM_ADDRECORD);
@@ -552,7 +560,7 @@ int32_t AddRecordTS(int32_t table, time_stamp const* creation, time_stamp const*
 
 int32_t PutRecord(int32_t table) {
   Target x;
-  if (!target(table, x, false) || !writable(x)) return -1;
+  if (!target(table, x, false) || !writable(x, table)) return -1;
   if (!joinWrite(x)) return -1;
   DbConnection& c = omBegin(*x.ot->conn, x.ot->objId, DBM_PUTRECORD);
   omdb::sendPrefix(c, x.t, x.buf);
@@ -743,42 +751,36 @@ int32_t TabActualSize(int32_t table) { return TabNRecords(table); }
 int32_t InitRecord(int32_t table) {
   Target x;
   if (!target(table, x, false)) return -1;
-  std::memset(x.buf, 0, size_t(x.t->d.len) + 4);
-  // Every element starts null: dates hold the null day, the rest zero.
+  std::memset(x.buf, 0, size_t(kOmPrefixBytes));
   for (int32_t i = 0; i < x.t->d.nfields; ++i) {
     s_field const* f = &x.t->fields[i];
-    if (f->d.f_itype != DB_IT_DATE) continue;
     int32_t n = f->d.dim > 1 ? f->d.dim : 1;
-    for (int32_t e = 0; e < n && f->d.offset + 2 * (e + 1) <= x.t->d.len; ++e)
-      stshort(kWireDateNull, x.buf + f->d.offset + 2 * e);
+    for (int32_t e = 0; e < n; ++e) _InitDbField(f, x.buf, e);
   }
+  stlong(0, x.buf + x.t->d.len);
   return 0;
 }
 
+// The record stack holds the record buffer with its number; PopRecord
+// reads the record of the restored key again.
 int32_t PushRecord(int32_t table) {
   Target x;
   if (!target(table, x, false)) return -1;
-  gStack[table & 0xffff00].emplace_back(x.buf, x.buf + x.t->d.len + 4);
-  return 0;
+  return _PushRecord(table & 0xffff00, x.buf, x.t->d.len + 4);
 }
 
 int32_t PopRecord(int32_t table) {
   Target x;
   if (!target(table, x, false)) return 0;
-  auto& st = gStack[table & 0xffff00];
-  if (st.empty()) return 0;
-  std::vector<char> img = std::move(st.back());
-  st.pop_back();
-  if (img.size() != size_t(x.t->d.len) + 4) return 0;
-  std::memcpy(x.buf, img.data(), img.size());
+  if (_PopRecord(table & 0xffff00, x.buf, x.t->d.len + 4) != 1) return 0;
   return readRecord(table & 0xffff00, 1, 0, 0) > 0 ? 1 : 0;
 }
 
 int32_t DiscardRecord(int32_t table) {
-  auto& st = gStack[table & 0xffff00];
-  if (st.empty()) return -1;
-  st.pop_back();
-  return 0;
+  Target x;
+  if (!target(table, x, false)) return -1;
+  std::vector<char> scratch(size_t(x.t->d.len) + 4);
+  return _PopRecord(table & 0xffff00, scratch.data(), int32_t(scratch.size())) == 1 ? 0 : -1;
 }
 
 time_stamp MTimeStamp(int32_t table) {

@@ -55,6 +55,12 @@ void reportCorrupt() {
 // normal there.
 void quietEnv(char const*, char const*, int) {}
 
+// The interface's calls decide themselves which server errors end the
+// program (a locked record gives -2): error replies are only recorded.
+struct ReplyErrorsRecorded {
+  ReplyErrorsRecorded() { DbConnection::raiseOnReply(false); }
+} const gReplyErrorsRecorded;
+
 }  // namespace
 
 namespace omdb {

@@ -4,7 +4,8 @@
 //
 //   items: id (int, unique index 0 "pk"), name (text 20), price (number 9,
 //          2 decimals), day (date), at (time), vals (int[3]), cdate
-//          (creation-stamp date), mdate (modification-stamp date);
+//          (creation-stamp date), mdate (modification-stamp date), code
+//          (int, not null: fill() sets it to the id);
 //          index 1 "byname" on name with duplicates.
 #pragma once
 
@@ -12,6 +13,8 @@
 
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
+
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -21,7 +24,7 @@
 namespace omtest {
 
 // Field numbers (1-based, as field handles take them).
-enum : int32_t { fId = 1, fName, fPrice, fDay, fAt, fVals, fCdate, fMdate };
+enum : int32_t { fId = 1, fName, fPrice, fDay, fAt, fVals, fCdate, fMdate, fCode };
 
 class RecordFixture : public OmdbFixture {
 protected:
@@ -33,7 +36,7 @@ protected:
     rawTable_ = makeTable(rawSchema_, "items",
                           {{"id", kInt}, {"name", kText, 20}, {"price", kNumber, 9, 2}, {"day", kDate},
                            {"at", kTime}, {"vals", kInt, 0, 0, 3}, {"cdate", kDate, 0, 0, 0, 2 | 8},
-                           {"mdate", kDate, 0, 0, 0, 2 | 4}},
+                           {"mdate", kDate, 0, 0, 0, 2 | 4}, {"code", kInt, 0, 0, 0, 1}},
                           1);
     ASSERT_GT(rawTable_, 0) << server().log();
     ASSERT_TRUE(makeIndex(rawTable_, "pk", {0}));
@@ -64,6 +67,38 @@ protected:
   std::string getText(int32_t f) { return std::string(at(f)); }
   int32_t recno() { return ldlong(buf_ + tab()->d.len); }
 
+  // Requests the server counted for this process's clients (the raw
+  // client's and the library's share the process id), asked through the
+  // raw client: -1 when the answer cannot be read.
+  int32_t requestsOfThisProcess() {
+    zftest::RawReply r = raw().request(kServerObj, DBM_GETCLIENTSINFO, Body().w(1).words());
+    if (!r.ok || r.status != 0) return -1;
+    LoopConnection in(4096);
+    in.feed(r.body);
+    int32_t n = r.result, total = 0;  // the count of clients, then theirs
+    for (int32_t i = 0; i < n && !in.bad(); ++i) {
+      int32_t pid = 0, count = 0;
+      String s;
+      in >> pid;
+      for (int k = 0; k < 6; ++k) in >> s;
+      in >> count;
+      if (pid == int32_t(getpid())) total += count;
+    }
+    return in.bad() ? -1 : total;
+  }
+  // Requests the library sent while `f` ran.
+  template <class F>
+  int32_t sent(F f) {
+    if (step_ < 0) {
+      int32_t a = requestsOfThisProcess();
+      step_ = requestsOfThisProcess() - a;
+    }
+    int32_t a = requestsOfThisProcess();
+    f();
+    return requestsOfThisProcess() - a - step_;
+  }
+  int32_t step_ = -1;
+
   // A record: id, name, price (buffer form), day, at, and vals.
   void fill(int32_t id, char const* name, int32_t price, int32_t day, int32_t at, int32_t v0, int32_t v1,
             int32_t v2) {
@@ -76,6 +111,7 @@ protected:
     setLong(fVals, v0, 0);
     setLong(fVals, v1, 1);
     setLong(fVals, v2, 2);
+    setLong(fCode, id);
   }
   // Reads the record of id by the primary key: its number, -1 none.
   int32_t readId(int32_t id, int32_t lockflags = 0) {

@@ -43,7 +43,7 @@ TEST(OmdbWire, StampsTravelAsSecondsWithFloorDivisionAndSaturation) {
     int32_t time, date;
   };
   Back const back[] = {{INT32_MIN, 0, -32768}, {INT32_MAX, 43200, 32766}, {-43200, 21601, -1},
-                       {-1, 43200, -1},        {86399, 43200, 0},         {-2000000000, 9601, -23149}};
+                       {-1, 43200, -1},        {86399, 43200, 0},         {-2000000000, 36801, -23149}};
   for (Back const& b : back) {
     time_stamp ts = omdb::stampFromWire(b.seconds, int32_t(0x00070009));
     EXPECT_EQ(ts.time, b.time) << b.seconds;
@@ -108,7 +108,7 @@ TEST_F(Records, EveryValueRoundTripsThroughAddGetFindUpdatePutAndDelete) {
     EXPECT_EQ(getText(fName), w.name);
     EXPECT_EQ(getLong(fPrice), w.price);
     EXPECT_EQ(getShort(fDay), w.day);
-    EXPECT_EQ(getShort(fAt), w.at);
+    EXPECT_EQ(uint16_t(getShort(fAt)), w.at);
     EXPECT_EQ(getLong(fVals, 0), w.v0);
     EXPECT_EQ(getLong(fVals, 1), w.v1);
     EXPECT_EQ(getLong(fVals, 2), w.v2);
@@ -198,6 +198,21 @@ TEST_F(Records, BadUpdatesAndLocalOnlyCallsAreRefusedWithoutSending) {
   EXPECT_EQ(GetRecord(table_, 0, 0, 1), -1);  // records are read by key only
   ASSERT_GT(readId(1), 0);
   EXPECT_EQ(getLong(fPrice), 1);
+
+  // A not-null field left null: the record goes to the refusal handler,
+  // not to the server.
+  static std::string refused;
+  DbHandler old = SetDbHandler([](int32_t, char const* key, char const* detail) {
+    refused = std::string(key) + ": " + detail;
+  });
+  fill(2, "b", 2, 1, 1, 1, 1, 1);
+  setLong(fCode, INT32_MIN);
+  EXPECT_EQ(sent([&] { EXPECT_EQ(AddRecord(table_), -1); }), 0);
+  EXPECT_EQ(sent([&] { EXPECT_EQ(PutRecord(table_), -1); }), 0);
+  SetDbHandler(old);
+  EXPECT_NE(refused.find("IO_REC_REFUSED"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("code"), std::string::npos) << refused;
+  EXPECT_EQ(readId(2), -1);
 }
 
 TEST_F(Records, ARecordLockedByAnotherClientGivesMinusTwoWithoutWaiting) {

@@ -1,5 +1,6 @@
 // Schemas through a server: names, connections, the open-schema table, the
 // protocol check and the table list.
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -153,7 +154,7 @@ TEST_F(OmdbSchema, UnknownOrLockedSchemaIsRefused) {
   EXPECT_EQ(OpenSchema(path("sales").c_str(), 0), -1);
   EXPECT_EQ(_io_errno_, 10);
   EXPECT_EQ(CurrentSchema(), -1);
-  ASSERT_TRUE(raw().request(sch, DBM_FREE).ok);
+  ASSERT_TRUE(raw().send(sch, DBM_FREE));  // a void request
   EXPECT_EQ(OpenSchema(path("sales").c_str(), 0), 0x10000);
 }
 
@@ -166,6 +167,10 @@ TEST_F(OmdbSchema, UnprivilegedUserGetsTheOwner) {
   zftest::RawReply r = owner.request(omtest::kServerObj, DBM_ATTACH, b.words());
   ASSERT_TRUE(r.ok && r.status == 0) << server().log();
   std::string p = path("private");
+  // The other user reads the client configuration of the server.
+  ASSERT_EQ(chmod(server().dir().path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(server().dir().file("servers").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(server().configFile().c_str(), 0644), 0);
   zftest::RunResult run = zftest::runInChild([&] {
     ZF_CHILD_CHECK(setgid(65534) == 0 && setuid(65534) == 0);
     _io_errno_ = 0;
@@ -176,6 +181,39 @@ TEST_F(OmdbSchema, UnprivilegedUserGetsTheOwner) {
     return 0;
   });
   EXPECT_EQ(run.status, 0) << run.out << run.err;
+}
+
+}  // namespace
+
+namespace {
+
+std::string outputOf(std::string const& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// The shared library exports the interface only, names neither the
+// foundation nor the run-time layer as needed, and resolves both against
+// the program.
+TEST(OmdbFrame, ExportsTheInterfaceOnly) {
+  std::string lib = OMDB_LIB;
+  std::string defined = outputOf("nm -D --defined-only " + lib);
+  ASSERT_NE(defined.find(" OpenSchema"), std::string::npos) << defined;
+  for (char const* hidden : {" error", "String", "Connection", "omBegin", "ZxField", "Exception"})
+    EXPECT_EQ(defined.find(hidden), std::string::npos) << hidden;
+  std::string undefined = outputOf("nm -D -u " + lib);
+  for (char const* needed : {"_GetTabPtr", "def_Alloc", "_FindSchPrivg"})
+    EXPECT_NE(undefined.find(needed), std::string::npos) << needed;
+  std::string dynamic = outputOf("readelf -d " + lib);
+  ASSERT_NE(dynamic.find("NEEDED"), std::string::npos) << dynamic;
+  EXPECT_EQ(dynamic.find("zeph"), std::string::npos);
+  EXPECT_EQ(dynamic.find("zfound"), std::string::npos);
 }
 
 }  // namespace
