@@ -100,6 +100,7 @@ bool OsFile::open(int32_t mode) {
   if (mode & Truncate) fl |= O_TRUNC;
   if (mode & Append) fl |= O_APPEND;
   if (mode & Sync) fl |= O_SYNC;
+  if (mode & NoFollow) fl |= O_NOFOLLOW;
   for (int32_t i = 0; i < nparts_; ++i) {
     pfiles_[i].flags(fl);
     pfiles_[i].resetCounters();

@@ -13,7 +13,9 @@
 // Invariants:
 //  - cachePageSize_sd is a whole number of kilobytes (1..16 KB) in bytes;
 //  - currCP is 0, 1, or -1 while the parity is unknown;
-//  - currVersion is -1 or 0..121.
+//  - currVersion is -1 (no version known) or the number of data versions
+//    taken, 0..122: the state file keeps 122 version stamps, so version
+//    numbers in use are 0..121 and a 123rd version is refused.
 #pragma once
 
 #include <zfound/String.h>

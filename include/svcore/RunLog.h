@@ -54,14 +54,18 @@ public:
   static constexpr uint32_t kHkEnd = 0xF3A29E71u;
   // The largest message item accepted on replay, in bytes.
   static constexpr int32_t kMaxMsgBytes = 1024 * 1024;
+  // Mode of a recorded log: it holds every request of every client.
+  static constexpr int kFileMode = 0600;
 
   using Hooks = RunLogHooks;
 
   // read: replay `name` (RunLogError "CANTRDRUNLOG" when it cannot be
   // opened, "INVRUNLOG" for a wrong magic or count, "CANTINVERT" for a log
   // of the other byte order). Otherwise write != -1: record into `name`
-  // (created or truncated; a warning "CANTWRRUNLOG" and mode Off when it
-  // cannot be). Otherwise Off.
+  // (created 0600 or truncated; a warning "CANTWRRUNLOG" and mode Off when
+  // it cannot be, or when `name` is a symbolic link, not a regular file,
+  // not the server user's own or has another name: such a file is left
+  // untouched). Otherwise Off.
   RunLog(String const& name, bool read, int32_t write, Hooks const& hooks = Hooks());
   ~RunLog();
   RunLog(RunLog const&) = delete;

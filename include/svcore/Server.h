@@ -286,9 +286,27 @@ public:
 
   // ---- requests, clients, checkpoints ----
   // The Connect request of the connecting process headerId (pid | bit 30):
-  // version check, administrator mode, a live single process, then the
-  // client registered and its id replied on the header's type.
+  // version check, the claimed identity (identityVerdict; recorded in and
+  // replayed from the run log), administrator mode, then the client
+  // registered and its id replied on the header's type.
   static void connectClient(int32_t headerId);
+  // Verdicts on a claimed identity.
+  static constexpr int32_t kIdentityOk = 0;
+  static constexpr int32_t kIdentityNoProcess = 1;   // pid <= 0 or no such process
+  static constexpr int32_t kIdentityOtherIds = 2;    // its effective uid or gid differ
+  static constexpr int32_t kIdentityOtherSender = 3;  // the idle request queue's last sender differs
+  // Checks that pid is a live process whose effective uid and gid are the
+  // ones claimed and, with a connection whose request queue is idle, the
+  // queue's last sender. The queues authenticate nobody; this ties a Connect
+  // to the process the kernel knows without changing the protocol.
+  static int32_t identityVerdict(int32_t pid, int32_t uid, int32_t gid);
+  // True when c may end or reconfigure the service (Stop, Shut, SetAttrib,
+  // Debug): uid 0 or the administrator uid of -a.
+  static bool mayAdminister(Client const* c);
+  // For a client that may not: NoPrivilege(0, the uid that may) becomes
+  // the pending error and the answer is true; the request then reads and
+  // changes nothing.
+  static bool administrationRefused(Client const* c);
   static bool incompatibleVersions(int32_t v) { return v < kProtocolVersion || v > 9999; }
   // The previous run did not end through Stop (stopping user -1).
   static bool failureRestart() { return stopedBy == -1; }

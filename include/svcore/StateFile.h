@@ -25,7 +25,9 @@
 // replaced.
 //
 // Invariants: the stamp count read is 0..122 (else "CORRUPTSTFILE"); names
-// are stored cut to 31 characters.
+// are stored cut to 31 characters. The file is created 0600 and never
+// opened through a symbolic link: a state file that is a link or not a
+// regular file stops the server ("STFILELINK", fatal, naming it).
 #pragma once
 
 #include <zfound/OsFile.h>
@@ -42,8 +44,15 @@ public:
   static constexpr int32_t storeLength = 1072;
   static constexpr int32_t kNStamps = 122;
   static constexpr int32_t kNameLength = 32;
+  // Mode of a state file the server creates.
+  static constexpr int kFileMode = 0600;
 
-  // Opens (creating) the file; every field at its start value.
+  // False when `name` is a symbolic link or names no regular file; a
+  // missing file is created, 0600, without following a link.
+  static bool acceptablePath(String const& name);
+  // Opens the file (created 0600 when missing, as acceptablePath does);
+  // every field at its start value. A link or a name that is no regular
+  // file: "STFILELINK" (fatal).
   explicit StateFile(String const& name);
   ~StateFile();
   StateFile(StateFile const&) = delete;
@@ -84,6 +93,8 @@ private:
   // Reads the current file content (up to storeLength bytes); -1 on error.
   int32_t readAll(char* buf);
   void corrupt();
+  // The state file is a link or not a regular file: fatal report.
+  void notRegular();
   // A read of the file as it stands failed: nothing is replaced; false.
   bool cantCarryOver();
 

@@ -6,7 +6,11 @@
 //   request queue  base | 's'  first parts of every request
 //   continuation   base | 'c'  further parts of a request
 //   reply queue    base | 'r'  replies and go-ahead messages
-// Queues are created with mode 0666. A part is a 12-byte header
+// Queues are created with mode 0666 (every local user may be a client),
+// the semaphore set with 0644: a client's liveness test (wait for zero)
+// needs only read permission, while raising the stop flag or touching the
+// running-server lock is left to the server's own user. Every object is
+// created exclusively after any left under its key is removed. A part is a 12-byte header
 // (MsgHeader.h) and at most 253 body words; its System V type is the client
 // id + 1. A Connect comes with the type (pid | 0x40000000) + 1 and is
 // answered on that type.
@@ -78,6 +82,9 @@ public:
   static constexpr int32_t kContinuationPasses = 30;
   // The flag added to a connecting client's pid to form its reply type - 1.
   static constexpr int32_t kConnectFlag = 0x40000000;
+  // Modes of the queues and of the semaphore set.
+  static constexpr int kQueueMode = 0666;
+  static constexpr int kSemMode = 0644;
 
   using Hooks = SvConnectionHooks;
 
@@ -143,6 +150,10 @@ public:
   bool drain(int32_t clientId);
   // True when the stop flag (semaphore 1) is set.
   bool stopTime();
+  // The last process that sent on the request queue when the queue is now
+  // empty (right after a request was taken: its sender); 0 when other
+  // messages wait, so the sender is not known; -1 when it cannot be read.
+  int32_t idleRequestSender() const;
   // Waits up to `ms` milliseconds for the replies on the reply queue to be
   // read (the stopping client's last reply), before the queues go.
   void awaitRepliesRead(int32_t ms);

@@ -66,6 +66,10 @@ public:
   // The start time of process pid in clock ticks since boot, -1 when it
   // cannot be read.
   static int64_t processStartTime(int32_t pid);
+  // The effective user and group ids of process pid as the kernel reports
+  // them (/proc/<pid>/status); false when they cannot be read (no such
+  // process, pid <= 0).
+  static bool processIds(int32_t pid, int32_t& uid, int32_t& gid);
   // The start time recorded at Connect (-1: unknown, not checked); set
   // directly to stand for a pid handed on to another process.
   int64_t processStart() const { return procStart_; }

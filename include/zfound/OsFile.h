@@ -10,7 +10,8 @@
 // terminal never waits on a retry loop: it gives up after the answer.
 //
 // Mode bits of open(): 1 read, 2 write, 16 create, 16|0x400 create-exclusive,
-// 32 truncate, 0x200 append, 0x800 synchronous writes, 64 open every part now
+// 32 truncate, 0x200 append, 0x800 synchronous writes, 0x1000 never through a
+// symbolic link (the open fails with ELOOP), 64 open every part now
 // (quietly; the result tells whether all opened). Lock-mode bits: 0x80 take
 // an exclusive lock waiting, 0x80|0x100 take it only if free now, 0x100 only
 // test.
@@ -33,7 +34,7 @@ public:
 
   enum : int32_t {
     Read = 1, Write = 2, Create = 16, Truncate = 32, OpenNow = 64, Append = 0x200, Exclusive = 0x400,
-    Sync = 0x800,
+    Sync = 0x800, NoFollow = 0x1000,
     LockWait = 0x80, LockNoWait = 0x180, LockTest = 0x100
   };
 

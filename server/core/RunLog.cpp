@@ -3,7 +3,8 @@
 // Every read checks the item against the file's size before anything is
 // copied or allocated, so a damaged or hostile log is refused as
 // "INVRUNLOG". Files are opened with O_NOFOLLOW: the log is never written or
-// read through a symbolic link.
+// read through a symbolic link, and a recorded log is the server user's own
+// regular file, mode 0600.
 #include <svcore/RunLog.h>
 
 #include <zfound/FileOps.h>
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -75,8 +77,16 @@ RunLog::RunLog(String const& name, bool read, int32_t write, Hooks const& hooks)
   }
   if (write == -1)
     return;
-  fd_ = fileOps().open(toCharPtr(name), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
-  if (fd_ < 0) {
+  // Opened before anything is cut: a symbolic link fails here, and what is
+  // not a regular file of the server's own user with one name (a device, a
+  // pipe, another user's file, a hard link to a file elsewhere) is left
+  // untouched; the server then runs without recording.
+  fd_ = fileOps().open(toCharPtr(name), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode);
+  struct stat st {};
+  bool const own = fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+                   st.st_nlink == 1;
+  if (!own || fchmod(fd_, kFileMode) != 0 || fileOps().ftruncate(fd_, 0) != 0) {
+    close();
     String text = String(appMsg("CANTWRRUNLOG", "Cannot write the run log")) + " " + name;
     if (hooks_.warning)
       hooks_.warning(toCharPtr(text));

@@ -186,6 +186,9 @@ void Server::listCompleteTrans() {
 }
 
 long ServerObject::dbg(Client* c) {
+  // Listings write any table's records to the log and "cpoff" holds
+  // checkpoints for everyone: only the server's administrators may.
+  if (administrationRefused(c)) return -1;
   String command;
   int32_t n = 0;
   *con >> command >> n;

@@ -8,13 +8,20 @@
 // result word, leaves a pending error for an error reply, or starts a reply
 // of its own when a body follows. Arguments come from clients: a request
 // cut short (the channel turned bad) is answered -1 and changes nothing.
+//
+// Trust: a Connect is tied to the process the kernel knows (identityVerdict)
+// before a client is made; Stop, Shut, SetAttrib and Debug, which end or
+// reconfigure the service for everybody, are served only for root and the
+// administrator uid of -a (NoPrivilege otherwise, nothing read or changed).
 #include <svcore/Server.h>
 #include <svcore/Journal.h>
 #include <svcore/HeldRequests.h>
 #include <svcore/ServerObject.h>
 
+#include <svcore/RunLog.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
+#include <svcore/SvConnection.h>
 
 #include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
@@ -186,6 +193,33 @@ long ServerObject::invalid(Client*) { return -1; }
 
 // ---- Connect and clients ----------------------------------------------------------------
 
+int32_t Server::identityVerdict(int32_t pid, int32_t uid, int32_t gid) {
+  if (pid <= 0 || !Client::processExists(pid)) return kIdentityNoProcess;
+  int32_t realUid = -1, realGid = -1;
+  if (!Client::processIds(pid, realUid, realGid)) {
+    // Gone between the two looks, or its ids cannot be read.
+    return Client::processExists(pid) ? kIdentityOtherIds : kIdentityNoProcess;
+  }
+  if (uint32_t(realUid) != uint32_t(uid) || uint32_t(realGid) != uint32_t(gid)) return kIdentityOtherIds;
+  // Nothing else waits on the request queue: its last sender is the one
+  // whose Connect was just taken, and that must be the process named.
+  if (svCon != nullptr) {
+    int32_t const sender = svCon->idleRequestSender();
+    if (sender > 0 && sender != pid) return kIdentityOtherSender;
+  }
+  return kIdentityOk;
+}
+
+bool Server::mayAdminister(Client const* c) {
+  return c != nullptr && (c->uid() == 0 || (admin_sd != -1 && c->uid() == admin_sd));
+}
+
+bool Server::administrationRefused(Client const* c) {
+  if (mayAdminister(c)) return false;
+  exception(NoPrivilege(0, admin_sd != -1 ? admin_sd : 0));
+  return true;
+}
+
 void Server::connectClient(int32_t headerId) {
   Connection* const con = SvObject::con;
   if (con == nullptr) return;
@@ -204,15 +238,33 @@ void Server::connectClient(int32_t headerId) {
   }
   if (verboseLevel_sd > 0)
     warning(String("== CONNECT(%d) == %S"), long(headerId & ~0x40000000), &path);
-  if (admin_sd != -1 && uid != admin_sd) {
-    refuseConnect(headerId, AdminMode(toString(long(admin_sd))));
+  // The identity claimed is checked against the kernel before anything
+  // depends on it; a replayed run takes the recorded verdict, since its
+  // processes are gone.
+  int32_t const pid = headerId & ~0x40000000;
+  int32_t verdict = kIdentityOk;
+  if (runLog != nullptr && runLog->replaying()) {
+    verdict = runLog->readInt();
+  } else {
+    verdict = identityVerdict(pid, uid, gid);
+    if (runLog != nullptr && runLog->recording()) runLog->writeInt(verdict);
+  }
+  if (verdict == kIdentityNoProcess) {
+    // kill of 0 or -1 reaches process groups, and a pid naming no process
+    // could never be watched.
+    refuseConnect(headerId, InvalidClientId(headerId));
     return;
   }
-  // Only a single live process may connect: kill of 0 or -1 reaches
-  // process groups, and a pid naming no process could never be watched.
-  int32_t const pid = headerId & ~0x40000000;
-  if (pid <= 0 || !Client::processExists(pid)) {
-    refuseConnect(headerId, InvalidClientId(headerId));
+  if (verdict != kIdentityOk) {
+    String const who = String("process ") + toString(long(pid)) + " as uid " + toString(long(uid)) + " gid " +
+                       toString(long(gid));
+    refuseConnect(headerId, InvalidLogin(who, String(verdict == kIdentityOtherSender
+                                                          ? "the request was sent by another process"
+                                                          : "the process runs under other ids")));
+    return;
+  }
+  if (admin_sd != -1 && uid != admin_sd) {
+    refuseConnect(headerId, AdminMode(toString(long(admin_sd))));
     return;
   }
   Client* const c = new Client(pid, path, args, uid, gid, node, tty, stoppable != 0);
@@ -256,7 +308,8 @@ long ServerObject::getClientsInfo(Client* c) {
   return 0;
 }
 
-long ServerObject::shut(Client*) {
+long ServerObject::shut(Client* c) {
+  if (administrationRefused(c)) return -1;
   String prog;
   *con >> prog;
   if (con->bad()) return -1;
@@ -377,6 +430,7 @@ long ServerObject::free(Client* c) {
 }
 
 long ServerObject::stop(Client* c) {
+  if (administrationRefused(c)) return -1;
   int32_t force = 0;
   *con >> force;
   if (con->bad()) return -1;
@@ -483,7 +537,8 @@ long ServerObject::getInfo(Client* c) {
   }
 }
 
-long ServerObject::setAttrib(Client*) {
+long ServerObject::setAttrib(Client* c) {
+  if (administrationRefused(c)) return -1;
   int32_t ckFreq = 0, ckLow = 0, ckUp = 0, locks = 0, locksPC = 0, unify = 0, notifies = 0;
   String journalDir, dbase, runLog;
   int32_t jBuff = 0, jFlush = 0, cache = 0, hkBound = 0, backup = 0, tolerant = 0, mirroring = 0, versions = 0;

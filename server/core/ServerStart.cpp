@@ -225,6 +225,10 @@ void Server::startUp(ServerOptions const& o) {
   hkMsgBound = configFile->hkMsgBound();
   installRequests();
 
+  // A state file that is a link ends the start here, where the queues
+  // made so far are removed with the refusal.
+  if (!StateFile::acceptablePath(configFile->stateFile()))
+    fatal("STFILELINK", configFile->stateFile());
   stateFile = new StateFile(configFile->stateFile());
   timeStamp.setUserId(0);
   timeStamp.setNow();

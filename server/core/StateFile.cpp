@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -49,10 +50,33 @@ String getName(char const* at) {
 
 }  // namespace
 
+bool StateFile::acceptablePath(String const& name) {
+  int const fd = fileOps().open(toCharPtr(name), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode);
+  struct stat st {};
+  if (fd < 0) {
+    if (errno == ELOOP)
+      return false;
+    // A directory, say; other failures are the file layer's to report.
+    return !(::lstat(toCharPtr(name), &st) == 0 && !S_ISREG(st.st_mode));
+  }
+  bool const regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  fileOps().close(fd);
+  return regular;
+}
+
 StateFile::StateFile(String const& name) : path_(name) {
+  // A link (or a name that is no regular file) stops the server with a
+  // report naming it rather than have root write where the link points.
+  if (!acceptablePath(name))
+    notRegular();
   String dir, base;
   splitPath(name, dir, base);
-  file_.open(dir, base, String(), OsFile::Read | OsFile::Write | OsFile::Create);
+  file_.open(dir, base, String(), OsFile::Read | OsFile::Write | OsFile::Create | OsFile::NoFollow);
+}
+
+void StateFile::notRegular() {
+  String text = String(appMsg("STFILELINK")) + " " + path_;
+  error(String("%S"), &text);
 }
 
 StateFile::~StateFile() { delete[] stamps_; }
@@ -164,19 +188,23 @@ bool StateFile::replace(char const* buf, int32_t len) {
   static uint32_t serial = 0;
   String dir, base;
   splitPath(path_, dir, base);
+  // The new file beside the old one: created exclusively (never through a
+  // link left under its name) and 0600 whatever the umask. Its writes go
+  // through the file layer, so a full disk is retried as for data files.
   OsFile tmp;
   String tmpBase;
   bool opened = false;
   for (int tries = 0; tries < 100 && !opened; ++tries) {
     tmpBase = base + ".new" + toString(long(::getpid())) + "." + toString(long(++serial));
     tmp.close();
-    tmp.open(dir, tmpBase, String(), OsFile::Write | OsFile::Create | OsFile::Exclusive | OsFile::OpenNow);
+    tmp.open(dir, tmpBase, String(),
+             OsFile::Write | OsFile::Create | OsFile::Exclusive | OsFile::NoFollow | OsFile::OpenNow);
     opened = tmp.ok();
     if (!opened && tmp.errNo() != EEXIST)
       break;
   }
   String tmpPath = dir.isNull() ? tmpBase : (dir == "/" ? String("/") + tmpBase : dir + "/" + tmpBase);
-  bool ok = opened && tmp.write(buf, 0, len) == len && tmp.sync() == 0;
+  bool ok = opened && ::fchmod(tmp.getFd(), kFileMode) == 0 && tmp.write(buf, 0, len) == len && tmp.sync() == 0;
   tmp.close();
   if (ok)
     ok = fileOps().rename(toCharPtr(tmpPath), toCharPtr(path_)) == 0;
@@ -189,7 +217,7 @@ bool StateFile::replace(char const* buf, int32_t len) {
   syncDirectory(dir.isNull() ? "." : toCharPtr(dir));
   // The old descriptor names the replaced file: open the new one.
   file_.close();
-  file_.open(dir, base, String(), OsFile::Read | OsFile::Write | OsFile::Create);
+  file_.open(dir, base, String(), OsFile::Read | OsFile::Write | OsFile::Create | OsFile::NoFollow);
   return true;
 }
 

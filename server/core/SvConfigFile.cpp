@@ -118,7 +118,7 @@ void SvConfigFile::setDefaults() {
   pendLockNotifTime_ = 0;
   profFile_ = String();
   profileFreq_ = 0;
-  runLogFile_ = "/tmp/ombrel.log";
+  runLogFile_ = "/var/log/ombrel.log";
   stateFile_ = "/etc/ombrel.state";
   transTimeOut_ = 0;
 }

@@ -87,7 +87,12 @@ SvConnection::SvConnection(int32_t serverId, Hooks const& hooks) : hooks_(hooks)
   semId_ = semget(key, 2, 0);
   if (semId_ < 0) {
     existed = false;
-    semId_ = semget(key, 2, IPC_CREAT | 0666);
+    semId_ = semget(key, 2, IPC_CREAT | IPC_EXCL | kSemMode);
+    if (semId_ < 0 && errno == EEXIST) {
+      // Made meanwhile (a server starting beside this one): its lock decides.
+      existed = true;
+      semId_ = semget(key, 2, 0);
+    }
     if (semId_ < 0)
       throw SvConnectionError{errno == ENOSPC ? "NOMSEM" : "SYSCFAILED", "semget", errno};
   }
@@ -105,7 +110,7 @@ SvConnection::SvConnection(int32_t serverId, Hooks const& hooks) : hooks_(hooks)
   if (existed) {
     // A set left by an earlier run: start afresh with both values 0.
     semctl(semId_, 0, IPC_RMID);
-    semId_ = semget(key, 2, IPC_CREAT | IPC_EXCL | 0666);
+    semId_ = semget(key, 2, IPC_CREAT | IPC_EXCL | kSemMode);
     if (semId_ < 0)
       throw SvConnectionError{errno == ENOSPC ? "NOMSEM" : "SYSCFAILED", "semget", errno};
     if (takeLock() < 0) {
@@ -118,14 +123,20 @@ SvConnection::SvConnection(int32_t serverId, Hooks const& hooks) : hooks_(hooks)
   int* ids[3] = {&reqQ_, &contQ_, &repQ_};
   char const tags[3] = {'s', 'c', 'r'};
   for (int i = 0; i < 3; ++i) {
+    // Always a queue of its own: one left under the key (by an earlier run
+    // or by another user) is removed, and the new one is made exclusively,
+    // so that nobody else owns a queue the server reads or answers on.
     key_t k = keyOf(serverId, tags[i]);
-    int old = msgget(k, 0);
-    if (old >= 0)
-      msgctl(old, IPC_RMID, nullptr);
-    *ids[i] = msgget(k, IPC_CREAT | 0666);
-    if (*ids[i] < 0) {
+    for (int tries = 0;; ++tries) {
+      int old = msgget(k, 0);
+      if (old >= 0)
+        msgctl(old, IPC_RMID, nullptr);
+      *ids[i] = msgget(k, IPC_CREAT | IPC_EXCL | kQueueMode);
+      if (*ids[i] >= 0)
+        break;
       int err = errno;
-      throw SvConnectionError{err == ENOSPC ? "NOMQ" : "SYSCFAILED", "msgget", err};
+      if (err != EEXIST || tries >= 16)
+        throw SvConnectionError{err == ENOSPC ? "NOMQ" : "SYSCFAILED", "msgget", err};
     }
   }
   // Room for the replies of many clients: a full reply queue must not be
@@ -670,6 +681,13 @@ bool SvConnection::stopTime() {
   String text = String("semop") + String(libMsg("SYSCFAILED", " system call failed, error number "));
   error(String("%S%d"), &text, err);
   _exit(1);
+}
+
+int32_t SvConnection::idleRequestSender() const {
+  struct msqid_ds ds {};
+  if (reqQ_ < 0 || msgctl(reqQ_, IPC_STAT, &ds) != 0)
+    return -1;
+  return ds.msg_qnum == 0 ? int32_t(ds.msg_lspid) : 0;
 }
 
 void SvConnection::awaitRepliesRead(int32_t ms) {

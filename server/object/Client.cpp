@@ -68,6 +68,54 @@ bool Client::processExists(int32_t pid) {
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+namespace {
+
+// The second number after `label` ("Uid:" or "Gid:") at the start of a line
+// of a /proc status text: the effective id.
+bool effectiveId(char const* text, char const* label, int32_t& id) {
+  size_t const n = std::strlen(label);
+  for (char const* line = text; line != nullptr && *line != '\0';) {
+    if (std::strncmp(line, label, n) == 0) {
+      char const* p = line + n;
+      char* end = nullptr;
+      errno = 0;
+      std::strtoll(p, &end, 10);  // the real id
+      if (end == p || errno != 0) return false;
+      p = end;
+      long long const v = std::strtoll(p, &end, 10);
+      if (end == p || errno != 0 || v < 0 || v > 0xffffffffLL) return false;
+      id = int32_t(uint32_t(v));
+      return true;
+    }
+    line = std::strchr(line, '\n');
+    if (line != nullptr) ++line;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool Client::processIds(int32_t pid, int32_t& uid, int32_t& gid) {
+  if (pid <= 0) return false;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
+  int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The ids come within the first lines; a longer text is cut.
+  char buf[4096];
+  size_t got = 0;
+  for (;;) {
+    ssize_t const n = ::read(fd, buf + got, sizeof buf - 1 - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+    if (got == sizeof buf - 1) break;
+  }
+  ::close(fd);
+  buf[got] = '\0';
+  return effectiveId(buf, "Uid:", uid) && effectiveId(buf, "Gid:", gid);
+}
+
 // Field 22 of /proc/<pid>/stat, counted after the command name's closing
 // parenthesis (the name itself may hold blanks and parentheses).
 int64_t Client::processStartTime(int32_t pid) {

@@ -52,6 +52,8 @@ std::vector<uint32_t> RawClient::text(std::string const& s) {
 }
 
 std::vector<uint32_t> RawClient::connectBody(int32_t version, int32_t uid, int32_t gid, std::string const& program) {
+  if (uid == kOwnId) uid = int32_t(geteuid());
+  if (gid == kOwnId) gid = int32_t(getegid());
   std::vector<uint32_t> b = {uint32_t(version), uint32_t(uid), uint32_t(gid)};
   for (std::string const& s : {program, std::string(), std::string("node"), std::string("tty")}) {
     std::vector<uint32_t> t = text(s);

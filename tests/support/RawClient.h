@@ -33,9 +33,12 @@ public:
   explicit RawClient(int32_t serverId);
   bool ok() const { return reqQ_ >= 0 && contQ_ >= 0 && repQ_ >= 0; }
 
+  // Stands for the calling process's own effective uid or gid.
+  static constexpr int32_t kOwnId = INT32_MIN;
   // The body of a Connect: version, uid, gid, program, args, node, tty,
-  // stoppable.
-  static std::vector<uint32_t> connectBody(int32_t version, int32_t uid = 0, int32_t gid = 0,
+  // stoppable. The server checks the ids against the process: by default
+  // they are the caller's own.
+  static std::vector<uint32_t> connectBody(int32_t version, int32_t uid = kOwnId, int32_t gid = kOwnId,
                                            std::string const& program = "rawclient");
   // Sends Connect with `body` under the type (pid | 0x40000000) + 1 and
   // reads its reply; on success the client id is the reply's result.

@@ -131,7 +131,7 @@ TEST_F(ConfigFileTest, DefaultsWithoutKeys) {
   EXPECT_EQ(c.cacheSz(), 256);
   EXPECT_EQ(c.ckPointFreq(), 3600);
   EXPECT_EQ(c.getNextSchemaId(), -1);
-  EXPECT_EQ(zftest::str(c.runLogFile()), "/tmp/ombrel.log");
+  EXPECT_EQ(zftest::str(c.runLogFile()), "/var/log/ombrel.log");
   EXPECT_EQ(zftest::str(c.stateFile()), "/etc/ombrel.state");
   EXPECT_TRUE(c.tolerant());
   EXPECT_FALSE(c.handleVersions());

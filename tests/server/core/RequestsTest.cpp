@@ -181,7 +181,7 @@ protected:
 
   Body connectBody(int32_t version, int32_t uid, int32_t stoppable = 0, char const* path = "/usr/bin/demo") {
     Body b;
-    b << version << uid << int32_t(getgid()) << path << "-x" << "node1" << "tty5" << stoppable;
+    b << version << uid << int32_t(getegid()) << path << "-x" << "node1" << "tty5" << stoppable;
     return b;
   }
 
@@ -229,24 +229,31 @@ TEST_F(RequestsTest, ConnectChecksVersionAdministratorAndProcess) {
   }();
   int32_t const me = int32_t(getpid()) | kConnectFlag;
   int32_t const uid = int32_t(geteuid());
+  int32_t const gid = int32_t(getegid());
   struct Case {
     char const* what;
     int32_t headerId, version, adminUid, status;
+    int32_t claimedUid, claimedGid;  // the identity the Connect claims
   } const cases[] = {
-      {"current version", me, 1101, -1, 0},
-      {"highest version", me, 9999, -1, 0},
-      {"flag bits above the version", me, 1101 | int32_t(0x40000000), -1, 0},
-      {"too old", me, 1100, -1, -kExcIncompatibleVersions},
-      {"too new", me, 10000, -1, -kExcIncompatibleVersions},
-      {"another administrator", me, 1101, uid + 1, -kExcAdminMode},
-      {"the administrator", me, 1101, uid, 0},
-      {"pid 0 names a process group", kConnectFlag, 1101, -1, -kExcInvalidClientId},
-      {"a pid naming no process", int32_t(dead) | kConnectFlag, 1101, -1, -kExcInvalidClientId},
+      {"current version", me, 1101, -1, 0, uid, gid},
+      {"highest version", me, 9999, -1, 0, uid, gid},
+      {"flag bits above the version", me, 1101 | int32_t(0x40000000), -1, 0, uid, gid},
+      {"too old", me, 1100, -1, -kExcIncompatibleVersions, uid, gid},
+      {"too new", me, 10000, -1, -kExcIncompatibleVersions, uid, gid},
+      {"another administrator", me, 1101, uid + 1, -kExcAdminMode, uid, gid},
+      {"the administrator", me, 1101, uid, 0, uid, gid},
+      {"pid 0 names a process group", kConnectFlag, 1101, -1, -kExcInvalidClientId, uid, gid},
+      {"a pid naming no process", int32_t(dead) | kConnectFlag, 1101, -1, -kExcInvalidClientId, uid, gid},
+      {"a uid the process does not run under", me, 1101, -1, -kExcInvalidLogin, uid + 1, gid},
+      {"a gid the process does not run under", me, 1101, -1, -kExcInvalidLogin, uid, gid + 1},
+      {"the administrator's uid claimed by another", me, 1101, uid + 1, -kExcInvalidLogin, uid + 1, gid},
   };
   for (Case const& k : cases) {
     Server::admin_sd = k.adminUid;
     int32_t const before = Server::clientCount();
-    auto r = send(k.headerId, kServer, DBM_CONNECT, connectBody(k.version, uid));
+    Body body;
+    body << k.version << k.claimedUid << k.claimedGid << "/usr/bin/demo" << "-x" << "node1" << "tty5" << 0;
+    auto r = send(k.headerId, kServer, DBM_CONNECT, body);
     ASSERT_TRUE(r) << k.what;
     EXPECT_EQ(r->cid, k.headerId) << k.what;
     EXPECT_EQ(r->status, k.status) << k.what;
@@ -266,6 +273,80 @@ TEST_F(RequestsTest, ConnectChecksVersionAdministratorAndProcess) {
     if (k.status == -kExcAdminMode) {
       EXPECT_EQ(Reader(r->body).text(), std::to_string(uid + 1));
     }
+    if (k.status == -kExcInvalidLogin) {
+      EXPECT_TRUE(sawWarning("Invalid login of process " + std::to_string(getpid()))) << k.what;
+    }
+  }
+}
+
+// Stop, Shut, SetAttrib and Debug end or reconfigure the service for every
+// client: a client that is neither root nor the administrator of -a gets
+// NoPrivilege and nothing changes; the administrator uid is served.
+TEST_F(RequestsTest, AdministrationIsRefusedToOtherUsers) {
+  if (geteuid() != 0) GTEST_SKIP() << "a client of another uid needs a child that can change its uid";
+  int32_t const nobody = 65534;
+  auto child = [nobody](bool asNobody) {
+    pid_t p = fork();
+    if (p == 0) {
+      if (asNobody && (setgid(gid_t(nobody)) != 0 || setuid(uid_t(nobody)) != 0)) _exit(99);
+      pause();
+      _exit(0);
+    }
+    return p;
+  };
+  pid_t const user = child(true);
+  pid_t const worker = child(false);
+  // The child must run as nobody before it connects as nobody.
+  int32_t u = -1, g = -1;
+  for (int i = 0; i < 500 && !(Client::processIds(int32_t(user), u, g) && u == nobody); ++i) usleep(10000);
+  Body claim;
+  claim << Server::kProtocolVersion << nobody << nobody << "/usr/bin/demo" << "" << "node1" << "tty5" << 0;
+  auto made = send(int32_t(user) | kConnectFlag, kServer, DBM_CONNECT, claim);
+  ASSERT_TRUE(made && made->status == 0) << (made ? made->status : 0);
+  int32_t const n = made->result;
+  connect(worker, 1, "/bin/worker");  // stoppable: Shut would signal it
+  int32_t const clients = Server::clientCount();
+  int32_t const freq = Server::configFile->ckPointFreq();
+  int32_t const locks = Server::nProcessLock;
+  std::string const runLog = toCharPtr(Server::configFile->runLogFile());
+  Body force, shutAll, settings, cpoff;
+  force << 1;
+  shutAll << "worker";
+  settings << freq + 100 << 60 << 20 << 4096 << 64 << 50 << 10 << "" << 0 << 0 << tmp.file("db").c_str() << 256 << 25
+           << 1 << 0 << 0 << 0 << runLog.c_str();
+  cpoff << "cpoff" << 0;
+  struct Case {
+    char const* what;
+    int32_t msg;
+    Body const* body;
+  } const cases[] = {
+      {"Stop", DBM_STOP, &force},
+      {"Shut", DBM_SHUT, &shutAll},
+      {"SetAttrib", DBM_SETATTRIB, &settings},
+      {"Debug", DBM_DEBUG, &cpoff},
+  };
+  for (Case const& k : cases) {
+    auto r = send(n, kServer, k.msg, *k.body);
+    ASSERT_TRUE(r) << k.what;
+    EXPECT_EQ(r->status, -kExcNoPrivilege) << k.what;
+    EXPECT_EQ(r->result, -1) << k.what;
+    EXPECT_EQ(Server::clientCount(), clients) << k.what;
+    EXPECT_EQ(Server::configFile->ckPointFreq(), freq) << k.what;
+    EXPECT_EQ(Server::nProcessLock, locks) << k.what;
+    EXPECT_EQ(waitpid(worker, nullptr, WNOHANG), 0) << k.what << ": the worker was signalled";
+  }
+  EXPECT_TRUE(stateBytes().empty()) << "a refused Stop took no checkpoint";
+  // The administrator of -a is served.
+  Server::admin_sd = nobody;
+  EXPECT_EQ(result(n, DBM_DEBUG, cpoff), 0);
+  EXPECT_EQ(Server::nProcessLock, locks + 1);
+  Body cpon;
+  cpon << "cpon" << 0;
+  EXPECT_EQ(result(n, DBM_DEBUG, cpon), 0);
+  EXPECT_EQ(Server::nProcessLock, locks);
+  for (pid_t p : {user, worker}) {
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
   }
 }
 

@@ -4,10 +4,12 @@
 
 #include <svcore/RunLog.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 using namespace coretest;
 
@@ -172,6 +174,59 @@ TEST_F(RunLogTest, NeverThroughASymbolicLink) {
     ADD_FAILURE() << "replayed through a link";
   } catch (RunLogError const& e) {
     EXPECT_STREQ(e.key, "CANTRDRUNLOG");
+  }
+}
+
+// A recorded log is the server user's own regular file of one name, 0600:
+// any other thing under the name (a pipe, a hard link to a file elsewhere,
+// another user's file) is refused with "CANTWRRUNLOG" and left untouched,
+// and the server runs without recording.
+TEST_F(RunLogTest, RecordsOnlyIntoItsOwnRegularFile) {
+  mode_t const oldMask = umask(022);
+  tmp.write("run.log", "old");
+  ASSERT_EQ(chmod(path().c_str(), 0644), 0);
+  {
+    RunLog log(String(path().c_str()), false, 0, hooks());
+    EXPECT_TRUE(log.recording());
+  }
+  umask(oldMask);
+  struct stat st {};
+  ASSERT_EQ(stat(path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 8);
+
+  struct Case {
+    char const* what;
+    bool needsRoot;
+    std::function<void(std::string const&)> make;
+  } const cases[] = {
+      {"pipe", false, [](std::string const& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+      {"hard link", false,
+       [&](std::string const& p) {
+         ASSERT_EQ(link(tmp.write("other", "keep").c_str(), p.c_str()), 0);
+       }},
+      {"another user's file", true,
+       [&](std::string const& p) {
+         tmp.write(p.substr(tmp.path().size() + 1), "keep");
+         ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0);
+       }},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsRoot && geteuid() != 0) continue;
+    std::string const p = tmp.file(std::string("log-") + c.what);
+    c.make(p);
+    shown().clear();
+    {
+      RunLog log(String(p.c_str()), false, 0, hooks());
+      EXPECT_EQ(log.mode(), RunLog::Off);
+    }
+    EXPECT_TRUE(sawWarning("Cannot write the run log " + p));
+    struct stat after {};
+    ASSERT_EQ(lstat(p.c_str(), &after), 0);
+    if (S_ISREG(after.st_mode)) {
+      EXPECT_EQ(bytes(p), "keep");
+    }
   }
 }
 

@@ -6,8 +6,12 @@
 
 #include <zfound/Portable.h>
 
+#include <zfound/FileOps.h>
+
 #include <cerrno>
 #include <dirent.h>
+#include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace coretest;
@@ -176,19 +180,75 @@ TEST_F(StateFileTest, DamagedFilesAreCorrupt) {
 
 
 TEST_F(StateFileTest, AnUnreadableFileIsNotReplaced) {
-  // Reading the start of the process's memory fails with an I/O error.
-  ASSERT_EQ(::symlink("/proc/self/mem", path().c_str()), 0);
+  tmp.write("ombrel.state", "unreadable");
+  // Every read of a stored file fails with an I/O error.
+  FileOps failing = systemFileOps();
+  failing.pread = [](int, void*, size_t, off_t) -> ssize_t {
+    errno = EIO;
+    return -1;
+  };
+  FileOps const* before = setFileOps(&failing);
   MsgHandler oldAri = ariErrorHandler(recordWarning);
-  StateFile s(String(path().c_str()));
-  s.parity = 0;
-  s.nStamps = 0;
-  EXPECT_FALSE(s.writeHeader());
-  EXPECT_FALSE(s.writeStamps());
+  {
+    StateFile s(String(path().c_str()));
+    s.parity = 0;
+    s.nStamps = 0;
+    EXPECT_FALSE(s.writeHeader());
+    EXPECT_FALSE(s.writeStamps());
+  }
   ariErrorHandler(oldAri);
-  struct stat st;
-  ASSERT_EQ(::lstat(path().c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "what could not be read stays in place";
+  setFileOps(before);
+  EXPECT_EQ(bytes(), "unreadable") << "what could not be read stays in place";
   EXPECT_EQ(dirNames().size(), 1u);
+}
+
+// The state file is root's own: created 0600 (also each replacement,
+// whatever the umask), and never opened through a symbolic link. A link,
+// dangling or not, or a name that is no regular file stops the start with a
+// report naming it, and the link's target is left as it was.
+TEST_F(StateFileTest, CreatedPrivateAndALinkOrNonRegularFileIsRefused) {
+  mode_t const oldMask = ::umask(022);
+  {
+    StateFile s(String(path().c_str()));
+    struct stat st {};
+    ASSERT_EQ(::stat(path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    s.parity = 1;
+    s.cachePageSize = 1;
+    ASSERT_TRUE(s.writeHeader());
+    ASSERT_EQ(::stat(path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the replacement";
+  }
+  ::umask(oldMask);
+  std::string const target = tmp.write("target", "kept");
+  struct Case {
+    char const* what;
+    std::function<void(std::string const&)> make;
+  } const cases[] = {
+      {"link to a file", [&](std::string const& p) { ASSERT_EQ(::symlink(target.c_str(), p.c_str()), 0); }},
+      {"dangling link", [&](std::string const& p) { ASSERT_EQ(::symlink(tmp.file("none").c_str(), p.c_str()), 0); }},
+      {"directory", [](std::string const& p) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); }},
+      {"pipe", [](std::string const& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string const p = tmp.file(std::string("st-") + c.what);
+    c.make(p);
+    displayErrorHandler(old_);
+    zftest::RunResult r = zftest::runInChild([p] {
+      StateFile s(String(p.c_str()));
+      s.readHeader();
+      s.parity = 0;
+      s.writeHeader();
+      return 0;
+    });
+    displayErrorHandler(recordWarning);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE((r.out + r.err).find("is a symbolic link or not a regular file; the server does not start: " + p), std::string::npos)
+        << r.out << r.err;
+  }
+  EXPECT_EQ(zftest::readFile(target), "kept");
+  EXPECT_FALSE(std::filesystem::exists(tmp.file("none")));
 }
 
 // A replacement goes through the seam: the new file is synced, renamed over

@@ -1,15 +1,23 @@
 // The server object's requests against a real server process: Connect,
 // GetInfo, Attach, the process lock with CheckPoint and the state file's
-// parity, a hostile request followed by a sound one, and Stop.
+// parity, a hostile request followed by a sound one, administrator mode,
+// SetAttrib, Drop and Stop.
+#include "ChildRun.h"
 #include "RawClient.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 
+#include <zfound/Exception.h>
+
 #include <gtest/gtest.h>
 
+#include <grp.h>
+
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -114,24 +122,32 @@ std::string hexKey(int32_t id, int what) {
   return buf;
 }
 
+// The perms column (the fourth) of the ipcs line of `key`; "" when absent.
+std::string permsOf(std::string const& listing, std::string const& key) {
+  size_t at = listing.find(key);
+  if (at == std::string::npos) return "";
+  std::istringstream line(listing.substr(at, listing.find('\n', at) - at));
+  std::string k, id, owner, perms;
+  line >> k >> id >> owner >> perms;
+  return perms;
+}
+
 // A running server shows its three queues and its semaphore set under the
-// keys of its ServerId; started with -a only that uid connects; GetInfo answers the kinds it knows and -1 for
-// the others.
+// keys of its ServerId; GetInfo answers the kinds it knows and -1 for the
+// others.
 TEST(ServerProcessRequests, IpcObjectsAndGetInfoKinds) {
   if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
   zftest::TestServer srv;
-  ASSERT_TRUE(srv.start({"-a", "1000"})) << srv.log();
+  ASSERT_TRUE(srv.start()) << srv.log();
+  // Listed with their modes: queues 666 for every local client, the
+  // semaphore set 644 (only root raises the stop flag).
   std::string const queues = outputOf("ipcs -q");
-  for (int w : {'s', 'c', 'r'}) EXPECT_NE(queues.find(hexKey(srv.serverId(), w)), std::string::npos) << char(w);
-  EXPECT_NE(outputOf("ipcs -s").find(hexKey(srv.serverId(), 0)), std::string::npos);
+  for (int w : {'s', 'c', 'r'}) EXPECT_EQ(permsOf(queues, hexKey(srv.serverId(), w)), "666") << char(w);
+  EXPECT_EQ(permsOf(outputOf("ipcs -s"), hexKey(srv.serverId(), 0)), "644");
 
   zftest::RawClient a(srv.serverId());
   ASSERT_TRUE(a.ok());
-  // In administrator mode only the named uid may connect.
-  zftest::RawReply r = a.connect(zftest::RawClient::connectBody(1101, 500));
-  ASSERT_TRUE(r.ok) << srv.log();
-  EXPECT_LT(r.status, 0);
-  r = a.connect(zftest::RawClient::connectBody(1101, 1000));
+  zftest::RawReply r = a.connect();
   ASSERT_TRUE(r.ok) << srv.log();
   ASSERT_EQ(r.status, 0);
   a.setClientId(r.result);
@@ -186,6 +202,123 @@ TEST(ServerProcessRequests, IpcObjectsAndGetInfoKinds) {
   ASSERT_TRUE(r.ok) << srv.log();
   EXPECT_EQ(srv.wait(), 0) << srv.log();
   EXPECT_FALSE(srv.ipcExists());
+}
+
+// Runs `body` in a child that first takes uid and gid `id` for real.
+zftest::RunResult asUser(uint32_t id, std::function<int()> const& body) {
+  return zftest::runInChild([&]() {
+    if (setgroups(0, nullptr) != 0 || setgid(gid_t(id)) != 0 || setuid(uid_t(id)) != 0) return 99;
+    return body();
+  });
+}
+
+// Under -a 1000 only a process of uid 1000 connects: a real process of uid
+// 500, and root, get AdminMode naming 1000 and no client is made; the
+// administrator's Stop ends the server.
+TEST(ServerProcessRequests, AdministratorModeServesOnlyItsUid) {
+  if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
+  zftest::TestServer srv;
+  ASSERT_TRUE(srv.start({"-a", "1000"})) << srv.log();
+  int32_t const id = srv.serverId();
+  auto refusedAs = [id](uint32_t uid) {
+    return asUser(uid, [id]() {
+      zftest::RawClient c(id);
+      ZF_CHILD_CHECK(c.ok());
+      zftest::RawReply r = c.connect();
+      ZF_CHILD_CHECK(r.ok);
+      ZF_CHILD_CHECK(r.status == -kExcAdminMode);
+      ZF_CHILD_CHECK(r.result == -1);
+      // The error's field: the administrator's uid as text.
+      ZF_CHILD_CHECK(r.body == zftest::RawClient::text("1000"));
+      return 0;
+    });
+  };
+  zftest::RunResult r = refusedAs(500);
+  EXPECT_EQ(r.status, 0) << r.err << srv.log();
+  zftest::RawClient root(id);
+  zftest::RawReply rr = root.connect();
+  ASSERT_TRUE(rr.ok) << srv.log();
+  EXPECT_EQ(rr.status, -kExcAdminMode);
+  EXPECT_TRUE(srv.running());
+
+  r = asUser(1000, [id]() {
+    zftest::RawClient c(id);
+    zftest::RawReply cr = c.connect();
+    ZF_CHILD_CHECK(cr.ok && cr.status == 0);
+    zftest::RawReply info = c.request(kServer, 10, words({0}));  // GetClientsInfo
+    ZF_CHILD_CHECK(info.ok && info.result == 1);
+    zftest::RawReply stop = c.request(kServer, 26, words({0}));
+    ZF_CHILD_CHECK(stop.ok && stop.status == 0 && stop.result == 0);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0) << r.err << srv.log();
+  EXPECT_EQ(srv.wait(), 0) << srv.log();
+  EXPECT_FALSE(srv.ipcExists());
+}
+
+// The fields of a reply body by a pattern: 'i' one word, 't' a String.
+std::vector<std::vector<uint32_t>> fields(std::vector<uint32_t> const& body, char const* pattern) {
+  std::vector<std::vector<uint32_t>> out;
+  size_t at = 0;
+  for (char const* f = pattern; *f != '\0' && at < body.size(); ++f) {
+    size_t n = 1;
+    if (*f == 't' && body[at] != 0xffffffffu) n += (body[at] + 3) / 4;
+    if (at + n > body.size()) break;
+    out.emplace_back(body.begin() + long(at), body.begin() + long(at + n));
+    at += n;
+  }
+  return out;
+}
+
+// GetInfo 2's fields, and the SetAttrib body made of them (its order).
+char const kInfo2[] = "itiiiiiiitiittiiiiiitiii";
+std::vector<uint32_t> settingsOf(std::vector<std::vector<uint32_t>> const& info, int32_t ckPointFreq) {
+  std::vector<uint32_t> body = {uint32_t(ckPointFreq)};
+  for (size_t i : {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 15, 16, 17, 18, 19, 20})
+    body.insert(body.end(), info[i].begin(), info[i].end());
+  return body;
+}
+
+// SetAttrib and Drop against the live server: a setting changes and shows
+// in GetInfo 2; a schema the client made is dropped and no longer listed.
+TEST(ServerProcessRequests, SetAttribAndDropOnTheLiveServer) {
+  if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
+  zftest::TestServer srv;
+  ASSERT_TRUE(srv.start()) << srv.log();
+  zftest::RawClient a(srv.serverId());
+  ASSERT_EQ(a.connect().status, 0) << srv.log();
+  zftest::RawReply r = a.request(kServer, 6, words({2}));
+  ASSERT_TRUE(r.ok) << srv.log();
+  std::vector<std::vector<uint32_t>> info = fields(r.body, kInfo2);
+  ASSERT_EQ(info.size(), 24u);
+  int32_t const freq = int32_t(info[2][0]);
+  r = a.request(kServer, 33, settingsOf(info, freq + 77));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0) << srv.log();
+  r = a.request(kServer, 6, words({2}));
+  ASSERT_TRUE(r.ok);
+  std::vector<std::vector<uint32_t>> after = fields(r.body, kInfo2);
+  ASSERT_EQ(after.size(), 24u);
+  EXPECT_EQ(int32_t(after[2][0]), freq + 77);
+  for (size_t i = 3; i < after.size(); ++i) EXPECT_EQ(after[i], info[i]) << "field " << i;
+
+  std::vector<uint32_t> att = words({16, 0, 1});
+  for (uint32_t w : zftest::RawClient::text("sales")) att.push_back(w);
+  for (uint32_t w : zftest::RawClient::text("")) att.push_back(w);
+  r = a.request(kServer, 0, att);
+  ASSERT_TRUE(r.ok && r.status == 0) << srv.log();
+  EXPECT_EQ(a.request(kServer, 6, words({1})).result, 1);
+  r = a.request(kServer, 21, zftest::RawClient::text("sales"));  // Drop
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.result, 0);
+  r = a.request(kServer, 6, words({1}));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(r.body.empty());
+  EXPECT_EQ(a.request(kServer, 21, zftest::RawClient::text("sales")).result, -1);
+  EXPECT_EQ(a.request(kServer, 26, words({0})).result, 0);
+  EXPECT_EQ(srv.wait(), 0) << srv.log();
 }
 
 }  // namespace
