@@ -122,5 +122,18 @@ TEST_F(Design, TheSchemaLockIsTheSchemasOwnAndCheckpointsGoOn) {
   EXPECT_EQ(LockSchema(s, 3), -2);
 }
 
+TEST_F(Design, ADroppedSchemaIsForgottenWhenTheCheckpointAfterItIsDeferred) {
+  int32_t s = CreateSchema(path("s4").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  // Another client holds the process lock: the checkpoint is deferred.
+  ASSERT_TRUE(raw().request(kServerObj, DBM_LOCK).ok);
+  EXPECT_EQ(_DropSchema(s, 1), -1);
+  EXPECT_EQ(FindSchema(path("s4").c_str()), -1);
+  EXPECT_EQ(FindNextSchema(0), -1);
+  Body b;
+  b.w(16).w(1).w(0).s("s4");
+  EXPECT_EQ(raw().request(kServerObj, DBM_ATTACH, b.words()).result, -1) << "gone on the server";
+}
+
 }  // namespace
 }  // namespace omtest
