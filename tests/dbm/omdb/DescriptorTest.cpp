@@ -14,9 +14,11 @@
 #include <vector>
 
 #include <zeph/Dict.h>
+#include <zeph/Keys.h>
 #include <zeph/Proc.h>
 #include <zfound/InCheck.h>
 #include <zfound/ObjectId.h>
+#include <zfound/Portable.h>
 #include <zfound/Privilege.h>
 
 #include "Omdb.h"
@@ -394,6 +396,37 @@ TEST_F(OmdbEndpoint, FlagsAreConverted) {
     CloseAllSchemas();
     ep_.reset();
   }
+}
+
+// A key part on the record number lies on the record number of the
+// prefix's object id (bytes 4-7), not on its table number (bytes 0-3),
+// which every record of the table shares; a unique index of that part
+// alone is the table's record-number index.
+TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
+  table.indexes = {WireIndex{"byname", 1, {WirePart{0, 0, 0, 0}, WirePart{-1, 0, 0, 0}}},
+                   WireIndex{"recno", 0, {WirePart{-1, 0, 0, 0}}}};
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  s_table* tp = _GetTabPtr(h | 1 << 8);
+  ASSERT_NE(tp, nullptr);
+  ASSERT_EQ(tp->nindexes, 2);
+  s_index_field const& part = tp->indexes[0].parts[1];
+  EXPECT_EQ(part.offset, 4);
+  EXPECT_EQ(part.len, 4);
+  EXPECT_EQ(part.itype, DB_IT_LONG);
+  EXPECT_EQ(tp->indexes[0].d.klen, 8);
+  EXPECT_EQ(omOf(tp)->recnoIndex, (h | 1 << 8) | 1);
+  // Two records differing only in their numbers give different keys.
+  std::vector<char> a(size_t(tp->d.len) + 4, 0), b(a);
+  stlong(4097, a.data());
+  stlong(4097, b.data());
+  stlong(5, a.data() + 4);
+  stlong(6, b.data() + 4);
+  char ka[16] = {}, kb[16] = {};
+  _BuildKey(ka, &tp->indexes[1], a.data(), 5);
+  _BuildKey(kb, &tp->indexes[1], b.data(), 6);
+  EXPECT_LT(_KeyCmp(&tp->indexes[1], ka, kb), 0);
 }
 
 }  // namespace
