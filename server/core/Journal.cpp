@@ -618,7 +618,12 @@ bool Journal::setDamage(char const* what) {
 
 bool Journal::fill(int64_t from, int32_t need) {
   if (fd_ < 0) return false;
-  if (need > buffLen()) buf_.resize(size_t(need));
+  if (need > buffLen()) {
+    // Grown only for bytes the file holds: a damaged length or chain link
+    // is found short below instead of allocating what it claims.
+    struct stat st{};
+    if (::fstat(fd_, &st) == 0 && from + need <= int64_t(st.st_size)) buf_.resize(size_t(need));
+  }
   int64_t const n = readAll(fd_, buf_.data(), buffLen(), from);
   rbase_ = from;
   rptr_ = 0;
