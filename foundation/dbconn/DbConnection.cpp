@@ -45,6 +45,7 @@ int32_t ClientObject::flush() { return conn_ ? conn_->execute() : -1; }
 
 DbConnection* DbConnection::head_ = nullptr;
 bool DbConnection::userBeganTrans = false;
+bool DbConnection::raiseOnReply_ = true;
 DbConnection::NotifHandler DbConnection::notifHandler = nullptr;
 
 String DbConnection::msgText(char const* key) { return msgTablesReady() ? libMsg(key) : String(key); }
@@ -346,7 +347,7 @@ int32_t DbConnection::execute() {
     }
     retValue_ = rv;  // the error's fields are read without re-entering here
     int16_t st = header().status();
-    if (st != 0) Exception::receive(this, st);
+    if (st != 0) Exception::receive(this, st < 0 && !raiseOnReply_ ? -int32_t(st) : int32_t(st));
     if (Exception::last().isPendNotification()) {
       if (!notified) msgCtrl(1);
       notified = true;
@@ -719,8 +720,8 @@ void DbConnection::dispose(DbConnection* c) {
 int32_t ClientMonitor::nMethods(DbConnection* c) {
   if (!ZF_PRECOND(c)) return -1;
   (*c)(DbConnection::kServerObject, DBM_GETCLIENTSINFO) << int32_t(1);
-  int32_t n = 0;
-  *c >> n;
+  // The number of client records is the reply's result; the records follow.
+  int32_t n = c->execute();
   int32_t found = -1;
   for (int32_t i = 0; i < n && !c->bad(); ++i) {
     int32_t pid = 0, count = 0;

@@ -65,5 +65,21 @@ int32_t SFld(int32_t field, int32_t elem, char const* text);
 // Sets the element from its buffer form (`len` bytes); -1 when refused.
 int32_t SetFld(int32_t field, int32_t elem, void const* value, int32_t len);
 
+// The record stack of a table slot (handle `table`, alias slots apart):
+// _PushRecord saves `len` bytes of `record` (0, -1 for no record);
+// _PopRecord copies the last saved one back (at most `len` bytes) and
+// drops it: 1, or 0 when the stack is empty. _ForgetRecordStack empties it.
+int32_t _PushRecord(int32_t table, char const* record, int32_t len);
+int32_t _PopRecord(int32_t table, char* record, int32_t len);
+void _ForgetRecordStack(int32_t table);
+// Checks the record of table handle `table` before a write: 0, or a detail
+// number (1: a not-null field other than a stamp field is null) with the
+// field's name in `field` (fieldSize bytes). _detailMsg gives the text of a
+// detail number (catalogue key "(D<n>)").
+int32_t _CheckRecord(int32_t table, char const* record, char* field, size_t fieldSize);
+char const* _detailMsg(int32_t code);
+// Sets element `elem` of `fld` in `record` to the null value of its type.
+void _InitDbField(s_field const* fld, char* record, int32_t elem);
+
 #pragma GCC visibility pop
 }  // extern "C"

@@ -1,0 +1,203 @@
+// The frame of the server-client database library, shared by its sources:
+// the library's own part of the schema and table descriptors, the lookups
+// from a handle to its schema, table and connection, the one way a request
+// is sent to a server object and its reply read, and the field converters.
+//
+// Schema lifecycle: a slot of the open-schema table is free -> taken by an
+// open (descriptor made, schema attached on its server, its table list read
+// into unattached table descriptors, record length 0) -> each table is
+// attached on its first use (_AttachTable) -> closed (every attached table
+// detached, the schema detached, the connection given back) -> free. A
+// failed open leaves nothing behind.
+//
+// Invariants: a schema in slot n has handle n << 16 and its om part; table
+// number i of a schema (1..ntables) names a descriptor whose om part holds
+// the whole server name and the server's table number; a table with record
+// length 0 is not attached (objId -1, no fields, no indexes); an attached
+// table has one converter per field and key parts naming its own fields.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <dbm/DbDescr.h>
+#include <zfound/InCheck.h>
+#include <zfound/MsgHeader.h>
+
+class Connection;
+class DbConnection;
+class Expr;
+class Privilege;
+
+// ---- constants ---------------------------------------------------------------
+inline constexpr int32_t kOmProtocol = 1101;          // this client's protocol version
+inline constexpr int32_t kOmOldestRefused = 1100;     // server versions up to this are refused
+inline constexpr int32_t kOmPrefixBytes = 32;         // record prefix of a record buffer
+inline constexpr int32_t kOmServerObject = 0x70000000;
+inline constexpr int32_t kOmMaxTables = 255;          // tables of a schema (handle bits 8-15)
+inline constexpr int32_t kOmRunMarker = 0x7ffffffe;   // announces a run count on the wire
+inline constexpr int32_t kOmWireNull = int32_t(0x80000000);
+inline constexpr int32_t kOmWireHigh = 0x7fffffff;
+// Attach kinds of the Attach request.
+inline constexpr int32_t kOmAttachSchema = 16;
+inline constexpr int32_t kOmAttachTable = 32;
+inline constexpr int32_t kOmAttachCursor = 64;
+
+// ---- the library's part of the descriptors ------------------------------------
+class ZxField;
+
+struct om_schema {
+  std::string name;        // schema name, lower case, whole
+  std::string server;      // server name (text before '/'), empty for none
+  int32_t version = 0;     // version asked for, -1 current
+  int32_t mode = 0;        // open mode
+  DbConnection* conn = nullptr;  // given back through DbConnection::dispose
+  int32_t objId = -1;      // schema object on the server; -1 not attached
+  int32_t protocol = 0;    // the server's protocol version
+  int32_t ntables = 0;     // tables + 1
+  std::vector<std::unique_ptr<char[]>> kept;  // _StrValPut / _MemValPut copies
+};
+
+// What a field keeps beside s_field.
+struct om_field {
+  int32_t kept = 0;        // the long after the type
+  int32_t srvFlags = 0;    // flags word as received
+  std::string enumName;    // enumeration of a list check
+  std::string collate;     // collating-set name
+  uint32_t refClass = 0;   // referenced object
+  uint32_t refInst = 0;
+  ZxField* conv = nullptr; // wire converter
+};
+
+// What an index keeps beside s_index.
+struct om_index {
+  int32_t kept = 0;        // the first long (the server's index number)
+  int32_t srvFlags = 0;    // flags as received
+};
+
+struct om_table {
+  std::string name;        // name as received, whole
+  int32_t number = 0;      // the server's table number
+  int32_t objId = -1;      // table object on the server; -1 not attached
+  DbConnection* conn = nullptr;
+  int32_t kept1 = 0;       // second table long
+  int32_t kept2 = 0;       // long after the check expression
+  int32_t srvFlags = 0;    // table flags as received
+  int32_t recnoIndex = -1; // the record-number index handle, -1 none
+  std::vector<om_field> fields;
+  std::vector<om_index> indexes;
+};
+
+// ---- lookups (Schema.cpp, Descriptor.cpp) ---------------------------------------
+// The open schema of a handle (slot 0: the current one); reports
+// "IO_INV_SCHEMA" / "IO_NO_CURR_SCHEMA" and gives null otherwise.
+s_schema* omSchema(int32_t handle);
+// The library part of a schema / table (never null for a live descriptor).
+om_schema* omOf(s_schema* sp);
+om_table* omOf(s_table* tp);
+// The attached descriptor of a table handle (attaching it on first use);
+// null after a report when the handle names no table or the attach failed.
+s_table* omTable(int32_t handle);
+// The connection of a schema handle / of a table handle's schema; null none.
+DbConnection* omConnection(int32_t handle);
+// The handle registered for a server table number, -1 when unknown;
+// registering and forgetting a number.
+int32_t findDbTable(int32_t number);
+void addDbTable(int32_t number, int32_t handle);
+void delDbTable(int32_t number);
+
+// The schema's table list: a new unattached table of `name` (kept whole)
+// and server number in the first free table number; its
+// handle, or -1 when the schema has no free number.
+int32_t omNewTable(s_schema* sp, std::string const& name, int32_t number);
+// Forgets table number `slot` of the schema (detaching it on the server
+// when attached) and frees its number.
+void omForgetTable(s_schema* sp, int32_t slot);
+// Detaches an attached table on the server and makes it unattached again
+// (record length 0): its next use attaches it and reads its new description.
+void omResetTable(s_table* tp);
+// The record buffer (record length + 4 bytes) and the client table cache
+// of a table number are allocations of def_Alloc; the frame frees both
+// (def_Free) when the table is forgotten or its schema closed.
+
+// ---- requests (Request.cpp) ------------------------------------------------------
+// Begins request `op` on server object `objId` of `c`; the caller writes the
+// arguments with << and completes it with omExecute (a void request is only
+// buffered and goes with the next one).
+DbConnection& omBegin(DbConnection& c, int32_t objId, SvMessage op);
+// Completes the request begun last: the reply's result word, after which
+// the reply body is read with >>. A request that failed (no reply, an error
+// reply) gives its result (usually -1) with the error in Exception::last().
+int32_t omExecute(DbConnection& c);
+// The code of the error of the last request (0 none).
+int32_t omLastError();
+// True when the reply being read was malformed (a length or count out of
+// range, or read past its end): the caller refuses what it was building.
+bool omReplyBad(DbConnection& c);
+
+// ---- privileges as the interface keeps them (Privilege lists) ------------------
+// The interface array of a server privilege list (def_Alloc, null when the
+// list is empty) and its count; schema lists hold one level per entry.
+int32_t* omToInterfacePrivs(Privilege const& p, uint16_t& count, bool schema);
+
+// ---- field converters (Convert.cpp) -----------------------------------------------
+// Moves one field between a record buffer and a connection, every element
+// of an array, with runs of equal elements sent once behind the run marker.
+class ZxField {
+public:
+  explicit ZxField(s_field const* f) : fp_(f) {}
+  virtual ~ZxField() = default;
+  ZxField(ZxField const&) = delete;
+  ZxField& operator=(ZxField const&) = delete;
+
+  // Bytes of one element in the buffer (n: the length asked for a text).
+  virtual int32_t ilength(int32_t n) const;
+  // Sends one element.
+  virtual void sendOne(Connection& c, char const* elem) = 0;
+  // Receives every element into data (null: a work buffer of the library);
+  // false when the reply is malformed (nothing is written past the field).
+  virtual bool receive(Connection& c, char* data);
+  // Sends every element (n: the length of a text element; full: a text goes
+  // as it stands, bounded by the field length).
+  virtual void send(Connection& c, char const* data, int32_t n, bool full);
+
+  s_field const* field() const { return fp_; }
+  // Elements of the field (its dimension, 1 without one).
+  int32_t elements() const;
+
+protected:
+  // Reads one value with its run count (1 without one) into elem; false
+  // when the value or count is malformed.
+  virtual bool receiveOne(Connection& c, char* elem, int32_t& count) = 0;
+
+  s_field const* fp_;
+};
+
+// The converter of a field by its type and internal type; null for a type
+// that has none (reported).
+ZxField* BuildZxField(s_field const* f);
+
+// ---- value checks (Convert.cpp) ----------------------------------------------------
+// The foundation's checks with their object ids in the library's numbering:
+// (0, table handle | (n + 1)) for the server's (table number, n).
+class ZxIntegrity : public Integrity {
+public:
+  ZxIntegrity() = default;
+  explicit ZxIntegrity(Connection& c) : Integrity(c) {}
+  void send(Connection& c) const override;
+};
+class ZxInList : public InList {
+public:
+  ZxInList() = default;
+  explicit ZxInList(Connection& c) : InList(c) {}
+  void send(Connection& c) const override;
+};
+// Turns the server's object ids of a received check into the library's;
+// false (the check unchanged) when one names a table the schema does not
+// know.
+bool convertZx(InCheck& check, s_schema* sp);
+// Sends a check's type, values and counts with its object ids in the
+// server's numbering.
+void sendConvertedZx(InCheck const& check, Connection& c);

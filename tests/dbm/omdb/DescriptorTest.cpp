@@ -1,0 +1,315 @@
+// Table descriptors from the server's description: field layout, internal
+// types, flags, key parts, the record-number index; and replies that are
+// malformed, which must leave no descriptor behind. The malformed ones come
+// from a test endpoint that plays the server.
+#include "OmdbFixture.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <zeph/Dict.h>
+#include <zeph/Proc.h>
+#include <zfound/InCheck.h>
+#include <zfound/ObjectId.h>
+#include <zfound/Privilege.h>
+
+#include "Omdb.h"
+#include "SysVEndpoint.h"
+
+namespace {
+
+using omtest::FieldDef;
+using omtest::kDate;
+using omtest::kInt;
+using omtest::kNumber;
+using omtest::kText;
+using omtest::kTime;
+using omtest::OmdbFixture;
+
+class OmdbDescriptor : public OmdbFixture {};
+
+TEST_F(OmdbDescriptor, LaysOutFieldsAndKeysAsTheServerDescribesThem) {
+  int32_t sch = makeSchema("shop");
+  ASSERT_GT(sch, 0);
+  int32_t tab = makeTable(sch, "items", {{"id", kInt},
+                                         {"name", kText, 20},
+                                         {"price", kNumber, 9, 2},
+                                         {"day", kDate},
+                                         {"at", kTime},
+                                         {"vals", kInt, 0, 0, 5},
+                                         {"big", kNumber, 20, 4}});
+  ASSERT_GT(tab, 0) << server().log();
+  ASSERT_TRUE(makeIndex(tab, "pk", {0}, 0));
+  ASSERT_TRUE(makeIndex(tab, "byname", {1}, 1));
+  int32_t h = OpenSchema(path("shop").c_str(), 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t th = FindDbTable(h, "items");
+  ASSERT_EQ(th, h | 1 << 8);
+  s_table* tp = _GetTabPtr(th);
+  ASSERT_NE(tp, nullptr);
+  ASSERT_EQ(tp->d.nfields, 7);
+  struct Want {
+    char const* name;
+    uint16_t itype, offset, len, dim;
+  } const want[] = {
+      {"id", DB_IT_LONG, 32, 9, 0},    {"name", DB_IT_TEXT, 36, 20, 0}, {"price", DB_IT_LONG, 57, 9, 0},
+      {"day", DB_IT_DATE, 61, 0, 0},   {"at", DB_IT_TIME, 63, 0, 0},    {"vals", DB_IT_LONG, 65, 9, 5},
+      {"big", DB_IT_NUM, 85, 20, 0},
+  };
+  for (int32_t i = 0; i < 7; ++i) {
+    s_field const& f = tp->fields[i];
+    EXPECT_STREQ(f.d.name, want[i].name);
+    EXPECT_EQ(f.d.f_itype, want[i].itype) << want[i].name;
+    EXPECT_EQ(f.d.offset, want[i].offset) << want[i].name;
+    EXPECT_EQ(f.d.dim, want[i].dim) << want[i].name;
+    if (want[i].len) {
+      EXPECT_EQ(f.d.len, want[i].len) << want[i].name;
+    }
+    EXPECT_NE(omOf(tp)->fields[size_t(i)].conv, nullptr);
+  }
+  EXPECT_EQ(tp->fields[2].d.dec, 2);
+  EXPECT_EQ(tp->d.len, 85 + 16);
+  ASSERT_EQ(tp->nindexes, 2);
+  EXPECT_STREQ(tp->indexes[0].d.name, "pk");
+  EXPECT_EQ(tp->indexes[0].d.flags & 1, 1) << "unique";
+  EXPECT_EQ(tp->indexes[0].d.klen, 4);
+  EXPECT_EQ(tp->indexes[0].parts[0].offset, 32);
+  EXPECT_EQ(tp->indexes[0].parts[0].field, th | 1);
+  EXPECT_EQ(tp->indexes[1].d.flags & 1, 0) << "duplicates";
+  EXPECT_EQ(tp->indexes[1].parts[0].offset, 36);
+  EXPECT_EQ(tp->indexes[1].parts[0].len, 20);
+  EXPECT_EQ(tp->indexes[1].parts[0].itype, DB_IT_TEXT);
+  EXPECT_EQ(tp->privg, DB_TAB_ALL);
+  EXPECT_NE(omOf(tp)->objId, -1);
+  EXPECT_NE(_GetTabBuff(th), nullptr);
+  EXPECT_EQ(FindDbField(th, "price"), th | 3);
+  EXPECT_EQ(FindDbIndex(th, "byname"), th | 1);
+
+  // Reset: detached and described again on the next use.
+  omResetTable(tp);
+  EXPECT_EQ(tp->d.len, 0);
+  ASSERT_EQ(_GetTabPtr(th), tp);
+  EXPECT_EQ(tp->d.len, 85 + 16);
+}
+
+// ---- replies of a test endpoint ---------------------------------------------------------
+
+constexpr int32_t kSchemaObj = 0x1001;
+constexpr int32_t kTableObj = 0x2002;
+
+// One field of a described table, as the server sends it.
+struct WireField {
+  std::string name = "f";
+  int32_t type = 10, dim = 0, len = 9, dec = 0, flags = 0;
+};
+struct WirePart {
+  int32_t field = 0, flags = 0, offset = 0, length = 0;
+};
+struct WireIndex {
+  std::string name = "pk";
+  int32_t flags = 0;
+  std::vector<WirePart> parts = {WirePart{}};
+};
+
+struct Description {
+  int32_t nfields = -1;  // -1: the number of fields given
+  std::vector<WireField> fields = {WireField{}};
+  int32_t nindexes = -1;
+  std::vector<WireIndex> indexes = {WireIndex{}};
+  bool privileges = true;
+};
+
+std::vector<uint32_t> describe(Description const& d) {
+  return zftest::encodeWords([&](Connection& c) {
+    c << String("a table") << int32_t(0) << int32_t(0) << Expr() << int32_t(0x5001);
+    c << (d.nfields == -1 ? int32_t(d.fields.size()) : d.nfields);
+    for (WireField const& f : d.fields) {
+      c << String(f.name.c_str()) << f.type << int32_t(0) << Expr() << String("") << f.dim << f.len << f.dec
+        << int32_t(0);
+      InCheck::sendEmpty(c);
+      c << Expr() << String("") << ObjectId() << String("") << f.flags;
+    }
+    c << (d.nindexes == -1 ? int32_t(d.indexes.size()) : d.nindexes);
+    int32_t n = 0;
+    for (WireIndex const& ix : d.indexes) {
+      c << n++ << String(ix.name.c_str()) << ix.flags << int32_t(ix.parts.size());
+      for (WirePart const& p : ix.parts) c << p.field << p.flags << p.offset << p.length;
+    }
+    if (d.privileges) c << Privilege();
+  });
+}
+
+// A server played by a test endpoint: a schema "s" with the table list and
+// table description the test sets.
+class OmdbEndpoint : public ::testing::Test {
+protected:
+  void SetUp() override {
+    zftest::startUpOnce("omdbtest");
+    id_ = zftest::uniqueServerId();
+    dir_.write("servers/fake.sv", "ServerId\t" + std::to_string(id_) + "\n");
+    ombrel_ = std::make_unique<zftest::ScopedEnv>("OMBREL", dir_.path());
+    servers_ = std::make_unique<zftest::ScopedEnv>("SERVERS", "fake");
+  }
+  void TearDown() override { CloseAllSchemas(); }
+
+  bool start() {
+    ep_ = std::make_unique<zftest::SysVEndpoint>(
+        id_, dir_.file("requests.log"), "fake", [this](zftest::EndpointRequest const& r) { return answer(r); });
+    return ep_->start();
+  }
+
+  zftest::EndpointReply answer(zftest::EndpointRequest const& r) {
+    zftest::EndpointReply rep;
+    if (r.op == DBM_ATTACH && r.objId == omtest::kServerObj) {
+      rep.retValue = kSchemaObj;
+      rep.body = zftest::encodeWords([&](Connection& c) {
+        c << protocol << int32_t(0) << String("d") << Privilege() << int32_t(0);
+      });
+    } else if (r.op == DBM_GETTABLES) {
+      rep.retValue = ntables;
+      rep.body = zftest::encodeWords([&](Connection& c) { c << String(tables.c_str()); });
+    } else if (r.op == DBM_ATTACH && r.objId == kSchemaObj) {
+      rep.retValue = kTableObj;
+      rep.body = describe(table);
+    }
+    return rep;
+  }
+
+  // The requests the endpoint received: "<op> <objId>" lines.
+  std::vector<std::string> requests() const {
+    std::vector<std::string> out;
+    std::ifstream in(dir_.file("requests.log"));
+    std::string tag, number, op, obj;
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      words >> tag >> number >> op >> obj;
+      out.push_back(op + " " + obj);
+    }
+    return out;
+  }
+
+  int32_t protocol = 1101;
+  std::string tables = "t:4097";
+  int32_t ntables = 1;
+  Description table;
+
+  zftest::TempDir dir_;
+  int32_t id_ = 0;
+  std::unique_ptr<zftest::ScopedEnv> ombrel_, servers_;
+  std::unique_ptr<zftest::SysVEndpoint> ep_;
+};
+
+TEST_F(OmdbEndpoint, OldProtocolsAreRefused) {
+  for (int32_t version : {1100, 900, int32_t(0x80000000u | 1100)}) {
+    protocol = version;
+    ASSERT_TRUE(start());
+    _io_errno_ = 0;
+    EXPECT_EQ(OpenSchema("fake/s", 0), -1) << version;
+    EXPECT_EQ(_io_errno_, 11);
+    EXPECT_EQ(CurrentSchema(), -1);
+    ep_.reset();
+  }
+  protocol = 1101;
+  ASSERT_TRUE(start());
+  EXPECT_EQ(OpenSchema("fake/s", 0), 0x10000);
+}
+
+// A table list that disagrees with its count, or is malformed, fails the
+// open and leaves nothing open; so does a schema of more tables than
+// handles can number.
+TEST_F(OmdbEndpoint, BadTableListsFailTheOpen) {
+  std::string many;
+  for (int32_t i = 0; i < 255; ++i) many += (i ? "\t" : "") + std::string("t") + std::to_string(i) + ":" + std::to_string(i + 1);
+  struct Case {
+    std::string list;
+    int32_t count;
+  } const cases[] = {
+      {"a:1\tb:2", 3}, {"a:1\tb:2", 1}, {"a:1", 0},   {"", 1},      {"a:x", 1},
+      {"a:", 1},       {":5", 1},       {"a:1\t", 2}, {"a:-1", 1},  {"a:99999999999", 1},
+      {many, 255},     {"a:1", -1},
+  };
+  for (Case const& c : cases) {
+    tables = c.list;
+    ntables = c.count;
+    ASSERT_TRUE(start());
+    _io_errno_ = 0;
+    EXPECT_EQ(OpenSchema("fake/s", 0), -1) << c.list.substr(0, 20) << " / " << c.count;
+    EXPECT_EQ(_io_errno_, 11);
+    EXPECT_EQ(CurrentSchema(), -1);
+    EXPECT_EQ(findDbTable(1), -1);
+    ep_.reset();
+  }
+  tables = "a:1\tb:2";
+  ntables = 2;
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  EXPECT_EQ(findDbTable(1), h | 1 << 8);
+  EXPECT_EQ(findDbTable(2), h | 2 << 8);
+}
+
+// A table description with a count, a type or a key part out of bounds
+// leaves the table unattached (and detached on the server).
+TEST_F(OmdbEndpoint, BadDescriptionsLeaveTheTableUnattached) {
+  int32_t const h = 0x10000, th = h | 1 << 8;
+  auto with = [](std::function<void(Description&)> f) {
+    Description d;
+    f(d);
+    return d;
+  };
+  struct Case {
+    char const* what;
+    Description d;
+  } const cases[] = {
+      {"field count negative", with([](Description& d) { d.nfields = -1 - 1; })},
+      {"field count too large", with([](Description& d) { d.nfields = 300; })},
+      {"field count beyond the reply", with([](Description& d) { d.nfields = 3; })},
+      {"unknown type", with([](Description& d) { d.fields[0].type = 6; })},
+      {"number too long", with([](Description& d) { d.fields[0] = WireField{"n", 0, 0, 40, 0, 0}; })},
+      {"negative dimension", with([](Description& d) { d.fields[0].dim = -3; })},
+      {"record too long", with([](Description& d) { d.fields[0] = WireField{"t", 1, 200, 1000, 0, 0}; })},
+      {"index count too large", with([](Description& d) { d.nindexes = 256; })},
+      {"key part field beyond the table", with([](Description& d) { d.indexes[0].parts[0].field = 1; })},
+      {"key part field negative", with([](Description& d) { d.indexes[0].parts[0].field = -2; })},
+      {"no key parts", with([](Description& d) { d.indexes[0].parts.clear(); })},
+      {"text part beyond the field",
+       with([](Description& d) {
+         d.fields[0] = WireField{"t", 1, 0, 8, 0, 0};
+         d.indexes[0].parts[0] = WirePart{0, 0, 6, 5};
+       })},
+      {"no privileges", with([](Description& d) { d.privileges = false; })},
+  };
+  for (Case const& c : cases) {
+    // The endpoint is a child process: it answers with what it was started with.
+    table = c.d;
+    ASSERT_TRUE(start());
+    ASSERT_EQ(OpenSchema("fake/s", 0), h);
+    EXPECT_EQ(_GetTabPtr(th), nullptr) << c.what;
+    s_table* tp = _GetSchPtr(h)->tables[1].tab;
+    EXPECT_EQ(tp->d.len, 0) << c.what;
+    EXPECT_EQ(tp->fields, nullptr) << c.what;
+    EXPECT_EQ(tp->nindexes, 0) << c.what;
+    std::vector<std::string> seen = requests();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), std::to_string(DBM_DETACH) + " " + std::to_string(kSchemaObj)) << c.what;
+    CloseAllSchemas();
+    ep_.reset();
+    std::remove(dir_.file("requests.log").c_str());
+  }
+  table = Description{};
+  ASSERT_TRUE(start());
+  ASSERT_EQ(OpenSchema("fake/s", 0), h);
+  s_table* tp = _GetTabPtr(th);
+  ASSERT_NE(tp, nullptr);
+  EXPECT_EQ(tp->d.nfields, 1);
+  EXPECT_EQ(omOf(tp)->objId, kTableObj);
+}
+
+}  // namespace
