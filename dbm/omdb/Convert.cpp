@@ -407,8 +407,39 @@ void eachObjectId(InCheck& check, F f) {
 
 }  // namespace
 
+// (server table number, element n) -> (0, table handle | (n + 1)); false
+// when the table is unknown or n does not fit the handle's low byte.
+static bool toLibraryId(ObjectId& id) {
+  if (id.classId() == 0) return true;
+  int32_t tab = findDbTable(int32_t(id.classId()));
+  if (tab == -1 || id.instId() >= 0xff) return false;
+  id = ObjectId(0, uint32_t(tab) | (id.instId() + 1));
+  return true;
+}
+
+// The inverse: (0, handle) -> (server table number, low byte - 1).
+static ObjectId toServerId(ObjectId const& id) {
+  if (id.classId() != 0 || (id.instId() & 0xff) == 0) return id;
+  s_schema* sp = omSchema(int32_t(id.instId() & 0xff0000));
+  int32_t slot = dbTableSlot(int32_t(id.instId()));
+  s_table* tp = sp && sp->tables && slot >= 1 && slot <= kDbMaxTables ? sp->tables[slot].tab : nullptr;
+  om_table* ot = omOf(tp);
+  if (!ot) return id;
+  return ObjectId(uint32_t(ot->number), (id.instId() & 0xff) - 1);
+}
+
 bool convertZx(InCheck& check, s_schema* sp) {
   if (!sp) return false;
+  bool ok = true;
+  eachObjectId(check, [&](AnyValue& v) {
+    if (v.getType() != AnyValue::T_OBJID) return;
+    ObjectId id = toObjectId(v);
+    if (!toLibraryId(id))
+      ok = false;
+    else
+      v = AnyValue(id);
+  });
+  if (!ok) return false;
   if (check.getType() == InCheck::INTEGRITY) {
     // The referenced index: (server table number, index) -> (0, handle | index).
     ObjectId& ix = static_cast<Integrity&>(check).index();
@@ -425,7 +456,12 @@ void sendConvertedZx(InCheck const& check, Connection& c) {
   InCheck& ck = const_cast<InCheck&>(check);
   c << check.getType();
   c << int32_t(check.negation() ? 1 : 0) << check.nKeyValues() << check.nDspFields();
-  eachObjectId(ck, [&](AnyValue& v) { c << v; });
+  eachObjectId(ck, [&](AnyValue& v) {
+    if (v.getType() == AnyValue::T_OBJID)
+      c << AnyValue(toServerId(toObjectId(v)));
+    else
+      c << v;
+  });
 }
 
 void ZxIntegrity::send(Connection& c) const {

@@ -285,7 +285,7 @@ void sendStamp(Connection& c, time_stamp const& ts, bool nullPartsAsZero) {
   c << int32_t((uint32_t(uint16_t(ts.spare)) << 16) | uint16_t(ts.user));
 }
 
-bool isRecnoPart(s_index_field const& p) { return p.itype == DB_IT_OBJECT && p.offset == 0 && p.len == 4; }
+bool isRecnoPart(s_index_field const& p) { return dbLowByte(p.field) == 0 && p.offset == kPfxInst && p.len == 4; }
 
 s_field* partField(s_table* t, s_index_field const& p) {
   int32_t n = dbLowByte(p.field);

@@ -232,3 +232,33 @@ TEST(OmdbConvert, HostileRepliesStayInsideTheField) {
 }
 
 }  // namespace
+
+namespace {
+
+// Object ids in received value checks take the library's numbering:
+// (server table number, n) becomes (0, table handle | (n + 1)).
+TEST(OmdbConvert, ValueChecksTakeTheLibrarysObjectIds) {
+  addDbTable(0x5001, 0x10100);
+  ZxInList list;
+  list.setNegation(false);
+  list.addKeyVal(AnyValue(ObjectId(0x5001, 2)));
+  list.addKeyVal(AnyValue(String("plain")));
+  list.addDspFld(AnyValue(ObjectId(0, 7)));
+  s_schema sp{};
+  ASSERT_TRUE(convertZx(list, &sp));
+  EXPECT_EQ(toObjectId(*list.keyValue(0)), ObjectId(0, 0x10103));
+  EXPECT_EQ(toObjectId(*list.dspField(0)), ObjectId(0, 7));
+  ZxIntegrity ref;
+  ref.setIndex(ObjectId(0x5001, 1));
+  ASSERT_TRUE(convertZx(ref, &sp));
+  EXPECT_EQ(ref.index(), ObjectId(0, 0x10101));
+  // A table the schema does not know refuses the check.
+  ZxInList unknown;
+  unknown.addKeyVal(AnyValue(ObjectId(0x7777, 1)));
+  EXPECT_FALSE(convertZx(unknown, &sp));
+  EXPECT_FALSE(convertZx(list, nullptr));
+  delDbTable(0x5001);
+  EXPECT_EQ(findDbTable(0x5001), -1);
+}
+
+}  // namespace

@@ -14,9 +14,11 @@
 #include <vector>
 
 #include <zeph/Dict.h>
+#include <zeph/Keys.h>
 #include <zeph/Proc.h>
 #include <zfound/InCheck.h>
 #include <zfound/ObjectId.h>
+#include <zfound/Portable.h>
 #include <zfound/Privilege.h>
 
 #include "Omdb.h"
@@ -106,7 +108,7 @@ constexpr int32_t kTableObj = 0x2002;
 // One field of a described table, as the server sends it.
 struct WireField {
   std::string name = "f";
-  int32_t type = 10, dim = 0, len = 9, dec = 0, flags = 0;
+  int32_t type = 10, dim = 0, len = 9, dec = 0, flags = 0, indices = 0;
 };
 struct WirePart {
   int32_t field = 0, flags = 0, offset = 0, length = 0;
@@ -118,6 +120,7 @@ struct WireIndex {
 };
 
 struct Description {
+  int32_t tflags = 0;
   int32_t nfields = -1;  // -1: the number of fields given
   std::vector<WireField> fields = {WireField{}};
   int32_t nindexes = -1;
@@ -127,11 +130,11 @@ struct Description {
 
 std::vector<uint32_t> describe(Description const& d) {
   return zftest::encodeWords([&](Connection& c) {
-    c << String("a table") << int32_t(0) << int32_t(0) << Expr() << int32_t(0x5001);
+    c << String("a table") << d.tflags << int32_t(0) << Expr() << int32_t(0x5001);
     c << (d.nfields == -1 ? int32_t(d.fields.size()) : d.nfields);
     for (WireField const& f : d.fields) {
       c << String(f.name.c_str()) << f.type << int32_t(0) << Expr() << String("") << f.dim << f.len << f.dec
-        << int32_t(0);
+        << f.indices;
       InCheck::sendEmpty(c);
       c << Expr() << String("") << ObjectId() << String("") << f.flags;
     }
@@ -151,14 +154,16 @@ class OmdbEndpoint : public ::testing::Test {
 protected:
   void SetUp() override {
     zftest::startUpOnce("omdbtest");
-    id_ = zftest::uniqueServerId();
-    dir_.write("servers/fake.sv", "ServerId\t" + std::to_string(id_) + "\n");
     ombrel_ = std::make_unique<zftest::ScopedEnv>("OMBREL", dir_.path());
     servers_ = std::make_unique<zftest::ScopedEnv>("SERVERS", "fake");
   }
   void TearDown() override { CloseAllSchemas(); }
 
+  // Starts an endpoint under keys of its own (never those of one just ended).
   bool start() {
+    ep_.reset();
+    id_ = zftest::uniqueServerId();
+    dir_.write("servers/fake.sv", "ServerId\t" + std::to_string(id_) + "\n");
     ep_ = std::make_unique<zftest::SysVEndpoint>(
         id_, dir_.file("requests.log"), "fake", [this](zftest::EndpointRequest const& r) { return answer(r); });
     return ep_->start();
@@ -169,7 +174,8 @@ protected:
     if (r.op == DBM_ATTACH && r.objId == omtest::kServerObj) {
       rep.retValue = kSchemaObj;
       rep.body = zftest::encodeWords([&](Connection& c) {
-        c << protocol << int32_t(0) << String("d") << Privilege() << int32_t(0);
+        c << protocol << int32_t(0) << String("d") << Privilege();
+        enums(c);
       });
     } else if (r.op == DBM_GETTABLES) {
       rep.retValue = ntables;
@@ -196,6 +202,7 @@ protected:
   }
 
   int32_t protocol = 1101;
+  std::function<void(Connection&)> enums = [](Connection& c) { c << int32_t(0); };
   std::string tables = "t:4097";
   int32_t ntables = 1;
   Description table;
@@ -219,6 +226,47 @@ TEST_F(OmdbEndpoint, OldProtocolsAreRefused) {
   protocol = 1101;
   ASSERT_TRUE(start());
   EXPECT_EQ(OpenSchema("fake/s", 0), 0x10000);
+}
+
+// Enumerations come with the schema; counts out of bounds fail the open.
+TEST_F(OmdbEndpoint, EnumerationsAreReadWithinBounds) {
+  struct Case {
+    char const* what;
+    std::function<void(Connection&)> write;
+    bool opens;
+  } const cases[] = {
+      {"two items",
+       [](Connection& c) { c << int32_t(1) << String("colour") << int32_t(2) << String("red") << int32_t(1)
+                             << String("blue") << int32_t(7); },
+       true},
+      {"too many enumerations", [](Connection& c) { c << int32_t(300); }, false},
+      {"negative count", [](Connection& c) { c << int32_t(-1); }, false},
+      {"negative items", [](Connection& c) { c << int32_t(1) << String("e") << int32_t(-4); }, false},
+      {"items beyond the reply", [](Connection& c) { c << int32_t(1) << String("e") << int32_t(1000); }, false},
+  };
+  for (Case const& c : cases) {
+    enums = c.write;
+    ASSERT_TRUE(start());
+    _io_errno_ = 0;
+    int32_t h = OpenSchema("fake/s", 0);
+    EXPECT_EQ(h, c.opens ? 0x10000 : -1) << c.what;
+    if (c.opens) {
+      s_schema* sp = _GetSchPtr(h);
+      ASSERT_EQ(sp->d.nenums, 1);
+      EXPECT_STREQ(sp->enums[0].name, "colour");
+      ASSERT_EQ(sp->enums[0].nitems, 2);
+      EXPECT_STREQ(sp->enums[0].items[1].text, "blue");
+      EXPECT_EQ(sp->enums[0].items[1].value, 7);
+      int32_t v = 0;
+      EXPECT_TRUE(_FindEnumItem(sp, "colour", "blue", &v));
+      EXPECT_EQ(v, 7);
+    } else {
+      EXPECT_EQ(_io_errno_, 11) << c.what;
+      EXPECT_EQ(CurrentSchema(), -1) << c.what;
+    }
+    CloseAllSchemas();
+    ep_.reset();
+  }
 }
 
 // A table list that disagrees with its count, or is malformed, fails the
@@ -310,6 +358,75 @@ TEST_F(OmdbEndpoint, BadDescriptionsLeaveTheTableUnattached) {
   ASSERT_NE(tp, nullptr);
   EXPECT_EQ(tp->d.nfields, 1);
   EXPECT_EQ(omOf(tp)->objId, kTableObj);
+}
+
+// Table and field flags turn from the server's bits into the interface's.
+TEST_F(OmdbEndpoint, FlagsAreConverted) {
+  struct Case {
+    int32_t server, indices;
+    uint16_t mine;
+  } const cases[] = {{0x01, 0, 0x001}, {0x10, 0, 0x004}, {0x40, 0, 0x008}, {0x20, 0, 0x010},
+                     {0x04, 0, 0x080}, {0x08, 0, 0x040}, {0x08, 1, 0x100}, {0x02, 0, 0x000}};
+  table.tflags = 7;
+  table.fields.clear();
+  for (Case const& c : cases) table.fields.push_back(WireField{"f" + std::to_string(table.fields.size()), 10, 0, 9, 0, c.server, c.indices});
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  s_table* tp = _GetTabPtr(h | 1 << 8);
+  ASSERT_NE(tp, nullptr);
+  ASSERT_EQ(tp->d.nfields, int32_t(sizeof cases / sizeof cases[0]));
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+    EXPECT_EQ(tp->fields[i].d.flags, cases[i].mine) << cases[i].server << "/" << cases[i].indices;
+  // Server bits 0, 1, 2 give 0x02, 0x08, 0x20; the modification-stamp field
+  // adds 4 (the creation-stamp one 2).
+  EXPECT_EQ(tp->d.flags, 0x02 | 0x08 | 0x20 | 0x04);
+  EXPECT_EQ(omOf(tp)->srvFlags, 7);
+  CloseAllSchemas();
+  ep_.reset();
+  // A modification stamp alone gives table flag 4; a creation stamp 2.
+  for (auto [server, want] : {std::pair<int32_t, uint16_t>{0x04, 4}, {0x08, 2}}) {
+    table.tflags = 0;
+    table.fields = {WireField{"stamp", 10, 0, 9, 0, server, 0}};
+    ASSERT_TRUE(start());
+    ASSERT_EQ(OpenSchema("fake/s", 0), h);
+    tp = _GetTabPtr(h | 1 << 8);
+    ASSERT_NE(tp, nullptr);
+    EXPECT_EQ(tp->d.flags, want) << server;
+    CloseAllSchemas();
+    ep_.reset();
+  }
+}
+
+// A key part on the record number lies on the record number of the
+// prefix's object id (bytes 4-7), not on its table number (bytes 0-3),
+// which every record of the table shares; a unique index of that part
+// alone is the table's record-number index.
+TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
+  table.indexes = {WireIndex{"byname", 1, {WirePart{0, 0, 0, 0}, WirePart{-1, 0, 0, 0}}},
+                   WireIndex{"recno", 0, {WirePart{-1, 0, 0, 0}}}};
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  s_table* tp = _GetTabPtr(h | 1 << 8);
+  ASSERT_NE(tp, nullptr);
+  ASSERT_EQ(tp->nindexes, 2);
+  s_index_field const& part = tp->indexes[0].parts[1];
+  EXPECT_EQ(part.offset, 4);
+  EXPECT_EQ(part.len, 4);
+  EXPECT_EQ(part.itype, DB_IT_LONG);
+  EXPECT_EQ(tp->indexes[0].d.klen, 8);
+  EXPECT_EQ(omOf(tp)->recnoIndex, (h | 1 << 8) | 1);
+  // Two records differing only in their numbers give different keys.
+  std::vector<char> a(size_t(tp->d.len) + 4, 0), b(a);
+  stlong(4097, a.data());
+  stlong(4097, b.data());
+  stlong(5, a.data() + 4);
+  stlong(6, b.data() + 4);
+  char ka[16] = {}, kb[16] = {};
+  _BuildKey(ka, &tp->indexes[1], a.data(), 5);
+  _BuildKey(kb, &tp->indexes[1], b.data(), 6);
+  EXPECT_LT(_KeyCmp(&tp->indexes[1], ka, kb), 0);
 }
 
 }  // namespace

@@ -160,12 +160,19 @@ TEST_F(OmdbSchema, UnknownOrLockedSchemaIsRefused) {
 
 // A user without privileges on the schema gets 16 with the owner's uid.
 TEST_F(OmdbSchema, UnprivilegedUserGetsTheOwner) {
-  zftest::RawClient owner(server().serverId());
-  ASSERT_EQ(owner.connect(zftest::RawClient::connectBody(1101, 1234, 1234)).status, 0);
-  omtest::Body b;
-  b.w(16).w(0).w(1).s("private").s("");
-  zftest::RawReply r = owner.request(omtest::kServerObj, DBM_ATTACH, b.words());
-  ASSERT_TRUE(r.ok && r.status == 0) << server().log();
+  // The schema is made by a process of user 1234, its owner.
+  int32_t id = server().serverId();
+  zftest::RunResult made = zftest::runInChild([id] {
+    ZF_CHILD_CHECK(setgid(1234) == 0 && setuid(1234) == 0);
+    zftest::RawClient owner(id);
+    ZF_CHILD_CHECK(owner.ok() && owner.connect().status == 0);
+    omtest::Body b;
+    b.w(16).w(0).w(1).s("private").s("");
+    zftest::RawReply r = owner.request(omtest::kServerObj, DBM_ATTACH, b.words());
+    ZF_CHILD_CHECK(r.ok && r.status == 0);
+    return 0;
+  });
+  ASSERT_EQ(made.status, 0) << made.err << server().log();
   std::string p = path("private");
   // The other user reads the client configuration of the server.
   ASSERT_EQ(chmod(server().dir().path().c_str(), 0755), 0);
