@@ -89,6 +89,7 @@ zf_layer_dir(samples/wintest     harness)
 zf_layer_dir(samples/widgetdemo  harness)
 zf_layer_dir(samples/viewdemo    harness)
 zf_layer_dir(samples/winedit     harness)
+zf_layer_dir(samples/omdbdemo    harness)
 zf_layer_dir(bench               harness)
 zf_layer_dir(fuzz                harness)
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dbm/DbDescr.h>
@@ -58,6 +59,14 @@ struct om_schema {
   int32_t protocol = 0;    // the server's protocol version
   int32_t ntables = 0;     // tables + 1
   std::vector<std::unique_ptr<char[]>> kept;  // _StrValPut / _MemValPut copies
+  // Enumerations declared by _AddEnumItem and not sent yet: name, item
+  // count declared, items so far.
+  struct PendingEnum {
+    std::string name;
+    int32_t declared = 0;
+    std::vector<std::pair<std::string, int32_t>> items;
+  };
+  std::vector<PendingEnum> pending;
 };
 
 // What a field keeps beside s_field.
@@ -69,6 +78,7 @@ struct om_field {
   uint32_t refClass = 0;   // referenced object
   uint32_t refInst = 0;
   ZxField* conv = nullptr; // wire converter
+  std::string defaultText; // default of a field defined here, sent with its table
 };
 
 // What an index keeps beside s_index.
@@ -88,6 +98,7 @@ struct om_table {
   int32_t recnoIndex = -1; // the record-number index handle, -1 none
   std::vector<om_field> fields;
   std::vector<om_index> indexes;
+  int32_t declared = 0;    // fields CreateTable declared; 0 once the table is on the server
 };
 
 // ---- lookups (Schema.cpp, Descriptor.cpp) ---------------------------------------

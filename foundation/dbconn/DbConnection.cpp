@@ -45,6 +45,7 @@ int32_t ClientObject::flush() { return conn_ ? conn_->execute() : -1; }
 
 DbConnection* DbConnection::head_ = nullptr;
 bool DbConnection::userBeganTrans = false;
+bool DbConnection::raiseOnReply_ = true;
 DbConnection::NotifHandler DbConnection::notifHandler = nullptr;
 
 String DbConnection::msgText(char const* key) { return msgTablesReady() ? libMsg(key) : String(key); }
@@ -346,7 +347,7 @@ int32_t DbConnection::execute() {
     }
     retValue_ = rv;  // the error's fields are read without re-entering here
     int16_t st = header().status();
-    if (st != 0) Exception::receive(this, st);
+    if (st != 0) Exception::receive(this, st < 0 && !raiseOnReply_ ? -int32_t(st) : int32_t(st));
     if (Exception::last().isPendNotification()) {
       if (!notified) msgCtrl(1);
       notified = true;

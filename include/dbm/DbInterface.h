@@ -310,6 +310,26 @@ typedef void (*DbConvProgress)(char const* text);
 int32_t ConvertTable(int32_t oldTable, int32_t newTable, int32_t ignore, int32_t reserved, DbConvMessage message,
                      DbConvProgress progress, int32_t indexkilobytes, int32_t datakilobytes, int32_t correctrefs);
 
+// ---- the server-client library's own design calls ------------------------------
+// (libomdb_s only.) Drops a schema on its server; `checkpoint` asks for a
+// checkpoint after the drop: 0, -1, -2.
+int32_t _DropSchema(int32_t schema, int32_t checkpoint);
+// Sends a table / an index defined locally to the server: 0 / the index's
+// number on the server, or -1.
+int32_t _CreateTable(int32_t schema, s_table* table);
+int32_t _CreateIndex(s_index* index);
+// Compares the definition of `newTable` with `oldTable` on the server: 0
+// the records must be copied, 1 the new table took the old one's place
+// (*indices: the server's numbers of the indexes to build, ended by -1, a
+// def_Alloc allocation), -1 refused.
+int32_t AlterTable(int32_t oldTable, int32_t newTable, int32_t flag, int32_t** indices);
+// The new table takes the old one's name and place; the old one goes.
+int32_t ReplaceTable(int32_t oldTable, int32_t newTable);
+// A fresh copy of a text / of bytes (def_Alloc; null for null) that
+// replaces `old`, which is freed.
+char* _StrValPutOrAlloc(char* old, char const* text);
+void* _MemValPutOrAlloc(void* old, void const* bytes, int32_t length);
+
 // ---- calls that do nothing or refuse here -----------------------------------
 int32_t CompleteIndex(int32_t index);
 int32_t VersionNumber(char const* name, int32_t version);

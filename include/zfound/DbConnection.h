@@ -143,6 +143,13 @@ public:
 
   // Installs the notification handler; returns the previous one.
   static NotifHandler setNotifHandler(NotifHandler f);
+  // Whether an error reply whose status asks for it is raised as it
+  // arrives (the default) or only recorded as the current exception, for a
+  // caller that decides itself what an error means (the database
+  // interface library: a locked record is an answer, not the end of the
+  // program).
+  static void raiseOnReply(bool on) { raiseOnReply_ = on; }
+  static bool raiseOnReply() { return raiseOnReply_; }
   // Hands msg to the notification handler, when one is set.
   static void notification(String const& msg);
   // Marks every open connection not valid (abnormal stop hook).
@@ -238,6 +245,7 @@ protected:
 
   static DbConnection* head_;
   static bool userBeganTrans;
+  static bool raiseOnReply_;
   static NotifHandler notifHandler;
 
   // After a failed send: drops the batch and fails the current request.

@@ -74,7 +74,7 @@ protected:
   void SetUp() override {
     zftest::startUpOnce("omdbtest");
     if (geteuid() != 0) GTEST_SKIP() << "the server must be started by root";
-    server_ = std::make_unique<zftest::TestServer>(serverName());
+    server_ = std::make_unique<zftest::TestServer>(serverName(), serverKeys());
     ASSERT_TRUE(server_->start()) << server_->log();
     ombrel_ = std::make_unique<zftest::ScopedEnv>("OMBREL", server_->dir().path());
     servers_ = std::make_unique<zftest::ScopedEnv>("SERVERS", serverName());
@@ -91,6 +91,8 @@ protected:
 
   // The server's name; a test fixture may choose another.
   virtual std::string serverName() const { return "omsrv"; }
+  // Further keys of its configuration file (a journal directory, ...).
+  virtual std::string serverKeys() const { return ""; }
   std::string path(std::string const& schema) const { return serverName() + "/" + schema; }
   zftest::TestServer& server() { return *server_; }
   zftest::RawClient& raw() { return *raw_; }
