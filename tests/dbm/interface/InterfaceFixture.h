@@ -5,8 +5,8 @@
 // build of the suite names its library with a compile definition:
 // ZF_IFACE_LOCAL for libzxdb_s, ZF_IFACE_OMDB for libomdb_s. The client
 // library's build starts a server of its own for every test (a temporary
-// directory, its own ServerId, SERVERS naming it so that bare schema names
-// reach it); the server is stopped and its queues and semaphores removed
+// directory, its own ServerId, a journal so that aborts undo, SERVERS
+// naming it); the server is stopped and its queues and semaphores removed
 // at the end of the test, also when it failed.
 //
 // Every test starts with schema "shop" made through the design calls and
@@ -116,7 +116,10 @@ protected:
     startUpOnce("ifacetest-1.0");
 #if defined(ZF_IFACE_OMDB)
     if (::geteuid() != 0) GTEST_SKIP() << "the server must be started by root";
-    server_ = std::make_unique<TestServer>("ifsrv");
+    // The server journals, so that an abort undoes what was written.
+    std::string journal = tmp_.file("journal");
+    ::mkdir(journal.c_str(), 0700);
+    server_ = std::make_unique<TestServer>("ifsrv", "JournalDir\t" + journal + "\nBackup\t1\n");
     ASSERT_TRUE(server_->start()) << server_->log();
     ombrel_ = std::make_unique<ScopedEnv>("OMBREL", server_->dir().path());
     servers_ = std::make_unique<ScopedEnv>("SERVERS", server_->name());
