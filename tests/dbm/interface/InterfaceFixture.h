@@ -27,7 +27,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -183,18 +182,6 @@ protected:
   static bool added(int32_t r) { return kLib.writesGiveNumber ? r > 0 : r == 0; }
   // What PutRecord or DelRecord of record `n` answers.
   static int32_t wrote(int32_t n) { return kLib.writesGiveNumber ? n : 0; }
-  // A fault of the library under test that is known and reported: the
-  // check is left out for this library only, and the run says so.
-  static bool knownFault(char const* what) {
-#if defined(ZF_IFACE_OMDB)
-    std::printf("known fault of the client library, check left out: %s\n", what);
-    return true;
-#else
-    (void)what;
-    return false;
-#endif
-  }
-
   int32_t field(int32_t table, char const* name) { return FindDbField(table, name); }
   // Sets field `name` of the table's record buffer from text.
   void put(int32_t table, char const* name, std::string const& text) {
