@@ -279,8 +279,11 @@ int32_t IpcConnection::fillPart() {
   if (!valid_) return -1;
   SysVMsgPart in;
   ssize_t r;
+  int32_t waited = 0;
   for (;;) {
-    armAlarm(kAlarmSeconds);
+    int32_t const round =
+        replyLimit_ > 0 && replyLimit_ - waited < kAlarmSeconds ? replyLimit_ - waited : kAlarmSeconds;
+    armAlarm(round);
     r = msgrcv(repQ_, &in, MSG_PART_BYTES, long(ipcClientId()), 0);
     int err = errno;
     disarmAlarm();
@@ -288,6 +291,13 @@ int32_t IpcConnection::fillPart() {
     lastErrno_ = err;
     if (curOp_ == DBM_STOP) return -1;  // no answer comes
     if (!checkIntr("ERRRMSG", err)) return -1;
+    // A live server that does not answer within the limit: given up.
+    waited += round;
+    if (replyLimit_ > 0 && waited >= replyLimit_) {
+      lastErrno_ = ETIMEDOUT;
+      timedOut_ = true;
+      return -1;
+    }
   }
   s_MsgBuff h;
   if (unpackSysVPart(in, long(r), h) != SysVPartKind::Part) {

@@ -21,6 +21,14 @@
 // after LockWait, 0x200 blocks carry keys only, 0x800 locks of a block stay
 // when the next block is read.
 //
+// Build adds the keys of the range's records to another index of the
+// table, one batch per request. An index that must hold every record (not
+// temporary, no part that may be null) would otherwise stay short of the
+// table when the range is partial, and every later check would report it:
+// once the range is exhausted, Build goes on over the records outside it
+// (those the target lacks) until the index is complete, and only then
+// answers the negative count of the last batch.
+//
 // Block reply: per record its wire form (whole, listed fields, or key
 // only) then its record number; result word n, or -n when the range is
 // exhausted by this block, 0 for an empty block.
@@ -99,6 +107,12 @@ private:
   // One block read forwards or backwards (the body of GetNextBlock and
   // GetPrevBlock): false while the first record's lock is awaited.
   bool readBlock(Client* c, bool forward);
+  // Build past the end of the range into an index that must hold every
+  // record: adds, at most `room` of them, the keys of the table's records
+  // the target lacks, walking a full index of the table from where the
+  // last call stopped. done when the walk reached the end; false with the
+  // error pending when a key was refused.
+  bool completeBuild(Client* c, SvIndex* target, int32_t room, int32_t& added, bool& done);
 
   SvTable* table_;
   SvIndex* index_;
@@ -111,6 +125,10 @@ private:
   int32_t nLocked_ = 0;
   std::vector<int32_t> fields_;
   std::unique_ptr<Exception> rangeError_;
+  // Build after the range: the walk over the records outside it is on,
+  // and the key of the walking index where it stopped (empty: not begun).
+  bool completing_ = false;
+  std::vector<char> completeKey_;
 };
 
 // The block reads of a cursor, held while the first record's lock is

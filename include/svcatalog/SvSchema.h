@@ -73,9 +73,11 @@ public:
   // layout) and reads its catalog.
   SvSchema(Client* c, String const& name, int32_t id);
   // Creates the schema directory dbase/name and an empty catalog; id -1 asks
-  // for a new schema id. A failure leaves id() -1.
+  // for a new schema id. A failure leaves id() -1. redo (the journal's
+  // replay of a creation after the last checkpoint) takes a directory that
+  // the creation made before a crash as it is, with its files.
   SvSchema(Client* c, String const& name, String const& dbase, String const& descr, int32_t owner,
-           int32_t id);
+           int32_t id, bool redo = false);
   ~SvSchema() override;
 
   // Creates a schema for a client and writes its own row; null (error

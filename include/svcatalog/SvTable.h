@@ -322,6 +322,14 @@ private:
   bool readSearch(int32_t& ind, int32_t& mode, int32_t& parts, SvIndex*& ix);
   bool readStamps(Client* c, bool normal, TimeStamp& cStamp, TimeStamp& mStamp, uint32_t& instId);
   long addCommon(Client* c, bool normal, bool test);
+  // The answer of a record written in place of record r's old image (r -1:
+  // refused, the pending error as an abort): without a journal the
+  // record's lock goes at once; the reply is r and the record prefix.
+  long finishUpdate(Client* c, int32_t r, LockObject* lk);
+  // The answer of an added record r (-1: refused): with a journal the new
+  // record is locked for the transaction first; the reply is r, with the
+  // record prefix when asked.
+  long finishAdd(Client* c, int32_t r, bool withPrefix);
   // The field items of a field-wise update applied to the buffer (all or
   // nothing); false with the error pending.
   bool receiveItems();

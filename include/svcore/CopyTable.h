@@ -16,9 +16,16 @@
 // holds a reference on both tables, so Alter and Replace see them in use.
 //
 // Records of the source are its slots in use: every slot up to its highest
-// record number except those on its free lists, on the chains of slots freed
-// in retained versions, and the groups of version header pages. The other
-// slots are gaps, freed in the target.
+// record number except those on its free lists and the groups of version
+// header pages, which are gaps, freed in the target. Deleted records that a
+// retained version keeps (on a version's chain) are copied too and stay off
+// the free lists. After the records the target gets one header page per
+// retained version, saving the same chains as the source's page, and the
+// source's live chains. Its indexes are built in one pass per version and
+// one for the current data: pass p removes the keys of the records deleted
+// since the version before, adds those of the records of version p, and
+// then every index starts version p, so an older version of the target
+// reads what that version of the source held.
 #pragma once
 
 #include <svobject/SvObject.h>
@@ -51,6 +58,8 @@ public:
   String objType() override { return "CopyTable"; }
 
   State state() const { return state_; }
+  // True when t is the source or the target.
+  bool uses(SvTable const* t) const { return t == tabFrom_ || t == tabTo_; }
 
   // Rebuilds every index of t from its records in use: each index is emptied, then the keys are added slice by
   // slice. False with the error pending when a key is refused.
@@ -63,6 +72,9 @@ private:
   int32_t copyContents(Client* c, int32_t n);
   int32_t markPool(Client* c, int32_t n);
   int32_t buildIndices(Client* c, int32_t n);
+  // After the records: one header page per retained version of the
+  // source, and the source's chains; 30, the count, or -1.
+  int32_t copyVersions(int32_t n);
   // The records in use of the source (see the top of this file).
   void findLive(Client* c);
   // Ends the copy: locks freed; with an error, answered as an abort.
@@ -70,11 +82,23 @@ private:
 
   SvTable* tabFrom_;
   SvTable* tabTo_;
+  // Kinds of source slots in live_.
+  static constexpr char kGap = 0;       // free, or a version header group
+  static constexpr char kInUse = 1;     // a record of the current data
+  static constexpr char kRetained = 2;  // a deleted record a retained version keeps
+
   int32_t nrec1_ = -1;
   int32_t nrec2_ = -1;
+  int32_t nver1_ = -1;  // version page being made; index pass
+  int32_t nver2_ = -1;  // key deletions of the pass's deleted records
+  int32_t nRetained_ = 0;
+  bool versionsDone_ = false;
+  bool currentOnly_ = false;  // an index rebuild: current records, one pass
+  std::vector<int32_t> dels_;
   std::vector<uint32_t> equiv_;
-  std::vector<char> live_;     // per source record number: 1 when in use
+  std::vector<char> live_;     // per source record number, a kind above
   std::vector<int32_t> gaps_;  // target slots to free
   State state_ = kStart;
   bool locked_ = false;
+  Client* locker_ = nullptr;  // the client holding the two table locks
 };

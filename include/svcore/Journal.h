@@ -23,6 +23,8 @@
 //     the end of the file)
 //   any --restart/resetRestart--> RESTART (reading forwards from a file)
 //   RESTART --store--> WRITING
+//   RESTART | READBACK --resumeWriting--> WRITING at the end of the records
+//     that forward reading met
 //
 // Files: each new file gets a name made by the foundation's temporary-name
 // service ("rlog" followed by a number, created exclusively) in the journal
@@ -192,6 +194,9 @@ public:
   // ---- writing (each answers the offset where its record begins, -1 on
   // failure: ok() is false then) ----
   int32_t storeHeader(int32_t op, int32_t length, Client* c, int32_t tableWord, int32_t recOid);
+  // The same with the client fields given (client id, transaction number,
+  // previous record's offset and length).
+  int32_t storeHeader(int32_t op, int32_t length, JournalTrans const& t, int32_t tableWord, int32_t recOid);
   // Row records (TableJournal): recno and oldRecno are not journalled.
   void putAdd(Client* c, SvTable* t, int32_t recno, char const* image) override;
   void putDel(Client* c, SvTable* t, int32_t recno, char const* image) override;
@@ -203,6 +208,14 @@ public:
                        char const* oldImage, bool pKeyChanged);
   int32_t putEndTransaction(Client* c);
   int32_t putAbortTransaction(Client* c);
+  // ABORTTRANSACTION of a transaction whose client is gone (rolled back at
+  // the end of a restart), chained to its last record.
+  int32_t putAbortTransaction(JournalTrans const& t);
+  // After a forward replay to the end of the file being written (not
+  // closed), and any reading back since: writing resumes where the records
+  // read end, a cut record cut off first. False (nothing changed) when no
+  // such file is open.
+  bool resumeWriting();
   int32_t putReadyToEnd(Client* c, String const& leader, int32_t nServers, TimeStamp const& leaderStamp);
   int32_t putAddSchema(Client* c, String const& name, int32_t schemaId);
   int32_t putDelSchema(Client* c, String const& name);
@@ -325,6 +338,7 @@ private:
   int32_t recStart_ = -1;  // file offset of the record being read
   int32_t recEndIdx_ = 0;  // its end in buf_
   int64_t cutAt_ = -1;     // where forward reading met a cut record
+  int64_t readEnd_ = -1;   // where forward reading met the end of the data
   int32_t activeAt_ = -1;  // the ACTIVETRANS header being written
   bool inRecord_ = false;  // nextOp returned a record whose end is recEndIdx_
   JournalPrefix prefix_;

@@ -189,6 +189,10 @@ public:
   // Every static back to its start value (owned objects deleted) and the
   // server's hooks installed into storage.
   static void reset();
+  // The storage engine's calls into the server: the version of a stamp,
+  // deferred file removal and the assertion report. Start-up installs them
+  // before any file is opened (reset() too).
+  static void installStorageHooks();
 
   // ---- process, main loop and transport ----
   // The server's connection (null in check-previous-checkpoint mode and in
@@ -246,11 +250,6 @@ public:
   // emptied.
   static void resumeWokenClients();
   static void (*resumeClientsHook)();
-  // Lock-wait give-ups and pending-lock notifications due: run by a
-  // housekeeping pass once nextClientEvent is reached. Installed by the
-  // held-request layer; without one, waiting entries that gave up are
-  // cleared (clearPendLocks).
-  static void (*clientEventsFn)();
   // A housekeeping pass replaying a recorded round (the run log calls it).
   static void replayHouseKeeping();
   // Warnings naming the last dispatched request (assertion reports).
@@ -322,11 +321,6 @@ public:
   // Start-up's one call for the request side, once the configuration is
   // read: the client hooks below (start-up installs the catalog's own).
   static void installRequests();
-  // Housekeeping's clearing of pending locks: lock-wait give-ups (DeadLock
-  // to the waiter, or its transaction aborted) and pending-lock
-  // notifications that are due, the woken clients resumed, then the next
-  // client event recomputed.
-  static void clearPendLocks();
   // Copies the lock and client settings of the configuration into the
   // client layer and installs the server's hooks there and in the catalog
   // (rollback, event times, lock unification, detaching, lost
@@ -425,6 +419,27 @@ public:
   // behaviour: with mustAnswer the fatal report CANTCONNECT, else the
   // warning CANTCONNECT and -1 at once (the caller asks again later).
   static int32_t isCompleteTrans(int32_t behaviour, String const& leader, TimeStamp const& ts, bool mustAnswer);
+  // Clients removed (dead or disconnected) whose voted transaction is led
+  // by another server that has not answered: they keep their slot, their
+  // transaction and its locks, in state zombie, until the leader answers.
+  static std::vector<Client*> inDoubt;
+  // Seconds between two questions about the in-doubt clients (30; tests
+  // shorten it).
+  static int32_t inDoubtRetry;
+  // Seconds the run-time question waits for a leader that lives but does
+  // not answer before it counts as unreachable (10; tests shorten it).
+  static int32_t leaderReplyWait;
+  // When the in-doubt clients were last asked about.
+  static Time inDoubtAsked;
+  static bool isInDoubt(Client const* c);
+  // The decision on removed client c's voted transaction led elsewhere:
+  // true when it was ended or rolled back (c may go), false when c stays
+  // in doubt.
+  static bool settleVoted(Client* c);
+  // Housekeeping: once inDoubtRetry seconds passed since the last
+  // question, asks again about every in-doubt client and removes those
+  // decided; true when one was.
+  static bool askInDoubt();
   // Transactions found and rolled back by the last readJournalFiles.
   static int32_t transFound;
   static int32_t transRolledBack;

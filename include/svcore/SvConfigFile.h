@@ -107,6 +107,9 @@ public:
   // Hands out a new schema id (never one ending in 0); -1 with a warning
   // when the 20-bit space is used up.
   int32_t nextSchemaId();
+  // An id handed out before a crash and met again in the journal: the next
+  // id passes it.
+  void usedSchemaId(int32_t id);
   void idStart() {}
   void idStop() {}
   void idCheck() {}

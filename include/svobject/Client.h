@@ -84,6 +84,9 @@ public:
   // Detaches o: out of the list, one attach less, destroyed as its kind
   // asks; -1 when it was not attached, else 0.
   int32_t delObject(SvObject* o);
+  // Takes every entry of o out of the list, one attach less each, without
+  // destroying it (its owner is about to); the number of entries taken.
+  int32_t takeObject(SvObject const* o);
   // Index of o in the list, -1 when absent.
   int32_t findObject(SvObject const* o) const;
   int32_t nObjects() const { return int32_t(objects_.size()); }

@@ -120,6 +120,8 @@ public:
   DbConnection* next() const { return next_; }
   TimeStamp const& transTimeStamp() const { return transTS_; }
   bool isValid() const { return valid_; }
+  // The Connect request was answered.
+  bool isConnected() const { return connected_; }
   String const& serverName() const { return serverName_; }
   int32_t status() const { return status_; }
   char getType() const { return type_; }

@@ -80,6 +80,12 @@ public:
   int32_t getBuffFlags() const;
   void resetNMsgs() { nMsgs_ = 0; }
   int32_t getActBuffSize() const { return actBuffSize_; }
+  // Seconds a reply (the Connect's included) is awaited from a server that
+  // lives but does not answer, before the request fails with ETIMEDOUT and
+  // timedOut() turns true; 0 (the default) waits as long as the server
+  // lives.
+  void setReplyLimit(int32_t seconds) { replyLimit_ = seconds > 0 ? seconds : 0; }
+  bool timedOut() const { return timedOut_; }
 
   // After a failed queue call with error err: true to retry (the server is
   // alive and the alarm fired); false to give up (a hard error, reported as
@@ -100,4 +106,6 @@ private:
   int contQ_ = -1;          // continuation queue id
   int repQ_ = -1;           // reply queue id
   int semId_ = -1;          // semaphore set id
+  int32_t replyLimit_ = 0;  // seconds a reply is awaited; 0 no limit
+  bool timedOut_ = false;   // a reply was given up for replyLimit_
 };

@@ -74,13 +74,14 @@ SvSchema::SvSchema(Client* c, String const& name, int32_t id) : name_(name) {
 }
 
 SvSchema::SvSchema(Client*, String const& name, String const& dbase, String const& descr, int32_t owner,
-                   int32_t id)
+                   int32_t id, bool redo)
     : name_(name), dbase_(dbase) {
   init(descr, owner, id);
   pushOnList();
+  bool reused = false;
   if (!svcatalog::checkObjectName(name, "schema")) {
     id_ = -1;
-  } else if (::mkdir(toCharPtr(directory()), 0777) != 0) {
+  } else if (::mkdir(toCharPtr(directory()), 0777) != 0 && !(reused = redo && errno == EEXIST)) {
     warning(appMsg("CANTCREATESCHEMA"), toCharPtr(directory()));
     id_ = -1;
   } else {
@@ -90,7 +91,7 @@ SvSchema::SvSchema(Client*, String const& name, String const& dbase, String cons
       warning(appMsg("CANTCREATESCHEMA"), toCharPtr(directory()));
       destructTabTable();
       if (added) CatalogEnv::delSchema(name_);
-      removeNewDirectory(directory());
+      if (!reused) removeNewDirectory(directory());
       id_ = -1;
     }
   }
@@ -110,10 +111,12 @@ SvSchema::~SvSchema() {
         break;
       }
     if (t == nullptr) break;
-    if (SvTable* att = t->attachment(-1); att != nullptr)
+    if (SvTable* att = t->attachment(-1); att != nullptr) {
+      if (svcatalog::TableEnv::objects != nullptr) svcatalog::TableEnv::objects->takeFromClients(att);
       delete att;
-    else
+    } else {
       delete t;
+    }
   }
   destructTabTable();
   for (SvSchema** p = &schemaHead; *p != nullptr; p = &(*p)->next_) {

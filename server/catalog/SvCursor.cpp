@@ -64,11 +64,14 @@ SvCursor::SvCursor(SvTable* table, SvIndex* index, int32_t lockMode, int32_t max
   backKey_.assign(n, 0);
   nextKey_.assign(n, 0);
   temporary_ = true;
+  // The cursor holds its table: Replace, Alter and Drop see it in use.
+  table_->incReference();
 }
 
-SvCursor::~SvCursor() = default;
+SvCursor::~SvCursor() { table_->decReference(); }
 
 void SvCursor::goFirst() {
+  completing_ = false;
   backKey_ = toKey_;
   nextKey_ = fromKey_;
   posFlags_ = rangeFlags_;
@@ -76,6 +79,7 @@ void SvCursor::goFirst() {
 }
 
 void SvCursor::goLast() {
+  completing_ = false;
   backKey_ = toKey_;
   nextKey_ = fromKey_;
   posFlags_ = rangeFlags_;
@@ -200,6 +204,21 @@ long SvCursor::build(Client* c) {
   // would read as a complete build.
   int32_t const batch = std::max<int32_t>(1, kBuildBytes / std::max<int32_t>(1, target->keyLength()));
   con->setRetValue(0);
+  if (completing_) {
+    int32_t added = 0;
+    bool done = false;
+    if (!completeBuild(c, target, batch, added, done)) {
+      con->setRetValue(-1);
+      return -1;
+    }
+    if (done) {
+      completing_ = false;
+      recno_ = kPast;
+    }
+    int32_t const result = added == 0 ? 0 : (done ? -added : added);
+    con->setRetValue(result);
+    return result;
+  }
   if (recno_ == kPast) return 0;
   if (recno_ == kBefore && clear != 0) target->empty(c);
   index_->setKey(nextKey_.data());
@@ -237,6 +256,24 @@ long SvCursor::build(Client* c) {
   }
   index_->unLock();
   target->unLock();
+  if (!failed && recno_ == kPast && !target->isTemporary() && !target->hasNotNull()) {
+    // The range is done; the records outside it follow (see the top of
+    // SvCursor.h), in this request while the batch has room.
+    completing_ = true;
+    completeKey_.clear();
+    recno_ = 0;
+    int32_t more = 0;
+    bool done = false;
+    if (!completeBuild(c, target, batch - added, more, done)) {
+      failed = true;
+    } else {
+      added += more;
+      if (done) {
+        completing_ = false;
+        recno_ = kPast;
+      }
+    }
+  }
   if (failed) {
     // The key that could not be added (a duplicate in a unique index) is
     // the answer; the position stays at that record, so nothing is skipped.
@@ -247,6 +284,59 @@ long SvCursor::build(Client* c) {
   int32_t const result = added == 0 ? 0 : (recno_ == kPast ? -added : added);
   con->setRetValue(result);
   return result;
+}
+
+bool SvCursor::completeBuild(Client* c, SvIndex* target, int32_t room, int32_t& added, bool& done) {
+  added = 0;
+  done = false;
+  // The walk goes over an index that holds every record: the cursor's own
+  // when it does, else the first such index of the table.
+  SvIndex* walk = nullptr;
+  auto full = [&](SvIndex* ix) { return ix != nullptr && ix != target && !ix->isTemporary() && !ix->hasNotNull(); };
+  if (full(index_)) walk = index_;
+  for (int32_t i = 0; walk == nullptr && i < table_->nIndexSlots(); ++i)
+    if (full(table_->index(i))) walk = table_->index(i);
+  if (walk == nullptr) {
+    done = true;
+    return true;
+  }
+  int32_t r = -1;
+  if (completeKey_.empty()) {
+    completeKey_.assign(size_t(walk->keyLength()), 0);
+    r = walk->findKey(c, SvIndex::kFirst);
+  } else {
+    walk->setKey(completeKey_.data());
+    r = walk->findKey(c, SvIndex::kNext);
+  }
+  bool ok = true;
+  // A walk that finds only keys already present still ends: each record is
+  // looked at once, and the batch counts keys added.
+  while (r > 0 && added < std::max<int32_t>(1, room)) {
+    char* const image = table_->get(r);
+    if (image == nullptr) {
+      ok = false;
+      break;
+    }
+    std::vector<char> copy(image, image + table_->recordLength());
+    target->buildKey(copy.data(), r);
+    int32_t const there = target->searchKey();
+    target->unLock();
+    if (there != r) {
+      target->buildKey(copy.data(), r);
+      bool const put = target->addKey(c, r, true);
+      target->unLock();
+      if (!put) {
+        ok = false;
+        break;
+      }
+      ++added;
+    }
+    copyCurrent(walk, completeKey_);
+    r = walk->realNext(c);
+  }
+  walk->unLock();
+  if (ok && r <= 0) done = true;
+  return ok;
 }
 
 // ---- block reads ------------------------------------------------------------

@@ -527,14 +527,7 @@ long SvTable::putRecord(Client* c) {
           rep_->freeLock(c, found);
         return abortWith(c, NoPrivilege(kPrivUpdate, -1));
       }
-      int32_t r = updateRecNo(c, found, false, lk, created, 0);
-      if (r == -1)
-        return abortPending(c);
-      if (TableEnv::journal == nullptr && lk != nullptr)
-        rep_->freeLock(c, r);
-      answer(c, r);
-      sendPrefix();
-      return r;
+      return finishUpdate(c, updateRecNo(c, found, false, lk, created, 0), lk);
     }
   }
   if (!allowed(c, kPrivAdd)) {
@@ -551,13 +544,7 @@ long SvTable::putRecord(Client* c) {
   idFromCounter_ = tookId;
   int32_t r = addCurrRecord(c, false, false, oldRec, lk, 0);
   idFromCounter_ = true;
-  if (r != -1 && TableEnv::journal != nullptr && !isTemp() && canWrite(c, r, created) == nullptr)
-    return abortPending(c);
-  if (r == -1)
-    return abortPending(c);
-  answer(c, r);
-  sendPrefix();
-  return r;
+  return finishAdd(c, r, true);
 }
 
 long SvTable::addRecord(Client* c) {
@@ -619,14 +606,28 @@ long SvTable::addCommon(Client* c, bool normal, bool test) {
   idFromCounter_ = tookId;
   int32_t r = addCurrRecord(c, false, false, oldRec, lk, 0);
   idFromCounter_ = true;
+  return finishAdd(c, r, normal);
+}
+
+long SvTable::finishAdd(Client* c, int32_t r, bool withPrefix) {
   bool created = false;
   if (r != -1 && TableEnv::journal != nullptr && !isTemp() && canWrite(c, r, created) == nullptr)
     return abortPending(c);
   if (r == -1)
     return abortPending(c);
   answer(c, r);
-  if (normal)
+  if (withPrefix)
     sendPrefix();
+  return r;
+}
+
+long SvTable::finishUpdate(Client* c, int32_t r, LockObject* lk) {
+  if (r == -1)
+    return abortPending(c);
+  if (TableEnv::journal == nullptr && lk != nullptr)
+    rep_->freeLock(c, r);
+  answer(c, r);
+  sendPrefix();
   return r;
 }
 
@@ -716,14 +717,7 @@ long SvTable::updateRecord(Client* c) {
       return abortPending(c);
     }
   }
-  int32_t r = updateRecNo(c, recno, true, lk, created, 0);
-  if (r == -1)
-    return abortPending(c);
-  if (TableEnv::journal == nullptr && lk != nullptr)
-    rep_->freeLock(c, r);
-  answer(c, r);
-  sendPrefix();
-  return r;
+  return finishUpdate(c, updateRecNo(c, recno, true, lk, created, 0), lk);
 }
 
 bool SvTable::receiveItems() {

@@ -26,6 +26,10 @@ constexpr int32_t kPrefix = 20;       // links, modification stamp, instance id
 constexpr int32_t kCreation = 20;     // offset of the creation stamp
 constexpr uint32_t kNoTarget = 0x1fffffff;
 
+// A chain head read from a version header page: -1 (the page cannot be
+// read) is no chain; any other value, the top bit included, is the head.
+int32_t savedChain(int32_t head) { return head == -1 ? 0 : head; }
+
 }  // namespace
 
 CopyTable::CopyTable(SvTable* from, SvTable* to) : tabFrom_(from), tabTo_(to) {
@@ -34,6 +38,11 @@ CopyTable::CopyTable(SvTable* from, SvTable* to) : tabFrom_(from), tabTo_(to) {
 }
 
 CopyTable::~CopyTable() {
+  // A copy given up before its end leaves no table locked.
+  if (locked_ && locker_ != nullptr) {
+    tabTo_->tabRep()->freeTabLock(locker_);
+    tabFrom_->tabRep()->freeTabLock(locker_);
+  }
   tabFrom_->decReference();
   tabTo_->decReference();
 }
@@ -43,6 +52,8 @@ long CopyTable::estimation(Client*) { return -1; }
 void CopyTable::changeState(State s) {
   nrec1_ = -1;
   nrec2_ = -1;
+  nver1_ = -1;
+  nver2_ = -1;
   state_ = s;
 }
 
@@ -68,6 +79,7 @@ long CopyTable::activation(Client* c) {
     bool ok = tabTo_->tabRep()->applyTabLock(c, 1, 0, true, &out) && Exception::last().code() == 0;
     if (ok) {
       locked_ = true;
+      locker_ = c;
       ok = tabFrom_->tabRep()->applyTabLock(c, 0, 0, true, &out) && Exception::last().code() == 0;
     }
     if (!ok) {
@@ -118,10 +130,11 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
     while (got < nrec1_) {
       if (to->add(slot, got, false) == nullptr && slot == nullptr) return -1;
     }
-    if (live_[size_t(nrec1_)] == 0) {
+    if (live_[size_t(nrec1_)] == kGap) {
       gaps_.push_back(nrec1_);
       continue;
     }
+    if (live_[size_t(nrec1_)] == kRetained) ++nRetained_;
     char const* const src = from->get(nrec1_);
     if (src == nullptr) return -1;
     std::vector<char> srcImage(src, src + from->recordLength());
@@ -161,38 +174,75 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
       Exception::last(Exception(0));
     }
   }
-  return nrec1_ <= last ? kQuantum : n;
+  if (nrec1_ <= last) return kQuantum;
+  return copyVersions(n);
+}
+
+int32_t CopyTable::copyVersions(int32_t n) {
+  SvTabRep* const from = tabFrom_->tabRep();
+  SvTabRep* const to = tabTo_->tabRep();
+  if (nver1_ == -1) nver1_ = 0;
+  // One header page per retained version, made past the copied records.
+  // Before it is made, the target's chains are those the source's page
+  // saved, so the page saves the same; the target's version entry then
+  // names its own page.
+  for (; nver1_ < BlockedFile::kNVersions && n < kQuantum - 1; ++nver1_) {
+    int32_t const v = nver1_;
+    if (from->version(v).header <= 0) continue;
+    for (int32_t w = 0; w < BlockedFile::kNVersions; ++w)
+      to->version(w).chain = w < v && w < BlockedFile::kNShortVersions ? savedChain(from->versionChain(v, w)) : 0;
+    if (!to->BlockedFile::newVers(v)) return -1;
+    ++n;
+  }
+  if (nver1_ < BlockedFile::kNVersions) return kQuantum;
+  if (!versionsDone_) {
+    // The live chains as the source keeps them; the retained records are
+    // deleted records of the current data, not counted in use.
+    for (int32_t w = 0; w < BlockedFile::kNVersions; ++w) to->version(w).chain = from->version(w).chain;
+    to->nReg() -= nRetained_;
+    to->markModified();
+    versionsDone_ = true;
+  }
+  return n;
 }
 
 void CopyTable::findLive(Client*) {
-  // A slot is in use unless it lies on one of the two free lists, on the
-  // chain of slots freed in a retained version, or in the group reserved
-  // for a version header page (object id -2).
+  // A slot is in use (kInUse) unless it lies on one of the two free lists
+  // or in the group reserved for a version header page (object id -2); a
+  // slot on the chain of a retained version is kept for it (kRetained).
   SvTabRep* const from = tabFrom_->tabRep();
   int32_t const last = std::max(0, from->last());
-  live_.assign(size_t(last) + 1, 1);
-  live_[0] = 0;
+  live_.assign(size_t(last) + 1, kInUse);
+  live_[0] = kGap;
   BoolArray freed(long(last) + 1);
   from->verifyFree(&freed);  // a damaged list is reported; what it reached counts
   for (int32_t r = 1; r <= last; ++r)
-    if (freed[r]) live_[size_t(r)] = 0;
-  for (int32_t v = 0; v < BlockedFile::kNVersions; ++v) {
+    if (freed[r]) live_[size_t(r)] = kGap;
+  // The chains as the live header keeps them, and as each version's header
+  // page saved them when the version was made.
+  auto walkChain = [&](int32_t head) {
     int32_t steps = 0;
-    for (uint32_t link = uint32_t(from->version(v).chain); (link & 0x7FFFFFFFu) != 0 && steps <= last; ++steps) {
+    for (uint32_t link = uint32_t(head); (link & 0x7FFFFFFFu) != 0 && steps <= last; ++steps) {
       int32_t const r = int32_t(link & 0x7FFFFFFFu);
-      if (r > last || live_[size_t(r)] == 0) break;
-      live_[size_t(r)] = 0;
+      if (r > last || live_[size_t(r)] != kInUse) break;
+      live_[size_t(r)] = kRetained;
       char const* const rec = from->get(r);
       if (rec == nullptr) break;
       link = uint32_t(ldlong(rec + ((link & 0x80000000u) != 0 ? 4 : 0)));
     }
+  };
+  for (int32_t v = 0; v < BlockedFile::kNVersions; ++v) {
+    walkChain(from->version(v).chain);
+    if (from->version(v).header > 0)
+      for (int32_t w = 0; w < v && w < BlockedFile::kNShortVersions; ++w)
+        walkChain(savedChain(from->versionChain(v, w)));
   }
   int32_t const group = std::max(1, from->sizeOfVersionHeader());
   for (int32_t r = 1; r <= last; ++r) {
-    if (live_[size_t(r)] == 0) continue;
+    if (live_[size_t(r)] == kGap) continue;
     char const* const rec = from->get(r);
     if (rec != nullptr && ldlong(rec + SvTabRep::kInstIdAt) == -2) {
-      for (int32_t k = 0; k < group && r + k <= last; ++k) live_[size_t(r + k)] = 0;
+      for (int32_t k = 0; k < group && r + k <= last; ++k) live_[size_t(r + k)] = kGap;
       r += group - 1;
     }
   }
@@ -201,6 +251,7 @@ void CopyTable::findLive(Client*) {
 
 bool CopyTable::rebuildIndices(Client* c, SvTable* t) {
   CopyTable job(t, t);
+  job.currentOnly_ = true;
   job.findLive(c);
   for (int32_t i = 0; i < t->nIndexSlots(); ++i)
     if (SvIndex* ix = t->index(i)) ix->empty(c);
@@ -224,23 +275,107 @@ int32_t CopyTable::markPool(Client*, int32_t n) {
 
 int32_t CopyTable::buildIndices(Client* c, int32_t n) {
   SvTabRep* const to = tabTo_->tabRep();
-  if (nrec1_ == -1) nrec1_ = 1;
-  int32_t const last = to->last();
-  for (; nrec1_ <= last && n < kQuantum - 1; ++nrec1_) {
-    if (nrec1_ >= int32_t(live_.size()) || live_[size_t(nrec1_)] == 0) continue;
-    char const* const rec = to->get(nrec1_);
-    if (rec == nullptr) return -1;
-    std::vector<char> image(rec, rec + to->recordLength());
-    for (int32_t i = 0; i < tabTo_->nIndexSlots(); ++i) {
-      SvIndex* const ix = tabTo_->index(i);
-      if (ix == nullptr) continue;
-      ix->buildKey(image.data(), nrec1_);
-      bool const added = ix->addKey(c, nrec1_, true);
-      ix->unLock();
-      // A key the target refuses (a duplicate in a unique index) ends the copy.
-      if (!added) return -1;
+  SvTabRep* const from = tabFrom_->tabRep();
+  // One pass per retained version and one for the current data (see the
+  // top of CopyTable.h). Index pages of an older pass are stamped as of its
+  // version, so that later passes leave them to that version.
+  int32_t const passes = (currentOnly_ ? 0 : std::max<int32_t>(0, Server::nVersions())) + 1;
+  TimeStamp const savedStamp = Server::timeStamp;
+  TimeStamp const savedCP = Server::lastChkPoint;
+  struct Restore {
+    TimeStamp const& stamp;
+    TimeStamp const& cp;
+    ~Restore() {
+      Server::timeStamp = stamp;
+      Server::lastChkPoint = cp;
     }
-    ++n;
+  } const restore{savedStamp, savedCP};
+  if (nver1_ == -1) {
+    nver1_ = 0;
+    nrec1_ = -1;
   }
-  return nrec1_ <= last ? kQuantum : n;
+  int32_t const last = to->last();
+  std::vector<char> image(size_t(to->recordLength()));
+  for (; nver1_ < passes; ++nver1_) {
+    int32_t const pass = nver1_;
+    bool const lastPass = pass == passes - 1;
+    if (lastPass) {
+      Server::timeStamp = savedStamp;
+      Server::lastChkPoint = savedCP;
+    } else {
+      Server::timeStamp = Server::versStamp(pass);
+      Server::lastChkPoint = Server::timeStamp;
+      --Server::lastChkPoint;
+    }
+    if (nrec1_ == -1) {
+      // The records deleted since the version before: their keys go.
+      dels_.clear();
+      for (int32_t w = 0; w < pass && !currentOnly_; ++w) {
+        int32_t const head = lastPass ? from->version(w).chain
+                                      : (w < BlockedFile::kNShortVersions ? savedChain(from->versionChain(pass, w)) : 0);
+        int32_t steps = 0;
+        for (uint32_t link = uint32_t(head); (link & 0x7FFFFFFFu) != 0 && steps <= last; ++steps) {
+          int32_t const r = int32_t(link & 0x7FFFFFFFu);
+          if (r > last || r >= int32_t(live_.size()) || live_[size_t(r)] != kRetained) break;
+          dels_.push_back(r);
+          char const* const rec = from->get(r);
+          if (rec == nullptr) break;
+          link = uint32_t(ldlong(rec + ((link & 0x80000000u) != 0 ? 4 : 0)));
+        }
+      }
+      Exception::last(Exception(0));
+      nrec1_ = 1;
+      nver2_ = 0;
+    }
+    for (; nver2_ < int32_t(dels_.size()) && n < kQuantum - 1; ++nver2_, ++n) {
+      int32_t const r = dels_[size_t(nver2_)];
+      char const* const rec = to->get(r);
+      if (rec == nullptr) return -1;
+      std::copy(rec, rec + image.size(), image.begin());
+      for (int32_t i = 0; i < tabTo_->nIndexSlots(); ++i) {
+        SvIndex* const ix = tabTo_->index(i);
+        if (ix == nullptr) continue;
+        ix->buildKey(image.data(), r);
+        ix->delKey(r);
+        ix->unLock();
+      }
+      Exception::last(Exception(0));
+    }
+    if (nver2_ < int32_t(dels_.size())) return kQuantum;
+    for (; nrec1_ <= last && n < kQuantum - 1; ++nrec1_) {
+      if (nrec1_ >= int32_t(live_.size())) continue;
+      char const kind = live_[size_t(nrec1_)];
+      if (kind == kGap || (currentOnly_ && kind != kInUse)) continue;
+      char const* const rec = to->get(nrec1_);
+      if (rec == nullptr) return -1;
+      std::copy(rec, rec + image.size(), image.begin());
+      if (!currentOnly_) {
+        char const* sp = image.data() + SvTabRep::kMStampAt;
+        TimeStamp stamp;
+        stamp.load(sp);
+        int32_t const v = Server::versNum(stamp);
+        if ((v == -1 ? 0 : v) != pass) continue;
+      }
+      for (int32_t i = 0; i < tabTo_->nIndexSlots(); ++i) {
+        SvIndex* const ix = tabTo_->index(i);
+        if (ix == nullptr) continue;
+        ix->buildKey(image.data(), nrec1_);
+        bool const added = ix->addKey(c, nrec1_, true);
+        ix->unLock();
+        // A key the target refuses (a duplicate in a unique index) ends the copy.
+        if (!added) return -1;
+      }
+      ++n;
+    }
+    if (nrec1_ <= last) return kQuantum;
+    if (!lastPass) {
+      for (int32_t i = 0; i < tabTo_->nIndexSlots(); ++i) {
+        SvIndex* const ix = tabTo_->index(i);
+        if (ix == nullptr || ix->isTemporary()) continue;
+        if (!ix->newVers(pass) || !ix->flush(false)) return -1;
+      }
+    }
+    nrec1_ = -1;
+  }
+  return n;
 }

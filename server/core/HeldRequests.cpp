@@ -9,6 +9,7 @@
 #include <svcatalog/SvCursor.h>
 #include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
+#include <svcatalog/TableEnv.h>
 #include <sindex/SvIndex.h>
 #include <svcore/Server.h>
 #include <svcore/SvConfigFile.h>
@@ -57,6 +58,38 @@ public:
       return nullptr;
     }
     return new CopyTable(from, to);
+  }
+};
+
+// The clients' object lists as the tables see them: a table about to be
+// destroyed (Replace, Alter, Drop, a dropped schema) leaves every list
+// first, so no client keeps a pointer to it.
+class ClientTables : public svcatalog::TableObjects {
+public:
+  // The object is handed over to be destroyed: through its client when
+  // the client lists it, else here.
+  void delObject(Client* c, SvObject* o) override {
+    if (o != nullptr && (c == nullptr || c->delObject(o) != 0)) delete o;
+  }
+  void takeFromClients(SvTable* t) override {
+    if (t == nullptr) return;
+    for (Client* const c : Server::clients) take(c, t);
+    for (Client* const c : Server::replayed) take(c, t);
+  }
+
+private:
+  // The client's cursors and copy jobs over t go (they point at it), then
+  // its entries of t leave the list.
+  static void take(Client* c, SvTable* t) {
+    if (c == nullptr) return;
+    for (int32_t i = c->nObjects(); i-- > 0;) {
+      SvObject* const o = c->object(i);
+      if (o == nullptr || o == t) continue;
+      SvCursor* const cur = o->getCursor();
+      auto* const job = dynamic_cast<CopyTable*>(o);
+      if ((cur != nullptr && cur->table() == t) || (job != nullptr && job->uses(t))) c->delObject(o);
+    }
+    c->takeObject(t);
   }
 };
 
@@ -157,9 +190,10 @@ void giveUpWaits() {
 void installHeldRequests() {
   static CoreServices services;
   svcatalog::RequestEnv::install(&services);
+  static ClientTables tables;
+  svcatalog::TableEnv::objects = &tables;
   Server::resumeClientsHook = resumeWakeUpClients;
   Server::resumeBeginHook = resumeClient;
-  Server::clientEventsFn = giveUpWaits;
 }
 
 }  // namespace svcore

@@ -404,13 +404,24 @@ int32_t Journal::currWrOffset() const { return int32_t(wbase_ + (state_ == WRITI
 int32_t Journal::currRdOffset() const { return int32_t(rbase_ + rptr_); }
 
 int32_t Journal::storeHeader(int32_t op, int32_t length, Client* c, int32_t word, int32_t recOid) {
+  JournalTrans t;
+  if (c != nullptr) {
+    t.clientId = c->id();
+    t.transNum = c->transNum();
+    t.lastOffset = c->rollbackStart(0);
+    t.lastLength = c->rollbackStart(1);
+  }
+  return storeHeader(op, length, t, word, recOid);
+}
+
+int32_t Journal::storeHeader(int32_t op, int32_t length, JournalTrans const& t, int32_t word, int32_t recOid) {
   unsigned char h[kHeaderSize];
   stlong(op, h);
   stlong(length, h + 4);
-  stlong(c != nullptr ? c->id() : -1, h + 8);
-  stlong(c != nullptr ? c->transNum() : -1, h + 12);
-  stlong(c != nullptr ? c->rollbackStart(0) : -1, h + 16);
-  stlong(c != nullptr ? c->rollbackStart(1) : -1, h + 20);
+  stlong(t.clientId, h + 8);
+  stlong(t.transNum, h + 12);
+  stlong(t.lastOffset, h + 16);
+  stlong(t.lastLength, h + 20);
   stlong(word, h + 24);
   stlong(recOid, h + 28);
   // The header and at least its first body bytes stay together.
@@ -487,6 +498,27 @@ int32_t Journal::putEndTransaction(Client* c) {
 int32_t Journal::putAbortTransaction(Client* c) {
   int32_t const at = storeHeader(ABORTTRANSACTION, 0, c, 0, 0);
   return chained(c, at, kHeaderSize);
+}
+
+int32_t Journal::putAbortTransaction(JournalTrans const& t) {
+  int32_t const at = storeHeader(ABORTTRANSACTION, 0, t, 0, 0);
+  return ok() ? at : -1;
+}
+
+bool Journal::resumeWriting() {
+  if (state_ == WRITING || !ok() || prefix_.closed != 0 || readEnd_ < kPrefixSize) return false;
+  // The end of what forward reading accepted; a cut record is cut off.
+  int64_t const end = readEnd_;
+  if (cutAt_ >= kPrefixSize && fileOps().ftruncate(fd_, off_t(end)) != 0) {
+    errNo_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  cutAt_ = readEnd_ = -1;
+  inRecord_ = false;
+  state_ = WRITING;
+  wbase_ = rbase_ = end;
+  wptr_ = rptr_ = rend_ = 0;
+  return true;
 }
 
 int32_t Journal::putReadyToEnd(Client* c, String const& leader, int32_t nServers, TimeStamp const& stamp) {
@@ -610,7 +642,7 @@ bool Journal::restart(String const& name, int32_t offset) {
   wbase_ = kPrefixSize;
   wptr_ = 0;
   closeFd();
-  cutAt_ = -1;
+  cutAt_ = readEnd_ = -1;
   recStart_ = -1;
   damage_ = String("");
   inRecord_ = false;
@@ -636,6 +668,7 @@ bool Journal::resetRestart(int32_t offset) {
   if (state_ == WRITING) flush();
   state_ = RESTART;
   recStart_ = -1;
+  readEnd_ = -1;
   rptr_ = rend_ = 0;
   inRecord_ = false;
   rbase_ = offset < kPrefixSize ? kPrefixSize : offset;
@@ -692,6 +725,7 @@ int32_t Journal::nextOp(int32_t& clientId, int32_t& transNum, SvTable*& table, i
         if (prefix_.closed != 0) return setDamage("record header cut short"), kDamaged;
         cutAt_ = recStart_;
       }
+      readEnd_ = recStart_;
       return -1;
     }
     char const* h = buf_.data() + rptr_;
@@ -702,7 +736,7 @@ int32_t Journal::nextOp(int32_t& clientId, int32_t& transNum, SvTable*& table, i
     if (body == -1) {
       // Written up to its length: the server stopped while writing it.
       if (prefix_.closed != 0) return setDamage("record never finished"), kDamaged;
-      cutAt_ = recStart_;
+      cutAt_ = readEnd_ = recStart_;
       return -1;
     }
     if (body < 0 || int64_t(recStart_) + kHeaderSize + body > kMaxOffset)
@@ -710,7 +744,7 @@ int32_t Journal::nextOp(int32_t& clientId, int32_t& transNum, SvTable*& table, i
     if (!goForw(kHeaderSize + body)) {
       if (errNo_ != 0) return -1;
       if (prefix_.closed != 0) return setDamage("record runs past the end of the file"), kDamaged;
-      cutAt_ = recStart_;
+      cutAt_ = readEnd_ = recStart_;
       return -1;
     }
     recEndIdx_ = rptr_ + kHeaderSize + body;

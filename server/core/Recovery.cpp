@@ -8,7 +8,8 @@
 //     oldest file)
 //   replaying --readJournalFiles (one pass over every file there)--> replayed
 //   replayed --endRestart--> idle (voted transactions decided once, every
-//     rebuilt client deleted, its open transaction rolled back)
+//     rebuilt client deleted, its open transaction rolled back and then
+//     journalled as ABORTTRANSACTION at the end of the file replayed)
 //   A mirror stays in replaying and calls readJournalFiles again each round.
 //
 // Damage never reaches an assertion: a damaged record, a row to update or
@@ -17,13 +18,17 @@
 // transaction; the process ends with status 1 before the state file is
 // written, so the restart can be tried again (with -i to skip the
 // transaction). A change made outside a transaction (number -1) is redone
-// and never rolled back.
+// and never rolled back. A schema made after the last checkpoint is made
+// again over the directory its creation left. The rows a transaction had
+// deleted when the last checkpoint was taken (its ACTIVETRANS entry) are
+// deleted when the replay commits it and stay when it is rolled back.
 #include <svcore/Journal.h>
 #include <svcore/Server.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
 
 #include <sindex/SvIndex.h>
+#include <svcatalog/LockObject.h>
 #include <svcatalog/SvSchema.h>
 #include <svcatalog/SvTable.h>
 #include <svcatalog/TableEnv.h>
@@ -34,6 +39,8 @@
 
 #include <unistd.h>
 
+#include <map>
+#include <utility>
 #include <vector>
 
 int32_t Server::transFound = 0;
@@ -64,9 +71,34 @@ void setLogDisable(bool on) {
   _exit(1);
 }
 
-// Ends a replayed transaction's hold without the run-time follow-ups
-// (no checkpoint is taken in the middle of a replay).
+// The deferred deletes of each replayed transaction, from the first
+// ACTIVETRANS: rows deleted before the last checkpoint, still in the files.
+std::map<Client*, std::vector<std::pair<SvTable*, int32_t>>> replayedDefDels;
+
+void forgetDefDel(Client* c, SvTable* t, int32_t recno) {
+  auto it = replayedDefDels.find(c);
+  if (it == replayedDefDels.end()) return;
+  auto& v = it->second;
+  for (size_t i = 0; i < v.size(); ++i)
+    if (v[i].first == t && v[i].second == recno) {
+      v.erase(v.begin() + long(i));
+      return;
+    }
+}
+
+// Ends a replayed transaction that commits, without the run-time
+// follow-ups (no checkpoint is taken in the middle of a replay): the deletes
+// it made before the last checkpoint are completed with its locks. (A
+// rollback drops the transaction's list first: those rows stay.)
 void endReplayed(Client* c) {
+  auto it = replayedDefDels.find(c);
+  if (it != replayedDefDels.end()) {
+    for (auto const& [t, recno] : it->second) {
+      svcatalog::LockObject* lk = t->tabRep()->findLock(recno);
+      if (lk != nullptr && lk->client == c) t->tabRep()->deferDel(lk);
+    }
+    replayedDefDels.erase(it);
+  }
   c->freeAllLocks(false);
   if (Server::activeTrans > 0) --Server::activeTrans;
 }
@@ -229,6 +261,9 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     useTimeStamp(ts);
     int32_t const found = findRow(t);
     showRow("Add\n", t);
+    // A row that the transaction deleted before the last checkpoint and
+    // adds again stays, as at run time.
+    if (found != -1 && c != nullptr) forgetDefDel(c, t, found);
     t->addCurrRecord(nullptr, false, false, found, nullptr, 0);
     Exception::last(Exception(0));
     return true;
@@ -275,6 +310,7 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     if (c == nullptr || !c->hasTrans()) return true;
     ++transRolledBack;
     int32_t const resume = j->currRdOffset();
+    replayedDefDels.erase(c);
     abortTrans(c, false);
     j->resetRestart(resume);
     return true;
@@ -303,9 +339,12 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
         if (recno == -1) break;
         SvTable* dt = ec != nullptr ? j->locateTable(word) : nullptr;
         if (dt == nullptr) continue;
+        // The row is still there as the checkpoint wrote it: held for
+        // the transaction, and deleted when a replayed end commits it.
         bool created = false;
         dt->canWrite(ec, recno, created);
         Exception::last(Exception(0));
+        replayedDefDels[ec].push_back({dt, recno});
       }
     }
     return true;
@@ -343,8 +382,12 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     String name;
     int32_t id = 0;
     if (!j->getAddSchema(name, id)) return false;
-    if (SvSchema::find(name) == nullptr && configFile != nullptr)
-      new SvSchema(nullptr, name, configFile->dbase(), String(), 0, id);
+    if (SvSchema::find(name) == nullptr && configFile != nullptr) {
+      // Made after the last checkpoint: its directory and files are there
+      // and taken as they are; its rows follow in the journal.
+      new SvSchema(nullptr, name, configFile->dbase(), String(), 0, id, true);
+      configFile->usedSchemaId(id);
+    }
     Exception::last(Exception(0));
     return true;
   }
@@ -374,6 +417,7 @@ bool Server::replayRecord(int32_t kind, Client* c, SvTable* t, int32_t offset, i
     int32_t id = -1;
     if (!j->getDelClient(id)) return false;
     Client* dc = replayClient(id);
+    if (dc != nullptr) replayedDefDels.erase(dc);
     if (dc != nullptr && mirror_sd) {
       replaySlot(id) = nullptr;
       delete dc;
@@ -398,6 +442,9 @@ void Server::dropCompleteTrans(TimeStamp const& ts) {
 
 void Server::endRestart() {
   verbose(String("Rolling back incomplete transactions"));
+  // The transactions rolled back here, journalled as aborted once writing
+  // resumes, so that a reader of this journal (a mirror) undoes them too.
+  std::vector<JournalTrans> undone;
   for (size_t i = clients.size(); i-- > 0;) {
     Client* c = clients[i];
     if (c == nullptr) continue;
@@ -411,6 +458,13 @@ void Server::endRestart() {
       }
     }
     if (c->hasTrans() && !c->transAborted()) {
+      JournalTrans t;
+      t.clientId = c->id();
+      t.transNum = c->transNum();
+      t.lastOffset = c->rollbackStart(0);
+      t.lastLength = c->rollbackStart(1);
+      if (t.lastOffset != -1) undone.push_back(t);
+      replayedDefDels.erase(c);
       abortTrans(c, false);
     }
     delClient(c);
@@ -421,9 +475,17 @@ void Server::endRestart() {
     verbose(String("Rolled back ") + toString(transRolledBack) + " out of " + toString(transFound) +
             " transactions.");
   clients.clear();
+  replayedDefDels.clear();
   activeTrans = 0;
   setLogDisable(false);
   restarting = false;
+  // Appended to the file just replayed (the chains point into it), before
+  // the checkpoint closes it.
+  if (!undone.empty() && journal_ != nullptr && !mirror_sd && journal_->resumeWriting()) {
+    for (JournalTrans const& t : undone) journal_->putAbortTransaction(t);
+    journal_->flush();
+    if (!journal_->ok()) journalFailed();
+  }
 }
 
 bool Server::rollBack(Client* c, int32_t offset, int32_t length) {

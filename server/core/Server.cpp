@@ -177,6 +177,10 @@ void Server::reset() {
   defunlink = nullptr;
   delete ctrans;
   ctrans = nullptr;
+  installStorageHooks();
+}
+
+void Server::installStorageHooks() {
   svstore::StorageHooks h;
   h.versNum = &Server::versNum;
   h.deferUnlink = &Server::deferUnlink;

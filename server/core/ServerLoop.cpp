@@ -8,6 +8,7 @@
 // Dispatching (one request) -> Resuming (woken clients) -> Waiting; a Stop
 // whose reply carried a result other than -1 leaves the loop.
 #include <svcore/Server.h>
+#include <svcore/HeldRequests.h>
 #include <svcore/Journal.h>
 
 #include <svcore/RunLog.h>
@@ -46,7 +47,6 @@ int32_t Server::tqBehavior_sd = -1;
 int32_t Server::checkLevel_sd = -1;
 int32_t Server::hkMsgBound = 0;
 void (*Server::resumeClientsHook)() = nullptr;
-void (*Server::clientEventsFn)() = nullptr;
 int32_t Server::retrySeconds = 30;
 
 namespace {
@@ -104,6 +104,11 @@ bool Server::delClient(Client* c) {
     c->setServerLock(false);
     lockCheckpoints(false);
   }
+  // A voted transaction led elsewhere is decided by its leader before the
+  // client goes; undecided, the client stays in doubt with its locks.
+  if (!restarting && c->hasTrans() && !c->transAborted() && c->hasReadyToEndTrans() && !c->hasLeaderTrans() &&
+      !settleVoted(c))
+    return disconnect;
   if (c->hasTrans() && !c->transAborted() && !(c->hasLeaderTrans() && c->hasReadyToEndTrans()) &&
       activeTrans > 0)
     --activeTrans;
@@ -200,7 +205,7 @@ bool Server::heartBeat(Client* spare) {
   bool removed = false;
   for (size_t i = 0; i < clients.size(); ++i) {
     Client* c = clients[i];
-    if (!c || c == spare)
+    if (!c || c == spare || isInDoubt(c))
       continue;
     if (c->heartBeat())
       continue;
@@ -265,6 +270,9 @@ bool Server::houseKeeping(Client* spare) {
       cpTime = nvTime = false;
     }
   }
+  // Removed clients whose voted transaction is still in doubt: their
+  // leaders are asked again when due.
+  if (!replaying && askInDoubt()) work = true;
   // A mirror replays what its primary journalled since the last round.
   if (mirror_sd && journal_ != nullptr) {
     if ((!journal_->ok() || journal_->updateHeader()) && readJournalFiles()) work = true;
@@ -306,12 +314,7 @@ bool Server::houseKeeping(Client* spare) {
     }
   }
   if (!nextClientEvent.isNull() && nextClientEvent <= timeStamp.time()) {
-    if (clientEventsFn) {
-      clientEventsFn();
-    } else {
-      clearPendLocks();
-      resumeWokenClients();
-    }
+    svcore::giveUpWaits();
     // The next event, from every client's times.
     nextClientEvent = Time();
     for (Client* cl : clients)
@@ -378,6 +381,8 @@ void Server::resetLoop() {
     c = nullptr;
   }
   clients.clear();
+  inDoubt.clear();
+  inDoubtAsked = Time();
   nMethodsSinceLast = 0;
   lastClient = nullptr;
   lastOId = 0;

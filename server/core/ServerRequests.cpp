@@ -110,65 +110,22 @@ void abortTransHook(Client* c, bool keep) { Server::abortTrans(c, keep); }
 // be undone, so the server is marked corrupt; the journal's rollback joins
 // here when it exists.
 void lostTransHook(Client* c) {
+  // A voted transaction is never undone here: led here it stays complete;
+  // led elsewhere, delClient had its leader decide it, and one still in
+  // doubt when the server goes down stays in the journal for the next
+  // start to decide.
+  if (c->hasReadyToEndTrans()) return;
   if (Server::journal() == nullptr) {
     Server::markCorrupt(c);
     return;
   }
-  // A voted transaction stays when this server leads it or its leader
-  // completed it; an unreachable leader is asked without waiting.
-  if (c->hasReadyToEndTrans() &&
-      (c->leader() == Server::name() || Server::isCompleteTrans(-1, c->leader(), c->leaderTS(), false) == 1))
-    return;
   Server::journalRollBack(c);
-}
-
-// Sends the exception reply e to c at once (outside any request of c).
-void replyNow(Client* c, Exception const& e) {
-  SvReplyPort* const port = SvObject::port();
-  if (port == nullptr) return;
-  port->reply(c->id(), e.code(), -1);
-  e.send(&port->channel());
-  port->reply();
 }
 
 }  // namespace
 
 void Server::installRequests() {
   installClientHooks();
-}
-
-void Server::clearPendLocks() {
-  if (nextClientEvent.isNull()) return;
-  Time const now = timeStamp.time();
-  if (now < nextClientEvent) return;
-  for (Client* const cl : clients) {
-    if (cl == nullptr || cl->state() != Client::STATE_BLK_LOCK) continue;
-    Time const giveUp = cl->lockGiveUpTime();
-    if (!giveUp.isNull() && giveUp <= now) {
-      if (!cl->hasTrans()) {
-        cl->clearPendLock();
-        cl->chgState(Client::STATE_READY);
-        replyNow(cl, DeadLock(String()));
-      } else {
-        if (!cl->transAborted()) cl->abortTrans(DeadLock(String()));
-        cl->toBeWaken();
-      }
-      continue;
-    }
-    Time const notif = cl->pendLockNotifTime();
-    if (!notif.isNull() && notif <= now) {
-      svcatalog::LockObject* const waiting = cl->pendingLock();
-      svcatalog::LockObject* const owner = waiting != nullptr ? waiting->lockOwner() : nullptr;
-      String const table = waiting != nullptr && waiting->table != nullptr ? waiting->table->lockTableName() : String();
-      String const holder = owner != nullptr && owner->client != nullptr ? owner->client->descr() : String();
-      replyNow(cl, PendLockNotif(table, holder));
-      cl->pendLockNotif(Time());
-    }
-  }
-  resumeWokenClients();
-  nextClientEvent = Time();
-  for (Client* const cl : clients)
-    if (cl != nullptr) eventAt(cl->nextEvent());
 }
 
 // ---- the server object -------------------------------------------------------------
@@ -731,19 +688,24 @@ void Server::journalAddClient(Client* c) {
   journal_->putAddClient(JournalClient::of(*c));
 }
 
-// Undoes c's transaction through the installed rollback, then journals
-// the abort; without a rollback the server is marked corrupt.
+// Frees c's locks, journals the abort and undoes c's transaction through
+// the installed rollback; without a rollback the server is marked corrupt.
+// The locks go first: freeing them completes the transaction's deferred
+// deletes (the rows it deleted, the slots its updates left), so the tables
+// hold every change of the chain as a redo would, and undoing the chain
+// from the ABORTTRANSACTION record back restores exactly what was there.
 bool Server::journalRollBack(Client* c) {
   if (journal_ == nullptr || c == nullptr) return false;
+  c->freeAllLocks(false);
+  if (journalOn()) {
+    journal_->putAbortTransaction(c);
+    if (!journal_->ok()) journalFailed();
+  }
   bool const undone = rollbackHook != nullptr && rollbackHook(c);
   c->freeAllLocks(false);
   if (!undone) {
     markCorrupt(c);
     return false;
-  }
-  if (journalOn()) {
-    journal_->putAbortTransaction(c);
-    if (!journal_->ok()) journalFailed();
   }
   return true;
 }

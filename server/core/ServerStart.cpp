@@ -128,6 +128,9 @@ int Server::logNotice(int prio, char const* title, char const* text) { return lo
 bool Server::validServerId(int32_t id) { return id >= 1 && id <= kMaxServerId; }
 
 void Server::startUp(ServerOptions const& o) {
+  // Retained versions, deferred removals and assertion reports of the
+  // storage engine go through the server from the first file on.
+  installStorageHooks();
   // Settings first.
   ignore_sd = o.ignore;
   admin_sd = o.admin;
@@ -306,9 +309,11 @@ void Server::dropObject() { delete ServerObject::object(); }
 void Server::tearDown() {
   closeJournal();
   closeProfile();
+  // Clients left (in doubt after a Stop) go while the tables their locks
+  // name still exist.
+  resetLoop();
   while (SvSchema* s = SvSchema::first())
     delete s;
-  resetLoop();
   delete runLog;
   runLog = nullptr;
   if (svCon)

@@ -377,6 +377,12 @@ int32_t SvConfigFile::getSchId(int32_t n) const {
   return id;
 }
 
+void SvConfigFile::usedSchemaId(int32_t id) {
+  if (nextSchId_ < 0 || id < nextSchId_ || id >= kMaxSchemaId) return;
+  nextSchId_ = id + 1;
+  modified = true;
+}
+
 void SvConfigFile::initialSchemaId(int32_t id) {
   if (nextSchId_ == -1 || nextSchId_ == 0)
     nextSchId_ = id;

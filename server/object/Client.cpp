@@ -9,6 +9,7 @@
 #include <zfound/UserInfo.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -153,7 +154,10 @@ bool Client::heartBeat() {
     // The pid was handed to a process started after the Connect.
     if (now >= 0 && now != procStart_) return false;
   }
-  if (ClientEnv::transTimeOut != 0 && trans_ && !trans_->isAborted() && state_ != STATE_ZOMBIE) {
+  // A voted transaction waits for its end, which its leader may have
+  // decided already: it never times out.
+  if (ClientEnv::transTimeOut != 0 && trans_ && !trans_->isAborted() && !hasReadyToEndTrans() &&
+      state_ != STATE_ZOMBIE) {
     int64_t const idle = int64_t(ClientEnv::stamp().time().value()) - int64_t(trans_->lastOpStamp().time().value());
     if (idle >= ClientEnv::transTimeOut) {
       abortTrans(ZombieClient(id_));
@@ -197,6 +201,17 @@ int32_t Client::delObject(SvObject* o) {
       ClientEnv::hooks().detachObject != nullptr ? ClientEnv::hooks().detachObject(this, o) : o->isTemp();
   if (destroy) delete o;
   return 0;
+}
+
+int32_t Client::takeObject(SvObject const* o) {
+  int32_t n = 0;
+  for (size_t i = objects_.size(); i-- > 0;) {
+    if (objects_[i] != o) continue;
+    objects_[i]->decReference();
+    objects_.erase(objects_.begin() + std::ptrdiff_t(i));
+    ++n;
+  }
+  return n;
 }
 
 void Client::chgState(ClientState s) {

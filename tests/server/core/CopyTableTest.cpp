@@ -151,6 +151,19 @@ TEST_F(CopyTableTest, IndexRebuildOfATableOntoItself) {
   }
 }
 
+TEST_F(CopyTableTest, ACopyGivenUpHalfWayFreesItsTableLocks) {
+  {
+    CopyTable job(current, target);
+    ASSERT_EQ(job.activation(&alice), 30);  // both tables locked, work left
+  }
+  svcatalog::LockObject* out = nullptr;
+  for (SvTable* t : {current, target}) {
+    EXPECT_TRUE(t->applyTabLock(&bob, 1, 0, true, &out));
+    EXPECT_EQ(Exception::last().code(), 0);
+    t->tabRep()->freeTabLock(&bob);
+  }
+}
+
 TEST_F(CopyTableTest, BusyTargetEndsTheCopyAtOnce) {
   svcatalog::LockObject* out = nullptr;
   ASSERT_TRUE(target->applyTabLock(&bob, 1, 0, true, &out));

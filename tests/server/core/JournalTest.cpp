@@ -541,4 +541,62 @@ TEST_F(JournalTest, FlushedRecordsSurviveACrashAndAFailedWriteMakesTheJournalUns
   EXPECT_EQ(-1, j.putEndTransaction(&client));
 }
 
+// Power loss after a failing write or sync at each point of a run of
+// transactions, each ended and synced: a reader of the file finds every
+// transaction whose end was synced, whole, and the end of no other.
+TEST_F(JournalTest, PowerLossKeepsEverySyncedCommitWholeAndNothingElse) {
+  enum Fault { None, Write, Sync };
+  JournalRowLayout const l = smallLayout();
+  for (Fault fault : {None, Write, Sync}) {
+    for (int n = 1; n <= (fault == None ? 1 : 6); ++n) {
+      SCOPED_TRACE(std::to_string(int(fault)) + " at " + std::to_string(n));
+      zftest::FaultFs fs;
+      Journal w(32, String(tmp.path().c_str()));
+      ASSERT_TRUE(w.newFile());
+      if (fault == Write) fs.failWrite(n, 5, "rlog");
+      if (fault == Sync) fs.failSync(n, 5, "rlog");
+      Client c(getpid(), "prog", "", 0, 0, "node", "tty", false);
+      c.setId(4);
+      std::vector<int32_t> acknowledged;
+      for (int32_t tn = 1; tn <= 6; ++tn) {
+        c.beginTrans(tn, 0);
+        c.setRollbackStart(-1, -1);
+        for (int32_t k = 0; k <= tn % 3; ++k) {
+          std::vector<char> const a = row(l, tn * 10 + k, tn * 10 + k, 'a');
+          w.putRow(Journal::ADD, &c, l, kWord, a.data());
+        }
+        w.putEndTransaction(&c);
+        bool const synced = w.sync() && w.ok();
+        c.delTrans();
+        if (!synced) break;
+        acknowledged.push_back(tn);
+      }
+      // An unsound journal accepts nothing more.
+      if (fault != None) {
+        EXPECT_FALSE(w.ok());
+      }
+      fs.crash();
+
+      Journal r(32, String(tmp.path().c_str()));
+      r.setTableFinder(findWord);
+      ASSERT_TRUE(r.restart(w.baseName(), 80));
+      std::vector<int32_t> ended;
+      std::vector<int32_t> rows(8, 0);
+      int32_t cid, tn, off, len;
+      SvTable* t;
+      for (int32_t k; (k = r.nextOp(cid, tn, t, off, len)) != -1;) {
+        ASSERT_NE(k, Journal::kDamaged) << toCharPtr(r.damage());
+        ASSERT_TRUE(tn >= 1 && tn <= 6);
+        if (k == Journal::ADD) ++rows[size_t(tn)];
+        if (k == Journal::ENDTRANSACTION) ended.push_back(tn);
+      }
+      EXPECT_EQ(ended, acknowledged);
+      for (int32_t e : ended) EXPECT_EQ(rows[size_t(e)], e % 3 + 1) << e;
+      if (fault == None) {
+        EXPECT_EQ(acknowledged.size(), 6u);
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -267,5 +267,55 @@ TEST_F(RecoveryTest, DamagedJournalEndsTheStartWithAReport) {
   }
 }
 
+// A transaction that the end of the restart rolls back is journalled as
+// aborted at the end of the file just replayed (a cut record cut off
+// first), chained to its last record, so that a reader of the journal
+// undoes it too; an ended one gets nothing.
+TEST_F(RecoveryTest, RolledBackAtTheEndOfTheRestartIsJournalledAsAborted) {
+  for (bool cut : {false, true}) {
+    SCOPED_TRACE(cut);
+    for (auto const& e : std::filesystem::directory_iterator(jdir))
+      if (e.path().filename().string().rfind("rlog", 0) == 0) std::filesystem::remove(e.path());
+    w = std::make_unique<Journal>(32, String(jdir.c_str()));
+    ASSERT_TRUE(w->newFile());
+    Client* ended = writer(1);
+    Client* open = writer(2);
+    begin(ended, 6);
+    w->putAddSchema(ended, "a", 1);
+    w->putEndTransaction(ended);
+    begin(open, 7);
+    int32_t const last = w->putAddSchema(open, "b", 2);
+    int32_t const end = w->currWrOffset();
+    if (cut) {
+      int32_t const at = w->putDelClient(2);
+      patch(at + 4, 0xFFFFFFFFu);  // length never stored back
+    }
+    replay();
+    Server::endRestart();
+    Server::journal_->flush();
+
+    Journal r(32, String(jdir.c_str()));
+    ASSERT_TRUE(r.restart(w->baseName(), end));
+    int32_t cid = 0, tn = 0, off = 0, len = 0;
+    SvTable* t = nullptr;
+    ASSERT_EQ(r.nextOp(cid, tn, t, off, len), Journal::ABORTTRANSACTION);
+    EXPECT_EQ(off, end);
+    EXPECT_EQ(cid, 2);
+    EXPECT_EQ(tn, 7);
+    EXPECT_EQ(r.nextOp(cid, tn, t, off, len), -1);
+    EXPECT_EQ(std::filesystem::file_size(toCharPtr(w->fileName())), uintmax_t(end + 32));
+    // Read back along the chain, the abort leads to the transaction's last
+    // record.
+    int32_t o = end, l = 32;
+    EXPECT_EQ(r.prevOp(t, o, l), Journal::ABORTTRANSACTION);
+    EXPECT_EQ(o, last);
+    EXPECT_EQ(r.prevOp(t, o, l), Journal::ADDSCHEMA);
+    EXPECT_EQ(o, -1);
+    for (Client* x : writers) delete x;
+    writers.clear();
+    Server::reset();
+  }
+}
+
 }  // namespace
 }  // namespace coretest

@@ -702,9 +702,22 @@ TEST_F(RequestsTest, TransactionsTimeOutAndLostOnesMarkTheServerCorrupt) {
   EXPECT_TRUE(c->isZombie());
   EXPECT_EQ(c->abortionCause().code(), kExcZombieClient);
 
+  // A transaction that voted waits for its end however long it takes.
+  int32_t const v = connect();
+  Client* const voter = Server::clientOfId(v);
+  ASSERT_TRUE(Server::beginTrans(voter, -1, 0));
+  voter->setTransLeader("elsewhere", TimeStamp());
+  voter->readyToEnd();
+  Server::timeStamp = TimeStamp(Server::timeStamp.time() + 60);
+  EXPECT_TRUE(voter->heartBeat());
+  EXPECT_FALSE(voter->isZombie());
+  EXPECT_FALSE(voter->transAborted());
+  voter->delTrans();
+  --Server::activeTrans;
+
   int32_t const b = connect();
   ASSERT_TRUE(Server::beginTrans(Server::clientOfId(b), -1, 0));
-  EXPECT_EQ(Server::clientOfId(b)->transNum(), 2);
+  EXPECT_EQ(Server::clientOfId(b)->transNum(), 3);
   Server::corrupt = false;
   Server::delClient(Server::clientOfId(b));  // a sound transaction without a journal
   EXPECT_TRUE(Server::corrupt);
