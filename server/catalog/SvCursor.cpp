@@ -9,6 +9,7 @@
 #include <svobject/ClientEnv.h>
 #include <zfound/Connection.h>
 #include <zfound/Exception.h>
+#include <zfound/Portable.h>
 
 #include <algorithm>
 #include <cstring>
@@ -127,6 +128,14 @@ long SvCursor::setRange(Client* /*c*/) {
     Exception::last(*rangeError_);
     con->setRetValue(-1);
     return -1;
+  }
+  if (index_->isDup()) {
+    // The record number behind a bound of an index with duplicates puts it
+    // before or after every duplicate of its key, so that counting and
+    // positioning take all of them in or leave all of them out, as the
+    // range's flags say (a key arrives without a record number).
+    stlong((flags & kFromExcl) != 0 ? 0x7fffffff : 0, from.data() + index_->length());
+    stlong((flags & kToExcl) != 0 ? 0 : 0x7fffffff, to.data() + index_->length());
   }
   rangeError_.reset();
   fields_ = count > 0 ? list : std::vector<int32_t>();
