@@ -452,8 +452,9 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   om_table* ot = omOf(t);
   // A table on the server already has all the fields it was made for: a
   // further field is refused with the same report as one past the count.
+  // The report is a warning: a caller's extra field never ends the program.
   if (ot->declared <= 0 || t->d.nfields >= ot->declared) {
-    Error(__DbErrmsg("IO_TOO_MUCH_FIELDS"), t->d.name, int(t->d.nfields));
+    Warning(__DbErrmsg("IO_TOO_MUCH_FIELDS"), t->d.name, int(t->d.nfields));
     return -1;
   }
   if (!knownType(type)) {
