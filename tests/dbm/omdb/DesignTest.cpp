@@ -449,5 +449,82 @@ TEST_F(Design, DesignNeedsLevelEightAndOnlyTheOwnerGivesTheSchemaAway) {
   EXPECT_EQ(_GetSchPtr(s)->owner, 1234);
 }
 
+// A process that opens the schema anew, before and after a server restart,
+// sees every part of the definition; then DropSchema removes it.
+TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
+  int32_t s = CreateSchema(path("s9").c_str(), "kept");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "goods", "", 0, 0, 4);
+  ASSERT_GT(t, 0);
+  ASSERT_GT(AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "code", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "qty", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "cdate", "", 0, kDate, 0, 0, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GE(serverIndex(t, "pk", 1, {{1, 0}}), 0);
+  ASSERT_GT(serverIndex(t, "bycode", 0, {{2, 1}, {1, 0}}), 0);
+  // Declared with its count; sent with its last item.
+  ASSERT_EQ(_AddEnumItem(s, "colour", nullptr, 3), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "red", 1), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "blue", 2), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "green", 3), 1);
+  InList list(false);
+  list.addKeyVal(AnyValue(String("A")));
+  list.addKeyVal(AnyValue(String("B")));
+  EXPECT_EQ(_SetInCheck(fld(t, 2), &list, "A, B"), 0);
+  Expr five{String("5")};
+  Expr positive{String("1")};
+  EXPECT_EQ(SetDeflt(fld(t, 3), &five), 0);
+  EXPECT_EQ(SetRelCheck(fld(t, 3), &positive), 0);
+  ASSERT_TRUE(grant(s, 2));
+  int32_t owner = _GetSchPtr(s)->owner;
+  CloseAllSchemas();
+
+  std::string p = path("s9");
+  auto seen = [&] {
+    return zftest::runInChild([&] {
+      int32_t h = OpenSchema(p.c_str(), 0);
+      ZF_CHILD_CHECK(h > 0);
+      ZF_CHILD_CHECK(_GetSchPtr(h)->owner == owner);
+      s_schema* sp = _GetSchPtr(h);
+      bool granted = false;
+      for (int32_t i = 0; i < sp->d.nprivs; ++i)
+        granted = granted || (dbPrivId(sp->d.privs[i]) == 65534 && dbPrivBits(sp->d.privs[i]) == 2);
+      ZF_CHILD_CHECK(granted);
+      int32_t v = 0;
+      ZF_CHILD_CHECK(_FindEnumItem(_GetSchPtr(h), "colour", "green", &v) && v == 3);
+      ZF_CHILD_CHECK(_FindEnumItem(_GetSchPtr(h), "colour", "red", &v) && v == 1);
+      int32_t g = FindDbTable(h, "goods");
+      ZF_CHILD_CHECK(g > 0);
+      s_table* tp = _GetTabPtr(g);
+      ZF_CHILD_CHECK(tp != nullptr && tp->d.nfields == 4);
+      ZF_CHILD_CHECK((_GetFldPtr(fld(g, 4))->d.flags & 0x40) != 0);  // the creation stamp
+      ZF_CHILD_CHECK(_GetFldPtr(fld(g, 2))->incheck != nullptr);
+      ZF_CHILD_CHECK(_GetFldPtr(fld(g, 3))->deflt != nullptr);
+      ZF_CHILD_CHECK(_GetFldPtr(fld(g, 3))->check != nullptr);
+      int32_t ix = FindDbIndex(g, "bycode");
+      ZF_CHILD_CHECK(ix > 0);
+      s_index const& bc = tp->indexes[dbLowByte(ix)];
+      ZF_CHILD_CHECK(bc.d.nparts == 2 && (bc.d.flags & 1) == 0);
+      ZF_CHILD_CHECK((bc.parts[0].flags & 1) == 1 && dbLowByte(bc.parts[0].field) == 2);
+      ZF_CHILD_CHECK((bc.parts[1].flags & 1) == 0 && dbLowByte(bc.parts[1].field) == 1);
+      CloseAllSchemas();
+      return 0;
+    });
+  };
+  zftest::RunResult fresh = seen();
+  EXPECT_EQ(fresh.status, 0) << fresh.out << fresh.err;
+  raw_.reset();
+  ASSERT_EQ(server().stop(), 0) << server().log();
+  ASSERT_TRUE(server().start()) << server().log();
+  zftest::RunResult restarted = seen();
+  EXPECT_EQ(restarted.status, 0) << restarted.out << restarted.err << server().log();
+
+  int32_t h = OpenSchema(p.c_str(), 0);
+  ASSERT_GT(h, 0) << _io_errno_;
+  EXPECT_EQ(DropSchema(h), 0);
+  std::string all = GetSchemas();
+  EXPECT_EQ(all.find("s9"), std::string::npos) << all;
+}
+
 }  // namespace
 }  // namespace omtest
