@@ -28,6 +28,7 @@
 #include <dbm/DbInterface.h>
 
 #include "RawClient.h"
+#include "RequestBody.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 
@@ -38,26 +39,7 @@ inline constexpr int32_t kServerObj = 0x70000000;
 // Server field types of a table creation.
 enum : int32_t { kNumber = 0, kText = 1, kDate = 2, kTime = 3, kFloat = 4, kBool = 5, kInt = 10 };
 
-// The words of a request body, written as the client library writes them.
-class Body {
-public:
-  Body& w(int32_t v) {
-    con_ << v;
-    return *this;
-  }
-  Body& s(char const* v) {
-    con_ << String(v);
-    return *this;
-  }
-  Body& e() {
-    con_ << Expr();
-    return *this;
-  }
-  std::vector<uint32_t> words() const { return con_.words(); }
-
-private:
-  LoopConnection con_{8192};
-};
+using Body = zftest::RequestBody;
 
 // One field of a table made by makeTable.
 struct FieldDef {

@@ -29,12 +29,14 @@
 #include <zfound/Portable.h>
 #include <zfound/Process.h>
 #include <zfound/String.h>
+#include <zfound/TimeStamp.h>
 // After the foundation: the interface's function TimeStamp hides the class.
 #include <dbm/DbInterface.h>
 #include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 
 #include "RawClient.h"
+#include "RequestBody.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 
@@ -74,26 +76,7 @@ constexpr char const* kServer = "tsrv";
 
 volatile sig_atomic_t interrupted = 0;
 
-// Request words written as the client library writes them.
-class Body {
-public:
-  Body& w(int32_t v) {
-    con_ << v;
-    return *this;
-  }
-  Body& s(char const* v) {
-    con_ << String(v);
-    return *this;
-  }
-  Body& e() {
-    con_ << Expr();
-    return *this;
-  }
-  std::vector<uint32_t> words() const { return con_.words(); }
-
-private:
-  LoopConnection con_{4096};
-};
+using Body = zftest::RequestBody;
 
 bool ok(RawReply const& r) { return r.ok && r.status == 0; }
 

@@ -24,6 +24,7 @@
 
 #include "ChildRun.h"
 #include "RawClient.h"
+#include "RequestBody.h"
 #include "SysVEndpoint.h"
 #include "TestServer.h"
 
@@ -31,30 +32,7 @@ namespace {
 
 constexpr int32_t kServerObject = 0x70000000;
 
-// The words of a request body, written as the client library writes them.
-class Body {
-public:
-  Body& w(int32_t v) {
-    con_ << v;
-    return *this;
-  }
-  Body& s(char const* v) {
-    con_ << String(v);
-    return *this;
-  }
-  Body& e() {
-    con_ << Expr();
-    return *this;
-  }
-  Body& t(TimeStamp const& ts) {
-    con_ << ts;
-    return *this;
-  }
-  std::vector<uint32_t> words() const { return con_.words(); }
-
-private:
-  LoopConnection con_{4096};
-};
+using Body = zftest::RequestBody;
 
 // One field of a table creation.
 void field(Body& b, char const* name, int32_t type, int32_t len, int32_t dim) {

@@ -33,6 +33,7 @@
 // id and the server's queues and semaphores are removed (TestServer).
 #include "ChildRun.h"
 #include "RawClient.h"
+#include "RequestBody.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 
@@ -75,26 +76,7 @@ struct Row {
 };
 using State = std::map<int32_t, Row>;
 
-// Request words written as the client library writes them.
-class Body {
-public:
-  Body& w(int32_t v) {
-    con_ << v;
-    return *this;
-  }
-  Body& s(std::string const& v) {
-    con_ << String(v.c_str());
-    return *this;
-  }
-  Body& e() {
-    con_ << Expr();
-    return *this;
-  }
-  std::vector<uint32_t> words() const { return con_.words(); }
-
-private:
-  LoopConnection con_{4096};
-};
+using Body = zftest::RequestBody;
 
 std::vector<uint32_t> rowWords(int32_t id, Row const& r) { return Body().w(id).s(r.name).w(r.val).words(); }
 
