@@ -16,12 +16,16 @@
 #include <zeph/Dict.h>
 #include <zeph/Keys.h>
 #include <zeph/Proc.h>
+#include <zfound/DbConnection.h>
 #include <zfound/InCheck.h>
 #include <zfound/ObjectId.h>
 #include <zfound/Portable.h>
 #include <zfound/Privilege.h>
+#include <zfound/TimeStamp.h>
 
+#include "ChildRun.h"
 #include "Omdb.h"
+#include "OmdbTrans.h"
 #include "SysVEndpoint.h"
 
 namespace {
@@ -180,11 +184,27 @@ protected:
     } else if (r.op == DBM_GETTABLES) {
       rep.retValue = ntables;
       rep.body = zftest::encodeWords([&](Connection& c) { c << String(tables.c_str()); });
+    } else if (r.op == DBM_BEGTRANSACT) {
+      rep.body = zftest::encodeWords([&](Connection& c) { class TimeStamp ts; c << ts; });
     } else if (r.op == DBM_ATTACH && r.objId == kSchemaObj) {
       rep.retValue = kTableObj;
       rep.body = describe(table);
     }
     return rep;
+  }
+
+  // The first body word of every EndTransact the endpoint received.
+  std::vector<std::string> endWishes() const {
+    std::vector<std::string> out;
+    std::ifstream in(dir_.file("requests.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string tag, number, op, obj, parts, first;
+      words >> tag >> number >> op >> obj >> parts >> first;
+      if (op == std::to_string(DBM_ENDTRANSACT)) out.push_back(first);
+    }
+    return out;
   }
 
   // The requests the endpoint received: "<op> <objId>" lines.
@@ -427,6 +447,34 @@ TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
   _BuildKey(ka, &tp->indexes[1], a.data(), 5);
   _BuildKey(kb, &tp->indexes[1], b.data(), 6);
   EXPECT_LT(_KeyCmp(&tp->indexes[1], ka, kb), 0);
+}
+
+// "SYNCLOG" decides whether EndTransaction asks the server to sync its
+// journal before answering. It is read once per process, so each case runs
+// in a child of its own.
+TEST_F(OmdbEndpoint, SynclogAsksForASyncedEnd) {
+  struct Case {
+    char const* value;  // null: unset
+    char const* wish;
+  } const cases[] = {{nullptr, "00000000"}, {"", "00000000"}, {"0", "00000000"}, {"1", "00000001"}};
+  for (Case const& c : cases) {
+    std::remove(dir_.file("requests.log").c_str());
+    ASSERT_TRUE(start());
+    zftest::ScopedEnv synclog("SYNCLOG", c.value ? c.value : "", c.value == nullptr);
+    zftest::RunResult r = zftest::runInChild([] {
+      ZF_CHILD_CHECK(OpenSchema("fake/s", 0) == 0x10000);
+      BeginTransaction();
+      DbConnection* conn = DbConnection::head();
+      ZF_CHILD_CHECK(conn != nullptr);
+      ZF_CHILD_CHECK(omdb::joinTrans(conn, false));
+      ZF_CHILD_CHECK(conn->inTransaction());
+      ZF_CHILD_CHECK(EndTransaction() == 1);
+      return 0;
+    });
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(endWishes(), std::vector<std::string>{c.wish}) << (c.value ? c.value : "unset");
+    ep_.reset();
+  }
 }
 
 }  // namespace
