@@ -16,13 +16,17 @@
 #include <zeph/Dict.h>
 #include <zeph/Keys.h>
 #include <zeph/Proc.h>
+#include <zfound/DbConnection.h>
 #include <zfound/InCheck.h>
 #include <zfound/ObjectId.h>
 #include <zfound/Portable.h>
 #include <zfound/Privilege.h>
+#include <zfound/TimeStamp.h>
 
+#include "ChildRun.h"
 #include "Omdb.h"
 #include "OmdbRecords.h"
+#include "OmdbTrans.h"
 #include "SysVEndpoint.h"
 
 namespace {
