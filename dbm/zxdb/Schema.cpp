@@ -558,6 +558,9 @@ int32_t CreateSchema(char const* path, char const* description) {
   _DbClose(vf);
   // Written at once: the descriptor is never left empty.
   if (!zxdb::writeDescriptor(sp, image) || !durableRewrite(sp, image) || zxdb::openLock(sp, 0) != 0) {
+    // A rewrite that failed part way keeps its side file for the next open;
+    // here nothing is kept, so the directory can go.
+    _DbUnlink(sp, name, kSideExt);
     _DbUnlink(sp, name, "sco");
     freeSchema(sp);
     rmdir(schemaDir.c_str());

@@ -33,6 +33,7 @@
 
 #include "ChildRun.h"
 #include "DescrEncoder.h"
+#include "FaultFs.h"
 #include "SchemaSets.h"
 #include "TestSupport.h"
 
@@ -964,6 +965,36 @@ TEST_F(Design, CopyTableConvertsFieldByFieldAndKeepsNumbersWithMoreDecimals) {
 }  // namespace
 
 namespace {
+
+TEST_F(Design, ADescriptorThatCannotBeWrittenLeavesNothingBehind) {
+  struct Case {
+    char const* what;
+    std::function<void(FaultFs&)> plan;
+  };
+  Case const cases[] = {
+      {"first write", [](FaultFs& fs) { fs.failWrite(1, ENOSPC); }},
+      {"descriptor write", [](FaultFs& fs) { fs.failWrite(1, EIO, ".sco"); }},
+      {"first sync", [](FaultFs& fs) { fs.failSync(1); }},
+      {"descriptor sync", [](FaultFs& fs) { fs.failSync(1, EIO, ".sco"); }},
+  };
+  for (Case const& c : cases) {
+    int32_t result = 0;
+    {
+      FaultFs fs;
+      c.plan(fs);
+      _io_errno_ = 0;
+      result = CreateSchema("shop", "Shop data");
+    }
+    EXPECT_EQ(result, -1) << c.what;
+    EXPECT_EQ(_io_errno_, 3) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/shop")) << c.what;
+    if (result > 0) EXPECT_EQ(DropSchema(result), 0);
+  }
+  // Without a fault the same call succeeds.
+  int32_t s = CreateSchema("shop", "Shop data");
+  ASSERT_GT(s, 0);
+  EXPECT_EQ(DropSchema(s), 0);
+}
 
 TEST_F(Design, SchemaRefusalsGiveTheirCodes) {
   ASSERT_EQ(mkdir((tmp_.path() + "/taken").c_str(), 0777), 0);
