@@ -197,7 +197,8 @@ std::string makeTempName(s_schema* sp, char const* prefix, char const* ext) {
   for (int32_t tries = 0; tries < 100; ++tries) {
     tempCounter = tempCounter % 100 + 1;
     char name[16];
-    zfSnprintf(name, sizeof name, "%.2s%02d%05u", prefix, int(tempCounter % 100), unsigned(ProcPid() % 65536));
+    // The id of this very process, also in a forked child.
+    zfSnprintf(name, sizeof name, "%.2s%02d%05u", prefix, int(tempCounter % 100), unsigned(getpid() % 65536));
     char path[DB_PATH_MAX];
     _DbFileName(path, sp, name, ext);
     int fd = fileOps().open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -21,6 +21,7 @@
 
 #include <zfound/Environ.h>
 #include <zfound/Expr.h>
+#include <zfound/FileOps.h>
 #include <zfound/Format.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
@@ -35,6 +36,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -150,6 +154,44 @@ void freeSchema(s_schema* sp) {
   def_Free(sp, __FILE__, __LINE__);
 }
 
+// True when some live process has an id that agrees with `low` modulo
+// 65,536 (a temporary name keeps only that much of the id).
+bool pidFamilyAlive(unsigned low) {
+  long pidMax = 4194304;
+  if (FILE* f = std::fopen("/proc/sys/kernel/pid_max", "r")) {
+    long v = 0;
+    if (std::fscanf(f, "%ld", &v) == 1 && v > 0 && v <= 4194304) pidMax = v;
+    std::fclose(f);
+  }
+  for (long p = low; p < pidMax; p += 65536)
+    if (p > 0 && (kill(pid_t(p), 0) == 0 || errno == EPERM)) return true;
+  return false;
+}
+
+// Removes the temporary tables and indexes ("t" or "i", two digits of a
+// counter, five of a pid; ".tab" or the temporary index extension) left in
+// the schema's directory by processes that are gone: no live process has an
+// id that agrees with the name's.
+void removeDeadTemporaries(s_schema* sp) {
+  std::string dir = std::string(sp->dir) + sp->d.name + "/";
+  DIR* dp = opendir(dir.c_str());
+  if (!dp) return;
+  while (dirent* e = readdir(dp)) {
+    char const* n = e->d_name;
+    if (std::strlen(n) != 12 || (n[0] != 't' && n[0] != 'i') || n[8] != '.') continue;
+    bool digits = true;
+    for (int i = 1; i < 8; ++i) digits = digits && std::isdigit(static_cast<unsigned char>(n[i]));
+    if (!digits) continue;
+    char const* ext = n + 9;
+    if (!(n[0] == 't' && std::strcmp(ext, "tab") == 0) && !(n[0] == 'i' && std::strcmp(ext, zxdb::kTempIndexExt) == 0))
+      continue;
+    unsigned low = unsigned(std::atoi(n + 3));
+    if (low > 65535 || pidFamilyAlive(low)) continue;
+    fileOps().unlink((dir + n).c_str());
+  }
+  closedir(dp);
+}
+
 // Reads schema `name` from `dir` (a dbase directory or the given one) into a
 // new descriptor that takes no slot: 0, or the open code.
 int32_t loadSchema(std::string const& dir, char const* name, int32_t flags, s_schema** out) {
@@ -160,6 +202,7 @@ int32_t loadSchema(std::string const& dir, char const* name, int32_t flags, s_sc
   std::strncpy(sp->dir, dir.c_str(), sizeof sp->dir - 1);
   std::strncpy(sp->d.name, name, 10);
   sp->oflags = flags;
+  if (!(flags & (0x20 | 0x800))) removeDeadTemporaries(sp);
   if (int32_t code = zxdb::openLock(sp, flags)) {
     freeSchema(sp);
     return code;
@@ -558,6 +601,9 @@ int32_t CreateSchema(char const* path, char const* description) {
   _DbClose(vf);
   // Written at once: the descriptor is never left empty.
   if (!zxdb::writeDescriptor(sp, image) || !durableRewrite(sp, image) || zxdb::openLock(sp, 0) != 0) {
+    // A rewrite that failed part way keeps its side file for the next open;
+    // here nothing is kept, so the directory can go.
+    _DbUnlink(sp, name, kSideExt);
     _DbUnlink(sp, name, "sco");
     freeSchema(sp);
     rmdir(schemaDir.c_str());

@@ -117,7 +117,7 @@ void linkFirst(s_vfile* vf) {
 void closeEntry(s_vfile* vf) {
   unlinkRing(vf);
   if (vf->fd >= 0) {
-    close(vf->fd);
+    fileOps().close(vf->fd);
     --nopen;
   }
   vf->fd = -1;
@@ -270,12 +270,12 @@ int32_t vfileOpenCount() { return nopen; }
 
 bool truncateFile(s_vfile* vf, int64_t length) {
   int fd = vfd(vf, 0);
-  return fd >= 0 && retried("_DbWrite", [&] { return long(ftruncate(fd, off_t(length))); }) >= 0;
+  return fd >= 0 && retried("_DbWrite", [&] { return long(fileOps().ftruncate(fd, off_t(length))); }) >= 0;
 }
 
 bool syncFile(s_vfile* vf) {
   int fd = vfd(vf, 0);
-  return fd >= 0 && retried("_DbWrite", [&] { return long(fsync(fd)); }) >= 0;
+  return fd >= 0 && retried("_DbWrite", [&] { return long(fileOps().fsync(fd)); }) >= 0;
 }
 
 void closeSchemaFiles(s_schema* owner) {
@@ -308,23 +308,29 @@ int vfd(s_vfile* vf, int32_t quiet) {
   pathOf(vf, path);
   int fd;
   for (;;) {
-    fd = open(path, (vf->flags & ~0x1000) | O_CLOEXEC, 0666);
+    fd = fileOps().open(path, (vf->flags & ~0x1000) | O_CLOEXEC, 0666);
     if (fd >= 0) break;
     _io_err_detail = errno;
     if (quiet && errno != EMFILE) return -1;
     if (!_SysError("vfd")) return -1;
   }
-  if (fd <= kLowFds) {
-    int high = fcntl(fd, F_DUPFD_CLOEXEC, kLowFds + 1);
-    int e = errno;
-    close(fd);
-    if (high < 0) {
-      _io_err_detail = e;
-      errno = e;
-      if (!quiet) _SysError("vfd");
-      return -1;
-    }
-    fd = high;
+  // A descriptor in the program's low range is held while the file is
+  // opened again (it exists now), so the one kept also came through the
+  // I/O seam; the held ones are closed afterwards.
+  int held[kLowFds + 1];
+  int nheld = 0;
+  while (fd >= 0 && fd <= kLowFds && nheld <= kLowFds) {
+    held[nheld++] = fd;
+    fd = fileOps().open(path, (vf->flags & ~(0x1000 | O_CREAT | O_EXCL | O_TRUNC)) | O_CLOEXEC, 0666);
+  }
+  int e = errno;
+  for (int i = 0; i < nheld; ++i) fileOps().close(held[i]);
+  if (fd < 0 || fd <= kLowFds) {
+    if (fd >= 0) fileOps().close(fd);
+    _io_err_detail = e;
+    errno = e;
+    if (!quiet) _SysError("vfd");
+    return -1;
   }
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   // A file entered unopened is made empty (or exclusively) at its first
@@ -413,8 +419,8 @@ int32_t _DbRead(s_vfile* vf, void* buffer, int32_t length, int64_t offset, int32
   auto out = static_cast<char*>(buffer);
   int32_t done = 0;
   while (done < length) {
-    long r = pread(fd, out + done, size_t(length - done), offset + done);
-    if (r < 0) r = retried(named(), [&] { return long(pread(fd, out + done, size_t(length - done), offset + done)); });
+    long r = fileOps().pread(fd, out + done, size_t(length - done), offset + done);
+    if (r < 0) r = retried(named(), [&] { return long(fileOps().pread(fd, out + done, size_t(length - done), offset + done)); });
     if (r < 0) {
       std::memset(buffer, 0, size_t(length));
       return -1;
@@ -434,7 +440,7 @@ int32_t _DbWrite(s_vfile* vf, void const* buffer, int32_t length, int64_t offset
   int32_t done = 0;
   while (done < length) {
     long r = retried("_DbWrite", [&] {
-      ssize_t w = pwrite(fd, in + done, size_t(length - done), offset + done);
+      ssize_t w = fileOps().pwrite(fd, in + done, size_t(length - done), offset + done);
       if (w == 0) {
         errno = ENOSPC;
         return -1L;
@@ -480,7 +486,7 @@ int32_t _DbUnlink(s_schema* schema, char const* name, char const* ext) {
   _DbFileName(path, schema, name, ext);
   char what[DB_PATH_MAX + 16];
   zfSnprintf(what, sizeof what, "_DbUnlink(%s)", path);
-  long r = retried(what, [&] { return (unlink(path) == 0 || errno == ENOENT) ? 0L : -1L; });
+  long r = retried(what, [&] { return (fileOps().unlink(path) == 0 || errno == ENOENT) ? 0L : -1L; });
   return r < 0 ? -1 : 0;
 }
 

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -33,6 +34,7 @@
 
 #include "ChildRun.h"
 #include "DescrEncoder.h"
+#include "FaultFs.h"
 #include "SchemaSets.h"
 #include "TestSupport.h"
 
@@ -516,6 +518,39 @@ TEST_F(Design, TemporaryTablesAndIndexesLeaveNoFileAfterClosing) {
   EXPECT_EQ(filesIn(dir()), before);
 }
 
+// A process killed while it holds a temporary table and a temporary index
+// leaves their files; the next open that finds no other holder removes them.
+TEST_F(Design, TemporariesOfAKilledProcessGoAtTheNextOpen) {
+  int32_t s = makeSchema();
+  int32_t keep = CreateTable(s, "keep", nullptr, 0, 0, 1);
+  ASSERT_GT(AddTabField(keep, "a", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);
+  CloseAllSchemas();
+  std::vector<std::string> before = filesIn(dir());
+  ChildRun holder = startChild([&] {
+    CloseAllSchemas();
+    ZF_CHILD_CHECK(OpenSchema("shop", 0x10) == 0x10000);
+    int32_t tmp = CreateTable(0x10000, "scratch", nullptr, 1, 0, 1);
+    ZF_CHILD_CHECK(tmp > 0);
+    ZF_CHILD_CHECK(AddTabField(tmp, "a", nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr) > 0);
+    ZF_CHILD_CHECK(AddRecord(tmp) > 0);
+    FlushTable(tmp);
+    int32_t k = FindDbTable(0, "keep");
+    int32_t ki = CreateIndex(k, "extra", 2, 0);
+    ZF_CHILD_CHECK(ki >= 0);
+    ZF_CHILD_CHECK(AddIndField(ki, k | 1, 0, 0, 0) == 0);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (;;) pause();
+    return 0;
+  });
+  ASSERT_EQ(holder.readLine(), "ready");
+  EXPECT_GT(filesIn(dir()).size(), before.size());
+  holder.stop();
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  EXPECT_EQ(filesIn(dir()), before);
+  CloseAllSchemas();
+}
+
 // Generated names: a clash with a file of another process whose id agrees
 // modulo 65536 (or a 101st name) takes the next number; the other file is
 // never touched.
@@ -964,6 +999,38 @@ TEST_F(Design, CopyTableConvertsFieldByFieldAndKeepsNumbersWithMoreDecimals) {
 }  // namespace
 
 namespace {
+
+TEST_F(Design, ADescriptorThatCannotBeWrittenLeavesNothingBehind) {
+  struct Case {
+    char const* what;
+    std::function<void(FaultFs&)> plan;
+  };
+  Case const cases[] = {
+      {"first write", [](FaultFs& fs) { fs.failWrite(1, ENOSPC); }},
+      {"descriptor write", [](FaultFs& fs) { fs.failWrite(1, EIO, ".sco"); }},
+      {"first sync", [](FaultFs& fs) { fs.failSync(1); }},
+      {"descriptor sync", [](FaultFs& fs) { fs.failSync(1, EIO, ".sco"); }},
+  };
+  for (Case const& c : cases) {
+    int32_t result = 0;
+    {
+      FaultFs fs;
+      c.plan(fs);
+      _io_errno_ = 0;
+      result = CreateSchema("shop", "Shop data");
+    }
+    EXPECT_EQ(result, -1) << c.what;
+    EXPECT_EQ(_io_errno_, 3) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/shop")) << c.what;
+    if (result > 0) {
+      EXPECT_EQ(DropSchema(result), 0);
+    }
+  }
+  // Without a fault the same call succeeds.
+  int32_t s = CreateSchema("shop", "Shop data");
+  ASSERT_GT(s, 0);
+  EXPECT_EQ(DropSchema(s), 0);
+}
 
 TEST_F(Design, SchemaRefusalsGiveTheirCodes) {
   ASSERT_EQ(mkdir((tmp_.path() + "/taken").c_str(), 0777), 0);
