@@ -18,7 +18,9 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <set>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -319,6 +321,72 @@ TEST(ServerProcessRequests, SetAttribAndDropOnTheLiveServer) {
   EXPECT_EQ(a.request(kServer, 21, zftest::RawClient::text("sales")).result, -1);
   EXPECT_EQ(a.request(kServer, 26, words({0})).result, 0);
   EXPECT_EQ(srv.wait(), 0) << srv.log();
+}
+
+
+// GetClientsInfo over many clients: a reply longer than one part reads back
+// whole, every client's twelve fields at level 2, each live pid listed once.
+TEST(ServerProcessRequests, ClientsInfoOfManyClientsReadsBackWhole) {
+  if (geteuid() != 0) GTEST_SKIP() << "the server runs as root";
+  zftest::TestServer srv;
+  ASSERT_TRUE(srv.start()) << srv.log();
+  int32_t const id = srv.serverId();
+  constexpr int kChildren = 64;
+  int hold[2];
+  ASSERT_EQ(::pipe(hold), 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  std::set<int32_t> pids;
+  for (int i = 0; i < kChildren; ++i) {
+    pid_t const pid = ::fork();
+    if (pid == 0) {
+      ::close(hold[1]);
+      ::close(ready[0]);
+      zftest::RawClient c(id);
+      char const ok = (c.ok() && c.connect().status == 0) ? 'y' : 'n';
+      if (::write(ready[1], &ok, 1) != 1) ::_exit(2);
+      char b;
+      while (::read(hold[0], &b, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    pids.insert(int32_t(pid));
+  }
+  ::close(hold[0]);
+  ::close(ready[1]);
+  int connected = 0;
+  for (int i = 0; i < kChildren; ++i) {
+    char b = 'n';
+    if (::read(ready[0], &b, 1) != 1) break;
+    if (b == 'y') ++connected;
+  }
+  ::close(ready[0]);
+  EXPECT_EQ(connected, kChildren) << srv.log();
+
+  zftest::RawClient a(id);
+  ASSERT_TRUE(a.ok() && a.connect().status == 0) << srv.log();
+  pids.insert(int32_t(getpid()));
+  zftest::RawReply r = a.request(kServer, 10, words({2}), 60);
+  ::close(hold[1]);  // the children end
+  for (int i = 0; i < kChildren; ++i) ::wait(nullptr);
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, kChildren + 1);
+  std::set<int32_t> listed;
+  size_t at = 0;
+  int records = 0;
+  while (at < r.body.size()) {
+    listed.insert(int32_t(r.body[at]));
+    for (char const* f = "ittttttitiii"; *f; ++f) {
+      ASSERT_LT(at, r.body.size()) << "record " << records << " cut short";
+      uint32_t const w = r.body[at++];
+      if (*f == 't' && w != 0xffffffffu) at += (w + 3) / 4;
+    }
+    ++records;
+  }
+  EXPECT_EQ(at, r.body.size());
+  EXPECT_EQ(records, kChildren + 1);
+  EXPECT_EQ(listed, pids);
 }
 
 }  // namespace
