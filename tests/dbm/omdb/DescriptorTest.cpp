@@ -199,11 +199,27 @@ protected:
     } else if (r.op == DBM_GETTABLES) {
       rep.retValue = ntables;
       rep.body = zftest::encodeWords([&](Connection& c) { c << String(tables.c_str()); });
+    } else if (r.op == DBM_BEGTRANSACT) {
+      rep.body = zftest::encodeWords([&](Connection& c) { class TimeStamp ts; c << ts; });
     } else if (r.op == DBM_ATTACH && r.objId == kSchemaObj) {
       rep.retValue = kTableObj;
       rep.body = describe(table);
     }
     return rep;
+  }
+
+  // The first body word of every EndTransact the endpoint received.
+  std::vector<std::string> endWishes() const {
+    std::vector<std::string> out;
+    std::ifstream in(dir_.file("requests.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string tag, number, op, obj, parts, first;
+      words >> tag >> number >> op >> obj >> parts >> first;
+      if (op == std::to_string(DBM_ENDTRANSACT)) out.push_back(first);
+    }
+    return out;
   }
 
   // The requests the endpoint received: "<op> <objId>" lines.
@@ -515,6 +531,34 @@ TEST_F(OmdbEndpoint, DesignRepliesMissingTheirPartsAreFailures) {
     }
     def_Free(indices, __FILE__, __LINE__);
     CloseAllSchemas();
+    ep_.reset();
+  }
+}
+
+// "SYNCLOG" decides whether EndTransaction asks the server to sync its
+// journal before answering. It is read once per process, so each case runs
+// in a child of its own.
+TEST_F(OmdbEndpoint, SynclogAsksForASyncedEnd) {
+  struct Case {
+    char const* value;  // null: unset
+    char const* wish;
+  } const cases[] = {{nullptr, "00000000"}, {"", "00000000"}, {"0", "00000000"}, {"1", "00000001"}};
+  for (Case const& c : cases) {
+    std::remove(dir_.file("requests.log").c_str());
+    ASSERT_TRUE(start());
+    zftest::ScopedEnv synclog("SYNCLOG", c.value ? c.value : "", c.value == nullptr);
+    zftest::RunResult r = zftest::runInChild([] {
+      ZF_CHILD_CHECK(OpenSchema("fake/s", 0) == 0x10000);
+      BeginTransaction();
+      DbConnection* conn = DbConnection::head();
+      ZF_CHILD_CHECK(conn != nullptr);
+      ZF_CHILD_CHECK(omdb::joinTrans(conn, false));
+      ZF_CHILD_CHECK(conn->inTransaction());
+      ZF_CHILD_CHECK(EndTransaction() == 1);
+      return 0;
+    });
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(endWishes(), std::vector<std::string>{c.wish}) << (c.value ? c.value : "unset");
     ep_.reset();
   }
 }
