@@ -21,11 +21,21 @@
 // with status 1. Whatever the outcome, the server is stopped, its queues and
 // semaphores, the ping-pong queues and the directory removed, and every
 // process started is ended by its pid.
-#include <dbm/DbInterface.h>
+#include <zeph/Cursors.h>
 #include <zeph/Dict.h>
+#include <zeph/Proc.h>
 
 #include <zfound/Portable.h>
 
+#include <zfound/Expr.h>
+#include <zfound/LoopConnection.h>
+#include <zfound/MsgHeader.h>
+#include <zfound/String.h>
+
+// After the foundation: the interface's function TimeStamp hides the class.
+#include <dbm/DbInterface.h>
+
+#include "RawClient.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 
@@ -72,9 +82,10 @@ struct Layout {
 Layout layoutOf(int32_t table) {
   Layout l;
   l.table = table;
-  l.k = _GetFldPtr(FindDbField(table, "k"))->d.offset;
-  l.t = _GetFldPtr(FindDbField(table, "t"))->d.offset;
-  l.n = _GetFldPtr(FindDbField(table, "n"))->d.offset;
+  // Fields by number from 1, in the order they were made.
+  l.k = _GetFldPtr(table | 1)->d.offset;
+  l.t = _GetFldPtr(table | 2)->d.offset;
+  l.n = _GetFldPtr(table | 3)->d.offset;
   return l;
 }
 
@@ -123,7 +134,7 @@ Res collect(Child& c) {
   waitpid(c.pid, &st, 0);
   c.pid = -1;
   if (got != ssize_t(sizeof r) || !WIFEXITED(st) || WEXITSTATUS(st) != 0 || r.a < 0)
-    throw Fail("a client process failed");
+    throw Fail("a client process failed (wait status " + std::to_string(st) + ")");
   return r;
 }
 
@@ -182,20 +193,22 @@ double measure(int count, std::function<double(Barrier&)> const& work) {
   return sum;
 }
 
+// Shows a refusal of the library with its key and detail.
+void showRefusal(int32_t table, char const* key, char const* detail) {
+  std::fprintf(stderr, "omdbbench: refused on table %#x: %s %s\n", unsigned(table), key ? key : "",
+               detail ? detail : "");
+}
+
 // ---- the library's work --------------------------------------------------------
 
 // Makes the schema and table, loads the rows and scans them: the load and
 // scan rates.
 Res loadAndScan() {
-  int32_t sh = CreateSchema(kSchemaPath, "omdbbench");
-  if (sh < 0) throw Fail("CreateSchema refused, error " + std::to_string(_io_errno_));
-  int32_t t = CreateTable(sh, "b", "", 0, 0, 3);
-  if (t < 0 || AddTabField(t, "k", "", 0, 0, 0, 9, 0, 0, nullptr, nullptr) < 0 ||
-      AddTabField(t, "t", "", 0, 1, 0, kTextLen, 0, 0, nullptr, nullptr) < 0 ||
-      AddTabField(t, "n", "", 0, 0, 0, 15, 2, 0, nullptr, nullptr) < 0)
-    throw Fail("the table was refused");
-  int32_t i0 = CreateIndex(t, "byk", 1, 0);
-  if (i0 < 0 || AddIndField(i0, FindDbField(t, "k"), 0, 0, 0) != 0) throw Fail("the index was refused");
+  SetDbHandler(showRefusal);
+  int32_t sh = OpenSchema(kSchemaPath, 0);
+  if (sh < 0) throw Fail("OpenSchema refused, error " + std::to_string(_io_errno_));
+  int32_t t = FindDbTable(sh, "b");
+  if (t <= 0) throw Fail("table b is missing");
   Layout l = layoutOf(t);
   char* buf = _GetTabBuff(t);
   int32_t const len = _GetTabPtr(t)->d.len;
@@ -235,13 +248,14 @@ Res loadAndScan() {
 }
 
 double reads(Barrier& bar) {
+  SetDbHandler(showRefusal);
   int32_t sh = OpenSchema(kSchemaPath, 0);
   if (sh < 0) throw Fail("OpenSchema refused, error " + std::to_string(_io_errno_));
   int32_t t = FindDbTable(sh, "b");
   if (t <= 0) throw Fail("table b is missing");
   Layout l = layoutOf(t);
   char* buf = _GetTabBuff(t);
-  std::mt19937 rng(uint32_t(getpid()));
+  std::mt19937 rng{uint32_t(getpid())};
   std::uniform_int_distribution<int32_t> key(1, kRows);
   bar.arrive();
   int64_t n = 0;
@@ -332,12 +346,61 @@ char const* goalOf(int count) {
   }
 }
 
+// Words of a request body, written as the client library writes them.
+class Body {
+public:
+  Body& w(int32_t v) {
+    con_ << v;
+    return *this;
+  }
+  Body& s(char const* v) {
+    con_ << String(v);
+    return *this;
+  }
+  Body& e() {
+    con_ << Expr();
+    return *this;
+  }
+  std::vector<uint32_t> words() const { return con_.words(); }
+
+private:
+  LoopConnection con_{8192};
+};
+
+// Makes schema "bench", table "b" (k integer, t text of 20, n number of 15
+// with 2 decimals) and its unique index on k with a raw client.
+void makeTable(int32_t serverId) {
+  constexpr int32_t kServerObj = 0x70000000;
+  zftest::RawClient raw(serverId);
+  if (!raw.ok() || raw.connect().status != 0) throw Fail("cannot connect a raw client");
+  Body b;
+  b.w(16).w(0).w(1).s("bench").s("");
+  zftest::RawReply r = raw.request(kServerObj, DBM_ATTACH, b.words());
+  if (!r.ok || r.status != 0 || r.result <= 0) throw Fail("the schema was refused");
+  struct F {
+    char const* name;
+    int32_t type, length, decimals;
+  } const fields[] = {{"k", 10, 0, 0}, {"t", 1, kTextLen, 0}, {"n", 0, 15, 2}};
+  Body tb;
+  tb.w(32).w(0).w(1).s("b").s("").w(0).w(0).w(3);
+  for (F const& f : fields) tb.s(f.name).s("").w(0).w(f.type).w(0).w(f.length).w(f.decimals).w(0).e().s("").s("");
+  r = raw.request(r.result, DBM_ATTACH, tb.words());
+  if (!r.ok || r.status != 0 || r.result <= 0) throw Fail("the table was refused");
+  Body ib;
+  ib.s("byk").w(0).w(1).w(0).w(0).w(0).w(0);
+  r = raw.request(r.result, DBM_CREATE, ib.words());
+  if (!r.ok || r.status != 0) throw Fail("the index was refused");
+}
+
 int run() {
+  // The server program of this build, unless the caller names another place.
+  setenv("ZF_BIN_DIR", OMDBBENCH_BIN_DIR, 0);
   zftest::startUpOnce("omdbbench");
   zftest::TestServer server(kServer);
   if (!server.start()) throw Fail("the server did not start:\n" + server.log());
   zftest::ScopedEnv ombrel("OMBREL", server.dir().path());
   zftest::ScopedEnv servers("SERVERS", kServer);
+  makeTable(server.serverId());
   Children loader;
   loader.list.push_back(spawn(loadAndScan));
   Res ls = collect(loader.list[0]);
