@@ -171,7 +171,10 @@ bool receiveIndex(DbConnection& c, int32_t tableHandle, Staged const& st, s_inde
     c >> fno >> pflags >> off >> plen;
     if (c.bad()) return why = "key part", false;
     s_index_field& part = ix.parts[p];
-    part.flags = uint16_t(pflags & 6);
+    // The server's part flags (2 descending, 4 may not be null) in this
+    // library's form (bit 0 descending, bit 1 not null), as AddIndField
+    // keeps them and the key checks read them.
+    part.flags = uint16_t(((pflags & 2) ? 1 : 0) | ((pflags & 4) ? 2 : 0));
     if (fno == -1) {
       // The record number: the second long of the prefix's object id.
       part.itype = DB_IT_LONG;

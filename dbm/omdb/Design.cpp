@@ -450,9 +450,11 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   s_table* t = tableOf(table);
   if (t == nullptr || name == nullptr || *name == 0) return -1;
   om_table* ot = omOf(t);
-  if (ot->declared <= 0) return -1;  // the table is on the server already
-  if (t->d.nfields >= ot->declared) {
-    Error(__DbErrmsg("IO_TOO_MUCH_FIELDS"), t->d.name, int(ot->declared));
+  // A table on the server already has all the fields it was made for: a
+  // further field is refused with the same report as one past the count.
+  // The report is a warning: a caller's extra field never ends the program.
+  if (ot->declared <= 0 || t->d.nfields >= ot->declared) {
+    Warning(__DbErrmsg("IO_TOO_MUCH_FIELDS"), t->d.name, int(t->d.nfields));
     return -1;
   }
   if (!knownType(type)) {
@@ -1358,7 +1360,11 @@ int32_t AlterTable(int32_t oldTable, int32_t newTable, int32_t flag, int32_t** i
     }
     return 1;
   }
+  // A refusal's error (with the server's text) outlives the end of the
+  // implicit transaction, which may make a request of its own.
+  std::unique_ptr<Exception> why(r == -1 && Exception::last().code() != 0 ? Exception::last().clone() : nullptr);
   omdb::endImplicit();
+  if (why) Exception::last(*why);
   return r == 0 ? 0 : -1;
 }
 

@@ -285,7 +285,12 @@ void sendStamp(Connection& c, time_stamp const& ts, bool nullPartsAsZero) {
   c << int32_t((uint32_t(uint16_t(ts.spare)) << 16) | uint16_t(ts.user));
 }
 
-bool isRecnoPart(s_index_field const& p) { return dbLowByte(p.field) == 0 && p.offset == kPfxInst && p.len == 4; }
+// The record-number part names no field of its table (low byte 0) and
+// lies on the record number, the long at prefix bytes 4-7, as a described
+// table and CreateIndex both make it.
+bool isRecnoPart(s_index_field const& p) {
+  return dbLowByte(p.field) == 0 && p.itype == DB_IT_LONG && p.offset == kPfxInst && p.len == 4;
+}
 
 s_field* partField(s_table* t, s_index_field const& p) {
   int32_t n = dbLowByte(p.field);
@@ -329,7 +334,7 @@ void sendEndKey(DbConnection& c, s_table* t, s_index const* ip, bool high) {
   for (int32_t i = 0; i < ip->d.nparts; ++i) {
     s_index_field const& p = ip->parts[i];
     // A descending part sorts its highest value first.
-    bool top = (p.flags & 2) ? !high : high;
+    bool top = (p.flags & 1) ? !high : high;
     if (isRecnoPart(p)) {
       c << (top ? 0x7fffffff : 0);
       continue;

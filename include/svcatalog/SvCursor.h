@@ -27,7 +27,10 @@
 // table when the range is partial, and every later check would report it:
 // once the range is exhausted, Build goes on over the records outside it
 // (those the target lacks) until the index is complete, and only then
-// answers the negative count of the last batch.
+// answers the negative count of the last batch. A cursor that goes (its
+// client detaches it or disconnects) while such a build is unfinished
+// completes it first; when a key is refused there the index is emptied
+// instead, so no index is ever left holding only part of the table.
 //
 // Block reply: per record its wire form (whole, listed fields, or key
 // only) then its record number; result word n, or -n when the range is
@@ -43,6 +46,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class Client;
@@ -83,6 +87,10 @@ public:
   // Frees the client's locks on the records of the last block (nothing
   // with range bit 0x800, a lock mode without bit 0x1, or none locked).
   void freeRecords(Client* c);
+  // The cursor is going: every index that must hold every record and whose
+  // build from this cursor is unfinished is completed, or emptied when a
+  // key is refused. Errors stay here; nothing is answered.
+  void abandonBuilds(Client* c);
   // Position at the start / end of the range.
   void goFirst();
   void goLast();
@@ -129,6 +137,11 @@ private:
   // and the key of the walking index where it stopped (empty: not begun).
   bool completing_ = false;
   std::vector<char> completeKey_;
+  // Indexes that must hold every record with a build from this cursor
+  // begun and not finished: number and object (the number alone could
+  // name an index made after a drop).
+  std::vector<std::pair<int32_t, SvIndex*>> unfinished_;
+  void markBuild(int32_t number, SvIndex* target, bool finished);
 };
 
 // The block reads of a cursor, held while the first record's lock is

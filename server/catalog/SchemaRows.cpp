@@ -59,6 +59,31 @@ void removeNewDirectory(String const& dir) {
   ::rmdir(toCharPtr(dir));
 }
 
+// A directory left by a schema that no configuration claims (made, then
+// lost in a crash before any checkpoint recorded it) is cleared so that the
+// name can be created again: only when it holds nothing but regular files
+// and is not a dropped schema's directory waiting for removal. true when
+// the directory is gone.
+bool clearUnclaimedDirectory(String const& dir) {
+  if (CatalogEnv::belongsDeferUnlink(dir, String())) return false;
+  DIR* const d = ::opendir(toCharPtr(dir));
+  if (d == nullptr) return false;
+  bool plain = true;
+  while (dirent* e = ::readdir(d)) {
+    std::string const n = e->d_name;
+    if (n == "." || n == "..") continue;
+    String const full = dir + "/" + n.c_str();
+    struct stat st;
+    if (::lstat(toCharPtr(full), &st) != 0 || !S_ISREG(st.st_mode) ||
+        CatalogEnv::belongsDeferUnlink(full, String()))
+      plain = false;
+  }
+  ::closedir(d);
+  if (!plain) return false;
+  removeNewDirectory(dir);
+  return ::access(toCharPtr(dir), F_OK) != 0;
+}
+
 }  // namespace
 
 SvSchema::SvSchema(Client* c, String const& name, int32_t id) : name_(name) {
@@ -81,7 +106,9 @@ SvSchema::SvSchema(Client*, String const& name, String const& dbase, String cons
   bool reused = false;
   if (!svcatalog::checkObjectName(name, "schema")) {
     id_ = -1;
-  } else if (::mkdir(toCharPtr(directory()), 0777) != 0 && !(reused = redo && errno == EEXIST)) {
+  } else if (::mkdir(toCharPtr(directory()), 0777) != 0 && !(reused = redo && errno == EEXIST) &&
+             !(errno == EEXIST && clearUnclaimedDirectory(directory()) &&
+               ::mkdir(toCharPtr(directory()), 0777) == 0)) {
     warning(appMsg("CANTCREATESCHEMA"), toCharPtr(directory()));
     id_ = -1;
   } else {

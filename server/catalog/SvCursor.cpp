@@ -224,11 +224,13 @@ long SvCursor::build(Client* c) {
       completing_ = false;
       recno_ = kPast;
     }
+    markBuild(number, target, done);
     int32_t const result = added == 0 ? 0 : (done ? -added : added);
     con->setRetValue(result);
     return result;
   }
   if (recno_ == kPast) return 0;
+  markBuild(number, target, false);
   if (recno_ == kBefore && clear != 0) target->empty(c);
   index_->setKey(nextKey_.data());
   int32_t r = index_->findKey(c, (posFlags_ & 2) != 0 ? (SvIndex::kExact | SvIndex::kNext) : SvIndex::kNext);
@@ -290,9 +292,41 @@ long SvCursor::build(Client* c) {
     con->setRetValue(-1);
     return -1;
   }
+  markBuild(number, target, recno_ == kPast && !completing_);
   int32_t const result = added == 0 ? 0 : (recno_ == kPast ? -added : added);
   con->setRetValue(result);
   return result;
+}
+
+void SvCursor::markBuild(int32_t number, SvIndex* target, bool finished) {
+  auto const at = std::find(unfinished_.begin(), unfinished_.end(), std::make_pair(number, target));
+  if (finished) {
+    if (at != unfinished_.end()) unfinished_.erase(at);
+  } else if (at == unfinished_.end() && !target->isTemporary() && !target->hasNotNull()) {
+    unfinished_.emplace_back(number, target);
+  }
+}
+
+void SvCursor::abandonBuilds(Client* c) {
+  std::vector<std::pair<int32_t, SvIndex*>> const open = std::move(unfinished_);
+  unfinished_.clear();
+  std::unique_ptr<Exception> const keep(Exception::last().clone());
+  for (auto const& [number, target] : open) {
+    // An index dropped since, or a new one under the same number, is not
+    // this build's.
+    if (table_->index(number) != target) continue;
+    index_->unLock();
+    completeKey_.clear();
+    int32_t added = 0;
+    bool done = false;
+    bool const ok = completeBuild(c, target, kPast, added, done);
+    target->unLock();
+    if (!ok || !done) {
+      target->empty(c);
+      target->unLock();
+    }
+  }
+  Exception::last(*keep);
 }
 
 bool SvCursor::completeBuild(Client* c, SvIndex* target, int32_t room, int32_t& added, bool& done) {

@@ -239,9 +239,17 @@ bool Server::readJournalFiles() {
       if (!replayRecord(kind, c, t, offset, nt)) damaged(where(j, offset) + ": " + j->damage(), nt);
     }
     if (j->ok()) {
-      if ((!mirror_sd || j->closed()) && configFile != nullptr && configFile->serverOptions() == 0)
-        deferUnlink(j->fileName(), String(), String());
-      if (mirror_sd && j->closed()) chkPoint(false, -1);
+      bool const deletable = configFile != nullptr && configFile->serverOptions() == 0;
+      if (!mirror_sd && deletable) deferUnlink(j->fileName(), String(), String());
+      if (mirror_sd && j->closed()) {
+        // The primary closes a file before its checkpoint records the next
+        // one in its state file, and a crash in between restarts it from
+        // the closed file: a mirror deletes the file before the one it
+        // finished, never the finished one itself.
+        String const prev(j->prefix().prev);
+        if (deletable && prev.length() > 0) deferUnlink(j->getDir() + String("/") + prev, String(), String());
+        chkPoint(false, -1);
+      }
     }
     if (!j->nextFile()) break;
   }

@@ -307,10 +307,19 @@ bool Server::houseKeeping(Client* spare) {
   // (a new file) before its offsets near their 32-bit limit.
   if (journal_ != nullptr && !mirror_sd && configFile) {
     static Time lastJournalFlush;
-    if (journal_->nearLimit() && nProcessLock == 0) {
-      chkPoint(false, -1);
-      work = true;
-    } else if (configFile->journalFlushFreq() > 0 && elapsedSince(lastJournalFlush) >= configFile->journalFlushFreq()) {
+    bool rotated = false;
+    if (journal_->nearLimit()) {
+      // Only an idle checkpoint starts a new file: with transactions active
+      // the checkpoint is made pending, so that new transactions are held
+      // and the last one to finish takes it.
+      if (activeTrans == 0 && nProcessLock == 0) {
+        chkPoint(false, -1);
+        work = rotated = true;
+      } else {
+        cpTime = true;
+      }
+    }
+    if (!rotated && configFile->journalFlushFreq() > 0 && elapsedSince(lastJournalFlush) >= configFile->journalFlushFreq()) {
       lastJournalFlush = Time::now();
       if (journal_->flush()) work = true;
       if (!journal_->ok()) journalFailed();

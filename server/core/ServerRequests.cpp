@@ -26,6 +26,7 @@
 #include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
 #include <svcatalog/LockObject.h>
+#include <svcatalog/SvCursor.h>
 #include <svcatalog/SvSchema.h>
 #include <svcatalog/SvTabRep.h>
 #include <svcatalog/SvTable.h>
@@ -98,6 +99,8 @@ bool detachObject(Client* c, SvObject* o) {
     return t != nullptr && o->refCount() <= 0 && t->vers() != -1;
   }
   case 64:
+    // A half-done Build must not leave an index short of the table.
+    if (SvCursor* const cu = o->getCursor()) cu->abandonBuilds(c);
     return true;
   default:
     return o->isTemp();

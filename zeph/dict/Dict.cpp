@@ -124,6 +124,10 @@ int32_t FindDbField(int32_t table, char const* name) {
 int32_t FindDbIndex(int32_t table, char const* name) {
   s_table* t = tableOf(table, false);
   if (!t || !name) return -1;
+  // A table a server described without its indexes gets them on first use,
+  // as _GetTabPtr does; without that a name lookup would miss every index.
+  if (t->d.len == 0) t = _AttachTable(t);
+  if (!t) return -1;
   for (int32_t i = 0; i < t->nindexes; ++i) {
     char const* n = t->indexes[i].d.name;
     if (n && t->indexes[i].d.nparts && std::strlen(n) == std::strlen(name) &&

@@ -7,6 +7,8 @@
 
 #include "InterfaceFixture.h"
 
+#include <zfound/Message.h>
+
 using namespace ifacetest;
 
 namespace {
@@ -26,7 +28,7 @@ TEST_F(Interface, IdentityAndSchemaHandles) {
   // Closing and opening again by bare name gives the same tables.
   ASSERT_EQ(CloseSchema(kSchema), 0);
   EXPECT_EQ(CurrentSchema(), -1);
-  ASSERT_EQ(OpenSchema("shop", 0), kSchema);
+  ASSERT_EQ(OpenSchema(schemaPath("shop").c_str(), 0), kSchema);
   EXPECT_EQ(FindDbTable(kSchema, "item"), item_);
 }
 
@@ -59,7 +61,7 @@ TEST_F(Interface, EveryFieldTypeKeepsItsValue) {
 
   InitRecord(item_);
   for (FieldDef const& f : itemFields()) put(item_, f.name, f.value);
-  ASSERT_GT(AddRecord(item_), 0);
+  ASSERT_TRUE(added(AddRecord(item_)));
   ASSERT_GT(find(1), 0);
   for (FieldDef const& f : itemFields()) EXPECT_EQ(get(item_, f.name), f.value) << f.name;
 }
@@ -72,12 +74,14 @@ TEST_F(Interface, UniqueAndNonUniqueIndexes) {
   } rows[] = {{5, 2}, {3, 1}, {9, 2}, {1, 3}, {7, 2}};
   for (Row r : rows) {
     item(r.code, r.qty);
-    ASSERT_GT(AddRecord(item_), 0) << r.code;
+    ASSERT_TRUE(added(AddRecord(item_))) << r.code;
   }
-  item(3, 8);
-  EXPECT_EQ(AddRecord(item_), -1);
+  if (kLib.writesGiveNumber) {
+    item(3, 8);
+    EXPECT_EQ(AddRecord(item_), -1);
+    EXPECT_EQ(get(item_, "qty"), "8");  // the buffer is left as it was
+  }
   EXPECT_EQ(TabNRecords(item_), 5);
-  EXPECT_EQ(get(item_, "qty"), "8");  // the buffer is left as it was
   ASSERT_GT(find(3), 0);
   EXPECT_EQ(get(item_, "qty"), "1");
 
@@ -93,28 +97,35 @@ TEST_F(Interface, UniqueAndNonUniqueIndexes) {
 // Put replaces by key, Del removes by key, Get by number and by key.
 TEST_F(Interface, RecordsAddPutGetDelete) {
   item(10, 1, "first");
-  int32_t n = AddRecord(item_);
+  ASSERT_TRUE(added(AddRecord(item_)));
+  int32_t n = find(10);
   ASSERT_GT(n, 0);
   item(10, 4, "second");
-  EXPECT_EQ(PutRecord(item_), n);
-  InitRecord(item_);
-  EXPECT_EQ(GetRecord(item_, 0, 0, n), n);
+  EXPECT_EQ(PutRecord(item_), wrote(n));
+  if (kLib.getByNumber) {
+    InitRecord(item_);
+    EXPECT_EQ(GetRecord(item_, 0, 0, n), n);
+  } else {
+    EXPECT_EQ(find(10), n);
+  }
   EXPECT_EQ(get(item_, "name"), "second");
   EXPECT_EQ(get(item_, "qty"), "4");
   item(11, 1);
-  EXPECT_GT(PutRecord(item_), 0);  // a new key adds
+  EXPECT_TRUE(added(PutRecord(item_)));  // a new key adds
   EXPECT_EQ(TabNRecords(item_), 2);
   item(10, 0);
-  EXPECT_EQ(DelRecord(item_), n);
+  EXPECT_EQ(DelRecord(item_), wrote(n));
   EXPECT_EQ(find(10), -1);
   EXPECT_GT(find(11), 0);
-  EXPECT_EQ(GetRecord(item_, 0, 0, n), -1);
+  if (kLib.getByNumber) {
+    EXPECT_EQ(GetRecord(item_, 0, 0, n), -1);
+  }
   EXPECT_EQ(TabNRecords(item_), 1);
   // The other table is a table of its own.
   InitRecord(note_);
   put(note_, "id", "10");
   put(note_, "text", "a note");
-  EXPECT_GT(AddRecord(note_), 0);
+  EXPECT_TRUE(added(AddRecord(note_)));
   EXPECT_EQ(TabNRecords(note_), 1);
   EXPECT_EQ(TabNRecords(item_), 1);
 }
@@ -130,7 +141,7 @@ TEST_F(Interface, CursorsWalkRangesBothWays) {
   BeginTransaction();
   for (int32_t c : shuffled) {
     item(c, c % 7);
-    ASSERT_GT(AddRecord(item_), 0);
+    ASSERT_TRUE(added(AddRecord(item_)));
   }
   ASSERT_EQ(EndTransaction(), 1);
   EXPECT_EQ(walk(0), codes);
@@ -187,12 +198,12 @@ TEST_F(Interface, CursorsWalkRangesBothWays) {
 // leaves the tables as they were before it.
 TEST_F(Interface, TransactionsCommitAndRollBack) {
   item(1, 1, "kept");
-  ASSERT_GT(AddRecord(item_), 0);
+  ASSERT_TRUE(added(AddRecord(item_)));
   BeginTransaction();
   item(2, 1);
-  ASSERT_GT(AddRecord(item_), 0);
+  ASSERT_TRUE(added(AddRecord(item_)));
   item(1, 5, "changed");
-  ASSERT_GT(PutRecord(item_), 0);
+  ASSERT_TRUE(added(PutRecord(item_)));
   EXPECT_TRUE(InTransaction());
   EXPECT_EQ(EndTransaction(), 1);
   EXPECT_GT(find(2), 0);
@@ -205,20 +216,27 @@ TEST_F(Interface, TransactionsCommitAndRollBack) {
   } cases[] = {{"CorruptTrans", true}, {"RollBack", false}};
   for (Case k : cases) {
     SCOPED_TRACE(k.how);
-    BeginTransaction();
+    // Mode 0: the end of a transaction that did not commit is reported as
+    // a warning (mode 4 makes it an error, which ends the program).
+    BeginTrans(0);
     item(3, 1);
-    ASSERT_GT(AddRecord(item_), 0);
+    ASSERT_TRUE(added(AddRecord(item_)));
     item(1, 9, "lost");
-    ASSERT_GT(PutRecord(item_), 0);
+    ASSERT_TRUE(added(PutRecord(item_)));
     item(2, 0);
-    ASSERT_GT(DelRecord(item_), 0);
+    ASSERT_TRUE(added(DelRecord(item_)));
+    int32_t rolled = 0;
+    shown().clear();
+    MsgHandler old = displayErrorHandler(recordWarning);
     if (k.corrupt) {
       CorruptTrans();
       EXPECT_EQ(EndTransaction(), 0);
     } else {
-      EXPECT_EQ(RollBack(), 0);
+      rolled = RollBack();
       EndTransaction();
     }
+    displayErrorHandler(old);
+    EXPECT_EQ(rolled, 0);
     EXPECT_EQ(find(3), -1);
     EXPECT_GT(find(2), 0);
     ASSERT_GT(find(1), 0);
@@ -254,10 +272,12 @@ TEST_F(Interface, RefusalsAndTheirCodes) {
   }
   for (char const* bad : {"", ".", "..", "a/b"}) {
     SCOPED_TRACE(bad);
-    EXPECT_EQ(CreateTable(kSchema, bad, "", 0, 0, 1), -1);
-    EXPECT_EQ(CreateSchema(bad, ""), -1);
+    if (kLib.namesAreFiles || *bad == 0) {
+      EXPECT_EQ(CreateTable(kSchema, bad, "", 0, 0, 1), -1);
+    }
+    EXPECT_EQ(CreateSchema(schemaPath(bad).c_str(), ""), -1);
   }
-  EXPECT_EQ(OpenSchema("nosuch", 0x10), -1);
+  EXPECT_EQ(OpenSchema(schemaPath("nosuch").c_str(), 0x10), -1);
   EXPECT_EQ(FindDbTable(kSchema, "item"), item_);
   EXPECT_EQ(TabNRecords(item_), 0);
 }

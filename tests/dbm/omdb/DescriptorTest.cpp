@@ -22,6 +22,7 @@
 #include <zfound/Privilege.h>
 
 #include "Omdb.h"
+#include "OmdbRecords.h"
 #include "SysVEndpoint.h"
 
 namespace {
@@ -104,6 +105,7 @@ TEST_F(OmdbDescriptor, LaysOutFieldsAndKeysAsTheServerDescribesThem) {
 
 constexpr int32_t kSchemaObj = 0x1001;
 constexpr int32_t kTableObj = 0x2002;
+constexpr int32_t kNewTableObj = 0x3003;
 
 // One field of a described table, as the server sends it.
 struct WireField {
@@ -171,7 +173,20 @@ protected:
 
   zftest::EndpointReply answer(zftest::EndpointRequest const& r) {
     zftest::EndpointReply rep;
-    if (r.op == DBM_ATTACH && r.objId == omtest::kServerObj) {
+    if (r.op == DBM_ATTACH && r.objId == kSchemaObj && r.body.size() >= 3 && r.body[0] == 32 && r.body[2] != 0) {
+      // A table made here: its object, its number and, when temporary,
+      // the name the server gave it (unless the test leaves it out).
+      rep.retValue = kNewTableObj;
+      rep.body = zftest::encodeWords([&](Connection& c) {
+        c << int32_t(4098);
+        if (tempName) c << String("tmp0001");
+      });
+    } else if (r.op == DBM_ALTER) {
+      rep.retValue = 1;
+      rep.body = zftest::encodeWords([&](Connection& c) {
+        for (int32_t v : alterList) c << v;
+      });
+    } else if (r.op == DBM_ATTACH && r.objId == omtest::kServerObj) {
       rep.retValue = kSchemaObj;
       rep.body = zftest::encodeWords([&](Connection& c) {
         c << protocol << int32_t(0) << String("d") << Privilege();
@@ -202,6 +217,8 @@ protected:
   }
 
   int32_t protocol = 1101;
+  bool tempName = true;                // a temporary table's create reply names it
+  std::vector<int32_t> alterList{-1};  // an Alter answer's index list
   std::function<void(Connection&)> enums = [](Connection& c) { c << int32_t(0); };
   std::string tables = "t:4097";
   int32_t ntables = 1;
@@ -403,7 +420,7 @@ TEST_F(OmdbEndpoint, FlagsAreConverted) {
 // which every record of the table shares; a unique index of that part
 // alone is the table's record-number index.
 TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
-  table.indexes = {WireIndex{"byname", 1, {WirePart{0, 0, 0, 0}, WirePart{-1, 0, 0, 0}}},
+  table.indexes = {WireIndex{"byname", 1, {WirePart{0, 6, 0, 0}, WirePart{-1, 0, 0, 0}}},
                    WireIndex{"recno", 0, {WirePart{-1, 0, 0, 0}}}};
   ASSERT_TRUE(start());
   int32_t h = OpenSchema("fake/s", 0);
@@ -417,6 +434,17 @@ TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
   EXPECT_EQ(part.itype, DB_IT_LONG);
   EXPECT_EQ(tp->indexes[0].d.klen, 8);
   EXPECT_EQ(omOf(tp)->recnoIndex, (h | 1 << 8) | 1);
+  // The record calls take it for the record number, not for a field.
+  EXPECT_TRUE(omdb::isRecnoPart(part));
+  EXPECT_FALSE(omdb::isRecnoPart(tp->indexes[0].parts[0]));
+  // The server's part flags 2 (descending) and 4 (not null) in this
+  // library's bits 0 and 1, as AddIndField keeps them.
+  EXPECT_EQ(tp->indexes[0].parts[0].flags, 3);
+  // A part added here on field 0 has the same form.
+  int32_t ix = CreateIndex(h | 1 << 8, "another", 1, 0);
+  ASSERT_GE(ix, 0);
+  ASSERT_EQ(AddIndField(ix, 0, 0, 0, 0), 0);
+  EXPECT_TRUE(omdb::isRecnoPart(tp->indexes[dbLowByte(ix)].parts[0]));
   // Two records differing only in their numbers give different keys.
   std::vector<char> a(size_t(tp->d.len) + 4, 0), b(a);
   stlong(4097, a.data());
@@ -427,6 +455,64 @@ TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
   _BuildKey(ka, &tp->indexes[1], a.data(), 5);
   _BuildKey(kb, &tp->indexes[1], b.data(), 6);
   EXPECT_LT(_KeyCmp(&tp->indexes[1], ka, kb), 0);
+}
+
+// A design reply that lacks what the request needs is a failure: a
+// temporary table's create reply without its name, an Alter index list
+// longer than the new table's indexes or without its -1 end.
+// A unique index on the first field of table t, made on the server.
+int32_t serverIndexForAlter(int32_t t) {
+  int32_t ix = CreateIndex(t, "pk", 1, 0);
+  if (ix < 0 || AddIndField(ix, (t & 0xffff00) | 1, 0, 0, 0) != 0) return -1;
+  return CompleteIndex(ix) >= 0 ? 1 : -1;
+}
+
+TEST_F(OmdbEndpoint, DesignRepliesMissingTheirPartsAreFailures) {
+  tempName = false;
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t tmp = CreateTable(h, "scratch", "", 1, 0, 1);
+  ASSERT_GT(tmp, 0);
+  EXPECT_EQ(AddTabField(tmp, "a", "", 0, 10, 0, 9, 0, 0, nullptr, nullptr), -1) << "no name in the reply";
+  CloseAllSchemas();
+  ep_.reset();
+  tempName = true;
+
+  struct Case {
+    char const* what;
+    std::vector<int32_t> list;
+    int32_t result;
+  } const cases[] = {
+      {"longer than the new table's indexes", {0, 1, 2, -1}, -1},
+      {"without its end", {}, -1},
+      {"an index and the end", {0, -1}, 1},
+  };
+  for (Case const& c : cases) {
+    alterList = c.list;
+    ASSERT_TRUE(start());
+    h = OpenSchema("fake/s", 0);
+    ASSERT_EQ(h, 0x10000);
+    int32_t old = FindDbTable(h, "t");
+    ASSERT_GT(old, 0);
+    ASSERT_NE(_GetTabPtr(old), nullptr);
+    int32_t nt = CreateTable(h, "n", "", 0, 0, 1);
+    ASSERT_GT(nt, 0);
+    ASSERT_GT(AddTabField(nt, "f", "", 0, 10, 0, 9, 0, 0, nullptr, nullptr), 0);
+    ASSERT_GT(serverIndexForAlter(nt), 0) << c.what;
+    int32_t* indices = nullptr;
+    EXPECT_EQ(AlterTable(old, nt, 0, &indices), c.result) << c.what;
+    if (c.result == 1) {
+      ASSERT_NE(indices, nullptr);
+      EXPECT_EQ(indices[0], 0);
+      EXPECT_EQ(indices[1], -1);
+    } else {
+      EXPECT_EQ(indices, nullptr) << c.what;
+    }
+    def_Free(indices, __FILE__, __LINE__);
+    CloseAllSchemas();
+    ep_.reset();
+  }
 }
 
 }  // namespace

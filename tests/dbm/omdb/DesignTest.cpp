@@ -4,12 +4,22 @@
 #include "OmdbFixture.h"
 
 #include <zfound/InCheck.h>
+#include <zfound/Message.h>
+#include <zfound/Portable.h>
+#include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
+#include <zeph/Records.h>
 
+#include "ChildRun.h"
 #include "Omdb.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace omtest {
 namespace {
@@ -133,6 +143,387 @@ TEST_F(Design, ADroppedSchemaIsForgottenWhenTheCheckpointAfterItIsDeferred) {
   Body b;
   b.w(16).w(1).w(0).s("s4");
   EXPECT_EQ(raw().request(kServerObj, DBM_ATTACH, b.words()).result, -1) << "gone on the server";
+}
+
+// The record number of table t's buffer.
+int32_t recno(int32_t t) { return ldlong(_GetTabBuff(t) + _GetTabPtr(t)->d.len); }
+
+// Field handle `n` (from 1) of table handle t, and its bytes in the buffer.
+int32_t fld(int32_t t, int32_t n) { return (t & 0xffff00) | n; }
+char* at(int32_t t, int32_t n) { return _GetTabBuff(t) + _GetFldPtr(fld(t, n))->d.offset; }
+void setText(int32_t t, int32_t n, char const* v) {
+  s_field* f = _GetFldPtr(fld(t, n));
+  std::memset(at(t, n), 0, size_t(f->d.len) + 1);
+  std::strncpy(at(t, n), v, f->d.len);
+}
+
+// An index of `parts` (field numbers from 1; part flags 1 descending) made
+// on the server: its handle, -1 on failure.
+int32_t serverIndex(int32_t t, char const* name, int32_t unique, std::vector<std::pair<int32_t, int32_t>> parts) {
+  int32_t ix = CreateIndex(t, name, unique, 0);
+  if (ix < 0) return -1;
+  for (auto const& p : parts)
+    if (AddIndField(ix, fld(t, p.first), p.second, 0, 0) != 0) return -1;
+  return CompleteIndex(ix) >= 0 ? ix : -1;
+}
+
+// Ids read walking index `ix` forward.
+std::vector<int32_t> idsThrough(int32_t t, int32_t ix) {
+  std::vector<int32_t> ids;
+  int32_t cur = CreateCursor(ix, 0);
+  if (cur < 0) return ids;
+  while (FetchCursor(cur) >= 0) ids.push_back(ldlong(at(t, 1)));
+  DeleteCursor(cur);
+  return ids;
+}
+
+TEST_F(Design, IndexesStampsAndDropsReachTheServer) {
+  MsgHandler old = displayErrorHandler(zftest::recordWarning);
+  zftest::shown().clear();
+  int32_t s = CreateSchema(path("s5").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "stock", "", 0, 0, 4);
+  ASSERT_GT(t, 0);
+  ASSERT_GT(AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "grp", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "cdate", "", 0, kDate, 0, 0, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "muid", "", 0, kNumber, 0, 5, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(AddTabField(t, "more", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), -1);
+  // Reported as a warning: the program goes on.
+  EXPECT_TRUE(zftest::wasShown("was made for 4 fields")) << (zftest::shown().empty() ? "" : zftest::shown()[0]);
+  displayErrorHandler(old);
+
+  int32_t pk = serverIndex(t, "pk", 1, {{1, 0}});
+  int32_t byGrp = serverIndex(t, "bygrp", 0, {{2, 0}});
+  int32_t down = serverIndex(t, "down", 1, {{1, 1}});
+  ASSERT_GT(down, 0);
+  ASSERT_GE(pk, 0);
+  ASSERT_GT(byGrp, 0);
+  for (int32_t id = 1; id <= 5; ++id) {
+    InitRecord(t);
+    stlong(id, at(t, 1));
+    stlong(id % 2, at(t, 2));
+    ASSERT_GT(AddRecordTest(t), 0) << id;  // the index with duplicates takes each group twice
+  }
+  // The unique index refuses a second record of id 3.
+  DbHandler quiet = SetDbHandler([](int32_t, char const*, char const*) {});
+  InitRecord(t);
+  stlong(3, at(t, 1));
+  stlong(7, at(t, 2));
+  EXPECT_LT(AddRecordTest(t), 0);
+  SetDbHandler(quiet);
+  EXPECT_EQ(TabNRecords(t), 5);
+
+  // The stamps are the server's.
+  InitRecord(t);
+  stlong(2, at(t, 1));
+  ASSERT_GE(GetRecord(t, 1, 0, 0), 0);
+  EXPECT_EQ(_IsNull(_GetFldPtr(fld(t, 3)), _GetTabBuff(t), 0), 0) << "cdate";
+  EXPECT_EQ(_IsNull(_GetFldPtr(fld(t, 4)), _GetTabBuff(t), 0), 0) << "muid";
+
+  EXPECT_EQ(idsThrough(t, pk), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  std::vector<int32_t> byGroup = idsThrough(t, byGrp);
+  EXPECT_EQ(byGroup, (std::vector<int32_t>{2, 4, 1, 3, 5}));
+
+  ASSERT_EQ(DropIndex(byGrp), 0);
+  ASSERT_GT(twoFieldTable(s, "gone"), 0);
+  CloseSchema(s);
+  int32_t h = OpenSchema(path("s5").c_str(), 0x10);
+  ASSERT_GT(h, 0) << _io_errno_;
+  int32_t t2 = FindDbTable(h, "stock");
+  ASSERT_GT(t2, 0);
+  ASSERT_NE(_GetTabPtr(t2), nullptr) << "attached, with its indexes";
+  EXPECT_EQ(FindDbIndex(t2, "bygrp"), -1) << "dropped on the server";
+  int32_t downAgain = FindDbIndex(t2, "down");
+  ASSERT_GT(downAgain, 0);
+  EXPECT_EQ(_GetTabPtr(t2)->indexes[dbLowByte(downAgain)].parts[0].flags & 1, 1) << "descending";
+  EXPECT_EQ(idsThrough(t2, downAgain), (std::vector<int32_t>{5, 4, 3, 2, 1}));
+  EXPECT_EQ(FindDbIndex(t2, "pk"), t2);
+  int32_t gone = FindDbTable(h, "gone");
+  ASSERT_GT(gone, 0);
+  EXPECT_EQ(DropTable(gone), 0);
+  CloseSchema(h);
+  h = OpenSchema(path("s5").c_str(), 0x10);
+  ASSERT_GT(h, 0) << _io_errno_;
+  EXPECT_EQ(FindDbTable(h, "gone"), -1) << "dropped on the server";
+  EXPECT_GT(FindDbTable(h, "stock"), 0);
+}
+
+std::string convMessage;
+std::vector<std::string> convProgress;
+
+TEST_F(Design, IndexBuildsAndConversionsKeepEveryRow) {
+  constexpr int32_t kRows = 1000;
+  int32_t s = CreateSchema(path("s6").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  auto table = [&](char const* name, int32_t nameLen, bool withByName, int32_t nameType = kText) {
+    int32_t t = CreateTable(s, name, "", 0, 0, 2);
+    if (t < 0 || AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0 ||
+        AddTabField(t, "name", "", 0, nameType, 0, nameLen, 0, 0, nullptr, nullptr) < 0 ||
+        serverIndex(t, "pk", 1, {{1, 0}}) < 0 || (withByName && serverIndex(t, "byname", 0, {{2, 0}}) < 0))
+      return -1;
+    return t;
+  };
+  int32_t t = table("big", 10, false);
+  ASSERT_GT(t, 0);
+  std::vector<int32_t> recnos(kRows + 1);
+  char name[16];
+  BeginTransaction();
+  for (int32_t id = 1; id <= kRows; ++id) {
+    InitRecord(t);
+    stlong(id, at(t, 1));
+    std::snprintf(name, sizeof name, "n%05d", id);
+    setText(t, 2, name);
+    recnos[size_t(id)] = AddRecordTest(t);
+    ASSERT_GT(recnos[size_t(id)], 0);
+  }
+  ASSERT_EQ(EndTransaction(), 1);
+
+  // A new index built over the loaded rows finds every one.
+  int32_t ix = CreateIndex(t, "byname", 0, 0);
+  ASSERT_GT(ix, 0);
+  ASSERT_EQ(AddIndField(ix, fld(t, 2), 0, 0, 0), 0);
+  EXPECT_GE(BuildIndex(ix, 0), 0);
+  auto findsEvery = [&](int32_t index) {
+    int32_t found = 0;
+    for (int32_t id = 1; id <= kRows; ++id) {
+      InitRecord(t);
+      std::snprintf(name, sizeof name, "n%05d", id);
+      setText(t, 2, name);
+      if (FindRecord(index, 1, 0) == recnos[size_t(id)]) ++found;
+      FreeRecord(index, 1, 0);
+    }
+    return found;
+  };
+  EXPECT_EQ(findsEvery(ix), kRows);
+
+  // Widened: copied and replaced, every row under its number.
+  int32_t wide = table("big2", 20, false);
+  ASSERT_GT(wide, 0);
+  convMessage.clear();
+  convProgress.clear();
+  auto message = [](char const* text) {
+    convMessage = text;
+    return int32_t(1);
+  };
+  auto progress = [](char const* text) { convProgress.push_back(text); };
+  ASSERT_EQ(ConvertTable(t, wide, 1, 0, message, progress, 0, 0, 0), 0) << convMessage;
+  EXPECT_EQ(FindDbTable(s, "big"), t);
+  EXPECT_EQ(_GetFldPtr(fld(t, 2))->d.len, 20);
+  EXPECT_EQ(TabNRecords(t), kRows);
+  int32_t same = 0;
+  for (int32_t id = 1; id <= kRows; ++id) {
+    InitRecord(t);
+    stlong(id, at(t, 1));
+    if (GetRecord(t, 1, 0, 0) >= 0 && recno(t) == recnos[size_t(id)]) ++same;
+  }
+  EXPECT_EQ(same, kRows);
+
+  // Only an index more: the definitions trade places and the index is built.
+  int32_t more = table("big3", 20, true);
+  ASSERT_GT(more, 0);
+  convProgress.clear();
+  ASSERT_EQ(ConvertTable(t, more, 0, 0, message, progress, 0, 0, 0), 0) << convMessage;
+  EXPECT_EQ(FindDbTable(s, "big"), t);
+  int32_t byName = FindDbIndex(t, "byname");
+  ASSERT_GT(byName, 0);
+  EXPECT_EQ(findsEvery(byName), kRows);
+
+  // Refused (a text field become a date): the server's text goes to `message`, whose answer drops the
+  // new table.
+  int32_t refused = table("big4", 0, false, kDate);
+  ASSERT_GT(refused, 0);
+  convMessage.clear();
+  EXPECT_EQ(ConvertTable(t, refused, 0, 0, message, progress, 0, 0, 0), -1);
+  EXPECT_FALSE(convMessage.empty());
+  EXPECT_EQ(FindDbTable(s, "big4"), -1);
+  EXPECT_EQ(TabNRecords(t), kRows);
+}
+
+TEST_F(Design, PrivilegesAndTheOwnerAreStored) {
+  int32_t s = CreateSchema(path("s7").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = twoFieldTable(s, "priv");
+  ASSERT_GT(t, 0);
+  int32_t tabPrivs[1] = {dbPrivEntry(1234, DB_PRIV_USER, 0x3ff)};
+  int32_t schPrivs[1] = {dbPrivEntry(1234, DB_PRIV_USER, 4)};
+  s_schema* sp = _GetSchPtr(s);
+  s_table* tp = _GetTabPtr(t);
+  int32_t* oldTab = tp->d.privs;
+  uint16_t oldTabN = tp->d.nprivs;
+  int32_t* oldSch = sp->d.privs;
+  uint16_t oldSchN = sp->d.nprivs;
+  tp->d.privs = tabPrivs;
+  tp->d.nprivs = 1;
+  sp->d.privs = schPrivs;
+  sp->d.nprivs = 1;
+  EXPECT_EQ(_FlushTabPrivileges(sp), 1);
+  EXPECT_EQ(_FlushSchPrivileges(sp), 1);
+  tp->d.privs = oldTab;
+  tp->d.nprivs = oldTabN;
+  sp->d.privs = oldSch;
+  sp->d.nprivs = oldSchN;
+  EXPECT_EQ(ChownSchema(s, 1234), 1);
+  CloseSchema(s);
+
+  int32_t h = OpenSchema(path("s7").c_str(), 0x10);
+  ASSERT_GT(h, 0) << _io_errno_;
+  sp = _GetSchPtr(h);
+  EXPECT_EQ(sp->owner, 1234);
+  int32_t level = -1;
+  for (int32_t i = 0; i < sp->d.nprivs; ++i)
+    if (dbPrivId(sp->d.privs[i]) == 1234) level = dbPrivBits(sp->d.privs[i]);
+  EXPECT_EQ(level, 4) << "the server's bits 0-2 are level 4";
+  int32_t t2 = FindDbTable(h, "priv");
+  ASSERT_GT(t2, 0);
+  tp = _GetTabPtr(t2);
+  int32_t bits = -1;
+  for (int32_t i = 0; i < tp->d.nprivs; ++i)
+    if (dbPrivId(tp->d.privs[i]) == 1234) bits = dbPrivBits(tp->d.privs[i]);
+  EXPECT_EQ(bits, 0x3cf) << "bits 4 and 5 are not kept";
+}
+
+// Gives user 65534 schema level `level` on schema s: true when stored.
+bool grant(int32_t s, int32_t level) {
+  s_schema* sp = _GetSchPtr(s);
+  int32_t privs[1] = {dbPrivEntry(65534, DB_PRIV_USER, uint16_t(level))};
+  int32_t* old = sp->d.privs;
+  uint16_t oldN = sp->d.nprivs;
+  sp->d.privs = privs;
+  sp->d.nprivs = 1;
+  bool ok = _FlushSchPrivileges(sp) == 1;
+  sp->d.privs = old;
+  sp->d.nprivs = oldN;
+  return ok;
+}
+
+// A process of user 65534 opens the schema, makes a named index on table
+// "open" (expecting the result and _io_errno_) and tries ChownSchema.
+TEST_F(Design, DesignNeedsLevelEightAndOnlyTheOwnerGivesTheSchemaAway) {
+  int32_t s = CreateSchema(path("s8").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  ASSERT_GT(twoFieldTable(s, "open"), 0);
+  int32_t owner = _GetSchPtr(s)->owner;
+  ASSERT_TRUE(grant(s, 1));
+  CloseAllSchemas();
+  // The other user reads the client configuration of the server.
+  ASSERT_EQ(chmod(server().dir().path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(server().dir().file("servers").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(server().configFile().c_str(), 0644), 0);
+  std::string p = path("s8");
+  auto asOther = [&](int32_t expectIndex, int32_t expectErrno) {
+    return zftest::runInChild([&] {
+      ZF_CHILD_CHECK(setgid(65534) == 0 && setuid(65534) == 0);
+      int32_t h = OpenSchema(p.c_str(), 0);
+      ZF_CHILD_CHECK(h > 0);
+      int32_t t = FindDbTable(h, "open");
+      ZF_CHILD_CHECK(t > 0);
+      int32_t ix = CreateIndex(t, "byname", 0, 0);
+      ZF_CHILD_CHECK(ix > 0 && AddIndField(ix, fld(t, 2), 0, 0, 0) == 0);
+      _io_errno_ = 0;
+      int32_t r = CompleteIndex(ix);
+      ZF_CHILD_CHECK(expectIndex < 0 ? r == -1 : r >= 0);
+      ZF_CHILD_CHECK(_io_errno_ == expectErrno);
+      ZF_CHILD_CHECK(ChownSchema(h, 65534) == 0);
+      CloseAllSchemas();
+      return 0;
+    });
+  };
+  zftest::RunResult level1 = asOther(-1, 1);
+  EXPECT_EQ(level1.status, 0) << level1.out << level1.err << server().log();
+
+  s = OpenSchema(p.c_str(), 0);
+  ASSERT_GT(s, 0) << _io_errno_;
+  EXPECT_EQ(_GetSchPtr(s)->owner, owner) << "the other user's ChownSchema changed nothing";
+  ASSERT_TRUE(grant(s, 8));
+  CloseAllSchemas();
+  zftest::RunResult level8 = asOther(0, 0);
+  EXPECT_EQ(level8.status, 0) << level8.out << level8.err << server().log();
+
+  s = OpenSchema(p.c_str(), 0);
+  ASSERT_GT(s, 0) << _io_errno_;
+  EXPECT_EQ(ChownSchema(s, 1234), 1);
+  CloseAllSchemas();
+  s = OpenSchema(p.c_str(), 0);
+  ASSERT_GT(s, 0) << _io_errno_;
+  EXPECT_EQ(_GetSchPtr(s)->owner, 1234);
+}
+
+// A process that opens the schema anew, before and after a server restart,
+// sees every part of the definition; then DropSchema removes it.
+TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
+  int32_t s = CreateSchema(path("s9").c_str(), "kept");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "goods", "", 0, 0, 4);
+  ASSERT_GT(t, 0);
+  ASSERT_GT(AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "code", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "qty", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "cdate", "", 0, kDate, 0, 0, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GE(serverIndex(t, "pk", 1, {{1, 0}}), 0);
+  ASSERT_GT(serverIndex(t, "bycode", 0, {{2, 1}, {1, 0}}), 0);
+  // Declared with its count; sent with its last item.
+  ASSERT_EQ(_AddEnumItem(s, "colour", nullptr, 3), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "red", 1), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "blue", 2), 1);
+  ASSERT_EQ(_AddEnumItem(s, "colour", "green", 3), 1);
+  InList list(false);
+  list.addKeyVal(AnyValue(String("A")));
+  list.addKeyVal(AnyValue(String("B")));
+  EXPECT_EQ(_SetInCheck(fld(t, 2), &list, "A, B"), 0);
+  Expr five{String("5")};
+  Expr positive{String("1")};
+  EXPECT_EQ(SetDeflt(fld(t, 3), &five), 0);
+  EXPECT_EQ(SetRelCheck(fld(t, 3), &positive), 0);
+  ASSERT_TRUE(grant(s, 2));
+  int32_t owner = _GetSchPtr(s)->owner;
+  CloseAllSchemas();
+
+  std::string p = path("s9");
+  auto seen = [&] {
+    return zftest::runInChild([&] {
+      int32_t h = OpenSchema(p.c_str(), 0);
+      ZF_CHILD_CHECK(h > 0);
+      ZF_CHILD_CHECK(_GetSchPtr(h)->owner == owner);
+      s_schema* sp = _GetSchPtr(h);
+      bool granted = false;
+      for (int32_t i = 0; i < sp->d.nprivs; ++i)
+        granted = granted || (dbPrivId(sp->d.privs[i]) == 65534 && dbPrivBits(sp->d.privs[i]) == 2);
+      ZF_CHILD_CHECK(granted);
+      int32_t v = 0;
+      ZF_CHILD_CHECK(_FindEnumItem(_GetSchPtr(h), "colour", "green", &v) && v == 3);
+      ZF_CHILD_CHECK(_FindEnumItem(_GetSchPtr(h), "colour", "red", &v) && v == 1);
+      int32_t g = FindDbTable(h, "goods");
+      ZF_CHILD_CHECK(g > 0);
+      s_table* tp = _GetTabPtr(g);
+      ZF_CHILD_CHECK(tp != nullptr && tp->d.nfields == 4);
+      ZF_CHILD_CHECK((_GetFldPtr(fld(g, 4))->d.flags & 0x40) != 0);  // the creation stamp
+      ZF_CHILD_CHECK(_GetFldPtr(fld(g, 2))->incheck != nullptr);
+      ZF_CHILD_CHECK(_GetFldPtr(fld(g, 3))->deflt != nullptr);
+      ZF_CHILD_CHECK(_GetFldPtr(fld(g, 3))->check != nullptr);
+      int32_t ix = FindDbIndex(g, "bycode");
+      ZF_CHILD_CHECK(ix > 0);
+      s_index const& bc = tp->indexes[dbLowByte(ix)];
+      ZF_CHILD_CHECK(bc.d.nparts == 2 && (bc.d.flags & 1) == 0);
+      ZF_CHILD_CHECK((bc.parts[0].flags & 1) == 1 && dbLowByte(bc.parts[0].field) == 2);
+      ZF_CHILD_CHECK((bc.parts[1].flags & 1) == 0 && dbLowByte(bc.parts[1].field) == 1);
+      CloseAllSchemas();
+      return 0;
+    });
+  };
+  zftest::RunResult fresh = seen();
+  EXPECT_EQ(fresh.status, 0) << fresh.out << fresh.err;
+  raw_.reset();
+  ASSERT_EQ(server().stop(), 0) << server().log();
+  ASSERT_TRUE(server().start()) << server().log();
+  zftest::RunResult restarted = seen();
+  EXPECT_EQ(restarted.status, 0) << restarted.out << restarted.err << server().log();
+
+  int32_t h = OpenSchema(p.c_str(), 0);
+  ASSERT_GT(h, 0) << _io_errno_;
+  EXPECT_EQ(DropSchema(h), 0);
+  std::string all = GetSchemas();
+  EXPECT_EQ(all.find("s9"), std::string::npos) << all;
 }
 
 }  // namespace

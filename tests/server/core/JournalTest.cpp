@@ -428,8 +428,9 @@ TEST_F(JournalTest, DamagedFilesAreReportedNotTrusted) {
       {"length never stored, open", [](Bytes& b) { stlong(-1, b.data() + 84); }, 0, -1, true},
       {"length never stored, closed", [](Bytes& b) { stlong(-1, b.data() + 84); }, 1, Journal::kDamaged, true},
       {"negative length", [](Bytes& b) { stlong(-7, b.data() + 84); }, 0, Journal::kDamaged, true},
-      {"length past the end, closed", [](Bytes& b) { stlong(64 << 20, b.data() + 84); }, 1, Journal::kDamaged, true},
-      {"length past the end, open", [](Bytes& b) { stlong(64 << 20, b.data() + 84); }, 0, -1, true},
+      {"length past the end of a closed file", [](Bytes& b) { stlong(0x10000000, b.data() + 84); }, 1,
+       Journal::kDamaged, true},
+      {"length past the end of an open file", [](Bytes& b) { stlong(0x10000000, b.data() + 84); }, 0, -1, true},
       {"string longer than its record", [](Bytes& b) { stlong(5000, b.data() + 144 + 32); }, 1, Journal::ADD,
        false},
       {"string length negative", [](Bytes& b) { stlong(-2, b.data() + 144 + 32); }, 1, Journal::ADD, false},
@@ -445,12 +446,21 @@ TEST_F(JournalTest, DamagedFilesAreReportedNotTrusted) {
     SvTable* t;
     int32_t const k = j.nextOp(cid, tn, t, off, len);
     EXPECT_EQ(c.expectFirst, k);
-    // A length the file does not hold sizes no buffer.
-    EXPECT_LT(j.buffLen(), 1 << 20);
+    // A claimed length never sizes the buffer beyond what the file holds.
+    EXPECT_LE(j.buffLen(), int32_t(b.size()) + 32768);
     if (k == Journal::kDamaged) {
       EXPECT_NE(std::string::npos, std::string(toCharPtr(j.damage())).find(base));
     }
     if (k != Journal::ADD) continue;
+    {
+      // A chain link claiming more than the file holds is damage.
+      SvTable* pt = nullptr;
+      int32_t poff = 80, plen = 0x10000000;
+      EXPECT_EQ(Journal::kDamaged, j.prevOp(pt, poff, plen));
+      EXPECT_LE(j.buffLen(), int32_t(b.size()) + 32768);
+      ASSERT_TRUE(j.restart(String(base.c_str()), 80));
+      ASSERT_EQ(Journal::ADD, j.nextOp(cid, tn, t, off, len));
+    }
     ASSERT_TRUE(j.getRow(l, nullptr));
     ASSERT_EQ(Journal::ADDSCHEMA, j.nextOp(cid, tn, t, off, len));
     String name;

@@ -726,6 +726,86 @@ TEST(LiveRequests, BuildOverPartOfTheTableCompletesANamedIndex) {
   expectStopsVerified(server);
 }
 
+// A Build into a named index that its client leaves half done, by
+// detaching the cursor or by disconnecting, must not leave the index short
+// of the table: the next checkpoint's check would stop the server. The
+// cursor completes the index as it goes.
+TEST(LiveRequests, AnAbandonedBuildLeavesNoNamedIndexShort) {
+  zftest::TestServer server("abandon");
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  int32_t sch = 0;
+  constexpr int32_t kRows = 300;  // more than one Build batch
+  int32_t const tab = makeShopTable(a, kRows, &sch);
+  ASSERT_GT(tab, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_GT(tabB, 0) << server.log();
+  zftest::RawReply r = b.request(kServerObject, DBM_ATTACH, Body().w(16).w(0).w(0).s("shop").words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  int32_t const schB = r.result;
+  for (auto const& [name, byDetach] : {std::pair<char const*, bool>{"bydetach", true}, {"byleaving", false}}) {
+    SCOPED_TRACE(name);
+    r = a.request(tab, DBM_CREATE, Body().s(name).w(0).w(1).w(1).w(0).w(0).w(0).words());
+    ASSERT_EQ(r.status, 0) << server.log();
+    int32_t const named = r.result;
+    zftest::RawClient& who = byDetach ? a : b;
+    int32_t const whoSch = byDetach ? sch : schB;
+    r = who.request(whoSch, DBM_ATTACH, Body().w(64).w(0).w(0).w(byDetach ? tab : tabB).w(0).w(0).words());
+    ASSERT_EQ(r.status, 0) << server.log();
+    int32_t const cur = r.result;
+    ASSERT_TRUE(who.send(cur, DBM_SETRANGE, Body().w(2 | 8).w(0).w(10).w(kRows * 10).words()));
+    r = who.request(cur, DBM_BUILD, Body().w(named).w(1).words());
+    ASSERT_EQ(r.status, 0) << server.log();
+    ASSERT_GT(r.result, 0) << server.log();
+    ASSERT_LT(r.result, kRows);  // half done
+    if (byDetach)
+      ASSERT_EQ(a.request(kServerObject, DBM_DETACH, Body().w(cur).words()).status, 0) << server.log();
+    else
+      ASSERT_TRUE(b.send(kServerObject, DBM_DISCONNECT, {}));
+    r = a.request(kServerObject, DBM_CHECKPOINT, Body().w(0).words());
+    ASSERT_TRUE(r.ok) << server.log();
+    EXPECT_EQ(r.status, 0) << server.log();
+    r = a.request(tab, DBM_FINDRECORD, Body().w(named).w(0x800).w(0).words());
+    ASSERT_TRUE(r.ok) << server.log();
+    EXPECT_EQ(r.result, kRows) << server.log();  // the last name: complete
+  }
+  expectStopsVerified(server);
+}
+
+// A schema made outside a transaction and lost when the server is killed
+// before a checkpoint recorded it leaves its directory behind; no
+// configuration claims it, so creating the schema again reuses it.
+TEST(LiveRequests, ASchemaLostInACrashCanBeCreatedAgain) {
+  zftest::TempDir dir;
+  dir.write("jrnl/.keep", "");
+  zftest::TestServer server(dir, "lostsch", "JournalDir\t" + dir.file("jrnl") + "\n");
+  std::vector<uint32_t> const schema = Body().w(16).w(0).w(1).s("gone").s("lost in a crash").words();
+  {
+    ASSERT_TRUE(server.start()) << server.log();
+    zftest::RawClient a(server.serverId());
+    ASSERT_EQ(a.connect().status, 0) << server.log();
+    zftest::RawReply r = a.request(kServerObject, DBM_ATTACH, schema);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.status, 0) << server.log();
+    server.kill();
+    server.removeIpc();
+  }
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  zftest::RawReply r = a.request(kServerObject, DBM_ATTACH, schema);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.status, 0) << server.log();
+  Body table;
+  table.w(32).w(0).w(1).s("T").s("").w(0).w(0).w(1);
+  field(table, "id", SvField::INT, 0, 1);
+  r = a.request(r.result, DBM_ATTACH, table.words());
+  ASSERT_EQ(r.status, 0) << server.log();
+  expectStopsVerified(server);
+}
+
 // Alter to a structure with one more field answers 0 (a copy is needed);
 // Copy and Replace then leave the old name with the new field and every
 // record, and GetTables lists exactly that table. The replacing client

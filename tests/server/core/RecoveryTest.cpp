@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include <svcore/Journal.h>
+#include <svcore/SvConfigFile.h>
 #include <svobject/Client.h>
 
 #include <unistd.h>
@@ -153,6 +154,28 @@ TEST_F(RecoveryTest, MirrorKeepsReplayedClientsApartFromItsReaders) {
   Server::readJournalFiles();
   EXPECT_EQ(Server::replayed[0], nullptr);
   EXPECT_EQ(Server::clientOfId(0), reader);
+}
+
+// A mirror deletes a closed file of its primary only once the next file is
+// closed too: until the primary's checkpoint records its next file, a
+// restart of the primary starts from the closed one.
+TEST_F(RecoveryTest, MirrorDeletesAPrimaryFileOnceItsSuccessorIsClosed) {
+  writeConfig("mirror", "Backup\t0\n");
+  Server::configFile = new SvConfigFile(String("mirror"));
+  ASSERT_EQ(Server::configFile->serverOptions(), 0);
+  Server::mirror_sd = true;
+  writer(0);
+  String const a = w->baseName();
+  std::string const pathA = toCharPtr(w->fileName());
+  ASSERT_TRUE(w->newFile());
+  writer(1);
+  std::string const pathB = toCharPtr(w->fileName());
+  ASSERT_TRUE(w->newFile());
+  writer(2);
+  replay(a);
+  EXPECT_FALSE(std::filesystem::exists(pathA));
+  EXPECT_TRUE(std::filesystem::exists(pathB));
+  EXPECT_TRUE(std::filesystem::exists(toCharPtr(w->fileName())));
 }
 
 TEST_F(RecoveryTest, NoTransactionFoundIsReportedVerbose) {

@@ -5,6 +5,7 @@
 #include <blkfile/BlockedFile.h>
 #include <blkfile/CacheBuffer.h>
 #include <svcore/RunLog.h>
+#include <svcore/Journal.h>
 #include <svcore/Server.h>
 #include <svcore/StateFile.h>
 #include <svcore/SvConfigFile.h>
@@ -223,6 +224,43 @@ TEST_F(ServerLoopTest, NewVersionPastTheStampTableRefused) {
     EXPECT_EQ(Server::newVers(), -1) << v;
     EXPECT_EQ(Server::currVers(), v);
   }
+}
+
+// A journal file near its offset limit is left only by a checkpoint with no
+// transaction active: while one is open the checkpoint is made pending
+// (new transactions held, nothing written into the full file), and once
+// none is, the next round starts a new file.
+TEST_F(ServerLoopTest, JournalNearItsOffsetLimitIsLeftOnceTransactionsDrain) {
+  Server::reset();
+  tmp.write("layout", "p*\tPACKED\t" + tmp.path() + "\n");
+  PhysLayout layout(String(tmp.file("layout").c_str()));
+  Server::physLayout_sd = &layout;
+  ASSERT_TRUE(CacheBuffer::init(64));
+  Server::configFile = new SvConfigFile();
+  Server::configFile->setCkPointFreq(0);
+  tmp.write("jrnl/.keep", "");
+  Server::journal_ = new Journal(32, String(tmp.file("jrnl").c_str()));
+  ASSERT_TRUE(Server::journal_->newFile());
+  Server::journal_->setOffsetLimit(1 << 20, (1 << 20) - Journal::kPrefixSize);
+  ASSERT_TRUE(Server::journal_->nearLimit());
+  String const first = Server::journal_->baseName();
+
+  Server::activeTrans = 1;
+  TimeStamp::lastStamp() = TimeStamp(Time::now() - 10);
+  Server::houseKeeping(nullptr);
+  EXPECT_TRUE(Server::cpTime);
+  EXPECT_EQ(Server::journal_->baseName(), first);
+  EXPECT_EQ(Server::journal_->currWrOffset(), Journal::kPrefixSize);
+
+  Server::activeTrans = 0;
+  TimeStamp::lastStamp() = TimeStamp(Time::now() - 10);
+  Server::houseKeeping(nullptr);
+  EXPECT_FALSE(Server::cpTime);
+  EXPECT_NE(Server::journal_->baseName(), first);
+
+  Server::closeJournal();
+  CacheBuffer::cleanUp();
+  Server::physLayout_sd = nullptr;
 }
 
 }  // namespace
