@@ -164,6 +164,12 @@ struct Barrier {
   }
   // In a child.
   void arrive() {
+    // Every child holds a copy of the write end of `go` from its fork:
+    // dropping its own is what lets the parent's close reach end of file.
+    ::close(go[1]);
+    go[1] = -1;
+    ::close(ready[0]);
+    ready[0] = -1;
     char b = 1;
     if (::write(ready[1], &b, 1) != 1) throw Fail("barrier");
     if (::read(go[0], &b, 1) != 0) throw Fail("barrier");
