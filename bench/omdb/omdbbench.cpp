@@ -57,6 +57,20 @@
 
 namespace {
 
+// Set by SIGINT, SIGTERM or SIGHUP in the parent: the run stops at its next
+// wait and its destructors end the children and the server and remove
+// every IPC object and the directory.
+volatile sig_atomic_t gStop = 0;
+void onStop(int) { gStop = 1; }
+// Installed after the run's own start-up, which sets handlers of its own.
+// No SA_RESTART: a signal ends the parent's blocking read with EINTR.
+void catchStop() {
+  struct sigaction sa = {};
+  sa.sa_handler = onStop;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
 constexpr int32_t kRows = 100000;
 constexpr int32_t kTransaction = 1000;
 constexpr int32_t kTextLen = 20;
@@ -128,7 +142,8 @@ Child spawn(std::function<Res()> const& work) {
 // Collects a child's result and reaps it; throws when it failed.
 Res collect(Child& c) {
   Res r;
-  ssize_t got = ::read(c.fd, &r, sizeof r);
+  ssize_t got = gStop ? -1 : ::read(c.fd, &r, sizeof r);
+  if (got < 0 && (gStop || errno == EINTR)) throw Fail("interrupted");
   ::close(c.fd);
   int st = 0;
   waitpid(c.pid, &st, 0);
@@ -180,7 +195,7 @@ struct Barrier {
     ready[1] = -1;
     for (int i = 0; i < count; ++i) {
       char b;
-      if (::read(ready[0], &b, 1) != 1) throw Fail("a client process failed before it was ready");
+      if (gStop || ::read(ready[0], &b, 1) != 1) throw Fail(gStop ? "interrupted" : "a client process failed before it was ready");
     }
     ::close(go[1]);
     go[1] = -1;
@@ -406,6 +421,7 @@ int run() {
   if (!server.start()) throw Fail("the server did not start:\n" + server.log());
   zftest::ScopedEnv ombrel("OMBREL", server.dir().path());
   zftest::ScopedEnv servers("SERVERS", kServer);
+  catchStop();
   makeTable(server.serverId());
   Children loader;
   loader.list.push_back(spawn(loadAndScan));
