@@ -56,7 +56,8 @@ String newFileName(String const& name, String const& ext, FileNameTaken const& t
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     base += c;
   }
-  std::string const dotExt = "." + std::string(toCharPtr(ext) != nullptr ? toCharPtr(ext) : "");
+  std::string dotExt(1, '.');
+  if (char const* e = toCharPtr(ext)) dotExt += e;
   // keep is not restored between tries and the counter is not reset when keep
   // shrinks, so the names follow one sequence: _custom1, ..., _custo10.
   long keep = static_cast<long>(base.size());

@@ -78,6 +78,8 @@ s_table* _GetTabPtr(int32_t handle) {
 
 s_field* _GetFldPtr(int32_t handle) {
   s_table* t = tableOf(handle, true);
+  // A table not yet described gets its fields on first use, as _GetTabPtr does.
+  if (t && t->d.len == 0) t = _AttachTable(t);
   if (!t) return nullptr;
   int32_t n = dbLowByte(handle);
   if (n < 1 || n > t->d.nfields || !t->fields) {
@@ -114,6 +116,9 @@ int32_t FindDbTable(int32_t schema, char const* name) {
 int32_t FindDbField(int32_t table, char const* name) {
   s_table* t = tableOf(table, false);
   if (!t || !name) return -1;
+  // As FindDbIndex: a table not yet described gets its fields first.
+  if (t->d.len == 0) t = _AttachTable(t);
+  if (!t) return -1;
   for (int32_t i = 0; i < t->d.nfields; ++i)
     if (t->fields[i].d.name && std::strlen(name) == std::strlen(t->fields[i].d.name) &&
         sameName(t->fields[i].d.name, name, std::strlen(name)))

@@ -30,6 +30,12 @@ TEST_F(Interface, IdentityAndSchemaHandles) {
   EXPECT_EQ(CurrentSchema(), -1);
   ASSERT_EQ(OpenSchema(schemaPath("shop").c_str(), 0), kSchema);
   EXPECT_EQ(FindDbTable(kSchema, "item"), item_);
+  // A field is found by name and by handle before anything else touched
+  // the freshly opened table.
+  EXPECT_EQ(FindDbField(item_, "qty"), item_ | 3);
+  s_field* qty = _GetFldPtr(item_ | 3);
+  ASSERT_NE(qty, nullptr);
+  EXPECT_STREQ(qty->d.name, "qty");
 }
 
 TEST_F(Interface, LockSchemaAsTheLibraryDoes) {
