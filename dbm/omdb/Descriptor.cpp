@@ -39,14 +39,6 @@ namespace {
 // The longest record the 16-bit record length holds with the number after it.
 constexpr int32_t kMaxRecord = 0xffff - 4;
 
-char* copyText(String const& s) {
-  char const* p = s.isNull() ? "" : toCharPtr(s);
-  size_t n = std::strlen(p);
-  char* out = new char[n + 1];
-  std::memcpy(out, p, n + 1);
-  return out;
-}
-
 // Field flags, server to interface.
 uint16_t fieldFlags(int32_t srv, int32_t second) {
   uint16_t f = 0;
@@ -112,10 +104,10 @@ bool receiveField(DbConnection& c, s_field& f, om_field& x, char const*& why) {
   String name, mask, collate, descr;
   int32_t type = 0, dim = 0, len = 0, dec = 0, indices = 0, flags = 0;
   c >> name >> type >> x.kept;
-  f.d.name = copyText(name);
+  f.d.name = omKeepText(name);
   f.deflt = receiveExpr(c);
   c >> mask >> dim >> len >> dec >> indices;
-  f.d.mask = copyText(mask);
+  f.d.mask = omKeepText(mask);
   if (c.bad()) return why = "field", false;
   int32_t kind = InCheck::receive(c);
   if (kind == InCheck::INTEGRITY) {
@@ -134,7 +126,7 @@ bool receiveField(DbConnection& c, s_field& f, om_field& x, char const*& why) {
   x.refClass = ref.classId();
   x.refInst = ref.instId();
   x.srvFlags = flags;
-  f.d.descr = copyText(descr);
+  f.d.descr = omKeepText(descr);
   if (type == 10) len = 9;
   if (dim < 0 || dim > 0xffff || len < 0 || len > 0xffff || dec < 0 || dec > 0xff)
     return why = "field size", false;
@@ -159,7 +151,7 @@ bool receiveIndex(DbConnection& c, int32_t tableHandle, Staged const& st, s_inde
   String name;
   int32_t flags = 0, nparts = 0;
   c >> x.kept >> name >> flags >> nparts;
-  ix.d.name = copyText(name);
+  ix.d.name = omKeepText(name);
   x.srvFlags = flags;
   if (c.bad() || nparts < 1 || nparts > 32) return why = "index key parts", false;
   ix.d.flags = (flags & 1) ? 0 : 1;
@@ -259,7 +251,7 @@ s_table* _AttachTable(s_table* tp) {
   String descr;
   int32_t flags = 0, size = 0, classId = 0, nfields = 0, nindexes = 0;
   c >> descr >> flags >> size;
-  st.descr = copyText(descr);
+  st.descr = omKeepText(descr);
   st.check = receiveExpr(c);
   c >> classId >> nfields;
   bool ok = !c.bad();

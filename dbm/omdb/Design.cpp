@@ -71,16 +71,6 @@ std::string lowered(char const* name, size_t max) {
   return s;
 }
 
-// A copy the descriptor keeps: descriptor texts are new[] allocations that
-// the frame frees with the descriptor.
-char* keep(char const* text) {
-  if (text == nullptr) return nullptr;
-  size_t n = std::strlen(text);
-  char* out = new char[n + 1];
-  std::memcpy(out, text, n + 1);
-  return out;
-}
-
 // The first free slot of the open-schema table, -1 none.
 int32_t freeSchemaSlot() {
   bool used[kDbMaxSchemas + 1] = {};
@@ -107,7 +97,7 @@ s_schema* makeSchema(int32_t slot, std::string const& name, std::string const& s
   os->protocol = kOmProtocol;
   os->ntables = 1;
   std::snprintf(sp->d.name, sizeof sp->d.name, "%.10s", name.c_str());
-  sp->d.descr = keep(description ? description : "");
+  sp->d.descr = omKeepText(description ? description : "");
   sp->d.n_tables = 1;
   sp->tables = new tab_array[kDbMaxTables + 1]();
   sp->handle = dbSchemaHandle(slot);
@@ -388,7 +378,7 @@ int32_t CreateTable(int32_t schema, char const* name, char const* description, i
   }
   om_table* ot = omOf(t);
   t->d.flags = uint16_t(flags & 0x5);
-  t->d.descr = keep(description);
+  t->d.descr = omKeepText(description);
   t->d.size = reserved;
   t->d.len = uint16_t(kOmPrefixBytes);
   t->privg = DB_TAB_ALL;
@@ -432,7 +422,7 @@ int32_t _ReCreateTable(int32_t schema, char const* name, char const* description
   t->d.nindex = 0;
   om_table* ot = omOf(t);
   t->d.flags = uint16_t((flags & 0x5) | 0x10);
-  t->d.descr = keep(description);
+  t->d.descr = omKeepText(description);
   t->d.size = reserved;
   t->d.len = uint16_t(kOmPrefixBytes);
   t->privg = DB_TAB_ALL;
@@ -483,9 +473,9 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   int32_t n = t->d.nfields;
   s_field& f = t->fields[n];
   f = s_field{};
-  f.d.name = keep(lname.c_str());
-  f.d.descr = keep(description);
-  f.d.mask = hasMask ? keep(mask) : nullptr;
+  f.d.name = omKeepText(lname.c_str());
+  f.d.descr = omKeepText(description);
+  f.d.mask = hasMask ? omKeepText(mask) : nullptr;
   f.cmask = cmask;
   f.d.dim = uint16_t(dim);
   f.d.type = uint16_t(type);
@@ -814,7 +804,7 @@ int32_t CreateIndex(int32_t table, char const* name, int32_t flags, int32_t node
   if (ot->indexes.size() < size_t(t->nindexes)) ot->indexes.resize(size_t(t->nindexes));
   s_index& ix = t->indexes[slot];
   ix = s_index{};
-  ix.d.name = temp ? nullptr : keep(lname.c_str());
+  ix.d.name = temp ? nullptr : omKeepText(lname.c_str());
   ix.d.flags = uint16_t((flags & 5) | (temp ? 2 : 0) | (slot == 0 ? 1 : 0));
   ix.state = 0;
   ot->indexes[size_t(slot)] = om_index{};
@@ -1012,11 +1002,11 @@ void addEnum(s_schema* sp, om_schema::PendingEnum const& e) {
   auto* grown = new s_enum[size_t(sp->d.nenums) + 1]();
   for (int32_t i = 0; i < sp->d.nenums; ++i) grown[i] = sp->enums[i];
   s_enum& n = grown[sp->d.nenums];
-  n.name = keep(e.name.c_str());
+  n.name = omKeepText(e.name.c_str());
   n.nitems = int32_t(e.items.size());
   n.items = new s_enum_item[e.items.size() + 1]();
   for (size_t i = 0; i < e.items.size(); ++i) {
-    n.items[i].text = keep(e.items[i].first.c_str());
+    n.items[i].text = omKeepText(e.items[i].first.c_str());
     n.items[i].value = e.items[i].second;
   }
   delete[] sp->enums;

@@ -133,6 +133,11 @@ void omResetTable(s_table* tp);
 // of a table number are allocations of def_Alloc; the frame frees both
 // (def_Free) when the table is forgotten or its schema closed.
 
+// A text the descriptors keep: a new[] copy the frame frees with the
+// descriptor; a null text is kept as "" (`omKeepText(String)`) or stays null.
+char* omKeepText(char const* text);
+char* omKeepText(String const& text);
+
 // ---- requests (Request.cpp) ------------------------------------------------------
 // Begins request `op` on server object `objId` of `c`; the caller writes the
 // arguments with << and completes it with omExecute (a void request is only

@@ -98,7 +98,10 @@ void clearAttached(s_table* tp) {
   }
   delete[] tp->fields;
   tp->fields = nullptr;
-  for (int32_t i = 0; i < tp->nindexes && tp->indexes; ++i) delete[] tp->indexes[i].parts;
+  for (int32_t i = 0; i < tp->nindexes && tp->indexes; ++i) {
+    delete[] tp->indexes[i].parts;
+    delete[] tp->indexes[i].d.name;
+  }
   delete[] tp->indexes;
   tp->indexes = nullptr;
   tp->nindexes = 0;
@@ -169,14 +172,6 @@ void freeSchema(s_schema* sp, bool detach) {
   delete sp;
 }
 
-char* copyText(String const& s) {
-  char const* p = s.isNull() ? "" : toCharPtr(s);
-  size_t n = std::strlen(p);
-  char* out = new char[n + 1];
-  std::memcpy(out, p, n + 1);
-  return out;
-}
-
 void freeSlot(int32_t slot) {
   if (slots[0] == slots[slot]) slots[0] = nullptr;
   slots[slot] = nullptr;
@@ -206,7 +201,7 @@ bool readEnums(DbConnection& c, s_schema* sp) {
     String name;
     int32_t items = 0;
     c >> name >> items;
-    sp->enums[e].name = copyText(name);
+    sp->enums[e].name = omKeepText(name);
     if (c.bad() || items < 0 || items > 65535) return false;
     sp->enums[e].items = new s_enum_item[size_t(items)]();
     sp->enums[e].nitems = items;
@@ -215,7 +210,7 @@ bool readEnums(DbConnection& c, s_schema* sp) {
       int32_t value = 0;
       c >> text >> value;
       if (c.bad()) return false;
-      sp->enums[e].items[i].text = copyText(text);
+      sp->enums[e].items[i].text = omKeepText(text);
       sp->enums[e].items[i].value = value;
     }
   }
@@ -375,7 +370,7 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
   Privilege privs;
   *conn >> protocol >> owner >> descr >> privs;
   sp->owner = owner;
-  sp->d.descr = copyText(descr);
+  sp->d.descr = omKeepText(descr);
   os->protocol = protocol;
   if (conn->bad() || !readEnums(*conn, sp)) {
     if (mode & 4) reportOpen(11, path);
@@ -434,6 +429,16 @@ bool closeSchema(s_schema* sp) {
 }
 
 }  // namespace
+
+char* omKeepText(char const* text) {
+  if (text == nullptr) return nullptr;
+  size_t n = std::strlen(text);
+  char* out = new char[n + 1];
+  std::memcpy(out, text, n + 1);
+  return out;
+}
+
+char* omKeepText(String const& text) { return omKeepText(text.isNull() ? "" : toCharPtr(text)); }
 
 // ---- lookups ------------------------------------------------------------------------
 
