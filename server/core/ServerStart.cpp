@@ -312,6 +312,14 @@ void Server::tearDown() {
   // Clients left (in doubt after a Stop) go while the tables their locks
   // name still exist.
   resetLoop();
+  // A mirror's replayed clients of a primary that crashed never saw their
+  // DELCLIENT. Their destructors would run the lost-transaction hook with
+  // the journal closed (marking the server corrupt) and free locks that
+  // carry out postponed deletes after the final checkpoint, so they are
+  // kept, reachable, until the process ends.
+  static std::vector<Client*>* const keptReplayed = new std::vector<Client*>;
+  keptReplayed->insert(keptReplayed->end(), replayed.begin(), replayed.end());
+  replayed.clear();
   while (SvSchema* s = SvSchema::first())
     delete s;
   delete runLog;
