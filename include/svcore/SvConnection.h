@@ -112,6 +112,9 @@ public:
   SvConnection(SvQueueCalls const& calls, Hooks const& hooks);
   // Removes the semaphore set and the queues it created.
   ~SvConnection() override;
+  // Removes them now, once: system calls only, so a stop on a signal may
+  // call it before the process ends.
+  void removeSystemObjects();
 
   // True when a server of that id holds its running-server lock (semaphore
   // 0 above zero). Makes and changes nothing.

@@ -77,6 +77,11 @@ bool isDirectory(String const& path) {
   _exit(1);
 }
 
+void removeIpcAtAbnormalStop() {
+  if (Server::svCon != nullptr)
+    Server::svCon->removeSystemObjects();
+}
+
 void warn(char const* key, String const& arg = String()) {
   String text = appMsg(key, key);
   if (!arg.isNull())
@@ -219,6 +224,9 @@ void Server::startUp(ServerOptions const& o) {
       stop(1);
       _exit(1);
     }
+    // A server ended by a signal (SIGTERM, SIGINT) or a fatal report leaves
+    // no queue or semaphore set behind: its clients see it gone at once.
+    onAbnormalStop(removeIpcAtAbnormalStop);
     svCon->setRunLog(runLog);
     SvObject::con = svCon;
     port = new ConnectionPort(*svCon);

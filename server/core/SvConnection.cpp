@@ -164,14 +164,19 @@ SvConnection::SvConnection(SvQueueCalls const& calls, Hooks const& hooks) : hook
   writeLeft_ = capacity_;
 }
 
-SvConnection::~SvConnection() {
+SvConnection::~SvConnection() { removeSystemObjects(); }
+
+void SvConnection::removeSystemObjects() {
   if (calls_.receive)
     return;  // nothing of the system's was made
   if (semId_ >= 0)
     semctl(semId_, 0, IPC_RMID);
-  for (int q : {reqQ_, contQ_, repQ_})
-    if (q >= 0)
-      msgctl(q, IPC_RMID, nullptr);
+  semId_ = -1;
+  for (int* q : {&reqQ_, &contQ_, &repQ_}) {
+    if (*q >= 0)
+      msgctl(*q, IPC_RMID, nullptr);
+    *q = -1;
+  }
 }
 
 bool SvConnection::serverRunning(int32_t serverId) {

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <sys/prctl.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -68,10 +69,17 @@ bool TestServer::start(std::vector<std::string> const& args, int timeoutSec) {
   argv.insert(argv.end(), args.begin(), args.end());
   argv.push_back(name_);
   std::map<std::string, std::string> env = serverEnv(dir_->path());
+  pid_t const parent = getpid();
   pid_t pid = fork();
   if (pid < 0)
     return false;
   if (pid == 0) {
+    // A test that ends without its destructor (killed, timed out) takes its
+    // server with it: SIGTERM stops ombrel, which then removes its queues
+    // and semaphore set.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+      _exit(127);
     int fd = open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     int nul = open("/dev/null", O_RDONLY);
     if (fd >= 0) {

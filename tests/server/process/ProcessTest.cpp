@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/msg.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -165,6 +166,59 @@ TEST_F(ProcessTest, DaemonDetachesServesAndStops) {
   EXPECT_EQ(stop.result, 0);
   EXPECT_TRUE(within(30, [&] { return ended(daemon); }));
   EXPECT_TRUE(within(5, [&] { return !sv.ipcExists(); }));
+}
+
+// A server ended by SIGTERM removes its queues and semaphore set, and a test
+// process that dies without its destructors (killed, timed out) takes its
+// server with it, so no IPC object outlives either.
+TEST_F(ProcessTest, NeitherASignalledServerNorAKilledTestLeavesIpcObjects) {
+  {
+    TestServer sv;
+    ASSERT_TRUE(sv.start()) << sv.log();
+    ASSERT_EQ(::kill(sv.pid(), SIGTERM), 0);
+    EXPECT_NE(sv.wait(30), -1) << sv.log();
+    EXPECT_FALSE(sv.ipcExists()) << sv.log();
+  }
+  zftest::TempDir dir;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t const test = fork();
+  ASSERT_GE(test, 0);
+  if (test == 0) {
+    close(fds[0]);
+    TestServer sv(dir, "demo");
+    int32_t const id = sv.start() ? sv.serverId() : -1;
+    if (write(fds[1], &id, sizeof id) != ssize_t(sizeof id))
+      _exit(2);
+    pause();
+    _exit(0);
+  }
+  close(fds[1]);
+  int32_t id = -1;
+  bool const read = ::read(fds[0], &id, sizeof id) == ssize_t(sizeof id);
+  close(fds[0]);
+  ::kill(test, SIGKILL);
+  waitpid(test, nullptr, 0);
+  ASSERT_TRUE(read);
+  ASSERT_GT(id, 0);
+  auto const anyLeft = [id] {
+    return RawClient(id).ok() || semget(key_t(uint32_t(id) << 8), 2, 0) >= 0;
+  };
+  bool const gone = within(30, [&] { return !anyLeft(); });
+  EXPECT_TRUE(gone);
+  if (!gone) {
+    // Leave nothing behind even so: a server that is still there serves
+    // its Stop; the objects of one that is not are removed by their keys.
+    RawClient c(id);
+    if (c.ok() && c.connect().status == 0)
+      c.send(kServerObj, DBM_STOP, {1});
+    within(10, [&] { return !anyLeft(); });
+    for (int w : {'s', 'c', 'r'})
+      if (int q = msgget(key_t((uint32_t(id) << 8) | uint32_t(w)), 0); q >= 0)
+        msgctl(q, IPC_RMID, nullptr);
+    if (int sem = semget(key_t(uint32_t(id) << 8), 2, 0); sem >= 0)
+      semctl(sem, 0, IPC_RMID);
+  }
 }
 
 TEST_F(ProcessTest, ConnectVersions) {
