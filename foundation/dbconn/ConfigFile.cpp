@@ -74,28 +74,6 @@ String trimmed(char const* s, size_t len) {
   return v;
 }
 
-// Makes the new file's contents reach the disk through the directory entry
-// too: syncs the directory that holds `path`.
-void syncDirectoryOf(String const& path) {
-  String dir = path.pathName();
-  syncDirectory(dir.isNull() ? "/" : toCharPtr(dir));
-}
-
-// Creates a new file beside `path` exclusively (0666 filtered by the umask)
-// and returns its descriptor, or -1 with errno set; `tmp` receives its name.
-int createBeside(String const& path, String& tmp) {
-  static uint32_t counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".new%ld_%u", static_cast<long>(::getpid()), ++counter);
-    tmp = path + suffix;
-    int fd = fileOps().open(toCharPtr(tmp), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
 // True when the line "key<TAB><TAB>value" reads back as this key and value:
 // no NUL byte or line break in either, no TAB in the value, neither with
 // white space at its ends (the reader trims it), a key that is neither
@@ -382,29 +360,13 @@ bool ConfigFile::store() {
     warning(libMsg("CNFNOTSTORED"), &filename, toCharPtr(why));
     return false;
   }
-  String tmp;
-  int fd = createBeside(filename, tmp);
-  if (fd < 0) {
-    int err = errno;
-    if (err == EMFILE)
-      error(libMsg("CLOSE012FILESPROBLEM"));
-    else
-      warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err));
-    return false;
-  }
-  // The new file takes the old one's permissions.
-  struct stat st;
-  if (::stat(toCharPtr(filename), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  // The text is built in memory, then written, synced and renamed through
-  // the file seam.
+  // The text is built in memory, then replaces the file through the file
+  // seam (a crash leaves the old file or the new one).
   char* text = nullptr;
   size_t textLength = 0;
   FILE* f = ::open_memstream(&text, &textLength);
   if (f == nullptr) {
-    int err = errno;
-    fileOps().close(fd);
-    fileOps().unlink(toCharPtr(tmp));
-    warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err));
+    warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(errno));
     return false;
   }
   // A remote file keeps the server id and repository it was read with.
@@ -414,41 +376,26 @@ bool ConfigFile::store() {
   storeOthers(f);
   if (ty == 'i' || !objRepository.isNull())
     std::fprintf(f, "ObjectRepository\t\t%s\n", toCharPtr(objRepository));
-  bool ok = !std::ferror(f);
-  int err = ok ? 0 : errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && !writeAll(fd, text, textLength)) {
-    ok = false;
-    err = errno;
-  }
+  bool const written = !std::ferror(f);
+  int err = written ? 0 : errno;
+  if (std::fclose(f) != 0 && written) err = errno != 0 ? errno : EIO;
+  if (written && err == 0)
+    // a derived class's own lines included
+    err = replaceFile(toCharPtr(filename), text, textLength, [](char const* tmp) { return linesReadBack(String(tmp)); });
   std::free(text);
-  if (ok && fileOps().fsync(fd) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (fileOps().close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && !linesReadBack(tmp)) {  // a derived class's own lines included
-    fileOps().unlink(toCharPtr(tmp));
+  if (err == kReplaceCheckFailed) {
     String why = libMsg("CNFNOTREADABLE");
     warning(libMsg("CNFNOTSTORED"), &filename, toCharPtr(why));
     return false;
   }
-  if (ok && fileOps().rename(toCharPtr(tmp), toCharPtr(filename)) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    fileOps().unlink(toCharPtr(tmp));
-    warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err ? err : EIO));
+  if (err == EMFILE) {
+    error(libMsg("CLOSE012FILESPROBLEM"));
     return false;
   }
-  syncDirectoryOf(filename);
+  if (err != 0 || !written) {
+    warning(libMsg("CNFNOTSTORED"), &filename, std::strerror(err != 0 ? err : EIO));
+    return false;
+  }
   modified = false;
   return true;
 }

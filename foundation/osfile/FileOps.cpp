@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,4 +58,35 @@ bool writeAll(int fd, void const* buffer, size_t length) {
     length -= size_t(n);
   }
   return true;
+}
+
+int replaceFile(char const* path, void const* bytes, size_t length,
+                std::function<bool(char const* newFile)> const& check) {
+  static uint32_t counter = 0;
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = std::string(path) + ".new" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    fd = fileOps().open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
+  struct stat st;
+  if (::stat(path, &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+  int err = 0;
+  auto const failed = [] { return errno != 0 ? errno : EIO; };
+  if (!writeAll(fd, bytes, length)) err = failed();
+  if (err == 0 && fileOps().fsync(fd) != 0) err = failed();
+  if (fileOps().close(fd) != 0 && err == 0) err = failed();
+  if (err == 0 && check && !check(tmp.c_str())) err = kReplaceCheckFailed;
+  if (err == 0 && fileOps().rename(tmp.c_str(), path) != 0) err = failed();
+  if (err != 0) {
+    fileOps().unlink(tmp.c_str());
+    return err;
+  }
+  std::string dir = path;
+  size_t const slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+  syncDirectory(dir.c_str());
+  return 0;
 }

@@ -6,6 +6,7 @@
 // names no directory (empty, or an empty element of a list) is malformed. The open-ended range
 // marker is the 32-bit value -2147483648.
 #include <zfound/Assert.h>
+#include <zfound/FileOps.h>
 #include <zfound/Report.h>
 #include <zfound/Num.h>
 #include <zfound/PhysLayout.h>
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -273,13 +275,24 @@ void PhysLayout::load() {
 
 void PhysLayout::store() {
   if (!modified_ || !storable_) return;
-  FILE* f = std::fopen(toCharPtr(fileName_), "w");
+  // Built in memory, then put in the file's place whole: a crash while
+  // storing leaves the old layout, never a cut one.
+  char* text = nullptr;
+  size_t textLength = 0;
+  FILE* f = ::open_memstream(&text, &textLength);
   if (f == nullptr) {
     error(libMsg("CANTOPENFILE"), &fileName_);
     return;
   }
   for (PhysLayoutEntry* e : entries_) e->store(f);
-  std::fclose(f);
+  bool const written = !std::ferror(f);
+  bool const closed = std::fclose(f) == 0;
+  int const err = written && closed ? replaceFile(toCharPtr(fileName_), text, textLength) : EIO;
+  std::free(text);
+  if (err != 0) {
+    error(libMsg("CANTOPENFILE"), &fileName_);
+    return;
+  }
   modified_ = false;
 }
 

@@ -13,6 +13,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 struct FileOps {
   int (*open)(char const* path, int flags, mode_t mode);
   int (*close)(int fd);
@@ -43,6 +45,17 @@ FileOps const* setFileOps(FileOps const* ops);
 // Writes all `length` bytes to `fd` through the seam, repeating partial and
 // interrupted writes; false with errno set when a write fails.
 bool writeAll(int fd, void const* buffer, size_t length);
+
+// Replaces the file at `path` by `length` bytes so that a crash leaves the
+// old file or the new one, never a mix: the bytes go into a file created
+// exclusively beside it (with the old file's permission bits when there is
+// one), are synced, pass `check` when given (called with the new file's
+// name), are renamed over `path`, and the directory is synced. Answers 0,
+// kReplaceCheckFailed when `check` refused, or the errno of the failed step;
+// on failure the old file is untouched and nothing new is left.
+inline constexpr int kReplaceCheckFailed = -1;
+int replaceFile(char const* path, void const* bytes, size_t length,
+                std::function<bool(char const* newFile)> const& check = {});
 
 // Syncs the directory `dir` through the seam (open read-only, fsync, close),
 // so that a file created, renamed or removed in it stays so after a crash;

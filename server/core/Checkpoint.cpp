@@ -88,11 +88,15 @@ int32_t Server::chkPoint(bool force, int32_t marker) {
   lastTry = timeStamp.time();
   lastChkPoint = timeStamp;
   currCP = currCP == 0 ? 1 : 0;
+  // The configuration (its schema list) and the disk layout are stored
+  // before the state file makes this checkpoint the one a restart starts
+  // from: stored after it, a crash in between restarted with schemas that
+  // the layout did not have yet, and dropped them.
+  if (configFile != nullptr) configFile->store();
+  if (physLayout_sd != nullptr) physLayout_sd->store();
   writeState(journalPos, marker, journalFile, String());
   cpTime = false;
   ++timeStamp;
-  if (configFile != nullptr) configFile->store();
-  if (physLayout_sd != nullptr) physLayout_sd->store();
   if (activeTrans == 0 && defunlink != nullptr) {
     for (DeferFile const& d : *defunlink) unlinkFile(d.path());
     delete defunlink;

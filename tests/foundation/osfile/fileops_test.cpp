@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 
@@ -45,6 +47,34 @@ TEST(FileOpsTest, SyncReachesEveryPartWritten) {
   f.sync();
   EXPECT_EQ(1, fs.syncs(part[0]));
   EXPECT_EQ(2, fs.syncs(part[1]));
+}
+
+// A layout is stored whole or not at all: a crash right after the store
+// finds the new text, and a store that fails leaves the old file as it was
+// and no file beside it.
+TEST(FileOpsTest, AStoredLayoutReplacesTheOldFileWhole) {
+  zftest::TempDir dir;
+  std::string const file = dir.write("layout", "old*\tPACKED\t/d/old\n");
+  zftest::RunResult r = zftest::runInChild([&]() -> int {
+    zftest::FaultFs fs;
+    PhysLayout lay(S(file));
+    lay.addPackedEntry("new*", "/d/new");
+    fs.failRename(1);
+    lay.store();
+    _exit(0);  // before the layout's destructor stores it again
+  });
+  EXPECT_EQ("old*\tPACKED\t/d/old\n", zftest::readFile(file)) << r.err;
+  EXPECT_EQ(1u, std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()));
+  {
+    zftest::FaultFs fs;
+    {
+      PhysLayout lay(S(file));
+      lay.addPackedEntry("new*", "/d/new");
+      lay.store();
+    }
+    fs.crash();
+  }
+  EXPECT_EQ("old*\tPACKED\t/d/old\nnew*\tPACKED\t/d/new\n", zftest::readFile(file));
 }
 
 // A write or sync that keeps failing is reported to the handler with the
