@@ -430,25 +430,24 @@ static ObjectId toServerId(ObjectId const& id) {
 
 bool convertZx(InCheck& check, s_schema* sp) {
   if (!sp) return false;
+  // Every id is checked before any is changed: a refused check stays as
+  // it came.
   bool ok = true;
+  eachObjectId(check, [&](AnyValue& v) {
+    ObjectId id = v.getType() == AnyValue::T_OBJID ? toObjectId(v) : ObjectId();
+    if (!toLibraryId(id)) ok = false;
+  });
+  ObjectId* ix = check.getType() == InCheck::INTEGRITY ? &static_cast<Integrity&>(check).index() : nullptr;
+  int32_t ixTab = ix && ix->classId() != 0 ? findDbTable(int32_t(ix->classId())) : 0;
+  if (!ok || ixTab == -1) return false;
   eachObjectId(check, [&](AnyValue& v) {
     if (v.getType() != AnyValue::T_OBJID) return;
     ObjectId id = toObjectId(v);
-    if (!toLibraryId(id))
-      ok = false;
-    else
-      v = AnyValue(id);
+    toLibraryId(id);
+    v = AnyValue(id);
   });
-  if (!ok) return false;
-  if (check.getType() == InCheck::INTEGRITY) {
-    // The referenced index: (server table number, index) -> (0, handle | index).
-    ObjectId& ix = static_cast<Integrity&>(check).index();
-    if (ix.classId() != 0) {
-      int32_t tab = findDbTable(int32_t(ix.classId()));
-      if (tab == -1) return false;
-      ix = ObjectId(0, uint32_t(tab) | (ix.instId() & 0xff));
-    }
-  }
+  // The referenced index: (server table number, index) -> (0, handle | index).
+  if (ix && ix->classId() != 0) *ix = ObjectId(0, uint32_t(ixTab) | (ix->instId() & 0xff));
   return true;
 }
 

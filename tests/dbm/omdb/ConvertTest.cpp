@@ -257,6 +257,18 @@ TEST(OmdbConvert, ValueChecksTakeTheLibrarysObjectIds) {
   unknown.addKeyVal(AnyValue(ObjectId(0x7777, 1)));
   EXPECT_FALSE(convertZx(unknown, &sp));
   EXPECT_FALSE(convertZx(list, nullptr));
+  // A refused check is left as it came, the ids before the unknown one too,
+  // and so is an integrity check whose index names an unknown table.
+  ZxInList mixed;
+  mixed.addKeyVal(AnyValue(ObjectId(0x5001, 2)));
+  mixed.addKeyVal(AnyValue(ObjectId(0x7777, 1)));
+  EXPECT_FALSE(convertZx(mixed, &sp));
+  EXPECT_EQ(toObjectId(*mixed.keyValue(0)), ObjectId(0x5001, 2));
+  ZxIntegrity badRef;
+  badRef.addKeyVal(AnyValue(ObjectId(0x5001, 3)));
+  badRef.setIndex(ObjectId(0x7777, 1));
+  EXPECT_FALSE(convertZx(badRef, &sp));
+  EXPECT_EQ(toObjectId(*badRef.keyValue(0)), ObjectId(0x5001, 3));
   delDbTable(0x5001);
   EXPECT_EQ(findDbTable(0x5001), -1);
 }
