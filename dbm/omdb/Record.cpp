@@ -204,9 +204,11 @@ int32_t readRecord(int32_t h, int32_t mode, int32_t flags, int32_t value) {
         Exception::last().raise();
         return -1;
       }
+      // The caller asked for a record that must exist: a fatal report, as
+      // the local library gives it.
       char text[256];
       keyText(x, text, sizeof text);
-      Warning(__DbErrmsg("IO_REC_NOT_FOUND"), x.t->schema ? x.t->schema->d.name : "", x.t->d.name, text);
+      Error(__DbErrmsg("IO_REC_NOT_FOUND"), x.t->schema ? x.t->schema->d.name : "", x.t->d.name, text);
       return -1;
     }
     return omdb::failure(h, code);
@@ -644,6 +646,10 @@ int32_t UpdateRecord(int32_t table, ...) {
             if (!p || ldnum(&it.num, p) != 0) it.num = Num();
             break;
           }
+          // A byte or short operand has its own null and highest values
+          // (-128 / 127, -32768 / 32767), as the buffer holds them.
+          case DB_IT_BYTE: it.num = toNum(char(va_arg(ap, int32_t))); break;
+          case DB_IT_SHORT: it.num = toNum(int16_t(va_arg(ap, int32_t))); break;
           default: LToNum(va_arg(ap, int32_t), it.num); break;
         }
         // The operand is in the buffer's form, the number times 10^decimals.
@@ -917,8 +923,10 @@ int32_t SetObjFld(char* record, uint32_t const* objectId, int32_t field, int32_t
   }
   om_table* ot = omOf(t);
   size_t i = size_t(f - t->fields);
+  // The field refers to (table number, index): the id's table word must
+  // name that table unless the id is the lowest, the highest or null.
   bool bound = objectId[0] == 0 || objectId[0] == 0x7fffffff || objectId[0] == 0xffffffff;
-  if (!bound && ot && i < ot->fields.size() && ot->fields[i].refInst != 0 && objectId[0] != ot->fields[i].refInst)
+  if (!bound && ot && i < ot->fields.size() && ot->fields[i].refClass != 0 && objectId[0] != ot->fields[i].refClass)
     _ConvHandler("IO_DIFF_DBOBJECT", f->d.name);
   char* p = _FldAddr(f, record, element);
   return p ? stDbObj(p, objectId) : -1;

@@ -67,4 +67,19 @@ TEST_F(Cache, CachedReadsSendNothingUntilEvictedOrWritten) {
   EXPECT_EQ(sent([&] { EXPECT_GT(readId(3), 0); }), 1);
 }
 
+// A dropped entry is zeroed, which makes its key the key of id 0: it must
+// never answer a read of that key.
+TEST_F(Cache, ADroppedEntryAnswersNoRead) {
+  ASSERT_EQ(SetTableCache(table_, 3), 0);
+  ASSERT_GT(readId(2), 0);
+  ASSERT_EQ(PutRecord(table_), 0);
+  EXPECT_EQ(sent([&] { EXPECT_EQ(readId(0), -1); }), 1);
+  // A record of id 0 is read from the server and cached like any other.
+  fill(0, "zero", 7, 1, 1, 0, 0, 0);
+  ASSERT_EQ(AddRecord(table_), 0);
+  EXPECT_EQ(sent([&] { EXPECT_GT(readId(0), 0); }), 1);
+  EXPECT_EQ(sent([&] { EXPECT_GT(readId(0), 0); }), 0);
+  EXPECT_EQ(getText(fName), "zero");
+}
+
 }  // namespace

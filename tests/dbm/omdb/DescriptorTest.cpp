@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -185,6 +186,8 @@ protected:
         c << int32_t(4098);
         if (tempName) c << String("tmp0001");
       });
+    } else if (r.op == DBM_GETRECORD) {
+      rep = recordReply;
     } else if (r.op == DBM_ALTER) {
       rep.retValue = 1;
       rep.body = zftest::encodeWords([&](Connection& c) {
@@ -239,6 +242,7 @@ protected:
   int32_t protocol = 1101;
   bool tempName = true;                // a temporary table's create reply names it
   std::vector<int32_t> alterList{-1};  // an Alter answer's index list
+  zftest::EndpointReply recordReply;   // the answer to every GetRecord
   std::function<void(Connection&)> enums = [](Connection& c) { c << int32_t(0); };
   std::string tables = "t:4097";
   int32_t ntables = 1;
@@ -561,6 +565,90 @@ TEST_F(OmdbEndpoint, SynclogAsksForASyncedEnd) {
     EXPECT_EQ(endWishes(), std::vector<std::string>{c.wish}) << (c.value ? c.value : "unset");
     ep_.reset();
   }
+}
+
+// Record replies that would write past the record buffer (the library's
+// own allocation of record length + 4 bytes, where an address checker sees
+// any byte written beyond it): a run longer than the array that ends the
+// record is refused and leaves the buffer as it was; a text longer than
+// the field that ends the record is cut to the field length.
+TEST_F(OmdbEndpoint, RecordRepliesStayInsideTheRecordBuffer) {
+  int32_t const h = 0x10000, th = h | 1 << 8;
+  WireField const id{"id"}, vals{"vals", 10, 3, 9}, name{"name", 1, 0, 5};
+  struct Case {
+    char const* what;
+    std::vector<WireField> fields;
+    std::function<void(Connection&)> body;
+    int32_t result;
+  } const cases[] = {
+      {"run longer than the array",
+       {id, name, vals},
+       [](Connection& c) { c << int32_t(7) << String("ab") << int32_t(0x7ffffffe) << int32_t(5) << int32_t(9); },
+       -1},
+      {"run of the whole array",
+       {id, name, vals},
+       [](Connection& c) { c << int32_t(7) << String("ab") << int32_t(0x7ffffffe) << int32_t(3) << int32_t(9); },
+       1},
+      {"text longer than the field",
+       {id, vals, name},
+       [](Connection& c) {
+         c << int32_t(7) << int32_t(0x7ffffffe) << int32_t(3) << int32_t(9) << String("abcdefghijklmnopqrstuvwxyz");
+       },
+       1},
+  };
+  for (Case const& c : cases) {
+    table = Description{};
+    table.fields = c.fields;
+    recordReply = zftest::EndpointReply{};
+    recordReply.retValue = 1;
+    recordReply.body = zftest::encodeWords([&](Connection& w) {
+      w << int32_t(1) << int32_t(0) << int32_t(0);  // record number, modification stamp
+      c.body(w);
+    });
+    ASSERT_TRUE(start());
+    ASSERT_EQ(OpenSchema("fake/s", 0), h) << c.what;
+    s_table* tp = _GetTabPtr(th);
+    ASSERT_NE(tp, nullptr) << c.what;
+    char* buf = _GetTabBuff(th);
+    ASSERT_NE(buf, nullptr);
+    std::vector<char> before(size_t(tp->d.len) + 4, char(0x5a));
+    std::memcpy(buf, before.data(), before.size());
+    stlong(7, buf + tp->fields[0].d.offset);
+    std::memcpy(before.data(), buf, before.size());
+    EXPECT_EQ(GetRecord(th, 1, 0, 0), c.result) << c.what;
+    s_field const& v = tp->fields[(FindDbField(th, "vals") & 0xff) - 1];
+    s_field const& n = tp->fields[(FindDbField(th, "name") & 0xff) - 1];
+    if (c.result == -1) {
+      EXPECT_EQ(std::memcmp(buf, before.data(), before.size()), 0) << c.what;
+    } else {
+      for (int32_t e = 0; e < 3; ++e) EXPECT_EQ(ldlong(buf + v.d.offset + 4 * e), 9) << c.what;
+      EXPECT_EQ(std::string(buf + n.d.offset), c.fields[2].name == "name" ? "abcde" : "ab") << c.what;
+      EXPECT_EQ(ldlong(buf + tp->d.len), 1) << c.what;
+    }
+    CloseAllSchemas();
+    ep_.reset();
+  }
+}
+
+// A read with lock flag 4 asks for a record that must exist: a missing
+// one is a fatal report naming the key, as in the local library.
+TEST_F(OmdbEndpoint, AMissingRecordThatMustExistIsFatal) {
+  recordReply = zftest::EndpointReply{};
+  recordReply.retValue = -1;
+  ASSERT_TRUE(start());
+  zftest::RunResult r = zftest::runInChild([] {
+    ZF_CHILD_CHECK(OpenSchema("fake/s", 0) == 0x10000);
+    int32_t th = 0x10000 | 1 << 8;
+    ZF_CHILD_CHECK(_GetTabPtr(th) != nullptr);
+    InitRecord(th);
+    stlong(4242, _GetTabBuff(th) + _GetTabPtr(th)->fields[0].d.offset);
+    ZF_CHILD_CHECK(GetRecord(th, 1, 0, 0) == -1);  // without flag 4: not found
+    GetRecord(th, 1, 4, 0);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("no record with key"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("4242"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ namespace omtest {
 inline constexpr int32_t kServerObj = 0x70000000;
 
 // Server field types of a table creation.
-enum : int32_t { kNumber = 0, kText = 1, kDate = 2, kTime = 3, kFloat = 4, kBool = 5, kInt = 10 };
+enum : int32_t { kNumber = 0, kText = 1, kDate = 2, kTime = 3, kFloat = 4, kBool = 5, kObject = 8, kInt = 10 };
 
 using Body = zftest::RequestBody;
 

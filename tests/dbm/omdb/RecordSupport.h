@@ -5,7 +5,8 @@
 //   items: id (int, unique index 0 "pk"), name (text 20), price (number 9,
 //          2 decimals), day (date), at (time), vals (int[3]), cdate
 //          (creation-stamp date), mdate (modification-stamp date), code
-//          (int, not null: fill() sets it to the id);
+//          (int, not null: fill() sets it to the id), small (number 4),
+//          obj (object id);
 //          index 1 "byname" on name with duplicates.
 #pragma once
 
@@ -24,7 +25,7 @@
 namespace omtest {
 
 // Field numbers (1-based, as field handles take them).
-enum : int32_t { fId = 1, fName, fPrice, fDay, fAt, fVals, fCdate, fMdate, fCode };
+enum : int32_t { fId = 1, fName, fPrice, fDay, fAt, fVals, fCdate, fMdate, fCode, fSmall, fObj };
 
 class RecordFixture : public OmdbFixture {
 protected:
@@ -36,7 +37,8 @@ protected:
     rawTable_ = makeTable(rawSchema_, "items",
                           {{"id", kInt}, {"name", kText, 20}, {"price", kNumber, 9, 2}, {"day", kDate},
                            {"at", kTime}, {"vals", kInt, 0, 0, 3}, {"cdate", kDate, 0, 0, 0, 2 | 8},
-                           {"mdate", kDate, 0, 0, 0, 2 | 4}, {"code", kInt, 0, 0, 0, 1}},
+                           {"mdate", kDate, 0, 0, 0, 2 | 4}, {"code", kInt, 0, 0, 0, 1}, {"small", kNumber, 4},
+                           {"obj", kObject}},
                           1);
     ASSERT_GT(rawTable_, 0) << server().log();
     ASSERT_TRUE(makeIndex(rawTable_, "pk", {0}));

@@ -5,10 +5,13 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <zfound/LoopConnection.h>
 #include <zfound/Num.h>
 
+#include "Omdb.h"
 #include "OmdbRecords.h"
 #include "RecordSupport.h"
 
@@ -190,12 +193,18 @@ TEST_F(Records, BadUpdatesAndLocalOnlyCallsAreRefusedWithoutSending) {
   fill(1, "a", 1, 1, 1, 1, 1, 1);
   ASSERT_EQ(AddRecord(table_), 0);
   ASSERT_GT(readId(1), 0);
-  EXPECT_EQ(UpdateRecord(table_, fPrice, 6, 1, 0), -1);   // no operation 6
-  EXPECT_EQ(UpdateRecord(table_, 99, 0, 1, 0), -1);       // no field 99
-  EXPECT_EQ(UpdateRecord(table_, fPrice, 5, 42, 0), -1);  // no field 42 to copy
-  EXPECT_EQ(SaneTrans(), -1);
-  EXPECT_EQ(SetDownLoadTS(table_, nullptr), -1);
-  EXPECT_EQ(GetRecord(table_, 0, 0, 1), -1);  // records are read by key only
+  // Refused with a report, nothing sent.
+  EXPECT_EQ(sent([&] {
+              EXPECT_EQ(UpdateRecord(table_, fPrice, 6, 1, 0), -1);   // no operation 6
+              EXPECT_EQ(UpdateRecord(table_, fPrice, -1, 1, 0), -1);  // nor -1
+              EXPECT_EQ(UpdateRecord(table_, 99, 0, 1, 0), -1);       // no field 99
+              EXPECT_EQ(UpdateRecord(table_, fPrice, 5, 42, 0), -1);  // no field 42 to copy
+              EXPECT_EQ(SaneTrans(), -1);
+              EXPECT_EQ(SetDownLoadTS(table_, nullptr), -1);
+              EXPECT_EQ(GetDownLoadTS(table_).date, -32768);
+              EXPECT_EQ(GetRecord(table_, 0, 0, 1), -1);  // records are read by key only
+            }),
+            0);
   ASSERT_GT(readId(1), 0);
   EXPECT_EQ(getLong(fPrice), 1);
 
@@ -213,6 +222,70 @@ TEST_F(Records, BadUpdatesAndLocalOnlyCallsAreRefusedWithoutSending) {
   EXPECT_NE(refused.find("IO_REC_REFUSED"), std::string::npos) << refused;
   EXPECT_NE(refused.find("code"), std::string::npos) << refused;
   EXPECT_EQ(readId(2), -1);
+}
+
+// A number operand of UpdateRecord comes in the buffer's form of the
+// field: for a short field -32768 is null and 32767 the highest, which the
+// server must receive as such (as numbers they would not fit 4 digits).
+TEST_F(Records, UpdateOperandsOfSmallNumbersKeepNullAndHighest) {
+  fill(1, "a", 1, 1, 1, 1, 1, 1);
+  setShort(fSmall, 5);
+  ASSERT_EQ(AddRecord(table_), 0);
+  struct Case {
+    int32_t operand, stored;
+  } const cases[] = {{-32768, -32768}, {7, 7}, {32767, 32767}, {-99, -99}};
+  for (Case const& c : cases) {
+    ASSERT_GT(readId(1), 0);
+    ASSERT_EQ(UpdateRecord(table_, fSmall, 4, c.operand, 0), 0) << c.operand;
+    ASSERT_GT(readId(1), 0);
+    EXPECT_EQ(getShort(fSmall), c.stored) << c.operand;
+  }
+}
+
+// An object field takes any id; one naming another table than the field
+// refers to is reported (and stored all the same), the lowest and the
+// highest id never are.
+TEST_F(Records, ObjectFieldsReportIdsOfOtherTables) {
+  static std::vector<std::string> reports;
+  reports.clear();
+  ZephConvHandler old = _SetConvHandler([](char const* key, char const*) { reports.push_back(key); });
+  om_table* ot = omOf(tab());
+  ASSERT_NE(ot, nullptr);
+  ot->fields[fObj - 1].refClass = uint32_t(ot->number);  // the field refers to its own table
+  ot->fields[fObj - 1].refInst = 0;
+  uint32_t const own = uint32_t(ot->number);
+  struct Case {
+    uint32_t id[2];
+    bool reported;
+  } const cases[] = {{{own, 5}, false},
+                     {{own + 1, 5}, true},
+                     {{0, 0}, false},
+                     {{0xffffffffu, 0xffffffffu}, false}};
+  fill(1, "a", 1, 1, 1, 1, 1, 1);
+  for (Case const& c : cases) {
+    reports.clear();
+    EXPECT_EQ(SetObjFld(buf_, c.id, table_ | fObj, 0), 0);
+    EXPECT_EQ(reports, c.reported ? std::vector<std::string>{"IO_DIFF_DBOBJECT"} : std::vector<std::string>{})
+        << c.id[0];
+    uint32_t back[2] = {};
+    ASSERT_EQ(ObjFld(table_ | fObj, 0, back), 0);
+    EXPECT_EQ(back[0], c.id[0]);
+    EXPECT_EQ(back[1], c.id[1]);
+  }
+  // The id travels to the server and back.
+  ASSERT_EQ(SetObjFld(buf_, cases[1].id, table_ | fObj, 0), 0);
+  ASSERT_EQ(AddRecord(table_), 0);
+  ASSERT_GT(readId(1), 0);
+  uint32_t back[2] = {};
+  ASSERT_EQ(ObjFld(table_ | fObj, 0, back), 0);
+  EXPECT_EQ(back[0], own + 1);
+  EXPECT_EQ(back[1], 5u);
+  // Another field type is no object field.
+  reports.clear();
+  EXPECT_EQ(ObjFld(table_ | fId, 0, back), -1);
+  EXPECT_EQ(SetObjFld(buf_, back, table_ | fId, 0), -1);
+  EXPECT_EQ(reports, (std::vector<std::string>{"IO_NOT_OBJECT", "IO_NOT_OBJECT"}));
+  _SetConvHandler(old);
 }
 
 TEST_F(Records, ARecordLockedByAnotherClientGivesMinusTwoWithoutWaiting) {
