@@ -768,6 +768,7 @@ int32_t InitRecord(int32_t table) {
     int32_t n = f->d.dim > 1 ? f->d.dim : 1;
     for (int32_t e = 0; e < n; ++e) _InitDbField(f, x.buf, e);
   }
+  // A new record has no number yet.
   stlong(0, x.buf + x.t->d.len);
   return 0;
 }
