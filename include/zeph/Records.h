@@ -1,4 +1,5 @@
-// Field values in a record buffer, value checks and field expressions.
+// Field values in a record buffer, value checks, field expressions and the
+// relation through which a table's related record is read.
 //
 // Field elements keep the buffer forms: texts of length + 1 bytes ending in
 // NUL, big-endian integers, 2-byte dates (-32768 null) and times (0 null),
