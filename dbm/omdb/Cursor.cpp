@@ -80,16 +80,20 @@ std::vector<char> rangeOf(char const* rec, int32_t len) {
 }
 
 // Sends the range when it changed since it was last sent, or when the
-// server's cursor must stand at the start (forward) or the end of it.
-void sendRange(CursorTarget const& x, Where need) {
+// server's cursor must stand at the start (forward) or the end of it (with
+// kMoved: only when it changed). True when it was sent.
+bool sendRange(CursorTarget const& x, Where need) {
   s_dbcurs* c = x.c;
   OmCursor* oc = x.oc;
   int32_t len = x.t->d.len + 4;
   std::vector<char> low = rangeOf(c->low, len), high = rangeOf(c->high, len);
   bool changed = oc->where == Where::kUnsent || low != oc->low || high != oc->high || c->lowx != oc->lowx ||
                  c->highx != oc->highx;
-  if (!changed && (need == Where::kMoved || oc->where == need)) return;
-  int32_t flags = (c->lowx ? kFromExcl : kFromIncl) | (c->highx ? kToExcl : kToIncl) | (c->flags & kGiveUp);
+  if (!changed && (need == Where::kMoved || oc->where == need)) return false;
+  // A key-fields-only cursor asks the server for keys: its blocks are read
+  // as keys.
+  int32_t flags =
+      (c->lowx ? kFromExcl : kFromIncl) | (c->highx ? kToExcl : kToIncl) | (c->flags & (kGiveUp | kKeysOnly));
   if (need == Where::kEnd) flags |= kAtEnd;
   DbConnection& w = omBegin(*oc->conn, oc->objId, DBM_SETRANGE);
   w << flags << int32_t(0);
@@ -103,6 +107,7 @@ void sendRange(CursorTarget const& x, Where need) {
   oc->lowx = c->lowx;
   oc->highx = c->highx;
   oc->where = need == Where::kEnd ? Where::kEnd : Where::kStart;
+  return true;
 }
 
 int32_t blockFailure(int32_t code) {
@@ -263,10 +268,13 @@ int32_t CountCursor(int32_t cursor) {
   CursorTarget x;
   if (!cursorTarget(c, x)) return -1;
   if (!omdb::joinTrans(x.oc->conn, true)) return -3;
-  sendRange(x, x.oc->where == Where::kEnd ? Where::kEnd : Where::kStart);
+  // Counting needs no position: an unchanged range is not sent, and the
+  // walk goes on. A range sent now puts the server's cursor at its start,
+  // so the walk starts again.
+  bool sent = sendRange(x, Where::kMoved);
   omBegin(*x.oc->conn, x.oc->objId, DBM_CARDINAL);
   int32_t n = omExecute(*x.oc->conn);
-  _RewindCursor(cursor);
+  if (sent) _RewindCursor(cursor);
   return n;
 }
 

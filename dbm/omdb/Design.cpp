@@ -674,22 +674,12 @@ int32_t DeleteTable(int32_t table) {
 int32_t DropTable(int32_t table) {
   s_table* t = tableOf(table);
   if (t == nullptr) return -1;
-  s_schema* sp = t->schema;
-  int32_t slot = dbTableSlot(table);
   // Another table whose value check looks keys up in this one refers to it.
-  for (int32_t s = 1; sp->tables != nullptr && s <= kDbMaxTables; ++s) {
-    s_table* o = sp->tables[s].tab;
-    if (o == nullptr || o == t || sp->tables[s].alias || o->fields == nullptr) continue;
-    for (int32_t i = 0; i < o->d.nfields; ++i) {
-      InCheck* check = o->fields[i].incheck;
-      if (check == nullptr || check->getType() != InCheck::INTEGRITY) continue;
-      ObjectId& ix = static_cast<Integrity*>(check)->index();
-      if (ix.classId() == 0 && dbTableSlot(int32_t(ix.instId())) == slot) {
-        _io_errno_ = 12;
-        if (t->d.flags & 4) Error(__DbErrmsg("(12)"), t->d.name, o->d.name);
-        return -1;
-      }
-    }
+  int32_t ref = FindTabReference(table);
+  if (ref != -1) {
+    _io_errno_ = 12;
+    if (t->d.flags & 4) Error(__DbErrmsg("(12)"), t->d.name, t->schema->tables[dbTableSlot(ref)].tab->d.name);
+    return -1;
   }
   return DeleteTable(table);
 }
@@ -997,32 +987,13 @@ std::vector<uint8_t> storedCheck(InCheck const* check) {
   return out;
 }
 
-// Appends a sent enumeration to the schema's descriptor.
-void addEnum(s_schema* sp, om_schema::PendingEnum const& e) {
-  auto* grown = new s_enum[size_t(sp->d.nenums) + 1]();
-  for (int32_t i = 0; i < sp->d.nenums; ++i) grown[i] = sp->enums[i];
-  s_enum& n = grown[sp->d.nenums];
-  n.name = omKeepText(e.name.c_str());
-  n.nitems = int32_t(e.items.size());
-  n.items = new s_enum_item[e.items.size() + 1]();
-  for (size_t i = 0; i < e.items.size(); ++i) {
-    n.items[i].text = omKeepText(e.items[i].first.c_str());
-    n.items[i].value = e.items[i].second;
-  }
-  delete[] sp->enums;
-  sp->enums = grown;
-  sp->d.nenums = uint8_t(sp->d.nenums + 1);
-}
-
-void clearEnums(s_schema* sp) {
-  for (int32_t e = 0; e < sp->d.nenums && sp->enums; ++e) {
-    for (int32_t i = 0; i < sp->enums[e].nitems; ++i) delete[] sp->enums[e].items[i].text;
-    delete[] sp->enums[e].items;
-    delete[] sp->enums[e].name;
-  }
-  delete[] sp->enums;
-  sp->enums = nullptr;
-  sp->d.nenums = 0;
+// Appends a sent enumeration to the schema's descriptor; false when the
+// run-time layer refuses it.
+bool addEnum(s_schema* sp, om_schema::PendingEnum const& e) {
+  bool ok = __AddEnumItem(sp, e.name.c_str(), nullptr, 0) != 0;
+  for (size_t i = 0; ok && i < e.items.size(); ++i)
+    ok = __AddEnumItem(sp, e.name.c_str(), e.items[i].first.c_str(), e.items[i].second) != 0;
+  return ok;
 }
 
 // Sends a value check with its object ids in the server's numbering: the
@@ -1121,7 +1092,7 @@ int32_t _AddEnumItem(int32_t schema, char const* enumeration, char const* name, 
     ok = omExecute(c) != -1;
     omdb::endImplicit();
   }
-  if (ok) addEnum(sp, *e);
+  if (ok) ok = addEnum(sp, *e);
   os->pending.erase(os->pending.begin() + (e - os->pending.data()));
   return ok ? 1 : 0;
 }
@@ -1139,7 +1110,7 @@ int32_t _DropAllEnums(int32_t schema) {
     raiseLast();
     return -1;
   }
-  clearEnums(sp);
+  __DropAllEnums(sp);
   return 0;
 }
 

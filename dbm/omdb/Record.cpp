@@ -483,7 +483,10 @@ DbHandler SetDbHandler(DbHandler h) {
 }
 
 int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number) {
-  return readRecord(table, mode, lockflags, number);
+  int32_t r = readRecord(table, mode, lockflags, number);
+  // A table with a relation reads the related record too.
+  if (r >= 0) _GetRel(table & 0xffff00);
+  return r;
 }
 
 int32_t FindRecord(int32_t table, int32_t mode, int32_t nparts) {
@@ -851,6 +854,8 @@ int32_t _AddKey(int32_t index, int32_t recno, char* record, int32_t) {
   return omExecute(c);
 }
 
+// The server takes keys into an index (InsKey) but has no request that
+// takes one out: a key goes with its record (DelRecord) or its index.
 int32_t _DelKey(int32_t, int32_t, char const*) { return -1; }
 
 int32_t SetTableCache(int32_t table, int32_t n) {

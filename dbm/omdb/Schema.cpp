@@ -160,12 +160,7 @@ void freeSchema(s_schema* sp, bool detach) {
     omBegin(*os->conn, kOmServerObject, DBM_DETACH) << os->objId;
     omExecute(*os->conn);
   }
-  for (int32_t e = 0; e < sp->d.nenums && sp->enums; ++e) {
-    for (int32_t i = 0; i < sp->enums[e].nitems; ++i) delete[] sp->enums[e].items[i].text;
-    delete[] sp->enums[e].items;
-    delete[] sp->enums[e].name;
-  }
-  delete[] sp->enums;
+  __DropAllEnums(sp);
   def_Free(sp->d.privs, __FILE__, __LINE__);
   delete[] sp->d.descr;
   delete os;

@@ -506,21 +506,12 @@ int32_t DeleteTable(int32_t table) {
 int32_t DropTable(int32_t table) {
   s_table* t = tableOfHandle(table);
   if (!t) return -1;
-  int32_t slot = dbTableSlot(table);
-  s_schema* sp = t->schema;
   // A reference check of another table's field that names this table.
-  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
-    s_table* o = sp->tables[s].tab;
-    if (!o || s == slot || sp->tables[s].alias) continue;
-    for (int32_t i = 0; i < o->d.nfields; ++i) {
-      InCheck* ic = o->fields[i].incheck;
-      if (!ic || ic->getType() != InCheck::INTEGRITY) continue;
-      ObjectId const& ix = static_cast<Integrity*>(ic)->index();
-      if (ix.classId() != 0 || int32_t((ix.instId() >> 8) & 0xff) != slot) continue;
-      _io_errno_ = 12;
-      if (t->d.flags & 4) Error(__DbErrmsg("(12)"), t->d.name, o->d.name);
-      return -1;
-    }
+  int32_t ref = FindTabReference(table);
+  if (ref != -1) {
+    _io_errno_ = 12;
+    if (t->d.flags & 4) Error(__DbErrmsg("(12)"), t->d.name, t->schema->tables[dbTableSlot(ref)].tab->d.name);
+    return -1;
   }
   return DeleteTable(table);
 }

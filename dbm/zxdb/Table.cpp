@@ -1284,6 +1284,8 @@ int32_t GetRecord(int32_t table, int32_t mode, int32_t lockflags, int32_t number
   int32_t r = readSlot(t, n, work.data(), lockflags & 3, mode != 0);
   if (r != 0) return r;
   memcpy(rec, work.data(), work.size());
+  // A table with a relation reads the related record too.
+  _GetRel(table & 0xffff00);
   return n;
 }
 

@@ -152,6 +152,7 @@ struct s_table {
   int32_t privg;         // the user's privileges on the table
   Expr* check;
   s_vfile* data;         // data file
+  int32_t rel;           // relation: index handle of the related table, 0 none
   union {
     zx_table* zx;
     om_table* om;

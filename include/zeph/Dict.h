@@ -19,6 +19,10 @@ s_table* _GetTabPtr(int32_t handle);
 s_field* _GetFldPtr(int32_t handle);
 s_index* _GetIndPtr(int32_t handle);
 char* _GetTabBuff(int32_t handle);
+// The place of element `elem` of field handle `field` in its table's record
+// buffer; null (reported as _GetFldPtr reports) for a bad handle or an
+// element outside the field.
+char* _GetFldBuff(int32_t field, int32_t elem);
 
 // Handles by name (compared case-blind on the stored length), -1 when none.
 // FindDbTable looks in `schema` (0: the current schema).
@@ -55,6 +59,20 @@ int32_t _PrivgOf(int32_t const* privs, int32_t count, int32_t schemaLevel);
 // The value of item `name` of enumeration `enumName` in `sp`; false when
 // there is none.
 int32_t _FindEnumItem(s_schema* sp, char const* enumName, char const* name, int32_t* value);
+
+// Enumerations kept in the schema descriptor: __AddEnumItem appends item
+// `text` = `value` to enumeration `enumName`, making the enumeration (after
+// the others) when it is new; a null text only makes it. 1, or 0 when
+// refused (no name, 255 enumerations, 65535 items). __DropAllEnums frees
+// them all. Names, texts and arrays are held with new[] (as the server-client
+// library holds the enumerations it reads) and freed by __DropAllEnums.
+int32_t __AddEnumItem(s_schema* sp, char const* enumName, char const* text, int32_t value);
+void __DropAllEnums(s_schema* sp);
+
+// The handle of another table of the table's schema with a field whose
+// reference check looks its keys up in this table (tables not yet described
+// are described first); -1 when none refers to it.
+int32_t FindTabReference(int32_t table);
 
 #pragma GCC visibility pop
 }  // extern "C"

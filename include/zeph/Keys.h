@@ -43,6 +43,9 @@ int32_t Locate(void const* key, void const* table, int32_t count, int32_t size,
 // The display text of key `key` of `ip` (parts separated by blanks) in
 // `out` of `outSize` bytes.
 char* _KeyText(s_index const* ip, char const* key, char* out, size_t outSize);
+// The field handle of key part `part` (from 0) of index handle `index`; -1
+// for a part holding the record number or a part out of range.
+int32_t KeyDbField(int32_t index, int32_t part);
 
 #pragma GCC visibility pop
 }  // extern "C"

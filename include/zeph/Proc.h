@@ -53,6 +53,11 @@ int32_t EnableInterrupts(int32_t hold);
 typedef void (*ZephConvHandler)(char const* key, char const* detail);
 ZephConvHandler _SetConvHandler(ZephConvHandler h);
 void _ConvHandler(char const* key, char const* detail);
+// The text naming a database call on a handle for a conversion report:
+// "function(schema.table.field)", as much of the handle as names something
+// open ("function()" for none). Kept in a buffer of the layer until the
+// next call.
+char const* _MakeFullDbFuncCall(char const* function, int32_t handle);
 
 #pragma GCC visibility pop
 }  // extern "C"

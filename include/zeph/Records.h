@@ -1,4 +1,5 @@
-// Field values in a record buffer, value checks and field expressions.
+// Field values in a record buffer, value checks, field expressions and the
+// relation through which a table's related record is read.
 //
 // Field elements keep the buffer forms: texts of length + 1 bytes ending in
 // NUL, big-endian integers, 2-byte dates (-32768 null) and times (0 null),
@@ -80,6 +81,26 @@ int32_t _CheckRecord(int32_t table, char const* record, char* field, size_t fiel
 char const* _detailMsg(int32_t code);
 // Sets element `elem` of `fld` in `record` to the null value of its type.
 void _InitDbField(s_field const* fld, char* record, int32_t elem);
+// The value of a one-byte element (storage type 1) at `p`, signed.
+int32_t BtoI(void const* p);
+// Display text of the element into `out` (outSize bytes): as GetFld, except
+// that a number kept as a scaled integer shows its decimal point
+// (12345 with 2 decimals: "123.45"). 0, -1 for a bad handle or element.
+int32_t GetDspFld(int32_t field, int32_t elem, char* out, size_t outSize);
+
+// The relation of a table: the index of another table through which the
+// record related to the table's current record is read. _SetRel relates
+// table handle `table` to index handle `index` (0 removes the relation):
+// every key part of that index needs a field of the same name, storage type
+// and length in `table`; 0, or -1 when refused. _GetRel reads the related
+// record after a record of `table` was read: the key parts are taken from
+// the fields of those names in the table's buffer and the related record is
+// read by the index (no lock) into its table's buffer. The related record's
+// number; 0 when the table has no relation; -1 (the related buffer holding
+// an initialised record) when none has that key. The relation of a record
+// read by a relation is not followed, so relations in a circle end.
+int32_t _SetRel(int32_t table, int32_t index);
+int32_t _GetRel(int32_t table);
 
 #pragma GCC visibility pop
 }  // extern "C"

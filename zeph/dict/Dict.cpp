@@ -6,9 +6,11 @@
 // never reads outside a descriptor.
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
+#include <zeph/Records.h>
 
 #include <dbm/DbInterface.h>
 
+#include <zfound/InCheck.h>
 #include <zfound/Message.h>
 #include <zfound/MsgTable.h>
 
@@ -104,6 +106,12 @@ char* _GetTabBuff(int32_t handle) {
   if (!tableOf(handle, true)) return nullptr;
   s_schema* sp = _GetSchPtr(handle & 0xff0000);
   return sp ? sp->tables[dbTableSlot(handle)].buffer : nullptr;
+}
+
+char* _GetFldBuff(int32_t field, int32_t elem) {
+  s_field* f = _GetFldPtr(field);
+  char* buf = f ? _GetTabBuff(field) : nullptr;
+  return buf ? _FldAddr(f, buf, elem) : nullptr;
 }
 
 int32_t FindDbTable(int32_t schema, char const* name) {
@@ -259,4 +267,75 @@ int32_t _FindEnumItem(s_schema* sp, char const* enumName, char const* name, int3
       }
   }
   return 0;
+}
+
+namespace {
+
+char* keptText(char const* text) {
+  size_t n = std::strlen(text);
+  char* out = new char[n + 1];
+  std::memcpy(out, text, n + 1);
+  return out;
+}
+
+}  // namespace
+
+int32_t __AddEnumItem(s_schema* sp, char const* enumName, char const* text, int32_t value) {
+  if (!sp || !enumName || !*enumName || (sp->d.nenums && !sp->enums)) return 0;
+  int32_t e = 0;
+  while (e < sp->d.nenums && !(sp->enums[e].name && std::strcmp(sp->enums[e].name, enumName) == 0)) ++e;
+  if (e == sp->d.nenums) {
+    if (sp->d.nenums >= 255) return 0;
+    auto* grown = new s_enum[size_t(e) + 1]();
+    for (int32_t i = 0; i < e; ++i) grown[i] = sp->enums[i];
+    grown[e].name = keptText(enumName);
+    delete[] sp->enums;
+    sp->enums = grown;
+    sp->d.nenums = uint8_t(e + 1);
+  }
+  if (!text) return 1;
+  s_enum& en = sp->enums[e];
+  if (en.nitems >= 65535 || en.nitems < 0) return 0;
+  auto* items = new s_enum_item[size_t(en.nitems) + 1]();
+  for (int32_t i = 0; i < en.nitems; ++i) items[i] = en.items[i];
+  items[en.nitems] = s_enum_item{keptText(text), value};
+  delete[] en.items;
+  en.items = items;
+  en.nitems += 1;
+  return 1;
+}
+
+void __DropAllEnums(s_schema* sp) {
+  if (!sp) return;
+  for (int32_t e = 0; e < sp->d.nenums && sp->enums; ++e) {
+    for (int32_t i = 0; i < sp->enums[e].nitems && sp->enums[e].items; ++i) delete[] sp->enums[e].items[i].text;
+    delete[] sp->enums[e].items;
+    delete[] sp->enums[e].name;
+  }
+  delete[] sp->enums;
+  sp->enums = nullptr;
+  sp->d.nenums = 0;
+}
+
+int32_t FindTabReference(int32_t table) {
+  if (!tableOf(table, false)) return -1;
+  s_schema* sp = _GetSchPtr(table & 0xff0000);
+  int32_t slot = dbTableSlot(table);
+  if (!sp || !sp->tables) return -1;
+  s_table* t = sp->tables[slot].tab;
+  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
+    s_table* o = sp->tables[s].tab;
+    if (!o || o == t || sp->tables[s].alias) continue;
+    // A table not described yet may hold a reference check too.
+    if (o->d.len == 0) o = _AttachTable(o);
+    if (!o || !o->fields) continue;
+    for (int32_t i = 0; i < o->d.nfields; ++i) {
+      InCheck* check = o->fields[i].incheck;
+      if (!check || check->getType() != InCheck::INTEGRITY) continue;
+      // The index a reference check names is (0, table handle | index).
+      ObjectId const& ix = static_cast<Integrity*>(check)->index();
+      if (ix.classId() == 0 && dbTableSlot(int32_t(ix.instId())) == slot) return dbTableHandle(sp->handle, s);
+    }
+  }
+  return -1;
 }

@@ -5,6 +5,7 @@
 // NUL, then zero bytes to the part's length), parts back to back, and for a
 // non-unique index (flag bit 0 clear) the record number, big-endian, behind
 // the key. Ordering goes part by part by storage type, then by record number.
+#include <zeph/Dict.h>
 #include <zeph/Keys.h>
 #include <zeph/Records.h>
 
@@ -194,4 +195,12 @@ char* _KeyText(s_index const* ip, char const* key, char* out, size_t outSize) {
     at += p.len;
   }
   return out;
+}
+
+int32_t KeyDbField(int32_t index, int32_t part) {
+  s_index const* ip = _GetIndPtr(index);
+  if (!ip || part < 0 || part >= ip->d.nparts || !ip->parts) return -1;
+  int32_t n = dbLowByte(ip->parts[part].field);
+  // The part's field by the index handle's table: its own slot is current.
+  return n > 0 ? (index & 0xffff00) | n : -1;
 }

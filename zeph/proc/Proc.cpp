@@ -7,15 +7,19 @@
 #include <zeph/Proc.h>
 
 #include <zfound/Alloc.h>
+#include <zfound/Format.h>
 #include <zfound/Message.h>
 #include <zfound/MsgTable.h>
 #include <zfound/Process.h>
 #include <zfound/Time.h>
 #include <zfound/UserInfo.h>
+// After the foundation: the interface's TimeStamp() call hides the class.
+#include <dbm/DbInterface.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <grp.h>
 
 int32_t _io_errno_ = 0;
@@ -150,4 +154,27 @@ void _ConvHandler(char const* key, char const* detail) {
     return;
   }
   Warning(__DbErrmsg(key), detail ? detail : "");
+}
+
+char const* _MakeFullDbFuncCall(char const* function, int32_t handle) {
+  static char text[256];
+  std::string names;
+  // Only what names something open: a closed schema or a free slot ends
+  // the text there, and nothing is reported.
+  s_schema* sp = nullptr;
+  for (int32_t h = FindNextSchema(0); h != -1 && !sp; h = FindNextSchema(h))
+    if (dbSchemaSlot(h) == dbSchemaSlot(handle)) sp = _GetSchPtr(h);
+  if (sp) {
+    names = sp->d.name;
+    int32_t slot = dbTableSlot(handle);
+    s_table* t = slot >= 1 && slot <= kDbMaxTables && sp->tables ? sp->tables[slot].tab : nullptr;
+    if (t) {
+      names += std::string(".") + t->d.name;
+      int32_t n = dbLowByte(handle);
+      if (n >= 1 && n <= t->d.nfields && t->fields && t->fields[n - 1].d.name)
+        names += std::string(".") + t->fields[n - 1].d.name;
+    }
+  }
+  zfSnprintf(text, sizeof text, "%s(%s)", function ? function : "", names.c_str());
+  return text;
 }

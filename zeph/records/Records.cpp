@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 InCheck* LoadInCheck(void const* stored, int32_t avail) {
@@ -291,4 +292,83 @@ int32_t SFld(int32_t field, int32_t elem, char const* text) {
       stshort(int32_t(v), b);
       return SetFld(field, elem, b, 2);
   }
+}
+
+int32_t BtoI(void const* p) { return p ? int32_t(*static_cast<int8_t const*>(p)) : 0; }
+
+int32_t GetDspFld(int32_t field, int32_t elem, char* out, size_t outSize) {
+  if (GetFld(field, elem, out, outSize) != 0) return -1;
+  s_field const* fld = _GetFldPtr(field);
+  uint16_t it = fld->d.f_itype;
+  bool scaled = fld->d.type == 0 && fld->d.dec > 0 && (it == DB_IT_BYTE || it == DB_IT_SHORT || it == DB_IT_LONG);
+  if (!scaled || !out[0]) return 0;
+  // The digits with at least one before the point: "-5" with 2 decimals
+  // shows "-0.05".
+  std::string text(out);
+  std::string sign = text[0] == '-' ? "-" : "";
+  std::string digits = text.substr(sign.size());
+  size_t dec = fld->d.dec;
+  if (digits.size() <= dec) digits.insert(0, dec + 1 - digits.size(), '0');
+  digits.insert(digits.size() - dec, 1, '.');
+  zfSnprintf(out, outSize, "%s%s", sign.c_str(), digits.c_str());
+  return 0;
+}
+
+namespace {
+
+// The field of `table` that gives key part `p` of a related index: the
+// field of the same name, storage type and length; -1 when none.
+int32_t relField(int32_t table, s_index_field const& p) {
+  s_field const* kf = dbLowByte(p.field) ? _GetFldPtr(p.field) : nullptr;
+  if (!kf || !kf->d.name) return -1;
+  int32_t h = FindDbField(table, kf->d.name);
+  s_field const* f = h > 0 ? _GetFldPtr(h) : nullptr;
+  if (!f || f->d.f_itype != kf->d.f_itype || f->d.len != kf->d.len) return -1;
+  return h;
+}
+
+bool gInRel = false;
+
+}  // namespace
+
+int32_t _SetRel(int32_t table, int32_t index) {
+  s_table* t = _GetTabPtr(table);
+  if (!t) return -1;
+  if (index == 0) {
+    t->rel = 0;
+    return 0;
+  }
+  s_index const* ip = (index & 0xffff00) != (table & 0xffff00) ? _GetIndPtr(index) : nullptr;
+  if (!ip) return -1;
+  for (int32_t i = 0; i < ip->d.nparts; ++i)
+    if (relField(table, ip->parts[i]) < 0) return -1;
+  t->rel = index & 0xffffff;
+  return 0;
+}
+
+int32_t _GetRel(int32_t table) {
+  s_table* t = _GetTabPtr(table);
+  if (!t || t->rel == 0 || gInRel) return 0;
+  int32_t index = t->rel;
+  s_index const* ip = _GetIndPtr(index);
+  char const* from = _GetTabBuff(table);
+  if (!ip || !from || InitRecord(index & 0xffff00) != 0) return -1;
+  char* to = _GetTabBuff(index);
+  if (!to) return -1;
+  for (int32_t i = 0; i < ip->d.nparts; ++i) {
+    int32_t h = relField(table, ip->parts[i]);
+    if (h < 0) return -1;  // the related table changed since
+    s_field const* f = _GetFldPtr(h);
+    s_field const* kf = _GetFldPtr(ip->parts[i].field);
+    int32_t size = dbElemSize(f->d.f_itype, f->d.len);
+    std::memcpy(to + kf->d.offset, from + f->d.offset, size_t(size));
+  }
+  gInRel = true;
+  int32_t r = GetRecord(index, 1, 0, 0);
+  gInRel = false;
+  if (r < 0) {
+    InitRecord(index & 0xffff00);
+    return -1;
+  }
+  return r;
 }

@@ -1,8 +1,9 @@
 // Cursors over a live server's table of 1,200 records: blocks come forward
 // and backward in key order, the last block of a walk is negative, the
 // count equals the table's, a range is sent once per walk (not with every
-// block), a range of keys is honoured, and a first record locked by
-// another client gives -2.
+// block), a range of keys is honoured, a key-fields-only cursor gets keys,
+// counting in the middle of a walk neither resends the range nor restarts
+// the walk, and a first record locked by another client gives -2.
 #include <gtest/gtest.h>
 
 #include <zeph/Cursors.h>
@@ -110,6 +111,49 @@ TEST_F(Cursors, ARangeOfKeysAndAnIndexWithDuplicates) {
   ASSERT_EQ(ids.size(), size_t(kRows / 2));
   for (int32_t id : ids) EXPECT_EQ(id % 2, 1) << id;
   EXPECT_EQ(DeleteCursor(byName), 0);
+}
+
+TEST_F(Cursors, AKeyFieldsOnlyCursorGetsTheKeysInKeyOrder) {
+  int32_t cur = CreateCursor(table_, 0x200);
+  ASSERT_GT(cur, 0);
+  InitRecord(table_);
+  setLong(fId, 500);
+  ASSERT_EQ(SetCursorFromFld(cur, 1), 0);
+  for (int32_t id = 500; id <= kRows; ++id) {
+    int32_t r = FetchCursor(cur);
+    ASSERT_GT(r, 0) << id;
+    EXPECT_EQ(recno(), r);
+    ASSERT_EQ(getLong(fId), id);
+    // Only the key travels: the other fields stay empty.
+    EXPECT_EQ(getText(fName), "");
+    EXPECT_EQ(getLong(fCode), 0);
+  }
+  EXPECT_EQ(FetchCursor(cur), -1);
+  EXPECT_EQ(DeleteCursor(cur), 0);
+}
+
+TEST_F(Cursors, CountingInAWalkSendsNoRangeAndTheWalkGoesOn) {
+  int32_t cur = CreateCursor(table_, 0);
+  ASSERT_GT(cur, 0);
+  ASSERT_GT(FetchCursor(cur), 0);
+  ASSERT_EQ(getLong(fId), 1);
+  // Records of a block carry their creation stamp from the prefix.
+  EXPECT_EQ(getShort(fCdate), CTimeStamp(table_).date);
+  EXPECT_NE(getShort(fCdate), 0);
+  int32_t n = -1;
+  EXPECT_EQ(sent([&] { n = CountCursor(cur); }), 1);  // Cardinal only
+  EXPECT_EQ(n, kRows);
+  ASSERT_GT(FetchCursor(cur), 0);
+  EXPECT_EQ(getLong(fId), 2);
+  // A range set anew is sent with the count, and the walk starts again.
+  InitRecord(table_);
+  setLong(fId, 1001);
+  ASSERT_EQ(SetCursorFromFld(cur, 1), 0);
+  EXPECT_EQ(sent([&] { n = CountCursor(cur); }), 2);
+  EXPECT_EQ(n, kRows - 1000);
+  ASSERT_GT(FetchCursor(cur), 0);
+  EXPECT_EQ(getLong(fId), 1001);
+  EXPECT_EQ(DeleteCursor(cur), 0);
 }
 
 TEST_F(Cursors, AFirstRecordLockedElsewhereGivesMinusTwo) {

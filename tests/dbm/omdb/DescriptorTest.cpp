@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Keys.h>
 #include <zeph/Proc.h>
@@ -111,6 +112,7 @@ TEST_F(OmdbDescriptor, LaysOutFieldsAndKeysAsTheServerDescribesThem) {
 constexpr int32_t kSchemaObj = 0x1001;
 constexpr int32_t kTableObj = 0x2002;
 constexpr int32_t kNewTableObj = 0x3003;
+constexpr int32_t kCursorObj = 0x4004;
 
 // One field of a described table, as the server sends it.
 struct WireField {
@@ -204,6 +206,16 @@ protected:
       rep.body = zftest::encodeWords([&](Connection& c) { c << String(tables.c_str()); });
     } else if (r.op == DBM_BEGTRANSACT) {
       rep.body = zftest::encodeWords([&](Connection& c) { class TimeStamp ts; c << ts; });
+    } else if (r.op == DBM_ATTACH && r.objId == kSchemaObj && !r.body.empty() && r.body[0] == 64) {
+      rep.retValue = kCursorObj;
+    } else if ((r.op == DBM_GETNEXTBLOCK || r.op == DBM_GETPREVBLOCK) && r.objId == kCursorObj) {
+      // Records of the one-field table: instance, modification stamp,
+      // the field, then the record number.
+      std::vector<int32_t> const& ids = r.op == DBM_GETNEXTBLOCK ? nextBlock : prevBlock;
+      rep.retValue = -int32_t(ids.size());
+      rep.body = zftest::encodeWords([&](Connection& c) {
+        for (int32_t id : ids) c << id << int32_t(0) << int32_t(0) << id * 10 << id;
+      });
     } else if (r.op == DBM_ATTACH && r.objId == kSchemaObj) {
       rep.retValue = kTableObj;
       rep.body = describe(table);
@@ -221,6 +233,22 @@ protected:
       std::string tag, number, op, obj, parts, first;
       words >> tag >> number >> op >> obj >> parts >> first;
       if (op == std::to_string(DBM_ENDTRANSACT)) out.push_back(first);
+    }
+    return out;
+  }
+
+  // The log lines of the requests the endpoint received with operation op:
+  // "<objId> <body words>".
+  std::vector<std::string> requestsOf(int32_t op) const {
+    std::vector<std::string> out;
+    std::ifstream in(dir_.file("requests.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string tag, number, code, obj, parts, rest;
+      words >> tag >> number >> code >> obj >> parts;
+      std::getline(words, rest);
+      if (code == std::to_string(op)) out.push_back(obj + rest);
     }
     return out;
   }
@@ -244,6 +272,7 @@ protected:
   std::vector<int32_t> alterList{-1};  // an Alter answer's index list
   zftest::EndpointReply recordReply;   // the answer to every GetRecord
   std::function<void(Connection&)> enums = [](Connection& c) { c << int32_t(0); };
+  std::vector<int32_t> nextBlock{1, 2, 3}, prevBlock{3, 2};  // records of a cursor's blocks (all last)
   std::string tables = "t:4097";
   int32_t ntables = 1;
   Description table;
@@ -443,6 +472,49 @@ TEST_F(OmdbEndpoint, FlagsAreConverted) {
 // prefix's object id (bytes 4-7), not on its table number (bytes 0-3),
 // which every record of the table shares; a unique index of that part
 // alone is the table's record-number index.
+// A cursor's requests and blocks byte for byte: the attach, the range sent
+// before a walk (range flags, no field list, the open ends as the lowest and
+// highest keys; at the end for a backward walk), a last block of three
+// arriving as -3 filling three entries in key order, a backward block
+// filling the block from its last entry.
+TEST_F(OmdbEndpoint, CursorRangesAndBlocksAsTheWireHoldsThem) {
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t t = h | 1 << 8;
+  s_table* tp = _GetTabPtr(t);
+  ASSERT_NE(tp, nullptr);
+  int32_t cur = CreateCursor(t, 0);
+  ASSERT_GT(cur, 0);
+  char* buf = _GetTabBuff(t);
+  for (int32_t id = 1; id <= 3; ++id) {
+    ASSERT_EQ(FetchCursor(cur), id);
+    EXPECT_EQ(ldlong(_GetFldBuff(t | 1, 0)), id * 10);
+    EXPECT_EQ(ldlong(buf + tp->d.len), id) << "the number after the record";
+    EXPECT_EQ(ldlong(buf + omdb::kPfxInst), id);
+  }
+  EXPECT_EQ(_GetCursorPtr(cur)->fnrec, -3);
+  EXPECT_EQ(FetchCursor(cur), -1);
+  EXPECT_EQ(FetchCursorPrev(cur), 3) << "back from past the end";
+  EXPECT_EQ(FetchCursorPrev(cur), 2);
+  ASSERT_EQ(_RewindCursor(cur), 0);
+  EXPECT_EQ(FetchCursorPrev(cur), 3);
+  s_dbcurs const* c = _GetCursorPtr(cur);
+  EXPECT_EQ(c->bnrec, -2);
+  EXPECT_EQ(c->pos, c->capacity - 1);
+  EXPECT_EQ(FetchCursorPrev(cur), 2);
+  EXPECT_EQ(FetchCursorPrev(cur), -1);
+  EXPECT_EQ(DeleteCursor(cur), 0);
+
+  EXPECT_EQ(requestsOf(DBM_ATTACH).back(), "4097 00000040 00000000 00000000 00002002 00000000 00000000");
+  EXPECT_EQ(requestsOf(DBM_SETRANGE),
+            (std::vector<std::string>{"16388 0000000a 00000000 80000000 7fffffff",
+                                      "16388 0000008a 00000000 80000000 7fffffff"}));
+  EXPECT_EQ(requestsOf(DBM_GETNEXTBLOCK), std::vector<std::string>{"16388"});
+  EXPECT_EQ(requestsOf(DBM_GETPREVBLOCK), std::vector<std::string>{"16388"});
+  EXPECT_EQ(requestsOf(DBM_DETACH).back(), "1879048192 00004004");
+}
+
 TEST_F(OmdbEndpoint, RecordNumberPartsLieOnTheRecordNumber) {
   table.indexes = {WireIndex{"byname", 1, {WirePart{0, 6, 0, 0}, WirePart{-1, 0, 0, 0}}},
                    WireIndex{"recno", 0, {WirePart{-1, 0, 0, 0}}}};

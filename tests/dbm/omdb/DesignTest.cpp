@@ -451,6 +451,36 @@ TEST_F(Design, DesignNeedsLevelEightAndOnlyTheOwnerGivesTheSchemaAway) {
 
 // A process that opens the schema anew, before and after a server restart,
 // sees every part of the definition; then DropSchema removes it.
+TEST_F(Design, ATableAnotherRefersToIsNotDropped) {
+  int32_t s = CreateSchema(path("s10").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t master = twoFieldTable(s, "master");
+  int32_t detail = twoFieldTable(s, "detail");
+  ASSERT_GT(master, 0);
+  ASSERT_GT(detail, 0);
+  ASSERT_GE(serverIndex(master, "pk", 1, {{1, 0}}), 0);
+  Integrity ref(false, ObjectId(0, uint32_t(master & 0xffff00)));
+  ASSERT_EQ(_SetInCheck(fld(detail, 1), &ref, nullptr), 0);
+  _io_errno_ = 0;
+  EXPECT_EQ(DropTable(master), -1);
+  EXPECT_EQ(_io_errno_, 12);
+  // Opened again, the referring table is not described yet: it is seen all
+  // the same.
+  CloseAllSchemas();
+  s = OpenSchema(path("s10").c_str(), 0x10);
+  ASSERT_GT(s, 0) << _io_errno_;
+  master = FindDbTable(s, "master");
+  detail = FindDbTable(s, "detail");
+  ASSERT_GT(master, 0);
+  ASSERT_GT(detail, 0);
+  _io_errno_ = 0;
+  EXPECT_EQ(DropTable(master), -1);
+  EXPECT_EQ(_io_errno_, 12);
+  EXPECT_EQ(DropTable(detail), 0);
+  EXPECT_EQ(DropTable(master), 0);
+  EXPECT_EQ(FindDbTable(s, "master"), -1);
+}
+
 TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
   int32_t s = CreateSchema(path("s9").c_str(), "kept");
   ASSERT_GT(s, 0) << _io_errno_;
@@ -467,6 +497,8 @@ TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
   ASSERT_EQ(_AddEnumItem(s, "colour", "red", 1), 1);
   ASSERT_EQ(_AddEnumItem(s, "colour", "blue", 2), 1);
   ASSERT_EQ(_AddEnumItem(s, "colour", "green", 3), 1);
+  int32_t value = 0;
+  EXPECT_TRUE(_FindEnumItem(_GetSchPtr(s), "colour", "blue", &value) && value == 2) << "kept locally";
   InList list(false);
   list.addKeyVal(AnyValue(String("A")));
   list.addKeyVal(AnyValue(String("B")));

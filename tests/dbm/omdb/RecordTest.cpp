@@ -11,6 +11,8 @@
 #include <zfound/LoopConnection.h>
 #include <zfound/Num.h>
 
+#include <zeph/Records.h>
+
 #include "Omdb.h"
 #include "OmdbRecords.h"
 #include "RecordSupport.h"
@@ -300,6 +302,55 @@ TEST_F(Records, ARecordLockedByAnotherClientGivesMinusTwoWithoutWaiting) {
   ASSERT_TRUE(raw().send(rawTable_, DBM_FREERECORD, Body().w(0).w(0x80).w(0).w(1).words()));
   EXPECT_GT(readId(1, 3), 0);
   FreeRecord(table_, 1, 0);
+}
+
+// A table related to another through that table's index reads the related
+// record with each of its own; a missing one leaves an initialised record;
+// relations in a circle end after one step.
+TEST_F(Records, ATableWithARelationReadsTheRelatedRecord) {
+  int32_t rawNotes = makeTable(rawSchema_, "notes", {{"id", kInt}, {"label", kText, 10}});
+  ASSERT_GT(rawNotes, 0);
+  ASSERT_TRUE(makeIndex(rawNotes, "pk", {0}));
+  ASSERT_TRUE(makeIndex(rawNotes, "bylabel", {1}, 1));
+  CloseSchema(schema_);
+  schema_ = OpenSchema(path("sales").c_str(), 0);
+  ASSERT_EQ(schema_, 0x10000);
+  table_ = FindDbTable(schema_, "items");
+  int32_t notes = FindDbTable(schema_, "notes");
+  ASSERT_GT(table_, 0);
+  ASSERT_GT(notes, 0);
+  ASSERT_NE(_GetTabPtr(notes), nullptr);
+  ASSERT_NE(_GetTabPtr(table_), nullptr);
+  buf_ = _GetTabBuff(table_);
+  int32_t noteId = FindDbField(notes, "id"), label = FindDbField(notes, "label");
+  ASSERT_GT(label, 0);
+  for (int32_t id = 1; id <= 2; ++id) {
+    fill(id, "x", 1, 1, 1, 1, 1, 1);
+    ASSERT_EQ(AddRecord(table_), 0);
+  }
+  InitRecord(notes);
+  stlong(1, _GetFldBuff(noteId, 0));
+  std::strcpy(_GetFldBuff(label, 0), "first");
+  ASSERT_EQ(AddRecord(notes), 0);
+
+  EXPECT_EQ(_SetRel(table_, notes | 1), -1) << "items has no field label";
+  ASSERT_EQ(_SetRel(table_, notes), 0);
+  InitRecord(notes);
+  int32_t r = 0;
+  EXPECT_EQ(sent([&] { r = readId(1); }), 2);
+  EXPECT_GT(r, 0);
+  EXPECT_STREQ(_GetFldBuff(label, 0), "first");
+  EXPECT_EQ(ldlong(_GetFldBuff(noteId, 0)), 1);
+  std::strcpy(_GetFldBuff(label, 0), "stale");
+  EXPECT_GT(readId(2), 0) << "the item is read without its note";
+  EXPECT_STREQ(_GetFldBuff(label, 0), "");
+
+  // Notes related back to items: one step each way, not a loop.
+  ASSERT_EQ(_SetRel(notes, table_), 0);
+  EXPECT_EQ(sent([&] { r = readId(1); }), 2);
+  EXPECT_STREQ(_GetFldBuff(label, 0), "first");
+  ASSERT_EQ(_SetRel(table_, 0), 0);
+  EXPECT_EQ(sent([&] { r = readId(1); }), 1);
 }
 
 }  // namespace

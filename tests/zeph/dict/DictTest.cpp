@@ -2,10 +2,13 @@
 // through handles, and the user's privileges from privilege arrays.
 #include <dbm/DbInterface.h>
 #include <zeph/Dict.h>
+#include <zeph/Keys.h>
 #include <zeph/Proc.h>
 #include <zeph/Records.h>
 
 #include <zfound/Num.h>
+
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +165,69 @@ TEST(Fields, FloatingFieldsTakeFiniteNumbersOnly) {
     EXPECT_EQ(SFld(f, 0, "2.5"), 0) << name;
   }
   CloseSchema(h);
+}
+
+}  // namespace
+
+namespace {
+
+// Enumerations the layer keeps in a schema descriptor: made on their first
+// item (or with none), extended in order, found by name, all dropped.
+TEST(Enums, AddedItemByItemAndDroppedTogether) {
+  s_schema sp{};
+  EXPECT_EQ(__AddEnumItem(&sp, "colour", "red", 1), 1);
+  EXPECT_EQ(__AddEnumItem(&sp, "size", nullptr, 0), 1);  // made with no item
+  EXPECT_EQ(__AddEnumItem(&sp, "colour", "green", 2), 1);
+  EXPECT_EQ(__AddEnumItem(&sp, "size", "small", 10), 1);
+  EXPECT_EQ(__AddEnumItem(&sp, nullptr, "x", 1), 0);
+  EXPECT_EQ(__AddEnumItem(&sp, "", "x", 1), 0);
+  ASSERT_EQ(sp.d.nenums, 2);
+  EXPECT_STREQ(sp.enums[0].name, "colour");
+  ASSERT_EQ(sp.enums[0].nitems, 2);
+  EXPECT_STREQ(sp.enums[0].items[1].text, "green");
+  int32_t v = 0;
+  EXPECT_TRUE(_FindEnumItem(&sp, "size", "small", &v));
+  EXPECT_EQ(v, 10);
+  EXPECT_FALSE(_FindEnumItem(&sp, "colour", "small", &v));
+  // At most 255 enumerations.
+  for (int32_t e = 2; e < 255; ++e) ASSERT_EQ(__AddEnumItem(&sp, ("e" + std::to_string(e)).c_str(), nullptr, 0), 1);
+  EXPECT_EQ(__AddEnumItem(&sp, "one more", nullptr, 0), 0);
+  EXPECT_EQ(__AddEnumItem(&sp, "colour", "blue", 3), 1) << "an existing one still grows";
+  __DropAllEnums(&sp);
+  EXPECT_EQ(sp.d.nenums, 0);
+  EXPECT_EQ(sp.enums, nullptr);
+  EXPECT_FALSE(_FindEnumItem(&sp, "colour", "red", &v));
+}
+
+// "item" looks keys up in "clients" through a reference check: clients is
+// referred to, item is not.
+TEST(Dictionary, TableReferencesKeyPartsFieldPlacesAndCallNames) {
+  zftest::SampleSchemaDir dir("shop");
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  EXPECT_EQ(FindTabReference(0x10100), 0x10300);
+  EXPECT_EQ(FindTabReference(0x10300), -1);
+  EXPECT_EQ(FindTabReference(0x10200), -1);  // a free slot
+
+  int32_t count = FindDbField(0x10300, "count");
+  s_field* f = _GetFldPtr(count);
+  EXPECT_EQ(_GetFldBuff(count, 0), _FldAddr(f, _GetTabBuff(0x10300), 0));
+  int32_t hist = FindDbField(0x10300, "hist");
+  EXPECT_EQ(_GetFldBuff(hist, 2), _FldAddr(_GetFldPtr(hist), _GetTabBuff(0x10300), 2));
+  EXPECT_EQ(_GetFldBuff(hist, 3), nullptr);  // past the array
+
+  EXPECT_EQ(KeyDbField(0x10300, 0), FindDbField(0x10300, "code"));
+  EXPECT_EQ(KeyDbField(0x10301, 0), FindDbField(0x10300, "qty"));
+  EXPECT_EQ(KeyDbField(0x10301, 1), count);
+  EXPECT_EQ(KeyDbField(0x10301, 2), -1);
+  EXPECT_EQ(KeyDbField(0x10301, -1), -1);
+
+  EXPECT_STREQ(_MakeFullDbFuncCall("GetFld", count), "GetFld(shop.item.count)");
+  EXPECT_STREQ(_MakeFullDbFuncCall("GetRecord", 0x10300), "GetRecord(shop.item)");
+  EXPECT_STREQ(_MakeFullDbFuncCall("GetRecord", 0x10200), "GetRecord(shop)");
+  EXPECT_STREQ(_MakeFullDbFuncCall("OpenSchema", 0x20000), "OpenSchema()");
+  CloseSchema(h);
+  EXPECT_STREQ(_MakeFullDbFuncCall("GetFld", count), "GetFld()");
 }
 
 }  // namespace

@@ -113,3 +113,43 @@ TEST(References, CorrectedWhenATableMoves) {
 
 }  // namespace
 
+
+namespace {
+
+// Display texts: a number kept as a scaled integer shows its decimal point;
+// a byte element reads signed.
+TEST(Fields, DisplayTextsAndBytes) {
+  zftest::SampleSchemaDir dir("shop");
+  int32_t h = OpenSchema("shop", 0);
+  ASSERT_EQ(h, 0x10000);
+  int32_t count = FindDbField(0x10300, "count");
+  ASSERT_GT(count, 0);
+  char out[32];
+  struct Case {
+    char const* value;
+    uint8_t dec;
+    char const* shown;
+  } cases[] = {{"12345", 2, "123.45"}, {"-5", 2, "-0.05"}, {"0", 2, "0.00"}, {"7", 0, "7"}, {"-100", 1, "-10.0"}};
+  for (Case const& c : cases) {
+    _GetFldPtr(count)->d.dec = c.dec;
+    ASSERT_EQ(SFld(count, 0, c.value), 0) << c.value;
+    EXPECT_EQ(GetDspFld(count, 0, out, sizeof out), 0);
+    EXPECT_STREQ(out, c.shown) << c.value;
+    EXPECT_EQ(GetFld(count, 0, out, sizeof out), 0);
+    EXPECT_STREQ(out, c.value);
+  }
+  int32_t code = FindDbField(0x10300, "code");
+  ASSERT_EQ(SFld(code, 0, "AB"), 0);
+  EXPECT_EQ(GetDspFld(code, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "AB");
+  EXPECT_EQ(GetDspFld(FindDbField(0x10300, "hist"), 3, out, sizeof out), -1);
+
+  signed char const bytes[] = {-1, 127, 0, -128};
+  EXPECT_EQ(BtoI(&bytes[0]), -1);
+  EXPECT_EQ(BtoI(&bytes[1]), 127);
+  EXPECT_EQ(BtoI(&bytes[2]), 0);
+  EXPECT_EQ(BtoI(&bytes[3]), -128);
+  CloseSchema(h);
+}
+
+}  // namespace
