@@ -407,11 +407,12 @@ void eachObjectId(InCheck& check, F f) {
 
 }  // namespace
 
-// (server table number, element n) -> (0, table handle | (n + 1)); false
-// when the table is unknown or n does not fit the handle's low byte.
-static bool toLibraryId(ObjectId& id) {
+// (server table number, element n) -> (0, table handle | (n + 1)) with the
+// table of schema `schema`; false when the schema has no such table or n
+// does not fit the handle's low byte.
+static bool toLibraryId(ObjectId& id, int32_t schema) {
   if (id.classId() == 0) return true;
-  int32_t tab = findDbTable(int32_t(id.classId()));
+  int32_t tab = findDbTable(int32_t(id.classId()), schema);
   if (tab == -1 || id.instId() >= 0xff) return false;
   id = ObjectId(0, uint32_t(tab) | (id.instId() + 1));
   return true;
@@ -434,7 +435,7 @@ bool convertZx(InCheck& check, s_schema* sp) {
   eachObjectId(check, [&](AnyValue& v) {
     if (v.getType() != AnyValue::T_OBJID) return;
     ObjectId id = toObjectId(v);
-    if (!toLibraryId(id))
+    if (!toLibraryId(id, sp->handle))
       ok = false;
     else
       v = AnyValue(id);
@@ -444,7 +445,7 @@ bool convertZx(InCheck& check, s_schema* sp) {
     // The referenced index: (server table number, index) -> (0, handle | index).
     ObjectId& ix = static_cast<Integrity&>(check).index();
     if (ix.classId() != 0) {
-      int32_t tab = findDbTable(int32_t(ix.classId()));
+      int32_t tab = findDbTable(int32_t(ix.classId()), sp->handle);
       if (tab == -1) return false;
       ix = ObjectId(0, uint32_t(tab) | (ix.instId() & 0xff));
     }

@@ -15,6 +15,7 @@
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
+#include <zfound/DbConfigFile.h>
 #include <zfound/DbConnection.h>
 #include <zfound/Exception.h>
 #include <zfound/Expr.h>
@@ -39,7 +40,9 @@
 namespace {
 
 s_schema* slots[kDbMaxSchemas + 1];
-// (server table number, table handle), sorted by the number.
+// (server table number, table handle), sorted by the number and then the
+// handle. A number is unique within one server only: two schemas on two
+// servers may list the same number, so each schema keeps its own entry.
 std::vector<std::pair<int32_t, int32_t>> dbTables;
 bool stopHookSet = false;
 
@@ -62,7 +65,7 @@ void splitName(char const* name, std::string& server, std::string& schema) {
   schema = lowerCase(schema);
 }
 
-void notify(String const& text) { Warning("%s", toCharPtr(text)); }
+void notify(String const& text) { Warning("%s", omChars(text)); }
 
 // A report of open error `code` with the schema's name.
 void reportOpen(int32_t code, char const* name) {
@@ -71,12 +74,27 @@ void reportOpen(int32_t code, char const* name) {
   Warning(__DbErrmsg(key), name);
 }
 
-// The connection of a server, or of a schema through the configuration.
-// Never the abort-on-failure mode: an unreachable server is a refusal.
+// The connection of "server/schema", or of a plain schema name through the
+// client configuration (the listed server that holds it). Never the
+// abort-on-failure mode: an unreachable or unknown server is a refusal.
 DbConnection* connectionFor(std::string const& server, std::string const& schema) {
-  if (!server.empty()) return DbConnection::findServer(String(server.c_str()), true, ConnMode(reportErrors));
-  return DbConnection::findSchema(String(schema.c_str()), true, ConnMode(reportErrors));
+  std::string path = server.empty() ? schema : server + "/" + schema;
+  return DbConnection::findSchema(String(path.c_str()), true, ConnMode(reportErrors));
 }
+
+}  // namespace
+
+DbConnection* omServerConnection(std::string const& server) {
+  String name(server.c_str());
+  if (server.empty()) {
+    std::vector<String> listed = DbConfigFile::serverList();
+    if (listed.empty()) return nullptr;
+    name = listed.front();
+  }
+  return DbConnection::findServer(name, true, ConnMode(reportErrors));
+}
+
+namespace {
 
 void freeField(s_field& f) {
   delete[] f.d.name;
@@ -136,7 +154,7 @@ void freeTable(s_schema* sp, int32_t slot, bool detach) {
   tab_array& e = sp->tables[slot];
   s_table* tp = e.tab;
   if (tp && !e.alias) {
-    if (om_table* ot = omOf(tp)) delDbTable(ot->number);
+    if (om_table* ot = omOf(tp)) delDbTable(ot->number, sp->handle);
     if (detach && tp->d.len != 0) detachOnServer(tp);
     clearAttached(tp);
     delete[] tp->d.descr;
@@ -389,7 +407,7 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
   String list;
   *conn >> list;
   std::vector<std::pair<std::string, int32_t>> tables;
-  if (n < 0 || conn->bad() || n > kDbMaxTables || !parseTables(list.isNull() ? nullptr : toCharPtr(list), n, tables)) {
+  if (n < 0 || conn->bad() || n > kDbMaxTables || !parseTables(omChars(list), n, tables)) {
     if (mode & 4) reportOpen(11, path);
     return openError(11, sp, slot, n > kDbMaxTables ? n : 0);
   }
@@ -438,7 +456,12 @@ char* omKeepText(char const* text) {
   return out;
 }
 
-char* omKeepText(String const& text) { return omKeepText(text.isNull() ? "" : toCharPtr(text)); }
+char* omKeepText(String const& text) { return omKeepText(omChars(text)); }
+
+char const* omChars(String const& text) {
+  // The highest value has no characters (its pointer is a mark, not a text).
+  return text.isNull() || text.isHighest() ? "" : toCharPtr(text);
+}
 
 // ---- lookups ------------------------------------------------------------------------
 
@@ -451,22 +474,46 @@ DbConnection* omConnection(int32_t handle) {
   return sp ? omOf(sp)->conn : nullptr;
 }
 
+namespace {
+
+// The entry of `number` in schema `schema`, or the end.
+std::vector<std::pair<int32_t, int32_t>>::iterator dbTableEntry(int32_t number, int32_t schema) {
+  auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
+  for (; it != dbTables.end() && it->first == number; ++it)
+    if ((it->second & 0xff0000) == (schema & 0xff0000)) return it;
+  return dbTables.end();
+}
+
+}  // namespace
+
 int32_t findDbTable(int32_t number) {
+  // The current schema's table first, then the first open schema's.
+  if (slots[0]) {
+    int32_t h = findDbTable(number, slots[0]->handle);
+    if (h != -1) return h;
+  }
   auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
   return it != dbTables.end() && it->first == number ? it->second : -1;
 }
 
-void addDbTable(int32_t number, int32_t handle) {
-  auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
-  if (it != dbTables.end() && it->first == number)
-    it->second = handle;
-  else
-    dbTables.insert(it, {number, handle});
+int32_t findDbTable(int32_t number, int32_t schema) {
+  auto it = dbTableEntry(number, schema);
+  return it != dbTables.end() ? it->second : -1;
 }
 
-void delDbTable(int32_t number) {
-  auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
-  if (it != dbTables.end() && it->first == number) dbTables.erase(it);
+void addDbTable(int32_t number, int32_t handle) {
+  auto it = dbTableEntry(number, handle);
+  if (it != dbTables.end()) {
+    it->second = handle;
+    return;
+  }
+  dbTables.insert(std::upper_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, handle)),
+                  {number, handle});
+}
+
+void delDbTable(int32_t number, int32_t schema) {
+  auto it = dbTableEntry(number, schema);
+  if (it != dbTables.end()) dbTables.erase(it);
 }
 
 int32_t omNewTable(s_schema* sp, std::string const& name, int32_t number) {
@@ -628,5 +675,11 @@ void _ReOpenSchema(int32_t handle) {
 }
 
 int32_t GetDbTable(int32_t number) { return findDbTable(number); }
+
+char const* _TabName(s_table const* table) {
+  if (!table) return nullptr;
+  om_table const* ot = table->u.om;
+  return ot && !ot->name.empty() ? ot->name.c_str() : table->d.name;
+}
 int32_t SetDescrSchema(int32_t, char const*) { return 0; }
 int32_t _ModifySchema(int32_t) { return 0; }

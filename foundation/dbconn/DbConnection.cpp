@@ -648,7 +648,9 @@ DbConnection* DbConnection::findServer(String const& name, bool connect, ConnMod
 DbConnection* DbConnection::findSchema(String const& schema, bool connect, ConnMode mode) {
   char const* s = toCharPtr(schema);
   char const* slash = std::strchr(s, '/');
-  if (slash) return findServer(String(s, long(slash - s)), connect, ConnMode(3));
+  // The caller's mode holds for the server part too: a caller that takes a
+  // missing server as an answer is not ended by it.
+  if (slash) return findServer(String(s, long(slash - s)), connect, mode);
   DbConfigFile cfg;
   if (!cfg.find(schema)) {
     if (mode & abortOnInit) error(msgTablesReady() ? libMsg("CANTCONNECT") : String("CANTCONNECT"));
