@@ -74,12 +74,23 @@ void reportOpen(int32_t code, char const* name) {
   Warning(__DbErrmsg(key), name);
 }
 
+// c, or null (its reference given back) when its server has ended: a
+// connection kept open for another schema may lead to a server that has
+// stopped since, which is as unreachable as one never found.
+DbConnection* alive(DbConnection* c) {
+  if (c && !c->serverAlive()) {
+    DbConnection::dispose(c);
+    return nullptr;
+  }
+  return c;
+}
+
 // The connection of "server/schema", or of a plain schema name through the
 // client configuration (the listed server that holds it). Never the
 // abort-on-failure mode: an unreachable or unknown server is a refusal.
 DbConnection* connectionFor(std::string const& server, std::string const& schema) {
   std::string path = server.empty() ? schema : server + "/" + schema;
-  return DbConnection::findSchema(String(path.c_str()), true, ConnMode(reportErrors));
+  return alive(DbConnection::findSchema(String(path.c_str()), true, ConnMode(reportErrors)));
 }
 
 }  // namespace
@@ -91,7 +102,7 @@ DbConnection* omServerConnection(std::string const& server) {
     if (listed.empty()) return nullptr;
     name = listed.front();
   }
-  return DbConnection::findServer(name, true, ConnMode(reportErrors));
+  return alive(DbConnection::findServer(name, true, ConnMode(reportErrors)));
 }
 
 namespace {
@@ -199,9 +210,9 @@ void freeSlot(int32_t slot) {
 // slot; sets and reports the error. Always -1.
 int32_t openError(int32_t code, s_schema* sp, int32_t slot, int32_t detail) {
   DbConnection* conn = sp && omOf(sp) ? omOf(sp)->conn : nullptr;
+  if (slot > 0) freeSlot(slot);  // first, as in closeSchema
   freeSchema(sp, true);
   if (conn) DbConnection::dispose(conn);
-  if (slot > 0) freeSlot(slot);
   _io_err_detail = detail;
   _io_errno_ = code;
   return -1;
@@ -440,8 +451,11 @@ bool closeSchema(s_schema* sp) {
   DeleteAllAlias(handle);
   DbConnection* conn = os->conn;
   int32_t slot = dbSchemaSlot(handle);
-  freeSchema(sp, true);
+  // Out of the table first: a report that ends the program while the
+  // schema is closed runs CloseAllSchemas, which must not find it again.
   freeSlot(slot);
+  // A server that has ended gets no detach requests.
+  freeSchema(sp, conn && conn->serverAlive());
   if (conn) DbConnection::dispose(conn);
   return true;
 }

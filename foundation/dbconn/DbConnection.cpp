@@ -102,6 +102,8 @@ DbConnection::~DbConnection() {
 
 bool DbConnection::stopSv() { return false; }
 
+bool DbConnection::serverAlive() { return valid_; }
+
 bool DbConnection::connExists(char type, String const& host, int32_t id, String const& name) const {
   return type == type_ && host == name_ && id == serverId_ && name == serverName_;
 }

@@ -186,6 +186,30 @@ TEST_F(OmdbSchema, UnreachableServerIsARefusal) {
   EXPECT_EQ(CurrentSchema(), -1);
 }
 
+// A server that stopped while a schema of it is open: the connection kept
+// for that schema no longer reaches it, and opening another schema there
+// is the same refusal. The first schema closes without a word to it.
+TEST_F(OmdbSchema, AServerStoppedUnderAnOpenSchemaIsARefusal) {
+  ASSERT_GT(makeSchema("sales"), 0);
+  ASSERT_GT(makeSchema("other"), 0);
+  ASSERT_EQ(OpenSchema(path("sales").c_str(), 0), 0x10000);
+  EXPECT_EQ(server().stop(), 0);
+  zftest::RunResult r = zftest::runInChild([&] {
+    for (int i = 0; i < 2; ++i) {
+      _io_errno_ = 0;
+      ZF_CHILD_CHECK(OpenSchema(path("other").c_str(), 0) == -1);
+      ZF_CHILD_CHECK(_io_errno_ == 2);
+      ZF_CHILD_CHECK(CurrentSchema() == 0x10000);
+    }
+    ZF_CHILD_CHECK(VersionNumber(path("other").c_str(), 3) == -1);
+    ZF_CHILD_CHECK(CreateSchema(path("third").c_str(), "") == -1);
+    ZF_CHILD_CHECK(_io_errno_ == 2);
+    ZF_CHILD_CHECK(CloseSchema(0x10000) == 0);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
 TEST_F(OmdbSchema, UnknownOrLockedSchemaIsRefused) {
   int32_t sch = makeSchema("sales");
   ASSERT_GT(sch, 0);
@@ -269,3 +293,4 @@ TEST(OmdbFrame, ExportsTheInterfaceOnly) {
 }
 
 }  // namespace
+
