@@ -407,11 +407,12 @@ void eachObjectId(InCheck& check, F f) {
 
 }  // namespace
 
-// (server table number, element n) -> (0, table handle | (n + 1)); false
-// when the table is unknown or n does not fit the handle's low byte.
-static bool toLibraryId(ObjectId& id) {
+// (server table number, element n) -> (0, table handle | (n + 1)) with the
+// table of schema `schema`; false when the schema has no such table or n
+// does not fit the handle's low byte.
+static bool toLibraryId(ObjectId& id, int32_t schema) {
   if (id.classId() == 0) return true;
-  int32_t tab = findDbTable(int32_t(id.classId()));
+  int32_t tab = findDbTable(int32_t(id.classId()), schema);
   if (tab == -1 || id.instId() >= 0xff) return false;
   id = ObjectId(0, uint32_t(tab) | (id.instId() + 1));
   return true;
@@ -435,15 +436,15 @@ bool convertZx(InCheck& check, s_schema* sp) {
   bool ok = true;
   eachObjectId(check, [&](AnyValue& v) {
     ObjectId id = v.getType() == AnyValue::T_OBJID ? toObjectId(v) : ObjectId();
-    if (!toLibraryId(id)) ok = false;
+    if (!toLibraryId(id, sp->handle)) ok = false;
   });
   ObjectId* ix = check.getType() == InCheck::INTEGRITY ? &static_cast<Integrity&>(check).index() : nullptr;
-  int32_t ixTab = ix && ix->classId() != 0 ? findDbTable(int32_t(ix->classId())) : 0;
+  int32_t ixTab = ix && ix->classId() != 0 ? findDbTable(int32_t(ix->classId()), sp->handle) : 0;
   if (!ok || ixTab == -1) return false;
   eachObjectId(check, [&](AnyValue& v) {
     if (v.getType() != AnyValue::T_OBJID) return;
     ObjectId id = toObjectId(v);
-    toLibraryId(id);
+    toLibraryId(id, sp->handle);
     v = AnyValue(id);
   });
   // The referenced index: (server table number, index) -> (0, handle | index).

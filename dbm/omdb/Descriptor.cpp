@@ -16,6 +16,7 @@
 #include <zeph/Records.h>
 
 #include <zfound/DbConnection.h>
+#include <zfound/Environ.h>
 #include <zfound/Exception.h>
 #include <zfound/Expr.h>
 #include <zfound/InCheck.h>
@@ -107,7 +108,11 @@ bool receiveField(DbConnection& c, s_field& f, om_field& x, char const*& why) {
   f.d.name = omKeepText(name);
   f.deflt = receiveExpr(c);
   c >> mask >> dim >> len >> dec >> indices;
-  f.d.mask = omKeepText(mask);
+  // A mask beginning with the byte 1 names the environment variable that
+  // holds it.
+  char const* m = omChars(mask);
+  if (m[0] == 1) m = def_ReadEnv(m + 1, __FILE__, __LINE__);
+  f.d.mask = omKeepText(m ? m : "");
   if (c.bad()) return why = "field", false;
   int32_t kind = InCheck::receive(c);
   if (kind == InCheck::INTEGRITY) {
@@ -116,13 +121,13 @@ bool receiveField(DbConnection& c, s_field& f, om_field& x, char const*& why) {
     f.incheck = new ZxInList(c);
     String en;
     c >> en;
-    if (!en.isNull()) x.enumName = toCharPtr(en);
+    x.enumName = omChars(en);
   }
   f.check = receiveExpr(c);
   ObjectId ref;
   c >> collate >> ref >> descr >> flags;
   if (c.bad()) return why = "field", false;
-  if (!collate.isNull()) x.collate = toCharPtr(collate);
+  x.collate = omChars(collate);
   x.refClass = ref.classId();
   x.refInst = ref.instId();
   x.srvFlags = flags;
@@ -266,6 +271,13 @@ s_table* _AttachTable(s_table* tp) {
       s_field& f = st.fields[size_t(i)];
       ok = receiveField(c, f, st.extra[size_t(i)], why);
       if (!ok) break;
+      // Every field of an attached table has its wire converter; a field
+      // that has none (a binary array) could not travel.
+      std::unique_ptr<ZxField> conv(BuildZxField(&f));
+      if (!conv) {
+        ok = false, why = "field type";
+        break;
+      }
       int32_t elems = f.d.dim > 1 ? f.d.dim : 1;
       int64_t bytes = int64_t(dbElemSize(f.d.f_itype, f.d.len)) * elems;
       if (int64_t(reclen) + bytes > kMaxRecord) {

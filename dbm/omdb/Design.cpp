@@ -241,7 +241,7 @@ int32_t CreateSchema(char const* path, char const* description) {
     _io_errno_ = 14;
     return -1;
   }
-  DbConnection* conn = DbConnection::findServer(String(server.c_str()), true, ConnMode(3));
+  DbConnection* conn = omServerConnection(server);
   if (conn == nullptr) {
     _io_errno_ = 2;
     return -1;
@@ -665,7 +665,7 @@ int32_t DeleteTable(int32_t table) {
     }
     // The server's object went with the table: nothing is detached.
     ot->objId = -1;
-    if (ot->number > 0) delDbTable(ot->number);
+    if (ot->number > 0) delDbTable(ot->number, sp->handle);
   }
   omForgetTable(sp, slot);
   return 0;

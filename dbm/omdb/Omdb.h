@@ -37,7 +37,6 @@ inline constexpr int32_t kOmProtocol = 1101;          // this client's protocol 
 inline constexpr int32_t kOmOldestRefused = 1100;     // server versions up to this are refused
 inline constexpr int32_t kOmPrefixBytes = 32;         // record prefix of a record buffer
 inline constexpr int32_t kOmServerObject = 0x70000000;
-inline constexpr int32_t kOmMaxTables = 255;          // tables of a schema (handle bits 8-15)
 inline constexpr int32_t kOmRunMarker = 0x7ffffffe;   // announces a run count on the wire
 inline constexpr int32_t kOmWireNull = int32_t(0x80000000);
 inline constexpr int32_t kOmWireHigh = 0x7fffffff;
@@ -113,11 +112,20 @@ om_table* omOf(s_table* tp);
 s_table* omTable(int32_t handle);
 // The connection of a schema handle / of a table handle's schema; null none.
 DbConnection* omConnection(int32_t handle);
-// The handle registered for a server table number, -1 when unknown;
-// registering and forgetting a number.
+// The connection to server `server` for a schema it does not list yet (a
+// new one); a blank name means the first server listed in "SERVERS". Null,
+// with nothing ended, when none is listed or it cannot be reached.
+DbConnection* omServerConnection(std::string const& server);
+// The handle registered for a server table number, -1 when unknown: in
+// the current schema first, else in the first open schema listing it (a
+// number is unique within one server only). The second form looks in the
+// schema of handle `schema` only. A registration is kept per schema:
+// registering a number again in the same schema replaces its handle;
+// forgetting it leaves other schemas' entries.
 int32_t findDbTable(int32_t number);
+int32_t findDbTable(int32_t number, int32_t schema);
 void addDbTable(int32_t number, int32_t handle);
-void delDbTable(int32_t number);
+void delDbTable(int32_t number, int32_t schema);
 
 // The schema's table list: a new unattached table of `name` (kept whole)
 // and server number in the first free table number; its
@@ -137,6 +145,8 @@ void omResetTable(s_table* tp);
 // descriptor; a null text is kept as "" (`omKeepText(String)`) or stays null.
 char* omKeepText(char const* text);
 char* omKeepText(String const& text);
+// The characters of a received text: "" for the null and the highest value.
+char const* omChars(String const& text);
 
 // ---- requests (Request.cpp) ------------------------------------------------------
 // Begins request `op` on server object `objId` of `c`; the caller writes the

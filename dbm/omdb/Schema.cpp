@@ -15,6 +15,7 @@
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
+#include <zfound/DbConfigFile.h>
 #include <zfound/DbConnection.h>
 #include <zfound/Exception.h>
 #include <zfound/Expr.h>
@@ -39,7 +40,9 @@
 namespace {
 
 s_schema* slots[kDbMaxSchemas + 1];
-// (server table number, table handle), sorted by the number.
+// (server table number, table handle), sorted by the number and then the
+// handle. A number is unique within one server only: two schemas on two
+// servers may list the same number, so each schema keeps its own entry.
 std::vector<std::pair<int32_t, int32_t>> dbTables;
 bool stopHookSet = false;
 
@@ -50,7 +53,7 @@ std::string lowerCase(std::string s) {
 
 // Splits "server/schema" at its first slash; a name without one has no
 // server part.
-void splitName(char const* name, std::string& server, std::string& schema) {
+void _ExtractServer(char const* name, std::string& server, std::string& schema) {
   char const* slash = std::strchr(name, '/');
   if (slash) {
     server.assign(name, size_t(slash - name));
@@ -62,7 +65,7 @@ void splitName(char const* name, std::string& server, std::string& schema) {
   schema = lowerCase(schema);
 }
 
-void notify(String const& text) { Warning("%s", toCharPtr(text)); }
+void notify(String const& text) { Warning("%s", omChars(text)); }
 
 // A report of open error `code` with the schema's name.
 void reportOpen(int32_t code, char const* name) {
@@ -71,12 +74,38 @@ void reportOpen(int32_t code, char const* name) {
   Warning(__DbErrmsg(key), name);
 }
 
-// The connection of a server, or of a schema through the configuration.
-// Never the abort-on-failure mode: an unreachable server is a refusal.
-DbConnection* connectionFor(std::string const& server, std::string const& schema) {
-  if (!server.empty()) return DbConnection::findServer(String(server.c_str()), true, ConnMode(reportErrors));
-  return DbConnection::findSchema(String(schema.c_str()), true, ConnMode(reportErrors));
+// c, or null (its reference given back) when its server has ended: a
+// connection kept open for another schema may lead to a server that has
+// stopped since, which is as unreachable as one never found.
+DbConnection* alive(DbConnection* c) {
+  if (c && !c->serverAlive()) {
+    DbConnection::dispose(c);
+    return nullptr;
+  }
+  return c;
 }
+
+// The connection of "server/schema", or of a plain schema name through the
+// client configuration (the listed server that holds it). Never the
+// abort-on-failure mode: an unreachable or unknown server is a refusal.
+DbConnection* _FindConnection(std::string const& server, std::string const& schema) {
+  std::string path = server.empty() ? schema : server + "/" + schema;
+  return alive(DbConnection::findSchema(String(path.c_str()), true, ConnMode(reportErrors)));
+}
+
+}  // namespace
+
+DbConnection* omServerConnection(std::string const& server) {
+  String name(server.c_str());
+  if (server.empty()) {
+    std::vector<String> listed = DbConfigFile::serverList();
+    if (listed.empty()) return nullptr;
+    name = listed.front();
+  }
+  return alive(DbConnection::findServer(name, true, ConnMode(reportErrors)));
+}
+
+namespace {
 
 void freeField(s_field& f) {
   delete[] f.d.name;
@@ -136,7 +165,7 @@ void freeTable(s_schema* sp, int32_t slot, bool detach) {
   tab_array& e = sp->tables[slot];
   s_table* tp = e.tab;
   if (tp && !e.alias) {
-    if (om_table* ot = omOf(tp)) delDbTable(ot->number);
+    if (om_table* ot = omOf(tp)) delDbTable(ot->number, sp->handle);
     if (detach && tp->d.len != 0) detachOnServer(tp);
     clearAttached(tp);
     delete[] tp->d.descr;
@@ -167,18 +196,18 @@ void freeSchema(s_schema* sp, bool detach) {
   delete sp;
 }
 
-void freeSlot(int32_t slot) {
+void _FreeSchSlot(int32_t slot) {
   if (slots[0] == slots[slot]) slots[0] = nullptr;
   slots[slot] = nullptr;
 }
 
 // Undoes a failed open: detaches, gives the connection back, frees the
 // slot; sets and reports the error. Always -1.
-int32_t openError(int32_t code, s_schema* sp, int32_t slot, int32_t detail) {
+int32_t OpenError(int32_t code, s_schema* sp, int32_t slot, int32_t detail) {
   DbConnection* conn = sp && omOf(sp) ? omOf(sp)->conn : nullptr;
+  if (slot > 0) _FreeSchSlot(slot);  // first, as in _CloseSchema
   freeSchema(sp, true);
   if (conn) DbConnection::dispose(conn);
-  if (slot > 0) freeSlot(slot);
   _io_err_detail = detail;
   _io_errno_ = code;
   return -1;
@@ -241,7 +270,7 @@ bool parseTables(char const* list, int32_t n, std::vector<std::pair<std::string,
 }
 
 // The slot of an open schema by server, whole lower-case name and version.
-int32_t findSlot(std::string const& server, std::string const& name, int32_t version) {
+int32_t _FindSchSlot(std::string const& server, std::string const& name, int32_t version) {
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s) {
     om_schema* os = slots[s] ? omOf(slots[s]) : nullptr;
     if (os && os->name == name && os->server == server && os->version == version) return s;
@@ -249,7 +278,7 @@ int32_t findSlot(std::string const& server, std::string const& name, int32_t ver
   return 0;
 }
 
-int32_t freeSlotNumber() {
+int32_t _NewSchSlot() {
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s)
     if (!slots[s]) return s;
   return 0;
@@ -257,7 +286,7 @@ int32_t freeSlotNumber() {
 
 // Asks the server for the number of a schema version (request 37 with 0):
 // -1 for version 0 (the current one, nothing sent).
-int32_t schemaVersionOf(DbConnection* conn, int32_t version) {
+int32_t _GetSchemaVersion(DbConnection* conn, int32_t version) {
   if (version == 0 || !conn) return -1;
   omBegin(*conn, kOmServerObject, DBM_GETVERSINFO) << int32_t(0) << version;
   return omExecute(*conn);
@@ -272,7 +301,7 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
     return -1;
   }
   std::string server, name;
-  splitName(path, server, name);
+  _ExtractServer(path, server, name);
   if (name.empty()) {
     _io_errno_ = 11;
     _io_err_detail = 2;
@@ -282,12 +311,12 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
   if (slot == 0) {
     // An open schema of the same name and version is not opened twice; a
     // version other than the current one is asked of the server first.
-    int32_t same = version == 0 ? findSlot(server, name, -1) : 0;
+    int32_t same = version == 0 ? _FindSchSlot(server, name, -1) : 0;
     if (same) {
       slots[0] = slots[same];
       return dbSchemaHandle(same);
     }
-    slot = freeSlotNumber();
+    slot = _NewSchSlot();
     if (!slot) {
       if (mode & 4) Warning(__DbErrmsg("(14)"), path);
       _io_errno_ = 14;
@@ -298,14 +327,14 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
   if (conn)
     conn->attach();
   else
-    conn = connectionFor(server, name);
+    conn = _FindConnection(server, name);
   if (!conn) {
     if (mode & 4) reportOpen(11, path);
     _io_err_detail = 0;
     _io_errno_ = 2;
     return -1;
   }
-  int32_t vnum = schemaVersionOf(conn, version);
+  int32_t vnum = _GetSchemaVersion(conn, version);
   if (vnum < -1) {
     DbConnection::dispose(conn);
     _io_err_detail = 0;
@@ -313,7 +342,7 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
     return -1;
   }
   if (vnum != -1) {
-    int32_t same = findSlot(server, name, vnum);
+    int32_t same = _FindSchSlot(server, name, vnum);
     if (same && !given) {
       DbConnection::dispose(conn);
       slots[0] = slots[same];
@@ -357,7 +386,7 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
       detail = 0;
     }
     if (mode & 4) reportOpen(open, path);
-    return openError(open, sp, slot, detail);
+    return OpenError(open, sp, slot, detail);
   }
   os->objId = objId;
   int32_t protocol = 0, owner = 0;
@@ -369,13 +398,13 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
   os->protocol = protocol;
   if (conn->bad() || !readEnums(*conn, sp)) {
     if (mode & 4) reportOpen(11, path);
-    return openError(11, sp, slot, 0);
+    return OpenError(11, sp, slot, 0);
   }
   sp->d.privs = omToInterfacePrivs(privs, sp->d.nprivs, true);
   sp->privg = _FindSchPrivg(sp);
   if ((protocol & 0x7fffffff) <= kOmOldestRefused) {
     Warning(__DbErrmsg("IO_PROTOCOL"), long(kOmProtocol), long(protocol & 0x7fffffff));
-    return openError(11, sp, slot, protocol & 0x7fffffff);
+    return OpenError(11, sp, slot, protocol & 0x7fffffff);
   }
 
   // The table list: unattached tables numbered from 1 in list order.
@@ -384,12 +413,12 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
   String list;
   *conn >> list;
   std::vector<std::pair<std::string, int32_t>> tables;
-  if (n < 0 || conn->bad() || n > kDbMaxTables || !parseTables(list.isNull() ? nullptr : toCharPtr(list), n, tables)) {
+  if (n < 0 || conn->bad() || n > kDbMaxTables || !parseTables(omChars(list), n, tables)) {
     if (mode & 4) reportOpen(11, path);
-    return openError(11, sp, slot, n > kDbMaxTables ? n : 0);
+    return OpenError(11, sp, slot, n > kDbMaxTables ? n : 0);
   }
   for (auto const& t : tables)
-    if (omNewTable(sp, t.first, t.second) < 0) return openError(11, sp, slot, 0);
+    if (omNewTable(sp, t.first, t.second) < 0) return OpenError(11, sp, slot, 0);
   os->ntables = n + 1;
   sp->d.n_tables = uint8_t(n + 1);
 
@@ -399,14 +428,14 @@ int32_t openInSlot(char const* path, int32_t mode, int32_t version, int32_t slot
     if (r != 0) {
       int32_t code = r == -2 ? 10 : 11;
       if (mode & 4) reportOpen(code, path);
-      return openError(code, sp, slot, 0);
+      return OpenError(code, sp, slot, 0);
     }
   }
   return handle;
 }
 
 // Closes a schema: false (nothing done) inside a transaction.
-bool closeSchema(s_schema* sp) {
+bool _CloseSchema(s_schema* sp) {
   om_schema* os = omOf(sp);
   if (os->conn && os->conn->inTransaction()) {
     Warning(__DbErrmsg("IO_CANT_CLOSESCH"), sp->d.name);
@@ -417,8 +446,11 @@ bool closeSchema(s_schema* sp) {
   DeleteAllAlias(handle);
   DbConnection* conn = os->conn;
   int32_t slot = dbSchemaSlot(handle);
-  freeSchema(sp, true);
-  freeSlot(slot);
+  // Out of the table first: a report that ends the program while the
+  // schema is closed runs CloseAllSchemas, which must not find it again.
+  _FreeSchSlot(slot);
+  // A server that has ended gets no detach requests.
+  freeSchema(sp, conn && conn->serverAlive());
   if (conn) DbConnection::dispose(conn);
   return true;
 }
@@ -433,7 +465,12 @@ char* omKeepText(char const* text) {
   return out;
 }
 
-char* omKeepText(String const& text) { return omKeepText(text.isNull() ? "" : toCharPtr(text)); }
+char* omKeepText(String const& text) { return omKeepText(omChars(text)); }
+
+char const* omChars(String const& text) {
+  // The highest value has no characters (its pointer is a mark, not a text).
+  return text.isNull() || text.isHighest() ? "" : toCharPtr(text);
+}
 
 // ---- lookups ------------------------------------------------------------------------
 
@@ -446,22 +483,46 @@ DbConnection* omConnection(int32_t handle) {
   return sp ? omOf(sp)->conn : nullptr;
 }
 
+namespace {
+
+// The entry of `number` in schema `schema`, or the end.
+std::vector<std::pair<int32_t, int32_t>>::iterator dbTableEntry(int32_t number, int32_t schema) {
+  auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
+  for (; it != dbTables.end() && it->first == number; ++it)
+    if ((it->second & 0xff0000) == (schema & 0xff0000)) return it;
+  return dbTables.end();
+}
+
+}  // namespace
+
 int32_t findDbTable(int32_t number) {
+  // The current schema's table first, then the first open schema's.
+  if (slots[0]) {
+    int32_t h = findDbTable(number, slots[0]->handle);
+    if (h != -1) return h;
+  }
   auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
   return it != dbTables.end() && it->first == number ? it->second : -1;
 }
 
-void addDbTable(int32_t number, int32_t handle) {
-  auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
-  if (it != dbTables.end() && it->first == number)
-    it->second = handle;
-  else
-    dbTables.insert(it, {number, handle});
+int32_t findDbTable(int32_t number, int32_t schema) {
+  auto it = dbTableEntry(number, schema);
+  return it != dbTables.end() ? it->second : -1;
 }
 
-void delDbTable(int32_t number) {
-  auto it = std::lower_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, INT32_MIN));
-  if (it != dbTables.end() && it->first == number) dbTables.erase(it);
+void addDbTable(int32_t number, int32_t handle) {
+  auto it = dbTableEntry(number, handle);
+  if (it != dbTables.end()) {
+    it->second = handle;
+    return;
+  }
+  dbTables.insert(std::upper_bound(dbTables.begin(), dbTables.end(), std::make_pair(number, handle)),
+                  {number, handle});
+}
+
+void delDbTable(int32_t number, int32_t schema) {
+  auto it = dbTableEntry(number, schema);
+  if (it != dbTables.end()) dbTables.erase(it);
 }
 
 int32_t omNewTable(s_schema* sp, std::string const& name, int32_t number) {
@@ -506,12 +567,12 @@ int32_t OpenSchemaVersion(char const* name, int32_t mode, int32_t version) {
 int32_t CloseSchema(int32_t handle) {
   s_schema* sp = omSchema(handle);
   if (!sp) return -1;
-  return closeSchema(sp) ? 0 : -1;
+  return _CloseSchema(sp) ? 0 : -1;
 }
 
 void CloseAllSchemas(void) {
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s)
-    if (slots[s]) closeSchema(slots[s]);
+    if (slots[s]) _CloseSchema(slots[s]);
 }
 
 int32_t SwitchToSchema(int32_t handle) {
@@ -535,7 +596,7 @@ int32_t FindSchema(char const* name) { return FindSchemaVersion(name, 0); }
 int32_t FindSchemaVersion(char const* name, int32_t version) {
   if (!name) return CurrentSchema();
   std::string server, schema;
-  splitName(name, server, schema);
+  _ExtractServer(name, server, schema);
   for (int32_t s = 1; s <= kDbMaxSchemas; ++s) {
     om_schema* os = slots[s] ? omOf(slots[s]) : nullptr;
     if (!os || os->name != schema || (!server.empty() && os->server != server)) continue;
@@ -592,8 +653,8 @@ void* _MemValPut(s_schema* schema, void const* bytes, int32_t length) {
 int32_t VersionNumber(char const* name, int32_t version) {
   if (version == -32768 || !name) return 0;
   std::string server, schema;
-  splitName(name, server, schema);
-  DbConnection* conn = connectionFor(server, schema);
+  _ExtractServer(name, server, schema);
+  DbConnection* conn = _FindConnection(server, schema);
   if (!conn) {
     _io_errno_ = 2;
     return -1;
@@ -618,10 +679,16 @@ void _ReOpenSchema(int32_t handle) {
   DbConnection* conn = os->conn;
   conn->attach();  // kept across the close
   int32_t slot = dbSchemaSlot(sp->handle);
-  if (closeSchema(sp)) openInSlot(path.c_str(), mode, version, slot, conn);
+  if (_CloseSchema(sp)) openInSlot(path.c_str(), mode, version, slot, conn);
   DbConnection::dispose(conn);
 }
 
 int32_t GetDbTable(int32_t number) { return findDbTable(number); }
+
+char const* _TabName(s_table const* table) {
+  if (!table) return nullptr;
+  om_table const* ot = table->u.om;
+  return ot && !ot->name.empty() ? ot->name.c_str() : table->d.name;
+}
 int32_t SetDescrSchema(int32_t, char const*) { return 0; }
 int32_t _ModifySchema(int32_t) { return 0; }

@@ -56,3 +56,4 @@ s_table* _AttachTable(s_table*) {
   unsupported("_AttachTable");
   return nullptr;
 }
+char const* _TabName(s_table const* table) { return table ? table->d.name : nullptr; }

@@ -102,6 +102,8 @@ DbConnection::~DbConnection() {
 
 bool DbConnection::stopSv() { return false; }
 
+bool DbConnection::serverAlive() { return valid_; }
+
 bool DbConnection::connExists(char type, String const& host, int32_t id, String const& name) const {
   return type == type_ && host == name_ && id == serverId_ && name == serverName_;
 }
@@ -648,7 +650,9 @@ DbConnection* DbConnection::findServer(String const& name, bool connect, ConnMod
 DbConnection* DbConnection::findSchema(String const& schema, bool connect, ConnMode mode) {
   char const* s = toCharPtr(schema);
   char const* slash = std::strchr(s, '/');
-  if (slash) return findServer(String(s, long(slash - s)), connect, ConnMode(3));
+  // The caller's mode holds for the server part too: a caller that takes a
+  // missing server as an answer is not ended by it.
+  if (slash) return findServer(String(s, long(slash - s)), connect, mode);
   DbConfigFile cfg;
   if (!cfg.find(schema)) {
     if (mode & abortOnInit) error(msgTablesReady() ? libMsg("CANTCONNECT") : String("CANTCONNECT"));

@@ -133,6 +133,17 @@ void IpcConnection::begin(int32_t objid, SvMessage op) {
   if (nMsgs_ == 1) contState_ = 0;
 }
 
+bool IpcConnection::serverAlive() {
+  if (!valid_) return false;
+  // The server holds semaphore 0 above zero while it lives: a wait for zero
+  // that would block means it runs; one that succeeds, or a set that is
+  // gone, means it ended. Any other failure tells nothing.
+  sembuf test{0, 0, IPC_NOWAIT};
+  if (semop(semId_, &test, 1) < 0 && errno != EIDRM && errno != EINVAL) return true;
+  valid_ = false;
+  return false;
+}
+
 bool IpcConnection::stopSv() {
   sembuf op {1, 1, 0};
   if (semId_ >= 0 && semop(semId_, &op, 1) == 0) return true;

@@ -352,6 +352,10 @@ int32_t SetObjFld(char* record, uint32_t const* objectId, int32_t field, int32_t
 int32_t stDbObj(void* place, uint32_t const* objectId);
 int32_t ldDbObj(void const* place, uint32_t* objectId);
 s_table* _AttachTable(s_table* table);
+// The table's whole name, as the run-time layer compares names: a table of
+// the server-client library may have a name longer than d.name holds; the
+// local library's names are d.name itself.
+char const* _TabName(s_table const* table);
 
 #pragma GCC visibility pop
 }  // extern "C"

@@ -79,6 +79,10 @@ public:
   virtual void connect(bool secondary);
   // Waits until the server has ended; false here.
   virtual bool waitForServerHalt();
+  // True while the server still runs, as far as the transport can tell
+  // without a request; a server found ended makes the connection not valid
+  // (its requests then fail quietly). Here: isValid().
+  virtual bool serverAlive();
   // Update the kept configuration's schema list; true when there is none.
   virtual bool addSchema(String const& s);
   virtual bool delSchema(String const& s);

@@ -46,6 +46,8 @@ public:
   // Waits until semaphore 0 is zero (or the set is gone): true; false on
   // other failures.
   bool waitForServerHalt() override;
+  // False once semaphore 0 is zero or the set is gone (the server ended).
+  bool serverAlive() override;
   bool addSchema(String const& s) override;
   bool delSchema(String const& s) override;
   uint32_t* beginOfBuffer() override { return buf_; }

@@ -163,12 +163,15 @@ int32_t _NewTabSlot(s_schema* sp, s_table* tab) {
 int32_t _FindTabSlot(s_schema* sp, char const* name) {
   if (!sp || !sp->tables || !name) return 0;
   size_t n = std::strlen(name);
-  if (n > 10) n = 10;
   for (int32_t s = 1; s <= kDbMaxTables; ++s) {
     s_table* t = sp->tables[s].tab;
     // An alias slot names its table under the table's name: the table's
-    // own slot is the one found.
-    if (t && !sp->tables[s].alias && std::strlen(t->d.name) == n && sameName(t->d.name, name, n)) return s;
+    // own slot is the one found. Names are compared whole (as the
+    // database library keeps them), so two tables sharing their first
+    // characters are never taken for one another.
+    if (!t || sp->tables[s].alias) continue;
+    char const* whole = _TabName(t);
+    if (whole && std::strlen(whole) == n && sameName(whole, name, n)) return s;
   }
   return 0;
 }

@@ -245,6 +245,7 @@ TEST(OmdbConvert, ValueChecksTakeTheLibrarysObjectIds) {
   list.addKeyVal(AnyValue(String("plain")));
   list.addDspFld(AnyValue(ObjectId(0, 7)));
   s_schema sp{};
+  sp.handle = 0x10000;
   ASSERT_TRUE(convertZx(list, &sp));
   EXPECT_EQ(toObjectId(*list.keyValue(0)), ObjectId(0, 0x10103));
   EXPECT_EQ(toObjectId(*list.dspField(0)), ObjectId(0, 7));
@@ -269,7 +270,14 @@ TEST(OmdbConvert, ValueChecksTakeTheLibrarysObjectIds) {
   badRef.setIndex(ObjectId(0x7777, 1));
   EXPECT_FALSE(convertZx(badRef, &sp));
   EXPECT_EQ(toObjectId(*badRef.keyValue(0)), ObjectId(0x5001, 3));
-  delDbTable(0x5001);
+  // The number is looked up in the check's own schema only: another
+  // server's schema may use the same number for a table of its own.
+  s_schema other{};
+  other.handle = 0x20000;
+  ZxInList elsewhere;
+  elsewhere.addKeyVal(AnyValue(ObjectId(0x5001, 2)));
+  EXPECT_FALSE(convertZx(elsewhere, &other));
+  delDbTable(0x5001, 0x10000);
   EXPECT_EQ(findDbTable(0x5001), -1);
 }
 

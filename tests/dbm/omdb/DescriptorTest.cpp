@@ -2,6 +2,9 @@
 // types, flags, key parts, the record-number index; and replies that are
 // malformed, which must leave no descriptor behind. The malformed ones come
 // from a test endpoint that plays the server.
+// Before the interface, whose function TimeStamp hides the class.
+#include <zfound/Message.h>
+
 #include "OmdbFixture.h"
 
 #include <sys/stat.h>
@@ -118,6 +121,7 @@ constexpr int32_t kCursorObj = 0x4004;
 struct WireField {
   std::string name = "f";
   int32_t type = 10, dim = 0, len = 9, dec = 0, flags = 0, indices = 0;
+  std::string mask = "";
 };
 struct WirePart {
   int32_t field = 0, flags = 0, offset = 0, length = 0;
@@ -135,17 +139,20 @@ struct Description {
   int32_t nindexes = -1;
   std::vector<WireIndex> indexes = {WireIndex{}};
   bool privileges = true;
+  bool highTexts = false;  // description, collating set and field descriptions as the highest text
 };
 
 std::vector<uint32_t> describe(Description const& d) {
   return zftest::encodeWords([&](Connection& c) {
-    c << String("a table") << d.tflags << int32_t(0) << Expr() << int32_t(0x5001);
+    char const* const high = reinterpret_cast<char const*>(1);
+    char const* text = d.highTexts ? high : "";
+    c << (d.highTexts ? high : "a table") << d.tflags << int32_t(0) << Expr() << int32_t(0x5001);
     c << (d.nfields == -1 ? int32_t(d.fields.size()) : d.nfields);
     for (WireField const& f : d.fields) {
-      c << String(f.name.c_str()) << f.type << int32_t(0) << Expr() << String("") << f.dim << f.len << f.dec
-        << f.indices;
+      c << String(f.name.c_str()) << f.type << int32_t(0) << Expr() << String(f.mask.c_str()) << f.dim << f.len
+        << f.dec << f.indices;
       InCheck::sendEmpty(c);
-      c << Expr() << String("") << ObjectId() << String("") << f.flags;
+      c << Expr() << text << ObjectId() << text << f.flags;
     }
     c << (d.nindexes == -1 ? int32_t(d.indexes.size()) : d.nindexes);
     int32_t n = 0;
@@ -284,15 +291,20 @@ protected:
 };
 
 TEST_F(OmdbEndpoint, OldProtocolsAreRefused) {
+  MsgHandler old = displayErrorHandler(zftest::recordWarning);
   for (int32_t version : {1100, 900, int32_t(0x80000000u | 1100)}) {
     protocol = version;
     ASSERT_TRUE(start());
     _io_errno_ = 0;
+    zftest::shown().clear();
     EXPECT_EQ(OpenSchema("fake/s", 0), -1) << version;
     EXPECT_EQ(_io_errno_, 11);
     EXPECT_EQ(CurrentSchema(), -1);
+    std::string text = "Incompatible Ombrel Protocol Version (Cl: 1101, Sv: " + std::to_string(version & 0x7fffffff) + ")";
+    EXPECT_TRUE(zftest::wasShown(text)) << text;
     ep_.reset();
   }
+  displayErrorHandler(old);
   protocol = 1101;
   ASSERT_TRUE(start());
   EXPECT_EQ(OpenSchema("fake/s", 0), 0x10000);
@@ -403,6 +415,7 @@ TEST_F(OmdbEndpoint, BadDescriptionsLeaveTheTableUnattached) {
          d.indexes[0].parts[0] = WirePart{0, 0, 6, 5};
        })},
       {"no privileges", with([](Description& d) { d.privileges = false; })},
+      {"binary array", with([](Description& d) { d.fields[0] = WireField{"b", 9, 3, 12, 0, 0}; })},
   };
   for (Case const& c : cases) {
     // The endpoint is a child process: it answers with what it was started with.
@@ -428,6 +441,51 @@ TEST_F(OmdbEndpoint, BadDescriptionsLeaveTheTableUnattached) {
   ASSERT_NE(tp, nullptr);
   EXPECT_EQ(tp->d.nfields, 1);
   EXPECT_EQ(omOf(tp)->objId, kTableObj);
+}
+
+// Texts of a description are taken safely: the highest text (length word
+// 0x7fffffff) is no text, and a mask beginning with the byte 1 is the value
+// of the environment variable it names.
+TEST_F(OmdbEndpoint, ReceivedTextsAreTakenSafely) {
+  zftest::ScopedEnv maskVar("OMTEST_FIELD_MASK", "999.99");
+  table.highTexts = true;
+  table.fields = {WireField{"a", 10, 0, 9, 0, 0, 0, "\001OMTEST_FIELD_MASK"}, WireField{"b", 10, 0, 9, 0, 0, 0, "99"}};
+  table.indexes.clear();
+  ASSERT_TRUE(start());
+  int32_t h = OpenSchema("fake/s", 0);
+  ASSERT_EQ(h, 0x10000);
+  s_table* tp = _GetTabPtr(h | 1 << 8);
+  ASSERT_NE(tp, nullptr);
+  EXPECT_STREQ(tp->d.descr, "");
+  ASSERT_EQ(tp->d.nfields, 2);
+  EXPECT_STREQ(tp->fields[0].d.descr, "");
+  EXPECT_EQ(omOf(tp)->fields[0].collate, "");
+  EXPECT_STREQ(tp->fields[0].d.mask, "999.99");
+  EXPECT_STREQ(tp->fields[1].d.mask, "99");
+}
+
+// Two servers may give their tables the same number: each schema keeps its
+// own registration, and the current schema's comes first.
+TEST_F(OmdbEndpoint, TableNumbersAreKeptPerSchema) {
+  ASSERT_TRUE(start());
+  int32_t id2 = zftest::uniqueServerId();
+  dir_.write("servers/fake2.sv", "ServerId\t" + std::to_string(id2) + "\n");
+  zftest::SysVEndpoint second(id2, dir_.file("requests2.log"), "fake2",
+                              [this](zftest::EndpointRequest const& r) { return answer(r); });
+  ASSERT_TRUE(second.start());
+  int32_t a = OpenSchema("fake/s", 0), b = OpenSchema("fake2/s", 0);
+  ASSERT_EQ(a, 0x10000);
+  ASSERT_EQ(b, 0x20000);
+  EXPECT_NE(omConnection(a), omConnection(b));
+  EXPECT_EQ(findDbTable(4097, a), a | 1 << 8);
+  EXPECT_EQ(findDbTable(4097, b), b | 1 << 8);
+  EXPECT_EQ(findDbTable(4097), b | 1 << 8) << "the current schema's";
+  EXPECT_EQ(SwitchToSchema(a), b);
+  EXPECT_EQ(GetDbTable(4097), a | 1 << 8);
+  EXPECT_EQ(CloseSchema(a), 0);
+  EXPECT_EQ(findDbTable(4097), b | 1 << 8) << "the other schema's entry stays";
+  EXPECT_EQ(CloseSchema(b), 0);
+  EXPECT_EQ(findDbTable(4097), -1);
 }
 
 // Table and field flags turn from the server's bits into the interface's.

@@ -127,6 +127,51 @@ TEST_F(OmdbSchema, NamesAreComparedWhole) {
     ASSERT_NE(tp, nullptr);
     EXPECT_EQ(tp->d.nfields, omOf(tp)->name == "customerlist_a" ? 1 : 2) << omOf(tp)->name;
   }
+  // The run-time layer's lookup by name compares the whole names too.
+  int32_t ta = FindDbTable(a, "customerlist_a"), tb = FindDbTable(a, "CustomerList_B");
+  ASSERT_GT(ta, 0);
+  ASSERT_GT(tb, 0);
+  EXPECT_NE(ta, tb);
+  EXPECT_EQ(omOf(_GetTabPtr(ta))->name, "customerlist_a");
+  EXPECT_EQ(omOf(_GetTabPtr(tb))->name, "customerlist_b");
+  EXPECT_EQ(FindDbTable(a, "customerli"), -1);
+  EXPECT_EQ(FindDbTable(a, "customerlist_c"), -1);
+}
+
+// A name without a server: an open finds the server that lists the schema;
+// a new schema goes to the first listed server. No server to go to is a
+// refusal with _io_errno_ 2, and the program goes on.
+TEST_F(OmdbSchema, ANameWithoutAServerGoesThroughTheConfiguration) {
+  ASSERT_GT(makeSchema("sales"), 0);
+  // A checkpoint writes the server's configuration with its schema list.
+  omtest::Body cp;
+  cp.w(0);
+  ASSERT_TRUE(raw().request(omtest::kServerObj, DBM_CHECKPOINT, cp.words()).ok);
+  EXPECT_EQ(OpenSchema("sales", 0), 0x10000) << _io_errno_;
+  int32_t made = CreateSchema("fresh", "made bare");
+  ASSERT_EQ(made, 0x20000) << _io_errno_;
+  EXPECT_EQ(omOf(_GetSchPtr(made))->conn, omConnection(0x10000)) << "the listed server";
+  CloseAllSchemas();
+  EXPECT_EQ(OpenSchema(path("fresh").c_str(), 0), 0x10000) << "made on " << serverName();
+  CloseAllSchemas();
+  // Each refusal runs in a child: without the mend it would end the program.
+  std::string unknown = "nosuchserver/other";
+  struct Case {
+    char const* servers;  // "SERVERS", null: unset
+    std::string name;
+  } const cases[] = {{nullptr, "other"}, {"", "other"}, {"nosuchserver", "other"}, {nullptr, unknown}};
+  for (Case const& c : cases) {
+    zftest::ScopedEnv servers("SERVERS", c.servers ? c.servers : "", c.servers == nullptr);
+    zftest::RunResult r = zftest::runInChild([&] {
+      _io_errno_ = 0;
+      ZF_CHILD_CHECK(CreateSchema(c.name.c_str(), "") == -1);
+      ZF_CHILD_CHECK(_io_errno_ == 2);
+      ZF_CHILD_CHECK(CurrentSchema() == -1);
+      ZF_CHILD_CHECK(DbConnection::findSchema(String(unknown.c_str()), true, ConnMode(reportErrors)) == nullptr);
+      return 0;
+    });
+    EXPECT_EQ(r.status, 0) << (c.servers ? c.servers : "unset") << " " << c.name << ": " << r.err;
+  }
 }
 
 TEST_F(OmdbSchema, UnreachableServerIsARefusal) {
@@ -139,6 +184,30 @@ TEST_F(OmdbSchema, UnreachableServerIsARefusal) {
   EXPECT_EQ(OpenSchema(path("sales").c_str(), 4), -1);
   EXPECT_EQ(_io_errno_, 2);
   EXPECT_EQ(CurrentSchema(), -1);
+}
+
+// A server that stopped while a schema of it is open: the connection kept
+// for that schema no longer reaches it, and opening another schema there
+// is the same refusal. The first schema closes without a word to it.
+TEST_F(OmdbSchema, AServerStoppedUnderAnOpenSchemaIsARefusal) {
+  ASSERT_GT(makeSchema("sales"), 0);
+  ASSERT_GT(makeSchema("other"), 0);
+  ASSERT_EQ(OpenSchema(path("sales").c_str(), 0), 0x10000);
+  EXPECT_EQ(server().stop(), 0);
+  zftest::RunResult r = zftest::runInChild([&] {
+    for (int i = 0; i < 2; ++i) {
+      _io_errno_ = 0;
+      ZF_CHILD_CHECK(OpenSchema(path("other").c_str(), 0) == -1);
+      ZF_CHILD_CHECK(_io_errno_ == 2);
+      ZF_CHILD_CHECK(CurrentSchema() == 0x10000);
+    }
+    ZF_CHILD_CHECK(VersionNumber(path("other").c_str(), 3) == -1);
+    ZF_CHILD_CHECK(CreateSchema(path("third").c_str(), "") == -1);
+    ZF_CHILD_CHECK(_io_errno_ == 2);
+    ZF_CHILD_CHECK(CloseSchema(0x10000) == 0);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
 TEST_F(OmdbSchema, UnknownOrLockedSchemaIsRefused) {
@@ -224,3 +293,4 @@ TEST(OmdbFrame, ExportsTheInterfaceOnly) {
 }
 
 }  // namespace
+
