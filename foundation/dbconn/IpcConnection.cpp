@@ -258,7 +258,11 @@ int32_t IpcConnection::sendPart() {
     lastErrno_ = EINVAL;
     return -1;
   }
-  for (;;) {
+  // A queue with room takes the part at once: no wait, so no alarm. Only
+  // a full queue makes the send wait, under the alarm.
+  bool sent = msgsnd(queue, &out, size_t(size), IPC_NOWAIT) == 0;
+  if (!sent && errno != EAGAIN && !checkIntr("ERRSMSG", errno)) return -1;
+  while (!sent) {
     armAlarm(kAlarmSeconds);
     int r = msgsnd(queue, &out, size_t(size), 0);
     int err = errno;
