@@ -43,27 +43,25 @@ key_t keyOf(int32_t serverId, int32_t what) { return key_t((uint32_t(serverId) <
 
 void onAlarm(int) {}
 
-// The alarm around a blocking receive: the handler is installed without
+// The alarm of a blocking receive: the handler is installed without
 // restart so that msgrcv returns EINTR. It is installed before every wait
 // (a client connection of the server, as the in-doubt query makes, sets
-// SIGALRM to be ignored after its own calls) and left in place after it:
-// the alarm itself is cancelled as soon as the wait ends, so the handler
-// only ever sees a signal sent from outside, and outside the wait the
-// server makes no blocking call that such a signal could cut short but the
-// retry sleep of a file error, which retries all the same. One system call
-// less on the way from a request to its reply.
-class AlarmScope {
-public:
-  explicit AlarmScope(unsigned seconds) {
-    struct sigaction sa {};
-    sa.sa_handler = onAlarm;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;
-    sigaction(SIGALRM, &sa, nullptr);
-    alarm(seconds);
-  }
-  ~AlarmScope() { alarm(0); }
-};
+// SIGALRM to be ignored after its own calls) and stays in place. The alarm
+// is not cancelled when a request arrives: the next wait sets it anew, so
+// a request costs no system call between its arrival and its reply. An
+// alarm that falls due while a request is handled (a wait that lasted
+// almost the whole period) runs the empty handler and interrupts nothing:
+// outside the wait the server makes no blocking call that a signal cuts
+// short but the retry sleep of a file error, which retries all the same.
+// The destructor cancels it.
+void armWaitAlarm(unsigned seconds) {
+  struct sigaction sa {};
+  sa.sa_handler = onAlarm;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  sigaction(SIGALRM, &sa, nullptr);
+  alarm(seconds);
+}
 
 // True when a process of that pid exists (EPERM: it exists, not ours).
 bool processExists(int32_t pid) { return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno == EPERM); }
@@ -168,6 +166,7 @@ SvConnection::~SvConnection() { removeSystemObjects(); }
 void SvConnection::removeSystemObjects() {
   if (calls_.receive)
     return;  // nothing of the system's was made
+  alarm(0);  // the alarm of the last wait
   if (semId_ >= 0)
     semctl(semId_, 0, IPC_RMID);
   semId_ = -1;
@@ -389,7 +388,7 @@ void SvConnection::receiveFromQueues() {
       } else if (calls_.receive) {
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       } else {
-        AlarmScope alarmOn(runLog_ && runLog_->recording() ? 30u : 2u);
+        armWaitAlarm(runLog_ && runLog_->recording() ? 30u : 2u);
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       }
       if (r < 0) {
