@@ -334,6 +334,31 @@ TEST_F(IpcTest, KilledServerIsFoundDead) {
   EXPECT_EQ(Exception::last().code(), 24);
 }
 
+TEST_F(IpcTest, FullRequestQueueOfAKilledServerIsFoundDead) {
+  // A request queue with room takes a part at once; a full one makes the
+  // send wait under the alarm, which finds the server gone.
+  auto& ep = endpoint("alpha");
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  ASSERT_TRUE(c.isValid());
+  ep.kill();
+  int q = msgget(ep.key() + 's', 0);
+  ASSERT_GE(q, 0);
+  struct msqid_ds ds {};
+  ASSERT_EQ(msgctl(q, IPC_STAT, &ds), 0);
+  ds.msg_qbytes = 64;
+  ASSERT_EQ(msgctl(q, IPC_SET, &ds), 0);
+  struct {
+    long type;
+    char text[64];
+  } filler {1, {}};
+  ASSERT_EQ(msgsnd(q, &filler, sizeof filler.text, IPC_NOWAIT), 0);
+  c(DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c.execute(), -1);  // after one alarm period
+  EXPECT_FALSE(c.isValid());
+  EXPECT_EQ(Exception::last().code(), 24);
+}
+
 TEST_F(IpcTest, HardQueueErrorsFailTheRequestWithoutWaiting) {
   // Receiving: the reply queue disappears while the server still runs.
   auto& ep = endpoint("alpha", [](EndpointRequest const& r) {
