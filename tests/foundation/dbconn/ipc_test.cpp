@@ -144,6 +144,27 @@ TEST_F(IpcTest, InterruptedWaitOnALiveServerGoesOnWaiting) {
   EXPECT_EQ(readLog(logPath_).size(), 2u) << "the request was sent once";
 }
 
+TEST_F(IpcTest, AfterARequestNoAlarmIsPendingAndAStraySignalIsHarmless) {
+  // The alarm of the wait is cancelled when the reply comes; its empty
+  // handler stays, so a SIGALRM sent later neither ends the program nor
+  // disturbs the next request.
+  auto& ep = endpoint("alpha", [](EndpointRequest const&) {
+    EndpointReply rep;
+    rep.retValue = 5;
+    return rep;
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  c(DBM_GETINFO) << int32_t(1);
+  ASSERT_EQ(c.execute(), 5);
+  EXPECT_EQ(alarm(0), 0u) << "an alarm was left pending";
+  ASSERT_EQ(raise(SIGALRM), 0);
+  c(DBM_GETINFO) << int32_t(2);
+  EXPECT_EQ(c.execute(), 5);
+  EXPECT_EQ(Exception::last().code(), 0);
+  EXPECT_EQ(alarm(0), 0u);
+}
+
 TEST_F(IpcTest, EndpointOfATestThatEndsAbruptlyRemovesItsQueues) {
   int32_t id = zftest::uniqueServerId();
   std::string log = logPath_;
