@@ -7,12 +7,22 @@
 // index 0), a 20-character text "t" and a number "n", then
 //   load   adds rows 1..100,000 in transactions of 1,000 records;
 //   scan   reads every row in key order through a cursor (blocks).
-// Then per client count C in 1, 4, 16:
+// Then per client count C in 1, 4, 16, in kRounds rounds that alternate
+// the two (so that a change of the machine's load between them weighs on
+// both alike):
 //   reads      C processes each open the schema and read by a random unique
-//              key (GetRecord) for a few seconds;
-//   ping-pong  C processes each send a 32-byte request to one echo process
-//              on a private queue and wait for its reply on another, for
-//              the same time.
+//              key (GetRecord) for kSeconds;
+//   ping-pong  C processes each send a request to one echo process on a
+//              private queue and wait for its reply on another, for the
+//              same time. Request and reply have the sizes of a read's
+//              (kPingRequest, kPingReply bytes of message text), and like
+//              the library's, the two queues are shared by every client.
+// Both phases start their processes together and run a warm-up of
+// kWarmUp seconds before the measured kSeconds. A figure is the mean of
+// its rounds.
+// The server's page cache (CacheSize) holds the table and its index, as
+// a server would be set up for the data it serves: the reads measure the
+// request path, not the operating system's file reads.
 // Output:
 //   load: N rows/s
 //   scan: N rows/s
@@ -74,7 +84,16 @@ void catchStop() {
 constexpr int32_t kRows = 100000;
 constexpr int32_t kTransaction = 1000;
 constexpr int32_t kTextLen = 20;
-constexpr double kSeconds = 3.0;
+constexpr int kRounds = 3;
+constexpr double kSeconds = 1.0;
+constexpr double kWarmUp = 0.5;
+// The message text of a read by key on this table: a 36-byte request (the
+// header and six words) and a 60-byte reply (the header, the record
+// number, the stamp and the three fields).
+constexpr size_t kPingRequest = 36;
+constexpr size_t kPingReply = 60;
+// Kilobytes of server page cache: room for the rows and the index.
+constexpr int32_t kCacheKb = 32768;
 char const kServer[] = "omsrv";
 char const kSchemaPath[] = "omsrv/bench";
 
@@ -268,6 +287,22 @@ Res loadAndScan() {
   return r;
 }
 
+// Runs `batch` (64 operations) for the warm-up, then for kSeconds: the
+// operations per second of the measured part.
+double timed(std::function<void()> const& batch) {
+  auto t0 = std::chrono::steady_clock::now();
+  do batch();
+  while (since(t0) < kWarmUp);
+  int64_t n = 0;
+  t0 = std::chrono::steady_clock::now();
+  double el = 0;
+  do {
+    batch();
+    n += 64;
+  } while ((el = since(t0)) < kSeconds);
+  return double(n) / el;
+}
+
 double reads(Barrier& bar) {
   SetDbHandler(showRefusal);
   int32_t sh = OpenSchema(kSchemaPath, 0);
@@ -278,27 +313,25 @@ double reads(Barrier& bar) {
   char* buf = _GetTabBuff(t);
   std::mt19937 rng{uint32_t(getpid())};
   std::uniform_int_distribution<int32_t> key(1, kRows);
-  bar.arrive();
-  int64_t n = 0;
-  auto t0 = std::chrono::steady_clock::now();
-  double el = 0;
-  do {
-    for (int i = 0; i < 64; ++i, ++n) {
+  auto batch = [&] {
+    for (int i = 0; i < 64; ++i) {
       int32_t k = key(rng);
       stlong(k, buf + l.k);
       if (GetRecord(t, 1, 0, 0) < 0) throw Fail("GetRecord did not find a key");
       if (ldlong(buf + l.k) != k || lddbl(buf + l.n) != k * 0.5) throw Fail("GetRecord read a wrong record");
     }
-  } while ((el = since(t0)) < kSeconds);
+  };
+  bar.arrive();
+  double r = timed(batch);
   CloseAllSchemas();
-  return double(n) / el;
+  return r;
 }
 
 // ---- the raw ping-pong ---------------------------------------------------------------
 
 struct PingMsg {
   long mtype;
-  char body[32];
+  char body[kPingReply > kPingRequest ? kPingReply : kPingRequest];
 };
 constexpr long kStop = 1;  // no client has pid 1
 
@@ -325,26 +358,24 @@ double echo(PingQueues const& q) {
       return -1;
     }
     if (m.mtype == kStop) return 0;
-    if (msgsnd(q.rep, &m, sizeof m.body, 0) != 0) return -1;
+    if (msgsnd(q.rep, &m, kPingReply, 0) != 0) return -1;
   }
 }
 
 double pings(PingQueues const& q, Barrier& bar) {
   PingMsg m{};
   long const me = long(getpid());
-  bar.arrive();
   int64_t n = 0;
-  auto t0 = std::chrono::steady_clock::now();
-  double el = 0;
-  do {
+  auto batch = [&] {
     for (int i = 0; i < 64; ++i, ++n) {
       m.mtype = me;
-      std::memset(m.body, int(n & 0x7f), sizeof m.body);
-      if (msgsnd(q.req, &m, sizeof m.body, 0) != 0) throw Fail("msgsnd");
-      if (msgrcv(q.rep, &m, sizeof m.body, me, 0) < 0) throw Fail("msgrcv");
+      std::memset(m.body, int(n & 0x7f), kPingRequest);
+      if (msgsnd(q.req, &m, kPingRequest, 0) != 0) throw Fail("msgsnd");
+      if (msgrcv(q.rep, &m, sizeof m.body, me, 0) != ssize_t(kPingReply)) throw Fail("msgrcv");
     }
-  } while ((el = since(t0)) < kSeconds);
-  return double(n) / el;
+  };
+  bar.arrive();
+  return timed(batch);
 }
 
 double pingPong(int count) {
@@ -417,7 +448,7 @@ int run() {
   // The server program of this build, unless the caller names another place.
   setenv("ZF_BIN_DIR", OMDBBENCH_BIN_DIR, 0);
   zftest::startUpOnce("omdbbench");
-  zftest::TestServer server(kServer);
+  zftest::TestServer server(kServer, "CacheSize\t" + std::to_string(kCacheKb) + "\n");
   if (!server.start()) throw Fail("the server did not start:\n" + server.log());
   zftest::ScopedEnv ombrel("OMBREL", server.dir().path());
   zftest::ScopedEnv servers("SERVERS", kServer);
@@ -429,8 +460,11 @@ int run() {
   std::printf("load: %.0f rows/s\nscan: %.0f rows/s\n", ls.a, ls.b);
   std::fflush(stdout);
   for (int count : {1, 4, 16}) {
-    double r = measure(count, reads);
-    double p = pingPong(count);
+    double r = 0, p = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      r += measure(count, reads) / kRounds;
+      p += pingPong(count) / kRounds;
+    }
     std::printf("clients %d: %.0f reads/s, ping-pong %.0f round trips/s, ratio %.2f%s\n", count, r, p, r / p,
                 goalOf(count));
     std::fflush(stdout);

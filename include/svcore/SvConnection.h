@@ -238,6 +238,11 @@ private:
   int32_t cur_ = -1;           // word index of the current part's header
   int32_t reqStart_ = -1;      // word index of the current request's header
   bool curVoid_ = false;       // the current request expects no reply
+  // Tries to take a queued request without waiting: receives left before
+  // the next try, and the current spacing of tries that found nothing.
+  static constexpr int32_t kNoWaitSkipMax = 16;
+  int32_t noWaitSkip_ = 0;
+  int32_t noWaitBackoff_ = 0;
 };
 
 // A failure to set up the endpoint: the catalogue key (server or library

@@ -22,6 +22,7 @@
 #include <sys/msg.h>
 #include <sys/sem.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -42,29 +43,25 @@ key_t keyOf(int32_t serverId, int32_t what) { return key_t((uint32_t(serverId) <
 
 void onAlarm(int) {}
 
-// The alarm around a blocking receive: installed without restart so that
-// msgrcv returns EINTR.
-class AlarmScope {
-public:
-  explicit AlarmScope(unsigned seconds) {
-    struct sigaction sa {};
-    sa.sa_handler = onAlarm;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;
-    sigaction(SIGALRM, &sa, &old_);
-    alarm(seconds);
-  }
-  ~AlarmScope() {
-    alarm(0);
-    struct sigaction ign {};
-    ign.sa_handler = SIG_IGN;
-    sigemptyset(&ign.sa_mask);
-    sigaction(SIGALRM, &ign, nullptr);
-  }
-
-private:
-  struct sigaction old_ {};
-};
+// The alarm of a blocking receive: the handler is installed without
+// restart so that msgrcv returns EINTR. It is installed before every wait
+// (a client connection of the server, as the in-doubt query makes, sets
+// SIGALRM to be ignored after its own calls) and stays in place. The alarm
+// is not cancelled when a request arrives: the next wait sets it anew, so
+// a request costs no system call between its arrival and its reply. An
+// alarm that falls due while a request is handled (a wait that lasted
+// almost the whole period) runs the empty handler and interrupts nothing:
+// outside the wait the server makes no blocking call that a signal cuts
+// short but the retry sleep of a file error, which retries all the same.
+// The destructor cancels it.
+void armWaitAlarm(unsigned seconds) {
+  struct sigaction sa {};
+  sa.sa_handler = onAlarm;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  sigaction(SIGALRM, &sa, nullptr);
+  alarm(seconds);
+}
 
 // True when a process of that pid exists (EPERM: it exists, not ours).
 bool processExists(int32_t pid) { return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno == EPERM); }
@@ -169,6 +166,7 @@ SvConnection::~SvConnection() { removeSystemObjects(); }
 void SvConnection::removeSystemObjects() {
   if (calls_.receive)
     return;  // nothing of the system's was made
+  alarm(0);  // the alarm of the last wait
   if (semId_ >= 0)
     semctl(semId_, 0, IPC_RMID);
   semId_ = -1;
@@ -366,11 +364,31 @@ void SvConnection::receiveFromQueues() {
     for (;;) {  // one part
       if (hooks_.isHouseKeepingTime && hooks_.houseKeeping && hooks_.isHouseKeepingTime())
         hooks_.houseKeeping();
-      ssize_t r;
-      if (calls_.receive) {
+      ssize_t r = -1;
+      // A request already queued is taken without a wait (and so without
+      // the alarm's system calls). While such tries find nothing, as with
+      // a single client that waits for each reply, they are made ever more
+      // seldom (up to one in kNoWaitSkipMax + 1 waits).
+      bool waited = true;
+      if (part == 0 && noWaitSkip_ == 0) {
+        r = rcvPart(reqQ_, &in, 0, IPC_NOWAIT);
+        if (r >= 0) {
+          waited = false;
+          noWaitBackoff_ = 0;
+        } else if (errno != ENOMSG) {
+          fatalSys("ERRRMSG", errno);
+        } else {
+          noWaitBackoff_ = noWaitBackoff_ == 0 ? 1 : std::min(noWaitBackoff_ * 2, kNoWaitSkipMax);
+          noWaitSkip_ = noWaitBackoff_;
+        }
+      } else if (part == 0) {
+        --noWaitSkip_;
+      }
+      if (!waited) {
+      } else if (calls_.receive) {
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       } else {
-        AlarmScope alarmOn(runLog_ && runLog_->recording() ? 30u : 2u);
+        armWaitAlarm(runLog_ && runLog_->recording() ? 30u : 2u);
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       }
       if (r < 0) {

@@ -144,6 +144,27 @@ TEST_F(IpcTest, InterruptedWaitOnALiveServerGoesOnWaiting) {
   EXPECT_EQ(readLog(logPath_).size(), 2u) << "the request was sent once";
 }
 
+TEST_F(IpcTest, AfterARequestNoAlarmIsPendingAndAStraySignalIsHarmless) {
+  // The alarm of the wait is cancelled when the reply comes; its empty
+  // handler stays, so a SIGALRM sent later neither ends the program nor
+  // disturbs the next request.
+  auto& ep = endpoint("alpha", [](EndpointRequest const&) {
+    EndpointReply rep;
+    rep.retValue = 5;
+    return rep;
+  });
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  c(DBM_GETINFO) << int32_t(1);
+  ASSERT_EQ(c.execute(), 5);
+  EXPECT_EQ(alarm(0), 0u) << "an alarm was left pending";
+  ASSERT_EQ(raise(SIGALRM), 0);
+  c(DBM_GETINFO) << int32_t(2);
+  EXPECT_EQ(c.execute(), 5);
+  EXPECT_EQ(Exception::last().code(), 0);
+  EXPECT_EQ(alarm(0), 0u);
+}
+
 TEST_F(IpcTest, EndpointOfATestThatEndsAbruptlyRemovesItsQueues) {
   int32_t id = zftest::uniqueServerId();
   std::string log = logPath_;
@@ -331,6 +352,31 @@ TEST_F(IpcTest, KilledServerIsFoundDead) {
   Exception::last(Exception(0));
   c(DBM_GETINFO);
   EXPECT_EQ(c.execute(), -1);
+  EXPECT_EQ(Exception::last().code(), 24);
+}
+
+TEST_F(IpcTest, FullRequestQueueOfAKilledServerIsFoundDead) {
+  // A request queue with room takes a part at once; a full one makes the
+  // send wait under the alarm, which finds the server gone.
+  auto& ep = endpoint("alpha");
+  IpcConnection c(ep.serverId(), "alpha", ConnMode(0));
+  c.connect(false);
+  ASSERT_TRUE(c.isValid());
+  ep.kill();
+  int q = msgget(ep.key() + 's', 0);
+  ASSERT_GE(q, 0);
+  struct msqid_ds ds {};
+  ASSERT_EQ(msgctl(q, IPC_STAT, &ds), 0);
+  ds.msg_qbytes = 64;
+  ASSERT_EQ(msgctl(q, IPC_SET, &ds), 0);
+  struct {
+    long type;
+    char text[64];
+  } filler {1, {}};
+  ASSERT_EQ(msgsnd(q, &filler, sizeof filler.text, IPC_NOWAIT), 0);
+  c(DBM_GETINFO) << int32_t(1);
+  EXPECT_EQ(c.execute(), -1);  // after one alarm period
+  EXPECT_FALSE(c.isValid());
   EXPECT_EQ(Exception::last().code(), 24);
 }
 

@@ -15,6 +15,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace coretest;
 using zftest::RawClient;
 using zftest::RawReply;
@@ -263,6 +265,41 @@ TEST_F(SvConnectionTest, OversizeRequestIsRefusedAndItsPartsDrained) {
   struct msqid_ds ds {};
   ASSERT_EQ(msgctl(con->continuationQueue(), IPC_STAT, &ds), 0);
   EXPECT_EQ(ds.msg_qnum, 0u) << parts << " parts";
+}
+
+// Requests already queued are taken without a wait, others are waited
+// for; both are served alike and in order, whatever the mix. The alarm of
+// a wait stays set after its request came: when it falls due while that
+// request is still handled, nothing is disturbed.
+TEST_F(SvConnectionTest, QueuedAndAwaitedRequestsAreServedAlikeAndALateAlarmDisturbsNothing) {
+  // Rounds of one, three and no queued requests, each followed by one that
+  // a child sends while the server waits.
+  int32_t next = 1;
+  for (int32_t queued : {1, 3, 0, 3, 0, 0, 2}) {
+    int32_t const first = next;
+    for (int32_t i = 0; i < queued; ++i, ++next)
+      ASSERT_TRUE(client->sendRaw('s', type(), part(type(), DBM_GETINFO, {uint32_t(next)})));
+    uint32_t const late = uint32_t(next++);
+    zftest::ChildRun sender = zftest::startChild([&]() {
+      usleep(50000);
+      RawClient c(id);
+      c.setClientId(4);
+      return c.sendRaw('s', c.ownType(), part(c.ownType(), DBM_GETINFO, {late})) ? 0 : 1;
+    });
+    for (int32_t want = first; want < next; ++want) {
+      int32_t oid = 0, msg = 0;
+      EXPECT_EQ(con->receive(oid, msg), 4);
+      EXPECT_EQ(msg, DBM_GETINFO);
+      EXPECT_EQ(readBody(1), std::vector<uint32_t>{uint32_t(want)});
+    }
+    EXPECT_EQ(sender.wait(30).status, 0);
+  }
+  // The last request came through a wait: its alarm falls due now.
+  sleep(3);
+  ASSERT_TRUE(client->sendRaw('s', type(), part(type(), DBM_GETINFO, {99})));
+  int32_t oid = 0, msg = 0;
+  EXPECT_EQ(con->receive(oid, msg), 4);
+  EXPECT_EQ(readBody(1), std::vector<uint32_t>{99});
 }
 
 TEST_F(SvConnectionTest, DrainFindsDisconnectAmongAClientsMessages) {
