@@ -12,6 +12,7 @@
 #include <blkfile/StorageEnv.h>
 #include <sindex/SvIndRep.h>
 #include <sindex/SvIndex.h>
+#include <svcatalog/CatalogEnv.h>
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/RequestEnv.h>
 #include <svcatalog/SvExpr.h>
@@ -136,7 +137,8 @@ long SvSchema::tableAttach(Client* c, int32_t info, SvTabRep* rep) {
     else
       *out << Expr();
     SvStringField* sf = f->stringField();
-    *out << (sf != nullptr && sf->collate() != nullptr ? sf->collate()->name() : String(""));
+    *out << (sf != nullptr && sf->collate() != nullptr ? svcatalog::CatalogEnv::collateName(sf->collate())
+                                                        : String(""));
     SvObjectField* of = f->objectField();
     *out << (of != nullptr ? of->objReference() : ObjectId());
     if (info != 0)
