@@ -1286,8 +1286,10 @@ int32_t CopyTable(int32_t destination, int32_t source, uint32_t const* equivalen
   std::unique_ptr<Exception> why(failed && Exception::last().code() != 0 ? Exception::last().clone() : nullptr);
   // A failed slice rolled the server's transaction back, and the server
   // answers nothing but the end of a rolled-back transaction: a transaction
-  // of the copy's own is ended first (the program's own is only marked
-  // corrupt, for its end to report), so that the job can be let go.
+  // of the copy's own is ended first, so that the job can be let go. The
+  // program's own transaction is only marked corrupt, for its end to
+  // report; the job's detach is refused then and the job stays with this
+  // client until it disconnects.
   if (failed) omdb::failedWrite();
   omBegin(conn, kOmServerObject, DBM_DETACH) << job;
   omExecute(conn);
