@@ -701,6 +701,18 @@ TEST_F(DesignCollation, ACollatingSetIsStoredOnlyWhenTheServerHasIt) {
     ASSERT_GT(AddRecordTest(t), 0) << w;
   }
   EXPECT_EQ(idsThrough(t, byWord), (std::vector<int32_t>{3, 2, 1}));
+  // A set given before the table reaches the server goes with it; one the
+  // server cannot load refuses the table.
+  int32_t early = CreateTable(s, "early", "", 0, 0, 2);
+  ASSERT_GT(early, 0);
+  ASSERT_GT(AddTabField(early, "word", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(SetCollateSet(fld(early, 1), "nat"), 0);
+  ASSERT_GT(AddTabField(early, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  int32_t lost = CreateTable(s, "lost", "", 0, 0, 2);
+  ASSERT_GT(lost, 0);
+  ASSERT_GT(AddTabField(lost, "word", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(SetCollateSet(fld(lost, 1), "nosuch"), 0) << "kept here until the table is sent";
+  EXPECT_EQ(AddTabField(lost, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), -1);
   CloseAllSchemas();
 
   std::string p = path("s12");
@@ -712,6 +724,9 @@ TEST_F(DesignCollation, ACollatingSetIsStoredOnlyWhenTheServerHasIt) {
       ZF_CHILD_CHECK(w > 0 && _GetTabPtr(w) != nullptr);
       ZF_CHILD_CHECK(collateOf(w, 2) == "nat");
       ZF_CHILD_CHECK(collateOf(w, 1).empty());
+      int32_t e = FindDbTable(h, "early");
+      ZF_CHILD_CHECK(e > 0 && _GetTabPtr(e) != nullptr && collateOf(e, 1) == "nat");
+      ZF_CHILD_CHECK(FindDbTable(h, "lost") == -1);
       InitRecord(w);
       stlong(1, at(w, 1));
       ZF_CHILD_CHECK(GetRecord(w, 1, 0, 0) >= 0);
