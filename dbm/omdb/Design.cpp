@@ -1041,6 +1041,15 @@ Expr* copyExpr(Expr const* e) {
   return DbExpr(bytes.data(), len);
 }
 
+// Ends the implicit transaction of a request that may have failed, keeping
+// the request's error (with the server's text) as the last one: the end
+// makes a request of its own, which would replace it.
+void endImplicitKeepingError(bool failed) {
+  std::unique_ptr<Exception> why(failed && Exception::last().code() != 0 ? Exception::last().clone() : nullptr);
+  omdb::endImplicit();
+  if (why) Exception::last(*why);
+}
+
 // Sends SetAttrib on table t for field number `field` (0-based, -1 the
 // table); `value` writes the attribute's value. 0, or -1 when the request
 // failed or could not join the transaction.
@@ -1056,7 +1065,7 @@ int32_t setAttrib(s_table* t, int32_t field, int32_t code, Value const& value) {
   c << field << code;
   value(c);
   int32_t r = omExecute(c);
-  omdb::endImplicit();
+  endImplicitKeepingError(r == -1);
   return r == -1 ? -1 : 0;
 }
 
@@ -1156,8 +1165,11 @@ int32_t SetCollateSet(int32_t field, char const* name) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr) return -1;
-  omOf(t)->fields[size_t(dbLowByte(field) - 1)].collate = name ? name : "";
-  return setAttrib(t, dbLowByte(field) - 1, kAttrCollate, [&](DbConnection& c) { c << name; });
+  // Kept only once the server took it: a set the server cannot load is
+  // refused (-1, its error the last one) and the field keeps its old set.
+  int32_t r = setAttrib(t, dbLowByte(field) - 1, kAttrCollate, [&](DbConnection& c) { c << name; });
+  if (r == 0) omOf(t)->fields[size_t(dbLowByte(field) - 1)].collate = name ? name : "";
+  return r;
 }
 
 int32_t SetObjReference(int32_t field, int32_t index) {
@@ -1243,9 +1255,15 @@ int32_t CopyTable(int32_t destination, int32_t source, uint32_t const* equivalen
   } while (r == kActivationMore);
   bool failed = r != 0;
   std::unique_ptr<Exception> why(failed && Exception::last().code() != 0 ? Exception::last().clone() : nullptr);
+  // A failed slice rolled the server's transaction back, and the server
+  // answers nothing but the end of a rolled-back transaction: a transaction
+  // of the copy's own is ended first, so that the job can be let go. The
+  // program's own transaction is only marked corrupt, for its end to
+  // report; the job's detach is refused then and the job stays with this
+  // client until it disconnects.
+  if (failed) omdb::failedWrite();
   omBegin(conn, kOmServerObject, DBM_DETACH) << job;
   omExecute(conn);
-  omdb::endImplicit();
   if (failed) {
     if (why) Exception::last(*why);
     String m = why ? why->message() : String();
@@ -1253,6 +1271,7 @@ int32_t CopyTable(int32_t destination, int32_t source, uint32_t const* equivalen
             m.isNull() ? "" : toCharPtr(m));
     return -1;
   }
+  omdb::endImplicit();
   return TabNRecords(destination & 0xffff00);
 }
 
@@ -1322,10 +1341,8 @@ int32_t AlterTable(int32_t oldTable, int32_t newTable, int32_t flag, int32_t** i
     return 1;
   }
   // A refusal's error (with the server's text) outlives the end of the
-  // implicit transaction, which may make a request of its own.
-  std::unique_ptr<Exception> why(r == -1 && Exception::last().code() != 0 ? Exception::last().clone() : nullptr);
-  omdb::endImplicit();
-  if (why) Exception::last(*why);
+  // implicit transaction.
+  endImplicitKeepingError(r == -1);
   return r == 0 ? 0 : -1;
 }
 

@@ -16,6 +16,10 @@ bool joinTrans(DbConnection* conn, bool readOnly);
 // Ends the transaction a write began on its own (the user began none):
 // true when it did.
 bool endImplicit();
+// After a write the server refused and rolled back: the transaction a write
+// began on its own is aborted without a report; the program's own is
+// marked corrupt, for its end to abort and report.
+void failedWrite();
 // Commits (sync: the servers sync their journals) or, when the
 // transaction is corrupt, aborts and reports "IO_TRANS_CORRUPT"; restart
 // begins a new one at once. True when committed.

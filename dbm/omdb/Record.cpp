@@ -247,6 +247,15 @@ bool joinWrite(Target const& x) { return omdb::joinTrans(x.ot->conn, false); }
 // The run-time's check of the record before a write: a refusal marks the
 // transaction corrupt and goes to the refusal handler; nothing is sent.
 bool writable(Target const& x, int32_t h) {
+  // The server writes a record only through a primary index it holds. An
+  // index defined here and never made there (CompleteIndex, BuildIndex)
+  // would have every write refused at the end of the transaction: the write
+  // is refused now instead.
+  if (x.ot->indexes.empty() || x.ot->indexes[0].kept == -1) {
+    omdb::corruptTrans();
+    omdb::refuse(h, "IO_REC_REFUSED", __DbErrmsg("IO_NO_SERVER_INDEX"));
+    return false;
+  }
   char field[64] = "";
   int32_t detail = _CheckRecord(h & 0xffff00, x.buf, field, sizeof field);
   if (detail == 0) return true;

@@ -83,6 +83,15 @@ bool endImplicit() {
   return true;
 }
 
+void failedWrite() {
+  if (!DbConnection::didTransaction()) {
+    transOk_ = false;
+    return;
+  }
+  if (DbConnection::inTransac()) DbConnection::abortTransaction();
+  transOk_ = true;
+}
+
 bool endTrans(bool sync, bool restart) {
   if (!DbConnection::inTransac()) {
     transOk_ = true;

@@ -56,6 +56,10 @@ public:
   static void putAddSchema(Client* c, String const& name, int32_t id);
   static void putDelSchema(Client* c, String const& name);
   static CollateSet* findCollateSet(String const& name);
+  // The name a set is found under (its file "<name>/<name>.cs"): the set's
+  // file name without ".cs"; the null string for none. Catalog rows and
+  // descriptions carry this name, so a later lookup finds the same file.
+  static String collateName(CollateSet const* set);
   static String serverName();
 
 private:

@@ -1,6 +1,11 @@
 // The catalog's hooks into the server core and their defaults.
 #include <svcatalog/CatalogEnv.h>
 
+#include <zfound/CollateSet.h>
+#include <zfound/String.h>
+
+#include <string>
+
 namespace svcatalog {
 
 CatalogHooks CatalogEnv::hooks_;
@@ -44,6 +49,13 @@ void CatalogEnv::putDelSchema(Client* c, String const& name) {
 
 CollateSet* CatalogEnv::findCollateSet(String const& name) {
   return hooks_.findCollateSet ? hooks_.findCollateSet(name) : nullptr;
+}
+
+String CatalogEnv::collateName(CollateSet const* set) {
+  if (set == nullptr) return String();
+  std::string name = toCharPtr(set->name());
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, ".cs") == 0) name.resize(name.size() - 3);
+  return String(name.c_str());
 }
 
 }  // namespace svcatalog

@@ -190,7 +190,7 @@ SvField* consField(Client* c, SvTabRep* t, int32_t number, String const& name, S
   SvFldTable* ft = s->fieldStruct();
   ft->clearRow();
   using namespace MemberCol;
-  String const collName = collate != nullptr ? collate->name() : String();
+  String const collName = CatalogEnv::collateName(collate);
   bool ok = nameFits(Cat::Member, Name, name, "field") && ft->set(Class, t->oid()) &&
                   ft->set(FldNum, number) && ft->set(Name, name) && ft->set(Descr, descr) && ft->set(Dim, dim) &&
                   ft->set(Type, type) && ft->set(SqlType, sqlType) && ft->set(Flags, int32_t(flags)) &&
@@ -356,7 +356,7 @@ bool updateCollateSet(Client* c, SvField* f, CollateSet* collate) {
     sf->setCollateSet(collate);
     return true;
   }
-  return updateText(c, f, MemberCol::CollSet, collate != nullptr ? collate->name() : String());
+  return updateText(c, f, MemberCol::CollSet, CatalogEnv::collateName(collate));
 }
 
 bool updateObjReference(Client* c, SvField* f, ObjectId const& ref) {

@@ -12,6 +12,7 @@
 #include <blkfile/StorageEnv.h>
 #include <sindex/SvIndRep.h>
 #include <sindex/SvIndex.h>
+#include <svcatalog/CatalogEnv.h>
 #include <svcatalog/CatalogOps.h>
 #include <svcatalog/RequestEnv.h>
 #include <svcatalog/SvExpr.h>
@@ -60,6 +61,7 @@ struct NewField {
   String name, descr, mask;
   int32_t dim = 0, type = 0, sqlType = 0, length = 0, decimals = 0, flags = 0;
   std::unique_ptr<SvExpr> deflt;
+  CollateSet* collate = nullptr;  // a text field's collating set, not owned
 };
 
 }  // namespace
@@ -136,7 +138,8 @@ long SvSchema::tableAttach(Client* c, int32_t info, SvTabRep* rep) {
     else
       *out << Expr();
     SvStringField* sf = f->stringField();
-    *out << (sf != nullptr && sf->collate() != nullptr ? sf->collate()->name() : String(""));
+    *out << (sf != nullptr && sf->collate() != nullptr ? svcatalog::CatalogEnv::collateName(sf->collate())
+                                                        : String(""));
     SvObjectField* of = f->objectField();
     *out << (of != nullptr ? of->objReference() : ObjectId());
     if (info != 0)
@@ -176,14 +179,22 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
   std::vector<NewField> fields(static_cast<size_t>(nFields));
   SvTabRep scratch(ObjectId(), String("scratch"), name_, 0, nFields, true);
   for (NewField& f : fields) {
-    String unused;
+    String set;
     if (!readString(f.name) || !readString(f.descr) || !readWord(f.dim) || !readWord(f.type) ||
         !readWord(f.sqlType) || !readWord(f.length) || !readWord(f.decimals) || !readWord(f.flags))
       return failWith(truncated("field"));
     f.deflt = std::make_unique<SvExpr>(nullptr, -1, nullptr);
     *SvObject::con >> *f.deflt;
-    if (!readString(f.mask) || !readString(unused))
+    if (!readString(f.mask) || !readString(set))
       return failWith(truncated("field"));
+    // A text field's collating set is made with the field; one the server
+    // cannot load refuses the table, which would otherwise be made without
+    // the order asked for.
+    if (f.type == 1 && !set.isNull() && set.length() > 0) {
+      f.collate = svcatalog::CatalogEnv::findCollateSet(set);
+      if (f.collate == nullptr)
+        return failWith(InvalidData(String("no collating set ") + set));
+    }
     if (f.deflt->isNull())
       f.deflt.reset();
     if (SvField::mkField(&scratch, 0, f.name, f.descr, nullptr, f.mask, f.length, f.decimals, f.type, f.sqlType,
@@ -208,7 +219,7 @@ long SvSchema::tableCreate(Client* c, SvTabRep* oldRep, String const& name) {
   for (int32_t i = 0; i < nFields; ++i) {
     NewField& f = fields[size_t(i)];
     if (svcatalog::consField(c, rep, i, f.name, f.descr, f.deflt.release(), f.mask, f.length, f.decimals, f.type,
-                             f.sqlType, ObjectId(), TabFldFlags(f.flags), f.dim, nullptr, nullptr, nullptr,
+                             f.sqlType, ObjectId(), TabFldFlags(f.flags), f.dim, nullptr, nullptr, f.collate,
                              String()) == nullptr) {
       std::unique_ptr<Exception> keep(Exception::last().clone());
       svcatalog::destructTable(c, t);

@@ -321,8 +321,14 @@ long SvTable::setAttrib(Client* c) {
     String set;
     if (!readString(set))
       return failWith(truncated("collating sequence"));
-    if (f != nullptr && f->stringField() != nullptr)
-      svcatalog::updateCollateSet(c, f, svcatalog::CatalogEnv::findCollateSet(set));
+    if (f != nullptr && f->stringField() != nullptr) {
+      // A named set that cannot be loaded is refused: storing "none" in its
+      // place would answer success for a change that was not made.
+      CollateSet* found = svcatalog::CatalogEnv::findCollateSet(set);
+      if (found == nullptr && !set.isNull() && set.length() > 0)
+        return failWith(InvalidData(String("no collating set ") + set));
+      svcatalog::updateCollateSet(c, f, found);
+    }
   }
   if (pending())
     return -1;

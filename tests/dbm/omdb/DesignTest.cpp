@@ -3,6 +3,7 @@
 // nothing, the schema lock on the schema's own object, privilege levels.
 #include "OmdbFixture.h"
 
+#include <zfound/Exception.h>
 #include <zfound/InCheck.h>
 #include <zfound/Message.h>
 #include <zfound/Portable.h>
@@ -14,10 +15,13 @@
 #include "ChildRun.h"
 #include "Omdb.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +42,22 @@ protected:
     return t;
   }
 };
+
+// Runs `body` in a child process that ends as a client does, whatever the
+// body returned (a failed check returns early): its transaction aborted
+// and its schemas closed, detached on the server, so that the parent never
+// finds the schema held by a process that is gone. The parent has closed
+// its schemas first: a connection inherited through the fork would be the
+// parent's client on the server, which the child must neither use nor end.
+zftest::RunResult inClient(std::function<int()> const& body) {
+  return zftest::runInChild([&] {
+    ZF_CHILD_CHECK(DbConnection::head() == nullptr);
+    int r = body();
+    if (InTransaction()) RollBack();
+    CloseAllSchemas();
+    return r;
+  });
+}
 
 TEST_F(Design, TablesAreDefinedLocallyAndSentWithTheirLastField) {
   int32_t s = CreateSchema(path("s1").c_str(), "d");
@@ -224,6 +244,8 @@ TEST_F(Design, IndexesStampsAndDropsReachTheServer) {
   EXPECT_EQ(idsThrough(t, pk), (std::vector<int32_t>{1, 2, 3, 4, 5}));
   std::vector<int32_t> byGroup = idsThrough(t, byGrp);
   EXPECT_EQ(byGroup, (std::vector<int32_t>{2, 4, 1, 3, 5}));
+  // The descending index lists in reverse in the process that made it.
+  EXPECT_EQ(idsThrough(t, down), (std::vector<int32_t>{5, 4, 3, 2, 1}));
 
   ASSERT_EQ(DropIndex(byGrp), 0);
   ASSERT_GT(twoFieldTable(s, "gone"), 0);
@@ -247,6 +269,98 @@ TEST_F(Design, IndexesStampsAndDropsReachTheServer) {
   ASSERT_GT(h, 0) << _io_errno_;
   EXPECT_EQ(FindDbTable(h, "gone"), -1) << "dropped on the server";
   EXPECT_GT(FindDbTable(h, "stock"), 0);
+}
+
+// A table made here (a number key with a unique index, a text, a price, a
+// creation date) takes a transaction of ten records once its index is on
+// the server. While the index is only defined here the server has none to
+// write through: each write is refused at once, not every one at the end
+// of the transaction.
+TEST_F(Design, WritesWaitForTheIndexToReachTheServer) {
+  int32_t s = CreateSchema(path("s10").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "item", "", 0, 0, 4);
+  ASSERT_GT(t, 0);
+  int32_t code = AddTabField(t, "code", "", 0, kNumber, 0, 6, 0, 1, nullptr, nullptr);
+  int32_t name = AddTabField(t, "name", "", 0, kText, 0, 20, 0, 0, nullptr, nullptr);
+  int32_t price = AddTabField(t, "price", "", 0, kNumber, 0, 8, 2, 0, nullptr, nullptr);
+  ASSERT_GT(AddTabField(t, "cdate", "", 0, kDate, 0, 0, 0, 0, nullptr, nullptr), 0);
+  int32_t ix = CreateIndex(t, "bycode", 1, 0);
+  ASSERT_GT(ix, 0);
+  ASSERT_EQ(AddIndField(ix, code, 0, 0, 0), 0);
+  std::vector<std::string> refusals;
+  static std::vector<std::string>* seen = nullptr;
+  seen = &refusals;
+  DbHandler old = SetDbHandler([](int32_t, char const* key, char const* detail) {
+    seen->push_back(std::string(key) + " " + (detail ? detail : ""));
+  });
+  auto addTen = [&](int32_t first) {
+    int32_t added = 0;
+    BeginTrans(0);
+    for (int32_t i = first; i < first + 10; ++i) {
+      InitRecord(t);
+      std::string k = std::to_string(i);
+      SFld(code, 0, k.c_str());
+      SFld(name, 0, ("n" + k).c_str());
+      SFld(price, 0, "995");
+      if (AddRecord(t) == 0) ++added;
+    }
+    int32_t ended = EndTransaction();
+    return std::make_pair(added, ended);
+  };
+  MsgHandler quiet = displayErrorHandler(zftest::recordWarning);
+  std::pair<int32_t, int32_t> first = addTen(1);
+  displayErrorHandler(quiet);
+  SetDbHandler(old);
+  EXPECT_EQ(first, std::make_pair(0, 1)) << "nothing was sent";
+  ASSERT_EQ(refusals.size(), 10u);
+  EXPECT_NE(refusals[0].find("CompleteIndex"), std::string::npos) << refusals[0];
+  ASSERT_GE(CompleteIndex(ix), 0);
+  EXPECT_EQ(addTen(1), std::make_pair(10, 1));
+  EXPECT_EQ(TabNRecords(t), 10);
+}
+
+// A copy the server refuses part-way (a key the destination's unique index
+// holds twice) fails: -1 with the server's error and a report, in a
+// process that goes on, and the copy job is let go, so that nothing holds
+// the destination and a later copy runs whole.
+TEST_F(Design, ACopyRefusedPartWayFailsAndLetsItsJobGo) {
+  int32_t s = CreateSchema(path("s11").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  auto table = [&](char const* name) {
+    int32_t t = CreateTable(s, name, "", 0, 0, 2);
+    if (t < 0 || AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0 ||
+        AddTabField(t, "grp", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0 || serverIndex(t, "pk", 1, {{1, 0}}) < 0)
+      return -1;
+    return t;
+  };
+  int32_t from = table("src");
+  int32_t to = table("dst");
+  ASSERT_GT(from, 0);
+  ASSERT_GT(to, 0);
+  int32_t byGrp = serverIndex(to, "bygrp", 1, {{2, 0}});
+  ASSERT_GT(byGrp, 0);
+  BeginTransaction();
+  for (int32_t id = 1; id <= 300; ++id) {
+    InitRecord(from);
+    stlong(id, at(from, 1));
+    stlong(id % 7, at(from, 2));
+    ASSERT_GT(AddRecordTest(from), 0) << id;
+  }
+  ASSERT_EQ(EndTransaction(), 1);
+
+  MsgHandler old = displayErrorHandler(zftest::recordWarning);
+  zftest::shown().clear();
+  Exception::last(Exception(0));
+  EXPECT_EQ(CopyTable(to, from, nullptr, 1), -1);
+  EXPECT_NE(Exception::last().code(), 0);
+  EXPECT_FALSE(zftest::shown().empty());
+  displayErrorHandler(old);
+
+  // Nothing holds the destination: its index goes, and a copy runs whole.
+  EXPECT_EQ(DropIndex(byGrp), 0);
+  EXPECT_EQ(CopyTable(to, from, nullptr, 1), 300);
+  EXPECT_EQ(DropTable(to), 0);
 }
 
 std::string convMessage;
@@ -412,7 +526,7 @@ TEST_F(Design, DesignNeedsLevelEightAndOnlyTheOwnerGivesTheSchemaAway) {
   ASSERT_EQ(chmod(server().configFile().c_str(), 0644), 0);
   std::string p = path("s8");
   auto asOther = [&](int32_t expectIndex, int32_t expectErrno) {
-    return zftest::runInChild([&] {
+    return inClient([&] {
       ZF_CHILD_CHECK(setgid(65534) == 0 && setuid(65534) == 0);
       int32_t h = OpenSchema(p.c_str(), 0);
       ZF_CHILD_CHECK(h > 0);
@@ -435,6 +549,14 @@ TEST_F(Design, DesignNeedsLevelEightAndOnlyTheOwnerGivesTheSchemaAway) {
   s = OpenSchema(p.c_str(), 0);
   ASSERT_GT(s, 0) << _io_errno_;
   EXPECT_EQ(_GetSchPtr(s)->owner, owner) << "the other user's ChownSchema changed nothing";
+  // Level 4 goes to the server as bits 0-2: the schema opens (bit 0), a
+  // named index still needs 8.
+  ASSERT_TRUE(grant(s, 4));
+  CloseAllSchemas();
+  zftest::RunResult level4 = asOther(-1, 1);
+  EXPECT_EQ(level4.status, 0) << level4.out << level4.err << server().log();
+  s = OpenSchema(p.c_str(), 0);
+  ASSERT_GT(s, 0) << _io_errno_;
   ASSERT_TRUE(grant(s, 8));
   CloseAllSchemas();
   zftest::RunResult level8 = asOther(0, 0);
@@ -513,7 +635,7 @@ TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
 
   std::string p = path("s9");
   auto seen = [&] {
-    return zftest::runInChild([&] {
+    return inClient([&] {
       int32_t h = OpenSchema(p.c_str(), 0);
       ZF_CHILD_CHECK(h > 0);
       ZF_CHILD_CHECK(_GetSchPtr(h)->owner == owner);
@@ -556,6 +678,102 @@ TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
   EXPECT_EQ(DropSchema(h), 0);
   std::string all = GetSchemas();
   EXPECT_EQ(all.find("s9"), std::string::npos) << all;
+}
+
+// A server whose data directory is a temporary one: the build's
+// catalogues linked in, and the collation file of the set "nat" (the
+// letters c, b, a in that order) written as the server reads it.
+class DesignCollation : public Design {
+protected:
+  DesignCollation() {
+    if (char const* real = std::getenv("DATADIR"))
+      if (DIR* d = opendir(real)) {
+        while (dirent* e = readdir(d)) {
+          std::string n = e->d_name;
+          if (n == "." || n == "..") continue;
+          int linked = symlink((std::string(real) + "/" + n).c_str(), data_.file(n).c_str());
+          (void)linked;  // an entry not linked shows in the server's log
+        }
+        closedir(d);
+      }
+    data_.write("nat/nat.cs", "# national order\nc\nb\na\n");
+    dataDir_ = std::make_unique<zftest::ScopedEnv>("DATADIR", data_.path());
+  }
+
+  zftest::TempDir data_;
+  std::unique_ptr<zftest::ScopedEnv> dataDir_;
+};
+
+std::string const& collateOf(int32_t t, int32_t n) { return omOf(_GetTabPtr(t))->fields[size_t(n - 1)].collate; }
+
+TEST_F(DesignCollation, ACollatingSetIsStoredOnlyWhenTheServerHasIt) {
+  int32_t s = CreateSchema(path("s12").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "words", "", 0, 0, 2);
+  ASSERT_GT(t, 0);
+  ASSERT_GT(AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(t, "word", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GE(serverIndex(t, "pk", 1, {{1, 0}}), 0);
+  // A set the server cannot load is refused, with the server's error.
+  Exception::last(Exception(0));
+  EXPECT_EQ(SetCollateSet(fld(t, 2), "nosuch"), -1);
+  EXPECT_NE(Exception::last().code(), 0);
+  EXPECT_EQ(collateOf(t, 2), "");
+  EXPECT_NE(server().log().find("nosuch"), std::string::npos) << server().log();
+  EXPECT_EQ(SetCollateSet(fld(t, 2), "nat"), 0);
+  EXPECT_EQ(collateOf(t, 2), "nat");
+  // The texts sort in the set's order.
+  int32_t byWord = serverIndex(t, "byword", 1, {{2, 0}});
+  ASSERT_GT(byWord, 0);
+  int32_t id = 0;
+  for (char const* w : {"a", "b", "c"}) {
+    InitRecord(t);
+    stlong(++id, at(t, 1));
+    setText(t, 2, w);
+    ASSERT_GT(AddRecordTest(t), 0) << w;
+  }
+  EXPECT_EQ(idsThrough(t, byWord), (std::vector<int32_t>{3, 2, 1}));
+  // A set given before the table reaches the server goes with it; one the
+  // server cannot load refuses the table.
+  int32_t early = CreateTable(s, "early", "", 0, 0, 2);
+  ASSERT_GT(early, 0);
+  ASSERT_GT(AddTabField(early, "word", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(SetCollateSet(fld(early, 1), "nat"), 0);
+  ASSERT_GT(AddTabField(early, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  int32_t lost = CreateTable(s, "lost", "", 0, 0, 2);
+  ASSERT_GT(lost, 0);
+  ASSERT_GT(AddTabField(lost, "word", "", 0, kText, 0, 10, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(SetCollateSet(fld(lost, 1), "nosuch"), 0) << "kept here until the table is sent";
+  EXPECT_EQ(AddTabField(lost, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), -1);
+  CloseAllSchemas();
+
+  std::string p = path("s12");
+  auto seen = [&] {
+    return inClient([&] {
+      int32_t h = OpenSchema(p.c_str(), 0);
+      ZF_CHILD_CHECK(h > 0);
+      int32_t w = FindDbTable(h, "words");
+      ZF_CHILD_CHECK(w > 0 && _GetTabPtr(w) != nullptr);
+      ZF_CHILD_CHECK(collateOf(w, 2) == "nat");
+      ZF_CHILD_CHECK(collateOf(w, 1).empty());
+      int32_t e = FindDbTable(h, "early");
+      ZF_CHILD_CHECK(e > 0 && _GetTabPtr(e) != nullptr && collateOf(e, 1) == "nat");
+      ZF_CHILD_CHECK(FindDbTable(h, "lost") == -1);
+      InitRecord(w);
+      stlong(1, at(w, 1));
+      ZF_CHILD_CHECK(GetRecord(w, 1, 0, 0) >= 0);
+      ZF_CHILD_CHECK(std::string(at(w, 2)) == "a");
+      ZF_CHILD_CHECK(idsThrough(w, FindDbIndex(w, "byword")) == (std::vector<int32_t>{3, 2, 1}));
+      return 0;
+    });
+  };
+  zftest::RunResult fresh = seen();
+  EXPECT_EQ(fresh.status, 0) << fresh.out << fresh.err;
+  raw_.reset();
+  ASSERT_EQ(server().stop(), 0) << server().log();
+  ASSERT_TRUE(server().start()) << server().log();
+  zftest::RunResult restarted = seen();
+  EXPECT_EQ(restarted.status, 0) << restarted.out << restarted.err << server().log();
 }
 
 }  // namespace
