@@ -3,6 +3,7 @@
 // and which requests get a reply.
 #include "CoreFixture.h"
 
+#include <svcore/ConnectionPort.h>
 #include <svcore/ServerObject.h>
 #include <svcore/SvConnection.h>
 
@@ -65,19 +66,6 @@ struct Queues {
   }
 };
 
-class Port : public SvReplyPort {
-public:
-  explicit Port(SvConnection& c) : c_(c) {}
-  Connection& channel() override { return c_; }
-  void reply(int32_t cid, int32_t status, int32_t result) override { c_.reply(cid, status, result); }
-  void reply() override { c_.reply(); }
-  void getRemainder() override { c_.getRemainder(); }
-  void clear() override { c_.clear(); }
-
-private:
-  SvConnection& c_;
-};
-
 constexpr uint32_t kServer = 0x70000000u;
 
 class LoopTransportTest : public CoreTest {
@@ -104,7 +92,7 @@ protected:
     calls.ctx = &q_;
     Server::svCon = new SvConnection(calls, SvConnectionHooks());
     SvObject::con = Server::svCon;
-    port_ = std::make_unique<Port>(*Server::svCon);
+    port_ = std::make_unique<ConnectionPort>(*Server::svCon);
     SvObject::setPort(port_.get());
     Server::installRequests();
   }
@@ -148,7 +136,7 @@ protected:
   Queues q_;
   std::unique_ptr<PhysLayout> layout_;
   std::unique_ptr<ServerObject> server_;
-  std::unique_ptr<Port> port_;
+  std::unique_ptr<ConnectionPort> port_;
 };
 
 // A void request the loop refuses (unknown client, invalid object) is
