@@ -1025,24 +1025,6 @@ void clearEnums(s_schema* sp) {
   sp->d.nenums = 0;
 }
 
-// Sends a value check with its object ids in the server's numbering: the
-// check's values, and for a referential check the index it looks keys up
-// in, (0, table handle | index) sent as (server table number, index).
-void sendCheck(Connection& c, InCheck const& check) {
-  if (!check) {
-    InCheck::sendEmpty(c);
-    return;
-  }
-  sendConvertedZx(check, c);
-  if (check.getType() != InCheck::INTEGRITY) return;
-  ObjectId ix = const_cast<Integrity&>(static_cast<Integrity const&>(check)).index();
-  if (ix.classId() == 0 && ix.instId() != 0) {
-    s_table* tp = _GetTabPtr(int32_t(ix.instId() & 0xffff00));
-    ix = ObjectId(uint32_t(tp != nullptr ? omOf(tp)->number : 0), ix.instId() & 0xff);
-  }
-  c << ix;
-}
-
 // After the server gave table `newSlot` the place of table `oldSlot` (the
 // old one dropped): the old descriptor goes, the new one moves into the old
 // slot under the old name, so the old handles name the new definition.
