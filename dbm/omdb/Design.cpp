@@ -1071,6 +1071,19 @@ int32_t setAttrib(s_table* t, int32_t field, int32_t code, Value const& value) {
   return r == -1 ? -1 : 0;
 }
 
+// Puts a copy of `expression` in `held` (a field's default or relational
+// check, the table's check) and sends it as attribute `code` of field
+// number `field` (-1 the table); no expression is sent as an empty one.
+int32_t setExprAttrib(s_table* t, int32_t field, int32_t code, Expr*& held, Expr const* expression) {
+  Expr* copy = copyExpr(expression);
+  delete held;
+  held = copy;
+  return setAttrib(t, field, code, [&](DbConnection& c) {
+    if (copy != nullptr) c << *copy;
+    else c << Expr();
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -1129,38 +1142,20 @@ int32_t SetDeflt(int32_t field, Expr const* expression) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr) return -1;
-  Expr* copy = copyExpr(expression);
-  delete f->deflt;
-  f->deflt = copy;
-  return setAttrib(t, dbLowByte(field) - 1, kAttrDefault, [&](DbConnection& c) {
-    if (copy != nullptr) c << *copy;
-    else c << Expr();
-  });
+  return setExprAttrib(t, dbLowByte(field) - 1, kAttrDefault, f->deflt, expression);
 }
 
 int32_t SetRelCheck(int32_t field, Expr const* expression) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr) return -1;
-  Expr* copy = copyExpr(expression);
-  delete f->check;
-  f->check = copy;
-  return setAttrib(t, dbLowByte(field) - 1, kAttrRelCheck, [&](DbConnection& c) {
-    if (copy != nullptr) c << *copy;
-    else c << Expr();
-  });
+  return setExprAttrib(t, dbLowByte(field) - 1, kAttrRelCheck, f->check, expression);
 }
 
 int32_t SetTabRelCheck(int32_t table, Expr const* expression) {
   s_table* t = tableOf(table);
   if (t == nullptr) return -1;
-  Expr* copy = copyExpr(expression);
-  delete t->check;
-  t->check = copy;
-  return setAttrib(t, -1, kAttrTabCheck, [&](DbConnection& c) {
-    if (copy != nullptr) c << *copy;
-    else c << Expr();
-  });
+  return setExprAttrib(t, -1, kAttrTabCheck, t->check, expression);
 }
 
 int32_t SetCollateSet(int32_t field, char const* name) {
