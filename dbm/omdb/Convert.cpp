@@ -464,27 +464,22 @@ void sendConvertedZx(InCheck const& check, Connection& c) {
   });
 }
 
-void ZxIntegrity::send(Connection& c) const {
-  if (!*this) {
+void sendCheck(Connection& c, InCheck const& check) {
+  if (!check) {
     InCheck::sendEmpty(c);
     return;
   }
-  sendConvertedZx(*this, c);
-  ObjectId ix = const_cast<ZxIntegrity*>(this)->index();
+  sendConvertedZx(check, c);
+  if (check.getType() != InCheck::INTEGRITY) return;
+  ObjectId ix = const_cast<Integrity&>(static_cast<Integrity const&>(check)).index();
   if (ix.classId() == 0 && ix.instId() != 0) {
     // (0, table handle | index) -> (server table number, index).
-    int32_t tab = int32_t(ix.instId() & 0xffff00);
-    s_table* tp = _GetTabPtr(tab);
-    om_table* ot = omOf(tp);
+    om_table* ot = omOf(_GetTabPtr(int32_t(ix.instId() & 0xffff00)));
     ix = ObjectId(uint32_t(ot ? ot->number : 0), ix.instId() & 0xff);
   }
   c << ix;
 }
 
-void ZxInList::send(Connection& c) const {
-  if (!*this) {
-    InCheck::sendEmpty(c);
-    return;
-  }
-  sendConvertedZx(*this, c);
-}
+void ZxIntegrity::send(Connection& c) const { sendCheck(c, *this); }
+
+void ZxInList::send(Connection& c) const { sendCheck(c, *this); }

@@ -996,24 +996,6 @@ bool addEnum(s_schema* sp, om_schema::PendingEnum const& e) {
   return ok;
 }
 
-// Sends a value check with its object ids in the server's numbering: the
-// check's values, and for a referential check the index it looks keys up
-// in, (0, table handle | index) sent as (server table number, index).
-void sendCheck(Connection& c, InCheck const& check) {
-  if (!check) {
-    InCheck::sendEmpty(c);
-    return;
-  }
-  sendConvertedZx(check, c);
-  if (check.getType() != InCheck::INTEGRITY) return;
-  ObjectId ix = const_cast<Integrity&>(static_cast<Integrity const&>(check)).index();
-  if (ix.classId() == 0 && ix.instId() != 0) {
-    s_table* tp = _GetTabPtr(int32_t(ix.instId() & 0xffff00));
-    ix = ObjectId(uint32_t(tp != nullptr ? omOf(tp)->number : 0), ix.instId() & 0xff);
-  }
-  c << ix;
-}
-
 // After the server gave table `newSlot` the place of table `oldSlot` (the
 // old one dropped): the old descriptor goes, the new one moves into the old
 // slot under the old name, so the old handles name the new definition.
@@ -1067,6 +1049,19 @@ int32_t setAttrib(s_table* t, int32_t field, int32_t code, Value const& value) {
   int32_t r = omExecute(c);
   endImplicitKeepingError(r == -1);
   return r == -1 ? -1 : 0;
+}
+
+// Puts a copy of `expression` in `held` (a field's default or relational
+// check, the table's check) and sends it as attribute `code` of field
+// number `field` (-1 the table); no expression is sent as an empty one.
+int32_t setExprAttrib(s_table* t, int32_t field, int32_t code, Expr*& held, Expr const* expression) {
+  Expr* copy = copyExpr(expression);
+  delete held;
+  held = copy;
+  return setAttrib(t, field, code, [&](DbConnection& c) {
+    if (copy != nullptr) c << *copy;
+    else c << Expr();
+  });
 }
 
 }  // namespace
@@ -1127,38 +1122,20 @@ int32_t SetDeflt(int32_t field, Expr const* expression) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr) return -1;
-  Expr* copy = copyExpr(expression);
-  delete f->deflt;
-  f->deflt = copy;
-  return setAttrib(t, dbLowByte(field) - 1, kAttrDefault, [&](DbConnection& c) {
-    if (copy != nullptr) c << *copy;
-    else c << Expr();
-  });
+  return setExprAttrib(t, dbLowByte(field) - 1, kAttrDefault, f->deflt, expression);
 }
 
 int32_t SetRelCheck(int32_t field, Expr const* expression) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr) return -1;
-  Expr* copy = copyExpr(expression);
-  delete f->check;
-  f->check = copy;
-  return setAttrib(t, dbLowByte(field) - 1, kAttrRelCheck, [&](DbConnection& c) {
-    if (copy != nullptr) c << *copy;
-    else c << Expr();
-  });
+  return setExprAttrib(t, dbLowByte(field) - 1, kAttrRelCheck, f->check, expression);
 }
 
 int32_t SetTabRelCheck(int32_t table, Expr const* expression) {
   s_table* t = tableOf(table);
   if (t == nullptr) return -1;
-  Expr* copy = copyExpr(expression);
-  delete t->check;
-  t->check = copy;
-  return setAttrib(t, -1, kAttrTabCheck, [&](DbConnection& c) {
-    if (copy != nullptr) c << *copy;
-    else c << Expr();
-  });
+  return setExprAttrib(t, -1, kAttrTabCheck, t->check, expression);
 }
 
 int32_t SetCollateSet(int32_t field, char const* name) {

@@ -227,3 +227,9 @@ bool convertZx(InCheck& check, s_schema* sp);
 // Sends a check's type, values and counts with its object ids in the
 // server's numbering.
 void sendConvertedZx(InCheck const& check, Connection& c);
+// Sends a value check with its object ids in the server's numbering: the
+// check's values (an empty check as such), and for a referential check the
+// index it looks keys up in, (0, table handle | index) sent as (server
+// table number, index); a table the library does not hold as a server
+// table goes as number 0. Both checks' send() and the design calls use it.
+void sendCheck(Connection& c, InCheck const& check);

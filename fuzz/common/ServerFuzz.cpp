@@ -4,8 +4,8 @@
 
 #include "FuzzSupport.h"
 
+#include <svcore/ConnectionPort.h>
 #include <svcore/RunLog.h>
-#include <svcore/SchemaFiles.h>
 #include <svcore/Server.h>
 #include <svcore/ServerObject.h>
 #include <svcore/StateFile.h>
@@ -62,21 +62,7 @@ void endChild() {
   }
 }
 
-// The server connection as the reply port of the server objects.
-class Port : public SvReplyPort {
-public:
-  explicit Port(SvConnection& c) : c_(c) {}
-  Connection& channel() override { return c_; }
-  void reply(int32_t clientId, int32_t status, int32_t result) override { c_.reply(clientId, status, result); }
-  void reply() override { c_.reply(); }
-  void getRemainder() override { c_.getRemainder(); }
-  void clear() override { c_.clear(); }
-
-private:
-  SvConnection& c_;
-};
-
-Port* port = nullptr;
+ConnectionPort* port = nullptr;
 std::unique_ptr<PhysLayout> layout;
 // At exit the layout is let go unwritten: its directory is gone by the time
 // the statics are destroyed.
@@ -85,14 +71,7 @@ void dropAtExit() {
   (void)layout.release();
 }
 
-void hkPass() { Server::houseKeeping(nullptr); }
-bool beat() { return Server::heartBeat(nullptr); }
-bool known(int32_t id) { return Server::clientOfId(id) != nullptr; }
-void removeClient(int32_t id) { Server::delClient(Server::clientOfId(id)); }
 void quietWarning(char const*) {}
-void logClientDead(int32_t id) {
-  if (Client* c = Server::clientOfId(id)) Server::delClient(c);
-}
 
 void writeText(std::string const& path, std::string const& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -171,19 +150,14 @@ void FuzzServer::start(std::string const& runLog, std::string const& extraConfig
   layout = std::make_unique<PhysLayout>(String((dir_ + "/layout").c_str()));
   Server::physLayout_sd = layout.get();
   Server::cachePageSize_sd = 1024;
-  Server::installClientHooks();
-  svcore::installCatalogHooks();
+  Server::installHooks();
   if (!svcatalog::LockTables::initLocks(256, 64)) std::abort();
   CacheBuffer::init(256);
   Server::timeStamp.setUserId(0);
   Server::timeStamp.setNow();
   if (!runLog.empty()) {
-    RunLog::Hooks lh;
-    lh.stamp = &Server::timeStamp;
-    lh.houseKeeping = &Server::replayHouseKeeping;
-    lh.clientDead = &logClientDead;
-    lh.warning = &quietWarning;
-    Server::runLog = new RunLog(String(runLog.c_str()), !record, record ? 0 : -1, lh);
+    Server::runLog =
+        new RunLog(String(runLog.c_str()), !record, record ? 0 : -1, Server::runLogHooks(&quietWarning));
     if (record)
       Server::runLog->writeTimeStamp(Server::timeStamp);
     else
@@ -191,21 +165,14 @@ void FuzzServer::start(std::string const& runLog, std::string const& extraConfig
   }
   Server::readState();
   Server::makeObject();
-  SvConnection::Hooks ch;
-  ch.isHouseKeepingTime = &Server::isHouseKeepingTime;
-  ch.houseKeeping = &hkPass;
-  ch.heartBeat = &beat;
-  ch.knownClient = &known;
-  ch.removeClient = &removeClient;
-  ch.warning = &quietWarning;
   SvQueueCalls calls;
   calls.receive = &FuzzServer::receive;
   calls.send = &FuzzServer::send;
   calls.ctx = this;
-  Server::svCon = new SvConnection(calls, ch);
+  Server::svCon = new SvConnection(calls, Server::connectionHooks(&quietWarning));
   Server::svCon->setRunLog(Server::runLog);
   SvObject::con = Server::svCon;
-  port = new Port(*Server::svCon);
+  port = new ConnectionPort(*Server::svCon);
   SvObject::setPort(port);
   Server::hkMsgBound = Server::configFile->hkMsgBound();
   Server::installRequests();

@@ -39,7 +39,9 @@ class CollateSet;
 class Journal;
 class ProfileFile;
 class RunLog;
+struct RunLogHooks;
 class SvConnection;
+struct SvConnectionHooks;
 class StateFile;
 class SvConfigFile;
 
@@ -193,6 +195,18 @@ public:
   // deferred file removal and the assertion report. Start-up installs them
   // before any file is opened (reset() too).
   static void installStorageHooks();
+  // Every hook a server process installs once its configuration is read:
+  // storage's (as above), the client layer's (installClientHooks) and the
+  // catalog's (svcore::installCatalogHooks). Start-up and the fuzz
+  // harnesses' in-process server call it.
+  static void installHooks();
+  // The run log's calls into the server: the time stamp, the replayed
+  // housekeeping pass and the removal of a client found dead, whose failure
+  // is reported through `warn` like every warning of the log.
+  static RunLogHooks runLogHooks(void (*warn)(char const* text));
+  // The connection's calls into the server: housekeeping, the dead-client
+  // check, known and removed clients; its warnings go to `warn`.
+  static SvConnectionHooks connectionHooks(void (*warn)(char const* text));
 
   // ---- process, main loop and transport ----
   // The server's connection (null in check-previous-checkpoint mode and in

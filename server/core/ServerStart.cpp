@@ -10,6 +10,7 @@
 #include <svcore/Server.h>
 #include <svcore/Journal.h>
 
+#include <svcore/ConnectionPort.h>
 #include <svcore/RunLog.h>
 #include <svcore/SchemaFiles.h>
 #include <svcore/ServerObject.h>
@@ -43,19 +44,6 @@ namespace {
 
 SysLog* sysLog = nullptr;
 
-// The server connection as the reply port of the server objects.
-class ConnectionPort : public SvReplyPort {
-public:
-  explicit ConnectionPort(SvConnection& c) : c_(c) {}
-  Connection& channel() override { return c_; }
-  void reply(int32_t clientId, int32_t status, int32_t result) override { c_.reply(clientId, status, result); }
-  void reply() override { c_.reply(); }
-  void getRemainder() override { c_.getRemainder(); }
-  void clear() override { c_.clear(); }
-
-private:
-  SvConnection& c_;
-};
 ConnectionPort* port = nullptr;
 
 bool isDirectory(String const& path) {
@@ -108,14 +96,16 @@ void lineHouseKeeping() { Server::houseKeeping(nullptr); }
 bool lineHeartBeat() { return Server::heartBeat(nullptr); }
 bool knownClient(int32_t id) { return Server::clientOfId(id) != nullptr; }
 void removeClient(int32_t id) { Server::delClient(Server::clientOfId(id)); }
+// Where logClientDead reports a client it could not remove.
+void (*clientDeadWarning)(char const*) = nullptr;
 void logClientDead(int32_t id) {
   Client* c = Server::clientOfId(id);
   if (!c)
     return;
   String descr = c->descr();
-  if (!Server::delClient(c)) {
+  if (!Server::delClient(c) && clientDeadWarning != nullptr) {
     String text = String(appMsg("CLIENTDEATH", "Client died:")) + " " + descr;
-    warning(String("%S"), &text);
+    clientDeadWarning(toCharPtr(text));
   }
 }
 
@@ -131,6 +121,33 @@ int Server::logWarning(int prio, char const* title, char const* text) { return l
 int Server::logNotice(int prio, char const* title, char const* text) { return logHandler(prio, title, text); }
 
 bool Server::validServerId(int32_t id) { return id >= 1 && id <= kMaxServerId; }
+
+void Server::installHooks() {
+  installStorageHooks();
+  installClientHooks();
+  svcore::installCatalogHooks();
+}
+
+RunLogHooks Server::runLogHooks(void (*warn)(char const*)) {
+  clientDeadWarning = warn;
+  RunLogHooks h;
+  h.stamp = &timeStamp;
+  h.houseKeeping = &Server::replayHouseKeeping;
+  h.clientDead = &logClientDead;
+  h.warning = warn;
+  return h;
+}
+
+SvConnectionHooks Server::connectionHooks(void (*warn)(char const*)) {
+  SvConnectionHooks h;
+  h.isHouseKeepingTime = &Server::isHouseKeepingTime;
+  h.houseKeeping = &lineHouseKeeping;
+  h.heartBeat = &lineHeartBeat;
+  h.knownClient = &knownClient;
+  h.removeClient = &removeClient;
+  h.warning = warn;
+  return h;
+}
 
 void Server::startUp(ServerOptions const& o) {
   // Retained versions, deferred removals and assertion reports of the
@@ -178,8 +195,7 @@ void Server::startUp(ServerOptions const& o) {
   if (layoutFile.isNull() || (stat(toCharPtr(layoutFile), &lst) == 0 && !S_ISREG(lst.st_mode)))
     fatal("CANTRDDISKCONFIG", layoutFile);
   physLayout_sd = new PhysLayout(layoutFile);
-  installClientHooks();
-  svcore::installCatalogHooks();
+  installHooks();
   if (!svcatalog::LockTables::initLocks(configFile->numLocks(), configFile->numNotifies()))
     fatal("CANTINITLKTABS");
   static char tmpdir[] = "TMPDIR=";
@@ -189,27 +205,15 @@ void Server::startUp(ServerOptions const& o) {
   if (!isDirectory(configFile->dbase()))
     fatal("CANTFINDDBASEDIR", configFile->dbase());
 
-  RunLog::Hooks lh;
-  lh.stamp = &timeStamp;
-  lh.houseKeeping = &Server::replayHouseKeeping;
-  lh.clientDead = &logClientDead;
-  lh.warning = &svWarning;
   try {
-    runLog = new RunLog(configFile->runLogFile(), o.readLog, o.writeLog, lh);
+    runLog = new RunLog(configFile->runLogFile(), o.readLog, o.writeLog, runLogHooks(&svWarning));
   } catch (RunLogError const& e) {
     fatal(e.key, e.file);
   }
 
   if (!o.prevCheckpoint) {
-    SvConnection::Hooks ch;
-    ch.isHouseKeepingTime = &Server::isHouseKeepingTime;
-    ch.houseKeeping = &lineHouseKeeping;
-    ch.heartBeat = &lineHeartBeat;
-    ch.knownClient = &knownClient;
-    ch.removeClient = &removeClient;
-    ch.warning = &svWarning;
     try {
-      svCon = new SvConnection(id, ch);
+      svCon = new SvConnection(id, connectionHooks(&svWarning));
     } catch (SvConnectionError const& e) {
       if (*e.call) {
         String text = String(e.call) + String(libMsg(e.key, e.key));

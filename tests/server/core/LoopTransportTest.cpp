@@ -1,8 +1,9 @@
 // The main loop over the transport's own receive and reply code, its queue
 // calls replaced by in-memory queues: what the loop refuses before dispatch,
 // and which requests get a reply.
-#include "CoreFixture.h"
+#include "InProcessFixture.h"
 
+#include <svcore/ConnectionPort.h>
 #include <svcore/ServerObject.h>
 #include <svcore/SvConnection.h>
 
@@ -65,38 +66,12 @@ struct Queues {
   }
 };
 
-class Port : public SvReplyPort {
-public:
-  explicit Port(SvConnection& c) : c_(c) {}
-  Connection& channel() override { return c_; }
-  void reply(int32_t cid, int32_t status, int32_t result) override { c_.reply(cid, status, result); }
-  void reply() override { c_.reply(); }
-  void getRemainder() override { c_.getRemainder(); }
-  void clear() override { c_.clear(); }
-
-private:
-  SvConnection& c_;
-};
-
 constexpr uint32_t kServer = 0x70000000u;
 
-class LoopTransportTest : public CoreTest {
+class LoopTransportTest : public InProcessTest {
 protected:
   void SetUp() override {
-    CoreTest::SetUp();
-    tmp.write("db/.keep", "");
-    writeConfig("srv", "ServerId\t9\nCachePageSize\t1\nCacheSize\t256\nDbase\t" + tmp.file("db") +
-                           "\nStateFile\t" + tmp.file("state") + "\nCorruptionTolerant\toff\n");
-    Server::configFile = new SvConfigFile("srv");
-    Server::stateFile = new StateFile(String(tmp.file("state").c_str()));
-    tmp.write("layout", "");
-    layout_ = std::make_unique<PhysLayout>(String(tmp.file("layout").c_str()));
-    Server::physLayout_sd = layout_.get();
-    Server::cachePageSize_sd = 1024;
-    CacheBuffer::init(256);
-    svcore::installCatalogHooks();
-    Server::timeStamp.setNow();
-    Server::readState();
+    startServer();
     server_ = std::make_unique<ServerObject>();
     SvQueueCalls calls;
     calls.receive = &Queues::receive;
@@ -104,7 +79,7 @@ protected:
     calls.ctx = &q_;
     Server::svCon = new SvConnection(calls, SvConnectionHooks());
     SvObject::con = Server::svCon;
-    port_ = std::make_unique<Port>(*Server::svCon);
+    port_ = std::make_unique<ConnectionPort>(*Server::svCon);
     SvObject::setPort(port_.get());
     Server::installRequests();
   }
@@ -117,11 +92,7 @@ protected:
     port_.reset();
     delete Server::svCon;
     Server::svCon = nullptr;
-    ClientEnv::reset();
-    CacheBuffer::cleanUp();
-    Server::physLayout_sd = nullptr;
-    layout_.reset();
-    CoreTest::TearDown();
+    InProcessTest::TearDown();
   }
 
   // Runs the loop over what was queued.
@@ -146,9 +117,7 @@ protected:
   }
 
   Queues q_;
-  std::unique_ptr<PhysLayout> layout_;
-  std::unique_ptr<ServerObject> server_;
-  std::unique_ptr<Port> port_;
+  std::unique_ptr<ConnectionPort> port_;
 };
 
 // A void request the loop refuses (unknown client, invalid object) is

@@ -3,7 +3,7 @@
 // requests, GetInfo, GetClientsInfo, Monitor, SetAttrib, Attach and Drop,
 // the process lock with CheckPoint and the state file's parity, Stop, Shut,
 // clients' liveness and transactions.
-#include "CoreFixture.h"
+#include "InProcessFixture.h"
 
 #include <svcore/SchemaFiles.h>
 #include <svcore/ServerObject.h>
@@ -117,23 +117,10 @@ private:
 constexpr uint32_t kServer = 0x70000000u;
 constexpr int32_t kConnectFlag = 0x40000000;
 
-class RequestsTest : public CoreTest {
+class RequestsTest : public InProcessTest {
 protected:
   void SetUp() override {
-    CoreTest::SetUp();
-    tmp.write("db/.keep", "");
-    writeConfig("srv", "ServerId\t9\nCachePageSize\t1\nCacheSize\t256\nDbase\t" + tmp.file("db") +
-                           "\nStateFile\t" + tmp.file("state") + "\nCorruptionTolerant\toff\nNextSchemaId\t1.1.1\n");
-    Server::configFile = new SvConfigFile("srv");
-    Server::stateFile = new StateFile(String(tmp.file("state").c_str()));
-    tmp.write("layout", "");
-    layout_ = std::make_unique<PhysLayout>(String(tmp.file("layout").c_str()));
-    Server::physLayout_sd = layout_.get();
-    Server::cachePageSize_sd = 1024;
-    CacheBuffer::init(256);
-    svcore::installCatalogHooks();
-    Server::timeStamp.setNow();
-    Server::readState();
+    startServer("NextSchemaId\t1.1.1\n");
     ASSERT_EQ(GServObj::nObjects(), 0);
     server_ = std::make_unique<ServerObject>();
     ASSERT_EQ(server_->getId(), kServer);
@@ -150,11 +137,7 @@ protected:
     while (SvSchema::first() != nullptr) delete SvSchema::first();
     server_.reset();
     SvObject::setPort(nullptr);
-    ClientEnv::reset();
-    CacheBuffer::cleanUp();
-    Server::physLayout_sd = nullptr;
-    layout_.reset();
-    CoreTest::TearDown();
+    InProcessTest::TearDown();
   }
 
   // One request as the main loop hands it on; the reply sent, if any.
@@ -216,8 +199,6 @@ protected:
   }
 
   LoopPort port_;
-  std::unique_ptr<PhysLayout> layout_;
-  std::unique_ptr<ServerObject> server_;
 };
 
 TEST_F(RequestsTest, ConnectChecksVersionAdministratorAndProcess) {

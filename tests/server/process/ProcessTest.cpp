@@ -43,17 +43,8 @@ std::vector<uint32_t> cat(std::vector<uint32_t> a, std::vector<uint32_t> const& 
   return a;
 }
 
-std::string hex(std::string const& s, size_t from, size_t n) {
-  static char const digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = from; i < from + n && i < s.size(); ++i) {
-    if (!out.empty())
-      out += ' ';
-    out += digits[uint8_t(s[i]) >> 4];
-    out += digits[uint8_t(s[i]) & 15];
-  }
-  return out;
-}
+// Bytes from..from+n of s as hex pairs.
+constexpr auto& hex = zftest::hexBytes;
 
 // Waits up to `sec` seconds for `pred`.
 template <class F>
