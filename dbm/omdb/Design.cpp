@@ -23,6 +23,7 @@
 // sent or a descriptor changed: field types, lengths, key sizes, value
 // checks over 8 KB, schema privilege levels, reply lengths.
 #include <zfound/DbConnection.h>
+#include <zfound/Environ.h>
 #include <zfound/Exception.h>
 #include <zfound/Expr.h>
 #include <zfound/Format.h>
@@ -200,12 +201,14 @@ int32_t slotOf(s_table const* t) {
   return 0;
 }
 
-// True when a table of the schema other than `self` is named `name`.
+// True when a table of the schema other than `self` is named `name`
+// (lower case). Whole names are compared, as the server and the table
+// lookups compare them.
 bool nameTaken(s_schema* sp, std::string const& name, s_table const* self) {
   for (int32_t s = 1; sp->tables != nullptr && s <= kDbMaxTables; ++s) {
     s_table* t = sp->tables[s].tab;
     if (t == nullptr || t == self || sp->tables[s].alias) continue;
-    if (omOf(t)->name == name || name == t->d.name) return true;
+    if (lowered(omOf(t)->name.c_str(), std::string::npos) == name) return true;
   }
   return false;
 }
@@ -399,12 +402,15 @@ int32_t _ReCreateTable(int32_t schema, char const* name, char const* description
     return -1;
   }
   if (nfields > kDbMaxFields) return -1;
-  std::string lname = lowered(name, 10);
+  // The table of that whole name; else the one a creation under that name
+  // made (its name cut to 10 characters).
   int32_t slot = 0;
-  for (int32_t s = 1; sp->tables != nullptr && s <= kDbMaxTables && slot == 0; ++s) {
-    s_table* t = sp->tables[s].tab;
-    if (t != nullptr && !sp->tables[s].alias && (omOf(t)->name == lname || lname == t->d.name)) slot = s;
-  }
+  for (std::string lname : {lowered(name, std::string::npos), lowered(name, 10)})
+    for (int32_t s = 1; sp->tables != nullptr && s <= kDbMaxTables && slot == 0; ++s) {
+      s_table* t = sp->tables[s].tab;
+      if (t != nullptr && !sp->tables[s].alias && lowered(omOf(t)->name.c_str(), std::string::npos) == lname)
+        slot = s;
+    }
   if (slot == 0) {
     _io_errno_ = 7;
     return -1;
@@ -464,9 +470,19 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   int32_t dim = dimension < 2 ? 0 : dimension;
   int64_t size = int64_t(dbElemSize(uint16_t(itype), uint16_t(length))) * (dim ? dim : 1);
   if (t->d.len + size > kMaxRecord) return -1;
+  // A mask beginning with the byte 1 names the environment variable that
+  // holds it: the descriptor keeps the variable's value, as a described
+  // table does, and the server keeps the name. A variable that is not set
+  // gives no mask (a caller's mistake never ends the program).
+  char const* maskValue = mask;
+  if (mask != nullptr && mask[0] == 1) {
+    ReadEnvHandler old = SetReadEnvHandler(nullptr);
+    maskValue = def_ReadEnv(mask + 1, __FILE__, __LINE__);
+    SetReadEnvHandler(old);
+  }
   char* cmask = nullptr;
   bool hasMask = mask != nullptr && mask[0] != 0;
-  if (hasMask && (flags & 2) && CompileMask(mask, &cmask) != 0) {
+  if (hasMask && (flags & 2) && (maskValue == nullptr || CompileMask(maskValue, &cmask) != 0)) {
     _io_errno_ = 8;
     return -1;
   }
@@ -475,7 +491,7 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   f = s_field{};
   f.d.name = omKeepText(lname.c_str());
   f.d.descr = omKeepText(description);
-  f.d.mask = hasMask ? omKeepText(mask) : nullptr;
+  f.d.mask = hasMask ? omKeepText(maskValue ? maskValue : "") : nullptr;
   f.cmask = cmask;
   f.d.dim = uint16_t(dim);
   f.d.type = uint16_t(type);
@@ -501,6 +517,7 @@ int32_t AddTabField(int32_t table, char const* name, char const* description, in
   of = om_field{};
   of.kept = attribute;
   of.defaultText = deflt ? deflt : "";
+  of.maskText = hasMask ? mask : "";
   of.conv = BuildZxField(&f);
   int32_t oldLen = t->d.len;
   t->d.len = uint16_t(t->d.len + size);
@@ -541,7 +558,7 @@ int32_t _CreateTable(int32_t schema, s_table* t) {
     std::unique_ptr<Expr> e = compiledDefault(of);
     if (e) c << *e;
     else c << Expr();
-    c << f.d.mask << of.collate.c_str();
+    c << (of.maskText.empty() ? static_cast<char const*>(nullptr) : of.maskText.c_str()) << of.collate.c_str();
   }
   int32_t objId = omExecute(c);
   if (objId == -1) {
@@ -592,6 +609,9 @@ int32_t RenameTable(int32_t table, char const* name) {
   s_table* t = tableOf(table);
   if (t == nullptr || name == nullptr || *name == 0) return -1;
   s_schema* sp = t->schema;
+  // The new name is cut to 14 characters (the server holds at most 16) and
+  // goes to the server as it is kept here; the descriptor's own name holds
+  // its first 10.
   std::string lname = lowered(name, 14);
   if (nameTaken(sp, lname, t)) {
     _io_errno_ = 7;
@@ -1032,13 +1052,19 @@ void endImplicitKeepingError(bool failed) {
   if (why) Exception::last(*why);
 }
 
+// An attribute other than a collating set goes to the server at once and
+// is not part of the create request: on a table still defined only here it
+// is refused (-1), stored nowhere, rather than kept where it never reaches
+// the server.
+bool attribRefused(s_table const* t) { return !onServer(t); }
+
 // Sends SetAttrib on table t for field number `field` (0-based, -1 the
 // table); `value` writes the attribute's value. 0, or -1 when the request
 // failed or could not join the transaction.
 template <class Value>
 int32_t setAttrib(s_table* t, int32_t field, int32_t code, Value const& value) {
   om_table* ot = omOf(t);
-  if (!onServer(t)) return 0;  // sent with the table
+  if (!onServer(t)) return 0;  // a collating set: sent with the table
   if (!omdb::joinTrans(ot->conn, false)) {
     _io_errno_ = 15;
     return -1;
@@ -1121,20 +1147,20 @@ int32_t _DropAllEnums(int32_t schema) {
 int32_t SetDeflt(int32_t field, Expr const* expression) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
-  if (f == nullptr) return -1;
+  if (f == nullptr || attribRefused(t)) return -1;
   return setExprAttrib(t, dbLowByte(field) - 1, kAttrDefault, f->deflt, expression);
 }
 
 int32_t SetRelCheck(int32_t field, Expr const* expression) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
-  if (f == nullptr) return -1;
+  if (f == nullptr || attribRefused(t)) return -1;
   return setExprAttrib(t, dbLowByte(field) - 1, kAttrRelCheck, f->check, expression);
 }
 
 int32_t SetTabRelCheck(int32_t table, Expr const* expression) {
   s_table* t = tableOf(table);
-  if (t == nullptr) return -1;
+  if (t == nullptr || attribRefused(t)) return -1;
   return setExprAttrib(t, -1, kAttrTabCheck, t->check, expression);
 }
 
@@ -1152,7 +1178,7 @@ int32_t SetCollateSet(int32_t field, char const* name) {
 int32_t SetObjReference(int32_t field, int32_t index) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
-  if (f == nullptr) return -1;
+  if (f == nullptr || attribRefused(t)) return -1;
   s_table* rt = tableOf(index & 0xffff00);
   if (rt == nullptr) return -1;
   om_field& of = omOf(t)->fields[size_t(dbLowByte(field) - 1)];
@@ -1165,7 +1191,7 @@ int32_t SetObjReference(int32_t field, int32_t index) {
 int32_t _SetInCheck(int32_t field, InCheck const* check, char const* text) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
-  if (f == nullptr) return -1;
+  if (f == nullptr || attribRefused(t)) return -1;
   bool list = check == nullptr || check->getType() == InCheck::INLIST;
   if (check != nullptr && check->getType() != InCheck::INLIST && check->getType() != InCheck::INTEGRITY)
     return -1;

@@ -78,6 +78,7 @@ struct om_field {
   uint32_t refInst = 0;
   ZxField* conv = nullptr; // wire converter
   std::string defaultText; // default of a field defined here, sent with its table
+  std::string maskText;    // mask of a field defined here as given, sent with its table
 };
 
 // What an index keeps beside s_index.

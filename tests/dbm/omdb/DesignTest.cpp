@@ -603,6 +603,108 @@ TEST_F(Design, ATableAnotherRefersToIsNotDropped) {
   EXPECT_EQ(FindDbTable(s, "master"), -1);
 }
 
+// A mask beginning with the byte 1 names the environment variable that
+// holds it: the descriptor keeps the value, as a described table does, and
+// the server keeps the name, so a later open reads the variable again.
+TEST_F(Design, AMaskIsReadFromTheVariableItNames) {
+  zftest::ScopedEnv maskVar("OMTEST_DESIGN_MASK", "3n");
+  zftest::ScopedEnv noVar("OMTEST_DESIGN_NOMASK", "", true);
+  int32_t s = CreateSchema(path("sm").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "masked", "", 0, 0, 2);
+  ASSERT_GT(t, 0);
+  // A variable that is not set is a bad mask, never the end of the program.
+  _io_errno_ = 0;
+  EXPECT_EQ(AddTabField(t, "code", "", 0, kNumber, 0, 3, 0, 2, nullptr, "\001OMTEST_DESIGN_NOMASK"), -1);
+  EXPECT_EQ(_io_errno_, 8);
+  ASSERT_GT(AddTabField(t, "code", "", 0, kNumber, 0, 3, 0, 2, nullptr, "\001OMTEST_DESIGN_MASK"), 0);
+  s_field const* f = _GetFldPtr(fld(t, 1));
+  EXPECT_STREQ(f->d.mask, "3n");
+  EXPECT_NE(f->cmask, nullptr);
+  ASSERT_GT(AddTabField(t, "name", "", 0, kText, 0, 8, 0, 0, nullptr, "8x"), 0);
+  ASSERT_NE(omOf(_GetTabPtr(t))->objId, -1);
+
+  zftest::ScopedEnv changed("OMTEST_DESIGN_MASK", "4n");
+  CloseSchema(s);
+  int32_t h = OpenSchema(path("sm").c_str(), 0);
+  ASSERT_GT(h, 0) << _io_errno_;
+  int32_t g = FindDbTable(h, "masked");
+  ASSERT_GT(g, 0);
+  EXPECT_STREQ(_GetFldPtr(fld(g, 1))->d.mask, "4n");
+  EXPECT_STREQ(_GetFldPtr(fld(g, 2))->d.mask, "8x");
+  EXPECT_EQ(DropSchema(h), 0);
+}
+
+// Table names are compared whole, as the server and the table lookups
+// compare them: names sharing their first 10 characters are two names.
+// A new name is cut to 14 characters and kept as the server keeps it.
+TEST_F(Design, TableNamesAreComparedWhole) {
+  int32_t s = CreateSchema(path("sr").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = twoFieldTable(s, "short");
+  ASSERT_GT(t, 0);
+  ASSERT_EQ(RenameTable(t, "A_Rather_Long_Table_Name"), 0) << _io_errno_;
+  char const* whole = "a_rather_long_";
+  EXPECT_STREQ(_TabName(_GetTabPtr(t)), whole);
+  EXPECT_STREQ(_GetTabPtr(t)->d.name, "a_rather_l");
+  EXPECT_EQ(FindDbTable(s, whole), t & 0xffff00);
+  // The first 10 characters name no table of their own.
+  int32_t u = twoFieldTable(s, "a_rather_l");
+  ASSERT_GT(u, 0) << _io_errno_;
+  _io_errno_ = 0;
+  EXPECT_EQ(RenameTable(u, whole), -1);
+  EXPECT_EQ(_io_errno_, 7);
+  // A name whose cut form names a table is taken.
+  _io_errno_ = 0;
+  EXPECT_EQ(CreateTable(s, "a_rather_long", "", 0, 0, 1), -1);
+  EXPECT_EQ(_io_errno_, 7);
+
+  CloseSchema(s);
+  int32_t h = OpenSchema(path("sr").c_str(), 0);
+  ASSERT_GT(h, 0) << _io_errno_;
+  int32_t g = FindDbTable(h, whole);
+  ASSERT_GT(g, 0);
+  EXPECT_STREQ(_TabName(_GetTabPtr(g)), whole);
+  int32_t k = FindDbTable(h, "a_rather_l");
+  EXPECT_GT(k, 0);
+  EXPECT_NE(k, g);
+  EXPECT_EQ(DropSchema(h), 0);
+}
+
+// Attributes other than a collating set are not part of the create request:
+// on a table still defined only here they are refused, never taken and lost.
+TEST_F(Design, AttributesWaitForTheTableOnTheServer) {
+  int32_t s = CreateSchema(path("sa").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "later", "", 0, 0, 2);
+  ASSERT_GT(t, 0);
+  ASSERT_GT(AddTabField(t, "qty", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  Expr five{String("5")};
+  InList list(false);
+  list.addKeyVal(AnyValue(String("A")));
+  int32_t before = sent(s);
+  EXPECT_EQ(SetDeflt(fld(t, 1), &five), -1);
+  EXPECT_EQ(SetRelCheck(fld(t, 1), &five), -1);
+  EXPECT_EQ(SetTabRelCheck(t, &five), -1);
+  EXPECT_EQ(_SetInCheck(fld(t, 1), &list, "A"), -1);
+  EXPECT_EQ(sent(s), before + 1) << "only the count's own request";
+  s_field const* f = _GetFldPtr(fld(t, 1));
+  EXPECT_EQ(f->deflt, nullptr);
+  EXPECT_EQ(f->check, nullptr);
+  EXPECT_EQ(f->incheck, nullptr);
+  EXPECT_EQ(_GetTabPtr(t)->check, nullptr);
+
+  ASSERT_GT(AddTabField(t, "name", "", 0, kText, 0, 8, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(SetDeflt(fld(t, 1), &five), 0);
+  CloseSchema(s);
+  int32_t h = OpenSchema(path("sa").c_str(), 0);
+  ASSERT_GT(h, 0) << _io_errno_;
+  int32_t g = FindDbTable(h, "later");
+  ASSERT_GT(g, 0);
+  EXPECT_NE(_GetFldPtr(fld(g, 1))->deflt, nullptr);
+  EXPECT_EQ(DropSchema(h), 0);
+}
+
 TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
   int32_t s = CreateSchema(path("s9").c_str(), "kept");
   ASSERT_GT(s, 0) << _io_errno_;
