@@ -942,7 +942,10 @@ int32_t BuildIndex(int32_t index, int32_t flags) {
   int32_t through = -1;
   for (int32_t i = 0; i < t->nindexes && through < 0; ++i)
     if (i != number && ot->indexes[size_t(i)].kept != -1) through = i;
-  if (through < 0) return 0;
+  // The server builds an index only through another one: with no other
+  // index the rows cannot be walked, and a table holding rows is refused
+  // rather than answered with an index left empty.
+  if (through < 0) return TabNRecords(index & 0xffff00) == 0 ? 0 : -1;
   int32_t cursor = CreateCursor((index & 0xffff00) | through, 0);
   if (cursor < 0) return -1;
   s_dbcurs* cp = _GetCursorPtr(cursor);

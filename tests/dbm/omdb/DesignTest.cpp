@@ -705,6 +705,25 @@ TEST_F(Design, AttributesWaitForTheTableOnTheServer) {
   EXPECT_EQ(DropSchema(h), 0);
 }
 
+// An index is built through another index of the table: the only index of
+// a table holding rows cannot be rebuilt, and saying so is not a success.
+TEST_F(Design, AnIndexWithNoOtherToWalkTheRowsIsNotBuilt) {
+  int32_t s = CreateSchema(path("sb").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = CreateTable(s, "alone", "", 0, 0, 1);
+  ASSERT_GT(t, 0);
+  ASSERT_GT(AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  int32_t pk = serverIndex(t, "pk", 1, {{1, 0}});
+  ASSERT_GE(pk, 0);
+  EXPECT_EQ(BuildIndex(pk, 0x80), 0) << "no rows: nothing to build";
+  InitRecord(t);
+  stlong(7, at(t, 1));
+  ASSERT_GT(AddRecordTest(t), 0);
+  EXPECT_EQ(BuildIndex(pk, 0x80), -1);
+  EXPECT_EQ(idsThrough(t, pk), std::vector<int32_t>{7});
+  EXPECT_EQ(DropSchema(s), 0);
+}
+
 TEST_F(Design, DefinitionsOutliveTheProcessAndAServerRestart) {
   int32_t s = CreateSchema(path("s9").c_str(), "kept");
   ASSERT_GT(s, 0) << _io_errno_;
