@@ -25,7 +25,7 @@ bool checkObjectName(String const& name, char const* what);
 // file pattern of the disk layout ("<name>.*", owned by the part before the
 // first "."), a field of the configuration's schema list ("<name>:<id>,...")
 // and a word of the layout file, so it may hold no ".", ",", ":", space, nor
-// a pattern character ("*", "?", "[", "\\"). Records InvalidData otherwise.
+// a pattern character ("*", "?", "+", "{", "[", "\\"). Records InvalidData otherwise.
 bool checkSchemaName(String const& name);
 
 // True when `file` may name a data or index file of a schema: not empty, no

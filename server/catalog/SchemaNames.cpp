@@ -52,7 +52,7 @@ bool checkSchemaName(String const& name) {
   if (!checkObjectName(name, "schema")) return false;
   for (long i = 0; i < name.length(); ++i) {
     char const c = name[i];
-    if (c != 0 && std::strchr(" .,:*?[\\", c) != nullptr) {
+    if (c != 0 && std::strchr(" .,:*?+{[\\", c) != nullptr) {
       keepFirstError(InvalidData(String("schema name '") + name + "' holds '" + String(toCharPtr(name) + i, 1) + "'"));
       return false;
     }

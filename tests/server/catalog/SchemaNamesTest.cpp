@@ -44,6 +44,7 @@ TEST_F(SchemaNamesTest, SchemaNamesFitTheLayoutAndTheConfiguration) {
   } const cases[] = {
       {"demo", true},  {"Shop_2-x", true}, {"a$b", true}, {"a/b", false}, {"a b", false}, {"a.b", false},
       {"a,b", false},  {"a:1", false},     {"a*", false}, {"a?", false},  {"[ab", false}, {"a\\", false},
+      {"a+b", false},  {"a{2}", false},
   };
   for (Case const& c : cases) {
     Exception::last(Exception(0));

@@ -364,7 +364,7 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
     Body body;
     int32_t status, result;
   };
-  Body kind5, slash, dots, dot, empty, cut, backslash, bracket, dotted, comma;
+  Body kind5, slash, dots, dot, empty, cut, backslash, bracket, plus, dotted, comma;
   kind5 << 5 << 0 << 0 << "x";
   slash << 16 << 0 << 0 << "a/b";
   dots << 16 << 0 << 1 << ".." << "d";
@@ -375,6 +375,7 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
   // could not hold.
   backslash << 16 << 0 << 1 << "\\" << "d";
   bracket << 16 << 0 << 1 << "a[" << "d";
+  plus << 16 << 0 << 1 << "a+b" << "d";
   dotted << 16 << 0 << 1 << "a.b" << "d";
   comma << 16 << 0 << 1 << "a,b:1" << "d";
   Case const cases[] = {
@@ -391,6 +392,7 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
       {"attach cut short", a, kServer, DBM_ATTACH, cut, 0, -1},
       {"schema \\", a, kServer, DBM_ATTACH, backslash, 0, -1},
       {"schema a[", a, kServer, DBM_ATTACH, bracket, 0, -1},
+      {"schema a+b", a, kServer, DBM_ATTACH, plus, 0, -1},
       {"schema a.b", a, kServer, DBM_ATTACH, dotted, 0, -1},
       {"schema a,b:1", a, kServer, DBM_ATTACH, comma, 0, -1},
   };
