@@ -25,6 +25,7 @@
 #include <zfound/Expr.h>
 #include <zfound/LoopConnection.h>
 #include <zfound/OsFile.h>
+#include <zfound/PObject.h>
 #include <zfound/PhysLayout.h>
 
 #include <cerrno>
@@ -198,6 +199,11 @@ void FuzzServer::stop() {
   Server::physLayout_sd = nullptr;
   layout.reset();
   Server::reset();
+  // What an input ended early (a fatal report, a refused run log) left half
+  // made stays registered under its id; the next input, making the same
+  // schema again, must not meet it. Every object of this server is gone.
+  delete PObject::hashtab;
+  PObject::hashtab = nullptr;
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
   running_ = false;

@@ -199,7 +199,14 @@ public:
 
   // ---- checks and dumps ----
   bool verify(bool check);
+  // Walks both free lists marking each record in `seen`; the first record
+  // that is out of range, already marked (a live record, or a cycle) or
+  // unreadable, or 0.
   int32_t verifyFree(BoolArray* seen);
+  // Marks record n (>= 1) in `marks`, which grows as record numbers come
+  // (doubling, at least to n + 1), so its size follows the records met and
+  // not a header's claim; false when n was marked already.
+  static bool markRecord(BoolArray& marks, int32_t n);
   void printNRecs();
   void printMFree();
   void printOFree();

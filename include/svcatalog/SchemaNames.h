@@ -21,6 +21,13 @@ constexpr long kMaxObjectName = 16;
 // InvalidData naming `what` and the name, and answers false.
 bool checkObjectName(String const& name, char const* what);
 
+// checkObjectName for a new schema, and more: the name also becomes a
+// file pattern of the disk layout ("<name>.*", owned by the part before the
+// first "."), a field of the configuration's schema list ("<name>:<id>,...")
+// and a word of the layout file, so it may hold no ".", ",", ":", space, nor
+// a pattern character ("*", "?", "+", "{", "[", "\\"). Records InvalidData otherwise.
+bool checkSchemaName(String const& name);
+
 // True when `file` may name a data or index file of a schema: not empty, no
 // "/" and no control character, neither "." nor "..".
 bool isPlainFileName(String const& file);

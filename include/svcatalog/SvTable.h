@@ -207,7 +207,8 @@ public:
   // journal); null with the error recorded (Locked on a conflict). created
   // tells whether a new lock was made. Not for temporary tables.
   LockObject* canWrite(Client* c, int32_t recno, bool& created);
-  // The journal is active, this is no catalog table and lk a record lock.
+  // The journal is active, this is no catalog table, lk a record lock and
+  // its client inside a transaction (a change that may be rolled back).
   bool isDeferrable(LockObject const* lk) const;
   // The client's deferred-delete lock on the record, or null (no
   // transaction, no such lock; an error met is cleared).

@@ -1,6 +1,7 @@
 // Schema and table names as paths; the data-file name of a table.
 #include <svcatalog/SchemaNames.h>
 
+#include <cstring>
 #include <string>
 
 #include <svcatalog/SvField.h>
@@ -45,6 +46,18 @@ bool checkObjectName(String const& name, char const* what) {
   text += why;
   keepFirstError(InvalidData(text));
   return false;
+}
+
+bool checkSchemaName(String const& name) {
+  if (!checkObjectName(name, "schema")) return false;
+  for (long i = 0; i < name.length(); ++i) {
+    char const c = name[i];
+    if (c != 0 && std::strchr(" .,:*?+{[\\", c) != nullptr) {
+      keepFirstError(InvalidData(String("schema name '") + name + "' holds '" + String(toCharPtr(name) + i, 1) + "'"));
+      return false;
+    }
+  }
+  return true;
 }
 
 String newFileName(String const& name, String const& ext, FileNameTaken const& taken) {

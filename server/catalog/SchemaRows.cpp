@@ -263,7 +263,7 @@ bool SvSchema::storeSchema(Client* c) {
 
 SvSchema* SvSchema::consSchema(Client* c, String const& name, String const& dbase, String const& descr,
                                int32_t owner) {
-  if (!svcatalog::checkObjectName(name, "schema")) return nullptr;
+  if (!svcatalog::checkSchemaName(name)) return nullptr;
   if (find(name) != nullptr) {
     keepFirstError(InvalidData(String("schema '") + name + "' exists"));
     return nullptr;

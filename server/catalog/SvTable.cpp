@@ -420,8 +420,13 @@ SvTable::LockObject* SvTable::canWrite(Client* c, int32_t recno, bool& created) 
   return out;
 }
 
+// Only a change inside a transaction is deferred: it may still be rolled
+// back. A client outside a transaction commits each change alone, so its
+// delete is completed at once; deferred, it would live in the files until
+// the client went and, across a checkpoint, come back after a crash.
 bool SvTable::isDeferrable(LockObject const* lk) const {
-  return TableEnv::journalActive() && !structTab() && lk != nullptr && lk->record != 0;
+  return TableEnv::journalActive() && !structTab() && lk != nullptr && lk->record != 0 && lk->client != nullptr &&
+         lk->client->hasTrans();
 }
 
 SvTable::LockObject* SvTable::deferredDel(Client* c, int32_t recno) {

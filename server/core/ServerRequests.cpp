@@ -42,6 +42,8 @@
 #include <zfound/PhysLayout.h>
 #include <zfound/Privilege.h>
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 
 ServerObject* ServerObject::object_ = nullptr;
@@ -81,8 +83,9 @@ bool canLockSchema(SvSchema* s, Client* c) {
 }
 
 String connectedFor(Client const* c) {
-  int32_t const secs = Server::tStamp().time().value() - c->connectTime().value();
-  return toString(toTime(secs < 0 ? 0 : secs), 2 | 4);
+  // The times come from the clock or from a replayed run log: any two.
+  int64_t const secs = int64_t(Server::tStamp().time().value()) - int64_t(c->connectTime().value());
+  return toString(toTime(int32_t(std::clamp<int64_t>(secs, 0, INT32_MAX))), 2 | 4);
 }
 
 // The kind-specific part of detaching an object from a client.

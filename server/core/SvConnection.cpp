@@ -276,7 +276,9 @@ bool SvConnection::setCurrent(int32_t at) {
     return false;
   s_MsgBuff h = s_MsgBuff::read(&rcv_[size_t(at)]);
   cur_ = reqStart_ = at;
-  clientId_ = h.clientId - 1;
+  // The type is the sender's word: any value, the lowest included. The id
+  // it gives is checked against the clients by the dispatch.
+  clientId_ = int32_t(uint32_t(h.clientId) - 1u);
   objectId_ = h.objId;
   msg_ = h.serverOp;
   curVoid_ = validSvMessage(msg_) && isVoid(SvMessage(msg_));
@@ -533,7 +535,7 @@ void SvConnection::startSendPart() {
 
 void SvConnection::reply(int32_t cid, int32_t status, int32_t result) {
   s_MsgBuff h;
-  h.clientId = cid + 1;
+  h.clientId = int32_t(uint32_t(cid) + 1u);  // back to the type the request came under
   h.objId = result;
   h.serverOp = int16_t(status);
   if (int32_t(h.serverOp) != status)

@@ -768,6 +768,17 @@ bool BlockedFile::verify(bool check) {
   return true;
 }
 
+bool BlockedFile::markRecord(BoolArray& marks, int32_t n) {
+  if (long(n) >= marks.dim()) {
+    long const twice = marks.dim() < long(INT32_MAX) ? 2 * marks.dim() : long(INT32_MAX) + 1;
+    marks.realloc(std::max(long(n) + 1, twice));
+  }
+  if (marks[n])
+    return false;
+  marks[n] = 1;
+  return true;
+}
+
 int32_t BlockedFile::verifyFree(BoolArray* seen) {
   int32_t q = StorageEnv::currCP;
   for (int pass = 0; pass < 2; ++pass) {
@@ -775,9 +786,8 @@ int32_t BlockedFile::verifyFree(BoolArray* seen) {
     for (int32_t n = pass == 0 ? mFree() : oFree(); n != 0;) {
       if (!checkLink(n, pass == 0 ? "mFree" : "oFree"))
         return n;
-      if ((*seen)[n])
+      if (!markRecord(*seen, n))
         return n;
-      (*seen)[n] = 1;
       if (!freeLink(n, listA, n))
         return n;
     }

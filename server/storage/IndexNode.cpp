@@ -565,9 +565,8 @@ int32_t LeafNode::verify(uint16_t n, int32_t rec, int32_t level, bool, BoolArray
       badSlot = i;
       if (r < 1 || r > lastRec)
         return 4;
-      if ((*marks)[r])
+      if (!BlockedFile::markRecord(*marks, r))
         return 3;
-      (*marks)[r] = 1;
     }
   }
   badSlot = 0;

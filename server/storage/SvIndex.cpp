@@ -21,6 +21,9 @@ SvIndex* SvIndex::modList_ = nullptr;
 
 namespace {
 
+// Flags an exhaustive verification starts with; more come as records are met.
+constexpr long kFirstMarks = 1L << 16;
+
 void report(String const& text) { warning(String("%S"), &text); }
 
 }  // namespace
@@ -662,7 +665,9 @@ bool SvIndex::verify(bool exhaustive) {
   }
   BoolArray* marks = nullptr;
   if (exhaustive) {
-    marks = new BoolArray(long(lastTableRec()) + 1);
+    // Sized by the records met, never by the table header's last record
+    // alone: a damaged header does not make the check allocate.
+    marks = new BoolArray(std::min(long(lastTableRec()) + 1, kFirstMarks));
     report(String("Exhaustively verifying index '") + qualifiedName() + "'...");
   }
   int32_t badRec = 0, badLevel = 0, badSlot = 0, keys = 0;

@@ -35,6 +35,24 @@ TEST_F(SchemaNamesTest, NamesThatWouldLeaveTheDirectoryAreRefused) {
   EXPECT_NE(Exception::last().code(), 0);
 }
 
+// A schema's name also becomes a disk-layout pattern and an entry of the
+// configuration's schema list.
+TEST_F(SchemaNamesTest, SchemaNamesFitTheLayoutAndTheConfiguration) {
+  struct Case {
+    char const* name;
+    bool ok;
+  } const cases[] = {
+      {"demo", true},  {"Shop_2-x", true}, {"a$b", true}, {"a/b", false}, {"a b", false}, {"a.b", false},
+      {"a,b", false},  {"a:1", false},     {"a*", false}, {"a?", false},  {"[ab", false}, {"a\\", false},
+      {"a+b", false},  {"a{2}", false},
+  };
+  for (Case const& c : cases) {
+    Exception::last(Exception(0));
+    EXPECT_EQ(svcatalog::checkSchemaName(String(c.name)), c.ok) << c.name;
+    EXPECT_EQ(Exception::last().code() == 0, c.ok) << c.name;
+  }
+}
+
 // Each case: table name, names already taken, expected result.
 TEST_F(SchemaNamesTest, DataFileNamesSkipTakenNames) {
   struct Case {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -1061,6 +1062,119 @@ TEST(LiveRequests, AbortTransactUndoesItsAddUpdateAndDelete) {
   EXPECT_EQ(rowsOf(b, tabB, keys, !checkpointed), before) << server.log();
   expectStopsVerified(server);
   }
+}
+
+// A client process killed with kill -9 while it holds locks: a record it
+// changed and locked in an open transaction, or the whole table outside
+// one. Another process's locking read waits for it, and the server's
+// housekeeping, finding the process gone, rolls the transaction back and
+// frees its locks: the waiter gets the record as it was before the dead
+// client's change. The bound on the wait only tells "never" from "soon".
+TEST(LiveRequests, AWaiterOnAKilledClientsLocksGoesOn) {
+  zftest::TempDir dir;
+  zftest::TestServer server(dir, "kill", journalKeys(dir));
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  int32_t const tab = makeShopTable(a, 8);
+  ASSERT_NE(tab, 0) << server.log();
+  ASSERT_EQ(a.request(kServerObject, DBM_ENDTRANSACT, {0}).status, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  std::vector<int32_t> const keys = {10, 50, 60};
+  auto const before = rowsOf(b, tabB, keys);
+
+  struct Case {
+    char const* what;
+    bool inTransaction;  // else a table lock
+    int32_t key;
+  } const cases[] = {{"a changed record in an open transaction", true, 50}, {"a table lock", false, 60}};
+  for (Case const& k : cases) {
+    SCOPED_TRACE(k.what);
+    zftest::ChildRun holder = zftest::startChild([&] {
+      zftest::RawClient h(server.serverId());
+      ZF_CHILD_CHECK(h.connect().status == 0);
+      int32_t const tabH = attachShopTable(h);
+      ZF_CHILD_CHECK(tabH != 0);
+      if (k.inTransaction) {
+        ZF_CHILD_CHECK(h.request(kServerObject, DBM_BEGTRANSACT, {0}).status == 0);
+        ZF_CHILD_CHECK(h.send(tabH, DBM_UPDATERECORD,
+                              Body().w(1).w(k.key).w(2).w(SvField::SET).w(0).w(3).w(99).w(-1).words()));
+        ZF_CHILD_CHECK(h.request(tabH, DBM_GETRECORD, getByKey(kTakeX, 0, k.key)).status == 0);
+      } else {
+        ZF_CHILD_CHECK(h.request(tabH, DBM_LOCK, Body().w(1 | 8).w(0).w(0).words()).status == 0);
+      }
+      std::printf("holding\n");
+      std::fflush(stdout);
+      for (;;) pause();
+    });
+    ASSERT_EQ(holder.readLine(), "holding");
+
+    ASSERT_TRUE(b.send(tabB, DBM_GETRECORD, getByKey(kTakeX, -1, k.key)));
+    zftest::RawReply r = a.request(tab, DBM_CARDINAL);  // served while b waits
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.result, 8);
+    EXPECT_EQ(b.pendingReplies(), 0);
+
+    holder.stop();  // kill -9
+    r = b.reply(0, 30);
+    ASSERT_TRUE(r.ok) << server.log();
+    EXPECT_EQ(r.status, 0) << server.log();
+    ASSERT_GE(r.body.size(), 4u);
+    EXPECT_EQ(int32_t(r.body[3]), k.key);  // the id after instance id and stamp
+    ASSERT_TRUE(b.send(tabB, DBM_FREERECORD, Body().w(0).w(kExactKey).w(0).w(k.key).words()));  // void
+  }
+  EXPECT_EQ(rowsOf(b, tabB, keys), before) << server.log();
+  // Nothing of the dead clients is left: a table lock is granted at once.
+  zftest::RawReply r = a.request(tab, DBM_LOCK, Body().w(1 | 8).w(0).w(0).words());
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 0) << server.log();
+  expectStopsVerified(server);
+}
+
+// A delete outside a transaction is a change committed alone: it is done at
+// once, not deferred to the end of a transaction that does not exist.
+// Another client no longer finds the record, and a checkpoint taken before
+// the deleting client goes and a crash after it do not bring it back.
+TEST(LiveRequests, ADeleteOutsideATransactionIsDoneAtOnceAndStaysDoneAfterACrash) {
+  zftest::TempDir dir;
+  zftest::TestServer server(dir, "dlot", journalKeys(dir));
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient a(server.serverId()), b(server.serverId());
+  ASSERT_EQ(a.connect().status, 0) << server.log();
+  ASSERT_EQ(b.connect().status, 0) << server.log();
+  ASSERT_EQ(a.request(kServerObject, DBM_BEGTRANSACT, {0}).status, 0);
+  int32_t const tab = makeShopTable(a, 3);
+  ASSERT_NE(tab, 0) << server.log();
+  ASSERT_EQ(a.request(kServerObject, DBM_ENDTRANSACT, {0}).status, 0) << server.log();
+  int32_t const tabB = attachShopTable(b);
+  ASSERT_NE(tabB, 0);
+  std::vector<int32_t> const keys = {10, 20, 30};
+
+  ASSERT_TRUE(a.send(tab, DBM_DELRECORD, Body().w(20).words()));  // void, no transaction
+  auto const seen = rowsOf(b, tabB, keys);
+  EXPECT_FALSE(seen[0].empty());
+  EXPECT_TRUE(seen[1].empty()) << "the deleted record is still found by another client";
+  EXPECT_FALSE(seen[2].empty());
+  zftest::RawReply r = b.request(tabB, DBM_CARDINAL);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.result, 2);
+
+  ASSERT_EQ(b.request(kServerObject, DBM_CHECKPOINT, {0}).status, 0) << server.log();
+  server.kill();
+  server.removeIpc();
+  ASSERT_TRUE(server.start()) << server.log();
+  zftest::RawClient c(server.serverId());
+  ASSERT_EQ(c.connect().status, 0) << server.log();
+  int32_t const tabC = attachShopTable(c);
+  ASSERT_NE(tabC, 0) << server.log();
+  auto const after = rowsOf(c, tabC, keys);
+  EXPECT_TRUE(after[1].empty()) << "the delete was lost in the crash";
+  EXPECT_EQ(after[0].empty(), seen[0].empty());
+  EXPECT_EQ(after[2].empty(), seen[2].empty());
+  expectStopsVerified(server);
 }
 
 // kill -9 with one transaction committed and one open, no checkpoint

@@ -345,13 +345,20 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
     Body body;
     int32_t status, result;
   };
-  Body kind5, slash, dots, dot, empty, cut;
+  Body kind5, slash, dots, dot, empty, cut, backslash, bracket, plus, dotted, comma;
   kind5 << 5 << 0 << 0 << "x";
   slash << 16 << 0 << 0 << "a/b";
   dots << 16 << 0 << 1 << ".." << "d";
   dot << 16 << 0 << 1 << "." << "d";
   empty << 16 << 0 << 1 << "" << "d";
   cut << 16;
+  // Names that the disk layout's patterns or the configuration's schema list
+  // could not hold.
+  backslash << 16 << 0 << 1 << "\\" << "d";
+  bracket << 16 << 0 << 1 << "a[" << "d";
+  plus << 16 << 0 << 1 << "a+b" << "d";
+  dotted << 16 << 0 << 1 << "a.b" << "d";
+  comma << 16 << 0 << 1 << "a,b:1" << "d";
   Case const cases[] = {
       {"unknown client id", 77, kServer, DBM_GETINFO, Body(), -kExcInvalidClientId, -1},
       {"object id 0", a, 0u, DBM_GETINFO, Body(), -kExcInvalidObjectId, -1},
@@ -364,6 +371,11 @@ TEST_F(RequestsTest, HostileRequestsGetTheirErrorAndTheNextIsAnswered) {
       {"schema .", a, kServer, DBM_ATTACH, dot, 0, -1},
       {"empty schema name", a, kServer, DBM_ATTACH, empty, 0, -1},
       {"attach cut short", a, kServer, DBM_ATTACH, cut, 0, -1},
+      {"schema \\", a, kServer, DBM_ATTACH, backslash, 0, -1},
+      {"schema a[", a, kServer, DBM_ATTACH, bracket, 0, -1},
+      {"schema a+b", a, kServer, DBM_ATTACH, plus, 0, -1},
+      {"schema a.b", a, kServer, DBM_ATTACH, dotted, 0, -1},
+      {"schema a,b:1", a, kServer, DBM_ATTACH, comma, 0, -1},
   };
   for (Case const& k : cases) {
     auto r = send(k.cid, k.oid, k.msg, k.body);

@@ -3,9 +3,12 @@
 // fixture that damages named header and node fields of a real index file.
 #include "IndexFixture.h"
 
+#include "ChildRun.h"
+
 #include <zfound/LoopConnection.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace storagetest {
@@ -750,6 +753,32 @@ TEST_F(IndexCases, VersionIndexReadsTheTreeOfItsVersion) {
   delete old;  // the definition stays with the current index
   EXPECT_EQ(walk(cur), after);
   EXPECT_EQ(cur->objType(), "SvIndex");
+}
+
+// A table header whose last record number is damaged (as high as a long
+// goes) does not make the exhaustive check allocate a flag per claimed
+// record: it runs under an address-space limit far below that.
+TEST_F(IndexCases, AnExhaustiveCheckAllocatesForTheRecordsMetNotForADamagedLast) {
+  FakeTable& t = table();
+  SvIndex* ix = wideIndex(t);
+  for (int32_t v = 1; v <= 40; ++v)
+    ASSERT_TRUE(addWide(ix, t, v));
+  for (int32_t last : {int32_t(40), INT32_MAX}) {
+    SCOPED_TRACE(last);
+    t.lastRec = last;
+    zftest::RunResult r = zftest::runInChild([&] {
+      long pages = 0;
+      std::FILE* f = std::fopen("/proc/self/statm", "r");
+      ZF_CHILD_CHECK(f != nullptr && std::fscanf(f, "%ld", &pages) == 1);
+      std::fclose(f);
+      rlimit lim{};
+      lim.rlim_cur = lim.rlim_max = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (64u << 20);
+      ZF_CHILD_CHECK(setrlimit(RLIMIT_AS, &lim) == 0);
+      ZF_CHILD_CHECK(ix->verify(true));
+      return 0;
+    });
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+  }
 }
 
 }  // namespace
