@@ -1266,7 +1266,8 @@ int32_t CopyTable(int32_t destination, int32_t source, uint32_t const* equivalen
   // of the copy's own is ended first, so that the job can be let go. The
   // program's own transaction is only marked corrupt, for its end to
   // report; the job's detach is refused then and the job stays with this
-  // client until it disconnects.
+  // client until it disconnects, holding neither table: a refused copy is
+  // over on the server, its destination emptied again.
   if (failed) omdb::failedWrite();
   omBegin(conn, kOmServerObject, DBM_DETACH) << job;
   omExecute(conn);

@@ -9,11 +9,20 @@
 //   BUILDINDICES (keys added) --> done
 //   start --locks refused or target not emptied--> done, error as abort
 //   any step --an error other than InvalidData, or a DuplicatedKey while
-//     building--> done: both table locks freed, the error as an abort
+//     building--> done: the target emptied again, both table locks freed,
+//     the error as an abort
 //   done --Activation--> 0 (again and again)
 // An Activation handles fewer than 30 records, gaps or keys in total. Values
 // that do not convert (InvalidData) stay initial. While the job lives it
-// holds a reference on both tables, so Alter and Replace see them in use.
+// holds a reference on both tables, so Alter, Replace and index drops see
+// them in use, unless the copy was refused: then it holds neither, as it
+// may stay with a client whose aborted transaction keeps it from being
+// detached.
+//
+// The copy writes the target's slots and keys directly, journalling
+// nothing: a rollback of the client's transaction does not undo it. A copy
+// refused part-way therefore leaves the target empty, as the start made it,
+// never with records that its indexes miss.
 //
 // Records of the source are its slots in use: every slot up to its highest
 // record number except those on its free lists and the groups of version
@@ -58,8 +67,8 @@ public:
   String objType() override { return "CopyTable"; }
 
   State state() const { return state_; }
-  // True when t is the source or the target.
-  bool uses(SvTable const* t) const { return t == tabFrom_ || t == tabTo_; }
+  // True when t is the source or the target (a refused copy has neither).
+  bool uses(SvTable const* t) const { return t != nullptr && (t == tabFrom_ || t == tabTo_); }
 
   // Rebuilds every index of t from its records in use: each index is emptied, then the keys are added slice by
   // slice. False with the error pending when a key is refused.
@@ -77,8 +86,15 @@ private:
   int32_t copyVersions(int32_t n);
   // The records in use of the source (see the top of this file).
   void findLive(Client* c);
-  // Ends the copy: locks freed; with an error, answered as an abort.
+  // Ends the copy: locks freed; with an error, the target emptied again if
+  // the copy had begun, both tables let go, and the error answered as an
+  // abort.
   long finish(Client* c, bool failed);
+  // Empties every index of the target, then its records; false when an
+  // error is pending.
+  bool emptyTarget(Client* c);
+  // Drops the references on both tables; the job touches them no more.
+  void letTablesGo();
 
   SvTable* tabFrom_;
   SvTable* tabTo_;

@@ -39,12 +39,24 @@ CopyTable::CopyTable(SvTable* from, SvTable* to) : tabFrom_(from), tabTo_(to) {
 
 CopyTable::~CopyTable() {
   // A copy given up before its end leaves no table locked.
-  if (locked_ && locker_ != nullptr) {
+  if (locked_ && locker_ != nullptr && tabTo_ != nullptr) {
     tabTo_->tabRep()->freeTabLock(locker_);
     tabFrom_->tabRep()->freeTabLock(locker_);
   }
-  tabFrom_->decReference();
-  tabTo_->decReference();
+  letTablesGo();
+}
+
+void CopyTable::letTablesGo() {
+  if (tabFrom_ != nullptr) tabFrom_->decReference();
+  if (tabTo_ != nullptr) tabTo_->decReference();
+  tabFrom_ = nullptr;
+  tabTo_ = nullptr;
+}
+
+bool CopyTable::emptyTarget(Client* c) {
+  for (int32_t i = 0; i < tabTo_->nIndexSlots(); ++i)
+    if (SvIndex* ix = tabTo_->index(i)) ix->empty(c);
+  return tabTo_->tabRep()->empty(c) && Exception::last().code() == 0;
 }
 
 long CopyTable::estimation(Client*) { return -1; }
@@ -61,11 +73,19 @@ long CopyTable::finish(Client* c, bool failed) {
   std::unique_ptr<Exception> err;
   if (failed) err.reset(Exception::last().code() != 0 ? Exception::last().clone()
                                                       : new InvalidData(String("table copy failed")));
+  // A copy refused after the target was emptied empties it again: the copy
+  // writes records outside any transaction, so a rollback does not take
+  // them back, and indexes built part-way would miss records.
+  if (failed && locked_ && state_ != kStart) emptyTarget(c);
   if (locked_) {
     tabTo_->tabRep()->freeTabLock(c);
     tabFrom_->tabRep()->freeTabLock(c);
     locked_ = false;
   }
+  // A refused copy holds neither table: its job may stay with the client
+  // (the detach is refused while the client's transaction is aborted)
+  // without keeping the tables in use.
+  if (failed) letTablesGo();
   changeState(kDone);
   if (err) return svcatalog::replyAbort(c, *err);
   Exception::last(Exception(0));
@@ -86,9 +106,7 @@ long CopyTable::activation(Client* c) {
       Server::convLastException();
       return finish(c, true);
     }
-    for (int32_t i = 0; i < tabTo_->nIndexSlots(); ++i)
-      if (SvIndex* ix = tabTo_->index(i)) ix->empty(c);
-    if (!tabTo_->tabRep()->empty(c) || Exception::last().code() != 0) return finish(c, true);
+    if (!emptyTarget(c)) return finish(c, true);
     changeState(kCopyContents);
   }
   int32_t n = 0;

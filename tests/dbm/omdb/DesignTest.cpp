@@ -33,6 +33,11 @@ protected:
   // Requests this process sent to the schema's server so far.
   int32_t sent(int32_t schema) { return ClientMonitor::nMethods(omConnection(schema)); }
 
+  // Refuses a copy part-way into a new schema `schema` and checks that the
+  // destination is left empty and sound, through a checkpoint, a stop, the
+  // check of the stopped server and a restart.
+  void expectARefusedCopyLeavesTheDestinationSound(char const* schema);
+
   // A table "t" of two fields (a number key and a text) on the server.
   int32_t twoFieldTable(int32_t s, char const* name) {
     int32_t t = CreateTable(s, name, "two fields", 0, 0, 2);
@@ -320,6 +325,52 @@ TEST_F(Design, WritesWaitForTheIndexToReachTheServer) {
   EXPECT_EQ(TabNRecords(t), 10);
 }
 
+// Tables "src" and "dst" of schema s, each with a unique index "pk" on id;
+// "dst" also with a unique index "bygrp" on grp, which refuses a copy of
+// src's 300 records (id % 7 in grp) at its eighth record.
+struct CopyPair {
+  int32_t from = -1;
+  int32_t to = -1;
+  int32_t toPk = -1;
+  int32_t byGrp = -1;
+};
+CopyPair refusingCopyPair(int32_t s) {
+  auto table = [&](char const* name, int32_t* pk) {
+    int32_t t = CreateTable(s, name, "", 0, 0, 2);
+    if (t < 0 || AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0 ||
+        AddTabField(t, "grp", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0)
+      return -1;
+    *pk = serverIndex(t, "pk", 1, {{1, 0}});
+    return *pk < 0 ? -1 : t;
+  };
+  CopyPair p;
+  int32_t fromPk = -1;
+  p.from = table("src", &fromPk);
+  p.to = table("dst", &p.toPk);
+  if (p.from < 0 || p.to < 0) return CopyPair{};
+  p.byGrp = serverIndex(p.to, "bygrp", 1, {{2, 0}});
+  BeginTransaction();
+  for (int32_t id = 1; id <= 300; ++id) {
+    InitRecord(p.from);
+    stlong(id, at(p.from, 1));
+    stlong(id % 7, at(p.from, 2));
+    if (AddRecordTest(p.from) <= 0) {
+      RollBack();
+      return CopyPair{};
+    }
+  }
+  if (EndTransaction() != 1) return CopyPair{};
+  return p;
+}
+
+// A copy of `p` that the server refuses: -1, quietly.
+int32_t refusedCopy(CopyPair const& p) {
+  MsgHandler old = displayErrorHandler(zftest::recordWarning);
+  int32_t r = CopyTable(p.to, p.from, nullptr, 1);
+  displayErrorHandler(old);
+  return r;
+}
+
 // A copy the server refuses part-way (a key the destination's unique index
 // holds twice) fails: -1 with the server's error and a report, in a
 // process that goes on, and the copy job is let go, so that nothing holds
@@ -327,40 +378,99 @@ TEST_F(Design, WritesWaitForTheIndexToReachTheServer) {
 TEST_F(Design, ACopyRefusedPartWayFailsAndLetsItsJobGo) {
   int32_t s = CreateSchema(path("s11").c_str(), "");
   ASSERT_GT(s, 0) << _io_errno_;
-  auto table = [&](char const* name) {
-    int32_t t = CreateTable(s, name, "", 0, 0, 2);
-    if (t < 0 || AddTabField(t, "id", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0 ||
-        AddTabField(t, "grp", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr) < 0 || serverIndex(t, "pk", 1, {{1, 0}}) < 0)
-      return -1;
-    return t;
-  };
-  int32_t from = table("src");
-  int32_t to = table("dst");
-  ASSERT_GT(from, 0);
-  ASSERT_GT(to, 0);
-  int32_t byGrp = serverIndex(to, "bygrp", 1, {{2, 0}});
-  ASSERT_GT(byGrp, 0);
-  BeginTransaction();
-  for (int32_t id = 1; id <= 300; ++id) {
-    InitRecord(from);
-    stlong(id, at(from, 1));
-    stlong(id % 7, at(from, 2));
-    ASSERT_GT(AddRecordTest(from), 0) << id;
-  }
-  ASSERT_EQ(EndTransaction(), 1);
+  CopyPair p = refusingCopyPair(s);
+  ASSERT_GT(p.from, 0);
+  ASSERT_GT(p.byGrp, 0);
 
   MsgHandler old = displayErrorHandler(zftest::recordWarning);
   zftest::shown().clear();
   Exception::last(Exception(0));
-  EXPECT_EQ(CopyTable(to, from, nullptr, 1), -1);
+  EXPECT_EQ(CopyTable(p.to, p.from, nullptr, 1), -1);
   EXPECT_NE(Exception::last().code(), 0);
   EXPECT_FALSE(zftest::shown().empty());
   displayErrorHandler(old);
 
   // Nothing holds the destination: its index goes, and a copy runs whole.
-  EXPECT_EQ(DropIndex(byGrp), 0);
+  EXPECT_EQ(DropIndex(p.byGrp), 0);
+  EXPECT_EQ(CopyTable(p.to, p.from, nullptr, 1), 300);
+  EXPECT_EQ(DropTable(p.to), 0);
+}
+
+// A server that journals, so that a refused copy's abort rolls back.
+class JournalledDesign : public Design {
+protected:
+  std::string serverKeys() const override {
+    std::string d = journals_.file("j");
+    ::mkdir(d.c_str(), 0700);
+    return "JournalDir\t" + d + "\nBackup\t1\n";
+  }
+  zftest::TempDir journals_;
+};
+
+// The copy writes outside the transaction, so the rollback of a copy
+// refused part-way does not take its records back: the server empties the
+// destination again, and it is sound: no record that an index misses, a
+// checkpoint, a stop and the check of the stopped server pass, and after a
+// restart the destination is still empty and takes a whole copy; with a
+// journal and without.
+void Design::expectARefusedCopyLeavesTheDestinationSound(char const* name) {
+  std::string const schema = path(name);
+  int32_t s = CreateSchema(schema.c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  CopyPair p = refusingCopyPair(s);
+  ASSERT_GT(p.from, 0);
+  ASSERT_GT(p.byGrp, 0);
+  ASSERT_EQ(refusedCopy(p), -1);
+
+  EXPECT_EQ(TabNRecords(p.to), 0);
+  EXPECT_EQ(idsThrough(p.to, p.toPk), std::vector<int32_t>{});
+  EXPECT_EQ(idsThrough(p.to, p.byGrp), std::vector<int32_t>{});
+  EXPECT_EQ(DbCheckPoint(s), 1);
+  CloseAllSchemas();
+  raw_.reset();
+  ASSERT_EQ(server().stop(), 0) << server().log();
+  zftest::RunResult check = server().run({"-f", "-p", "-e", "1", server().name()});
+  EXPECT_EQ(check.status, 255) << check.out << check.err;
+
+  ASSERT_TRUE(server().start()) << server().log();
+  s = OpenSchema(schema.c_str(), 0x10);
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t to = FindDbTable(s, "dst");
+  int32_t from = FindDbTable(s, "src");
+  ASSERT_GT(to, 0);
+  ASSERT_GT(from, 0);
+  EXPECT_EQ(TabNRecords(to), 0);
+  EXPECT_EQ(TabNRecords(from), 300);
+  ASSERT_EQ(DropIndex(FindDbIndex(to, "bygrp")), 0);
   EXPECT_EQ(CopyTable(to, from, nullptr, 1), 300);
-  EXPECT_EQ(DropTable(to), 0);
+  EXPECT_EQ(idsThrough(to, FindDbIndex(to, "pk")).size(), 300u);
+}
+
+TEST_F(Design, ACopyRefusedPartWayLeavesTheDestinationEmptyAndSound) {
+  expectARefusedCopyLeavesTheDestinationSound("s12");
+}
+TEST_F(JournalledDesign, ACopyRefusedPartWayLeavesTheDestinationEmptyAndSound) {
+  expectARefusedCopyLeavesTheDestinationSound("s12");
+}
+
+// Refused inside the program's own transaction, the copy's job cannot be
+// detached (the aborted transaction takes nothing but its end), yet it
+// holds neither table: once the program ends its transaction, the
+// destination's index can be dropped and a copy runs whole.
+TEST_F(JournalledDesign, ACopyRefusedInTheProgramsTransactionHoldsNeitherTable) {
+  int32_t s = CreateSchema(path("s13").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  CopyPair p = refusingCopyPair(s);
+  ASSERT_GT(p.from, 0);
+  ASSERT_GT(p.byGrp, 0);
+  BeginTransaction();
+  EXPECT_EQ(refusedCopy(p), -1);
+  RollBack();
+  EXPECT_EQ(TabNRecords(p.to), 0);
+  EXPECT_EQ(DropIndex(p.byGrp), 0);
+  EXPECT_EQ(CopyTable(p.to, p.from, nullptr, 1), 300);
+  EXPECT_EQ(DropTable(p.to), 0);
+  EXPECT_EQ(DropTable(p.from), 0);
 }
 
 std::string convMessage;

@@ -1,6 +1,7 @@
 // Table copy in slices: Activation answers 30 while work remains and 0 when
 // done (and again after), the target keeps the source's record numbers with
-// the gaps, and a key the target refuses ends the copy with its locks freed.
+// the gaps, and a key the target refuses ends the copy with the target
+// emptied again and its locks and tables freed.
 #include "../catalog/TableFixture.h"
 
 #include <svcore/CopyTable.h>
@@ -124,6 +125,8 @@ TEST_F(CopyTableTest, RefusedKeyEndsTheCopyWithLocksFreed) {
   std::swap(current, target);
   rep = keep;
   alice.beginTrans(1, 0);
+  int32_t const fromRefs = current->refCount();
+  int32_t const toRefs = target->refCount();
   CopyTable job(current, target);
   std::vector<long> const answers = activate(job);
   EXPECT_EQ(answers.back(), -1);
@@ -131,6 +134,18 @@ TEST_F(CopyTableTest, RefusedKeyEndsTheCopyWithLocksFreed) {
   EXPECT_TRUE(alice.transAborted());
   EXPECT_EQ(job.state(), CopyTable::kDone);
   EXPECT_EQ(job.activation(&alice), 0);
+  // The records copied before the refusal are gone with their keys, and the
+  // job, though not yet detached, holds neither table.
+  EXPECT_EQ(target->tabRep()->nReg(), 0);
+  for (int32_t n = 0; n < target->nIndexSlots(); ++n)
+    if (SvIndex* ix = target->index(n)) {
+      EXPECT_EQ(ix->count(false, nullptr, false, nullptr), 0) << n;
+      ix->unLock();
+      EXPECT_TRUE(ix->verify(true)) << n;
+    }
+  EXPECT_FALSE(job.uses(current));
+  EXPECT_EQ(current->refCount(), fromRefs);
+  EXPECT_EQ(target->refCount(), toRefs);
   alice.delTrans();
   svcatalog::LockObject* out = nullptr;
   for (SvTable* t : {current, target}) {
