@@ -208,6 +208,14 @@ om_table* omOf(s_table* tp) { return tp ? tp->u.om : nullptr; }
 
 s_table* omTable(int32_t handle) { return _GetTabPtr(handle & 0xffff00); }
 
+int32_t omIndexNumber(om_table const* ot, int32_t n, bool toServer) {
+  if (!ot || n < 0) return -1;
+  if (toServer) return size_t(n) < ot->indexes.size() ? ot->indexes[size_t(n)].kept : -1;
+  for (size_t i = 0; i < ot->indexes.size(); ++i)
+    if (ot->indexes[i].kept == n) return int32_t(i);
+  return -1;
+}
+
 int32_t* omToInterfacePrivs(Privilege const& p, uint16_t& count, bool schema) {
   count = 0;
   int32_t n = p.size();

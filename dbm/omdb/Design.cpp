@@ -1375,9 +1375,8 @@ int32_t ConvertTable(int32_t oldTable, int32_t newTable, int32_t ignore, int32_t
     s_table* t = tableOf(table);
     int32_t result = 0;
     for (int32_t i = 0; indices != nullptr && indices[i] != -1 && t != nullptr; ++i) {
-      om_table* o = omOf(t);
-      for (size_t k = 0; k < o->indexes.size(); ++k) {
-        if (o->indexes[k].kept != indices[i]) continue;
+      int32_t k = omIndexNumber(omOf(t), indices[i], false);
+      if (k >= 0) {
         char const* iname = t->indexes[k].d.name ? t->indexes[k].d.name : "";
         if (progress != nullptr)
           progress(toCharPtr(formatText(__DbErrmsg("IO_BUILD_INDEX"), iname, oldName.c_str())));

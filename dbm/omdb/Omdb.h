@@ -101,6 +101,16 @@ struct om_table {
   int32_t declared = 0;    // fields CreateTable declared; 0 once the table is on the server
 };
 
+// Index numbers of a table. The library numbers a table's indexes 0..n-1 in
+// order (the low byte of an index handle; a dropped index moves the later
+// ones down one); the server keeps the number each index got when it was
+// made, and a dropped index leaves its number unused. After a drop the two
+// differ, so every number that goes to or comes from the server passes here.
+// toServer: the server's number of the library's index n (-1 when the table
+// has no index n or it is not on the server yet); else the library's number
+// of the server's index n (-1 when the table holds none of that number).
+int32_t omIndexNumber(om_table const* ot, int32_t n, bool toServer);
+
 // ---- lookups (Schema.cpp, Descriptor.cpp) ---------------------------------------
 // The open schema of a handle (slot 0: the current one); reports
 // "IO_INV_SCHEMA" / "IO_NO_CURR_SCHEMA" and gives null otherwise.
