@@ -1182,12 +1182,13 @@ int32_t SetObjReference(int32_t field, int32_t index) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr || attribRefused(t)) return -1;
-  s_table* rt = tableOf(index & 0xffff00);
-  if (rt == nullptr) return -1;
+  // The server keeps the index by its own number; an index it does not
+  // hold is refused rather than stored as the one that has that number.
+  ObjectId ref;
+  if (tableOf(index & 0xffff00) == nullptr || !omServerIndex(index, ref)) return -1;
   om_field& of = omOf(t)->fields[size_t(dbLowByte(field) - 1)];
-  of.refClass = uint32_t(omOf(rt)->number);
+  of.refClass = ref.classId();
   of.refInst = uint32_t(dbLowByte(index));
-  ObjectId ref(of.refClass, of.refInst);
   return setAttrib(t, dbLowByte(field) - 1, kAttrObjRef, [&](DbConnection& c) { c << ref; });
 }
 
@@ -1198,6 +1199,13 @@ int32_t _SetInCheck(int32_t field, InCheck const* check, char const* text) {
   bool list = check == nullptr || check->getType() == InCheck::INLIST;
   if (check != nullptr && check->getType() != InCheck::INLIST && check->getType() != InCheck::INTEGRITY)
     return -1;
+  // The index a referential check looks keys up in goes by the server's
+  // number: an index the server does not hold is refused.
+  if (check != nullptr && check->getType() == InCheck::INTEGRITY) {
+    ObjectId ix = const_cast<Integrity*>(static_cast<Integrity const*>(check))->index();
+    ObjectId srv;
+    if (ix.classId() == 0 && ix.instId() != 0 && !omServerIndex(int32_t(ix.instId()), srv)) return -1;
+  }
   std::vector<uint8_t> stored;
   if (check != nullptr) {
     stored = storedCheck(check);
