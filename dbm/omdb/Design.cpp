@@ -779,6 +779,38 @@ void clearIndex(s_table* t, int32_t number) {
   if (t->d.nindex > 0) t->d.nindex = uint8_t(t->d.nindex - 1);
 }
 
+// After index `number` of table `slot` of schema sp left the library's
+// numbering (the later ones moved down one), the value checks and object
+// references of the schema's described tables that name a later index of
+// that table name it by its new number, and those that named the dropped
+// one name no index: the server keeps its own numbers, so these still
+// name the same index there.
+void renumberReferences(s_schema* sp, int32_t slot, int32_t number) {
+  s_table* dropped = sp->tables[slot].tab;
+  uint32_t const srvNumber = uint32_t(omOf(dropped)->number);
+  auto moved = [number](uint32_t n) {
+    int32_t k = int32_t(n & 0xff);
+    return uint32_t(k == number ? kOmNoIndex : k > number && k != kOmNoIndex ? k - 1 : k);
+  };
+  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
+    s_table* o = sp->tables[s].tab;
+    if (o == nullptr || sp->tables[s].alias || o->d.len == 0 || o->fields == nullptr) continue;
+    om_table* oo = omOf(o);
+    for (int32_t i = 0; i < o->d.nfields; ++i) {
+      InCheck* check = o->fields[i].incheck;
+      if (check != nullptr && check->getType() == InCheck::INTEGRITY) {
+        ObjectId& ix = static_cast<Integrity*>(check)->index();
+        int32_t schema = int32_t(ix.instId() & 0xff0000);
+        if (ix.classId() == 0 && dbTableSlot(int32_t(ix.instId())) == slot &&
+            (schema == 0 || schema == (sp->handle & 0xff0000)))
+          ix = ObjectId(0, (ix.instId() & ~uint32_t(0xff)) | moved(ix.instId()));
+      }
+      if (size_t(i) < oo->fields.size() && srvNumber != 0 && oo->fields[size_t(i)].refClass == srvNumber)
+        oo->fields[size_t(i)].refInst = moved(oo->fields[size_t(i)].refInst);
+    }
+  }
+}
+
 bool partNamesNoField(s_index_field const& p) { return dbLowByte(p.field) == 0; }
 
 s_index* indexOf(int32_t handle, s_table*& t) {
@@ -990,6 +1022,7 @@ int32_t DropIndex(int32_t index) {
     }
   }
   clearIndex(t, number);
+  renumberReferences(t->schema, dbTableSlot(index), number);
   return 0;
 }
 

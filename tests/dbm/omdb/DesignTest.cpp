@@ -646,6 +646,8 @@ TEST_F(Design, ReferencesNameTheServersIndexAfterADroppedIndex) {
   ASSERT_EQ(DropIndex(middle), 0);
   third = FindDbIndex(master, "third");
   ASSERT_EQ(third, (master & 0xffff00) | 1) << "the later index moved down";
+  EXPECT_EQ(checkIndex(fld(detail, 3)), third) << "renumbered here as well";
+  EXPECT_EQ(refIndex(detail, 1), 1u);
   // Set after the drop: library index 1 is the server's index 2.
   ASSERT_EQ(SetObjReference(fld(detail, 2), third), 0);
   ASSERT_EQ(refer(fld(detail, 4), third), 0);
