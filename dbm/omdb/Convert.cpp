@@ -429,6 +429,25 @@ static ObjectId toServerId(ObjectId const& id) {
   return ObjectId(uint32_t(ot->number), (id.instId() & 0xff) - 1);
 }
 
+bool omServerIndex(int32_t index, ObjectId& out) {
+  om_table* ot = omOf(omTable(index));
+  int32_t n = omIndexNumber(ot, dbLowByte(index), true);
+  if (!ot || n < 0) return false;
+  out = ObjectId(uint32_t(ot->number), uint32_t(n));
+  return true;
+}
+
+bool omLibraryIndex(s_schema* sp, ObjectId& id) {
+  int32_t tab = sp ? findDbTable(int32_t(id.classId()), sp->handle) : -1;
+  if (tab == -1) return false;
+  int32_t slot = dbTableSlot(tab);
+  s_table* tp = sp->tables && slot >= 1 && slot <= kDbMaxTables ? sp->tables[slot].tab : nullptr;
+  if (tp && tp->d.len == 0) tp = _AttachTable(tp);
+  int32_t n = id.instId() < uint32_t(kOmNoIndex) ? omIndexNumber(omOf(tp), int32_t(id.instId()), false) : -1;
+  id = ObjectId(0, uint32_t(tab) | uint32_t(n < 0 ? kOmNoIndex : n));
+  return true;
+}
+
 bool convertZx(InCheck& check, s_schema* sp) {
   if (!sp) return false;
   // Every id is checked before any is changed: a refused check stays as
@@ -447,8 +466,9 @@ bool convertZx(InCheck& check, s_schema* sp) {
     toLibraryId(id, sp->handle);
     v = AnyValue(id);
   });
-  // The referenced index: (server table number, index) -> (0, handle | index).
-  if (ix && ix->classId() != 0) *ix = ObjectId(0, uint32_t(ixTab) | (ix->instId() & 0xff));
+  // The referenced index: (server table number, index number) -> (0,
+  // table handle | the library's index).
+  if (ix && ix->classId() != 0) omLibraryIndex(sp, *ix);
   return true;
 }
 
@@ -472,11 +492,8 @@ void sendCheck(Connection& c, InCheck const& check) {
   sendConvertedZx(check, c);
   if (check.getType() != InCheck::INTEGRITY) return;
   ObjectId ix = const_cast<Integrity&>(static_cast<Integrity const&>(check)).index();
-  if (ix.classId() == 0 && ix.instId() != 0) {
-    // (0, table handle | index) -> (server table number, index).
-    om_table* ot = omOf(_GetTabPtr(int32_t(ix.instId() & 0xffff00)));
-    ix = ObjectId(uint32_t(ot ? ot->number : 0), ix.instId() & 0xff);
-  }
+  // (0, table handle | index) -> (server table number, index number).
+  if (ix.classId() == 0 && ix.instId() != 0 && !omServerIndex(int32_t(ix.instId()), ix)) ix = ObjectId();
   c << ix;
 }
 

@@ -190,7 +190,7 @@ int32_t _CursorBuildIndex(s_dbcurs* cursor, int32_t index, int32_t flag) {
   int32_t total = 0;
   for (;;) {
     DbConnection& w = omBegin(*x.oc->conn, x.oc->objId, DBM_BUILD);
-    w << x.ot->indexes[size_t(idx)].kept << int32_t(flag & 0xff);
+    w << omIndexNumber(x.ot, idx, true) << int32_t(flag & 0xff);
     int32_t r = omExecute(w);
     x.oc->where = Where::kMoved;
     if (r > 0) {
@@ -220,7 +220,7 @@ int32_t CreateCursor(int32_t index, int32_t flags) {
   if (!c) return -1;
   int32_t conv = ((flags & 1) ? 9 : 0) | ((flags & 2) ? 0x0a : 0) | ((flags & 0x4000) ? 4 : 0);
   DbConnection& w = omBegin(*os->conn, os->objId, DBM_ATTACH);
-  w << kOmAttachCursor << int32_t(0) << conv << ot->objId << ot->indexes[size_t(idx)].kept << int32_t(0);
+  w << kOmAttachCursor << int32_t(0) << conv << ot->objId << omIndexNumber(ot, idx, true) << int32_t(0);
   int32_t id = omExecute(w);
   if (id == -1) {
     int32_t code = omLastError();

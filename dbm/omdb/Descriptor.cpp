@@ -208,6 +208,14 @@ om_table* omOf(s_table* tp) { return tp ? tp->u.om : nullptr; }
 
 s_table* omTable(int32_t handle) { return _GetTabPtr(handle & 0xffff00); }
 
+int32_t omIndexNumber(om_table const* ot, int32_t n, bool toServer) {
+  if (!ot || n < 0) return -1;
+  if (toServer) return size_t(n) < ot->indexes.size() ? ot->indexes[size_t(n)].kept : -1;
+  for (size_t i = 0; i < ot->indexes.size(); ++i)
+    if (ot->indexes[i].kept == n) return int32_t(i);
+  return -1;
+}
+
 int32_t* omToInterfacePrivs(Privilege const& p, uint16_t& count, bool schema) {
   count = 0;
   int32_t n = p.size();
@@ -313,10 +321,6 @@ s_table* _AttachTable(s_table* tp) {
     c >> privs;
     if (c.bad()) ok = false, why = "privileges";
   }
-  for (int32_t i = 0; ok && i < nfields; ++i) {
-    s_field& f = st.fields[size_t(i)];
-    if (f.incheck && !convertZx(*f.incheck, sp)) ok = false, why = "value check";
-  }
   if (!ok) {
     Warning(__DbErrmsg("IO_BAD_REPLY"), sp->d.name, ot->name.c_str(), why ? why : "");
     omBegin(c, os->objId, DBM_DETACH) << id;
@@ -363,5 +367,26 @@ s_table* _AttachTable(s_table* tp) {
   e.buffer = static_cast<char*>(def_Alloc(size_t(reclen) + 4, __FILE__, __LINE__));
   std::memset(e.buffer, 0, size_t(reclen) + 4);
   tp->privg = _FindUserPrivg(tp);
+
+  // The value checks and object references name tables and indexes in the
+  // server's numbers. They take the library's once the table is attached:
+  // the index a reference names is looked up in its table, which may be
+  // this one or one whose own references name this one again.
+  for (int32_t i = 0; i < nfields; ++i) {
+    s_field& f = tp->fields[i];
+    if (f.incheck && !convertZx(*f.incheck, sp)) {
+      Warning(__DbErrmsg("IO_BAD_REPLY"), sp->d.name, ot->name.c_str(), "value check");
+      omResetTable(tp);
+      _io_errno_ = 5;
+      return nullptr;
+    }
+  }
+  for (om_field& x : ot->fields) {
+    if (x.refClass == 0) continue;
+    // A reference to a table the schema does not know keeps its table
+    // number (SetObjFld compares it) and names no index.
+    ObjectId ref(x.refClass, x.refInst);
+    x.refInst = omLibraryIndex(sp, ref) ? uint32_t(dbLowByte(int32_t(ref.instId()))) : uint32_t(kOmNoIndex);
+  }
   return tp;
 }

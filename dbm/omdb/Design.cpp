@@ -779,6 +779,38 @@ void clearIndex(s_table* t, int32_t number) {
   if (t->d.nindex > 0) t->d.nindex = uint8_t(t->d.nindex - 1);
 }
 
+// After index `number` of table `slot` of schema sp left the library's
+// numbering (the later ones moved down one), the value checks and object
+// references of the schema's described tables that name a later index of
+// that table name it by its new number, and those that named the dropped
+// one name no index: the server keeps its own numbers, so these still
+// name the same index there.
+void renumberReferences(s_schema* sp, int32_t slot, int32_t number) {
+  s_table* dropped = sp->tables[slot].tab;
+  uint32_t const srvNumber = uint32_t(omOf(dropped)->number);
+  auto moved = [number](uint32_t n) {
+    int32_t k = int32_t(n & 0xff);
+    return uint32_t(k == number ? kOmNoIndex : k > number && k != kOmNoIndex ? k - 1 : k);
+  };
+  for (int32_t s = 1; s <= kDbMaxTables; ++s) {
+    s_table* o = sp->tables[s].tab;
+    if (o == nullptr || sp->tables[s].alias || o->d.len == 0 || o->fields == nullptr) continue;
+    om_table* oo = omOf(o);
+    for (int32_t i = 0; i < o->d.nfields; ++i) {
+      InCheck* check = o->fields[i].incheck;
+      if (check != nullptr && check->getType() == InCheck::INTEGRITY) {
+        ObjectId& ix = static_cast<Integrity*>(check)->index();
+        int32_t schema = int32_t(ix.instId() & 0xff0000);
+        if (ix.classId() == 0 && dbTableSlot(int32_t(ix.instId())) == slot &&
+            (schema == 0 || schema == (sp->handle & 0xff0000)))
+          ix = ObjectId(0, (ix.instId() & ~uint32_t(0xff)) | moved(ix.instId()));
+      }
+      if (size_t(i) < oo->fields.size() && srvNumber != 0 && oo->fields[size_t(i)].refClass == srvNumber)
+        oo->fields[size_t(i)].refInst = moved(oo->fields[size_t(i)].refInst);
+    }
+  }
+}
+
 bool partNamesNoField(s_index_field const& p) { return dbLowByte(p.field) == 0; }
 
 s_index* indexOf(int32_t handle, s_table*& t) {
@@ -990,6 +1022,7 @@ int32_t DropIndex(int32_t index) {
     }
   }
   clearIndex(t, number);
+  renumberReferences(t->schema, dbTableSlot(index), number);
   return 0;
 }
 
@@ -1182,12 +1215,13 @@ int32_t SetObjReference(int32_t field, int32_t index) {
   s_table* t = nullptr;
   s_field* f = fieldOf(field, t);
   if (f == nullptr || attribRefused(t)) return -1;
-  s_table* rt = tableOf(index & 0xffff00);
-  if (rt == nullptr) return -1;
+  // The server keeps the index by its own number; an index it does not
+  // hold is refused rather than stored as the one that has that number.
+  ObjectId ref;
+  if (tableOf(index & 0xffff00) == nullptr || !omServerIndex(index, ref)) return -1;
   om_field& of = omOf(t)->fields[size_t(dbLowByte(field) - 1)];
-  of.refClass = uint32_t(omOf(rt)->number);
+  of.refClass = ref.classId();
   of.refInst = uint32_t(dbLowByte(index));
-  ObjectId ref(of.refClass, of.refInst);
   return setAttrib(t, dbLowByte(field) - 1, kAttrObjRef, [&](DbConnection& c) { c << ref; });
 }
 
@@ -1198,6 +1232,13 @@ int32_t _SetInCheck(int32_t field, InCheck const* check, char const* text) {
   bool list = check == nullptr || check->getType() == InCheck::INLIST;
   if (check != nullptr && check->getType() != InCheck::INLIST && check->getType() != InCheck::INTEGRITY)
     return -1;
+  // The index a referential check looks keys up in goes by the server's
+  // number: an index the server does not hold is refused.
+  if (check != nullptr && check->getType() == InCheck::INTEGRITY) {
+    ObjectId ix = const_cast<Integrity*>(static_cast<Integrity const*>(check))->index();
+    ObjectId srv;
+    if (ix.classId() == 0 && ix.instId() != 0 && !omServerIndex(int32_t(ix.instId()), srv)) return -1;
+  }
   std::vector<uint8_t> stored;
   if (check != nullptr) {
     stored = storedCheck(check);
@@ -1376,9 +1417,8 @@ int32_t ConvertTable(int32_t oldTable, int32_t newTable, int32_t ignore, int32_t
     s_table* t = tableOf(table);
     int32_t result = 0;
     for (int32_t i = 0; indices != nullptr && indices[i] != -1 && t != nullptr; ++i) {
-      om_table* o = omOf(t);
-      for (size_t k = 0; k < o->indexes.size(); ++k) {
-        if (o->indexes[k].kept != indices[i]) continue;
+      int32_t k = omIndexNumber(omOf(t), indices[i], false);
+      if (k >= 0) {
         char const* iname = t->indexes[k].d.name ? t->indexes[k].d.name : "";
         if (progress != nullptr)
           progress(toCharPtr(formatText(__DbErrmsg("IO_BUILD_INDEX"), iname, oldName.c_str())));

@@ -74,8 +74,8 @@ struct om_field {
   int32_t srvFlags = 0;    // flags word as received
   std::string enumName;    // enumeration of a list check
   std::string collate;     // collating-set name
-  uint32_t refClass = 0;   // referenced object
-  uint32_t refInst = 0;
+  uint32_t refClass = 0;   // referenced object: the server's table number
+  uint32_t refInst = 0;    // and the library's number of its index (kOmNoIndex: none)
   ZxField* conv = nullptr; // wire converter
   std::string defaultText; // default of a field defined here, sent with its table
   std::string maskText;    // mask of a field defined here as given, sent with its table
@@ -100,6 +100,21 @@ struct om_table {
   std::vector<om_index> indexes;
   int32_t declared = 0;    // fields CreateTable declared; 0 once the table is on the server
 };
+
+// An index number no index of a table has (a table holds at most 255,
+// numbered from 0): what a reference read from the server names when the
+// table it names has no index of the server's number.
+inline constexpr int32_t kOmNoIndex = 0xff;
+
+// Index numbers of a table. The library numbers a table's indexes 0..n-1 in
+// order (the low byte of an index handle; a dropped index moves the later
+// ones down one); the server keeps the number each index got when it was
+// made, and a dropped index leaves its number unused. After a drop the two
+// differ, so every number that goes to or comes from the server passes here.
+// toServer: the server's number of the library's index n (-1 when the table
+// has no index n or it is not on the server yet); else the library's number
+// of the server's index n (-1 when the table holds none of that number).
+int32_t omIndexNumber(om_table const* ot, int32_t n, bool toServer);
 
 // ---- lookups (Schema.cpp, Descriptor.cpp) ---------------------------------------
 // The open schema of a handle (slot 0: the current one); reports
@@ -221,16 +236,28 @@ public:
   explicit ZxInList(Connection& c) : InList(c) {}
   void send(Connection& c) const override;
 };
-// Turns the server's object ids of a received check into the library's;
-// false (the check unchanged) when one names a table the schema does not
-// know.
+// Turns the server's object ids of a received check into the library's,
+// and the index a referential check names into the library's index number
+// (omLibraryIndex: the table it names may be attached here, so a table's
+// checks are converted once the table itself is attached); false (the
+// check unchanged) when one names a table the schema does not know.
 bool convertZx(InCheck& check, s_schema* sp);
 // Sends a check's type, values and counts with its object ids in the
 // server's numbering.
 void sendConvertedZx(InCheck const& check, Connection& c);
 // Sends a value check with its object ids in the server's numbering: the
 // check's values (an empty check as such), and for a referential check the
-// index it looks keys up in, (0, table handle | index) sent as (server
-// table number, index); a table the library does not hold as a server
-// table goes as number 0. Both checks' send() and the design calls use it.
+// index it looks keys up in, (0, table handle | index) sent as the server's
+// (table number, index number) (omServerIndex); an index the server does
+// not hold goes as (0, 0), no index (_SetInCheck refuses such a check
+// before sending). Both checks' send() and the design calls use it.
 void sendCheck(Connection& c, InCheck const& check);
+// The server's (table number, index number) of the library's index handle
+// (table handle | index); false when the table is unknown or the index is
+// not on the server.
+bool omServerIndex(int32_t index, ObjectId& out);
+// The library's (0, table handle | index) of the server's (table number,
+// index number) in schema sp, the table attached when it is not yet; an
+// index the table does not hold becomes kOmNoIndex. False when the schema
+// has no table of that number.
+bool omLibraryIndex(s_schema* sp, ObjectId& id);

@@ -81,7 +81,7 @@ bool target(int32_t h, Target& x, bool needIndex = true) {
   return true;
 }
 
-int32_t serverIndex(Target const& x) { return x.ot->indexes[size_t(x.idx)].kept; }
+int32_t serverIndex(Target const& x) { return omIndexNumber(x.ot, x.idx, true); }
 
 void noMoreRecno(Target const& x, char const* op) {
   Warning(__DbErrmsg("IO_NO_MORE_RECNO"), op, x.t->schema ? x.t->schema->d.name : "", x.t->d.name);

@@ -236,7 +236,8 @@ TEST(OmdbConvert, HostileRepliesStayInsideTheField) {
 namespace {
 
 // Object ids in received value checks take the library's numbering:
-// (server table number, n) becomes (0, table handle | (n + 1)).
+// (server table number, n) becomes (0, table handle | (n + 1)), and the
+// index of a referential check the library's number of the server's index.
 TEST(OmdbConvert, ValueChecksTakeTheLibrarysObjectIds) {
   addDbTable(0x5001, 0x10100);
   ZxInList list;
@@ -244,15 +245,35 @@ TEST(OmdbConvert, ValueChecksTakeTheLibrarysObjectIds) {
   list.addKeyVal(AnyValue(ObjectId(0x5001, 2)));
   list.addKeyVal(AnyValue(String("plain")));
   list.addDspFld(AnyValue(ObjectId(0, 7)));
+  // Table 1 of the schema, attached, with the server's indexes 0 and 2
+  // (its index 1 was dropped).
+  s_table tab{};
+  om_table extra;
+  extra.number = 0x5001;
+  extra.indexes.resize(2);
+  extra.indexes[0].kept = 0;
+  extra.indexes[1].kept = 2;
+  tab.u.om = &extra;
+  tab.d.len = kOmPrefixBytes;
+  tab.nindexes = 2;
+  std::vector<tab_array> tables(kDbMaxTables + 1);
+  tables[1].tab = &tab;
   s_schema sp{};
   sp.handle = 0x10000;
+  sp.tables = tables.data();
   ASSERT_TRUE(convertZx(list, &sp));
   EXPECT_EQ(toObjectId(*list.keyValue(0)), ObjectId(0, 0x10103));
   EXPECT_EQ(toObjectId(*list.dspField(0)), ObjectId(0, 7));
-  ZxIntegrity ref;
-  ref.setIndex(ObjectId(0x5001, 1));
-  ASSERT_TRUE(convertZx(ref, &sp));
-  EXPECT_EQ(ref.index(), ObjectId(0, 0x10101));
+  struct {
+    uint32_t server;
+    uint32_t library;
+  } const indexes[] = {{0, 0x10100}, {2, 0x10101}, {1, 0x10100 | kOmNoIndex}, {300, 0x10100 | kOmNoIndex}};
+  for (auto const& c : indexes) {
+    ZxIntegrity ref;
+    ref.setIndex(ObjectId(0x5001, c.server));
+    ASSERT_TRUE(convertZx(ref, &sp)) << c.server;
+    EXPECT_EQ(ref.index(), ObjectId(0, c.library)) << c.server;
+  }
   // A table the schema does not know refuses the check.
   ZxInList unknown;
   unknown.addKeyVal(AnyValue(ObjectId(0x7777, 1)));

@@ -713,6 +713,83 @@ TEST_F(Design, ATableAnotherRefersToIsNotDropped) {
   EXPECT_EQ(FindDbTable(s, "master"), -1);
 }
 
+// The index a value check looks keys up in, or an object field refers to,
+// goes to the server by the server's number and comes back as the
+// library's. The server keeps the number each index got when it was made,
+// a drop leaving a gap; the library numbers its indexes in order. References
+// to the third of three indexes set before and after the second is dropped
+// name that index here at once and after a fresh open; so do a table's
+// references to its own index and to a table that refers back to it.
+TEST_F(Design, ReferencesNameTheServersIndexAfterADroppedIndex) {
+  int32_t s = CreateSchema(path("sx").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t master = twoFieldTable(s, "master");
+  ASSERT_GT(master, 0);
+  int32_t detail = CreateTable(s, "detail", "", 0, 0, 4);
+  ASSERT_GT(detail, 0);
+  for (char const* name : {"early", "late"})
+    ASSERT_GT(AddTabField(detail, name, "", 0, kObject, 0, 0, 0, 0, nullptr, nullptr), 0);
+  for (char const* name : {"ecode", "lcode"})
+    ASSERT_GT(AddTabField(detail, name, "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GE(serverIndex(master, "pk", 1, {{1, 0}}), 0);
+  int32_t middle = serverIndex(master, "byname", 0, {{2, 0}});
+  int32_t third = serverIndex(master, "third", 1, {{2, 0}, {1, 0}});
+  ASSERT_EQ(third, (master & 0xffff00) | 2);
+  ASSERT_GE(serverIndex(detail, "dpk", 1, {{3, 0}}), 0);
+  auto refer = [](int32_t field, int32_t index) {
+    Integrity check(false, ObjectId(0, uint32_t(index)));
+    return _SetInCheck(field, &check, nullptr);
+  };
+  // The index handle a field's check names, -1 without a check or in the
+  // server's numbering.
+  auto checkIndex = [](int32_t field) {
+    s_field const* f = _GetFldPtr(field);
+    if (f == nullptr || f->incheck == nullptr || f->incheck->getType() != InCheck::INTEGRITY) return int64_t(-1);
+    ObjectId const& ix = static_cast<Integrity*>(f->incheck)->index();
+    return ix.classId() == 0 ? int64_t(ix.instId()) : int64_t(-1);
+  };
+  auto refIndex = [](int32_t table, int32_t n) { return omOf(_GetTabPtr(table))->fields[size_t(n - 1)].refInst; };
+
+  // Set while the numbers agree.
+  ASSERT_EQ(SetObjReference(fld(detail, 1), third), 0);
+  ASSERT_EQ(refer(fld(detail, 3), third), 0);
+  ASSERT_EQ(DropIndex(middle), 0);
+  third = FindDbIndex(master, "third");
+  ASSERT_EQ(third, (master & 0xffff00) | 1) << "the later index moved down";
+  EXPECT_EQ(checkIndex(fld(detail, 3)), third) << "renumbered here as well";
+  EXPECT_EQ(refIndex(detail, 1), 1u);
+  // Set after the drop: library index 1 is the server's index 2.
+  ASSERT_EQ(SetObjReference(fld(detail, 2), third), 0);
+  ASSERT_EQ(refer(fld(detail, 4), third), 0);
+  ASSERT_EQ(refer(fld(master, 1), third), 0) << "the table's own index";
+  ASSERT_EQ(refer(fld(master, 2), FindDbIndex(detail, "dpk")), 0) << "a table that refers back";
+  // An index the server does not hold is refused, nothing stored.
+  int32_t local = CreateIndex(master, "local", 0, 0);
+  ASSERT_EQ(local, (master & 0xffff00) | 2);
+  EXPECT_EQ(SetObjReference(fld(detail, 2), local), -1);
+  EXPECT_EQ(refer(fld(detail, 4), local), -1);
+  EXPECT_EQ(refIndex(detail, 2), 1u);
+
+  CloseAllSchemas();
+  s = OpenSchema(path("sx").c_str(), 0x10);
+  ASSERT_GT(s, 0) << _io_errno_;
+  master = FindDbTable(s, "master");
+  detail = FindDbTable(s, "detail");
+  ASSERT_GT(master, 0);
+  ASSERT_GT(detail, 0);
+  // The referring table first: its references attach the table they name.
+  EXPECT_EQ(checkIndex(fld(detail, 3)), master | 1) << "set before the drop";
+  EXPECT_EQ(checkIndex(fld(detail, 4)), master | 1) << "set after the drop";
+  ASSERT_EQ(FindDbIndex(master, "third"), master | 1);
+  EXPECT_EQ(checkIndex(fld(master, 1)), master | 1);
+  EXPECT_EQ(checkIndex(fld(master, 2)), FindDbIndex(detail, "dpk"));
+  uint32_t masterNumber = uint32_t(omOf(_GetTabPtr(master))->number);
+  for (int32_t n : {1, 2}) {
+    EXPECT_EQ(omOf(_GetTabPtr(detail))->fields[size_t(n - 1)].refClass, masterNumber) << n;
+    EXPECT_EQ(refIndex(detail, n), 1u) << n;
+  }
+}
+
 // A mask beginning with the byte 1 names the environment variable that
 // holds it: the descriptor keeps the value, as a described table does, and
 // the server keeps the name, so a later open reads the variable again.
