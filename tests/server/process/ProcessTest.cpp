@@ -133,15 +133,21 @@ TEST_F(ProcessTest, DaemonDetachesServesAndStops) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   pid_t daemon = -1;
   ASSERT_TRUE(within(30, [&] { return (daemon = daemonOf(sv)) > 0; })) << "no daemon of the test's directory";
-  // Ends the daemon if the test stops early; TestServer removes the IPC objects.
+  // Ends the daemon if the test stops early, and waits for it to be gone so
+  // that it makes no queue after TestServer removed the IPC objects.
   struct Reaper {
     pid_t pid;
     TestServer& sv;
     ~Reaper() {
-      if (!ended(pid) && daemonOf(sv) == pid)
+      if (!ended(pid) && daemonOf(sv) == pid) {
         ::kill(pid, SIGKILL);
+        within(30, [this] { return ended(pid); });
+      }
     }
   } reaper{daemon, sv};
+  // The daemon takes its lock before it makes its queues: a client comes
+  // once both are there.
+  ASSERT_TRUE(within(30, [&] { return sv.ready(); })) << "the daemon made no queues";
   EXPECT_NE(getsid(daemon), getsid(0)) << "the daemon runs in a session of its own";
   RawClient c(sv.serverId());
   ASSERT_TRUE(c.ok());
