@@ -149,19 +149,24 @@ TEST_F(ProcessTest, DaemonDetachesServesAndStops) {
   // once both are there.
   ASSERT_TRUE(within(30, [&] { return sv.ready(); })) << "the daemon made no queues";
   EXPECT_NE(getsid(daemon), getsid(0)) << "the daemon runs in a session of its own";
+  // The daemon syncs its files before it answers Connect (its first
+  // checkpoint) and Stop (its last ones) and before it ends: on a busy disk
+  // one flush can outlast a request's usual wait, so these waits are long.
+  // They end as soon as the answer is there.
+  constexpr int kSyncedSec = 180;
   RawClient c(sv.serverId());
   ASSERT_TRUE(c.ok());
-  RawReply cr = c.connect();
+  RawReply cr = c.connect(RawClient::connectBody(1101), -1, kSyncedSec);
   ASSERT_TRUE(cr.ok);
   ASSERT_EQ(cr.status, 0);
   RawReply info = c.request(kServerObj, DBM_GETINFO, {2});
   ASSERT_TRUE(info.ok);
   ASSERT_FALSE(info.body.empty());
   EXPECT_EQ(int32_t(info.body[0]), sv.serverId());
-  RawReply stop = c.request(kServerObj, DBM_STOP, {0});
+  RawReply stop = c.request(kServerObj, DBM_STOP, {0}, kSyncedSec);
   ASSERT_TRUE(stop.ok);
   EXPECT_EQ(stop.result, 0);
-  EXPECT_TRUE(within(30, [&] { return ended(daemon); }));
+  EXPECT_TRUE(within(kSyncedSec, [&] { return ended(daemon); }));
   EXPECT_TRUE(within(5, [&] { return !sv.ipcExists(); }));
 }
 
