@@ -31,5 +31,9 @@ void corruptTrans();
 int32_t transMode();
 // Whether any connection is in a transaction.
 bool inTrans();
+// Forgets the "SYNCLOG" value read at the first EndTransaction, so that the
+// next one reads the variable again. A program reads it once; only tests,
+// which set it case by case in one process, call this.
+void rereadSyncLog();
 
 }  // namespace omdb

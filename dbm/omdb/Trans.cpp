@@ -113,6 +113,7 @@ bool endTrans(bool sync, bool restart) {
 void corruptTrans() { transOk_ = false; }
 int32_t transMode() { return transMode_; }
 bool inTrans() { return DbConnection::inTransac(); }
+void rereadSyncLog() { syncLog_ = -1; }
 
 }  // namespace omdb
 

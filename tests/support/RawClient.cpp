@@ -143,14 +143,14 @@ RawReply RawClient::request(int32_t objId, int32_t op, std::vector<uint32_t> con
   return reply(0, timeoutSec);
 }
 
-RawReply RawClient::connect(std::vector<uint32_t> const& body, int32_t pid) {
+RawReply RawClient::connect(std::vector<uint32_t> const& body, int32_t pid, int timeoutSec) {
   int32_t p = pid < 0 ? int32_t(getpid()) : pid;
   long type = long(p | 0x40000000) + 1;
   std::vector<uint32_t> w = header(type, 0x70000000, DBM_CONNECT, int32_t(body.size()), false);
   w.insert(w.end(), body.begin(), body.end());
   if (!sendRaw('s', type, w))
     return RawReply();
-  RawReply r = reply(type);
+  RawReply r = reply(type, timeoutSec);
   if (r.ok && r.status == 0)
     clientId_ = r.result;
   return r;

@@ -41,8 +41,9 @@ public:
   static std::vector<uint32_t> connectBody(int32_t version, int32_t uid = kOwnId, int32_t gid = kOwnId,
                                            std::string const& program = "rawclient");
   // Sends Connect with `body` under the type (pid | 0x40000000) + 1 and
-  // reads its reply; on success the client id is the reply's result.
-  RawReply connect(std::vector<uint32_t> const& body, int32_t pid = -1);
+  // reads its reply (waiting up to timeoutSec); on success the client id is
+  // the reply's result.
+  RawReply connect(std::vector<uint32_t> const& body, int32_t pid = -1, int timeoutSec = 20);
   RawReply connect(int32_t version = 1101) { return connect(connectBody(version)); }
   int32_t clientId() const { return clientId_; }
   void setClientId(int32_t id) { clientId_ = id; }

@@ -100,9 +100,7 @@ bool TestServer::start(std::vector<std::string> const& args, int timeoutSec) {
   pid_ = pid;
   time_t end = time(nullptr) + timeoutSec;
   while (time(nullptr) <= end) {
-    int sem = semget(keyOf(id_, 0), 2, 0);
-    if (msgget(keyOf(id_, 's'), 0) >= 0 && msgget(keyOf(id_, 'r'), 0) >= 0 && sem >= 0 &&
-        semctl(sem, 0, GETVAL) > 0)
+    if (ready())
       return true;
     if (!running())
       return false;
@@ -176,6 +174,16 @@ void TestServer::removeIpc() const {
   int s = semget(keyOf(id_, 0), 2, 0);
   if (s >= 0)
     semctl(s, 0, IPC_RMID);
+}
+
+bool TestServer::ready() const {
+  int sem = semget(keyOf(id_, 0), 2, 0);
+  if (sem < 0 || semctl(sem, 0, GETVAL) <= 0)
+    return false;
+  for (int w : {'s', 'c', 'r'})
+    if (msgget(keyOf(id_, w), 0) < 0)
+      return false;
+  return true;
 }
 
 bool TestServer::ipcExists() const {

@@ -32,8 +32,8 @@ public:
   TestServer(TestServer const&) = delete;
   TestServer& operator=(TestServer const&) = delete;
 
-  // Starts `ombrel -f <args> <name>`; true once the server answers (its
-  // request queue and lock exist), false when it ended first or took more
+  // Starts `ombrel -f <args> <name>`; true once the server is ready()
+  // (its lock and queues exist), false when it ended first or took more
   // than timeoutSec.
   bool start(std::vector<std::string> const& args = {}, int timeoutSec = 30);
   // Sends Stop (force) as a fresh client and waits for the process; its
@@ -54,6 +54,10 @@ public:
   void removeIpc() const;
   // True when any queue or the semaphore set of the server id exists.
   bool ipcExists() const;
+  // True once a server of the id holds its running-server lock and has made
+  // its three queues: requests sent from then on are read. The lock is
+  // taken before the queues are made, so the lock alone is not enough.
+  bool ready() const;
 
   // (Re)writes servers/<name>.sv with the given extra keys.
   void writeConfig(std::string const& extraKeys);

@@ -670,29 +670,37 @@ TEST_F(OmdbEndpoint, DesignRepliesMissingTheirPartsAreFailures) {
 }
 
 // "SYNCLOG" decides whether EndTransaction asks the server to sync its
-// journal before answering. It is read once per process, so each case runs
-// in a child of its own.
+// journal before answering. A program reads it once, at its first
+// EndTransaction: each case runs in a child of its own, which forgets what
+// the test process may have read before (a child inherits it), and a
+// second transaction after the variable changed keeps the first value.
 TEST_F(OmdbEndpoint, SynclogAsksForASyncedEnd) {
   struct Case {
     char const* value;  // null: unset
+    char const* later;  // the value set before the second transaction
     char const* wish;
-  } const cases[] = {{nullptr, "00000000"}, {"", "00000000"}, {"0", "00000000"}, {"1", "00000001"}};
+  } const cases[] = {{nullptr, "1", "00000000"}, {"", "1", "00000000"}, {"0", "1", "00000000"}, {"1", "0", "00000001"}};
   for (Case const& c : cases) {
     std::remove(dir_.file("requests.log").c_str());
     ASSERT_TRUE(start());
     zftest::ScopedEnv synclog("SYNCLOG", c.value ? c.value : "", c.value == nullptr);
-    zftest::RunResult r = zftest::runInChild([] {
+    zftest::RunResult r = zftest::runInChild([&c] {
+      omdb::rereadSyncLog();
       ZF_CHILD_CHECK(OpenSchema("fake/s", 0) == 0x10000);
-      BeginTransaction();
       DbConnection* conn = DbConnection::head();
       ZF_CHILD_CHECK(conn != nullptr);
-      ZF_CHILD_CHECK(omdb::joinTrans(conn, false));
-      ZF_CHILD_CHECK(conn->inTransaction());
-      ZF_CHILD_CHECK(EndTransaction() == 1);
+      for (int n = 0; n < 2; ++n) {
+        if (n == 1)
+          setenv("SYNCLOG", c.later, 1);
+        BeginTransaction();
+        ZF_CHILD_CHECK(omdb::joinTrans(conn, false));
+        ZF_CHILD_CHECK(conn->inTransaction());
+        ZF_CHILD_CHECK(EndTransaction() == 1);
+      }
       return 0;
     });
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(endWishes(), std::vector<std::string>{c.wish}) << (c.value ? c.value : "unset");
+    EXPECT_EQ(endWishes(), (std::vector<std::string>{c.wish, c.wish})) << (c.value ? c.value : "unset");
     ep_.reset();
   }
 }

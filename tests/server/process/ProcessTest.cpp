@@ -133,29 +133,40 @@ TEST_F(ProcessTest, DaemonDetachesServesAndStops) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   pid_t daemon = -1;
   ASSERT_TRUE(within(30, [&] { return (daemon = daemonOf(sv)) > 0; })) << "no daemon of the test's directory";
-  // Ends the daemon if the test stops early; TestServer removes the IPC objects.
+  // Ends the daemon if the test stops early, and waits for it to be gone so
+  // that it makes no queue after TestServer removed the IPC objects.
   struct Reaper {
     pid_t pid;
     TestServer& sv;
     ~Reaper() {
-      if (!ended(pid) && daemonOf(sv) == pid)
+      if (!ended(pid) && daemonOf(sv) == pid) {
         ::kill(pid, SIGKILL);
+        within(30, [this] { return ended(pid); });
+      }
     }
   } reaper{daemon, sv};
+  // The daemon takes its lock before it makes its queues: a client comes
+  // once both are there.
+  ASSERT_TRUE(within(30, [&] { return sv.ready(); })) << "the daemon made no queues";
   EXPECT_NE(getsid(daemon), getsid(0)) << "the daemon runs in a session of its own";
+  // The daemon syncs its files before it answers Connect (its first
+  // checkpoint) and Stop (its last ones) and before it ends: on a busy disk
+  // one flush can outlast a request's usual wait, so these waits are long.
+  // They end as soon as the answer is there.
+  constexpr int kSyncedSec = 180;
   RawClient c(sv.serverId());
   ASSERT_TRUE(c.ok());
-  RawReply cr = c.connect();
+  RawReply cr = c.connect(RawClient::connectBody(1101), -1, kSyncedSec);
   ASSERT_TRUE(cr.ok);
   ASSERT_EQ(cr.status, 0);
   RawReply info = c.request(kServerObj, DBM_GETINFO, {2});
   ASSERT_TRUE(info.ok);
   ASSERT_FALSE(info.body.empty());
   EXPECT_EQ(int32_t(info.body[0]), sv.serverId());
-  RawReply stop = c.request(kServerObj, DBM_STOP, {0});
+  RawReply stop = c.request(kServerObj, DBM_STOP, {0}, kSyncedSec);
   ASSERT_TRUE(stop.ok);
   EXPECT_EQ(stop.result, 0);
-  EXPECT_TRUE(within(30, [&] { return ended(daemon); }));
+  EXPECT_TRUE(within(kSyncedSec, [&] { return ended(daemon); }));
   EXPECT_TRUE(within(5, [&] { return !sv.ipcExists(); }));
 }
 
