@@ -176,13 +176,18 @@ void DbConnection::begin(int32_t objid, SvMessage op) {
   // A request that expects a reply is completed before another is begun.
   if (pending_ && nMsgs_ > 0 && !isVoid(SvMessage(curOp_))) execute();
   uint32_t* start = beginOfBuffer();
-  if (!start) {
-    // No transport buffer (the transport could not be set up): the request
-    // is pending so that completing it fails instead of answering the
-    // previous return value.
-    buffer_ = writePos_ = nullptr;
+  if (!start || !valid_) {
+    // No transport buffer (the transport could not be set up), or a server
+    // found dead: nothing is framed or batched, whatever the buffer holds
+    // (a request the server's death interrupted, when this one comes from a
+    // stop hook run by its report). The request is pending so that
+    // completing it fails instead of answering the previous return value.
+    buffer_ = writePos_ = readPos_ = nullptr;
     writeLeft_ = 0;
+    readLeft_ = 0;
+    replyInHand_ = false;
     nMsgs_ = 0;
+    partsSent_ = false;
     curOp_ = op;
     retValue_ = kReplyPending;
     pending_ = true;
@@ -295,14 +300,21 @@ int32_t DbConnection::execute() {
   pending_ = false;
   if (!buffer_) {
     retValue_ = -1;
-    recordFailure(true);
+    if (curOp_ == DBM_DISCONNECT && !valid_)
+      Exception::last(Exception(0));  // nothing to leave on a dead server
+    else
+      recordFailure(true);
     return -1;
   }
   closeHeader();
-  bool sent = !sendFailed_ && sendPart() == 0;
+  // The batch leaves the connection's state before it is sent: a send that
+  // fails reports, and the report may run stop hooks whose requests begin
+  // afresh on this connection.
   nMsgs_ = 0;
   partsSent_ = false;
+  bool const failedBefore = sendFailed_;
   sendFailed_ = false;
+  bool sent = !failedBefore && sendPart() == 0;
   if (curOp_ == DBM_DISCONNECT) {
     Exception::last(Exception(0));
     setValues();

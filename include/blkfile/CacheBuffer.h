@@ -49,13 +49,13 @@ public:
   uint32_t fileSerial = 0;       // the owner's serial: the hash key's file part
 
   // ---- sizing ----
-  // Makes kb / page-KB buffers (kb below 64 refused; a size not a whole
+  // Makes kb / page-KB buffers (kb below 64 or above 1 GB refused; a size not a whole
   // number of pages is corrected with "CORRECTCACHESIZE"). False when the
   // cache already exists, the size is refused, or pinned buffers of another
   // page size are still held.
   static bool init(int32_t kb);
   // Writes everything back and rebuilds the cache at kb; pinned buffers are
-  // kept. False below 64 KB.
+  // kept. False, nothing changed, below 64 KB or above 1 GB.
   static bool setSize(int32_t kb);
   // Writes everything back and frees every unpinned buffer; pinned ones
   // stay until their users let go. Clears the statics when none remain.

@@ -40,6 +40,7 @@
 #include <svobject/SvObject.h>
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 class Client;
@@ -93,6 +94,10 @@ private:
   // Empties every index of the target, then its records; false when an
   // error is pending.
   bool emptyTarget(Client* c);
+  // The kind of source slot r: kGap outside 1..the last record surveyed,
+  // else kInUse unless findLive met it otherwise.
+  char kindOf(int32_t r) const;
+  void setKind(int32_t r, char kind);
   // Drops the references on both tables; the job touches them no more.
   void letTablesGo();
 
@@ -112,7 +117,10 @@ private:
   bool currentOnly_ = false;  // an index rebuild: current records, one pass
   std::vector<int32_t> dels_;
   std::vector<uint32_t> equiv_;
-  std::vector<char> live_;     // per source record number, a kind above
+  // The kinds of the source slots met that are not in use, by record
+  // number; a slot not listed is in use.
+  std::unordered_map<int32_t, char> live_;
+  int32_t liveLast_ = 0;  // the source's last record number when surveyed
   std::vector<int32_t> gaps_;  // target slots to free
   State state_ = kStart;
   bool locked_ = false;

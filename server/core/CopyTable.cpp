@@ -25,6 +25,8 @@ namespace {
 constexpr int32_t kPrefix = 20;       // links, modification stamp, instance id
 constexpr int32_t kCreation = 20;     // offset of the creation stamp
 constexpr uint32_t kNoTarget = 0x1fffffff;
+// Flags the free-list walk starts with; more come as free slots are met.
+constexpr long kFirstFlags = 1L << 16;
 
 // A chain head read from a version header page: -1 (the page cannot be
 // read) is no chain; any other value, the top bit included, is the head.
@@ -148,11 +150,11 @@ int32_t CopyTable::copyContents(Client* c, int32_t n) {
     while (got < nrec1_) {
       if (to->add(slot, got, false) == nullptr && slot == nullptr) return -1;
     }
-    if (live_[size_t(nrec1_)] == kGap) {
+    if (kindOf(nrec1_) == kGap) {
       gaps_.push_back(nrec1_);
       continue;
     }
-    if (live_[size_t(nrec1_)] == kRetained) ++nRetained_;
+    if (kindOf(nrec1_) == kRetained) ++nRetained_;
     char const* const src = from->get(nrec1_);
     if (src == nullptr) return -1;
     std::vector<char> srcImage(src, src + from->recordLength());
@@ -224,26 +226,43 @@ int32_t CopyTable::copyVersions(int32_t n) {
   return n;
 }
 
+char CopyTable::kindOf(int32_t r) const {
+  if (r < 1 || r > liveLast_)
+    return kGap;  // no slot of the source when it was surveyed
+  auto const it = live_.find(r);
+  return it == live_.end() ? kInUse : it->second;
+}
+
+void CopyTable::setKind(int32_t r, char kind) {
+  if (kind == kInUse)
+    live_.erase(r);
+  else
+    live_[r] = kind;
+}
+
 void CopyTable::findLive(Client*) {
   // A slot is in use (kInUse) unless it lies on one of the two free lists
   // or in the group reserved for a version header page (object id -2); a
   // slot on the chain of a retained version is kept for it (kRetained).
+  // Only the slots met that are not in use are kept, never a kind per slot
+  // up to the header's last record number: a damaged header does not make
+  // the copy allocate.
   SvTabRep* const from = tabFrom_->tabRep();
   int32_t const last = std::max(0, from->last());
-  live_.assign(size_t(last) + 1, kInUse);
-  live_[0] = kGap;
-  BoolArray freed(long(last) + 1);
+  live_.clear();
+  liveLast_ = last;
+  BoolArray freed(std::min(long(last) + 1, kFirstFlags));  // grows with the free slots met
   from->verifyFree(&freed);  // a damaged list is reported; what it reached counts
-  for (int32_t r = 1; r <= last; ++r)
-    if (freed[r]) live_[size_t(r)] = kGap;
+  for (int32_t r = 1; r <= last && r < freed.dim(); ++r)
+    if (freed[r]) setKind(r, kGap);
   // The chains as the live header keeps them, and as each version's header
   // page saved them when the version was made.
   auto walkChain = [&](int32_t head) {
     int32_t steps = 0;
     for (uint32_t link = uint32_t(head); (link & 0x7FFFFFFFu) != 0 && steps <= last; ++steps) {
       int32_t const r = int32_t(link & 0x7FFFFFFFu);
-      if (r > last || live_[size_t(r)] != kInUse) break;
-      live_[size_t(r)] = kRetained;
+      if (r > last || kindOf(r) != kInUse) break;
+      setKind(r, kRetained);
       char const* const rec = from->get(r);
       if (rec == nullptr) break;
       link = uint32_t(ldlong(rec + ((link & 0x80000000u) != 0 ? 4 : 0)));
@@ -257,10 +276,10 @@ void CopyTable::findLive(Client*) {
   }
   int32_t const group = std::max(1, from->sizeOfVersionHeader());
   for (int32_t r = 1; r <= last; ++r) {
-    if (live_[size_t(r)] == kGap) continue;
+    if (kindOf(r) == kGap) continue;
     char const* const rec = from->get(r);
     if (rec != nullptr && ldlong(rec + SvTabRep::kInstIdAt) == -2) {
-      for (int32_t k = 0; k < group && r + k <= last; ++k) live_[size_t(r + k)] = kGap;
+      for (int32_t k = 0; k < group && r + k <= last; ++k) setKind(r + k, kGap);
       r += group - 1;
     }
   }
@@ -334,7 +353,7 @@ int32_t CopyTable::buildIndices(Client* c, int32_t n) {
         int32_t steps = 0;
         for (uint32_t link = uint32_t(head); (link & 0x7FFFFFFFu) != 0 && steps <= last; ++steps) {
           int32_t const r = int32_t(link & 0x7FFFFFFFu);
-          if (r > last || r >= int32_t(live_.size()) || live_[size_t(r)] != kRetained) break;
+          if (r > last || kindOf(r) != kRetained) break;
           dels_.push_back(r);
           char const* const rec = from->get(r);
           if (rec == nullptr) break;
@@ -361,8 +380,7 @@ int32_t CopyTable::buildIndices(Client* c, int32_t n) {
     }
     if (nver2_ < int32_t(dels_.size())) return kQuantum;
     for (; nrec1_ <= last && n < kQuantum - 1; ++nrec1_) {
-      if (nrec1_ >= int32_t(live_.size())) continue;
-      char const kind = live_[size_t(nrec1_)];
+      char const kind = kindOf(nrec1_);
       if (kind == kGap || (currentOnly_ && kind != kInUse)) continue;
       char const* const rec = to->get(nrec1_);
       if (rec == nullptr) return -1;

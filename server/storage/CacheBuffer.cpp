@@ -30,6 +30,9 @@ namespace {
 
 // The smallest cache accepted, in KB.
 constexpr int32_t kMinCacheKb = 64;
+// The largest cache accepted, in KB (1 GB): far above any real use, and a
+// size asked for beyond it is refused rather than allocated.
+constexpr int32_t kMaxCacheKb = 1024 * 1024;
 // Buffers looked at from the cold end before falling back to any unpinned.
 constexpr int32_t kVictimWindow = 3;
 
@@ -101,7 +104,7 @@ void CacheBuffer::trimExtras() {
 }
 
 bool CacheBuffer::init(int32_t kb) {
-  if (kb < kMinCacheKb || cacheTabSize > 0)
+  if (kb < kMinCacheKb || kb > kMaxCacheKb || cacheTabSize > 0)
     return false;
   int32_t p = StorageEnv::cachePageSize() / 1024;
   if (p <= 0 || (nBuffers_ > 0 && pageSize_ != StorageEnv::cachePageSize()))
@@ -118,7 +121,8 @@ bool CacheBuffer::init(int32_t kb) {
 }
 
 bool CacheBuffer::setSize(int32_t kb) {
-  if (kb < kMinCacheKb)
+  // Refused before the present cache is let go, so a refusal changes nothing.
+  if (kb < kMinCacheKb || kb > kMaxCacheKb)
     return false;
   cleanUp();
   return init(kb);

@@ -174,13 +174,19 @@ void SvIndex::fail(String const& what) {
 void SvIndex::unLock() {
   if (!root_)
     return;
-  posState_ = 0;
-  if (leaf_ && leaf_->nSlots() > 0 && leaf_->slots() && !failed_) {
-    int32_t c = leaf_->cSlot();
-    int32_t at = std::min(c, leaf_->nSlots() - 1);
-    if (c >= 0) {
-      std::memcpy(posKey_.data(), leaf_->slotAt(at), size_t(keyLen_));
-      posState_ = c > at ? 2 : 1;
+  // The position is saved only while the leaf still holds its page: once
+  // let go, its slots point into a cache page that may since have been
+  // reused or freed (a cache resize frees every unpinned page), and the
+  // position saved when it was let go stands.
+  if (leaf_ && leaf_->held()) {
+    posState_ = 0;
+    if (leaf_->nSlots() > 0 && leaf_->slots() && !failed_) {
+      int32_t c = leaf_->cSlot();
+      int32_t at = std::min(c, leaf_->nSlots() - 1);
+      if (c >= 0) {
+        std::memcpy(posKey_.data(), leaf_->slotAt(at), size_t(keyLen_));
+        posState_ = c > at ? 2 : 1;
+      }
     }
   }
   for (IndexNode* n = root_; n; n = n->son())

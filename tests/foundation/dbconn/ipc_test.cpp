@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <zfound/IpcConnection.h>
+#include <zfound/Process.h>
 #include <zfound/ProcValues.h>
 #include <zfound/TimeStamp.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/sem.h>
@@ -378,6 +380,54 @@ TEST_F(IpcTest, FullRequestQueueOfAKilledServerIsFoundDead) {
   EXPECT_EQ(c.execute(), -1);  // after one alarm period
   EXPECT_FALSE(c.isValid());
   EXPECT_EQ(Exception::last().code(), 24);
+}
+
+// The connection a stop hook below uses.
+IpcConnection* hookConn = nullptr;
+
+// A stop hook that checkpoints, as a client program's end-of-run code does.
+void checkPointAtStop() {
+  (*hookConn)(DBM_CHECKPOINT) << int32_t(0);
+  int32_t const r = hookConn->execute();
+  std::printf("hook %d %d\n", int(r), int(Exception::last().code()));
+  std::fflush(stdout);
+}
+
+TEST_F(IpcTest, RequestOfAStopHookRunByTheDeathReportFailsCleanly) {
+  // Under reportErrors the report of a dead server stops the program, and
+  // its stop hooks run while the failed send is still on the stack: their
+  // requests fail with ServerIsDead instead of finding the half-sent one in
+  // the buffer.
+  auto& ep = endpoint("alpha");
+  int32_t const id = ep.serverId();
+  int32_t const key = ep.key();
+  zftest::RunResult r = zftest::runInChild([id, key, &ep] {
+    IpcConnection c(id, "alpha", reportErrors);
+    c.connect(false);
+    ZF_CHILD_CHECK(c.isValid());
+    hookConn = &c;
+    onStop(checkPointAtStop);
+    ep.kill();
+    // A full request queue makes the send wait under the alarm, which finds
+    // the server gone.
+    int q = msgget(key + 's', 0);
+    ZF_CHILD_CHECK(q >= 0);
+    struct msqid_ds ds {};
+    ZF_CHILD_CHECK(msgctl(q, IPC_STAT, &ds) == 0);
+    ds.msg_qbytes = 64;
+    ZF_CHILD_CHECK(msgctl(q, IPC_SET, &ds) == 0);
+    struct {
+      long type;
+      char text[64];
+    } filler {1, {}};
+    ZF_CHILD_CHECK(msgsnd(q, &filler, sizeof filler.text, IPC_NOWAIT) == 0);
+    c(DBM_GETINFO) << int32_t(1);
+    c.execute();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("hook -1 24\n"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(r.err.find("isVoid"), std::string::npos) << r.err;
 }
 
 TEST_F(IpcTest, HardQueueErrorsFailTheRequestWithoutWaiting) {

@@ -304,6 +304,15 @@ TEST(ServerProcessRequests, SetAttribAndDropOnTheLiveServer) {
   ASSERT_EQ(after.size(), 24u);
   EXPECT_EQ(int32_t(after[2][0]), freq + 77);
   for (size_t i = 3; i < after.size(); ++i) EXPECT_EQ(after[i], info[i]) << "field " << i;
+  // A cache size far beyond any real use is refused, and nothing changes.
+  std::vector<std::vector<uint32_t>> huge = after;
+  huge[14] = {0x7fffffffu};  // CacheSize, KB
+  r = a.request(kServer, 33, settingsOf(huge, freq + 77));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(r.result, -1);
+  r = a.request(kServer, 6, words({2}));
+  ASSERT_TRUE(r.ok) << srv.log();
+  EXPECT_EQ(fields(r.body, kInfo2), after);
 
   std::vector<uint32_t> att = words({16, 0, 1});
   for (uint32_t w : zftest::RawClient::text("sales")) att.push_back(w);

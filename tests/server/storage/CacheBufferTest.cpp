@@ -31,6 +31,9 @@ TEST_F(CacheBufferTest, SizingTable) {
       {2, 64, true, 32, 0},
       {4, 66, true, 16, 64},
       {2, 129, true, 64, 128},
+      {1, 1024 * 1024, true, 1024 * 1024, 0},
+      {1, 1024 * 1024 + 1, false, 0, 0},
+      {1, INT32_MAX, false, 0, 0},
   };
   for (SizeCase const& c : cases) {
     SCOPED_TRACE(std::to_string(c.pageKb) + "K pages, " + std::to_string(c.kb) + " KB");
@@ -45,7 +48,14 @@ TEST_F(CacheBufferTest, SizingTable) {
     else
       EXPECT_TRUE(shown().empty());
   }
-  EXPECT_FALSE(CacheBuffer::setSize(63));
+  // A refused resize leaves the cache as it was.
+  CacheBuffer::cleanUp();
+  StorageEnv::cachePageSize_sd = 1024;
+  ASSERT_TRUE(CacheBuffer::init(64));
+  for (int32_t kb : {63, 1024 * 1024 + 1, INT32_MAX}) {
+    EXPECT_FALSE(CacheBuffer::setSize(kb)) << kb;
+    EXPECT_EQ(CacheBuffer::size(), 64) << kb;
+  }
 }
 
 // Fills the cache with one-block pages of a file whose record is a page.

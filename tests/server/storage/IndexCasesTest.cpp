@@ -758,6 +758,28 @@ TEST_F(IndexCases, VersionIndexReadsTheTreeOfItsVersion) {
 // A table header whose last record number is damaged (as high as a long
 // goes) does not make the exhaustive check allocate a flag per claimed
 // record: it runs under an address-space limit far below that.
+// The path lets go of its pages at the end of a request, and a cache resize
+// (SetAttrib's CacheSize) frees every page let go. A second unLock after it
+// (a later request, a checkpoint) keeps the position saved the first time
+// instead of reading the freed page, and next goes on from there.
+TEST_F(IndexCases, PositionSavedOnceSurvivesACacheResize) {
+  FakeTable& t = table();
+  SvIndex* ix = wideIndex(t);
+  for (int32_t v = 1; v <= 40; ++v)
+    ASSERT_TRUE(addWide(ix, t, v));
+  ix->unLock();
+  CacheBuffer::flushAll(nullptr, false);
+  for (bool forward : {true, false}) {
+    SCOPED_TRACE(forward);
+    ASSERT_EQ(ix->findKey(nullptr, forward ? SvIndex::kFirst : SvIndex::kLast), forward ? 1 : 40);
+    ix->unLock();
+    ASSERT_TRUE(CacheBuffer::setSize(forward ? 128 : 64));
+    ix->unLock();
+    EXPECT_EQ(forward ? ix->next() : ix->prev(), forward ? 2 : 39);
+    ix->unLock();
+  }
+}
+
 TEST_F(IndexCases, AnExhaustiveCheckAllocatesForTheRecordsMetNotForADamagedLast) {
   FakeTable& t = table();
   SvIndex* ix = wideIndex(t);
