@@ -108,7 +108,11 @@ TEST_F(JournalLiveTest, FirstFileAndCheckpointRotation) {
     mkdir(jdir.c_str(), 0700);
     TestServer sv(dir, "jsv", keys(jdir, backup));
     ASSERT_TRUE(sv.start()) << sv.log();
-    within(10, [&] { return !journalFiles(jdir).empty(); });
+    // The file is made before its prefix is written: wait for both.
+    within(60, [&] {
+      std::vector<std::string> const f = journalFiles(jdir);
+      return !f.empty() && fileText(jdir + "/" + f[0]).size() >= 80u;
+    });
     std::vector<std::string> files = journalFiles(jdir);
     ASSERT_EQ(1u, files.size()) << sv.log();
     std::string const first = files[0];
