@@ -778,6 +778,10 @@ int32_t DropIndex(int32_t index) {
       }
     }
     t->nindexes -= 1;
+    // Reference checks that name a later index of this table follow it
+    // down, and those naming the dropped one name no index; their stored
+    // forms go with the new descriptor.
+    _CorrectIndexRefs(sp, dbTableSlot(index), number);
   }
   int32_t n = 0;
   for (int32_t i = 0; i < t->nindexes; ++i) n += t->indexes[i].d.nparts && !(t->indexes[i].d.flags & 2);

@@ -232,6 +232,10 @@ public:
 
   // ---- identity and state ----
   int32_t number() const { return tab_->indexNumber(this); }
+  // The number the definition is to take in its table when added: the one
+  // it was made with, or its catalog row's when read; -1 the next number.
+  int32_t wantedNumber() const { return wanted_; }
+  void setWantedNumber(int32_t n) { wanted_ = n < 0 ? -1 : n; }
   // The open index of the current attachment, or null.
   SvIndex* index() const;
   svstore::IndexTableRep* tableRep() const { return tab_; }
@@ -285,4 +289,5 @@ private:
   std::vector<SvIndFld*> parts_;
   svstore::IndexTableRep* tab_;
   Client* creator_;
+  int32_t wanted_ = -1;
 };

@@ -48,6 +48,13 @@ int32_t InCheckAccepts(InCheck const* check, AnyValue const* value);
 // number of checks changed.
 int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to);
 
+// Reference correction after index `number` of the table in slot `slot`
+// of `sp` was dropped and the table's later indexes moved down one number:
+// a reference check naming a later index names it by its new number, one
+// naming the dropped index names no index (number 0xff); stored forms are
+// rewritten and the schema marked as above. Returns the number changed.
+int32_t _CorrectIndexRefs(s_schema* sp, int32_t slot, int32_t number);
+
 // Compiles a display mask: 0 and the two texts (edit first) in one
 // allocation at *out; a mask beginning with byte 1 names an environment
 // variable holding the mask. Nonzero when it does not compile.

@@ -164,7 +164,16 @@ SvIndRep* readIndex(Client* c, SvSchema* s, SvTabRep* t, uint32_t inst, bool wit
   CatalogTable* it = s->indexStruct();
   String const name = it->str(MIndexCol::Name), file = it->str(MIndexCol::File);
   int32_t const len = it->num(MIndexCol::Len), nParts = it->num(MIndexCol::NFields);
+  int32_t const number = it->num(MIndexCol::IndNum);
   IndFlags const flags = IndFlags(it->num(MIndexCol::Flags));
+  // The index goes back under its own number; a number that another index
+  // of the table holds would make one of them unreachable.
+  if (number < 0 || t->index(number) != nullptr) {
+    bad(s, "$mindex.tab", inst,
+        String("index '") + name + "' of table " + t->name() + " has number " + toString(long(number)) +
+            ", which is not free");
+    return nullptr;
+  }
   if (name.isNull() || !isPlainFileName(file) || nParts < 0 ||
       !SvIndRep::lengthFits(len, (flags & IndFlag::kDup) != 0) || inst == 0 ||
       PObject::find(ObjectId(s->classWord(SvSchema::kKindIndex), inst)) != nullptr) {
@@ -177,6 +186,7 @@ SvIndRep* readIndex(Client* c, SvSchema* s, SvTabRep* t, uint32_t inst, bool wit
     delete ir;
     return nullptr;
   }
+  ir->setWantedNumber(number);
   if (!withParts) return ir;
   t->addIndex(ir);
   CatalogTable* mt = s->indFieldStruct();

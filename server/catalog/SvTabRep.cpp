@@ -153,10 +153,21 @@ String SvTabRep::getNewIndExt() const {
   return String(b);
 }
 
+// An index keeps the number it was made with: a dropped index leaves its
+// slot empty, and an index read from the catalog goes back into its own
+// slot, so that value checks and object references, which name an index by
+// its number, name the same index after the schema is read again.
 void SvTabRep::addIndexRep(SvIndRep* r) {
   if (r == nullptr || indexNumber(r) != -1)
     return;
-  indexes_.push_back(r);
+  int32_t const n = r->wantedNumber();
+  if (n < 0 || (n < nIndexSlots() && indexes_[size_t(n)] != nullptr)) {
+    indexes_.push_back(r);
+  } else {
+    if (n >= nIndexSlots())
+      indexes_.resize(size_t(n) + 1, nullptr);
+    indexes_[size_t(n)] = r;
+  }
   checkIndepKeys();
 }
 

@@ -227,8 +227,8 @@ bool SvIndRep::setLength(int32_t l) {
   return true;
 }
 
-SvIndRep* SvIndRep::consIndex(Client* c, svstore::IndexTableRep* tab, int32_t, String const& name, int32_t length,
-                              int32_t nPartsDeclared, IndFlags flags) {
+SvIndRep* SvIndRep::consIndex(Client* c, svstore::IndexTableRep* tab, int32_t number, String const& name,
+                              int32_t length, int32_t nPartsDeclared, IndFlags flags) {
   if (!lengthFits(length, (flags & IndFlag::kDup) != 0)) {
     StorageEnv::exception(InvalidData(String("key of ") + toString(long(length)) + " bytes too long for table " +
                                       tab->qualifiedName() + ": a node must hold at least 4 keys"));
@@ -248,6 +248,7 @@ SvIndRep* SvIndRep::consIndex(Client* c, svstore::IndexTableRep* tab, int32_t, S
     delete rep;
     return nullptr;
   }
+  rep->setWantedNumber(number);
   svstore::IndexTable* t = tab->findTable(-1);
   if (t) {
     SvIndex* ix = new SvIndex(rep, t, -1);

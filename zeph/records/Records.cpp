@@ -98,8 +98,14 @@ int32_t InCheckAccepts(InCheck const* check, AnyValue const* value) {
   return found != check->negation();
 }
 
-int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to) {
-  if (!sp || !sp->tables || from < 1 || from > kDbMaxTables || to < 1 || to > kDbMaxTables) return 0;
+namespace {
+
+// Every reference check of sp's tables naming, as (0, table handle |
+// index), an index of the table in slot `slot` gets the instance id
+// `moved` gives (the same id: unchanged); the changed ones are stored
+// again and the schema marked for rewriting. The number changed.
+template <typename Move>
+int32_t moveIndexRefs(s_schema* sp, int32_t slot, Move moved) {
   int32_t changed = 0;
   for (int32_t s = 1; s <= kDbMaxTables; ++s) {
     s_table* t = sp->tables[s].tab;
@@ -108,8 +114,10 @@ int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to) {
       s_field& f = t->fields[i];
       if (!f.incheck || f.incheck->getType() != InCheck::INTEGRITY) continue;
       ObjectId& ix = static_cast<Integrity*>(f.incheck)->index();
-      if (ix.classId() != 0 || int32_t((ix.instId() >> 8) & 0xff) != from) continue;
-      ix = ObjectId(0, (ix.instId() & ~uint32_t(0xff00)) | (uint32_t(to) << 8));
+      if (ix.classId() != 0 || int32_t((ix.instId() >> 8) & 0xff) != slot) continue;
+      uint32_t const inst = moved(ix.instId());
+      if (inst == ix.instId()) continue;
+      ix = ObjectId(0, inst);
       int32_t len = 0;
       uint8_t* bytes = StoreInCheck(f.incheck, &len);
       if (!bytes) continue;
@@ -121,6 +129,22 @@ int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to) {
     }
   }
   return changed;
+}
+
+}  // namespace
+
+int32_t _CorrectRefs(s_schema* sp, int32_t from, int32_t to) {
+  if (!sp || !sp->tables || from < 1 || from > kDbMaxTables || to < 1 || to > kDbMaxTables) return 0;
+  return moveIndexRefs(sp, from, [to](uint32_t inst) { return (inst & ~uint32_t(0xff00)) | (uint32_t(to) << 8); });
+}
+
+int32_t _CorrectIndexRefs(s_schema* sp, int32_t slot, int32_t number) {
+  if (!sp || !sp->tables || slot < 1 || slot > kDbMaxTables || number < 0 || number >= 0xff) return 0;
+  return moveIndexRefs(sp, slot, [number](uint32_t inst) {
+    int32_t const k = int32_t(inst & 0xff);
+    int32_t const n = k == number ? 0xff : k > number && k != 0xff ? k - 1 : k;
+    return (inst & ~uint32_t(0xff)) | uint32_t(n);
+  });
 }
 
 int32_t CompileMask(char const* mask, char** out) {

@@ -28,8 +28,15 @@
 namespace omtest {
 namespace {
 
+// How the server goes down before it is started again.
+enum class Restart { Stop, CheckpointAndKill };
+
 class Design : public OmdbFixture {
 protected:
+  // Three indexes on the server, the middle one dropped, then a restart
+  // `how`: references to the third and reads through it still work.
+  void expectIndexNumbersSurviveARestart(char const* schema, Restart how);
+
   // Requests this process sent to the schema's server so far.
   int32_t sent(int32_t schema) { return ClientMonitor::nMethods(omConnection(schema)); }
 
@@ -788,6 +795,113 @@ TEST_F(Design, ReferencesNameTheServersIndexAfterADroppedIndex) {
     EXPECT_EQ(omOf(_GetTabPtr(detail))->fields[size_t(n - 1)].refClass, masterNumber) << n;
     EXPECT_EQ(refIndex(detail, n), 1u) << n;
   }
+}
+
+// Three indexes, the middle one dropped: the third keeps the server's
+// number 2. A value check and an object reference naming it, and reads
+// through it, still name and reach the same index after the server reads
+// the schema again at its next start.
+void Design::expectIndexNumbersSurviveARestart(char const* name, Restart how) {
+  std::string const schema = path(name);
+  zftest::TestServer& sv = server();
+  int32_t s = CreateSchema(schema.c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t master = CreateTable(s, "master", "", 0, 0, 2);
+  ASSERT_GT(master, 0);
+  ASSERT_GT(AddTabField(master, "code", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(master, "name", "", 0, kText, 0, 20, 0, 0, nullptr, nullptr), 0);
+  int32_t detail = CreateTable(s, "detail", "", 0, 0, 2);
+  ASSERT_GT(detail, 0);
+  ASSERT_GT(AddTabField(detail, "ref", "", 0, kObject, 0, 0, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GT(AddTabField(detail, "code", "", 0, kInt, 0, 9, 0, 0, nullptr, nullptr), 0);
+  ASSERT_GE(serverIndex(master, "pk", 1, {{1, 0}}), 0);
+  int32_t middle = serverIndex(master, "byname", 0, {{2, 0}});
+  ASSERT_GT(middle, 0);
+  ASSERT_GT(serverIndex(master, "third", 1, {{2, 0}, {1, 0}}), 0);
+  ASSERT_GE(serverIndex(detail, "dpk", 1, {{2, 0}}), 0);
+  for (auto const& [code, text] : std::vector<std::pair<int32_t, char const*>>{{1, "c"}, {2, "a"}, {3, "b"}}) {
+    InitRecord(master);
+    stlong(code, at(master, 1));
+    setText(master, 2, text);
+    ASSERT_GT(AddRecordTest(master), 0) << code;
+  }
+  ASSERT_EQ(DropIndex(middle), 0);
+  int32_t third = FindDbIndex(master, "third");
+  ASSERT_EQ(third, (master & 0xffff00) | 1);
+  ASSERT_EQ(SetObjReference(fld(detail, 1), third), 0);
+  Integrity check(false, ObjectId(0, uint32_t(third)));
+  ASSERT_EQ(_SetInCheck(fld(detail, 2), &check, nullptr), 0);
+  std::vector<int32_t> const byName{2, 3, 1};
+  ASSERT_EQ(idsThrough(master, third), byName);
+
+  if (how == Restart::CheckpointAndKill) {
+    ASSERT_EQ(DbCheckPoint(s), 1);
+  }
+  CloseAllSchemas();
+  raw_.reset();
+  if (how == Restart::Stop) {
+    ASSERT_EQ(sv.stop(), 0) << sv.log();
+  } else {
+    sv.kill();
+    sv.removeIpc();
+  }
+  ASSERT_TRUE(sv.start()) << sv.log();
+
+  s = OpenSchema(schema.c_str(), 0x10);
+  ASSERT_GT(s, 0) << _io_errno_;
+  master = FindDbTable(s, "master");
+  detail = FindDbTable(s, "detail");
+  ASSERT_GT(master, 0);
+  ASSERT_GT(detail, 0);
+  third = FindDbIndex(master, "third");
+  ASSERT_GT(third, 0);
+  EXPECT_EQ(omIndexNumber(omOf(_GetTabPtr(master)), dbLowByte(third), true), 2) << "the server's number is kept";
+  EXPECT_EQ(omOf(_GetTabPtr(detail))->fields[0].refInst, uint32_t(dbLowByte(third))) << "the object reference";
+  s_field const* f = _GetFldPtr(fld(detail, 2));
+  ASSERT_TRUE(f != nullptr && f->incheck != nullptr && f->incheck->getType() == InCheck::INTEGRITY);
+  EXPECT_EQ(static_cast<Integrity*>(f->incheck)->index(), ObjectId(0, uint32_t(third))) << "the check names it";
+  EXPECT_EQ(idsThrough(master, third), byName);
+  // A record found by its key through the index of that number.
+  InitRecord(master);
+  setText(master, 2, "b");
+  stlong(3, at(master, 1));
+  EXPECT_GE(GetRecord(third, 1, 0, 0), 0);
+  // The dropped index's number goes to the next index made.
+  int32_t again = serverIndex(master, "again", 0, {{2, 0}});
+  ASSERT_GT(again, 0);
+  EXPECT_EQ(omIndexNumber(omOf(_GetTabPtr(master)), dbLowByte(again), true), 1);
+  EXPECT_EQ(idsThrough(master, third), byName);
+}
+
+// An index made after a drop takes the dropped index's number on the
+// server, and records written afterwards are read through it.
+TEST_F(Design, AnIndexMadeAfterADropTakesTheFreeNumber) {
+  int32_t s = CreateSchema(path("sr0").c_str(), "");
+  ASSERT_GT(s, 0) << _io_errno_;
+  int32_t t = twoFieldTable(s, "t");
+  ASSERT_GT(t, 0);
+  ASSERT_GE(serverIndex(t, "pk", 1, {{1, 0}}), 0);
+  int32_t middle = serverIndex(t, "byname", 0, {{2, 0}});
+  ASSERT_GT(middle, 0);
+  ASSERT_GT(serverIndex(t, "third", 1, {{2, 0}, {1, 0}}), 0);
+  ASSERT_EQ(DropIndex(middle), 0);
+  int32_t again = serverIndex(t, "again", 0, {{2, 0}});
+  ASSERT_GT(again, 0);
+  EXPECT_EQ(omIndexNumber(omOf(_GetTabPtr(t)), dbLowByte(again), true), 1);
+  for (auto const& [code, text] : std::vector<std::pair<int32_t, char const*>>{{1, "c"}, {2, "a"}, {3, "b"}}) {
+    InitRecord(t);
+    stlong(code, at(t, 1));
+    setText(t, 2, text);
+    ASSERT_GT(AddRecordTest(t), 0) << code;
+  }
+  EXPECT_EQ(idsThrough(t, again), (std::vector<int32_t>{2, 3, 1}));
+}
+
+TEST_F(Design, IndexNumbersSurviveAStop) {
+  expectIndexNumbersSurviveARestart("sr1", Restart::Stop);
+}
+TEST_F(Design, IndexNumbersSurviveACheckpointAndAKill) {
+  expectIndexNumbersSurviveARestart("sr2", Restart::CheckpointAndKill);
 }
 
 // A mask beginning with the byte 1 names the environment variable that

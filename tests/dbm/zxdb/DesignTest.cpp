@@ -439,6 +439,68 @@ TEST_F(Design, DroppingIndexOneOfThreeMovesTheLastDown) {
   }
 }
 
+// Reference checks name an index by (0, table handle | index). The library
+// takes none from a program; a descriptor holds them as stored here. After
+// index 1 of three is dropped, the check naming the last index follows it
+// down to 1, the one naming the dropped index names none (0xff), the one
+// naming index 0 stays; in memory and in the descriptor read again.
+TEST_F(Design, ReferenceChecksFollowTheirIndexDownWhenAnEarlierIndexIsDropped) {
+  int32_t s = makeSchema();
+  int32_t item = CreateTable(s, "item", nullptr, 0, 0, 2);
+  for (char const* f : {"a", "b"}) ASSERT_GT(AddTabField(item, f, nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);
+  for (int32_t i = 0; i < 3; ++i) {
+    int32_t ix = CreateIndex(item, (std::string("by") + char('a' + i)).c_str(), 0, 0);
+    ASSERT_EQ(ix, item | i);
+    ASSERT_EQ(AddIndField(ix, item | (i % 2 + 1), 0, 0, 0), 0);
+  }
+  int32_t ref = CreateTable(s, "ref", nullptr, 0, 0, 3);
+  for (char const* f : {"r0", "r1", "r2"})
+    ASSERT_GT(AddTabField(ref, f, nullptr, 0, 0, 0, 9, 0, 0, nullptr, nullptr), 0);
+  for (int32_t i = 0; i < 3; ++i) {
+    s_field* f = _GetFldPtr(ref | (i + 1));
+    Integrity check(false, ObjectId(0, uint32_t(item | i)));
+    int32_t len = 0;
+    uint8_t* bytes = StoreInCheck(&check, &len);
+    ASSERT_NE(bytes, nullptr);
+    f->d.incheck.data = static_cast<uint8_t const*>(_MemValPut(_GetSchPtr(s), bytes, len));
+    f->d.incheck.len = len;
+    def_Free(bytes, __FILE__, __LINE__);
+  }
+  _GetSchPtr(s)->rewrite = 1;
+  CloseAllSchemas();
+  // The index each check of "ref" names.
+  auto named = [](int32_t table) {
+    std::vector<uint32_t> out;
+    for (int32_t i = 1; i <= 3; ++i) {
+      s_field const* f = _GetFldPtr(table | i);
+      InCheck* stored = f && f->d.incheck.data ? LoadInCheck(f->d.incheck.data, f->d.incheck.len) : nullptr;
+      bool same = stored && f->incheck && f->incheck->getType() == InCheck::INTEGRITY &&
+                  stored->getType() == InCheck::INTEGRITY &&
+                  static_cast<Integrity*>(stored)->index() == static_cast<Integrity*>(f->incheck)->index();
+      out.push_back(same ? static_cast<Integrity*>(stored)->index().instId() : 0u);
+      delete stored;
+    }
+    return out;
+  };
+
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  item = FindDbTable(0, "item");
+  ref = FindDbTable(0, "ref");
+  ASSERT_GT(item, 0);
+  ASSERT_GT(ref, 0);
+  ASSERT_NE(_GetTabPtr(ref), nullptr);
+  uint32_t const it = uint32_t(item);
+  ASSERT_EQ(named(ref), (std::vector<uint32_t>{it, it | 1, it | 2}));
+  ASSERT_EQ(DropIndex(item | 1), 0);
+  EXPECT_STREQ(_GetIndPtr(item | 1)->d.name, "byc");
+  std::vector<uint32_t> const moved{it, it | 0xff, it | 1};
+  EXPECT_EQ(named(ref), moved);
+  CloseAllSchemas();
+  ASSERT_EQ(OpenSchema("shop", 0x10), 0x10000);
+  ASSERT_NE(_GetTabPtr(ref), nullptr);
+  EXPECT_EQ(named(ref), moved) << "as the descriptor holds them";
+}
+
 TEST_F(Design, ADesignCallWhileAnotherProcessHasTheSchemaOpenIsRefused) {
   int32_t s = makeSchema();
   int32_t t = CreateTable(s, "t", nullptr, 0, 0, 2);
