@@ -28,6 +28,14 @@
 // type. A client that stops sending for 30 housekeeping passes (or is gone)
 // loses its partial request ("NOMSGCONT").
 //
+// Housekeeping: a pass runs when the server's request count asks for one,
+// and at the latest two seconds (30 while a run log is recorded) after the
+// last pass, whether the server waited all that time or kept taking
+// requests: a mirror replays its primary's journal in these passes, also
+// while readers keep it busy. The alarm only cuts the wait short at that
+// time; a pass that fell due while a request was handled runs before the
+// next request is taken.
+//
 // Untrusted input: nothing a client sends reaches an assertion. A request
 // above kMaxRequestBytes, a continuation part that is not full, a part whose
 // length field does not match its size, a batched request naming another
@@ -46,6 +54,7 @@
 
 #include <zfound/Connection.h>
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -219,6 +228,10 @@ private:
   int32_t heaviestReader();
   void warn(char const* text) const;
   void startSendPart();
+  // The seconds between housekeeping passes of a connection on the queues.
+  unsigned houseKeepingPeriod() const;
+  // One housekeeping pass; the next falls due a period later.
+  void passHouseKeeping();
   // msgrcv / msgsnd, or the connection's own calls.
   long rcvPart(int q, SysVMsgPart* m, long type, int flags);
   int sndPart(int q, SysVMsgPart const* m, unsigned long bytes, int flags);
@@ -243,6 +256,8 @@ private:
   static constexpr int32_t kNoWaitSkipMax = 16;
   int32_t noWaitSkip_ = 0;
   int32_t noWaitBackoff_ = 0;
+  // When the next housekeeping pass falls due (unset before the first wait).
+  std::chrono::steady_clock::time_point houseKeepingDue_{};
 };
 
 // A failure to set up the endpoint: the catalogue key (server or library

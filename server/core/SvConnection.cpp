@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -46,14 +47,13 @@ void onAlarm(int) {}
 // The alarm of a blocking receive: the handler is installed without
 // restart so that msgrcv returns EINTR. It is installed before every wait
 // (a client connection of the server, as the in-doubt query makes, sets
-// SIGALRM to be ignored after its own calls) and stays in place. The alarm
-// is not cancelled when a request arrives: the next wait sets it anew, so
-// a request costs no system call between its arrival and its reply. An
-// alarm that falls due while a request is handled (a wait that lasted
-// almost the whole period) runs the empty handler and interrupts nothing:
-// outside the wait the server makes no blocking call that a signal cuts
-// short but the retry sleep of a file error, which retries all the same.
-// The destructor cancels it.
+// SIGALRM to be ignored after its own calls) and stays in place. It is set
+// to the time the next housekeeping pass falls due and is not cancelled
+// when a request arrives: an alarm that falls due while a request is
+// handled runs the empty handler and interrupts nothing (outside the wait
+// the server makes no blocking call that a signal cuts short but the retry
+// sleep of a file error, which retries all the same); the due pass is then
+// found by its time before the next request. The destructor cancels it.
 void armWaitAlarm(unsigned seconds) {
   struct sigaction sa {};
   sa.sa_handler = onAlarm;
@@ -352,6 +352,14 @@ bool SvConnection::receiveFromLog() {
   return true;
 }
 
+unsigned SvConnection::houseKeepingPeriod() const { return runLog_ && runLog_->recording() ? 30u : 2u; }
+
+void SvConnection::passHouseKeeping() {
+  if (hooks_.houseKeeping)
+    hooks_.houseKeeping();
+  houseKeepingDue_ = std::chrono::steady_clock::now() + std::chrono::seconds(houseKeepingPeriod());
+}
+
 void SvConnection::receiveFromQueues() {
   SysVMsgPart in;
   for (;;) {  // one request
@@ -364,8 +372,15 @@ void SvConnection::receiveFromQueues() {
     if (trace_)
       std::fputs(">", stderr);
     for (;;) {  // one part
-      if (hooks_.isHouseKeepingTime && hooks_.houseKeeping && hooks_.isHouseKeepingTime())
-        hooks_.houseKeeping();
+      // A pass due by the request count, or by its time on the queues (a
+      // connection with its own calls has no clock of housekeeping).
+      auto const now = std::chrono::steady_clock::now();
+      bool const timed = !calls_.receive;
+      if (timed && houseKeepingDue_ == std::chrono::steady_clock::time_point{})
+        houseKeepingDue_ = now + std::chrono::seconds(houseKeepingPeriod());
+      if ((hooks_.isHouseKeepingTime && hooks_.houseKeeping && hooks_.isHouseKeepingTime()) ||
+          (timed && now >= houseKeepingDue_))
+        passHouseKeeping();
       ssize_t r = -1;
       // A request already queued is taken without a wait (and so without
       // the alarm's system calls). While such tries find nothing, as with
@@ -390,15 +405,16 @@ void SvConnection::receiveFromQueues() {
       } else if (calls_.receive) {
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       } else {
-        armWaitAlarm(runLog_ && runLog_->recording() ? 30u : 2u);
+        // Whole seconds to the due pass, rounded up (at least one).
+        auto const left = std::chrono::ceil<std::chrono::seconds>(houseKeepingDue_ - std::chrono::steady_clock::now());
+        armWaitAlarm(unsigned(std::clamp<int64_t>(int64_t(left.count()), 1, int64_t(houseKeepingPeriod()))));
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       }
       if (r < 0) {
         int err = errno;
         if (err != EINTR)
           fatalSys("ERRRMSG", err);
-        if (hooks_.houseKeeping)
-          hooks_.houseKeeping();
+        passHouseKeeping();
         if (part > 0) {
           int32_t cid = type - 1;
           bool gone = (cid & kConnectFlag) ? !processExists(cid & ~kConnectFlag)

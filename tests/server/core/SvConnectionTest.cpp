@@ -302,6 +302,58 @@ TEST_F(SvConnectionTest, QueuedAndAwaitedRequestsAreServedAlikeAndALateAlarmDist
   EXPECT_EQ(readBody(1), std::vector<uint32_t>{99});
 }
 
+int housekeepingPasses = 0;
+void countPass() { ++housekeepingPasses; }
+
+// Sleeps the whole time, across the signals that cut a sleep short.
+void sleepFully(unsigned seconds) {
+  while (seconds > 0)
+    seconds = sleep(seconds);
+}
+
+// Housekeeping falls due two seconds after the last pass, also for a server
+// that never waits that long: one request handled for longer than that,
+// and requests that keep coming a fraction of it apart (a mirror polled by
+// its readers), each lead to a pass before the next request is taken.
+TEST_F(SvConnectionTest, HousekeepingThatFallsDueWhileRequestsAreServedStillRuns) {
+  housekeepingPasses = 0;
+  hooks.houseKeeping = &countPass;
+  con.reset();
+  con = std::make_unique<SvConnection>(id, hooks);
+  client = std::make_unique<RawClient>(id);
+  client->setClientId(4);
+  int32_t oid = 0, msg = 0;
+
+  // A request handled for three seconds.
+  ASSERT_TRUE(client->sendRaw('s', type(), part(type(), DBM_GETINFO, {1})));
+  EXPECT_EQ(con->receive(oid, msg), 4);
+  sleepFully(3);
+  ASSERT_TRUE(client->sendRaw('s', type(), part(type(), DBM_GETINFO, {2})));
+  EXPECT_EQ(con->receive(oid, msg), 4);
+  EXPECT_EQ(readBody(1), std::vector<uint32_t>{2});
+  EXPECT_EQ(housekeepingPasses, 1);
+
+  // Requests 250 ms apart for three seconds, taken with waits.
+  housekeepingPasses = 0;
+  constexpr int32_t kSent = 12;
+  zftest::ChildRun sender = zftest::startChild([&]() {
+    RawClient c(id);
+    c.setClientId(4);
+    for (int32_t i = 0; i < kSent; ++i) {
+      usleep(250000);
+      if (!c.sendRaw('s', c.ownType(), part(c.ownType(), DBM_GETINFO, {uint32_t(10 + i)})))
+        return 1;
+    }
+    return 0;
+  });
+  for (int32_t i = 0; i < kSent; ++i) {
+    EXPECT_EQ(con->receive(oid, msg), 4);
+    EXPECT_EQ(readBody(1), std::vector<uint32_t>{uint32_t(10 + i)});
+  }
+  EXPECT_EQ(sender.wait(30).status, 0);
+  EXPECT_GE(housekeepingPasses, 1);
+}
+
 TEST_F(SvConnectionTest, DrainFindsDisconnectAmongAClientsMessages) {
   ASSERT_TRUE(client->sendRaw('s', type(), part(type(), DBM_GETINFO, {1})));
   ASSERT_TRUE(client->sendRaw('s', type(), part(type(), DBM_DISCONNECT, {})));
