@@ -904,6 +904,60 @@ TEST_F(Design, IndexNumbersSurviveACheckpointAndAKill) {
   expectIndexNumbersSurviveARestart("sr2", Restart::CheckpointAndKill);
 }
 
+// A design made through the library, records added and an index dropped,
+// then the server killed before any checkpoint and started again. Work
+// ended without a sync wish stays in the journal's buffer, so the kill
+// takes the whole design with it (the schema is not found and its name can
+// be made again); the same work ended with EndSyncTransaction is on disk
+// and is replayed at the start: schema, tables, indexes and records.
+TEST_F(JournalledDesign, AKillKeepsTheDesignOnlyWhenItsEndWasSynced) {
+  for (bool synced : {false, true}) {
+    SCOPED_TRACE(synced);
+    std::string const schema = path(synced ? "ks1" : "ks0");
+    if (synced) BeginTransaction();
+    int32_t s = CreateSchema(schema.c_str(), "");
+    ASSERT_GT(s, 0) << _io_errno_;
+    int32_t t = twoFieldTable(s, "t");
+    ASSERT_GT(t, 0);
+    ASSERT_GE(serverIndex(t, "pk", 1, {{1, 0}}), 0);
+    int32_t byName = serverIndex(t, "byname", 0, {{2, 0}});
+    ASSERT_GT(byName, 0);
+    for (auto const& [code, text] : std::vector<std::pair<int32_t, char const*>>{{1, "c"}, {2, "a"}, {3, "b"}}) {
+      InitRecord(t);
+      stlong(code, at(t, 1));
+      setText(t, 2, text);
+      ASSERT_GT(AddRecordTest(t), 0) << code;
+    }
+    ASSERT_EQ(DropIndex(byName), 0);
+    if (synced) {
+      ASSERT_EQ(EndSyncTransaction(), 1);
+    }
+    CloseAllSchemas();
+    raw_.reset();
+    server().kill();
+    server().removeIpc();
+    ASSERT_TRUE(server().start()) << server().log();
+
+    s = OpenSchema(schema.c_str(), 0x10);
+    if (!synced) {
+      EXPECT_LT(s, 0) << server().log();
+      s = CreateSchema(schema.c_str(), "");
+      ASSERT_GT(s, 0) << _io_errno_ << server().log();
+      EXPECT_GT(twoFieldTable(s, "t"), 0);
+      CloseAllSchemas();
+      continue;
+    }
+    ASSERT_GT(s, 0) << _io_errno_ << server().log();
+    t = FindDbTable(s, "t");
+    ASSERT_GT(t, 0);
+    EXPECT_EQ(TabNRecords(t), 3);
+    EXPECT_LT(FindDbIndex(t, "byname"), 0);
+    int32_t pk = FindDbIndex(t, "pk");
+    ASSERT_GT(pk, 0);
+    EXPECT_EQ(idsThrough(t, pk), (std::vector<int32_t>{1, 2, 3}));
+  }
+}
+
 // A mask beginning with the byte 1 names the environment variable that
 // holds it: the descriptor keeps the value, as a described table does, and
 // the server keeps the name, so a later open reads the variable again.
