@@ -31,14 +31,16 @@
 // with status 1. Whatever the outcome, the server is stopped, its queues and
 // semaphores, the ping-pong queues and the directory removed, and every
 // process started is ended by its pid.
+// The time stamp class before the interface, whose function TimeStamp
+// hides it (the request body writes stamps).
+#include <zfound/TimeStamp.h>
+
 #include <zeph/Cursors.h>
 #include <zeph/Dict.h>
 #include <zeph/Proc.h>
 
 #include <zfound/Portable.h>
 
-#include <zfound/Expr.h>
-#include <zfound/LoopConnection.h>
 #include <zfound/MsgHeader.h>
 #include <zfound/String.h>
 
@@ -46,6 +48,7 @@
 #include <dbm/DbInterface.h>
 
 #include "RawClient.h"
+#include "RequestBody.h"
 #include "TestServer.h"
 #include "TestSupport.h"
 
@@ -398,26 +401,7 @@ char const* goalOf(int count) {
   }
 }
 
-// Words of a request body, written as the client library writes them.
-class Body {
-public:
-  Body& w(int32_t v) {
-    con_ << v;
-    return *this;
-  }
-  Body& s(char const* v) {
-    con_ << String(v);
-    return *this;
-  }
-  Body& e() {
-    con_ << Expr();
-    return *this;
-  }
-  std::vector<uint32_t> words() const { return con_.words(); }
-
-private:
-  LoopConnection con_{8192};
-};
+using Body = zftest::RequestBody;
 
 // Makes schema "bench", table "b" (k integer, t text of 20, n number of 15
 // with 2 decimals) and its unique index on k with a raw client.
