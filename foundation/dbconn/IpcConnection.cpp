@@ -28,6 +28,18 @@ namespace {
 
 void onAlarm(int) {}
 
+// What semaphore 0 tells of the server, which holds it above zero while it
+// lives: a wait for zero that would block means it runs; one that succeeds,
+// or a set that is gone, means it ended; any other failure tells nothing.
+enum class ServerState { running, ended, unknown };
+
+ServerState serverState(int semId) {
+  sembuf test{0, 0, IPC_NOWAIT};
+  if (semop(semId, &test, 1) == 0) return ServerState::ended;
+  if (errno == EAGAIN) return ServerState::running;
+  return errno == EIDRM || errno == EINVAL ? ServerState::ended : ServerState::unknown;
+}
+
 // Arms the alarm around one blocking queue call.
 void armAlarm(int32_t seconds) {
   Signal(SIGALRM, onAlarm);
@@ -139,11 +151,7 @@ void IpcConnection::begin(int32_t objid, SvMessage op) {
 
 bool IpcConnection::serverAlive() {
   if (!valid_) return false;
-  // The server holds semaphore 0 above zero while it lives: a wait for zero
-  // that would block means it runs; one that succeeds, or a set that is
-  // gone, means it ended. Any other failure tells nothing.
-  sembuf test{0, 0, IPC_NOWAIT};
-  if (semop(semId_, &test, 1) < 0 && errno != EIDRM && errno != EINVAL) return true;
+  if (serverState(semId_) != ServerState::ended) return true;
   valid_ = false;
   return false;
 }
@@ -204,13 +212,9 @@ int32_t IpcConnection::getBuffFlags() const { return header().flags(); }
 
 bool IpcConnection::checkIntr(char const* what, int err) {
   lastErrno_ = err;
-  sembuf test {0, 0, IPC_NOWAIT};
-  int r = semop(semId_, &test, 1);
-  int semErr = errno;
-  if (r < 0 && semErr == EAGAIN) {
-    if (err == EINTR) return true;  // the alarm fired; the server lives
-  }
-  if (r < 0 && (semErr == EAGAIN || (semErr != EIDRM && semErr != EINVAL))) {
+  ServerState const state = serverState(semId_);
+  if (state == ServerState::running && err == EINTR) return true;  // the alarm fired; the server lives
+  if (state != ServerState::ended) {
     if (mode_ & reportErrors) {
       String text = msgText(what);
       text += toString(long(err));
