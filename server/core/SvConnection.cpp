@@ -401,13 +401,12 @@ void SvConnection::receiveFromQueues() {
       } else if (part == 0) {
         --noWaitSkip_;
       }
-      if (!waited) {
-      } else if (calls_.receive) {
-        r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
-      } else {
-        // Whole seconds to the due pass, rounded up (at least one).
-        auto const left = std::chrono::ceil<std::chrono::seconds>(houseKeepingDue_ - std::chrono::steady_clock::now());
-        armWaitAlarm(unsigned(std::clamp<int64_t>(int64_t(left.count()), 1, int64_t(houseKeepingPeriod()))));
+      if (waited) {
+        if (timed) {
+          // Whole seconds to the due pass, rounded up (at least one).
+          auto const left = std::chrono::ceil<std::chrono::seconds>(houseKeepingDue_ - std::chrono::steady_clock::now());
+          armWaitAlarm(unsigned(std::clamp<int64_t>(int64_t(left.count()), 1, int64_t(houseKeepingPeriod()))));
+        }
         r = rcvPart(part == 0 ? reqQ_ : contQ_, &in, part == 0 ? 0 : long(type), 0);
       }
       if (r < 0) {
